@@ -1,0 +1,33 @@
+# The two commands a newcomer needs: `make run` and `make test`.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build run test screenshot bench format clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./scripts/run-demo $(BUILD)
+
+test: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+screenshot: build
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/app/marvalo --screenshot docs/panel.png
+
+bench: build
+	@$(BUILD)/bench/exchange_timing
+	@$(BUILD)/bench/startup $(BUILD)/app/marvalo
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf $(BUILD)

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace marvalo {
+
+// A whole number as an operator types it: blanks around it, an optional sign
+// and decimal digits. Nothing else ("1.5", "12abc", "&H10", "") is a number.
+// Values too large for any field come back clamped to +/- 1e9, which every
+// range check then refuses with the right message.
+std::optional<long> parseDecimal(std::string_view text);
+
+}  // namespace marvalo

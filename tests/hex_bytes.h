@@ -1,0 +1,28 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "core/bytes.h"
+
+namespace marvalo::testing {
+
+// Compare frames as hex text so a wrong byte or byte order shows at a glance.
+inline ::testing::AssertionResult sameBytes(const Bytes &actual, const Bytes &expected) {
+    if (actual == expected) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "\n  got:      " << toHex(actual) << "\n  expected: " << toHex(expected);
+}
+
+inline Bytes hexBytes(std::initializer_list<int> values) {
+    Bytes bytes;
+    for (int v : values) {
+        bytes.push_back(static_cast<std::uint8_t>(v));
+    }
+    return bytes;
+}
+
+}  // namespace marvalo::testing

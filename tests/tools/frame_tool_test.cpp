@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "tests/run_program.h"
+
+namespace marvalo {
+namespace {
+
+using testing::runProgram;
+
+const std::string kTool = MARVALO_FRAME_PATH;
+
+TEST(FrameTool, PrintsEveryWorkedFrame) {
+    const struct {
+        std::vector<std::string> args;
+        const char *expected;
+    } rows[] = {
+        {{"korvel", "--address", "01", "--instruction", "D"}, "2A 30 31 44 0D\n"},
+        {{"korvel", "--address", "07"}, "2A 30 37 0D\n"},
+        {{"iso1745", "--address", "12", "--instruction", "0D"}, "01 31 32 02 30 44 03 77\n"},
+        {{"iso1745", "--address", "01", "--instruction", "AB"}, "01 30 31 02 41 42 03 20\n"},
+        {{"modbus", "--address", "1", "--function", "3", "--start", "0", "--words", "2"},
+         "01 03 00 00 00 02 C4 0B\n"},
+        {{"modbus", "--address", "1", "--function", "3", "--start", "511", "--words", "1"},
+         "01 03 01 FF 00 01 B5 C6\n"},
+        {{"modbus", "--address", "1", "--function", "4", "--start", "0", "--words", "2"},
+         "01 04 00 00 00 02 71 CB\n"},
+        {{"modbus", "--address", "1", "--function", "16", "--start", "10", "--words", "2", "--data",
+          "0;100;1;44"},
+         "01 10 00 0A 00 02 04 00 64 01 2C 32 42\n"},
+        {{"modbus", "--address", "1", "--function", "16", "--start", "10", "--words", "2"},
+         "01 10 00 0A 00 02 04 0A 2B\n"},
+        {{"modbus", "--address", "1", "--function", "5", "--data", "7"},
+         "01 05 00 07 FF 00 3D FB\n"},
+        {{"modbus", "--address", "17", "--function", "5", "--data", "0"},
+         "11 05 00 00 FF 00 8E AA\n"},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{kTool};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, 0) << row.args[0] << ": " << run.err;
+        EXPECT_EQ(run.out, row.expected) << row.args[0];
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
+    const std::vector<std::vector<std::string>> rows{
+        {"modbus", "--address", "1", "--function", "3", "--start", "512", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "128"},
+        {"modbus", "--address", "100", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "x", "--function", "3"},
+        {"modbus", "--address", "1", "--function", "6"},
+        {"korvel", "--address", "1", "--instruction", "D"},
+        {"iso1745", "--address", "01", "--instruction", "€"},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{kTool};
+        argv.insert(argv.end(), row.begin(), row.end());
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, 2) << row[0] << " " << row[2];
+        EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(run.err.empty());
+    }
+}
+
+TEST(FrameTool, UsageErrorsExit64) {
+    const std::vector<std::vector<std::string>> rows{
+        {},
+        {"ascii"},
+        {"korvel"},
+        {"korvel", "--address"},
+        {"korvel", "--address", "01", "--words", "2"},
+        {"modbus", "--address", "1"},
+        {"modbus", "--address", "1", "--colour", "red"},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{kTool};
+        argv.insert(argv.end(), row.begin(), row.end());
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, 64) << (row.empty() ? "(no arguments)" : row.back());
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+    }
+    const auto help = runProgram({kTool, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace marvalo
