@@ -4,36 +4,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <modbus.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <memory>
 
 #include "core/request.h"
+#include "tests/pty_pair.h"
 
 namespace marvalo {
 namespace {
-
-struct PtyPair {
-    int controller = -1;
-    int device = -1;
-    std::string devicePath;
-    PtyPair() {
-        char name[128] = {};
-        if (openpty(&controller, &device, name, nullptr, nullptr) == 0) {
-            devicePath = name;
-            struct termios raw {};
-            tcgetattr(controller, &raw);
-            cfmakeraw(&raw);
-            tcsetattr(controller, TCSANOW, &raw);
-        }
-    }
-    ~PtyPair() {
-        if (controller >= 0) close(controller);
-        if (device >= 0) close(device);
-    }
-};
 
 using ModbusContext = std::unique_ptr<modbus_t, void (*)(modbus_t *)>;
 
@@ -50,11 +29,10 @@ ModbusContext serverOn(const std::string &path, int slave) {
 }
 
 int receivedLength(const Bytes &frame, int slave) {
-    PtyPair pty;
-    EXPECT_FALSE(pty.devicePath.empty());
-    ModbusContext server = serverOn(pty.devicePath, slave);
+    testing::PtyPair pty;
+    ModbusContext server = serverOn(pty.devicePath(), slave);
     EXPECT_TRUE(server);
-    EXPECT_EQ(write(pty.controller, frame.data(), frame.size()),
+    EXPECT_EQ(write(pty.controller(), frame.data(), frame.size()),
               static_cast<ssize_t>(frame.size()));
     std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
     return modbus_receive(server.get(), request);

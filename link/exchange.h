@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "core/panel_state.h"
+#include "core/reply.h"
+#include "link/serial_port.h"
+#include "link/sleeper.h"
+
+namespace marvalo {
+
+inline constexpr int kRtsLeadMs = 50;  // RS485 transceivers need time to turn around
+inline constexpr std::int32_t kMaxNoReplyCount = std::numeric_limits<std::int32_t>::max();
+
+// What one exchange reads from the panel, gathered at the moment it runs.
+struct ExchangeSetup {
+    ExchangeMode mode = ExchangeMode::Single;
+    std::uint8_t protocol = 0;
+    std::uint8_t linkType = 0;
+    std::uint8_t baudIndex = 0;  // loaded at start-up: sets the reply wait
+    int baudSelection = 0;       // the baud list's live selection: sets the RS485 hold
+    std::array<std::int16_t, kBaudCount> rs485Hold{};
+    RequestInputs inputs;
+};
+
+// What the panel is to do with the result: show a reply, show a new
+// no-reply count, or report a failure. The exchange touches no widget.
+struct ExchangeOutcome {
+    enum class Kind { Shown, NoReply, Failed };
+    Kind kind = Kind::Failed;
+    std::string display;             // Shown: Latin-1 text, one character per reply byte
+    std::int32_t noReplyCount = 0;   // NoReply: the count to show
+    bool counterAtMaximum = false;   // NoReply: the count could not grow any further
+    std::string failure;             // Failed: the sentence for the operator
+    bool nothingWritten = false;     // Failed: the line never saw the request
+};
+
+// One exchange: build, open if closed, clear, (RS485: RTS up, lead time),
+// write, (RS485: hold, drain, RTS down, clear), wait, read once, show, close.
+// A continuous exchange that reads nothing counts it and keeps the port
+// open. Any failure drops RTS and closes the port before it is reported.
+ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSetup &setup,
+                            std::int32_t &noReplyCount);
+
+}  // namespace marvalo

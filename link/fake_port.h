@@ -1,0 +1,70 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/serial_port.h"
+#include "link/sleeper.h"
+
+namespace marvalo {
+
+// One ordered record of what the exchange did to the port and the clock,
+// in a form a test can compare in one line: "open", "clear", "rts on",
+// "write 2A 30 31 44 0D", "sleep 50", "drain", "rts off", "read", "close".
+using OperationLog = std::vector<std::string>;
+
+// A port that records every operation, can be told to refuse any of them,
+// and hands back prepared replies.
+class FakePort final : public SerialPort {
+public:
+    enum class Op { Open, Rts, Clear, Write, Drain, Read, Settings };
+
+    explicit FakePort(OperationLog &log) : log_(log) {}
+
+    // The next read after a write finds this reply.
+    void queueReply(Bytes reply) { replies_.push_back(std::move(reply)); }
+    // Bytes that are waiting before the exchange starts (stale input).
+    void receiveNow(const Bytes &bytes) { input_.insert(input_.end(), bytes.begin(), bytes.end()); }
+    // 2-wire RS485 adapters hear their own request.
+    void echoWrites(bool echo) { echo_ = echo; }
+    void failNext(Op op, LinkError::Kind kind) { failures_[op] = kind; }
+    bool rtsRaised() const { return rts_; }
+
+    std::string describe() const override { return "COM " + std::to_string(commPort()) + " (fake)"; }
+    bool portOpen() const override { return open_; }
+    LinkStatus open() override;
+    void close() override;
+    LinkStatus setRts(bool raised) override;
+    LinkStatus discardInput() override;
+    LinkStatus write(const Bytes &request) override;
+    LinkStatus drain() override;
+    Result<Bytes, LinkError> readAvailable() override;
+
+protected:
+    LinkStatus applyLine(const LineSettings &line) override;
+
+private:
+    bool takeFailure(Op op, LinkError::Kind &kind);
+
+    OperationLog &log_;
+    bool open_ = false;
+    bool rts_ = false;
+    bool echo_ = false;
+    bool wroteSinceRead_ = false;
+    Bytes input_;
+    std::deque<Bytes> replies_;
+    std::map<Op, LinkError::Kind> failures_;
+};
+
+class FakeSleeper final : public Sleeper {
+public:
+    explicit FakeSleeper(OperationLog &log) : log_(log) {}
+    void sleepMs(int milliseconds) override { log_.push_back("sleep " + std::to_string(milliseconds)); }
+
+private:
+    OperationLog &log_;
+};
+
+}  // namespace marvalo

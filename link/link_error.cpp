@@ -1,0 +1,17 @@
+#include "link/link_error.h"
+
+namespace marvalo {
+
+std::string LinkError::message() const {
+    std::string text = "No se pudo " + operation;
+    if (!port.empty()) {
+        text += " " + port;
+    }
+    text += ": " + reason;
+    if (!text.empty() && text.back() != '.') {
+        text += ".";
+    }
+    return text;
+}
+
+}  // namespace marvalo

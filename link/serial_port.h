@@ -1,0 +1,58 @@
+#pragma once
+
+#include <string>
+
+#include "core/bytes.h"
+#include "link/line_settings.h"
+#include "link/link_error.h"
+
+namespace marvalo {
+
+// The serial port as the panel uses it: a port number and a settings string
+// chosen while closed, open and close, the RTS line, discarding input,
+// writing a request and reading whatever has arrived. Every operation that
+// can fail says so as a value.
+class SerialPort {
+public:
+    SerialPort();
+    virtual ~SerialPort() = default;
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    int commPort() const { return commPort_; }
+    // 1..5; only while closed, so an open descriptor never outlives its name.
+    LinkStatus setCommPort(int number);
+
+    const std::string &settings() const { return settingsText_; }
+    const LineSettings &line() const { return line_; }
+    // Parsed at once; applied at once when open, else at the next open. A
+    // refused string leaves the previous one in force.
+    LinkStatus setSettings(const std::string &text);
+
+    // "COM 3 (/dev/ttyUSB0)" for messages.
+    virtual std::string describe() const;
+
+    virtual bool portOpen() const = 0;
+    virtual LinkStatus open() = 0;
+    virtual void close() = 0;
+    virtual LinkStatus setRts(bool raised) = 0;
+    // Everything received and not yet read is thrown away.
+    virtual LinkStatus discardInput() = 0;
+    // The whole request, or the reason it could not all be written.
+    virtual LinkStatus write(const Bytes &request) = 0;
+    // Returns once the written bytes have left the transmitter.
+    virtual LinkStatus drain() = 0;
+    // All bytes received so far, possibly none; never waits.
+    virtual Result<Bytes, LinkError> readAvailable() = 0;
+
+protected:
+    virtual LinkStatus applyLine(const LineSettings &line) = 0;
+    LinkError error(LinkError::Kind kind, std::string operation, std::string reason) const;
+
+private:
+    int commPort_ = 1;
+    std::string settingsText_ = "9600,n,8,1";
+    LineSettings line_;
+};
+
+}  // namespace marvalo

@@ -1,0 +1,267 @@
+#include "link/termios_port.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "link/parity_marks.h"
+#include "link/port_names.h"
+
+namespace marvalo {
+namespace {
+
+speed_t speedFor(int baud) {
+    switch (baud) {
+        case 300: return B300;
+        case 600: return B600;
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        default: return B115200;
+    }
+}
+
+// Bytes on the wire per second at this line setting (start bit included),
+// for bounding how long a write may take.
+int bytesPerSecond(const LineSettings &line) {
+    const int bits = 1 + line.dataBits + (line.parity == LineSettings::Parity::None ? 0 : 1) +
+                     line.stopBits;
+    return line.baud / bits;
+}
+
+bool isHangup(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
+std::string groupOwning(const std::string &path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    if (const struct group *owner = ::getgrgid(info.st_gid)) return owner->gr_name;
+    return std::to_string(info.st_gid);
+}
+
+}  // namespace
+
+TermiosPort::~TermiosPort() { close(); }
+
+std::string TermiosPort::devicePath() const {
+    return devicePath_ ? *devicePath_ : devicePathFor(commPort());
+}
+
+std::string TermiosPort::describe() const {
+    return "COM " + std::to_string(commPort()) + " (" + devicePath() + ")";
+}
+
+LinkError TermiosPort::systemError(std::string operation, int err) const {
+    LinkError::Kind kind = isHangup(err) ? LinkError::Kind::Vanished : LinkError::Kind::Io;
+    std::string reason = std::strerror(err);
+    if (kind == LinkError::Kind::Vanished) {
+        reason = "el dispositivo ya no responde (¿se desconectó el adaptador?): " + reason;
+    }
+    return error(kind, std::move(operation), std::move(reason));
+}
+
+LinkStatus TermiosPort::open() {
+    if (portOpen()) return Done{};
+    const std::string path = devicePath();
+    // O_NOCTTY: the port must never become our controlling terminal.
+    // O_NONBLOCK: a port without carrier must not hang the open, and reads
+    // must return at once with whatever has arrived.
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) {
+        const int err = errno;
+        switch (err) {
+            case ENOENT:
+            case ENXIO:
+            case ENODEV:
+                return error(LinkError::Kind::NoSuchPort, "abrir",
+                             "no existe ese puerto (" + std::string(std::strerror(err)) +
+                                 "); elija otro o asigne MARVALO_COM" +
+                                 std::to_string(commPort()) + " al dispositivo");
+            case EACCES:
+            case EPERM: {
+                const std::string group = groupOwning(path);
+                return error(LinkError::Kind::NoPermission, "abrir",
+                             "permiso denegado; el usuario debe pertenecer al grupo \"" + group +
+                                 "\", dueño del dispositivo");
+            }
+            case EBUSY:
+                return error(LinkError::Kind::Busy, "abrir", "el puerto está en uso por otro programa");
+            default:
+                return systemError("abrir", err);
+        }
+    }
+    if (!::isatty(fd.get())) {
+        return error(LinkError::Kind::NotASerialPort, "abrir", path + " no es un puerto serie");
+    }
+    // Root ignores TIOCEXCL, so an advisory lock refuses a second panel too.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return error(LinkError::Kind::Busy, "abrir", "el puerto está en uso por otro programa");
+    }
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+        return systemError("abrir", errno);
+    }
+    struct termios saved {};
+    if (::tcgetattr(fd.get(), &saved) != 0) {
+        return systemError("leer la configuración de", errno);
+    }
+    fd_ = std::move(fd);
+    saved_ = saved;
+    if (auto applied = applyLine(line()); !applied) {
+        close();
+        return applied;
+    }
+    pendingMark_.clear();
+    if (::tcflush(fd_.get(), TCIOFLUSH) != 0) {
+        const LinkError failure = systemError("vaciar", errno);
+        close();
+        return failure;
+    }
+    return Done{};
+}
+
+void TermiosPort::close() {
+    if (!fd_.valid()) return;
+    if (saved_) {
+        // Hand the port back as we found it; TCSANOW so an unplugged adapter
+        // cannot hold the close up.
+        ::tcsetattr(fd_.get(), TCSANOW, &*saved_);
+    }
+    // Exclusive mode outlives our descriptor while anyone else holds the
+    // tty (a simulator keeps its pty open), so give it up explicitly.
+    ::ioctl(fd_.get(), TIOCNXCL);
+    saved_.reset();
+    fd_.reset();  // closing also releases the flock
+    pendingMark_.clear();
+}
+
+LinkStatus TermiosPort::applyLine(const LineSettings &line) {
+    struct termios tio {};
+    if (::tcgetattr(fd_.get(), &tio) != 0) {
+        return systemError("configurar", errno);
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~(CRTSCTS | CSIZE | PARENB | PARODD | CSTOPB);
+    tio.c_cflag |= line.dataBits == 7 ? CS7 : CS8;
+    if (line.stopBits == 2) tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR | ISTRIP);
+    if (line.parity != LineSettings::Parity::None) {
+        tio.c_cflag |= PARENB;
+        if (line.parity == LineSettings::Parity::Odd) tio.c_cflag |= PARODD;
+        // Mark bad bytes so they can be shown as "?" instead of passing as
+        // good data. Setting INPCK with PARENB also keeps glibc from refusing
+        // the change on a pty.
+        tio.c_iflag |= INPCK | PARMRK;
+    }
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = speedFor(line.baud);
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
+        ::tcsetattr(fd_.get(), TCSANOW, &tio) != 0) {
+        return systemError("configurar", errno);
+    }
+    return Done{};
+}
+
+LinkStatus TermiosPort::setRts(bool raised) {
+    if (!portOpen()) return error(LinkError::Kind::NotOpen, "cambiar RTS en", "el puerto está cerrado");
+    const int rts = TIOCM_RTS;
+    if (::ioctl(fd_.get(), raised ? TIOCMBIS : TIOCMBIC, &rts) != 0) {
+        const int err = errno;
+        if (err == ENOTTY || err == EINVAL) {
+            return error(LinkError::Kind::NoRts, raised ? "activar RTS en" : "desactivar RTS en",
+                         "el dispositivo no tiene línea RTS; RS485 necesita un adaptador que la "
+                         "maneje, o use RS232");
+        }
+        return systemError(raised ? "activar RTS en" : "desactivar RTS en", err);
+    }
+    return Done{};
+}
+
+LinkStatus TermiosPort::discardInput() {
+    if (!portOpen()) return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
+    pendingMark_.clear();
+    if (::tcflush(fd_.get(), TCIFLUSH) != 0) {
+        return systemError("vaciar la entrada de", errno);
+    }
+    return Done{};
+}
+
+LinkStatus TermiosPort::write(const Bytes &request) {
+    if (!portOpen()) return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
+    // Generous bound: twice the time the bytes take on the wire, plus 2 s.
+    const long limitMs = 2000 + 2000L * static_cast<long>(request.size()) / bytesPerSecond(line());
+    std::size_t written = 0;
+    while (written < request.size()) {
+        const ssize_t n = ::write(fd_.get(), request.data() + written, request.size() - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            return systemError("escribir en", errno);
+        }
+        struct pollfd ready {fd_.get(), POLLOUT, 0};
+        const int polled = ::poll(&ready, 1, static_cast<int>(limitMs));
+        if (polled == 0) {
+            return error(LinkError::Kind::Io, "escribir en",
+                         "se enviaron " + std::to_string(written) + " de " +
+                             std::to_string(request.size()) +
+                             " bytes y el puerto dejó de aceptar datos");
+        }
+        if (polled < 0 && errno != EINTR) return systemError("escribir en", errno);
+        if (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            return systemError("escribir en", EIO);
+        }
+    }
+    return Done{};
+}
+
+LinkStatus TermiosPort::drain() {
+    if (!portOpen()) return error(LinkError::Kind::NotOpen, "terminar de enviar por", "el puerto está cerrado");
+    while (::tcdrain(fd_.get()) != 0) {
+        if (errno != EINTR) return systemError("terminar de enviar por", errno);
+    }
+    return Done{};
+}
+
+Result<Bytes, LinkError> TermiosPort::readAvailable() {
+    if (!portOpen()) return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
+    Bytes raw;
+    std::uint8_t chunk[4096];
+    while (true) {
+        const ssize_t n = ::read(fd_.get(), chunk, sizeof chunk);
+        if (n > 0) {
+            raw.insert(raw.end(), chunk, chunk + n);
+            continue;
+        }
+        if (n == 0) {
+            // Raw mode with VMIN = VTIME = 0 reads 0 both for "nothing yet"
+            // and for a hung-up tty (an unplugged USB adapter); poll tells.
+            struct pollfd state {fd_.get(), POLLIN, 0};
+            if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                return systemError("leer de", EIO);
+            }
+            break;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) break;
+        return systemError("leer de", errno);
+    }
+    if (line().parity == LineSettings::Parity::None) {
+        return raw;
+    }
+    return unmarkParityErrors(pendingMark_, raw);
+}
+
+}  // namespace marvalo

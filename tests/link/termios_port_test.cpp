@@ -1,0 +1,264 @@
+#include "link/termios_port.h"
+
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "link/parity_marks.h"
+#include "link/port_names.h"
+#include "tests/hex_bytes.h"
+#include "tests/pty_pair.h"
+
+namespace marvalo {
+namespace {
+
+using testing::hexBytes;
+using testing::PtyPair;
+using testing::sameBytes;
+
+// The pty moves bytes through a kernel work queue; give it a moment.
+void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+
+void feed(int controller, std::string_view text) {
+    ASSERT_EQ(::write(controller, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    settle();
+}
+
+TEST(LineSettings, AcceptsWhatThePanelBuilds) {
+    const struct {
+        const char *text;
+        LineSettings expected;
+    } rows[] = {
+        {" 9600,e,7,1", {9600, LineSettings::Parity::Even, 7, 1}},
+        {"19200,N,8,1", {19200, LineSettings::Parity::None, 8, 1}},
+        {" 1200,n,8,1", {1200, LineSettings::Parity::None, 8, 1}},
+        {" 4800,E,7,1", {4800, LineSettings::Parity::Even, 7, 1}},
+        {"9600,o,8,2", {9600, LineSettings::Parity::Odd, 8, 2}},
+    };
+    for (const auto &row : rows) {
+        auto parsed = parseLineSettings(row.text);
+        ASSERT_TRUE(parsed.ok()) << row.text << ": " << parsed.error();
+        EXPECT_EQ(parsed.value(), row.expected) << row.text;
+    }
+}
+
+TEST(LineSettings, RefusalsNameTheWrongPart) {
+    const std::pair<const char *, const char *> rows[] = {
+        {"", "velocidad,paridad"},        {"9600", "velocidad,paridad"},
+        {"9601,n,8,1", "\"9601\""},       {"  9600,n,8,1", "\"  9600\""},
+        {"+9600,n,8,1", "\"+9600\""},     {"9600,x,8,1", "paridad \"x\""},
+        {"9600,,8,1", "paridad \"\""},    {"9600,n,9,1", "bits de datos \"9\""},
+        {"9600,n,8,3", "bits de parada \"3\""}, {"9600,n,8,1,", "velocidad,paridad"},
+    };
+    for (const auto &[text, mention] : rows) {
+        auto parsed = parseLineSettings(text);
+        ASSERT_FALSE(parsed.ok()) << '"' << text << '"';
+        EXPECT_NE(parsed.error().find(mention), std::string::npos) << parsed.error();
+    }
+}
+
+TEST(ParityMarks, BadBytesBecomeQuestionMarks) {
+    const struct {
+        const char *name;
+        std::vector<Bytes> chunks;
+        Bytes expected;
+    } rows[] = {
+        {"plain", {hexBytes({0x41, 0x42})}, hexBytes({0x41, 0x42})},
+        {"real FF", {hexBytes({0x41, 0xFF, 0xFF, 0x42})}, hexBytes({0x41, 0xFF, 0x42})},
+        {"parity error", {hexBytes({0x41, 0xFF, 0x00, 0x37, 0x42})}, hexBytes({0x41, '?', 0x42})},
+        {"mark split across reads", {hexBytes({0x41, 0xFF}), hexBytes({0x00, 0x37, 0x42})},
+         hexBytes({0x41, '?', 0x42})},
+        {"escaped FF split", {hexBytes({0xFF}), hexBytes({0xFF})}, hexBytes({0xFF})},
+    };
+    for (const auto &row : rows) {
+        Bytes pending;
+        Bytes clean;
+        for (const Bytes &chunk : row.chunks) {
+            const Bytes part = unmarkParityErrors(pending, chunk);
+            clean.insert(clean.end(), part.begin(), part.end());
+        }
+        EXPECT_TRUE(sameBytes(clean, row.expected)) << row.name;
+        EXPECT_TRUE(pending.empty()) << row.name;
+    }
+}
+
+TEST(PortNames, EnvironmentMapsComPorts) {
+    ::setenv("MARVALO_COM3", "/dev/ttyUSB0", 1);
+    EXPECT_EQ(devicePathFor(3), "/dev/ttyUSB0");
+    EXPECT_EQ(describePort(3), "COM 3 (/dev/ttyUSB0)");
+    ::unsetenv("MARVALO_COM3");
+    EXPECT_EQ(devicePathFor(3), "/dev/ttyS2");
+    EXPECT_EQ(devicePathFor(1), "/dev/ttyS0");
+}
+
+TEST(TermiosPort, AppliesSettingsAtOpenAndWhileOpen) {
+    PtyPair pty;
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(port.setSettings(" 9600,e,7,1").ok());
+    ASSERT_TRUE(port.open().ok());
+    struct termios tio {};
+    ASSERT_EQ(::tcgetattr(port.fd(), &tio), 0);
+    // A pty keeps CS8 without parity whatever it is asked; the receive side
+    // shows the request was taken.
+    EXPECT_TRUE(tio.c_iflag & PARMRK);
+    EXPECT_TRUE(tio.c_iflag & INPCK);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+
+    ASSERT_TRUE(port.setSettings("19200,N,8,1").ok());
+    ASSERT_EQ(::tcgetattr(port.fd(), &tio), 0);
+    EXPECT_FALSE(tio.c_iflag & PARMRK);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B19200));
+
+    auto refused = port.setSettings("19200,N,9,1");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind, LinkError::Kind::BadSettings);
+    EXPECT_EQ(port.settings(), "19200,N,8,1") << "a refused string leaves the old one";
+}
+
+TEST(TermiosPort, CloseGivesTheOldLineSettingsBack) {
+    PtyPair pty;
+    struct termios before {};
+    ASSERT_EQ(::tcgetattr(pty.device(), &before), 0);
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(port.setSettings(" 1200,e,7,2").ok());
+    ASSERT_TRUE(port.open().ok());
+    struct termios during {};
+    ASSERT_EQ(::tcgetattr(pty.device(), &during), 0);
+    EXPECT_EQ(::cfgetospeed(&during), static_cast<speed_t>(B1200));
+    EXPECT_TRUE(during.c_iflag & PARMRK);
+    port.close();
+    struct termios after {};
+    ASSERT_EQ(::tcgetattr(pty.device(), &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
+}
+
+TEST(TermiosPort, RefusesABusyPort) {
+    PtyPair pty;
+    TermiosPort first;
+    TermiosPort second;
+    first.setDevicePath(pty.devicePath());
+    second.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(first.open().ok());
+    auto busy = second.open();
+    ASSERT_FALSE(busy.ok());
+    EXPECT_EQ(busy.error().kind, LinkError::Kind::Busy);
+    EXPECT_NE(busy.error().message().find(pty.devicePath()), std::string::npos);
+    EXPECT_FALSE(second.portOpen());
+    first.close();
+    EXPECT_TRUE(second.open().ok()) << "free again once the first lets go";
+}
+
+TEST(TermiosPort, MissingDeviceAndNonSerialFilesAreNamed) {
+    TermiosPort missing;
+    ASSERT_TRUE(missing.setCommPort(4).ok());
+    missing.setDevicePath("/dev/marvalo-no-such-port");
+    auto absent = missing.open();
+    ASSERT_FALSE(absent.ok());
+    EXPECT_EQ(absent.error().kind, LinkError::Kind::NoSuchPort);
+    EXPECT_NE(absent.error().message().find("COM 4 (/dev/marvalo-no-such-port)"), std::string::npos)
+        << absent.error().message();
+    EXPECT_NE(absent.error().message().find("MARVALO_COM4"), std::string::npos);
+
+    TermiosPort notTty;
+    notTty.setDevicePath("/dev/null");
+    auto refused = notTty.open();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind, LinkError::Kind::NotASerialPort);
+    EXPECT_FALSE(notTty.portOpen());
+}
+
+TEST(TermiosPort, ClearDiscardsWhatArrivedBefore) {
+    PtyPair pty;
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(port.open().ok());
+    feed(pty.controller(), "stale");
+    ASSERT_TRUE(port.discardInput().ok());
+    auto nothing = port.readAvailable();
+    ASSERT_TRUE(nothing.ok());
+    EXPECT_TRUE(nothing.value().empty());
+
+    feed(pty.controller(), std::string("fresh\xff\x00", 7));
+    auto fresh = port.readAvailable();
+    ASSERT_TRUE(fresh.ok());
+    EXPECT_TRUE(sameBytes(fresh.value(), bytesOf(std::string("fresh\xff\x00", 7))));
+}
+
+TEST(TermiosPort, WritesEveryByteInOrder) {
+    PtyPair pty;
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(port.open().ok());
+    Bytes request;
+    for (int i = 0; i < 3000; ++i) request.push_back(static_cast<std::uint8_t>(i * 7));
+    std::thread reader([&] {
+        Bytes got;
+        std::uint8_t chunk[512];
+        for (int tries = 0; tries < 200 && got.size() < request.size(); ++tries) {
+            const ssize_t n = ::read(pty.controller(), chunk, sizeof chunk);
+            if (n > 0) got.insert(got.end(), chunk, chunk + n);
+            else settle();
+        }
+        EXPECT_TRUE(sameBytes(got, request));
+    });
+    EXPECT_TRUE(port.write(request).ok());
+    EXPECT_TRUE(port.drain().ok());
+    reader.join();
+}
+
+TEST(TermiosPort, APtyHasNoRtsLineAndSaysSo) {
+    PtyPair pty;
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(port.open().ok());
+    auto rts = port.setRts(true);
+    ASSERT_FALSE(rts.ok());
+    EXPECT_EQ(rts.error().kind, LinkError::Kind::NoRts);
+}
+
+TEST(TermiosPort, PortNumberChangesOnlyWhileClosed) {
+    PtyPair pty;
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(port.open().ok());
+    EXPECT_EQ(port.setCommPort(2).error().kind, LinkError::Kind::PortIsOpen);
+    port.close();
+    EXPECT_TRUE(port.setCommPort(2).ok());
+    EXPECT_EQ(port.setCommPort(6).error().kind, LinkError::Kind::BadPortNumber);
+    EXPECT_EQ(port.commPort(), 2);
+}
+
+TEST(TermiosPort, APeerThatHangsUpIsReportedNotACrash) {
+    PtyPair pty;
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    ASSERT_TRUE(port.open().ok());
+    pty.releaseDevice();
+    pty.closeController();
+    settle();
+    auto read = port.readAvailable();
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().kind, LinkError::Kind::Vanished);
+    auto write = port.write(bytesOf("*01D\r"));
+    EXPECT_FALSE(write.ok());
+    port.close();
+    EXPECT_FALSE(port.portOpen());
+}
+
+TEST(TermiosPort, ClosedPortRefusesIo) {
+    TermiosPort port;
+    EXPECT_EQ(port.write(bytesOf("x")).error().kind, LinkError::Kind::NotOpen);
+    EXPECT_EQ(port.readAvailable().error().kind, LinkError::Kind::NotOpen);
+    EXPECT_EQ(port.discardInput().error().kind, LinkError::Kind::NotOpen);
+}
+
+}  // namespace
+}  // namespace marvalo

@@ -1,0 +1,129 @@
+#include "tools/instrument.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "core/check_codes.h"
+#include "core/panel_state.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::uint8_t kSoh = 0x01;
+constexpr std::uint8_t kStx = 0x02;
+constexpr std::uint8_t kEtx = 0x03;
+constexpr std::uint8_t kCr = 0x0D;
+constexpr std::uint8_t kNak = 0x15;
+constexpr std::size_t kModbusMinimum = 4;  // address, function, CRC
+
+std::uint8_t blockCheck(const Bytes &textAndEtx) {
+    // The request's rule, reused: CalcBCC skips three leading characters.
+    Bytes padded{0, 0, 0};
+    padded.insert(padded.end(), textAndEtx.begin(), textAndEtx.end());
+    return CalcBCC(padded);
+}
+
+bool hasModbusCrc(const Bytes &request) {
+    if (request.size() < kModbusMinimum) return false;
+    const Bytes crc = CalcCRC(std::span(request).first(request.size() - 2));
+    return crc[0] == request[request.size() - 2] && crc[1] == request.back();
+}
+
+}  // namespace
+
+Instrument::Instrument(int address) : address_(address), addressText_(addressText(address)) {
+    // The device name is never opened: libmodbus only frames and answers,
+    // writing into our pipe.
+    modbus_ = modbus_new_rtu("/dev/null", 9600, 'N', 8, 1);
+    bank_ = modbus_mapping_new(kCoilCount, 0, kRegisterCount, kRegisterCount);
+    if (modbus_ == nullptr || bank_ == nullptr || pipe2(replyPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::runtime_error("cannot set up the Modbus register bank");
+    }
+    modbus_set_slave(modbus_, address);
+    modbus_set_socket(modbus_, replyPipe_[1]);
+    for (int n = 0; n < kRegisterCount; ++n) {
+        bank_->tab_registers[n] = static_cast<std::uint16_t>(n);
+        bank_->tab_input_registers[n] = static_cast<std::uint16_t>(1000 + n);
+    }
+}
+
+Instrument::~Instrument() {
+    if (bank_ != nullptr) modbus_mapping_free(bank_);
+    if (modbus_ != nullptr) modbus_free(modbus_);
+    for (int fd : replyPipe_) {
+        if (fd >= 0) ::close(fd);
+    }
+}
+
+std::optional<Bytes> Instrument::answer(const Bytes &request) {
+    // Modbus address 1 starts like SOH and address 42 like "*": a frame whose
+    // CRC holds is Modbus (a text frame passes that by chance once in 65536).
+    if (hasModbusCrc(request)) return answerModbus(request);
+    if (request.front() == kSoh) return answerIso1745(request);
+    if (request.front() == '*') return answerKorvel(request);
+    return std::nullopt;
+}
+
+std::optional<Bytes> Instrument::answerKorvel(const Bytes &request) const {
+    if (request.size() < 4 || request.back() != kCr) return std::nullopt;
+    if (std::string(request.begin() + 1, request.begin() + 3) != addressText_) return std::nullopt;
+    const std::string instruction(request.begin() + 3, request.end() - 1);
+    std::string reply = addressText_;
+    if (instruction == "D") {
+        reply += std::string("D") + kReading;
+    } else if (instruction == "V") {
+        reply += std::string("V") + kVersion;
+    } else if (instruction == "A") {
+        reply += "A" + addressText_;
+    } else {
+        reply += "?";
+    }
+    reply.push_back(static_cast<char>(kCr));
+    return bytesOf(reply);
+}
+
+std::optional<Bytes> Instrument::answerIso1745(const Bytes &request) const {
+    // SOH A A STX ... ETX BCC
+    if (request.size() < 6 || request[3] != kStx || request[request.size() - 2] != kEtx) {
+        return std::nullopt;
+    }
+    if (std::string(request.begin() + 1, request.begin() + 3) != addressText_) return std::nullopt;
+    const Bytes body(request.begin() + 1, request.end() - 1);
+    if (CalcBCC(body) != request.back()) {
+        return Bytes{kNak};
+    }
+    const std::string instruction(request.begin() + 4, request.end() - 2);
+    std::string text;
+    if (instruction == "0D") {
+        text = std::string("0D") + kReading;
+    } else if (instruction == "0V") {
+        text = std::string("0V") + kVersion;
+    } else {
+        text = "?";
+    }
+    Bytes checked = bytesOf(text);
+    checked.push_back(kEtx);
+    Bytes reply{kStx};
+    reply.insert(reply.end(), checked.begin(), checked.end());
+    reply.push_back(blockCheck(checked));
+    return reply;
+}
+
+std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
+    if (request.front() != address_) return std::nullopt;
+    if (modbus_reply(modbus_, request.data(), static_cast<int>(request.size()), bank_) < 0) {
+        return std::nullopt;
+    }
+    Bytes reply;
+    std::uint8_t chunk[512];
+    ssize_t n;
+    while ((n = ::read(replyPipe_[0], chunk, sizeof chunk)) > 0) {
+        reply.insert(reply.end(), chunk, chunk + n);
+    }
+    if (reply.empty()) return std::nullopt;
+    return reply;
+}
+
+}  // namespace marvalo

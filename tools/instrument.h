@@ -1,0 +1,58 @@
+#pragma once
+
+#include <modbus.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/bytes.h"
+
+namespace marvalo {
+
+// The simulated instrument's answers, independent of any line: one request
+// frame in, the reply frame out (or none when it stays quiet).
+//
+// Korvel protocol, request "*" AA text CR, at our address AA:
+//   "D"  reading      -> AA "D+0023.4" CR
+//   "V"  version      -> AA "VMARVALO-SIM 1.0" CR
+//   "A"  address      -> AA "A" AA CR
+//   anything else     -> AA "?" CR
+// ISO 1745, request SOH AA STX text ETX BCC, at our address:
+//   wrong BCC         -> NAK (15)
+//   "0D" reading      -> STX "0D+0023.4" ETX BCC
+//   "0V" version      -> STX "0VMARVALO-SIM 1.0" ETX BCC
+//   anything else     -> STX "?" ETX BCC
+//   (BCC: XOR of text and ETX, plus 32 when below 32, as requests carry it)
+// Modbus RTU at our address, CRC checked: answered by libmodbus over a bank
+// where holding register n holds n, input register n holds 1000 + n
+// (n = 0..599) and the 256 coils start off; writes are kept.
+// Other addresses, damaged Modbus frames and unrecognised bytes: no answer.
+// (A frame whose Modbus CRC holds is taken for Modbus.)
+class Instrument {
+public:
+    explicit Instrument(int address);
+    ~Instrument();
+    Instrument(const Instrument &) = delete;
+    Instrument &operator=(const Instrument &) = delete;
+
+    std::optional<Bytes> answer(const Bytes &request);
+
+    static constexpr int kRegisterCount = 600;
+    static constexpr int kCoilCount = 256;
+    static constexpr const char *kReading = "+0023.4";
+    static constexpr const char *kVersion = "MARVALO-SIM 1.0";
+
+private:
+    std::optional<Bytes> answerKorvel(const Bytes &request) const;
+    std::optional<Bytes> answerIso1745(const Bytes &request) const;
+    std::optional<Bytes> answerModbus(const Bytes &request);
+
+    int address_;
+    std::string addressText_;
+    modbus_t *modbus_ = nullptr;
+    modbus_mapping_t *bank_ = nullptr;
+    int replyPipe_[2] = {-1, -1};  // libmodbus writes its reply here
+};
+
+}  // namespace marvalo

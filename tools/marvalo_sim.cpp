@@ -1,0 +1,263 @@
+// marvalo-sim: plays an instrument on a serial line, so the panel can be
+// shown, tested and benchmarked without hardware.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "core/number_text.h"
+#include "link/file_descriptor.h"
+#include "link/termios_port.h"
+#include "tools/instrument.h"
+
+namespace {
+
+using namespace marvalo;
+
+constexpr int kExitUsage = 64;
+
+constexpr const char *kHelp =
+    "usage: marvalo-sim [--device PATH] [--settings \" 9600,n,8,1\"] [--address NN]\n"
+    "                   [--silent] [--delay MS] [--drop-every N] [--echo] [--log]\n"
+    "\n"
+    "Plays a Marvalo-compatible instrument. Without --device it opens a\n"
+    "pseudo-terminal pair and prints, as the first line of its output, the path\n"
+    "the panel should use (MARVALO_COM1=that-path marvalo). With --device it\n"
+    "serves a real serial port at --settings (default \" 9600,n,8,1\").\n"
+    "\n"
+    "It answers at --address (default 01), in all three protocols:\n"
+    "  Korvel  *01D<CR>  -> 01D+0023.4<CR>     V: version, A: address, else ?\n"
+    "  ISO 1745 0D       -> STX 0D+0023.4 ETX BCC; a wrong BCC gets NAK\n"
+    "  Modbus RTU        -> libmodbus over holding register n = n,\n"
+    "                       input register n = 1000 + n (n < 600), 256 coils\n"
+    "\n"
+    "Faults, for tests and demonstrations:\n"
+    "  --silent        never answer\n"
+    "  --delay MS      answer MS milliseconds late\n"
+    "  --drop-every N  leave every Nth request unanswered\n"
+    "  --echo          send the request back before the answer, as 2-wire\n"
+    "                  RS485 adapters do\n"
+    "  --log           print each request and answer in hex with a timestamp\n";
+
+struct Options {
+    std::optional<std::string> device;
+    std::string settings = " 9600,n,8,1";
+    int address = 1;
+    bool silent = false;
+    int delayMs = 0;
+    int dropEvery = 0;
+    bool echo = false;
+    bool log = false;
+};
+
+int usage(const std::string &problem) {
+    std::cerr << "marvalo-sim: " << problem << "\n\n" << kHelp;
+    return kExitUsage;
+}
+
+std::optional<long> numberIn(const char *text, long min, long max) {
+    const auto value = parseDecimal(text);
+    if (!value || *value < min || *value > max) return std::nullopt;
+    return value;
+}
+
+std::string timestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    char text[32];
+    std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&seconds));
+    char withMs[40];
+    std::snprintf(withMs, sizeof withMs, "%s.%03d", text, static_cast<int>(ms.count()));
+    return withMs;
+}
+
+// The two ends the simulator can serve: the controller side of its own
+// pty, or a real port through the same termios layer the panel uses.
+struct Line {
+    int fd = -1;
+    TermiosPort *port = nullptr;
+
+    bool read(Bytes &into) {
+        if (port != nullptr) {
+            auto got = port->readAvailable();
+            if (!got) {
+                std::cerr << "marvalo-sim: " << got.error().message() << "\n";
+                return false;
+            }
+            into.insert(into.end(), got.value().begin(), got.value().end());
+            return true;
+        }
+        std::uint8_t chunk[1024];
+        while (true) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n > 0) {
+                into.insert(into.end(), chunk, chunk + n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) return true;
+            // EIO: nobody holds the other end. We keep it open ourselves, so
+            // this only happens when the pty is torn down.
+            return n < 0 && errno == EIO;
+        }
+    }
+
+    bool write(const Bytes &bytes) {
+        if (port != nullptr) {
+            auto written = port->write(bytes);
+            if (!written) std::cerr << "marvalo-sim: " << written.error().message() << "\n";
+            return written.ok();
+        }
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// A request ends when the line has been quiet for four character times
+// (Modbus RTU asks for 3.5), never less than 5 ms.
+int frameGapMs(const LineSettings &line) {
+    const int bitsPerChar = 10 + (line.parity == LineSettings::Parity::None ? 0 : 1);
+    return std::max(5, 4 * bitsPerChar * 1000 / line.baud + 1);
+}
+
+int serve(Line &line, const Options &options, const LineSettings &settings) {
+    Instrument instrument(options.address);
+    const int gapMs = frameGapMs(settings);
+    long requests = 0;
+    while (true) {
+        struct pollfd ready {line.fd, POLLIN, 0};
+        if (::poll(&ready, 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            std::perror("marvalo-sim: poll");
+            return 1;
+        }
+        Bytes request;
+        do {
+            if (!line.read(request)) return 1;
+            ready.revents = 0;
+        } while (::poll(&ready, 1, gapMs) > 0);
+        if (request.empty()) {
+            // Hang-up without data: wait for the other end to come back.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        ++requests;
+        if (options.log) std::cout << timestamp() << " <- " << toHex(request) << std::endl;
+        if (options.echo && !line.write(request)) return 1;
+
+        std::optional<Bytes> reply = instrument.answer(request);
+        const bool dropped = options.dropEvery > 0 && requests % options.dropEvery == 0;
+        if (!reply || options.silent || dropped) {
+            if (options.log) {
+                std::cout << timestamp() << " -- "
+                          << (reply ? "(held back)" : "(no answer)") << std::endl;
+            }
+            continue;
+        }
+        if (options.delayMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
+        }
+        if (!line.write(*reply)) return 1;
+        if (options.log) std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (name == "--help" || name == "-h") {
+            std::cout << kHelp;
+            return 0;
+        } else if (name == "--silent") {
+            options.silent = true;
+        } else if (name == "--echo") {
+            options.echo = true;
+        } else if (name == "--log") {
+            options.log = true;
+        } else if (name == "--device") {
+            const char *path = value();
+            if (path == nullptr) return usage("--device needs a path");
+            options.device = path;
+        } else if (name == "--settings") {
+            const char *text = value();
+            if (text == nullptr) return usage("--settings needs a string such as \" 9600,n,8,1\"");
+            options.settings = text;
+        } else if (name == "--address") {
+            const char *text = value();
+            const auto address = text ? numberIn(text, 0, 99) : std::nullopt;
+            if (!address) return usage("--address takes a number from 00 to 99");
+            options.address = static_cast<int>(*address);
+        } else if (name == "--delay") {
+            const char *text = value();
+            const auto delay = text ? numberIn(text, 0, 60000) : std::nullopt;
+            if (!delay) return usage("--delay takes milliseconds from 0 to 60000");
+            options.delayMs = static_cast<int>(*delay);
+        } else if (name == "--drop-every") {
+            const char *text = value();
+            const auto every = text ? numberIn(text, 1, 1000000) : std::nullopt;
+            if (!every) return usage("--drop-every takes a number of requests from 1 up");
+            options.dropEvery = static_cast<int>(*every);
+        } else {
+            return usage("unknown option '" + name + "'");
+        }
+    }
+    const auto settings = parseLineSettings(options.settings);
+    if (!settings) return usage(settings.error());
+
+    if (options.device) {
+        TermiosPort port;
+        port.setDevicePath(*options.device);
+        if (auto set = port.setSettings(options.settings); !set) return usage(set.error().message());
+        if (auto opened = port.open(); !opened) {
+            std::cerr << "marvalo-sim: " << opened.error().message() << "\n";
+            return 1;
+        }
+        std::cout << *options.device << std::endl;
+        Line line{port.fd(), &port};
+        return serve(line, options, settings.value());
+    }
+
+    int controller = -1;
+    int device = -1;
+    char name[256] = {};
+    if (::openpty(&controller, &device, name, nullptr, nullptr) != 0) {
+        std::perror("marvalo-sim: openpty");
+        return 1;
+    }
+    FileDescriptor controllerEnd(controller);
+    // Holding the device end ourselves keeps the pty alive between the
+    // panel's exchanges, which close and reopen it.
+    FileDescriptor deviceEnd(device);
+    struct termios raw {};
+    ::tcgetattr(device, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(device, TCSANOW, &raw);
+    ::fcntl(controller, F_SETFL, ::fcntl(controller, F_GETFL) | O_NONBLOCK);
+    std::cout << name << std::endl;
+    Line line{controller, nullptr};
+    return serve(line, options, settings.value());
+}
