@@ -1,0 +1,75 @@
+// How much longer than its own waits one continuous exchange takes, and the
+// CPU it costs, through the real termios layer against marvalo-sim.
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "link/exchange.h"
+#include "link/termios_port.h"
+#include "tests/sim_process.h"
+
+namespace {
+
+using namespace marvalo;
+using Clock = std::chrono::steady_clock;
+
+// Precise to the nanosecond, unlike getrusage's tick-sampled figures.
+double cpuSeconds() {
+    struct timespec used {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+}
+
+void measure(const std::string &device, int baudIndex, int exchanges) {
+    TermiosPort port;
+    port.setDevicePath(device);
+    const std::string settings = std::string(kBaudRates[static_cast<std::size_t>(baudIndex)].itemText) + ",n,8,1";
+    if (!port.setSettings(settings)) {
+        std::fprintf(stderr, "settings refused\n");
+        return;
+    }
+    ThreadSleeper sleeper;
+    std::int32_t noReply = 0;
+    ExchangeSetup setup;
+    setup.mode = ExchangeMode::Continuous;
+    setup.protocol = 0;
+    setup.baudIndex = static_cast<std::uint8_t>(baudIndex);
+    setup.baudSelection = baudIndex;
+    setup.inputs.addressText = "01";
+    setup.inputs.addressNumber = 1;
+    setup.inputs.instructionText = "D";
+    const double waitMs = replyWaitMs(baudIndex, ExchangeMode::Continuous);
+
+    std::vector<double> overheadMs;
+    const double cpuBefore = cpuSeconds();
+    for (int i = 0; i < exchanges; ++i) {
+        const auto start = Clock::now();
+        const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReply);
+        const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (outcome.kind != ExchangeOutcome::Kind::Shown) {
+            std::fprintf(stderr, "exchange %d: no reply shown (%s)\n", i, outcome.failure.c_str());
+        }
+        overheadMs.push_back(elapsed - waitMs);
+    }
+    const double cpuMs = (cpuSeconds() - cpuBefore) * 1000.0 / exchanges;
+    double sum = 0;
+    for (double v : overheadMs) sum += v;
+    std::printf("%6d baud: %3d exchanges, wait %4.0f ms, beyond the wait: mean %.3f ms, max %.3f ms; "
+                "CPU %.3f ms per exchange\n",
+                kBaudRates[static_cast<std::size_t>(baudIndex)].bitsPerSecond, exchanges, waitMs,
+                sum / exchanges, *std::max_element(overheadMs.begin(), overheadMs.end()), cpuMs);
+}
+
+}  // namespace
+
+int main() {
+    marvalo::testing::SimProcess sim;
+    std::printf("exchange_timing: continuous Korvel exchanges on a pty against marvalo-sim\n"
+                "targets: beyond-wait mean <= 2 ms, max <= 5 ms; CPU <= 1 ms per exchange\n");
+    measure(sim.devicePath(), 0, 20);
+    measure(sim.devicePath(), 4, 40);
+    return 0;
+}
