@@ -1,0 +1,121 @@
+// marvalo: the bench panel.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "app/settings_file.h"
+#include "app/startup.h"
+#include "link/sleeper.h"
+#include "link/termios_port.h"
+#include "panel/artwork.h"
+#include "panel/form1.h"
+
+namespace {
+
+bool hasDisplay() {
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char *value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+// Resident memory in kB, for the start-up benchmark.
+long residentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kb = 0;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+constexpr const char *kHelp =
+    "usage: marvalo [--screenshot FILE.png] [--write-icon FILE.png] [--report-shown]\n"
+    "\n"
+    "The Marvalo bench panel. COM n is the device in $MARVALO_COMn, else\n"
+    "/dev/ttyS(n-1). The settings file Comini.sdx lives beside the program,\n"
+    "or in $XDG_CONFIG_HOME/marvalo when that folder cannot be written.\n"
+    "\n"
+    "  --screenshot FILE  start as usual, save a picture of the window, quit\n"
+    "  --write-icon FILE  save the 48x48 window icon and quit\n"
+    "  --report-shown     print the start-up time and memory once the window\n"
+    "                     shows, then quit (used by bench/startup)\n";
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QString screenshot;
+    QString iconFile;
+    bool reportShown = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
+            screenshot = argv[++i];
+        } else if (std::strcmp(argv[i], "--write-icon") == 0 && i + 1 < argc) {
+            iconFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--report-shown") == 0) {
+            reportShown = true;
+        } else {
+            std::fprintf(stderr, "marvalo: unknown argument '%s'\n\n%s", argv[i], kHelp);
+            return 64;
+        }
+    }
+    if (!hasDisplay()) {
+        std::fputs("marvalo: no display (DISPLAY and WAYLAND_DISPLAY are unset); run it on a "
+                   "desktop, e.g. MARVALO_COM1=/dev/ttyUSB0 marvalo, or over ssh -X.\n",
+                   stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    if (!iconFile.isEmpty()) {
+        return marvalo::drawIcon(48).save(iconFile) ? 0 : 1;
+    }
+
+    // The settings file is looked for beside the program, as it always was.
+    const std::filesystem::path programFolder = QCoreApplication::applicationDirPath().toStdString();
+    QDir::setCurrent(QString::fromStdString(programFolder.string()));
+    const std::filesystem::path settingsFolder = marvalo::chooseSettingsFolder(programFolder);
+
+    marvalo::TermiosPort port;
+    marvalo::ThreadSleeper sleeper;
+    marvalo::Form1 form(port, sleeper);
+    const std::optional<std::string> settingsProblem = marvalo::startUp(form, settingsFolder);
+    marvalo::connectShutdown(form, settingsFolder);
+    form.show();
+
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(0, &form, [&] {
+            const bool saved = form.grab().save(screenshot);
+            std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(screenshot));
+            QCoreApplication::exit(saved ? 0 : 1);
+        });
+    } else if (reportShown) {
+        QTimer::singleShot(0, &form, [&] {
+            std::printf("shown after %lld ms, resident %ld kB\n",
+                        static_cast<long long>(sinceStart.elapsed()), residentKb());
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        });
+    } else if (settingsProblem) {
+        // Told once, after the window is up, so the operator sees what it is about.
+        QTimer::singleShot(0, &form, [&] { form.warn(QString::fromStdString(*settingsProblem)); });
+    }
+    return app.exec();
+}

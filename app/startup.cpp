@@ -1,0 +1,44 @@
+#include "app/startup.h"
+
+#include <QComboBox>
+
+#include "app/settings_file.h"
+#include "core/panel_state.h"
+#include "panel/form1.h"
+
+namespace marvalo {
+
+std::optional<std::string> startUp(Form1 &form, const std::filesystem::path &settingsFolder) {
+    PanelState &state = form.state();
+    fillRs485Hold(state);
+    form.fillAddressList();
+    form.setListSelection(form.functionList(), static_cast<int>(ModbusFunctionIndex::ReadHolding));
+
+    const LoadedSettings loaded = LoadSettings(settingsFolder);
+    state.linkType = loaded.values.linkType;
+    state.portIndex = loaded.values.portIndex;
+    state.addressIndex = loaded.values.addressIndex;
+    state.baudIndex = loaded.values.baudIndex;
+    state.protocol = loaded.values.protocol;
+
+    form.showLinkType();
+    form.setListSelection(form.portList(), state.portIndex);
+    form.setListSelection(form.addressList(), state.addressIndex);
+    form.setListSelection(form.baudList(), state.baudIndex);
+    form.applyProtocolView(state.protocol);
+    return loaded.problem;
+}
+
+void connectShutdown(Form1 &form, const std::filesystem::path &settingsFolder) {
+    QObject::connect(&form, &Form1::unloading, &form, [&form, settingsFolder] {
+        const PanelState &state = form.state();
+        auto saved = SaveSettings(settingsFolder, state.linkType, form.portList()->currentIndex(),
+                                  form.addressList()->currentIndex(),
+                                  form.baudList()->currentIndex(), state.protocol);
+        if (!saved) {
+            form.warn(QString::fromStdString(saved.error()));
+        }
+    });
+}
+
+}  // namespace marvalo
