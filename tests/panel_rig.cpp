@@ -1,0 +1,51 @@
+#include "tests/panel_rig.h"
+
+#include <QTest>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace marvalo::testing {
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "marvalo-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void TempFolder::write(const std::string &name, const std::string &content) const {
+    std::ofstream(path_ / name, std::ios::binary) << content;
+}
+
+std::string TempFolder::read(const std::string &name) const {
+    std::ifstream in(path_ / name, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+PanelRig::PanelRig(std::optional<std::string> settingsFile) {
+    if (settingsFile) folder.write("Comini.sdx", *settingsFile);
+    form = std::make_unique<Form1>(port, sleeper);
+    form->setWarningSink([this](const QString &message) { warnings << message; });
+    startupProblem = startUp(*form, folder.path());
+    connectShutdown(*form, folder.path());
+    log.clear();
+}
+
+void PanelRig::click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+bool PanelRig::wrote() const {
+    for (const std::string &entry : log) {
+        if (entry.rfind("write", 0) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace marvalo::testing
