@@ -1,0 +1,188 @@
+#include "app/settings_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+
+#include "tests/panel_rig.h"
+
+namespace marvalo {
+namespace {
+
+using testing::TempFolder;
+
+SettingsValues values(int link, int port, int address, int baud, int protocol) {
+    return SettingsValues{static_cast<std::uint8_t>(link), static_cast<std::uint8_t>(port),
+                          static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(baud),
+                          static_cast<std::uint8_t>(protocol)};
+}
+
+TEST(SettingsFile, ItemRules) {
+    const std::pair<const char *, const char *> rows[] = {
+        {"011732\r\n", "011732"},
+        {"011732", "011732"},
+        {"011732\r\n100540\r\n", "100540"},
+        {"011732\n100540", "100540"},
+        {"a,b,011732\r\n", "011732"},
+        {"\"011732\"\r\n", "011732"},
+        {"  \"100540\"  \r\n", "100540"},
+        {"\"01,1732\"\r\n", "01,1732"},
+        {"011732  \r\n", "011732"},
+        {"011732\r\n\r\n  \r\n", "011732"},
+        {"011732,\r\n", ""},
+        {"", ""},
+    };
+    for (const auto &[content, item] : rows) {
+        EXPECT_EQ(lastSettingsItem(content), item) << '"' << content << '"';
+    }
+}
+
+TEST(SettingsFile, LoadsTheWorkedLines) {
+    const struct {
+        const char *content;
+        SettingsValues expected;
+    } rows[] = {
+        {"011732\r\n", values(0, 1, 17, 3, 2)},
+        {"100540\r\n", values(1, 0, 5, 4, 0)},
+        {"011732\r\n100540\r\n", values(1, 0, 5, 4, 0)},
+        {"x,y,100540", values(1, 0, 5, 4, 0)},
+        {"\"011732\"", values(0, 1, 17, 3, 2)},
+        {"0117329999", values(0, 1, 17, 3, 2)},
+        {"149941\r\n", values(1, 4, 99, 4, 1)},
+    };
+    for (const auto &row : rows) {
+        TempFolder folder;
+        folder.write(kSettingsFileName, row.content);
+        const LoadedSettings loaded = LoadSettings(folder.path());
+        EXPECT_EQ(loaded.values, row.expected) << row.content;
+        EXPECT_FALSE(loaded.problem.has_value()) << *loaded.problem;
+    }
+}
+
+TEST(SettingsFile, DamagedFilesStartFromTheDefaultsAndSayWhy) {
+    const std::pair<const char *, const char *> rows[] = {
+        {"", "ninguna línea"},
+        {"\r\n\r\n", "ninguna línea"},
+        {"0117\r\n", "4 caracteres"},
+        {"01a732\r\n", "posición 3"},
+        {"-11732\r\n", "posición 1"},
+        {"211732\r\n", "tipo de conexión"},
+        {"051732\r\n", "puerto"},
+        {"011752\r\n", "velocidad"},
+        {"011733\r\n", "protocolo"},
+        {"011732,\r\n", "ninguna línea"},
+        {"\x01\x02\x03\x04\x05\x06", "posición 1"},
+    };
+    for (const auto &[content, mention] : rows) {
+        TempFolder folder;
+        folder.write(kSettingsFileName, content);
+        const LoadedSettings loaded = LoadSettings(folder.path());
+        EXPECT_EQ(loaded.values, kDefaultSettings) << content;
+        ASSERT_TRUE(loaded.problem.has_value()) << content;
+        EXPECT_NE(loaded.problem->find(mention), std::string::npos) << *loaded.problem;
+        EXPECT_NE(loaded.problem->find((folder.path() / kSettingsFileName).string()),
+                  std::string::npos)
+            << *loaded.problem;
+    }
+}
+
+TEST(SettingsFile, MissingFileIsTheQuietFirstStart) {
+    TempFolder folder;
+    const LoadedSettings loaded = LoadSettings(folder.path());
+    EXPECT_EQ(loaded.values, values(0, 0, 1, 3, 1));
+    EXPECT_FALSE(loaded.problem.has_value());
+}
+
+TEST(SettingsFile, LinesAreSixDigitsWithTwoForTheAddress) {
+    EXPECT_EQ(formatSettingsLine(0, 1, 17, 3, 2), "011732");
+    EXPECT_EQ(formatSettingsLine(1, 0, 5, 4, 0), "100540");
+    for (int address = 0; address < 10; ++address) {
+        EXPECT_EQ(formatSettingsLine(0, 0, address, 0, 0).substr(2, 2), "0" + std::to_string(address));
+    }
+    EXPECT_EQ(formatSettingsLine(0, 0, 10, 0, 0), "001000");
+    // No selection writes the default for that position, never "-1".
+    EXPECT_EQ(formatSettingsLine(1, -1, -1, -1, 2), "100132");
+
+    // Every valid choice reads back as itself.
+    for (int link = 0; link < 2; ++link)
+        for (int port = 0; port < 5; ++port)
+            for (int address = 0; address < 100; ++address)
+                for (int baud = 0; baud < 5; ++baud)
+                    for (int protocol = 0; protocol < 3; ++protocol) {
+                        const std::string line = formatSettingsLine(
+                            static_cast<std::uint8_t>(link), port, address, baud,
+                            static_cast<std::uint8_t>(protocol));
+                        auto back = parseSettingsLine(lastSettingsItem(line + "\r\n"));
+                        ASSERT_TRUE(back.ok()) << line;
+                        ASSERT_EQ(back.value(), values(link, port, address, baud, protocol)) << line;
+                    }
+}
+
+TEST(SettingsFile, SaveWritesOneLineAndReplacesTheOld) {
+    TempFolder folder;
+    folder.write(kSettingsFileName, "garbage that was there\r\nmore\r\n");
+    ASSERT_TRUE(SaveSettings(folder.path(), 0, 1, 5, 3, 2).ok());
+    EXPECT_EQ(folder.read(kSettingsFileName), "010532\r\n");
+    ASSERT_TRUE(SaveSettings(folder.path(), 1, 4, 99, 0, 0).ok());
+    EXPECT_EQ(folder.read(kSettingsFileName), "149900\r\n");
+    std::size_t files = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(folder.path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u) << "no temporary file left behind";
+}
+
+TEST(SettingsFile, AFolderThatCannotBeWrittenIsNamed) {
+    TempFolder folder;
+    const std::filesystem::path gone = folder.path() / "no-such-folder";
+    auto saved = SaveSettings(gone, 0, 0, 1, 3, 1);
+    ASSERT_FALSE(saved.ok());
+    EXPECT_NE(saved.error().find((gone / kSettingsFileName).string()), std::string::npos)
+        << saved.error();
+}
+
+TEST(SettingsFile, ASaveThatFailsHalfwayKeepsTheOldFile) {
+    TempFolder folder;
+    folder.write(kSettingsFileName, "011732\r\n");
+    // A file size limit of 3 bytes makes the write stop halfway, even as root.
+    struct rlimit before {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    struct rlimit tiny = before;
+    tiny.rlim_cur = 3;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    auto saved = SaveSettings(folder.path(), 1, 0, 5, 4, 0);
+    setrlimit(RLIMIT_FSIZE, &before);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    ASSERT_FALSE(saved.ok());
+    EXPECT_NE(saved.error().find("anterior queda como estaba"), std::string::npos);
+    EXPECT_EQ(folder.read(kSettingsFileName), "011732\r\n");
+    std::size_t files = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(folder.path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+}
+
+TEST(SettingsFile, FallsBackToTheUsersConfigFolder) {
+    TempFolder writable;
+    EXPECT_EQ(chooseSettingsFolder(writable.path()), writable.path());
+
+    TempFolder config;
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    const std::filesystem::path chosen = chooseSettingsFolder("/marvalo-not-here/bin");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(chosen, config.path() / "marvalo");
+    EXPECT_TRUE(std::filesystem::is_directory(chosen));
+}
+
+}  // namespace
+}  // namespace marvalo

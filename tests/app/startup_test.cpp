@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "tests/panel_rig.h"
+#include "tests/run_program.h"
+
+namespace marvalo {
+namespace {
+
+using testing::PanelRig;
+
+struct Expected {
+    const char *line;
+    const char *lblRS, *lblCOM, *lblID, *lblBaudRate, *label1, *frame1, *instruction;
+    bool modbusShown;
+    int commPort;
+    const char *settings;
+};
+
+TEST(StartUp, CaptionsViewAndPortFromTheSettingsLine) {
+    const Expected rows[] = {
+        {"011732\r\n", "RS232", "COM 2", "17", " 9600", "Modbus", "Direc. 1 Palabra", "", true, 2,
+         " 9600,n,8,1"},
+        {"100540\r\n", "RS485", "COM 1", "05", "19200", "Korvel", "Instruc. a enviar", "D", false,
+         1, "19200,n,8,1"},
+        {"049901\r\n", "RS232", "COM 5", "99", " 1200", "ISO 1745", "Instruc. a enviar", "0D",
+         false, 5, " 1200,e,7,1"},
+    };
+    for (const Expected &row : rows) {
+        PanelRig rig(row.line);
+        EXPECT_EQ(rig.label("lblRS")->text(), row.lblRS) << row.line;
+        EXPECT_EQ(rig.label("lblCOM")->text(), row.lblCOM) << row.line;
+        EXPECT_EQ(rig.label("lblID")->text(), row.lblID) << row.line;
+        EXPECT_EQ(rig.label("lblBaudRate")->text(), row.lblBaudRate) << row.line;
+        EXPECT_EQ(rig.label("Label1")->text(), row.label1) << row.line;
+        EXPECT_EQ(rig.frame("Frame1")->title(), row.frame1) << row.line;
+        EXPECT_EQ(rig.textBox("txtCadena")->text(), row.instruction) << row.line;
+        for (const char *name : {"Frame2", "txtNWord", "frmFunciones"}) {
+            EXPECT_EQ(!rig.find<QWidget>(name)->isHidden(), row.modbusShown) << row.line << name;
+        }
+        EXPECT_EQ(rig.port.commPort(), row.commPort) << row.line;
+        EXPECT_EQ(rig.port.settings(), row.settings) << row.line;
+        EXPECT_FALSE(rig.port.portOpen());
+        EXPECT_FALSE(rig.timer()->isActive());
+        EXPECT_EQ(rig.form->noReplyCount(), 0);
+        EXPECT_EQ(rig.list("Combo1")->currentIndex(), 0);
+        EXPECT_EQ(rig.list("Combo1")->currentText(), "Leer n Palabras");
+        EXPECT_TRUE(rig.frame("Datos")->isHidden());
+        EXPECT_TRUE(rig.label("lblmensaje")->isHidden());
+        EXPECT_EQ(rig.form->state().rs485Hold, (std::array<std::int16_t, 5>{80, 60, 30, 30, 25}));
+        EXPECT_FALSE(rig.startupProblem.has_value());
+    }
+}
+
+TEST(StartUp, NoFileStartsFromTheDesignCaptionsQuietly) {
+    PanelRig rig(std::nullopt);
+    EXPECT_EQ(rig.label("lblRS")->text(), "RS232");
+    EXPECT_EQ(rig.label("lblCOM")->text(), "COM 1");
+    EXPECT_EQ(rig.label("lblID")->text(), "01");
+    EXPECT_EQ(rig.label("lblBaudRate")->text(), " 9600");
+    EXPECT_EQ(rig.label("Label1")->text(), "ISO 1745");
+    EXPECT_EQ(rig.port.settings(), " 9600,e,7,1");
+    EXPECT_FALSE(rig.startupProblem.has_value());
+}
+
+TEST(StartUp, ADamagedFileIsSetAsideAndReported) {
+    PanelRig rig("071732\r\n");
+    ASSERT_TRUE(rig.startupProblem.has_value());
+    EXPECT_NE(rig.startupProblem->find("071732"), std::string::npos);
+    EXPECT_EQ(rig.label("lblCOM")->text(), "COM 1");
+    EXPECT_EQ(rig.port.commPort(), 1);
+    EXPECT_EQ(rig.form->state().baudIndex, 3);
+}
+
+TEST(Shutdown, SavesTheLiveSelectionsBeforeReleasingThePort) {
+    std::string savedWhilePortOpen;
+    {
+        PanelRig rig("011732\r\n");
+        rig.list("cmbCOM")->setCurrentIndex(3);
+        rig.list("cmbID")->setCurrentIndex(8);
+        rig.list("cmbBaudRate")->setCurrentIndex(0);
+        rig.click("cmdRS");
+        rig.click("cmdProt");
+        ASSERT_TRUE(rig.port.open().ok());
+        QObject::connect(rig.form.get(), &Form1::unloading, [&] {
+            // Runs after the save (connected later), before the port closes.
+            EXPECT_TRUE(rig.port.portOpen());
+            savedWhilePortOpen = rig.folder.read("Comini.sdx");
+        });
+        rig.form->close();
+        EXPECT_FALSE(rig.port.portOpen());
+        EXPECT_EQ(savedWhilePortOpen, "130800\r\n");
+        EXPECT_EQ(rig.log.back(), "close");
+
+        // The next start shows what was chosen.
+        PanelRig next(rig.folder.read("Comini.sdx"));
+        EXPECT_EQ(next.label("lblCOM")->text(), "COM 4");
+        EXPECT_EQ(next.label("lblID")->text(), "08");
+        EXPECT_EQ(next.label("lblBaudRate")->text(), " 1200");
+        EXPECT_EQ(next.label("lblRS")->text(), "RS485");
+        EXPECT_EQ(next.label("Label1")->text(), "Korvel");
+        EXPECT_EQ(next.form->state().baudIndex, 0) << "the new rate reaches the wait at the next start";
+    }
+}
+
+TEST(Shutdown, AFailedSaveIsReportedAndTheWindowStillCloses) {
+    PanelRig rig("011732\r\n");
+    std::filesystem::remove_all(rig.folder.path());
+    rig.form->show();
+    EXPECT_TRUE(rig.form->close());
+    ASSERT_EQ(rig.warnings.size(), 1);
+    EXPECT_TRUE(rig.warnings[0].contains("Comini.sdx")) << rig.warnings[0].toStdString();
+    EXPECT_FALSE(rig.form->isVisible());
+    std::filesystem::create_directories(rig.folder.path());
+}
+
+TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
+    testing::TempFolder folder;
+    const std::string picture = (folder.path() / "panel.png").string();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const auto shot = testing::runProgram({MARVALO_PATH, "--screenshot", picture});
+    EXPECT_EQ(shot.status, 0) << shot.err;
+    EXPECT_TRUE(std::filesystem::file_size(picture) > 1000);
+
+    ::unsetenv("QT_QPA_PLATFORM");
+    const char *display = std::getenv("DISPLAY");
+    const std::string saved = display ? display : "";
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    const auto headless = testing::runProgram({MARVALO_PATH});
+    EXPECT_EQ(headless.status, 1);
+    EXPECT_NE(headless.err.find("no display"), std::string::npos) << headless.err;
+    EXPECT_EQ(std::count(headless.err.begin(), headless.err.end(), '\n'), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!saved.empty()) ::setenv("DISPLAY", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace marvalo
