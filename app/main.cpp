@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,30 @@ long residentKb() {
     }
     return -1;
 }
+
+class FirstPaintReporter : public QObject {
+public:
+    FirstPaintReporter(const QElapsedTimer &sinceStart, QObject *parent)
+        : QObject(parent), sinceStart_(sinceStart) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint && !reported_) {
+            reported_ = true;
+            QTimer::singleShot(0, this, [this] {
+                std::printf("shown after %lld ms, resident %ld kB\n",
+                            static_cast<long long>(sinceStart_.elapsed()), residentKb());
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const QElapsedTimer &sinceStart_;
+    bool reported_ = false;
+};
 
 constexpr const char *kHelp =
     "usage: marvalo [--screenshot FILE.png] [--write-icon FILE.png] [--report-shown]\n"
@@ -107,12 +132,9 @@ int main(int argc, char **argv) {
             QCoreApplication::exit(saved ? 0 : 1);
         });
     } else if (reportShown) {
-        QTimer::singleShot(0, &form, [&] {
-            std::printf("shown after %lld ms, resident %ld kB\n",
-                        static_cast<long long>(sinceStart.elapsed()), residentKb());
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        });
+        // Shown means painted: report at the end of the window's first paint.
+        auto *firstPaint = new FirstPaintReporter(sinceStart, &form);
+        form.installEventFilter(firstPaint);
     } else if (settingsProblem) {
         // Told once, after the window is up, so the operator sees what it is about.
         QTimer::singleShot(0, &form, [&] { form.warn(QString::fromStdString(*settingsProblem)); });
