@@ -1,6 +1,7 @@
 # The two commands a newcomer needs: `make run` and `make test`.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build run test screenshot bench format clean
 

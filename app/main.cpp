@@ -22,7 +22,8 @@ namespace {
 bool hasDisplay() {
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char *value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return true;
+        if (value != nullptr && *value != '\0')
+            return true;
     }
     return false;
 }
@@ -43,11 +44,11 @@ long residentKb() {
 }
 
 class FirstPaintReporter : public QObject {
-public:
+  public:
     FirstPaintReporter(const QElapsedTimer &sinceStart, QObject *parent)
         : QObject(parent), sinceStart_(sinceStart) {}
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
         if (event->type() == QEvent::Paint && !reported_) {
             reported_ = true;
@@ -61,7 +62,7 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 
-private:
+  private:
     const QElapsedTimer &sinceStart_;
     bool reported_ = false;
 };
@@ -91,9 +92,9 @@ int main(int argc, char **argv) {
             std::fputs(kHelp, stdout);
             return 0;
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
-            screenshot = argv[++i];
+            screenshot = QDir::current().absoluteFilePath(argv[++i]);
         } else if (std::strcmp(argv[i], "--write-icon") == 0 && i + 1 < argc) {
-            iconFile = argv[++i];
+            iconFile = QDir::current().absoluteFilePath(argv[++i]);
         } else if (std::strcmp(argv[i], "--report-shown") == 0) {
             reportShown = true;
         } else {
@@ -102,9 +103,10 @@ int main(int argc, char **argv) {
         }
     }
     if (!hasDisplay()) {
-        std::fputs("marvalo: no display (DISPLAY and WAYLAND_DISPLAY are unset); run it on a "
-                   "desktop, e.g. MARVALO_COM1=/dev/ttyUSB0 marvalo, or over ssh -X.\n",
-                   stderr);
+        std::fputs(
+            "marvalo: no display (DISPLAY and WAYLAND_DISPLAY are unset); run it on a "
+            "desktop, e.g. MARVALO_COM1=/dev/ttyUSB0 marvalo, or over ssh -X.\n",
+            stderr);
         return 1;
     }
 
@@ -114,7 +116,8 @@ int main(int argc, char **argv) {
     }
 
     // The settings file is looked for beside the program, as it always was.
-    const std::filesystem::path programFolder = QCoreApplication::applicationDirPath().toStdString();
+    const std::filesystem::path programFolder =
+        QCoreApplication::applicationDirPath().toStdString();
     QDir::setCurrent(QString::fromStdString(programFolder.string()));
     const std::filesystem::path settingsFolder = marvalo::chooseSettingsFolder(programFolder);
 

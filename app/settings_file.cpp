@@ -34,7 +34,9 @@ constexpr std::array<Position, kLineLength> kPositions{{
     {"protocolo (0 Korvel, 1 ISO 1745, 2 Modbus)", static_cast<int>(kProtocolCount) - 1},
 }};
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::vector<std::string_view> linesOf(std::string_view content) {
     std::vector<std::string_view> lines;
@@ -42,11 +44,13 @@ std::vector<std::string_view> linesOf(std::string_view content) {
     for (std::size_t i = 0; i < content.size(); ++i) {
         if (content[i] == '\r' || content[i] == '\n') {
             lines.push_back(content.substr(start, i - start));
-            if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ++i;
+            if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n')
+                ++i;
             start = i + 1;
         }
     }
-    if (start < content.size()) lines.push_back(content.substr(start));
+    if (start < content.size())
+        lines.push_back(content.substr(start));
     return lines;
 }
 
@@ -57,27 +61,32 @@ std::string shown(std::string_view text) {
         const auto byte = static_cast<unsigned char>(c);
         printable.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
     }
-    if (text.size() > kShown) printable += "…";
+    if (text.size() > kShown)
+        printable += "…";
     return "\"" + printable + "\"";
 }
 
-std::string errnoText(int err) { return std::strerror(err); }
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
 
 }  // namespace
 
 std::string lastSettingsItem(std::string_view content) {
     std::string last;
     for (std::string_view line : linesOf(content)) {
-        if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+        if (line.find_first_not_of(" \t") == std::string_view::npos)
+            continue;
         std::size_t pos = 0;
         while (true) {
-            while (pos < line.size() && isBlank(line[pos])) ++pos;
+            while (pos < line.size() && isBlank(line[pos]))
+                ++pos;
             std::string item;
             if (pos < line.size() && line[pos] == '"') {
                 const std::size_t close = line.find('"', pos + 1);
                 item = std::string(line.substr(pos + 1, close == std::string_view::npos
-                                                              ? std::string_view::npos
-                                                              : close - pos - 1));
+                                                            ? std::string_view::npos
+                                                            : close - pos - 1));
                 pos = close == std::string_view::npos ? line.size() : close + 1;
                 // Anything between the closing quote and the next comma is
                 // not part of the item.
@@ -87,12 +96,14 @@ std::string lastSettingsItem(std::string_view content) {
                 const std::size_t comma = line.find(',', pos);
                 const std::size_t end = comma == std::string_view::npos ? line.size() : comma;
                 std::string_view raw = line.substr(pos, end - pos);
-                while (!raw.empty() && isBlank(raw.back())) raw.remove_suffix(1);
+                while (!raw.empty() && isBlank(raw.back()))
+                    raw.remove_suffix(1);
                 item = std::string(raw);
                 pos = end;
             }
             last = std::move(item);
-            if (pos >= line.size()) break;
+            if (pos >= line.size())
+                break;
             ++pos;  // past the comma: a trailing comma leaves an empty last item
             if (pos >= line.size()) {
                 last.clear();
@@ -137,12 +148,14 @@ Result<SettingsValues, std::string> parseSettingsLine(std::string_view item) {
 
 std::string formatSettingsLine(std::uint8_t linkType, int portSelection, int addressSelection,
                                int baudSelection, std::uint8_t protocol) {
-    if (portSelection < 0) portSelection = kDefaultSettings.portIndex;
-    if (addressSelection < 0) addressSelection = kDefaultSettings.addressIndex;
-    if (baudSelection < 0) baudSelection = kDefaultSettings.baudIndex;
+    if (portSelection < 0)
+        portSelection = kDefaultSettings.portIndex;
+    if (addressSelection < 0)
+        addressSelection = kDefaultSettings.addressIndex;
+    if (baudSelection < 0)
+        baudSelection = kDefaultSettings.baudIndex;
     return std::to_string(linkType) + std::to_string(portSelection) +
-           addressText(addressSelection) + std::to_string(baudSelection) +
-           std::to_string(protocol);
+           addressText(addressSelection) + std::to_string(baudSelection) + std::to_string(protocol);
 }
 
 LoadedSettings LoadSettings(const std::filesystem::path &folder) {
@@ -159,8 +172,8 @@ LoadedSettings LoadSettings(const std::filesystem::path &folder) {
     std::stringstream content;
     content << in.rdbuf();
     if (in.bad()) {
-        loaded.problem = "El archivo de configuración \"" + file.string() +
-                         "\" no se pudo leer hasta el final.";
+        loaded.problem =
+            "El archivo de configuración \"" + file.string() + "\" no se pudo leer hasta el final.";
         return loaded;
     }
     auto parsed = parseSettingsLine(lastSettingsItem(content.str()));
@@ -189,13 +202,15 @@ Result<Done, std::string> SaveSettings(const std::filesystem::path &folder, std:
 
     std::string temporary = (folder / (std::string(kSettingsFileName) + ".XXXXXX")).string();
     FileDescriptor fd(::mkstemp(temporary.data()));
-    if (!fd.valid()) return failed("no se pudo crear un archivo en la carpeta", errno);
+    if (!fd.valid())
+        return failed("no se pudo crear un archivo en la carpeta", errno);
     auto discard = [&] { ::unlink(temporary.c_str()); };
 
     std::size_t written = 0;
     while (written < line.size()) {
         const ssize_t n = ::write(fd.get(), line.data() + written, line.size() - written);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0) {
             const int err = n < 0 ? errno : ENOSPC;
             discard();
@@ -217,7 +232,8 @@ Result<Done, std::string> SaveSettings(const std::filesystem::path &folder, std:
         return failed("no se pudo reemplazar el archivo", err);
     }
     // The rename itself must reach the disk too.
-    if (FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir.valid()) {
+    if (FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        dir.valid()) {
         ::fsync(dir.get());
     }
     return Done{};

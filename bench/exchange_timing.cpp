@@ -26,7 +26,8 @@ double cpuSeconds() {
 void measure(const std::string &device, int baudIndex, int exchanges) {
     TermiosPort port;
     port.setDevicePath(device);
-    const std::string settings = std::string(kBaudRates[static_cast<std::size_t>(baudIndex)].itemText) + ",n,8,1";
+    const std::string settings =
+        std::string(kBaudRates[static_cast<std::size_t>(baudIndex)].itemText) + ",n,8,1";
     if (!port.setSettings(settings)) {
         std::fprintf(stderr, "settings refused\n");
         return;
@@ -48,7 +49,8 @@ void measure(const std::string &device, int baudIndex, int exchanges) {
     for (int i = 0; i < exchanges; ++i) {
         const auto start = Clock::now();
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReply);
-        const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const double elapsed =
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         if (outcome.kind != ExchangeOutcome::Kind::Shown) {
             std::fprintf(stderr, "exchange %d: no reply shown (%s)\n", i, outcome.failure.c_str());
         }
@@ -56,19 +58,22 @@ void measure(const std::string &device, int baudIndex, int exchanges) {
     }
     const double cpuMs = (cpuSeconds() - cpuBefore) * 1000.0 / exchanges;
     double sum = 0;
-    for (double v : overheadMs) sum += v;
-    std::printf("%6d baud: %3d exchanges, wait %4.0f ms, beyond the wait: mean %.3f ms, max %.3f ms; "
-                "CPU %.3f ms per exchange\n",
-                kBaudRates[static_cast<std::size_t>(baudIndex)].bitsPerSecond, exchanges, waitMs,
-                sum / exchanges, *std::max_element(overheadMs.begin(), overheadMs.end()), cpuMs);
+    for (double v : overheadMs)
+        sum += v;
+    std::printf(
+        "%6d baud: %3d exchanges, wait %4.0f ms, beyond the wait: mean %.3f ms, max %.3f ms; "
+        "CPU %.3f ms per exchange\n",
+        kBaudRates[static_cast<std::size_t>(baudIndex)].bitsPerSecond, exchanges, waitMs,
+        sum / exchanges, *std::max_element(overheadMs.begin(), overheadMs.end()), cpuMs);
 }
 
 }  // namespace
 
 int main() {
     marvalo::testing::SimProcess sim;
-    std::printf("exchange_timing: continuous Korvel exchanges on a pty against marvalo-sim\n"
-                "targets: beyond-wait mean <= 2 ms, max <= 5 ms; CPU <= 1 ms per exchange\n");
+    std::printf(
+        "exchange_timing: continuous Korvel exchanges on a pty against marvalo-sim\n"
+        "targets: beyond-wait mean <= 2 ms, max <= 5 ms; CPU <= 1 ms per exchange\n");
     measure(sim.devicePath(), 0, 20);
     measure(sim.devicePath(), 4, 40);
     return 0;

@@ -19,7 +19,8 @@ struct Run {
 
 bool runOnce(const char *program, Run &run) {
     int out[2];
-    if (pipe(out) != 0) return false;
+    if (pipe(out) != 0)
+        return false;
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
@@ -33,14 +34,16 @@ bool runOnce(const char *program, Run &run) {
     close(out[1]);
     std::string line;
     char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        line.push_back(c);
     run.shownMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
     long ms = 0;
-    return std::sscanf(line.c_str(), "shown after %ld ms, resident %ld kB", &ms, &run.residentKb) == 2;
+    return std::sscanf(line.c_str(), "shown after %ld ms, resident %ld kB", &ms, &run.residentKb) ==
+           2;
 }
 
 double median(std::vector<double> values) {
@@ -70,11 +73,12 @@ int main(int argc, char **argv) {
         times.push_back(run.shownMs);
         memory.push_back(static_cast<double>(run.residentKb));
     }
-    std::printf("startup: %d runs of marvalo --report-shown (offscreen)\n"
-                "targets: shown <= 150 ms, resident <= 50 MB\n"
-                "median: shown after %.1f ms, resident %.1f MB (min %.1f ms, max %.1f ms)\n",
-                kRuns, median(times), median(memory) / 1024.0,
-                *std::min_element(times.begin(), times.end()),
-                *std::max_element(times.begin(), times.end()));
+    std::printf(
+        "startup: %d runs of marvalo --report-shown (offscreen)\n"
+        "targets: shown <= 150 ms, resident <= 50 MB\n"
+        "median: shown after %.1f ms, resident %.1f MB (min %.1f ms, max %.1f ms)\n",
+        kRuns, median(times), median(memory) / 1024.0,
+        *std::min_element(times.begin(), times.end()),
+        *std::max_element(times.begin(), times.end()));
     return 0;
 }

@@ -16,8 +16,12 @@ std::string toHex(const Bytes &bytes) {
     return hex;
 }
 
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
-std::string textOf(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string textOf(const Bytes &bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 }  // namespace marvalo

@@ -5,10 +5,14 @@ namespace {
 
 // Length of a UTF-8 sequence from its lead byte, 0 for a byte that cannot lead.
 std::size_t sequenceLength(std::uint8_t lead) {
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
     return 0;
 }
 
@@ -35,8 +39,8 @@ Latin1Result latin1FromUtf8(std::string_view utf8) {
             result.bytes.push_back(lead);
         } else if (length == 2 && lead <= 0xC3) {
             // C2 and C3 lead exactly the code points 0x80..0xFF.
-            result.bytes.push_back(static_cast<std::uint8_t>(((lead & 0x1F) << 6) |
-                                                             (utf8[i + 1] & 0x3F)));
+            result.bytes.push_back(
+                static_cast<std::uint8_t>(((lead & 0x1F) << 6) | (utf8[i + 1] & 0x3F)));
         } else {
             result.failure = Latin1Failure{Latin1Failure::Kind::BeyondLatin1,
                                            std::string(utf8.substr(i, length))};

@@ -5,7 +5,9 @@ namespace {
 
 constexpr long kClamp = 1'000'000'000;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 

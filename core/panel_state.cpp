@@ -2,9 +2,13 @@
 
 namespace marvalo {
 
-bool isProtocol(std::uint8_t value) { return value < kProtocolCount; }
+bool isProtocol(std::uint8_t value) {
+    return value < kProtocolCount;
+}
 
-std::string portCaption(int portIndex) { return "COM " + std::to_string(portIndex + 1); }
+std::string portCaption(int portIndex) {
+    return "COM " + std::to_string(portIndex + 1);
+}
 
 std::string addressText(int address) {
     return (address < 10 ? "0" : "") + std::to_string(address);

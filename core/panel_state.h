@@ -12,7 +12,7 @@ namespace marvalo {
 enum class Protocol : std::uint8_t { Korvel = 0, Iso1745 = 1, Modbus = 2 };
 inline constexpr std::size_t kProtocolCount = 3;
 inline constexpr std::array<std::string_view, kProtocolCount> kProtocolNames{"Korvel", "ISO 1745",
-                                                                              "Modbus"};
+                                                                             "Modbus"};
 bool isProtocol(std::uint8_t value);
 
 enum class LinkType : std::uint8_t { Rs232 = 0, Rs485 = 1 };
@@ -41,7 +41,12 @@ std::string portCaption(int portIndex);  // "COM 3"
 inline constexpr int kAddressCount = 100;
 std::string addressText(int address);  // "07": index and number agree
 
-enum class ModbusFunctionIndex : int { ReadHolding = 0, WriteWords = 1, ForceCoil = 2, ReadInput = 3 };
+enum class ModbusFunctionIndex : int {
+    ReadHolding = 0,
+    WriteWords = 1,
+    ForceCoil = 2,
+    ReadInput = 3
+};
 struct ModbusFunction {
     std::string_view itemText;
     std::uint8_t code;

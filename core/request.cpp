@@ -1,17 +1,13 @@
 #include "core/request.h"
 
 #include "core/check_codes.h"
+#include "core/frame_chars.h"
 #include "core/latin1.h"
 #include "core/number_text.h"
 
 namespace marvalo {
 namespace {
 
-constexpr std::uint8_t kSoh = 0x01;
-constexpr std::uint8_t kStx = 0x02;
-constexpr std::uint8_t kEtx = 0x03;
-constexpr std::uint8_t kCr = 0x0D;
-constexpr std::uint8_t kKorvelStart = '*';
 // Function 5 with FF 00 forces the coil on; the panel never forces one off.
 constexpr std::uint8_t kCoilOnHigh = 0xFF;
 constexpr std::uint8_t kCoilOnLow = 0x00;
@@ -29,16 +25,14 @@ struct NumberInput {
 constexpr NumberInput kStartAddressInput{RequestField::StartAddress,
                                          "La dirección de inicio (\"Direc. 1 Palabra\")", 0,
                                          kMaxStartAddress, ""};
-constexpr NumberInput kWordCountInput{RequestField::WordCount,
-                                      "El número de palabras (\"N Palabras\")", 0, kMaxWordCount,
-                                      ""};
-constexpr NumberInput kWriteWordCountInput{RequestField::WordCount,
-                                           "El número de palabras (\"N Palabras\")", 0,
-                                           kMaxWriteWordCount,
-                                           " para la función 16 (su cuenta de bytes, el doble, "
-                                           "ocupa un solo byte)"};
-constexpr NumberInput kCoilInput{RequestField::Coil,
-                                 "El número de bobina (\"Datos a Enviar\")", 0, kMaxByteValue, ""};
+constexpr NumberInput kWordCountInput{
+    RequestField::WordCount, "El número de palabras (\"N Palabras\")", 0, kMaxWordCount, ""};
+constexpr NumberInput kWriteWordCountInput{
+    RequestField::WordCount, "El número de palabras (\"N Palabras\")", 0, kMaxWriteWordCount,
+    " para la función 16 (su cuenta de bytes, el doble, "
+    "ocupa un solo byte)"};
+constexpr NumberInput kCoilInput{RequestField::Coil, "El número de bobina (\"Datos a Enviar\")", 0,
+                                 kMaxByteValue, ""};
 
 // Operators paste long texts; a message box need not repeat all of them.
 std::string quoted(std::string_view text) {
@@ -95,8 +89,8 @@ Result<Bytes, RequestError> takeText(std::string_view utf8, RequestField field,
 }
 
 Result<Bytes, RequestError> takeAddressText(std::string_view text) {
-    const bool twoDigits = text.size() == 2 && text[0] >= '0' && text[0] <= '9' &&
-                           text[1] >= '0' && text[1] <= '9';
+    const bool twoDigits =
+        text.size() == 2 && text[0] >= '0' && text[0] <= '9' && text[1] >= '0' && text[1] <= '9';
     if (!twoDigits) {
         return RequestError{RequestField::Address, "La dirección " + quoted(text) +
                                                        " no es válida: debe tener dos dígitos, "
@@ -115,30 +109,42 @@ void appendCrc(Bytes &frame) {
     frame.insert(frame.end(), crc.begin(), crc.end());
 }
 
-Result<Bytes, RequestError> buildKorvel(const RequestInputs &inputs) {
+// The two text protocols carry the same inputs: address digits and the
+// instruction as typed.
+struct TextParts {
+    Bytes address;
+    Bytes instruction;
+};
+
+Result<TextParts, RequestError> takeTextParts(const RequestInputs &inputs) {
     auto address = takeAddressText(inputs.addressText);
-    if (!address) return address.error();
+    if (!address)
+        return address.error();
     auto instruction = takeText(inputs.instructionText, RequestField::Instruction,
                                 "La instrucción (\"Instruc. a enviar\")");
-    if (!instruction) return instruction.error();
+    if (!instruction)
+        return instruction.error();
+    return TextParts{std::move(address).value(), std::move(instruction).value()};
+}
 
+Result<Bytes, RequestError> buildKorvel(const RequestInputs &inputs) {
+    auto parts = takeTextParts(inputs);
+    if (!parts)
+        return parts.error();
     Bytes frame{kKorvelStart};
-    frame.insert(frame.end(), address.value().begin(), address.value().end());
-    frame.insert(frame.end(), instruction.value().begin(), instruction.value().end());
+    frame.insert(frame.end(), parts.value().address.begin(), parts.value().address.end());
+    frame.insert(frame.end(), parts.value().instruction.begin(), parts.value().instruction.end());
     frame.push_back(kCr);
     return frame;
 }
 
 Result<Bytes, RequestError> buildIso1745(const RequestInputs &inputs) {
-    auto address = takeAddressText(inputs.addressText);
-    if (!address) return address.error();
-    auto instruction = takeText(inputs.instructionText, RequestField::Instruction,
-                                "La instrucción (\"Instruc. a enviar\")");
-    if (!instruction) return instruction.error();
-
-    Bytes body = std::move(address).value();
+    auto parts = takeTextParts(inputs);
+    if (!parts)
+        return parts.error();
+    Bytes body = std::move(parts.value().address);
     body.push_back(kStx);
-    body.insert(body.end(), instruction.value().begin(), instruction.value().end());
+    body.insert(body.end(), parts.value().instruction.begin(), parts.value().instruction.end());
     body.push_back(kEtx);
 
     Bytes frame;
@@ -168,7 +174,8 @@ Result<Bytes, RequestError> buildModbus(const RequestInputs &inputs) {
 
     if (function == ModbusFunctionIndex::ForceCoil) {
         auto coil = takeNumber(inputs.dataText, kCoilInput);
-        if (!coil) return coil.error();
+        if (!coil)
+            return coil.error();
         frame.push_back(0x00);
         frame.push_back(static_cast<std::uint8_t>(coil.value()));
         frame.push_back(kCoilOnHigh);
@@ -178,17 +185,20 @@ Result<Bytes, RequestError> buildModbus(const RequestInputs &inputs) {
     }
 
     auto start = takeNumber(inputs.instructionText, kStartAddressInput);
-    if (!start) return start.error();
+    if (!start)
+        return start.error();
     const bool writing = function == ModbusFunctionIndex::WriteWords;
     auto words = takeNumber(inputs.wordCountText, writing ? kWriteWordCountInput : kWordCountInput);
-    if (!words) return words.error();
+    if (!words)
+        return words.error();
 
     appendStartAddress(frame, start.value());
     frame.push_back(0x00);
     frame.push_back(static_cast<std::uint8_t>(words.value()));
     if (writing) {
         auto data = BytesFromList(inputs.dataText);
-        if (!data) return data.error();
+        if (!data)
+            return data.error();
         // The byte count follows the word count, not the list: instruments
         // are tested with lists that disagree with it on purpose.
         frame.push_back(static_cast<std::uint8_t>(2 * words.value()));
@@ -203,12 +213,12 @@ Result<Bytes, RequestError> buildModbus(const RequestInputs &inputs) {
 Result<Bytes, RequestError> BytesFromList(std::string_view utf8Text) {
     constexpr std::string_view kSubject = "Los datos a enviar (\"Datos a Enviar\")";
     auto text = takeText(utf8Text, RequestField::Data, kSubject);
-    if (!text) return text.error();
+    if (!text)
+        return text.error();
     if (text.value().size() > kMaxDataTextLength) {
-        return RequestError{RequestField::Data,
-                            std::string(kSubject) + " tienen " +
-                                std::to_string(text.value().size()) +
-                                " caracteres: se admiten como máximo 254."};
+        return RequestError{RequestField::Data, std::string(kSubject) + " tienen " +
+                                                    std::to_string(text.value().size()) +
+                                                    " caracteres: se admiten como máximo 254."};
     }
     const NumberInput byteInput{RequestField::Data,
                                 "Cada byte de los datos a enviar (\"Datos a Enviar\") va separado "
@@ -221,10 +231,12 @@ Result<Bytes, RequestError> BytesFromList(std::string_view utf8Text) {
         const std::string_view token = rest.substr(0, end);
         if (!token.empty()) {
             auto value = takeNumber(token, byteInput);
-            if (!value) return value.error();
+            if (!value)
+                return value.error();
             bytes.push_back(static_cast<std::uint8_t>(value.value()));
         }
-        if (end == std::string_view::npos) break;
+        if (end == std::string_view::npos)
+            break;
         rest.remove_prefix(end + 1);
     }
     return bytes;

@@ -9,7 +9,7 @@ namespace marvalo {
 // core/ and link/; only the window decides how to show them.
 template <typename T, typename E>
 class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}
 
@@ -21,7 +21,7 @@ public:
     T &&value() && { return std::get<0>(std::move(state_)); }
     const E &error() const { return std::get<1>(state_); }
 
-private:
+  private:
     std::variant<T, E> state_;
 };
 

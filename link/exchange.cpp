@@ -39,9 +39,10 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     // Checked before the port is touched: finding out after the write would
     // leave RTS up with no hold time to lower it after.
     if (rs485 && (setup.baudSelection < 0 || setup.baudSelection >= static_cast<int>(kBaudCount))) {
-        return failed("No hay ninguna velocidad seleccionada en \"Baud Rate\": RS485 necesita "
-                      "una para saber cuánto mantener RTS. Elija una de la lista.",
-                      true);
+        return failed(
+            "No hay ninguna velocidad seleccionada en \"Baud Rate\": RS485 necesita "
+            "una para saber cuánto mantener RTS. Elija una de la lista.",
+            true);
     }
 
     if (!port.portOpen()) {

@@ -31,11 +31,11 @@ struct ExchangeSetup {
 struct ExchangeOutcome {
     enum class Kind { Shown, NoReply, Failed };
     Kind kind = Kind::Failed;
-    std::string display;             // Shown: Latin-1 text, one character per reply byte
-    std::int32_t noReplyCount = 0;   // NoReply: the count to show
-    bool counterAtMaximum = false;   // NoReply: the count could not grow any further
-    std::string failure;             // Failed: the sentence for the operator
-    bool nothingWritten = false;     // Failed: the line never saw the request
+    std::string display;            // Shown: Latin-1 text, one character per reply byte
+    std::int32_t noReplyCount = 0;  // NoReply: the count to show
+    bool counterAtMaximum = false;  // NoReply: the count could not grow any further
+    std::string failure;            // Failed: the sentence for the operator
+    bool nothingWritten = false;    // Failed: the line never saw the request
 };
 
 // One exchange: build, open if closed, clear, (RS485: RTS up, lead time),

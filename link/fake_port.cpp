@@ -4,7 +4,8 @@ namespace marvalo {
 
 bool FakePort::takeFailure(Op op, LinkError::Kind &kind) {
     auto failure = failures_.find(op);
-    if (failure == failures_.end()) return false;
+    if (failure == failures_.end())
+        return false;
     kind = failure->second;
     failures_.erase(failure);
     return true;

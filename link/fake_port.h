@@ -18,7 +18,7 @@ using OperationLog = std::vector<std::string>;
 // A port that records every operation, can be told to refuse any of them,
 // and hands back prepared replies.
 class FakePort final : public SerialPort {
-public:
+  public:
     enum class Op { Open, Rts, Clear, Write, Drain, Read, Settings };
 
     explicit FakePort(OperationLog &log) : log_(log) {}
@@ -32,7 +32,9 @@ public:
     void failNext(Op op, LinkError::Kind kind) { failures_[op] = kind; }
     bool rtsRaised() const { return rts_; }
 
-    std::string describe() const override { return "COM " + std::to_string(commPort()) + " (fake)"; }
+    std::string describe() const override {
+        return "COM " + std::to_string(commPort()) + " (fake)";
+    }
     bool portOpen() const override { return open_; }
     LinkStatus open() override;
     void close() override;
@@ -42,10 +44,10 @@ public:
     LinkStatus drain() override;
     Result<Bytes, LinkError> readAvailable() override;
 
-protected:
+  protected:
     LinkStatus applyLine(const LineSettings &line) override;
 
-private:
+  private:
     bool takeFailure(Op op, LinkError::Kind &kind);
 
     OperationLog &log_;
@@ -59,11 +61,13 @@ private:
 };
 
 class FakeSleeper final : public Sleeper {
-public:
+  public:
     explicit FakeSleeper(OperationLog &log) : log_(log) {}
-    void sleepMs(int milliseconds) override { log_.push_back("sleep " + std::to_string(milliseconds)); }
+    void sleepMs(int milliseconds) override {
+        log_.push_back("sleep " + std::to_string(milliseconds));
+    }
 
-private:
+  private:
     OperationLog &log_;
 };
 

@@ -8,7 +8,7 @@ namespace marvalo {
 
 // Owns one descriptor and closes it exactly once.
 class FileDescriptor {
-public:
+  public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() { reset(); }
@@ -32,7 +32,7 @@ public:
         }
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

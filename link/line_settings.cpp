@@ -15,18 +15,22 @@ std::vector<std::string_view> splitCommas(std::string_view text) {
     while (true) {
         const std::size_t comma = text.find(',');
         parts.push_back(text.substr(0, comma));
-        if (comma == std::string_view::npos) return parts;
+        if (comma == std::string_view::npos)
+            return parts;
         text.remove_prefix(comma + 1);
     }
 }
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
 
 }  // namespace
 
 bool isSupportedBaud(int baud) {
     for (int rate : kRates) {
-        if (rate == baud) return true;
+        if (rate == baud)
+            return true;
     }
     return false;
 }
@@ -35,8 +39,9 @@ Result<LineSettings, std::string> parseLineSettings(std::string_view text) {
     const std::string prefix = "La configuración de línea " + quoted(text) + " no es válida: ";
     const std::vector<std::string_view> parts = splitCommas(text);
     if (parts.size() != 4) {
-        return prefix + "debe tener la forma velocidad,paridad,bits de datos,bits de parada "
-                        "(por ejemplo \" 9600,n,8,1\").";
+        return prefix +
+               "debe tener la forma velocidad,paridad,bits de datos,bits de parada "
+               "(por ejemplo \" 9600,n,8,1\").";
     }
     LineSettings line;
 
@@ -53,13 +58,22 @@ Result<LineSettings, std::string> parseLineSettings(std::string_view text) {
     }
     line.baud = static_cast<int>(*baud);
 
-    if (parts[1].size() != 1 || std::string_view("nNeEoO").find(parts[1][0]) == std::string_view::npos) {
+    if (parts[1].size() != 1 ||
+        std::string_view("nNeEoO").find(parts[1][0]) == std::string_view::npos) {
         return prefix + "la paridad " + quoted(parts[1]) + " debe ser n, e u o.";
     }
     switch (parts[1][0]) {
-        case 'e': case 'E': line.parity = LineSettings::Parity::Even; break;
-        case 'o': case 'O': line.parity = LineSettings::Parity::Odd; break;
-        default: line.parity = LineSettings::Parity::None; break;
+        case 'e':
+        case 'E':
+            line.parity = LineSettings::Parity::Even;
+            break;
+        case 'o':
+        case 'O':
+            line.parity = LineSettings::Parity::Odd;
+            break;
+        default:
+            line.parity = LineSettings::Parity::None;
+            break;
     }
 
     if (parts[2] != "7" && parts[2] != "8") {

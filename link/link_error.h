@@ -10,17 +10,17 @@ namespace marvalo {
 // system's reason. message() is the sentence the operator reads.
 struct LinkError {
     enum class Kind {
-        NoSuchPort,   // nothing at that device path
-        Busy,         // another program holds the port
-        NoPermission, // the user may not open the device
+        NoSuchPort,    // nothing at that device path
+        Busy,          // another program holds the port
+        NoPermission,  // the user may not open the device
         NotASerialPort,
         BadSettings,  // a settings string the port cannot take
         BadPortNumber,
-        PortIsOpen,   // the port number changes only while closed
+        PortIsOpen,  // the port number changes only while closed
         NotOpen,
-        NoRts,        // the device has no RTS line to switch
-        Vanished,     // the device went away while open (unplugged adapter)
-        Io,           // any other failure of the system call
+        NoRts,     // the device has no RTS line to switch
+        Vanished,  // the device went away while open (unplugged adapter)
+        Io,        // any other failure of the system call
     };
     Kind kind = Kind::Io;
     std::string operation;  // "abrir", "escribir", ...

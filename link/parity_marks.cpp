@@ -19,13 +19,15 @@ Bytes unmarkParityErrors(Bytes &pending, const Bytes &raw) {
             clean.push_back(marked[i++]);
             continue;
         }
-        if (i + 1 >= marked.size()) break;  // the rest of the mark is still to come
+        if (i + 1 >= marked.size())
+            break;  // the rest of the mark is still to come
         if (marked[i + 1] == kMarkByte) {
             clean.push_back(kMarkByte);
             i += 2;
             continue;
         }
-        if (i + 2 >= marked.size()) break;
+        if (i + 2 >= marked.size())
+            break;
         clean.push_back(kParityErrorByte);
         i += 3;
     }

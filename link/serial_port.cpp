@@ -10,7 +10,9 @@ LinkError SerialPort::error(LinkError::Kind kind, std::string operation, std::st
     return LinkError{kind, std::move(operation), describe(), std::move(reason)};
 }
 
-std::string SerialPort::describe() const { return describePort(commPort_); }
+std::string SerialPort::describe() const {
+    return describePort(commPort_);
+}
 
 LinkStatus SerialPort::setCommPort(int number) {
     if (number < kFirstCommPort || number > kLastCommPort) {

@@ -13,7 +13,7 @@ namespace marvalo {
 // writing a request and reading whatever has arrived. Every operation that
 // can fail says so as a value.
 class SerialPort {
-public:
+  public:
     SerialPort();
     virtual ~SerialPort() = default;
     SerialPort(const SerialPort &) = delete;
@@ -45,11 +45,11 @@ public:
     // All bytes received so far, possibly none; never waits.
     virtual Result<Bytes, LinkError> readAvailable() = 0;
 
-protected:
+  protected:
     virtual LinkStatus applyLine(const LineSettings &line) = 0;
     LinkError error(LinkError::Kind kind, std::string operation, std::string reason) const;
 
-private:
+  private:
     int commPort_ = 1;
     std::string settingsText_ = "9600,n,8,1";
     LineSettings line_;

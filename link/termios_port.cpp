@@ -18,39 +18,55 @@ namespace {
 
 speed_t speedFor(int baud) {
     switch (baud) {
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        default: return B115200;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        default:
+            return B115200;
     }
 }
 
 // Bytes on the wire per second at this line setting (start bit included),
 // for bounding how long a write may take.
 int bytesPerSecond(const LineSettings &line) {
-    const int bits = 1 + line.dataBits + (line.parity == LineSettings::Parity::None ? 0 : 1) +
-                     line.stopBits;
+    const int bits =
+        1 + line.dataBits + (line.parity == LineSettings::Parity::None ? 0 : 1) + line.stopBits;
     return line.baud / bits;
 }
 
-bool isHangup(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+bool isHangup(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV;
+}
 
 std::string groupOwning(const std::string &path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    if (const struct group *owner = ::getgrgid(info.st_gid)) return owner->gr_name;
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    if (const struct group *owner = ::getgrgid(info.st_gid))
+        return owner->gr_name;
     return std::to_string(info.st_gid);
 }
 
 }  // namespace
 
-TermiosPort::~TermiosPort() { close(); }
+TermiosPort::~TermiosPort() {
+    close();
+}
 
 std::string TermiosPort::devicePath() const {
     return devicePath_ ? *devicePath_ : devicePathFor(commPort());
@@ -70,7 +86,8 @@ LinkError TermiosPort::systemError(std::string operation, int err) const {
 }
 
 LinkStatus TermiosPort::open() {
-    if (portOpen()) return Done{};
+    if (portOpen())
+        return Done{};
     const std::string path = devicePath();
     // O_NOCTTY: the port must never become our controlling terminal.
     // O_NONBLOCK: a port without carrier must not hang the open, and reads
@@ -84,8 +101,8 @@ LinkStatus TermiosPort::open() {
             case ENODEV:
                 return error(LinkError::Kind::NoSuchPort, "abrir",
                              "no existe ese puerto (" + std::string(std::strerror(err)) +
-                                 "); elija otro o asigne MARVALO_COM" +
-                                 std::to_string(commPort()) + " al dispositivo");
+                                 "); elija otro o asigne MARVALO_COM" + std::to_string(commPort()) +
+                                 " al dispositivo");
             case EACCES:
             case EPERM: {
                 const std::string group = groupOwning(path);
@@ -94,7 +111,8 @@ LinkStatus TermiosPort::open() {
                                  "\", dueño del dispositivo");
             }
             case EBUSY:
-                return error(LinkError::Kind::Busy, "abrir", "el puerto está en uso por otro programa");
+                return error(LinkError::Kind::Busy, "abrir",
+                             "el puerto está en uso por otro programa");
             default:
                 return systemError("abrir", err);
         }
@@ -129,7 +147,8 @@ LinkStatus TermiosPort::open() {
 }
 
 void TermiosPort::close() {
-    if (!fd_.valid()) return;
+    if (!fd_.valid())
+        return;
     if (saved_) {
         // Hand the port back as we found it; TCSANOW so an unplugged adapter
         // cannot hold the close up.
@@ -152,11 +171,13 @@ LinkStatus TermiosPort::applyLine(const LineSettings &line) {
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CRTSCTS | CSIZE | PARENB | PARODD | CSTOPB);
     tio.c_cflag |= line.dataBits == 7 ? CS7 : CS8;
-    if (line.stopBits == 2) tio.c_cflag |= CSTOPB;
+    if (line.stopBits == 2)
+        tio.c_cflag |= CSTOPB;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR | ISTRIP);
     if (line.parity != LineSettings::Parity::None) {
         tio.c_cflag |= PARENB;
-        if (line.parity == LineSettings::Parity::Odd) tio.c_cflag |= PARODD;
+        if (line.parity == LineSettings::Parity::Odd)
+            tio.c_cflag |= PARODD;
         // Mark bad bytes so they can be shown as "?" instead of passing as
         // good data. Setting INPCK with PARENB also keeps glibc from refusing
         // the change on a pty.
@@ -173,7 +194,8 @@ LinkStatus TermiosPort::applyLine(const LineSettings &line) {
 }
 
 LinkStatus TermiosPort::setRts(bool raised) {
-    if (!portOpen()) return error(LinkError::Kind::NotOpen, "cambiar RTS en", "el puerto está cerrado");
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "cambiar RTS en", "el puerto está cerrado");
     const int rts = TIOCM_RTS;
     if (::ioctl(fd_.get(), raised ? TIOCMBIS : TIOCMBIC, &rts) != 0) {
         const int err = errno;
@@ -188,7 +210,8 @@ LinkStatus TermiosPort::setRts(bool raised) {
 }
 
 LinkStatus TermiosPort::discardInput() {
-    if (!portOpen()) return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
     pendingMark_.clear();
     if (::tcflush(fd_.get(), TCIFLUSH) != 0) {
         return systemError("vaciar la entrada de", errno);
@@ -197,7 +220,8 @@ LinkStatus TermiosPort::discardInput() {
 }
 
 LinkStatus TermiosPort::write(const Bytes &request) {
-    if (!portOpen()) return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
     // Generous bound: twice the time the bytes take on the wire, plus 2 s.
     const long limitMs = 2000 + 2000L * static_cast<long>(request.size()) / bytesPerSecond(line());
     std::size_t written = 0;
@@ -207,11 +231,14 @@ LinkStatus TermiosPort::write(const Bytes &request) {
             written += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0 && errno != EAGAIN) {
             return systemError("escribir en", errno);
         }
-        struct pollfd ready {fd_.get(), POLLOUT, 0};
+        struct pollfd ready {
+            fd_.get(), POLLOUT, 0
+        };
         const int polled = ::poll(&ready, 1, static_cast<int>(limitMs));
         if (polled == 0) {
             return error(LinkError::Kind::Io, "escribir en",
@@ -219,7 +246,8 @@ LinkStatus TermiosPort::write(const Bytes &request) {
                              std::to_string(request.size()) +
                              " bytes y el puerto dejó de aceptar datos");
         }
-        if (polled < 0 && errno != EINTR) return systemError("escribir en", errno);
+        if (polled < 0 && errno != EINTR)
+            return systemError("escribir en", errno);
         if (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) {
             return systemError("escribir en", EIO);
         }
@@ -228,15 +256,18 @@ LinkStatus TermiosPort::write(const Bytes &request) {
 }
 
 LinkStatus TermiosPort::drain() {
-    if (!portOpen()) return error(LinkError::Kind::NotOpen, "terminar de enviar por", "el puerto está cerrado");
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "terminar de enviar por", "el puerto está cerrado");
     while (::tcdrain(fd_.get()) != 0) {
-        if (errno != EINTR) return systemError("terminar de enviar por", errno);
+        if (errno != EINTR)
+            return systemError("terminar de enviar por", errno);
     }
     return Done{};
 }
 
 Result<Bytes, LinkError> TermiosPort::readAvailable() {
-    if (!portOpen()) return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
     Bytes raw;
     std::uint8_t chunk[4096];
     while (true) {
@@ -248,14 +279,18 @@ Result<Bytes, LinkError> TermiosPort::readAvailable() {
         if (n == 0) {
             // Raw mode with VMIN = VTIME = 0 reads 0 both for "nothing yet"
             // and for a hung-up tty (an unplugged USB adapter); poll tells.
-            struct pollfd state {fd_.get(), POLLIN, 0};
+            struct pollfd state {
+                fd_.get(), POLLIN, 0
+            };
             if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
                 return systemError("leer de", EIO);
             }
             break;
         }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) break;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN)
+            break;
         return systemError("leer de", errno);
     }
     if (line().parity == LineSettings::Parity::None) {

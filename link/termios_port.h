@@ -13,7 +13,7 @@ namespace marvalo {
 // control, the port held exclusively while open and its previous line
 // settings given back on close.
 class TermiosPort final : public SerialPort {
-public:
+  public:
     TermiosPort() = default;
     ~TermiosPort() override;
 
@@ -35,10 +35,10 @@ public:
     // The descriptor, for the simulator's poll loop.
     int fd() const { return fd_.get(); }
 
-protected:
+  protected:
     LinkStatus applyLine(const LineSettings &line) override;
 
-private:
+  private:
     LinkError systemError(std::string operation, int err) const;
 
     std::optional<std::string> devicePath_;

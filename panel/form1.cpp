@@ -147,11 +147,14 @@ void Form1::buildControls() {
     cmdRS_->setFont(fontOf(kSansSerif, 9.75));
 
     QStringList ports;
-    for (std::string_view item : kPortItems) ports << fromUtf8(item);
+    for (std::string_view item : kPortItems)
+        ports << fromUtf8(item);
     QStringList bauds;
-    for (const BaudRate &rate : kBaudRates) bauds << fromUtf8(rate.itemText);
+    for (const BaudRate &rate : kBaudRates)
+        bauds << fromUtf8(rate.itemText);
     QStringList functions;
-    for (const ModbusFunction &function : kModbusFunctions) functions << fromUtf8(function.itemText);
+    for (const ModbusFunction &function : kModbusFunctions)
+        functions << fromUtf8(function.itemText);
 
     frmCom_ = frame("frmCom", "Com Port");
     cmbCOM_ = list(frmCom_, "cmbCOM", ports);
@@ -196,7 +199,8 @@ void Form1::buildControls() {
     timer1_->setInterval(kTimerIntervalMs);
 
     // Hidden until a handler shows them; txtNWord twice over.
-    for (QWidget *hidden : std::initializer_list<QWidget *>{frame2_, txtNWord_, frmFunciones_, datos_, lblmensaje_}) {
+    for (QWidget *hidden :
+         std::initializer_list<QWidget *>{frame2_, txtNWord_, frmFunciones_, datos_, lblmensaje_}) {
         hidden->setVisible(false);
     }
 
@@ -268,9 +272,11 @@ void Form1::updatePortTooltip() {
 
 void Form1::onPortSelected() {
     const int index = cmbCOM_->currentIndex();
-    if (index < 0) return;
+    if (index < 0)
+        return;
     lblCOM_->setText(QString::fromStdString(portCaption(index)));
-    if (port_.portOpen()) port_.close();
+    if (port_.portOpen())
+        port_.close();
     if (auto chosen = port_.setCommPort(index + 1); !chosen) {
         warn(QString::fromStdString(chosen.error().message()));
     }
@@ -279,17 +285,21 @@ void Form1::onPortSelected() {
 
 void Form1::onAddressSelected() {
     const int index = cmbID_->currentIndex();
-    if (index < 0) return;
+    if (index < 0)
+        return;
     lblID_->setText(cmbID_->itemText(index));
 }
 
 void Form1::onBaudSelected() {
     const int index = cmbBaudRate_->currentIndex();
-    if (index < 0) return;
+    if (index < 0)
+        return;
     const QString item = cmbBaudRate_->itemText(index);
     lblBaudRate_->setText(item);
-    if (port_.portOpen()) port_.close();
-    if (auto set = port_.setSettings(baudHandlerSettings(item.toStdString(), state_.protocol)); !set) {
+    if (port_.portOpen())
+        port_.close();
+    if (auto set = port_.setSettings(baudHandlerSettings(item.toStdString(), state_.protocol));
+        !set) {
         warn(QString::fromStdString(set.error().message()));
     }
 }
@@ -302,14 +312,16 @@ void Form1::onFunctionSelected() {
 
 void Form1::onProtocolPressed() {
     const auto next = nextProtocol(state_.protocol);
-    if (!next) return;
+    if (!next)
+        return;
     state_.protocol = *next;
     applyProtocolView(*next);
 }
 
 void Form1::applyProtocolView(std::uint8_t protocol) {
     const auto view = viewFor(protocol);
-    if (!view) return;
+    if (!view)
+        return;
     label1_->setText(fromUtf8(view->label1Caption));
     if (const int baud = cmbBaudRate_->currentIndex(); baud >= 0) {
         const std::string settings =
@@ -357,14 +369,16 @@ ExchangeSetup Form1::gatherSetup(ExchangeMode mode) const {
     return setup;
 }
 
-void Form1::stopContinuous() { timer1_->stop(); }
+void Form1::stopContinuous() {
+    timer1_->stop();
+}
 
 void Form1::runAndShow(ExchangeMode mode) {
     const ExchangeOutcome outcome = runExchange(port_, sleeper_, gatherSetup(mode), noReplyCount_);
     switch (outcome.kind) {
         case ExchangeOutcome::Kind::Shown: {
-            const QString reply = QString::fromLatin1(outcome.display.data(),
-                                                      static_cast<qsizetype>(outcome.display.size()));
+            const QString reply = QString::fromLatin1(
+                outcome.display.data(), static_cast<qsizetype>(outcome.display.size()));
             lblDisplay_->setText(reply);
             lblDisplay_->setToolTip(reply);
             break;
@@ -373,9 +387,10 @@ void Form1::runAndShow(ExchangeMode mode) {
             label2_->setText(QString::number(outcome.noReplyCount));
             if (outcome.counterAtMaximum) {
                 stopContinuous();
-                warn(QString("El contador de envíos sin respuesta llegó a su máximo (%1) y no puede "
-                             "seguir contando; el envío continuado se detuvo.")
-                         .arg(outcome.noReplyCount));
+                warn(
+                    QString("El contador de envíos sin respuesta llegó a su máximo (%1) y no puede "
+                            "seguir contando; el envío continuado se detuvo.")
+                        .arg(outcome.noReplyCount));
             }
             break;
         case ExchangeOutcome::Kind::Failed:
@@ -387,7 +402,9 @@ void Form1::runAndShow(ExchangeMode mode) {
     }
 }
 
-void Form1::onSendPressed() { runAndShow(ExchangeMode::Single); }
+void Form1::onSendPressed() {
+    runAndShow(ExchangeMode::Single);
+}
 
 void Form1::onContinuousPressed() {
     if (timer1_->isActive()) {
@@ -397,12 +414,15 @@ void Form1::onContinuousPressed() {
     }
 }
 
-void Form1::onTimerTick() { runAndShow(ExchangeMode::Continuous); }
+void Form1::onTimerTick() {
+    runAndShow(ExchangeMode::Continuous);
+}
 
 void Form1::closeEvent(QCloseEvent *event) {
     timer1_->stop();
     emit unloading();
-    if (port_.portOpen()) port_.close();
+    if (port_.portOpen())
+        port_.close();
     event->accept();
 }
 

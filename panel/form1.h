@@ -26,7 +26,7 @@ class Sleeper;
 class Form1 : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     Form1(SerialPort &port, Sleeper &sleeper, QWidget *parent = nullptr);
     ~Form1() override;
 
@@ -51,15 +51,15 @@ public:
     void setWarningSink(WarningSink sink) { warn_ = std::move(sink); }
     void warn(const QString &message);
 
-signals:
+  signals:
     // Emitted as the window closes, after continuous sending has stopped and
     // before the port is released: the settings are saved here.
     void unloading();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent *event) override;
 
-private:
+  private:
     void buildControls();
     void setTabOrder();
     void place(QWidget *control);

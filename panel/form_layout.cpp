@@ -39,7 +39,8 @@ constexpr std::array<ControlPlace, 28> kPlaces{{
 
 std::optional<ControlPlace> placeOf(const QString &name) {
     for (const ControlPlace &place : kPlaces) {
-        if (name == QLatin1String(place.name)) return place;
+        if (name == QLatin1String(place.name))
+            return place;
     }
     return std::nullopt;
 }

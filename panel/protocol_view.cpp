@@ -3,7 +3,8 @@
 namespace marvalo {
 
 std::optional<ProtocolView> viewFor(std::uint8_t protocol) {
-    if (!isProtocol(protocol)) return std::nullopt;
+    if (!isProtocol(protocol))
+        return std::nullopt;
     return kProtocolViews[protocol];
 }
 
@@ -15,7 +16,8 @@ std::string baudHandlerSettings(std::string_view baudItem, std::uint8_t protocol
 }
 
 std::optional<std::uint8_t> nextProtocol(std::uint8_t protocol) {
-    if (!isProtocol(protocol)) return std::nullopt;
+    if (!isProtocol(protocol))
+        return std::nullopt;
     return static_cast<std::uint8_t>((protocol + 1) % kProtocolCount);
 }
 

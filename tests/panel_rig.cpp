@@ -31,7 +31,8 @@ std::string TempFolder::read(const std::string &name) const {
 }
 
 PanelRig::PanelRig(std::optional<std::string> settingsFile) {
-    if (settingsFile) folder.write("Comini.sdx", *settingsFile);
+    if (settingsFile)
+        folder.write("Comini.sdx", *settingsFile);
     form = std::make_unique<Form1>(port, sleeper);
     form->setWarningSink([this](const QString &message) { warnings << message; });
     startupProblem = startUp(*form, folder.path());
@@ -39,11 +40,14 @@ PanelRig::PanelRig(std::optional<std::string> settingsFile) {
     log.clear();
 }
 
-void PanelRig::click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+void PanelRig::click(const char *name) const {
+    QTest::mouseClick(button(name), Qt::LeftButton);
+}
 
 bool PanelRig::wrote() const {
     for (const std::string &entry : log) {
-        if (entry.rfind("write", 0) == 0) return true;
+        if (entry.rfind("write", 0) == 0)
+            return true;
     }
     return false;
 }

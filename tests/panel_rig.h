@@ -19,14 +19,14 @@ namespace marvalo::testing {
 
 // A temporary folder, removed with everything in it.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     const std::filesystem::path &path() const { return path_; }
     void write(const std::string &name, const std::string &content) const;
     std::string read(const std::string &name) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

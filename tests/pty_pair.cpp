@@ -30,12 +30,14 @@ PtyPair::~PtyPair() {
 }
 
 void PtyPair::releaseDevice() {
-    if (device_ >= 0) ::close(device_);
+    if (device_ >= 0)
+        ::close(device_);
     device_ = -1;
 }
 
 void PtyPair::closeController() {
-    if (controller_ >= 0) ::close(controller_);
+    if (controller_ >= 0)
+        ::close(controller_);
     controller_ = -1;
 }
 

@@ -7,7 +7,7 @@ namespace marvalo::testing {
 // A pseudo-terminal pair in raw mode: the device end has a path the port
 // layer can open, the controller end plays the instrument's side.
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair &) = delete;
@@ -21,7 +21,7 @@ public:
     // Hang up: the device end's next read sees the other side gone.
     void closeController();
 
-private:
+  private:
     int controller_ = -1;
     int device_ = -1;
     std::string devicePath_;

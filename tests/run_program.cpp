@@ -32,7 +32,8 @@ ProgramRun runProgram(const std::vector<std::string> &argv) {
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
         std::vector<char *> args;
-        for (const std::string &arg : argv) args.push_back(const_cast<char *>(arg.c_str()));
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);

@@ -10,7 +10,8 @@ namespace marvalo::testing {
 
 SimProcess::SimProcess(const std::vector<std::string> &options) {
     int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
     pid_ = ::fork();
     if (pid_ == 0) {
         ::dup2(out[1], STDOUT_FILENO);
@@ -19,7 +20,8 @@ SimProcess::SimProcess(const std::vector<std::string> &options) {
         std::vector<std::string> argv{MARVALO_SIM_PATH};
         argv.insert(argv.end(), options.begin(), options.end());
         std::vector<char *> args;
-        for (auto &arg : argv) args.push_back(arg.data());
+        for (auto &arg : argv)
+            args.push_back(arg.data());
         args.push_back(nullptr);
         ::execv(args[0], args.data());
         ::_exit(127);

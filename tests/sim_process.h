@@ -10,7 +10,7 @@ namespace marvalo::testing {
 // marvalo-sim running in the background for one test; stopped when this
 // goes out of scope.
 class SimProcess {
-public:
+  public:
     explicit SimProcess(const std::vector<std::string> &options = {});
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
@@ -19,7 +19,7 @@ public:
     // The pty path the simulator printed first.
     const std::string &devicePath() const { return devicePath_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string devicePath_;
 };

@@ -6,16 +6,12 @@
 #include <stdexcept>
 
 #include "core/check_codes.h"
+#include "core/frame_chars.h"
 #include "core/panel_state.h"
 
 namespace marvalo {
 namespace {
 
-constexpr std::uint8_t kSoh = 0x01;
-constexpr std::uint8_t kStx = 0x02;
-constexpr std::uint8_t kEtx = 0x03;
-constexpr std::uint8_t kCr = 0x0D;
-constexpr std::uint8_t kNak = 0x15;
 constexpr std::size_t kModbusMinimum = 4;  // address, function, CRC
 
 std::uint8_t blockCheck(const Bytes &textAndEtx) {
@@ -26,7 +22,8 @@ std::uint8_t blockCheck(const Bytes &textAndEtx) {
 }
 
 bool hasModbusCrc(const Bytes &request) {
-    if (request.size() < kModbusMinimum) return false;
+    if (request.size() < kModbusMinimum)
+        return false;
     const Bytes crc = CalcCRC(std::span(request).first(request.size() - 2));
     return crc[0] == request[request.size() - 2] && crc[1] == request.back();
 }
@@ -50,25 +47,33 @@ Instrument::Instrument(int address) : address_(address), addressText_(addressTex
 }
 
 Instrument::~Instrument() {
-    if (bank_ != nullptr) modbus_mapping_free(bank_);
-    if (modbus_ != nullptr) modbus_free(modbus_);
+    if (bank_ != nullptr)
+        modbus_mapping_free(bank_);
+    if (modbus_ != nullptr)
+        modbus_free(modbus_);
     for (int fd : replyPipe_) {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
 }
 
 std::optional<Bytes> Instrument::answer(const Bytes &request) {
     // Modbus address 1 starts like SOH and address 42 like "*": a frame whose
     // CRC holds is Modbus (a text frame passes that by chance once in 65536).
-    if (hasModbusCrc(request)) return answerModbus(request);
-    if (request.front() == kSoh) return answerIso1745(request);
-    if (request.front() == '*') return answerKorvel(request);
+    if (hasModbusCrc(request))
+        return answerModbus(request);
+    if (request.front() == kSoh)
+        return answerIso1745(request);
+    if (request.front() == kKorvelStart)
+        return answerKorvel(request);
     return std::nullopt;
 }
 
 std::optional<Bytes> Instrument::answerKorvel(const Bytes &request) const {
-    if (request.size() < 4 || request.back() != kCr) return std::nullopt;
-    if (std::string(request.begin() + 1, request.begin() + 3) != addressText_) return std::nullopt;
+    if (request.size() < 4 || request.back() != kCr)
+        return std::nullopt;
+    if (std::string(request.begin() + 1, request.begin() + 3) != addressText_)
+        return std::nullopt;
     const std::string instruction(request.begin() + 3, request.end() - 1);
     std::string reply = addressText_;
     if (instruction == "D") {
@@ -89,7 +94,8 @@ std::optional<Bytes> Instrument::answerIso1745(const Bytes &request) const {
     if (request.size() < 6 || request[3] != kStx || request[request.size() - 2] != kEtx) {
         return std::nullopt;
     }
-    if (std::string(request.begin() + 1, request.begin() + 3) != addressText_) return std::nullopt;
+    if (std::string(request.begin() + 1, request.begin() + 3) != addressText_)
+        return std::nullopt;
     const Bytes body(request.begin() + 1, request.end() - 1);
     if (CalcBCC(body) != request.back()) {
         return Bytes{kNak};
@@ -112,7 +118,8 @@ std::optional<Bytes> Instrument::answerIso1745(const Bytes &request) const {
 }
 
 std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
-    if (request.front() != address_) return std::nullopt;
+    if (request.front() != address_)
+        return std::nullopt;
     if (modbus_reply(modbus_, request.data(), static_cast<int>(request.size()), bank_) < 0) {
         return std::nullopt;
     }
@@ -122,7 +129,8 @@ std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
     while ((n = ::read(replyPipe_[0], chunk, sizeof chunk)) > 0) {
         reply.insert(reply.end(), chunk, chunk + n);
     }
-    if (reply.empty()) return std::nullopt;
+    if (reply.empty())
+        return std::nullopt;
     return reply;
 }
 

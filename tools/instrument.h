@@ -30,7 +30,7 @@ namespace marvalo {
 // Other addresses, damaged Modbus frames and unrecognised bytes: no answer.
 // (A frame whose Modbus CRC holds is taken for Modbus.)
 class Instrument {
-public:
+  public:
     explicit Instrument(int address);
     ~Instrument();
     Instrument(const Instrument &) = delete;
@@ -43,7 +43,7 @@ public:
     static constexpr const char *kReading = "+0023.4";
     static constexpr const char *kVersion = "MARVALO-SIM 1.0";
 
-private:
+  private:
     std::optional<Bytes> answerKorvel(const Bytes &request) const;
     std::optional<Bytes> answerIso1745(const Bytes &request) const;
     std::optional<Bytes> answerModbus(const Bytes &request);

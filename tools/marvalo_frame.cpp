@@ -91,9 +91,11 @@ int main(int argc, char **argv) {
     }
 
     const bool isModbus = protocol->second == Protocol::Modbus;
-    const std::map<std::string, bool> allowed{
-        {"--instruction", !isModbus}, {"--function", isModbus}, {"--start", isModbus},
-        {"--words", isModbus},        {"--data", isModbus}};
+    const std::map<std::string, bool> allowed{{"--instruction", !isModbus},
+                                              {"--function", isModbus},
+                                              {"--start", isModbus},
+                                              {"--words", isModbus},
+                                              {"--data", isModbus}};
     for (const auto &[name, ok] : allowed) {
         if (options[name] && !ok) {
             return usage(name + " does not apply to " + argv[1]);

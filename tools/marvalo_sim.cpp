@@ -68,14 +68,16 @@ int usage(const std::string &problem) {
 
 std::optional<long> numberIn(const char *text, long min, long max) {
     const auto value = parseDecimal(text);
-    if (!value || *value < min || *value > max) return std::nullopt;
+    if (!value || *value < min || *value > max)
+        return std::nullopt;
     return value;
 }
 
 std::string timestamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     char text[32];
     std::strftime(text, sizeof text, "%H:%M:%S", std::localtime(&seconds));
     char withMs[40];
@@ -106,8 +108,10 @@ struct Line {
                 into.insert(into.end(), chunk, chunk + n);
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno == EAGAIN) return true;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                return true;
             // EIO: nobody holds the other end. We keep it open ourselves, so
             // this only happens when the pty is torn down.
             return n < 0 && errno == EIO;
@@ -117,7 +121,8 @@ struct Line {
     bool write(const Bytes &bytes) {
         if (port != nullptr) {
             auto written = port->write(bytes);
-            if (!written) std::cerr << "marvalo-sim: " << written.error().message() << "\n";
+            if (!written)
+                std::cerr << "marvalo-sim: " << written.error().message() << "\n";
             return written.ok();
         }
         std::size_t done = 0;
@@ -145,15 +150,19 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
     const int gapMs = frameGapMs(settings);
     long requests = 0;
     while (true) {
-        struct pollfd ready {line.fd, POLLIN, 0};
+        struct pollfd ready {
+            line.fd, POLLIN, 0
+        };
         if (::poll(&ready, 1, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             std::perror("marvalo-sim: poll");
             return 1;
         }
         Bytes request;
         do {
-            if (!line.read(request)) return 1;
+            if (!line.read(request))
+                return 1;
             ready.revents = 0;
         } while (::poll(&ready, 1, gapMs) > 0);
         if (request.empty()) {
@@ -162,23 +171,27 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
             continue;
         }
         ++requests;
-        if (options.log) std::cout << timestamp() << " <- " << toHex(request) << std::endl;
-        if (options.echo && !line.write(request)) return 1;
+        if (options.log)
+            std::cout << timestamp() << " <- " << toHex(request) << std::endl;
+        if (options.echo && !line.write(request))
+            return 1;
 
         std::optional<Bytes> reply = instrument.answer(request);
         const bool dropped = options.dropEvery > 0 && requests % options.dropEvery == 0;
         if (!reply || options.silent || dropped) {
             if (options.log) {
-                std::cout << timestamp() << " -- "
-                          << (reply ? "(held back)" : "(no answer)") << std::endl;
+                std::cout << timestamp() << " -- " << (reply ? "(held back)" : "(no answer)")
+                          << std::endl;
             }
             continue;
         }
         if (options.delayMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
         }
-        if (!line.write(*reply)) return 1;
-        if (options.log) std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;
+        if (!line.write(*reply))
+            return 1;
+        if (options.log)
+            std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;
     }
 }
 
@@ -200,38 +213,45 @@ int main(int argc, char **argv) {
             options.log = true;
         } else if (name == "--device") {
             const char *path = value();
-            if (path == nullptr) return usage("--device needs a path");
+            if (path == nullptr)
+                return usage("--device needs a path");
             options.device = path;
         } else if (name == "--settings") {
             const char *text = value();
-            if (text == nullptr) return usage("--settings needs a string such as \" 9600,n,8,1\"");
+            if (text == nullptr)
+                return usage("--settings needs a string such as \" 9600,n,8,1\"");
             options.settings = text;
         } else if (name == "--address") {
             const char *text = value();
             const auto address = text ? numberIn(text, 0, 99) : std::nullopt;
-            if (!address) return usage("--address takes a number from 00 to 99");
+            if (!address)
+                return usage("--address takes a number from 00 to 99");
             options.address = static_cast<int>(*address);
         } else if (name == "--delay") {
             const char *text = value();
             const auto delay = text ? numberIn(text, 0, 60000) : std::nullopt;
-            if (!delay) return usage("--delay takes milliseconds from 0 to 60000");
+            if (!delay)
+                return usage("--delay takes milliseconds from 0 to 60000");
             options.delayMs = static_cast<int>(*delay);
         } else if (name == "--drop-every") {
             const char *text = value();
             const auto every = text ? numberIn(text, 1, 1000000) : std::nullopt;
-            if (!every) return usage("--drop-every takes a number of requests from 1 up");
+            if (!every)
+                return usage("--drop-every takes a number of requests from 1 up");
             options.dropEvery = static_cast<int>(*every);
         } else {
             return usage("unknown option '" + name + "'");
         }
     }
     const auto settings = parseLineSettings(options.settings);
-    if (!settings) return usage(settings.error());
+    if (!settings)
+        return usage(settings.error());
 
     if (options.device) {
         TermiosPort port;
         port.setDevicePath(*options.device);
-        if (auto set = port.setSettings(options.settings); !set) return usage(set.error().message());
+        if (auto set = port.setSettings(options.settings); !set)
+            return usage(set.error().message());
         if (auto opened = port.open(); !opened) {
             std::cerr << "marvalo-sim: " << opened.error().message() << "\n";
             return 1;

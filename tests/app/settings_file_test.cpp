@@ -44,12 +44,9 @@ TEST(SettingsFile, LoadsTheWorkedLines) {
         const char *content;
         SettingsValues expected;
     } rows[] = {
-        {"011732\r\n", values(0, 1, 17, 3, 2)},
-        {"100540\r\n", values(1, 0, 5, 4, 0)},
-        {"011732\r\n100540\r\n", values(1, 0, 5, 4, 0)},
-        {"x,y,100540", values(1, 0, 5, 4, 0)},
-        {"\"011732\"", values(0, 1, 17, 3, 2)},
-        {"0117329999", values(0, 1, 17, 3, 2)},
+        {"011732\r\n", values(0, 1, 17, 3, 2)},          {"100540\r\n", values(1, 0, 5, 4, 0)},
+        {"011732\r\n100540\r\n", values(1, 0, 5, 4, 0)}, {"x,y,100540", values(1, 0, 5, 4, 0)},
+        {"\"011732\"", values(0, 1, 17, 3, 2)},          {"0117329999", values(0, 1, 17, 3, 2)},
         {"149941\r\n", values(1, 4, 99, 4, 1)},
     };
     for (const auto &row : rows) {
@@ -99,7 +96,8 @@ TEST(SettingsFile, LinesAreSixDigitsWithTwoForTheAddress) {
     EXPECT_EQ(formatSettingsLine(0, 1, 17, 3, 2), "011732");
     EXPECT_EQ(formatSettingsLine(1, 0, 5, 4, 0), "100540");
     for (int address = 0; address < 10; ++address) {
-        EXPECT_EQ(formatSettingsLine(0, 0, address, 0, 0).substr(2, 2), "0" + std::to_string(address));
+        EXPECT_EQ(formatSettingsLine(0, 0, address, 0, 0).substr(2, 2),
+                  "0" + std::to_string(address));
     }
     EXPECT_EQ(formatSettingsLine(0, 0, 10, 0, 0), "001000");
     // No selection writes the default for that position, never "-1".
@@ -111,12 +109,13 @@ TEST(SettingsFile, LinesAreSixDigitsWithTwoForTheAddress) {
             for (int address = 0; address < 100; ++address)
                 for (int baud = 0; baud < 5; ++baud)
                     for (int protocol = 0; protocol < 3; ++protocol) {
-                        const std::string line = formatSettingsLine(
-                            static_cast<std::uint8_t>(link), port, address, baud,
-                            static_cast<std::uint8_t>(protocol));
+                        const std::string line =
+                            formatSettingsLine(static_cast<std::uint8_t>(link), port, address, baud,
+                                               static_cast<std::uint8_t>(protocol));
                         auto back = parseSettingsLine(lastSettingsItem(line + "\r\n"));
                         ASSERT_TRUE(back.ok()) << line;
-                        ASSERT_EQ(back.value(), values(link, port, address, baud, protocol)) << line;
+                        ASSERT_EQ(back.value(), values(link, port, address, baud, protocol))
+                            << line;
                     }
 }
 

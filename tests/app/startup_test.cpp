@@ -98,7 +98,8 @@ TEST(Shutdown, SavesTheLiveSelectionsBeforeReleasingThePort) {
         EXPECT_EQ(next.label("lblBaudRate")->text(), " 1200");
         EXPECT_EQ(next.label("lblRS")->text(), "RS485");
         EXPECT_EQ(next.label("Label1")->text(), "Korvel");
-        EXPECT_EQ(next.form->state().baudIndex, 0) << "the new rate reaches the wait at the next start";
+        EXPECT_EQ(next.form->state().baudIndex, 0)
+            << "the new rate reaches the wait at the next start";
     }
 }
 
@@ -131,7 +132,8 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
     EXPECT_NE(headless.err.find("no display"), std::string::npos) << headless.err;
     EXPECT_EQ(std::count(headless.err.begin(), headless.err.end(), '\n'), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!saved.empty()) ::setenv("DISPLAY", saved.c_str(), 1);
+    if (!saved.empty())
+        ::setenv("DISPLAY", saved.c_str(), 1);
 }
 
 }  // namespace

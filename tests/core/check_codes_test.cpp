@@ -45,8 +45,8 @@ TEST(CalcCRC, AgreesWithBoostOnRandomInputs) {
         reference.process_bytes(data.data(), data.size());
         const unsigned expected = reference.checksum();
         const Bytes crc = CalcCRC(data);
-        ASSERT_TRUE(sameBytes(crc, hexBytes({static_cast<int>(expected & 0xFF),
-                                             static_cast<int>(expected >> 8)})))
+        ASSERT_TRUE(sameBytes(
+            crc, hexBytes({static_cast<int>(expected & 0xFF), static_cast<int>(expected >> 8)})))
             << "input " << toHex(data);
     }
 }

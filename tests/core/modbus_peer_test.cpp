@@ -47,12 +47,9 @@ TEST(ModbusPeer, AcceptsEveryFunctionWeBuild) {
         const char *data;
         int address;
     } rows[] = {
-        {"read holding", 0, "0", "2", "", 1},
-        {"read holding at 511", 0, "511", "125", "", 99},
-        {"read input", 3, "300", "7", "", 0},
-        {"write words", 1, "10", "2", "0;100;1;44", 17},
-        {"write 123 words", 1, "0", "123", "", 5},
-        {"force coil", 2, "", "", "255", 42},
+        {"read holding", 0, "0", "2", "", 1},      {"read holding at 511", 0, "511", "125", "", 99},
+        {"read input", 3, "300", "7", "", 0},      {"write words", 1, "10", "2", "0;100;1;44", 17},
+        {"write 123 words", 1, "0", "123", "", 5}, {"force coil", 2, "", "", "255", 42},
     };
     for (const Row &row : rows) {
         RequestInputs in;
@@ -64,7 +61,8 @@ TEST(ModbusPeer, AcceptsEveryFunctionWeBuild) {
         if (row.function == 1 && data.empty()) {
             // A consistent list for the peer: two bytes per word.
             const int words = std::stoi(row.words);
-            for (int i = 0; i < 2 * words; ++i) data += std::to_string(i % 256) + ";";
+            for (int i = 0; i < 2 * words; ++i)
+                data += std::to_string(i % 256) + ";";
             if (data.size() > kMaxDataTextLength) {
                 continue;  // beyond what one list can carry
             }

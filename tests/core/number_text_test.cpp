@@ -7,8 +7,8 @@ namespace {
 
 TEST(ParseDecimal, AcceptsSignsDigitsAndSurroundingBlanks) {
     const std::pair<const char *, long> rows[] = {
-        {"0", 0}, {"511", 511}, {"+7", 7}, {"-1", -1}, {"  42  ", 42}, {"\t9", 9}, {"007", 7},
-        {"99999999999999999999", 1'000'000'000},
+        {"0", 0},       {"511", 511}, {"+7", 7},  {"-1", -1},
+        {"  42  ", 42}, {"\t9", 9},   {"007", 7}, {"99999999999999999999", 1'000'000'000},
     };
     for (const auto &[text, expected] : rows) {
         const auto value = parseDecimal(text);
@@ -18,8 +18,8 @@ TEST(ParseDecimal, AcceptsSignsDigitsAndSurroundingBlanks) {
 }
 
 TEST(ParseDecimal, RefusesEverythingElse) {
-    for (const char *text : {"", " ", "+", "-", "1.5", "12abc", "&H10", "0x10", "1 2", "--1",
-                             "1e3", "٣"}) {
+    for (const char *text :
+         {"", " ", "+", "-", "1.5", "12abc", "&H10", "0x10", "1 2", "--1", "1e3", "٣"}) {
         EXPECT_FALSE(parseDecimal(text).has_value()) << '"' << text << '"';
     }
 }

@@ -36,7 +36,8 @@ TEST(ModbusRendering, LongRepliesAreRenderedInFull) {
 
 TEST(Latin1, RoundTripsEveryByte) {
     Bytes all;
-    for (int b = 0; b < 256; ++b) all.push_back(static_cast<std::uint8_t>(b));
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<std::uint8_t>(b));
     const Latin1Result back = latin1FromUtf8(utf8FromLatin1(all));
     ASSERT_FALSE(back.failure.has_value());
     EXPECT_EQ(back.bytes, all);

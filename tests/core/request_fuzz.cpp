@@ -38,9 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto frame = BuildRequest(protocol, inputs);
     if (frame.ok() && protocol == 2) {
         const Bytes &bytes = frame.value();
-        if (bytes.size() < 4) std::abort();
+        if (bytes.size() < 4)
+            std::abort();
         const Bytes crc = CalcCRC(std::span(bytes).first(bytes.size() - 2));
-        if (crc[0] != bytes[bytes.size() - 2] || crc[1] != bytes.back()) std::abort();
+        if (crc[0] != bytes[bytes.size() - 2] || crc[1] != bytes.back())
+            std::abort();
     }
     (void)BytesFromList(fields[3]);
     return 0;

@@ -50,11 +50,13 @@ TEST(BuildRequest, WorkedFrames) {
     const FrameRow rows[] = {
         {"korvel D", kKorvel, text("01", "D"), hexBytes({0x2A, 0x30, 0x31, 0x44, 0x0D})},
         {"korvel empty at 07", kKorvel, text("07", ""), hexBytes({0x2A, 0x30, 0x37, 0x0D})},
-        {"iso 0D", kIso, text("01", "0D"), hexBytes({0x01, 0x30, 0x31, 0x02, 0x30, 0x44, 0x03, 0x77})},
+        {"iso 0D", kIso, text("01", "0D"),
+         hexBytes({0x01, 0x30, 0x31, 0x02, 0x30, 0x44, 0x03, 0x77})},
         {"iso 0D at 12", kIso, text("12", "0D"),
          hexBytes({0x01, 0x31, 0x32, 0x02, 0x30, 0x44, 0x03, 0x77})},
         {"iso empty", kIso, text("01", ""), hexBytes({0x01, 0x30, 0x31, 0x02, 0x03, 0x23})},
-        {"iso AB", kIso, text("01", "AB"), hexBytes({0x01, 0x30, 0x31, 0x02, 0x41, 0x42, 0x03, 0x20})},
+        {"iso AB", kIso, text("01", "AB"),
+         hexBytes({0x01, 0x30, 0x31, 0x02, 0x41, 0x42, 0x03, 0x20})},
         {"read 0 x2", kModbus, modbus(kRead, "0", "2"),
          hexBytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B})},
         {"read 300 x2", kModbus, modbus(kRead, "300", "2"),
@@ -112,7 +114,8 @@ TEST(BuildRequest, EdgesThatCanBreak) {
     // Blanks around numbers are allowed.
     auto blanks = BuildRequest(kModbus, modbus(kRead, " 300 ", " 2"));
     ASSERT_TRUE(blanks.ok());
-    EXPECT_TRUE(sameBytes(blanks.value(), hexBytes({0x01, 0x03, 0x01, 0x2C, 0x00, 0x02, 0x04, 0x3E})));
+    EXPECT_TRUE(
+        sameBytes(blanks.value(), hexBytes({0x01, 0x03, 0x01, 0x2C, 0x00, 0x02, 0x04, 0x3E})));
 }
 
 TEST(BuildRequest, LongInstructionsKeepEveryByte) {
@@ -149,24 +152,36 @@ TEST(BuildRequest, RejectionsNameTheInputAndTheRange) {
     RequestInputs farAddress = modbus(kRead, "0", "1");
     farAddress.addressNumber = 100;
     const RejectRow rows[] = {
-        {"start not a number", kModbus, modbus(kRead, "12abc", "1"), RequestField::StartAddress, "entre 0 y 511"},
-        {"start with a decimal point", kModbus, modbus(kRead, "1.5", "1"), RequestField::StartAddress, "\"1.5\""},
-        {"start in hex", kModbus, modbus(kRead, "&H10", "1"), RequestField::StartAddress, "Direc. 1 Palabra"},
+        {"start not a number", kModbus, modbus(kRead, "12abc", "1"), RequestField::StartAddress,
+         "entre 0 y 511"},
+        {"start with a decimal point", kModbus, modbus(kRead, "1.5", "1"),
+         RequestField::StartAddress, "\"1.5\""},
+        {"start in hex", kModbus, modbus(kRead, "&H10", "1"), RequestField::StartAddress,
+         "Direc. 1 Palabra"},
         {"start empty", kModbus, modbus(kRead, "", "1"), RequestField::StartAddress, "vacío"},
-        {"start 512", kModbus, modbus(kRead, "512", "1"), RequestField::StartAddress, "entre 0 y 511"},
-        {"start -1", kModbus, modbus(kRead, "-1", "1"), RequestField::StartAddress, "fuera de rango"},
+        {"start 512", kModbus, modbus(kRead, "512", "1"), RequestField::StartAddress,
+         "entre 0 y 511"},
+        {"start -1", kModbus, modbus(kRead, "-1", "1"), RequestField::StartAddress,
+         "fuera de rango"},
         {"words 256", kModbus, modbus(kRead, "0", "256"), RequestField::WordCount, "entre 0 y 255"},
-        {"words negative", kModbus, modbus(kReadInput, "0", "-3"), RequestField::WordCount, "N Palabras"},
-        {"write words 128", kModbus, modbus(kWrite, "0", "128", "1"), RequestField::WordCount, "entre 0 y 127"},
+        {"words negative", kModbus, modbus(kReadInput, "0", "-3"), RequestField::WordCount,
+         "N Palabras"},
+        {"write words 128", kModbus, modbus(kWrite, "0", "128", "1"), RequestField::WordCount,
+         "entre 0 y 127"},
         {"coil 256", kModbus, modbus(kCoil, "", "", "256"), RequestField::Coil, "entre 0 y 255"},
         {"coil text", kModbus, modbus(kCoil, "", "", "on"), RequestField::Coil, "Datos a Enviar"},
         {"coil empty", kModbus, modbus(kCoil, "", "", ""), RequestField::Coil, "vacío"},
-        {"data token 256", kModbus, modbus(kWrite, "0", "1", "1;256"), RequestField::Data, "\"256\""},
-        {"data token text", kModbus, modbus(kWrite, "0", "1", "1;x"), RequestField::Data, "entre 0 y 255"},
-        {"data token blank only", kModbus, modbus(kWrite, "0", "1", "1; ;2"), RequestField::Data, "\" \""},
-        {"data 255 characters", kModbus, modbus(kWrite, "0", "1", std::string(255, '1')), RequestField::Data, "254"},
+        {"data token 256", kModbus, modbus(kWrite, "0", "1", "1;256"), RequestField::Data,
+         "\"256\""},
+        {"data token text", kModbus, modbus(kWrite, "0", "1", "1;x"), RequestField::Data,
+         "entre 0 y 255"},
+        {"data token blank only", kModbus, modbus(kWrite, "0", "1", "1; ;2"), RequestField::Data,
+         "\" \""},
+        {"data 255 characters", kModbus, modbus(kWrite, "0", "1", std::string(255, '1')),
+         RequestField::Data, "254"},
         {"no function selected", kModbus, noFunction, RequestField::Function, "Funciones MODBUS"},
-        {"function beyond the list", kModbus, modbus(4, "0", "1"), RequestField::Function, "Funciones MODBUS"},
+        {"function beyond the list", kModbus, modbus(4, "0", "1"), RequestField::Function,
+         "Funciones MODBUS"},
         {"modbus address 100", kModbus, farAddress, RequestField::Address, "entre 0 y 99"},
         {"address not two digits", kKorvel, badAddress, RequestField::Address, "00 a 99"},
         {"instruction beyond latin-1", kKorvel, text("01", "D€"), RequestField::Instruction, "€"},
@@ -191,9 +206,15 @@ TEST(BuildRequest, LongOffendingTextIsShortenedInTheMessage) {
 
 TEST(BytesFromList, WorkedExamplesAndEmptyTokens) {
     const std::pair<const char *, Bytes> rows[] = {
-        {"1;2;3", hexBytes({1, 2, 3})}, {"1;;2", hexBytes({1, 2})}, {";5", hexBytes({5})},
-        {"7;", hexBytes({7})},          {"12", hexBytes({12})},     {"255;0", hexBytes({255, 0})},
-        {"", {}},                       {";;;", {}},                {" 1 ; 2", hexBytes({1, 2})},
+        {"1;2;3", hexBytes({1, 2, 3})},
+        {"1;;2", hexBytes({1, 2})},
+        {";5", hexBytes({5})},
+        {"7;", hexBytes({7})},
+        {"12", hexBytes({12})},
+        {"255;0", hexBytes({255, 0})},
+        {"", {}},
+        {";;;", {}},
+        {" 1 ; 2", hexBytes({1, 2})},
     };
     for (const auto &[list, expected] : rows) {
         auto bytes = BytesFromList(list);
@@ -205,7 +226,8 @@ TEST(BytesFromList, WorkedExamplesAndEmptyTokens) {
 TEST(BytesFromList, LengthLimitIs254Characters) {
     // "1;" repeated: 127 pairs are 254 characters and yield 127 bytes.
     std::string list;
-    for (int i = 0; i < 127; ++i) list += "1;";
+    for (int i = 0; i < 127; ++i)
+        list += "1;";
     ASSERT_EQ(list.size(), 254u);
     auto fits = BytesFromList(list);
     ASSERT_TRUE(fits.ok());
@@ -218,7 +240,8 @@ TEST(BytesFromList, LengthLimitIs254Characters) {
     // Characters are counted, not UTF-8 bytes: 254 "ñ" (508 bytes) still fit the limit
     // and then fail only as not being numbers.
     std::string wide;
-    for (int i = 0; i < 254; ++i) wide += "ñ";
+    for (int i = 0; i < 254; ++i)
+        wide += "ñ";
     auto widened = BytesFromList(wide);
     ASSERT_FALSE(widened.ok());
     EXPECT_EQ(widened.error().message.find("caracteres: se admiten"), std::string::npos);

@@ -64,13 +64,16 @@ TEST(EndToEnd, SimulatorAnswersEachProtocol) {
         std::string expected;
     } rows[] = {
         {"korvel", korvel, "19200,n,8,1", "01D+0023.4\r"},
-        {"iso 1745", iso, "19200,e,7,1", "\x02" "0D+0023.4\x03G"},
+        {"iso 1745", iso, "19200,e,7,1",
+         "\x02"
+         "0D+0023.4\x03G"},
         {"modbus read 0..1", modbus, "19200,n,8,1", "1.3.4.0.0.0.1.59.243."},
     };
     for (const auto &row : rows) {
         ASSERT_TRUE(line.port.setSettings(row.settings).ok());
         const ExchangeOutcome outcome = line.run(row.setup);
-        ASSERT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << row.name << ": " << outcome.failure;
+        ASSERT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown)
+            << row.name << ": " << outcome.failure;
         EXPECT_EQ(outcome.display, row.expected) << row.name;
         EXPECT_FALSE(line.port.portOpen());
     }
@@ -94,7 +97,7 @@ TEST(EndToEnd, SilentInstrumentIsCountedThenVanishedDeviceReported) {
 
 // libmodbus serving the controller end of a pty from a thread.
 class ModbusPeer {
-public:
+  public:
     explicit ModbusPeer(int slave) {
         ctx_ = modbus_new_rtu("/dev/null", 19200, 'N', 8, 1);
         bank_ = modbus_mapping_new(64, 0, 600, 600);
@@ -109,7 +112,8 @@ public:
             std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
             while (!stop_) {
                 const int length = modbus_receive(ctx_, request);
-                if (length > 0) modbus_reply(ctx_, request, length, bank_);
+                if (length > 0)
+                    modbus_reply(ctx_, request, length, bank_);
             }
         });
     }
@@ -122,7 +126,7 @@ public:
     const std::string &devicePath() const { return pty_.devicePath(); }
     modbus_mapping_t *bank() { return bank_; }
 
-private:
+  private:
     PtyPair pty_;
     modbus_t *ctx_ = nullptr;
     modbus_mapping_t *bank_ = nullptr;
@@ -134,7 +138,8 @@ std::string rendered(Bytes frame) {
     const Bytes crc = CalcCRC(frame);
     frame.insert(frame.end(), crc.begin(), crc.end());
     std::string text;
-    for (auto b : frame) text += std::to_string(b) + ".";
+    for (auto b : frame)
+        text += std::to_string(b) + ".";
     return text;
 }
 
@@ -158,8 +163,7 @@ TEST(EndToEnd, LibmodbusPeerAnswersAllFourFunctions) {
         {"3: read holding 300..301", modbus(0, "300", "2", ""),
          rendered({7, 3, 4, 0x02, 0x2C, 0x02, 0x2D})},
         {"4: read input 0", modbus(3, "0", "1", ""), rendered({7, 4, 2, 0x20, 0x00})},
-        {"16: write 10..11", modbus(1, "10", "2", "0;100;1;44"),
-         rendered({7, 16, 0, 10, 0, 2})},
+        {"16: write 10..11", modbus(1, "10", "2", "0;100;1;44"), rendered({7, 16, 0, 10, 0, 2})},
         {"5: force coil 9 on", modbus(2, "", "", "9"), rendered({7, 5, 0, 9, 0xFF, 0})},
         {"3: read back what 16 wrote", modbus(0, "10", "2", ""),
          rendered({7, 3, 4, 0, 100, 1, 44})},
@@ -168,7 +172,8 @@ TEST(EndToEnd, LibmodbusPeerAnswersAllFourFunctions) {
     };
     for (const auto &row : rows) {
         const ExchangeOutcome outcome = line.run(row.setup);
-        ASSERT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << row.name << ": " << outcome.failure;
+        ASSERT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown)
+            << row.name << ": " << outcome.failure;
         EXPECT_EQ(outcome.display, row.expected) << row.name;
     }
     EXPECT_EQ(peer.bank()->tab_bits[9], 1);

@@ -42,7 +42,8 @@ ExchangeSetup korvel(ExchangeMode mode, std::uint8_t link, int baudIndex = 3,
 
 std::string joined(const OperationLog &log) {
     std::string text;
-    for (const auto &entry : log) text += (text.empty() ? "" : " | ") + entry;
+    for (const auto &entry : log)
+        text += (text.empty() ? "" : " | ") + entry;
     return text;
 }
 
@@ -150,13 +151,18 @@ TEST(Exchange, RepliesAreRenderedPerProtocol) {
     } rows[] = {
         {"modbus bytes", 2, {1, 3, 2, 0, 10}, "1.3.2.0.10."},
         {"modbus 255", 2, {255}, "255."},
-        {"modbus 255-byte reply in full", 2, twoHundredFiftyFive, [] {
+        {"modbus 255-byte reply in full", 2, twoHundredFiftyFive,
+         [] {
              std::string s;
-             for (int i = 0; i < 255; ++i) s += "17.";
+             for (int i = 0; i < 255; ++i)
+                 s += "17.";
              return s;
          }()},
-        {"korvel as read, control characters included", 0, bytesOf("\x02" "01\r\n\x7f"),
-         "\x02" "01\r\n\x7f"},
+        {"korvel as read, control characters included", 0,
+         bytesOf("\x02"
+                 "01\r\n\x7f"),
+         "\x02"
+         "01\r\n\x7f"},
         {"iso 1745 as read, high bytes included", 1, {0x02, 0xB0, 0xFF, 0x03}, "\x02\xB0\xFF\x03"},
     };
     for (const auto &row : rows) {
@@ -167,7 +173,8 @@ TEST(Exchange, RepliesAreRenderedPerProtocol) {
         setup.inputs.wordCountText = "1";
         rig.port.queueReply(row.reply);
         const ExchangeOutcome outcome = rig.run(setup);
-        ASSERT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << row.name << ": " << outcome.failure;
+        ASSERT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown)
+            << row.name << ": " << outcome.failure;
         EXPECT_EQ(outcome.display, row.expected) << row.name;
         EXPECT_FALSE(rig.port.portOpen()) << row.name;
     }
@@ -198,16 +205,31 @@ TEST(Exchange, FailuresCloseThePortDropRtsAndSayWhy) {
     } rows[] = {
         {"open refused", kRs232, Op::Open, Kind::Busy, {"open"}, true},
         {"clear fails", kRs232, Op::Clear, Kind::Io, {"open", "clear", "close"}, true},
-        {"no RTS line", kRs485, Op::Rts, Kind::NoRts,
-         {"open", "clear", "rts on", "rts off", "close"}, true},
-        {"write fails on RS485", kRs485, Op::Write, Kind::Vanished,
-         {"open", "clear", "rts on", "sleep 50", kKorvelWrite, "rts off", "close"}, false},
-        {"drain fails", kRs485, Op::Drain, Kind::Io,
+        {"no RTS line",
+         kRs485,
+         Op::Rts,
+         Kind::NoRts,
+         {"open", "clear", "rts on", "rts off", "close"},
+         true},
+        {"write fails on RS485",
+         kRs485,
+         Op::Write,
+         Kind::Vanished,
+         {"open", "clear", "rts on", "sleep 50", kKorvelWrite, "rts off", "close"},
+         false},
+        {"drain fails",
+         kRs485,
+         Op::Drain,
+         Kind::Io,
          {"open", "clear", "rts on", "sleep 50", kKorvelWrite, "sleep 30", "drain", "rts off",
           "close"},
          false},
-        {"device vanishes before the read", kRs232, Op::Read, Kind::Vanished,
-         {"open", "clear", kKorvelWrite, "sleep 1171", "read", "close"}, false},
+        {"device vanishes before the read",
+         kRs232,
+         Op::Read,
+         Kind::Vanished,
+         {"open", "clear", kKorvelWrite, "sleep 1171", "read", "close"},
+         false},
     };
     for (const auto &row : rows) {
         Rig rig;

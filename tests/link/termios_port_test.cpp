@@ -21,7 +21,9 @@ using testing::PtyPair;
 using testing::sameBytes;
 
 // The pty moves bytes through a kernel work queue; give it a moment.
-void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+void settle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
 
 void feed(int controller, std::string_view text) {
     ASSERT_EQ(::write(controller, text.data(), text.size()), static_cast<ssize_t>(text.size()));
@@ -48,11 +50,16 @@ TEST(LineSettings, AcceptsWhatThePanelBuilds) {
 
 TEST(LineSettings, RefusalsNameTheWrongPart) {
     const std::pair<const char *, const char *> rows[] = {
-        {"", "velocidad,paridad"},        {"9600", "velocidad,paridad"},
-        {"9601,n,8,1", "\"9601\""},       {"  9600,n,8,1", "\"  9600\""},
-        {"+9600,n,8,1", "\"+9600\""},     {"9600,x,8,1", "paridad \"x\""},
-        {"9600,,8,1", "paridad \"\""},    {"9600,n,9,1", "bits de datos \"9\""},
-        {"9600,n,8,3", "bits de parada \"3\""}, {"9600,n,8,1,", "velocidad,paridad"},
+        {"", "velocidad,paridad"},
+        {"9600", "velocidad,paridad"},
+        {"9601,n,8,1", "\"9601\""},
+        {"  9600,n,8,1", "\"  9600\""},
+        {"+9600,n,8,1", "\"+9600\""},
+        {"9600,x,8,1", "paridad \"x\""},
+        {"9600,,8,1", "paridad \"\""},
+        {"9600,n,9,1", "bits de datos \"9\""},
+        {"9600,n,8,3", "bits de parada \"3\""},
+        {"9600,n,8,1,", "velocidad,paridad"},
     };
     for (const auto &[text, mention] : rows) {
         auto parsed = parseLineSettings(text);
@@ -70,7 +77,8 @@ TEST(ParityMarks, BadBytesBecomeQuestionMarks) {
         {"plain", {hexBytes({0x41, 0x42})}, hexBytes({0x41, 0x42})},
         {"real FF", {hexBytes({0x41, 0xFF, 0xFF, 0x42})}, hexBytes({0x41, 0xFF, 0x42})},
         {"parity error", {hexBytes({0x41, 0xFF, 0x00, 0x37, 0x42})}, hexBytes({0x41, '?', 0x42})},
-        {"mark split across reads", {hexBytes({0x41, 0xFF}), hexBytes({0x00, 0x37, 0x42})},
+        {"mark split across reads",
+         {hexBytes({0x41, 0xFF}), hexBytes({0x00, 0x37, 0x42})},
          hexBytes({0x41, '?', 0x42})},
         {"escaped FF split", {hexBytes({0xFF}), hexBytes({0xFF})}, hexBytes({0xFF})},
     };
@@ -198,14 +206,17 @@ TEST(TermiosPort, WritesEveryByteInOrder) {
     port.setDevicePath(pty.devicePath());
     ASSERT_TRUE(port.open().ok());
     Bytes request;
-    for (int i = 0; i < 3000; ++i) request.push_back(static_cast<std::uint8_t>(i * 7));
+    for (int i = 0; i < 3000; ++i)
+        request.push_back(static_cast<std::uint8_t>(i * 7));
     std::thread reader([&] {
         Bytes got;
         std::uint8_t chunk[512];
         for (int tries = 0; tries < 200 && got.size() < request.size(); ++tries) {
             const ssize_t n = ::read(pty.controller(), chunk, sizeof chunk);
-            if (n > 0) got.insert(got.end(), chunk, chunk + n);
-            else settle();
+            if (n > 0)
+                got.insert(got.end(), chunk, chunk + n);
+            else
+                settle();
         }
         EXPECT_TRUE(sameBytes(got, request));
     });

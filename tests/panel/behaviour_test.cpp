@@ -82,7 +82,8 @@ TEST(Behaviour, ThreePressesBringTheStartingViewBackWithSmallN) {
 TEST(Behaviour, ProtocolButtonLeavesThePortAsItWas) {
     for (bool open : {false, true}) {
         PanelRig rig(kKorvel19200);
-        if (open) ASSERT_TRUE(rig.port.open().ok());
+        if (open)
+            ASSERT_TRUE(rig.port.open().ok());
         rig.click("cmdProt");
         EXPECT_EQ(rig.port.portOpen(), open);
         EXPECT_EQ(rig.port.settings(), "19200,e,7,1");
@@ -161,9 +162,9 @@ TEST(Behaviour, BaudChangeMovesTheHoldButNotTheWait) {
     rig.port.queueReply(bytesOf("01D+0023.4\r"));
     rig.click("cmdEnviar");
     EXPECT_EQ(rig.port.settings(), " 1200,N,8,1");
-    const OperationLog expected{"open", "clear", "rts on", "sleep 50", "write 2A 30 31 44 0D",
-                                "sleep 80", "drain", "rts off", "clear", "sleep 1171", "read",
-                                "close"};
+    const OperationLog expected{"open",     "clear", "rts on",  "sleep 50", "write 2A 30 31 44 0D",
+                                "sleep 80", "drain", "rts off", "clear",    "sleep 1171",
+                                "read",     "close"};
     EXPECT_EQ(rig.log, expected);
 }
 

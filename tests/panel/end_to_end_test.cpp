@@ -39,7 +39,9 @@ TEST(PanelEndToEnd, EnviarShowsTheSimulatorsReplyUnderEachProtocol) {
 
     QTest::mouseClick(protocol, Qt::LeftButton);  // ISO 1745
     QTest::mouseClick(send, Qt::LeftButton);
-    EXPECT_EQ(display->text(), "\x02" "0D+0023.4\x03G");
+    EXPECT_EQ(display->text(),
+              "\x02"
+              "0D+0023.4\x03G");
 
     QTest::mouseClick(protocol, Qt::LeftButton);  // Modbus
     form.findChild<QLineEdit *>("txtCadena")->setText("0");
@@ -64,7 +66,8 @@ TEST(PanelEndToEnd, AMissingPortIsNamedAndNothingChanges) {
     (void)startUp(form, folder.path());
     QTest::mouseClick(form.findChild<QPushButton *>("cmdEnviar"), Qt::LeftButton);
     ASSERT_EQ(warnings.size(), 1);
-    EXPECT_TRUE(warnings[0].contains("COM 5 (/dev/marvalo-unplugged)")) << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[0].contains("COM 5 (/dev/marvalo-unplugged)"))
+        << warnings[0].toStdString();
     EXPECT_EQ(form.findChild<QLabel *>("lblDisplay")->text(), "");
     EXPECT_FALSE(port.portOpen());
     ::unsetenv("MARVALO_COM5");

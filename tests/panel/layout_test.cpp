@@ -15,7 +15,8 @@ using testing::PanelRig;
 
 QStringList itemsOf(QComboBox *list) {
     QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
+    for (int i = 0; i < list->count(); ++i)
+        items << list->itemText(i);
     return items;
 }
 
@@ -34,7 +35,8 @@ TEST(Layout, WindowAsCreatedBeforeStartUp) {
         ASSERT_NE(control, nullptr) << hidden;
         EXPECT_TRUE(control->isHidden()) << hidden;
     }
-    for (const char *shown : {"Combo1", "txtDatos", "lblDisplay", "Label2", "cmdEnviar", "Image1"}) {
+    for (const char *shown :
+         {"Combo1", "txtDatos", "lblDisplay", "Label2", "cmdEnviar", "Image1"}) {
         EXPECT_FALSE(form.findChild<QWidget *>(shown)->isHidden()) << shown;
     }
     auto *timer = form.findChild<QTimer *>("Timer1");
@@ -85,9 +87,9 @@ TEST(Layout, Command2HidesBeneathCmdRsAndHoldsTheFocus) {
 
 TEST(Layout, TabOrderFollowsTheDesign) {
     PanelRig rig;
-    const QStringList expected{"Command2",  "cmdEnviar", "cmbBaudRate", "cmbID",    "cmbCOM",
-                               "cmdRS",     "cmdProt",   "txtCadena",   "txtNWord", "Combo1",
-                               "txtDatos",  "cmdEnvioContinuado"};
+    const QStringList expected{"Command2", "cmdEnviar", "cmbBaudRate", "cmbID",
+                               "cmbCOM",   "cmdRS",     "cmdProt",     "txtCadena",
+                               "txtNWord", "Combo1",    "txtDatos",    "cmdEnvioContinuado"};
     QStringList order;
     QWidget *at = rig.button("Command2");
     for (int i = 0; i < expected.size(); ++i) {
@@ -112,9 +114,11 @@ TEST(Layout, PlacesComeFromTwipsAndFramesHoldTheirControls) {
     const QList<QWidget *> top = rig.form->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
     for (QWidget *a : top) {
         for (QWidget *b : top) {
-            if (a >= b || a->objectName().isEmpty() || b->objectName().isEmpty()) continue;
+            if (a >= b || a->objectName().isEmpty() || b->objectName().isEmpty())
+                continue;
             const QSet<QString> pair{a->objectName(), b->objectName()};
-            if (pair == QSet<QString>{"Command2", "cmdRS"}) continue;
+            if (pair == QSet<QString>{"Command2", "cmdRS"})
+                continue;
             EXPECT_FALSE(a->geometry().intersects(b->geometry()))
                 << a->objectName().toStdString() << " overlaps " << b->objectName().toStdString();
         }
@@ -142,7 +146,8 @@ TEST(Layout, FontsColoursAndPlainText) {
     EXPECT_TRUE(QFontInfo(display->font()).family().contains("Liberation", Qt::CaseInsensitive) ||
                 QFontInfo(display->font()).family().contains("Arial", Qt::CaseInsensitive))
         << QFontInfo(display->font()).family().toStdString();
-    for (const char *name : {"lblDisplay", "Label2", "lblRS", "lblCOM", "lblID", "lblBaudRate", "Label1"}) {
+    for (const char *name :
+         {"lblDisplay", "Label2", "lblRS", "lblCOM", "lblID", "lblBaudRate", "Label1"}) {
         EXPECT_EQ(rig.label(name)->textFormat(), Qt::PlainText) << name;
     }
 }

@@ -121,8 +121,8 @@ TEST(Sends, ARealWarningBoxDoesNotLetTheTimerRunBehindIt) {
             ++boxes;
             const auto reads = std::count(rig.log.begin(), rig.log.end(), std::string("read"));
             QTest::qWait(50);
-            readsWhileBoxOpen =
-                static_cast<int>(std::count(rig.log.begin(), rig.log.end(), std::string("read")) - reads);
+            readsWhileBoxOpen = static_cast<int>(
+                std::count(rig.log.begin(), rig.log.end(), std::string("read")) - reads);
             box->accept();
         }
     });
@@ -134,7 +134,8 @@ TEST(Sends, ARealWarningBoxDoesNotLetTheTimerRunBehindIt) {
     // does not deliver a timer inside its own slot.)
     rig.port.failNext(FakePort::Op::Write, LinkError::Kind::Vanished);
     rig.click("cmdEnviar");
-    for (int i = 0; i < 50 && boxes == 0; ++i) QTest::qWait(10);
+    for (int i = 0; i < 50 && boxes == 0; ++i)
+        QTest::qWait(10);
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(readsWhileBoxOpen, 0);
     EXPECT_FALSE(rig.timer()->isActive());
