@@ -1,6 +1,9 @@
 #include "link/termios_port.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -262,6 +265,33 @@ TEST(TermiosPort, APeerThatHangsUpIsReportedNotACrash) {
     EXPECT_FALSE(write.ok());
     port.close();
     EXPECT_FALSE(port.portOpen());
+}
+
+TEST(TermiosPort, PermissionRefusalNamesTheOwningGroup) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to drop to an unprivileged user";
+    }
+    PtyPair pty;
+    struct stat device {};
+    ASSERT_EQ(::stat(pty.devicePath().c_str(), &device), 0);
+    const struct group *owner = ::getgrgid(device.st_gid);
+    ASSERT_NE(owner, nullptr);
+    const std::string expected = std::string("grupo \"") + owner->gr_name + "\"";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        TermiosPort port;
+        port.setDevicePath(pty.devicePath());
+        auto opened = port.open();
+        const bool named = !opened.ok() && opened.error().kind == LinkError::Kind::NoPermission &&
+                           opened.error().message().find(expected) != std::string::npos;
+        ::_exit(named ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "refusal did not name the " << expected;
 }
 
 TEST(TermiosPort, ClosedPortRefusesIo) {
