@@ -39,6 +39,9 @@ Instrument::Instrument(int address) : address_(address), addressText_(addressTex
         throw std::runtime_error("cannot set up the Modbus register bank");
     }
     modbus_set_slave(modbus_, address);
+    // libmodbus waits out its response timeout before some exception replies
+    // (to let a broken frame drain); an instrument answers at once.
+    modbus_set_response_timeout(modbus_, 0, 1);
     modbus_set_socket(modbus_, replyPipe_[1]);
     for (int n = 0; n < kRegisterCount; ++n) {
         bank_->tab_registers[n] = static_cast<std::uint16_t>(n);

@@ -1,0 +1,113 @@
+#include "tools/instrument.h"
+
+#include <gtest/gtest.h>
+
+#include "core/check_codes.h"
+#include "link/exchange.h"
+#include "link/termios_port.h"
+#include "tests/hex_bytes.h"
+#include "tests/sim_process.h"
+
+namespace marvalo {
+namespace {
+
+using testing::hexBytes;
+using testing::sameBytes;
+
+Bytes withCrc(Bytes frame) {
+    const Bytes crc = CalcCRC(frame);
+    frame.insert(frame.end(), crc.begin(), crc.end());
+    return frame;
+}
+
+TEST(Instrument, AnswersAsDocumented) {
+    Instrument instrument(1);
+    const struct {
+        const char *name;
+        Bytes request;
+        std::optional<Bytes> reply;
+    } rows[] = {
+        {"korvel reading", bytesOf("*01D\r"), bytesOf("01D+0023.4\r")},
+        {"korvel version", bytesOf("*01V\r"), bytesOf("01VMARVALO-SIM 1.0\r")},
+        {"korvel address", bytesOf("*01A\r"), bytesOf("01A01\r")},
+        {"korvel unknown", bytesOf("*01Z\r"), bytesOf("01?\r")},
+        {"korvel other address", bytesOf("*02D\r"), std::nullopt},
+        {"korvel without CR", bytesOf("*01D"), std::nullopt},
+        {"iso reading", hexBytes({0x01, 0x30, 0x31, 0x02, 0x30, 0x44, 0x03, 0x77}),
+         bytesOf("\x02"
+                 "0D+0023.4\x03G")},
+        {"iso wrong BCC gets NAK", hexBytes({0x01, 0x30, 0x31, 0x02, 0x30, 0x44, 0x03, 0x78}),
+         hexBytes({0x15})},
+        {"iso unknown", hexBytes({0x01, 0x30, 0x31, 0x02, 0x03, 0x23}), bytesOf("\x02?\x03<")},
+        {"iso other address", hexBytes({0x01, 0x30, 0x32, 0x02, 0x30, 0x44, 0x03, 0x77}),
+         std::nullopt},
+        {"modbus read at address 1 (starts like SOH)", withCrc({1, 3, 0, 10, 0, 1}),
+         withCrc({1, 3, 2, 0, 10})},
+        {"modbus input registers", withCrc({1, 4, 0, 0, 0, 1}), withCrc({1, 4, 2, 0x03, 0xE8})},
+        {"modbus beyond the bank: exception 2", withCrc({1, 3, 2, 0x58, 0, 1}),
+         withCrc({1, 0x83, 2})},
+        {"modbus unknown function: exception 1", withCrc({1, 0x2B, 0, 0}), withCrc({1, 0xAB, 1})},
+        {"modbus damaged CRC", hexBytes({1, 3, 0, 0, 0, 1, 0, 0}), std::nullopt},
+        {"modbus other address", withCrc({2, 3, 0, 0, 0, 1}), std::nullopt},
+        {"noise", hexBytes({0x55}), std::nullopt},
+    };
+    for (const auto &row : rows) {
+        const std::optional<Bytes> reply = instrument.answer(row.request);
+        ASSERT_EQ(reply.has_value(), row.reply.has_value()) << row.name;
+        if (reply)
+            EXPECT_TRUE(sameBytes(*reply, *row.reply)) << row.name;
+    }
+}
+
+TEST(Instrument, KeepsWhatIsWritten) {
+    Instrument instrument(17);
+    ASSERT_TRUE(instrument.answer(withCrc({17, 16, 0, 5, 0, 1, 2, 0xAB, 0xCD})));
+    const auto reply = instrument.answer(withCrc({17, 3, 0, 5, 0, 1}));
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(sameBytes(*reply, withCrc({17, 3, 2, 0xAB, 0xCD})));
+}
+
+struct SimLine {
+    testing::SimProcess sim;
+    TermiosPort port;
+    ThreadSleeper sleeper;
+    std::int32_t noReply = 0;
+    explicit SimLine(std::vector<std::string> options) : sim(std::move(options)) {
+        port.setDevicePath(sim.devicePath());
+    }
+    ExchangeOutcome send() {
+        ExchangeSetup setup;
+        setup.mode = ExchangeMode::Continuous;
+        setup.baudIndex = 4;
+        setup.baudSelection = 4;
+        setup.inputs.addressText = "01";
+        setup.inputs.instructionText = "D";
+        return runExchange(port, sleeper, setup, noReply);
+    }
+};
+
+TEST(SimulatorFaults, DropEveryNthRequest) {
+    SimLine line({"--drop-every", "2"});
+    EXPECT_EQ(line.send().kind, ExchangeOutcome::Kind::Shown);
+    EXPECT_EQ(line.send().kind, ExchangeOutcome::Kind::NoReply);
+    EXPECT_EQ(line.send().kind, ExchangeOutcome::Kind::Shown);
+    EXPECT_EQ(line.noReply, 1);
+}
+
+TEST(SimulatorFaults, EchoComesBeforeTheAnswer) {
+    SimLine line({"--echo"});
+    EXPECT_EQ(line.send().display, "*01D\r01D+0023.4\r");
+}
+
+TEST(SimulatorFaults, ALateAnswerMissesTheWaitAndIsDiscardedNextTime) {
+    SimLine line({"--delay", "250", "--address", "01"});
+    EXPECT_EQ(line.send().kind, ExchangeOutcome::Kind::NoReply);  // waits 160 ms only
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The late answer arrived meanwhile; the next exchange clears it first,
+    // and its own answer is late again.
+    EXPECT_EQ(line.send().kind, ExchangeOutcome::Kind::NoReply);
+    EXPECT_EQ(line.noReply, 2);
+}
+
+}  // namespace
+}  // namespace marvalo
