@@ -11,8 +11,6 @@ namespace marvalo {
 // this order; any other stored value is a damaged settings line.
 enum class Protocol : std::uint8_t { Korvel = 0, Iso1745 = 1, Modbus = 2 };
 inline constexpr std::size_t kProtocolCount = 3;
-inline constexpr std::array<std::string_view, kProtocolCount> kProtocolNames{"Korvel", "ISO 1745",
-                                                                             "Modbus"};
 bool isProtocol(std::uint8_t value);
 
 enum class LinkType : std::uint8_t { Rs232 = 0, Rs485 = 1 };

@@ -2,20 +2,19 @@
 
 namespace marvalo {
 
-bool FakePort::takeFailure(Op op, LinkError::Kind &kind) {
+std::optional<LinkError> FakePort::record(std::string entry, Op op, const char *operation) {
+    log_.push_back(std::move(entry));
     auto failure = failures_.find(op);
     if (failure == failures_.end())
-        return false;
-    kind = failure->second;
+        return std::nullopt;
+    const LinkError::Kind kind = failure->second;
     failures_.erase(failure);
-    return true;
+    return error(kind, operation, "fallo preparado");
 }
 
 LinkStatus FakePort::open() {
-    log_.push_back("open");
-    LinkError::Kind kind;
-    if (takeFailure(Op::Open, kind)) {
-        return error(kind, "abrir", "fallo preparado");
+    if (auto failure = record("open", Op::Open, "abrir")) {
+        return *failure;
     }
     open_ = true;
     return Done{};
@@ -28,30 +27,24 @@ void FakePort::close() {
 }
 
 LinkStatus FakePort::setRts(bool raised) {
-    log_.push_back(raised ? "rts on" : "rts off");
-    LinkError::Kind kind;
-    if (takeFailure(Op::Rts, kind)) {
-        return error(kind, "cambiar RTS en", "fallo preparado");
+    if (auto failure = record(raised ? "rts on" : "rts off", Op::Rts, "cambiar RTS en")) {
+        return *failure;
     }
     rts_ = raised;
     return Done{};
 }
 
 LinkStatus FakePort::discardInput() {
-    log_.push_back("clear");
-    LinkError::Kind kind;
-    if (takeFailure(Op::Clear, kind)) {
-        return error(kind, "vaciar la entrada de", "fallo preparado");
+    if (auto failure = record("clear", Op::Clear, "vaciar la entrada de")) {
+        return *failure;
     }
     input_.clear();
     return Done{};
 }
 
 LinkStatus FakePort::write(const Bytes &request) {
-    log_.push_back("write " + toHex(request));
-    LinkError::Kind kind;
-    if (takeFailure(Op::Write, kind)) {
-        return error(kind, "escribir en", "fallo preparado");
+    if (auto failure = record("write " + toHex(request), Op::Write, "escribir en")) {
+        return *failure;
     }
     if (echo_) {
         receiveNow(request);
@@ -61,19 +54,15 @@ LinkStatus FakePort::write(const Bytes &request) {
 }
 
 LinkStatus FakePort::drain() {
-    log_.push_back("drain");
-    LinkError::Kind kind;
-    if (takeFailure(Op::Drain, kind)) {
-        return error(kind, "terminar de enviar por", "fallo preparado");
+    if (auto failure = record("drain", Op::Drain, "terminar de enviar por")) {
+        return *failure;
     }
     return Done{};
 }
 
 Result<Bytes, LinkError> FakePort::readAvailable() {
-    log_.push_back("read");
-    LinkError::Kind kind;
-    if (takeFailure(Op::Read, kind)) {
-        return error(kind, "leer de", "fallo preparado");
+    if (auto failure = record("read", Op::Read, "leer de")) {
+        return *failure;
     }
     if (wroteSinceRead_ && !replies_.empty()) {
         receiveNow(replies_.front());
@@ -86,9 +75,8 @@ Result<Bytes, LinkError> FakePort::readAvailable() {
 }
 
 LinkStatus FakePort::applyLine(const LineSettings &) {
-    LinkError::Kind kind;
-    if (takeFailure(Op::Settings, kind)) {
-        return error(kind, "configurar", "fallo preparado");
+    if (auto failure = record("apply settings", Op::Settings, "configurar")) {
+        return *failure;
     }
     return Done{};
 }

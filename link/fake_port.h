@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,8 @@ namespace marvalo {
 
 // One ordered record of what the exchange did to the port and the clock,
 // in a form a test can compare in one line: "open", "clear", "rts on",
-// "write 2A 30 31 44 0D", "sleep 50", "drain", "rts off", "read", "close".
+// "write 2A 30 31 44 0D", "sleep 50", "drain", "rts off", "read", "close",
+// "apply settings" (new line settings while open).
 using OperationLog = std::vector<std::string>;
 
 // A port that records every operation, can be told to refuse any of them,
@@ -48,7 +50,8 @@ class FakePort final : public SerialPort {
     LinkStatus applyLine(const LineSettings &line) override;
 
   private:
-    bool takeFailure(Op op, LinkError::Kind &kind);
+    // Logs the operation and hands back the failure prepared for it, if any.
+    std::optional<LinkError> record(std::string entry, Op op, const char *operation);
 
     OperationLog &log_;
     bool open_ = false;
