@@ -22,9 +22,14 @@ Bytes CalcCRC(std::span<const std::uint8_t> data) {
 std::uint8_t CalcBCC(std::span<const std::uint8_t> body) {
     // The address digits and STX (positions 1 to 3) stay out of the check.
     constexpr std::size_t kFirstChecked = 3;
+    return bccOfCheckedPart(body.size() > kFirstChecked ? body.subspan(kFirstChecked)
+                                                        : std::span<const std::uint8_t>{});
+}
+
+std::uint8_t bccOfCheckedPart(std::span<const std::uint8_t> checked) {
     std::uint8_t bcc = 0;
-    for (std::size_t i = kFirstChecked; i < body.size(); ++i) {
-        bcc ^= body[i];
+    for (std::uint8_t byte : checked) {
+        bcc ^= byte;
     }
     if (bcc < 32) {
         bcc += 32;

@@ -18,4 +18,8 @@ Bytes CalcCRC(std::span<const std::uint8_t> data);
 // characters never occur; for them the XOR is empty and 32 comes back.
 std::uint8_t CalcBCC(std::span<const std::uint8_t> body);
 
+// The same check over the checked part alone (text and ETX), for judging a
+// reply block whose heading may be missing.
+std::uint8_t bccOfCheckedPart(std::span<const std::uint8_t> checked);
+
 }  // namespace marvalo

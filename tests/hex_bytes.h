@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <string>
+#include <string_view>
 
 #include "core/bytes.h"
 
@@ -21,6 +23,20 @@ inline Bytes hexBytes(std::initializer_list<int> values) {
     Bytes bytes;
     for (int v : values) {
         bytes.push_back(static_cast<std::uint8_t>(v));
+    }
+    return bytes;
+}
+
+}  // namespace marvalo::testing
+
+namespace marvalo::testing {
+
+// "01 03 C4 0B" as written in the frame tables.
+inline Bytes fromHex(std::string_view hex) {
+    Bytes bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 3) {
+        bytes.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     }
     return bytes;
 }

@@ -1,0 +1,106 @@
+#include "core/verdict.h"
+
+#include <gtest/gtest.h>
+
+#include "core/byte_text.h"
+#include "core/panel_state.h"
+#include "tests/hex_bytes.h"
+
+namespace marvalo {
+namespace {
+
+using testing::fromHex;
+
+struct Row {
+    const char *reply;  // hex
+    VerdictKind kind;
+    const char *textHas;
+};
+
+void judgeAll(Protocol protocol, const Bytes &request, std::initializer_list<Row> rows) {
+    for (const Row &row : rows) {
+        const Verdict verdict =
+            judgeReply(static_cast<std::uint8_t>(protocol), request, fromHex(row.reply));
+        EXPECT_STREQ(verdictKey(verdict.kind), verdictKey(row.kind)) << row.reply;
+        EXPECT_NE(verdict.text.find(row.textHas), std::string::npos)
+            << row.reply << " -> " << verdict.text;
+    }
+}
+
+TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
+    // 01 03, start 0, two words: a well-formed answer is 9 bytes, count 04.
+    judgeAll(Protocol::Modbus, fromHex("01 03 00 00 00 02 C4 0B"),
+             {
+                 {"01 03 04 00 0A 00 14 DA 3E", VerdictKind::Ok, "9 bytes"},
+                 {"", VerdictKind::Silence, "sin respuesta"},
+                 {"01 03 00 00 00 02 C4 0B", VerdictKind::Echo, "propia petición"},
+                 {"01 03 04 00 0A", VerdictKind::Incomplete, "5 de 9"},
+                 {"01", VerdictKind::Incomplete, "1 de 9"},
+                 {"01 03 04 00 0A 00 14 DA 3F", VerdictKind::BadCheck, "CRC"},
+                 {"01 83 02 C0 F1", VerdictKind::Exception, "dirección de datos no permitida"},
+                 {"01 83 0B 00 F7", VerdictKind::Exception, "pasarela no respondió"},
+                 {"01 83 02", VerdictKind::Incomplete, "3 de 5"},
+                 {"02 03 04 00 0A 00 14 E9 3E", VerdictKind::OtherAddress, "dirección 2"},
+                 {"01 04 04 00 0A 00 14 DB 89", VerdictKind::OtherFunction, "función 4"},
+                 {"01 03 04 00 0A 00 14 DA 3E 00", VerdictKind::ExtraBytes, "1 byte de más"},
+                 {"14 DA 3E 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "14 DA 3E"},
+                 {"01 03 02 00 0A 38 43 00 00", VerdictKind::Unrecognised, "anuncia 2 bytes"},
+                 {"55 AA", VerdictKind::Unrecognised, "55 AA"},
+             });
+}
+
+TEST(Verdict, ModbusWritesCoilsAndBroadcasts) {
+    // Function 16 answers with its request's first six bytes; function 5's
+    // answer is its request; nobody answers a broadcast.
+    judgeAll(Protocol::Modbus, fromHex("01 10 00 0A 00 02 04 00 64 01 2C 32 42"),
+             {{"01 10 00 0A 00 02 61 CA", VerdictKind::Ok, "8 bytes"}});
+    judgeAll(Protocol::Modbus, fromHex("01 05 00 07 FF 00 3D FB"),
+             {{"01 05 00 07 FF 00 3D FB", VerdictKind::Ok, "correcta"},
+              {"01 05 00 07 FF 00 3D FB 01 05", VerdictKind::Echo, "seguida de 2 bytes"},
+              {"01 03 04 00 0A 00 14 DA 3E", VerdictKind::OtherFunction, "función 3"}});
+    judgeAll(Protocol::Modbus, fromHex("00 05 00 07 FF 00 3C 2A"),
+             {{"", VerdictKind::Ok, "difusión"},
+              {"00 05 00 07 FF 00 3C 2A", VerdictKind::Echo, "eco"},
+              {"01 05 00 07 FF 00 3D FB", VerdictKind::Unrecognised, "difusión"}});
+}
+
+TEST(Verdict, Iso1745Blocks) {
+    // Address "01", instruction "0D"; "0D" ETX checks to 77.
+    judgeAll(Protocol::Iso1745, fromHex("01 30 31 02 30 44 03 77"),
+             {
+                 {"02 41 03 42", VerdictKind::Ok, "bloque correcto"},
+                 {"01 30 31 02 41 03 42", VerdictKind::Ok, "bloque correcto"},
+                 {"02 03 23", VerdictKind::Ok, "bloque correcto"},
+                 {"06", VerdictKind::Ok, "ACK"},
+                 {"15", VerdictKind::Exception, "NAK"},
+                 {"04", VerdictKind::Exception, "EOT"},
+                 {"", VerdictKind::Silence, "sin respuesta"},
+                 {"01 30 31 02 30 44 03 77", VerdictKind::Echo, "eco"},
+                 {"02 41", VerdictKind::Incomplete, "ETX"},
+                 {"02 41 03", VerdictKind::Incomplete, "BCC"},
+                 {"01 30", VerdictKind::Incomplete, "cabecera"},
+                 {"02 41 03 43", VerdictKind::BadCheck, "se esperaba 42"},
+                 {"01 30 32 02 41 03 42", VerdictKind::OtherAddress, "\"02\""},
+                 {"02 41 03 42 0D", VerdictKind::ExtraBytes, "1 byte de más"},
+                 {"33 03 23 02 41 03 42", VerdictKind::StrayPrefix, "3 bytes sobrantes"},
+                 {"41 42", VerdictKind::Unrecognised, "STX"},
+             });
+}
+
+TEST(Verdict, KorvelLinesAreCompleteWhenTheyEndInCr) {
+    judgeAll(Protocol::Korvel, fromHex("2A 30 31 44 0D"),
+             {
+                 {"30 31 44 2B 30 30 32 33 0D", VerdictKind::Ok, "completa"},
+                 {"30 31 44 2B", VerdictKind::Incomplete, "CR"},
+                 {"", VerdictKind::Silence, "sin respuesta"},
+                 {"2A 30 31 44 0D 30 0D", VerdictKind::Echo, "seguida de 2 bytes"},
+             });
+}
+
+TEST(ByteText, ControlCharactersAreNamed) {
+    EXPECT_EQ(namedText(fromHex("01 30 31 02 41 03 0D 0A 06 15 04 1F 7F 00 E1")),
+              "<SOH>01<STX>A<ETX><CR><LF><ACK><NAK><EOT><1F><7F><00>á");
+}
+
+}  // namespace
+}  // namespace marvalo
