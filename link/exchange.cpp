@@ -1,9 +1,61 @@
 #include "link/exchange.h"
 
+#include <chrono>
+
 #include "core/request.h"
 
 namespace marvalo {
 namespace {
+
+std::int64_t wallClockUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Fills the record as the exchange goes, and closes it on every way out.
+class Recording {
+  public:
+    Recording(const SerialPort &port, const Sleeper &clock, const ExchangeSetup &setup)
+        : clock_(clock) {
+        record_.sequence = setup.sequence;
+        record_.mode = setup.mode;
+        record_.protocol = setup.protocol;
+        record_.linkType = setup.linkType;
+        record_.port = port.describe();
+        record_.settings = port.settings();
+        record_.wallStartUs = wallClockUs();
+        record_.startUs = clock.steadyUs();
+    }
+
+    ExchangeRecord &record() { return record_; }
+    void markSent() { record_.sentUs = clock_.steadyUs(); }
+    void received(const Bytes &bytes) {
+        if (bytes.empty())
+            return;
+        const std::int64_t now = clock_.steadyUs();
+        if (!record_.firstByteUs)
+            record_.firstByteUs = now;
+        record_.lastByteUs = now;
+        record_.reply.insert(record_.reply.end(), bytes.begin(), bytes.end());
+    }
+
+    ExchangeOutcome finish(ExchangeOutcome outcome) {
+        record_.endUs = clock_.steadyUs();
+        if (outcome.kind == ExchangeOutcome::Kind::Failed) {
+            record_.failure = outcome.failure;
+            record_.lineSawRequest = !outcome.nothingWritten;
+        } else {
+            record_.verdict = judgeReply(record_.protocol, record_.request, record_.reply);
+        }
+        outcome.record = std::move(record_);
+        return outcome;
+    }
+
+  private:
+    const Sleeper &clock_;
+    ExchangeRecord record_;
+};
 
 ExchangeOutcome failed(std::string message, bool nothingWritten) {
     ExchangeOutcome outcome;
@@ -27,65 +79,104 @@ ExchangeOutcome abandon(SerialPort &port, bool rtsRaised, const LinkError &why,
     return failed(why.message(), nothingWritten);
 }
 
+// The reply wait, watched: the port is read whenever bytes arrive, so their
+// times are known and a long reply cannot overrun the kernel's buffer, yet
+// the wait ends when it always did and the reply is the same bytes one read
+// at its end would return.
+std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock, int waitMs,
+                                    bool endWhenComplete, Recording &recording) {
+    const std::int64_t deadline = clock.steadyUs() + std::int64_t{waitMs} * 1000;
+    const ExchangeRecord &record = recording.record();
+    while (true) {
+        const std::int64_t remaining = deadline - clock.steadyUs();
+        if (remaining <= 0)
+            break;
+        auto ready = port.waitForInput(remaining);
+        if (!ready)
+            return ready.error();
+        if (!ready.value())
+            continue;
+        auto arrived = port.readAvailable();
+        if (!arrived)
+            return arrived.error();
+        recording.received(arrived.value());
+        if (endWhenComplete && !arrived.value().empty() &&
+            replyIsComplete(judgeReply(record.protocol, record.request, record.reply).kind))
+            return std::nullopt;
+    }
+    auto last = port.readAvailable();
+    if (!last)
+        return last.error();
+    recording.received(last.value());
+    return std::nullopt;
+}
+
 }  // namespace
 
 ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSetup &setup,
                             std::int32_t &noReplyCount) {
+    Recording recording(port, sleeper, setup);
     auto request = BuildRequest(setup.protocol, setup.inputs);
     if (!request) {
-        return failed(request.error().message, true);
+        return recording.finish(failed(request.error().message, true));
     }
+    recording.record().request = request.value();
     const bool rs485 = setup.linkType == static_cast<std::uint8_t>(LinkType::Rs485);
     // Checked before the port is touched: finding out after the write would
     // leave RTS up with no hold time to lower it after.
     if (rs485 && (setup.baudSelection < 0 || setup.baudSelection >= static_cast<int>(kBaudCount))) {
-        return failed(
-            "No hay ninguna velocidad seleccionada en \"Baud Rate\": RS485 necesita "
-            "una para saber cuánto mantener RTS. Elija una de la lista.",
-            true);
+        return recording.finish(
+            failed("No hay ninguna velocidad seleccionada en \"Baud Rate\": RS485 necesita "
+                   "una para saber cuánto mantener RTS. Elija una de la lista.",
+                   true));
     }
+    auto giveUp = [&](bool rtsRaised, const LinkError &why, bool nothingWritten) {
+        return recording.finish(abandon(port, rtsRaised, why, nothingWritten));
+    };
 
     if (!port.portOpen()) {
         if (auto opened = port.open(); !opened) {
-            return abandon(port, false, opened.error(), true);
+            return giveUp(false, opened.error(), true);
         }
     }
     if (auto cleared = port.discardInput(); !cleared) {
-        return abandon(port, false, cleared.error(), true);
+        return giveUp(false, cleared.error(), true);
     }
     if (rs485) {
         if (auto raised = port.setRts(true); !raised) {
-            return abandon(port, true, raised.error(), true);
+            return giveUp(true, raised.error(), true);
         }
         sleeper.sleepMs(kRtsLeadMs);
     }
     if (auto written = port.write(request.value()); !written) {
-        return abandon(port, rs485, written.error(), false);
+        return giveUp(rs485, written.error(), false);
     }
     if (rs485) {
         sleeper.sleepMs(setup.rs485Hold[static_cast<std::size_t>(setup.baudSelection)]);
         // A long request at a low rate is still leaving the UART when the
         // hold ends; dropping RTS then would cut its tail off.
         if (auto drained = port.drain(); !drained) {
-            return abandon(port, true, drained.error(), false);
+            return giveUp(true, drained.error(), false);
         }
+        recording.markSent();
         if (auto lowered = port.setRts(false); !lowered) {
-            return abandon(port, true, lowered.error(), false);
+            return giveUp(true, lowered.error(), false);
         }
         // What arrived while we talked is our own echo, not the reply.
         if (auto cleared = port.discardInput(); !cleared) {
-            return abandon(port, false, cleared.error(), false);
+            return giveUp(false, cleared.error(), false);
         }
+    } else {
+        recording.markSent();
     }
-    sleeper.sleepMs(replyWaitMs(setup.baudIndex, setup.mode));
-
-    auto reply = port.readAvailable();
-    if (!reply) {
-        return abandon(port, false, reply.error(), false);
+    const int waitMs = setup.waitMs.value_or(replyWaitMs(setup.baudIndex, setup.mode));
+    if (auto lost = watchReply(port, sleeper, waitMs, setup.endWhenComplete, recording)) {
+        return giveUp(false, *lost, false);
     }
+    const Bytes &reply = recording.record().reply;
 
     ExchangeOutcome outcome;
-    if (setup.mode == ExchangeMode::Continuous && reply.value().empty()) {
+    if (setup.mode == ExchangeMode::Continuous && reply.empty()) {
         outcome.kind = ExchangeOutcome::Kind::NoReply;
         if (noReplyCount < kMaxNoReplyCount) {
             ++noReplyCount;
@@ -93,16 +184,16 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
             outcome.counterAtMaximum = true;
         }
         outcome.noReplyCount = noReplyCount;
-        return outcome;  // the port stays open for the next tick
+        return recording.finish(std::move(outcome));  // the port stays open for the next tick
     }
     outcome.kind = ExchangeOutcome::Kind::Shown;
     outcome.display = setup.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
-                          ? renderModbusReply(reply.value())
-                          : textOf(reply.value());
+                          ? renderModbusReply(reply)
+                          : textOf(reply);
     if (port.portOpen()) {
         port.close();
     }
-    return outcome;
+    return recording.finish(std::move(outcome));
 }
 
 }  // namespace marvalo

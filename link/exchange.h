@@ -5,6 +5,9 @@
 #include <limits>
 #include <string>
 
+#include <optional>
+
+#include "core/exchange_record.h"
 #include "core/panel_state.h"
 #include "core/reply.h"
 #include "link/serial_port.h"
@@ -24,6 +27,11 @@ struct ExchangeSetup {
     int baudSelection = 0;       // the baud list's live selection: sets the RS485 hold
     std::array<std::int16_t, kBaudCount> rs485Hold{};
     RequestInputs inputs;
+    std::uint64_t sequence = 0;  // numbers the record
+    // Beyond the panel, for scripts: another reply wait, and ending the wait
+    // as soon as the reply is a complete frame.
+    std::optional<int> waitMs;
+    bool endWhenComplete = false;
 };
 
 // What the panel is to do with the result: show a reply, show a new
@@ -36,12 +44,15 @@ struct ExchangeOutcome {
     bool counterAtMaximum = false;  // NoReply: the count could not grow any further
     std::string failure;            // Failed: the sentence for the operator
     bool nothingWritten = false;    // Failed: the line never saw the request
+    ExchangeRecord record;          // always, whatever the kind
 };
 
 // One exchange: build, open if closed, clear, (RS485: RTS up, lead time),
 // write, (RS485: hold, drain, RTS down, clear), wait, read once, show, close.
 // A continuous exchange that reads nothing counts it and keeps the port
 // open. Any failure drops RTS and closes the port before it is reported.
+// The reply wait is watched rather than slept: what arrives is read at once
+// and timed, and the reply is still everything received by the wait's end.
 ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSetup &setup,
                             std::int32_t &noReplyCount);
 

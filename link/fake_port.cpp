@@ -1,5 +1,7 @@
 #include "link/fake_port.h"
 
+#include <algorithm>
+
 namespace marvalo {
 
 std::optional<LinkError> FakePort::record(std::string entry, Op op, const char *operation) {
@@ -39,6 +41,10 @@ LinkStatus FakePort::discardInput() {
         return *failure;
     }
     input_.clear();
+    // What was due by now has arrived, and is thrown away with the rest.
+    while (!arriving_.empty() && arriving_.front().first <= log_.nowUs) {
+        arriving_.pop_front();
+    }
     return Done{};
 }
 
@@ -49,6 +55,11 @@ LinkStatus FakePort::write(const Bytes &request) {
     if (echo_) {
         receiveNow(request);
     }
+    for (auto &piece : timedReply_) {
+        arriving_.emplace_back(log_.nowUs + std::int64_t{piece.afterMs} * 1000,
+                               std::move(piece.bytes));
+    }
+    timedReply_.clear();
     wroteSinceRead_ = true;
     return Done{};
 }
@@ -58,6 +69,27 @@ LinkStatus FakePort::drain() {
         return *failure;
     }
     return Done{};
+}
+
+Result<bool, LinkError> FakePort::waitForInput(std::int64_t timeoutUs) {
+    if (!input_.empty())
+        return true;
+    const std::int64_t until = log_.nowUs + timeoutUs;
+    const bool arrives = !arriving_.empty() && arriving_.front().first <= until;
+    const std::int64_t waitedUs =
+        (arrives ? std::max(arriving_.front().first, log_.nowUs) : until) - log_.nowUs;
+    const std::string waited = waitedUs % 1000 == 0
+                                   ? std::to_string(waitedUs / 1000)
+                                   : std::to_string(static_cast<double>(waitedUs) / 1000.0);
+    if (auto failure = record("sleep " + waited, Op::Wait, "esperar datos de")) {
+        return *failure;
+    }
+    log_.nowUs += waitedUs;
+    if (!arrives)
+        return false;
+    receiveNow(arriving_.front().second);
+    arriving_.pop_front();
+    return true;
 }
 
 Result<Bytes, LinkError> FakePort::readAvailable() {

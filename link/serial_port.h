@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/bytes.h"
@@ -42,6 +43,8 @@ class SerialPort {
     virtual LinkStatus write(const Bytes &request) = 0;
     // Returns once the written bytes have left the transmitter.
     virtual LinkStatus drain() = 0;
+    // Blocks until input is waiting (true) or `timeoutUs` has passed (false).
+    virtual Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) = 0;
     // All bytes received so far, possibly none; never waits.
     virtual Result<Bytes, LinkError> readAvailable() = 0;
 

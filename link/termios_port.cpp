@@ -265,6 +265,33 @@ LinkStatus TermiosPort::drain() {
     return Done{};
 }
 
+Result<bool, LinkError> TermiosPort::waitForInput(std::int64_t timeoutUs) {
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "esperar datos de", "el puerto está cerrado");
+    constexpr std::int64_t kUsPerSecond = 1'000'000;
+    const struct timespec timeout {
+        static_cast<time_t>(timeoutUs / kUsPerSecond),
+            static_cast<long>(timeoutUs % kUsPerSecond) * 1000
+    };
+    struct pollfd ready {
+        fd_.get(), POLLIN, 0
+    };
+    // ppoll, not poll: the wait is measured in microseconds, and a
+    // millisecond rounding on every wake-up would stretch it.
+    const int polled = ::ppoll(&ready, 1, &timeout, nullptr);
+    if (polled < 0) {
+        if (errno == EINTR)
+            return false;  // the caller measures what is left and waits again
+        return systemError("esperar datos de", errno);
+    }
+    if (polled == 0)
+        return false;
+    // A reply sent just before the peer hung up is still read first.
+    if (ready.revents & POLLIN)
+        return true;
+    return systemError("esperar datos de", EIO);
+}
+
 Result<Bytes, LinkError> TermiosPort::readAvailable() {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");

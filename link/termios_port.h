@@ -30,6 +30,7 @@ class TermiosPort final : public SerialPort {
     LinkStatus discardInput() override;
     LinkStatus write(const Bytes &request) override;
     LinkStatus drain() override;
+    Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override;
     Result<Bytes, LinkError> readAvailable() override;
 
     // The descriptor, for the simulator's poll loop.

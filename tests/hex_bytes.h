@@ -33,12 +33,7 @@ namespace marvalo::testing {
 
 // "01 03 C4 0B" as written in the frame tables.
 inline Bytes fromHex(std::string_view hex) {
-    Bytes bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 3) {
-        bytes.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
-    return bytes;
+    return bytesFromHexText(hex).value();
 }
 
 }  // namespace marvalo::testing

@@ -60,15 +60,25 @@ Instrument::~Instrument() {
     }
 }
 
-std::optional<Bytes> Instrument::answer(const Bytes &request) {
+Protocol Instrument::protocolOf(const Bytes &request) {
     // Modbus address 1 starts like SOH and address 42 like "*": a frame whose
     // CRC holds is Modbus (a text frame passes that by chance once in 65536).
     if (hasModbusCrc(request))
-        return answerModbus(request);
-    if (request.front() == kSoh)
-        return answerIso1745(request);
-    if (request.front() == kKorvelStart)
-        return answerKorvel(request);
+        return Protocol::Modbus;
+    return !request.empty() && request.front() == kSoh ? Protocol::Iso1745 : Protocol::Korvel;
+}
+
+std::optional<Bytes> Instrument::answer(const Bytes &request) {
+    switch (protocolOf(request)) {
+        case Protocol::Modbus:
+            return answerModbus(request);
+        case Protocol::Iso1745:
+            return answerIso1745(request);
+        case Protocol::Korvel:
+            if (!request.empty() && request.front() == kKorvelStart)
+                return answerKorvel(request);
+            break;
+    }
     return std::nullopt;
 }
 
@@ -121,7 +131,9 @@ std::optional<Bytes> Instrument::answerIso1745(const Bytes &request) const {
 }
 
 std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
-    if (request.front() != address_)
+    constexpr std::uint8_t kBroadcast = 0;
+    const bool broadcast = request.front() == kBroadcast;
+    if (request.front() != address_ && !broadcast)
         return std::nullopt;
     if (modbus_reply(modbus_, request.data(), static_cast<int>(request.size()), bank_) < 0) {
         return std::nullopt;
@@ -132,7 +144,8 @@ std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
     while ((n = ::read(replyPipe_[0], chunk, sizeof chunk)) > 0) {
         reply.insert(reply.end(), chunk, chunk + n);
     }
-    if (reply.empty())
+    // The Modbus serial line: a broadcast is carried out, never answered.
+    if (reply.empty() || broadcast)
         return std::nullopt;
     return reply;
 }

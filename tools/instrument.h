@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/bytes.h"
+#include "core/panel_state.h"
 
 namespace marvalo {
 
@@ -27,6 +28,7 @@ namespace marvalo {
 // Modbus RTU at our address, CRC checked: answered by libmodbus over a bank
 // where holding register n holds n, input register n holds 1000 + n
 // (n = 0..599) and the 256 coils start off; writes are kept.
+// Broadcasts (Modbus address 0) are carried out and never answered.
 // Other addresses, damaged Modbus frames and unrecognised bytes: no answer.
 // (A frame whose Modbus CRC holds is taken for Modbus.)
 class Instrument {
@@ -37,6 +39,9 @@ class Instrument {
     Instrument &operator=(const Instrument &) = delete;
 
     std::optional<Bytes> answer(const Bytes &request);
+
+    // Which protocol a request frame speaks, by the rule answer() uses.
+    static Protocol protocolOf(const Bytes &request);
 
     static constexpr int kRegisterCount = 600;
     static constexpr int kCoilCount = 256;

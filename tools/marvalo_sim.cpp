@@ -19,6 +19,7 @@
 #include "core/number_text.h"
 #include "link/file_descriptor.h"
 #include "link/termios_port.h"
+#include "tools/faults.h"
 #include "tools/instrument.h"
 
 namespace {
@@ -30,6 +31,8 @@ constexpr int kExitUsage = 64;
 constexpr const char *kHelp =
     "usage: marvalo-sim [--device PATH] [--settings \" 9600,n,8,1\"] [--address NN]\n"
     "                   [--silent] [--delay MS] [--drop-every N] [--echo] [--log]\n"
+    "                   [--exception CODE] [--bad-check] [--short N]\n"
+    "                   [--wrong-address] [--stray HEX] [--slow MS]\n"
     "\n"
     "Plays a Marvalo-compatible instrument. Without --device it opens a\n"
     "pseudo-terminal pair and prints, as the first line of its output, the path\n"
@@ -48,6 +51,14 @@ constexpr const char *kHelp =
     "  --drop-every N  leave every Nth request unanswered\n"
     "  --echo          send the request back before the answer, as 2-wire\n"
     "                  RS485 adapters do\n"
+    "  --exception CODE  Modbus: answer with exception CODE (1..255);\n"
+    "                  ISO 1745: answer NAK\n"
+    "  --bad-check     damage the Modbus CRC or the ISO 1745 BCC\n"
+    "  --short N       send only the first N bytes of each answer\n"
+    "  --wrong-address answer as the next address up\n"
+    "  --stray HEX     send these bytes (\"14DA3E\") before each answer\n"
+    "  --slow MS       pause MS milliseconds between the answer's bytes\n"
+    "  All of them combine with --drop-every.\n"
     "  --log           print each request and answer in hex with a timestamp\n";
 
 struct Options {
@@ -59,6 +70,8 @@ struct Options {
     int dropEvery = 0;
     bool echo = false;
     bool log = false;
+    int slowMs = 0;
+    Faults faults;
 };
 
 int usage(const std::string &problem) {
@@ -188,8 +201,17 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
         if (options.delayMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
         }
-        if (!line.write(*reply))
+        reply = options.faults.apply(request, std::move(*reply));
+        if (options.slowMs > 0) {
+            for (std::size_t i = 0; i < reply->size(); ++i) {
+                if (i > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(options.slowMs));
+                if (!line.write(Bytes{(*reply)[i]}))
+                    return 1;
+            }
+        } else if (!line.write(*reply)) {
             return 1;
+        }
         if (options.log)
             std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;
     }
@@ -239,6 +261,34 @@ int main(int argc, char **argv) {
             if (!every)
                 return usage("--drop-every takes a number of requests from 1 up");
             options.dropEvery = static_cast<int>(*every);
+        } else if (name == "--bad-check") {
+            options.faults.badCheck = true;
+        } else if (name == "--wrong-address") {
+            options.faults.wrongAddress = true;
+        } else if (name == "--exception") {
+            const char *text = value();
+            const auto code = text ? numberIn(text, 1, 255) : std::nullopt;
+            if (!code)
+                return usage("--exception takes a Modbus exception code from 1 to 255");
+            options.faults.exception = static_cast<std::uint8_t>(*code);
+        } else if (name == "--short") {
+            const char *text = value();
+            const auto count = text ? numberIn(text, 0, 100000) : std::nullopt;
+            if (!count)
+                return usage("--short takes a number of bytes from 0 up");
+            options.faults.shortTo = static_cast<std::size_t>(*count);
+        } else if (name == "--slow") {
+            const char *text = value();
+            const auto pause = text ? numberIn(text, 0, 10000) : std::nullopt;
+            if (!pause)
+                return usage("--slow takes milliseconds from 0 to 10000");
+            options.slowMs = static_cast<int>(*pause);
+        } else if (name == "--stray") {
+            const char *text = value();
+            const auto bytes = text ? bytesFromHexText(text) : std::nullopt;
+            if (!bytes)
+                return usage("--stray takes bytes in hex, such as 14DA3E or \"14 DA 3E\"");
+            options.faults.stray = *bytes;
         } else {
             return usage("unknown option '" + name + "'");
         }

@@ -272,5 +272,53 @@ TEST(Exchange, FailureAfterAnEmptyContinuousReplyClosesTheKeptPort) {
     EXPECT_EQ(rig.noReplyCount, 1);
 }
 
+TEST(Exchange, RecordTimesTheReplyAsItArrivesWithoutShorteningTheWait) {
+    const std::vector<TimedBytes> twoPieces = {{5, bytesOf("01D+")}, {12, bytesOf("0023.4\r")}};
+    const struct {
+        const char *name;
+        std::uint8_t link;
+        bool endWhenComplete;
+        std::vector<TimedBytes> pieces;  // after the write
+        const char *log;                 // after the write
+        double firstByteMs, lastByteMs;  // after the request left
+        double durationMs;
+    } rows[] = {
+        {"RS232: the wait runs whole", kRs232, false, twoPieces,
+         "sleep 5 | read | sleep 7 | read | sleep 159 | read | close", 5, 12, 171},
+        {"RS232: ending once the line is complete", kRs232, true, twoPieces,
+         "sleep 5 | read | sleep 7 | read | close", 5, 12, 12},
+        {"RS485: the echo in the hold is dropped, times count from the drain", kRs485, false,
+         {{5, bytesOf("*01D\r")}, {37, kReading}},
+         "sleep 30 | drain | rts off | clear | sleep 7 | read | sleep 164 | read | close", 7, 7,
+         50 + 30 + 171},
+    };
+    for (const auto &row : rows) {
+        Rig rig;
+        rig.port.queueTimedReply(row.pieces);
+        ExchangeSetup setup = korvel(ExchangeMode::Continuous, row.link);
+        setup.sequence = 7;
+        setup.endWhenComplete = row.endWhenComplete;
+        const ExchangeOutcome outcome = rig.run(setup);
+        const std::string log = joined(rig.log);
+        EXPECT_EQ(log.substr(log.find(kKorvelWrite) + std::string(kKorvelWrite).size() + 3),
+                  row.log)
+            << row.name;
+        const ExchangeRecord &record = outcome.record;
+        EXPECT_EQ(record.sequence, 7U);
+        EXPECT_EQ(record.port, "COM 1 (fake)");
+        EXPECT_EQ(toHex(record.request), "2A 30 31 44 0D");
+        EXPECT_EQ(record.firstByteMs(), row.firstByteMs) << row.name;
+        EXPECT_EQ(record.lastByteMs(), row.lastByteMs) << row.name;
+        EXPECT_EQ(record.durationMs(), row.durationMs) << row.name;
+        EXPECT_EQ(outcome.display, textOf(kReading)) << row.name;
+        EXPECT_EQ(record.reply, kReading) << row.name;
+        EXPECT_STREQ(verdictKey(record.verdict->kind), "ok") << row.name;
+    }
+    Rig rig;
+    rig.port.failNext(FakePort::Op::Wait, LinkError::Kind::Vanished);
+    const ExchangeRecord failed = rig.run(korvel(ExchangeMode::Single, kRs232)).record;
+    EXPECT_TRUE(failed.failure && failed.lineSawRequest && !failed.verdict);
+}
+
 }  // namespace
 }  // namespace marvalo

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "core/check_codes.h"
+#include "core/verdict.h"
 #include "link/exchange.h"
 #include "link/termios_port.h"
 #include "tests/hex_bytes.h"
 #include "tests/sim_process.h"
+#include "tools/faults.h"
 
 namespace marvalo {
 namespace {
@@ -65,6 +67,10 @@ TEST(Instrument, KeepsWhatIsWritten) {
     const auto reply = instrument.answer(withCrc({17, 3, 0, 5, 0, 1}));
     ASSERT_TRUE(reply);
     EXPECT_TRUE(sameBytes(*reply, withCrc({17, 3, 2, 0xAB, 0xCD})));
+    // A broadcast is carried out in silence.
+    EXPECT_FALSE(instrument.answer(withCrc({0, 16, 0, 5, 0, 1, 2, 0x12, 0x34})));
+    EXPECT_TRUE(sameBytes(*instrument.answer(withCrc({17, 3, 0, 5, 0, 1})),
+                          withCrc({17, 3, 2, 0x12, 0x34})));
 }
 
 struct SimLine {
@@ -107,6 +113,53 @@ TEST(SimulatorFaults, ALateAnswerMissesTheWaitAndIsDiscardedNextTime) {
     // and its own answer is late again.
     EXPECT_EQ(line.send().kind, ExchangeOutcome::Kind::NoReply);
     EXPECT_EQ(line.noReply, 2);
+}
+
+TEST(SimulatorFaults, EachFaultEarnsItsVerdict) {
+    const Bytes read2 = withCrc({1, 3, 0, 0, 0, 2});
+    const Bytes iso = hexBytes({0x01, 0x30, 0x31, 0x02, 0x30, 0x44, 0x03, 0x77});
+    const Bytes korvel = bytesOf("*01D\r");
+    const struct {
+        const char *name;
+        Protocol protocol;
+        Bytes request;
+        Faults faults;
+        const char *verdict;
+    } rows[] = {
+        {"modbus as is", Protocol::Modbus, read2, {}, "ok"},
+        {"modbus exception", Protocol::Modbus, read2, {.exception = 4}, "exception"},
+        {"modbus other address", Protocol::Modbus, read2, {.wrongAddress = true}, "other-address"},
+        {"modbus bad CRC", Protocol::Modbus, read2, {.badCheck = true}, "bad-check"},
+        {"modbus short", Protocol::Modbus, read2, {.shortTo = 4}, "incomplete"},
+        {"modbus stray", Protocol::Modbus, read2, {.stray = {0x14, 0xDA}}, "stray-prefix"},
+        {"modbus broadcast write", Protocol::Modbus, withCrc({0, 6, 0, 1, 0, 9}), {}, "ok"},
+        {"iso as is", Protocol::Iso1745, iso, {}, "ok"},
+        {"iso NAK", Protocol::Iso1745, iso, {.exception = 1}, "exception"},
+        {"iso other address", Protocol::Iso1745, iso, {.wrongAddress = true}, "other-address"},
+        {"iso bad BCC", Protocol::Iso1745, iso, {.badCheck = true}, "bad-check"},
+        {"iso short", Protocol::Iso1745, iso, {.shortTo = 3}, "incomplete"},
+        {"korvel short", Protocol::Korvel, korvel, {.shortTo = 3}, "incomplete"},
+    };
+    for (const auto &row : rows) {
+        Instrument instrument(1);
+        const Bytes answer =
+            row.faults.apply(row.request, instrument.answer(row.request).value_or(Bytes{}));
+        const Verdict verdict =
+            judgeReply(static_cast<std::uint8_t>(row.protocol), row.request, answer);
+        EXPECT_STREQ(verdictKey(verdict.kind), row.verdict) << row.name << ": " << toHex(answer);
+    }
+}
+
+TEST(SimulatorFaults, DelayAndSlowBytesAreTimedAsTheyArrive) {
+    SimLine line({"--delay", "60", "--slow", "5"});
+    const ExchangeOutcome outcome = line.send();
+    const ExchangeRecord &record = outcome.record;
+    ASSERT_TRUE(record.firstByteMs() && record.lastByteMs()) << outcome.failure;
+    // The simulator first waits out a 5 ms quiet line to end the request.
+    EXPECT_NEAR(*record.firstByteMs(), 65, 10);
+    EXPECT_NEAR(*record.lastByteMs() - *record.firstByteMs(), 10 * 5, 10);
+    EXPECT_EQ(outcome.display, textOf(record.reply));
+    EXPECT_EQ(outcome.display, "01D+0023.4\r");
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+#include "tools/faults.h"
+
+#include <span>
+
+#include "core/check_codes.h"
+#include "core/frame_chars.h"
+#include "core/panel_state.h"
+#include "tools/instrument.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::uint8_t kModbusExceptionBit = 0x80;
+constexpr std::size_t kCrcLength = 2;
+
+void resealModbus(Bytes &frame) {
+    frame.resize(frame.size() - kCrcLength);
+    const Bytes crc = CalcCRC(frame);
+    frame.insert(frame.end(), crc.begin(), crc.end());
+}
+
+Bytes wrongAddress(Protocol protocol, const Bytes &request, Bytes answer) {
+    switch (protocol) {
+        case Protocol::Modbus:
+            ++answer[0];
+            resealModbus(answer);
+            return answer;
+        case Protocol::Iso1745: {
+            // A heading names the answering address; ours names the next one.
+            const int next =
+                (std::stoi(std::string(request.begin() + 1, request.begin() + 3)) + 1) %
+                kAddressCount;
+            const std::string digits = addressText(next);
+            Bytes heading{kSoh, static_cast<std::uint8_t>(digits[0]),
+                          static_cast<std::uint8_t>(digits[1])};
+            answer.insert(answer.begin(), heading.begin(), heading.end());
+            return answer;
+        }
+        case Protocol::Korvel:
+            break;
+    }
+    // Korvel answers start with the address digits.
+    const std::string digits = addressText(
+        (std::stoi(std::string(request.begin() + 1, request.begin() + 3)) + 1) % kAddressCount);
+    answer[0] = static_cast<std::uint8_t>(digits[0]);
+    answer[1] = static_cast<std::uint8_t>(digits[1]);
+    return answer;
+}
+
+}  // namespace
+
+Bytes Faults::apply(const Bytes &request, Bytes answer) const {
+    const Protocol protocol = Instrument::protocolOf(request);
+    if (exception) {
+        if (protocol == Protocol::Modbus) {
+            answer = {request[0], static_cast<std::uint8_t>(request[1] | kModbusExceptionBit),
+                      *exception, 0, 0};
+            resealModbus(answer);
+        } else if (protocol == Protocol::Iso1745) {
+            answer = {kNak};
+        }
+    }
+    constexpr std::size_t kAddressDigits = 2;
+    if (wrongAddress && answer.size() >= kAddressDigits) {
+        answer = marvalo::wrongAddress(protocol, request, std::move(answer));
+    }
+    if (badCheck && protocol != Protocol::Korvel && !answer.empty()) {
+        answer.back() ^= 0x01;
+    }
+    if (shortTo && *shortTo < answer.size()) {
+        answer.resize(*shortTo);
+    }
+    answer.insert(answer.begin(), stray.begin(), stray.end());
+    return answer;
+}
+
+}  // namespace marvalo
