@@ -1,9 +1,12 @@
 // marvalo: the bench panel.
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QTimer>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,12 +70,24 @@ class FirstPaintReporter : public QObject {
     bool reported_ = false;
 };
 
+// The folder as the file system spells it: a name that is not valid UTF-8
+// ("dir\xf3n" on a Latin-1 share) must not lose a byte on the way.
+std::filesystem::path programFolderBytes() {
+    std::error_code failed;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", failed);
+    if (!failed)
+        return program.parent_path();
+    return QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+}
+
 constexpr const char *kHelp =
     "usage: marvalo [--screenshot FILE.png] [--write-icon FILE.png] [--report-shown]\n"
     "\n"
     "The Marvalo bench panel. COM n is the device in $MARVALO_COMn, else\n"
-    "/dev/ttyS(n-1). The settings file Comini.sdx lives beside the program,\n"
-    "or in $XDG_CONFIG_HOME/marvalo when that folder cannot be written.\n"
+    "/dev/ttyS(n-1). The settings file Comini.sdx lives beside the program;\n"
+    "when that folder cannot be written, choices are saved in\n"
+    "$XDG_CONFIG_HOME/marvalo (~/.config/marvalo) and read from there once\n"
+    "saved, until then from beside the program.\n"
     "\n"
     "  --screenshot FILE  start as usual, save a picture of the window, quit\n"
     "  --write-icon FILE  save the 48x48 window icon and quit\n"
@@ -116,16 +131,18 @@ int main(int argc, char **argv) {
     }
 
     // The settings file is looked for beside the program, as it always was.
-    const std::filesystem::path programFolder =
-        QCoreApplication::applicationDirPath().toStdString();
-    QDir::setCurrent(QString::fromStdString(programFolder.string()));
-    const std::filesystem::path settingsFolder = marvalo::chooseSettingsFolder(programFolder);
+    const std::filesystem::path programFolder = programFolderBytes();
+    if (::chdir(programFolder.c_str()) != 0) {
+        std::perror("marvalo: cannot enter the program's folder");
+    }
+    const marvalo::SettingsPlace place = marvalo::chooseSettingsPlace(programFolder);
+    marvalo::removeStaleTemporaries(marvalo::resolvedSettingsFile(place.saveFolder).parent_path());
 
     marvalo::TermiosPort port;
     marvalo::ThreadSleeper sleeper;
     marvalo::Form1 form(port, sleeper);
-    const std::optional<std::string> settingsProblem = marvalo::startUp(form, settingsFolder);
-    marvalo::connectShutdown(form, settingsFolder);
+    const std::optional<std::string> settingsProblem = marvalo::startUp(form, place.loadFolder);
+    marvalo::connectShutdown(form, place.saveFolder);
     form.show();
 
     if (!screenshot.isEmpty()) {

@@ -6,10 +6,9 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "core/panel_state.h"
@@ -158,30 +157,103 @@ std::string formatSettingsLine(std::uint8_t linkType, int portSelection, int add
            addressText(addressSelection) + std::to_string(baudSelection) + std::to_string(protocol);
 }
 
+namespace {
+
+// A settings file is one line; anything much larger is not one, and reading
+// it whole would cost memory for nothing (a link to /dev/zero never ends).
+constexpr std::size_t kMaxSettingsBytes = 4096;
+constexpr int kMaxLinkHops = 40;  // as the kernel allows
+
+std::string defaultsAndWhatHappensAtClose(bool replacedAtClose) {
+    return std::string(
+               " Se empieza con los valores por defecto (RS232, COM 1, dirección 01, "
+               "9600, ISO 1745)") +
+           (replacedAtClose ? "; al cerrar, el archivo se reemplaza por los valores que queden "
+                              "elegidos."
+                            : "; al cerrar no se guardará nada encima, para no perderlo.");
+}
+
+std::string kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "una carpeta";
+    if (S_ISFIFO(mode))
+        return "una tubería (FIFO)";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "un dispositivo";
+    if (S_ISSOCK(mode))
+        return "un socket";
+    return "algo que no es un archivo normal";
+}
+
+}  // namespace
+
+std::filesystem::path resolvedSettingsFile(const std::filesystem::path &folder) {
+    std::filesystem::path current = folder / kSettingsFileName;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        std::error_code failed;
+        if (!std::filesystem::is_symlink(current, failed))
+            return current;
+        const std::filesystem::path next = std::filesystem::read_symlink(current, failed);
+        if (failed)
+            return current;
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return current;
+}
+
+bool settingsFileReplaceable(const std::filesystem::path &folder) {
+    const std::filesystem::path target = resolvedSettingsFile(folder);
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0)
+        return true;  // nothing there to lose; the save says why it fails, if it does
+    return S_ISREG(info.st_mode) && ::access(target.c_str(), R_OK) == 0;
+}
+
 LoadedSettings LoadSettings(const std::filesystem::path &folder) {
     const std::filesystem::path file = folder / kSettingsFileName;
+    const std::string named = "El archivo de configuración \"" + file.string() + "\"";
     LoadedSettings loaded{kDefaultSettings, std::nullopt};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // O_NONBLOCK: a FIFO in the file's place must not hang the start.
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
         if (errno != ENOENT) {
-            loaded.problem = "El archivo de configuración \"" + file.string() +
-                             "\" no se pudo leer (" + errnoText(errno) + ").";
+            loaded.problem = named + " no se pudo leer (" + errnoText(errno) + ")." +
+                             defaultsAndWhatHappensAtClose(false);
         }
         return loaded;
     }
-    std::stringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        loaded.problem =
-            "El archivo de configuración \"" + file.string() + "\" no se pudo leer hasta el final.";
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        loaded.problem = named + " es " + kindOf(info.st_mode) + ", no un archivo." +
+                         defaultsAndWhatHappensAtClose(false);
         return loaded;
     }
-    auto parsed = parseSettingsLine(lastSettingsItem(content.str()));
+    std::string content;
+    char chunk[kMaxSettingsBytes];
+    while (content.size() <= kMaxSettingsBytes) {
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            loaded.problem = named + " no se pudo leer hasta el final (" + errnoText(errno) + ")." +
+                             defaultsAndWhatHappensAtClose(false);
+            return loaded;
+        }
+        if (n == 0)
+            break;
+        content.append(chunk, static_cast<std::size_t>(n));
+    }
+    if (content.size() > kMaxSettingsBytes) {
+        loaded.problem = named + " no se pudo usar: ocupa más de " +
+                         std::to_string(kMaxSettingsBytes) +
+                         " bytes, y la configuración es una sola línea de 6 dígitos." +
+                         defaultsAndWhatHappensAtClose(true);
+        return loaded;
+    }
+    auto parsed = parseSettingsLine(lastSettingsItem(content));
     if (!parsed) {
-        loaded.problem = "El archivo de configuración \"" + file.string() +
-                         "\" no se pudo usar: " + parsed.error() +
-                         ". Se empieza con los valores por defecto (RS232, COM 1, dirección 01, "
-                         "9600, ISO 1745); al cerrar se guardarán los que queden elegidos.";
+        loaded.problem = named + " no se pudo usar: " + parsed.error() + "." +
+                         defaultsAndWhatHappensAtClose(true);
         return loaded;
     }
     loaded.values = parsed.value();
@@ -191,7 +263,9 @@ LoadedSettings LoadSettings(const std::filesystem::path &folder) {
 Result<Done, std::string> SaveSettings(const std::filesystem::path &folder, std::uint8_t linkType,
                                        int portSelection, int addressSelection, int baudSelection,
                                        std::uint8_t protocol) {
-    const std::filesystem::path file = folder / kSettingsFileName;
+    // Through a link to its target, so the link stays a link.
+    const std::filesystem::path file = resolvedSettingsFile(folder);
+    const std::filesystem::path targetFolder = file.parent_path();
     const std::string line =
         formatSettingsLine(linkType, portSelection, addressSelection, baudSelection, protocol) +
         "\r\n";
@@ -200,7 +274,7 @@ Result<Done, std::string> SaveSettings(const std::filesystem::path &folder, std:
                errnoText(err) + "). El archivo anterior queda como estaba.";
     };
 
-    std::string temporary = (folder / (std::string(kSettingsFileName) + ".XXXXXX")).string();
+    std::string temporary = (targetFolder / (std::string(kSettingsFileName) + ".XXXXXX")).string();
     FileDescriptor fd(::mkstemp(temporary.data()));
     if (!fd.valid())
         return failed("no se pudo crear un archivo en la carpeta", errno);
@@ -218,8 +292,17 @@ Result<Done, std::string> SaveSettings(const std::filesystem::path &folder, std:
         }
         written += static_cast<std::size_t>(n);
     }
-    // mkstemp creates 0600; a settings file is not a secret.
-    ::fchmod(fd.get(), 0644);
+    // The new file takes the old one's mode and group, so a bench whose file
+    // was made group-writable or read-protected stays that way. mkstemp
+    // creates 0600; a new settings file is not a secret.
+    constexpr mode_t kNewFileMode = 0644;
+    constexpr mode_t kPermissionBits = 07777;
+    if (struct stat old{}; ::stat(file.c_str(), &old) == 0) {
+        ::fchmod(fd.get(), old.st_mode & kPermissionBits);
+        (void)::fchown(fd.get(), static_cast<uid_t>(-1), old.st_gid);  // allowed or not
+    } else {
+        ::fchmod(fd.get(), kNewFileMode);
+    }
     if (::fsync(fd.get()) != 0) {
         const int err = errno;
         discard();
@@ -232,29 +315,57 @@ Result<Done, std::string> SaveSettings(const std::filesystem::path &folder, std:
         return failed("no se pudo reemplazar el archivo", err);
     }
     // The rename itself must reach the disk too.
-    if (FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (FileDescriptor dir(::open(targetFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         dir.valid()) {
         ::fsync(dir.get());
     }
     return Done{};
 }
 
-std::filesystem::path chooseSettingsFolder(const std::filesystem::path &programFolder) {
-    if (::access(programFolder.c_str(), W_OK) == 0) {
-        return programFolder;
+void removeStaleTemporaries(const std::filesystem::path &folder) {
+    // A save cut off (power, SIGKILL) leaves its temporary file behind. One
+    // younger than a minute may be another panel's save in progress.
+    constexpr auto kStale = std::chrono::minutes(1);
+    const std::string prefix = std::string(kSettingsFileName) + ".";
+    constexpr std::size_t kRandomPart = 6;  // mkstemp's XXXXXX
+    std::error_code failed;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (const auto &entry : std::filesystem::directory_iterator(folder, failed)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != prefix.size() + kRandomPart || name.rfind(prefix, 0) != 0 ||
+            !entry.is_regular_file(failed) || entry.is_symlink(failed))
+            continue;
+        const auto modified = entry.last_write_time(failed);
+        if (!failed && now - modified > kStale)
+            std::filesystem::remove(entry.path(), failed);
     }
+}
+
+std::optional<std::filesystem::path> userSettingsFolder() {
     std::filesystem::path config;
     if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
         config = xdg;
     } else if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         config = std::filesystem::path(home) / ".config";
     } else {
-        return programFolder;
+        return std::nullopt;
     }
-    const std::filesystem::path folder = config / "marvalo";
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    return folder;
+    return config / "marvalo";
+}
+
+SettingsPlace chooseSettingsPlace(const std::filesystem::path &programFolder) {
+    const std::filesystem::path besideProgram = resolvedSettingsFile(programFolder).parent_path();
+    const auto user = userSettingsFolder();
+    if (::access(besideProgram.c_str(), W_OK) == 0 || !user) {
+        return {programFolder, programFolder};
+    }
+    // The bench's own file beside the program counts until the user has
+    // saved one of their own.
+    std::error_code failed;
+    const bool userHasOne =
+        std::filesystem::symlink_status(*user / kSettingsFileName, failed).type() !=
+        std::filesystem::file_type::not_found;
+    return {userHasOne ? *user : programFolder, *user};
 }
 
 }  // namespace marvalo

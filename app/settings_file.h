@@ -50,16 +50,38 @@ Result<SettingsValues, std::string> parseSettingsLine(std::string_view item);
 std::string formatSettingsLine(std::uint8_t linkType, int portSelection, int addressSelection,
                                int baudSelection, std::uint8_t protocol);
 
+// Reads at most a few kilobytes, and only from a regular file: a FIFO, a
+// device or a folder in its place is reported, never waited on.
 LoadedSettings LoadSettings(const std::filesystem::path &folder);
 
 // Writes a temporary file beside the old one and renames it into place, so
-// a failed or interrupted save leaves the previous settings whole.
+// a failed or interrupted save leaves the previous settings whole. A link
+// named like the file is followed: its target is replaced, and keeps its
+// mode and group.
 Result<Done, std::string> SaveSettings(const std::filesystem::path &folder, std::uint8_t linkType,
                                        int portSelection, int addressSelection, int baudSelection,
                                        std::uint8_t protocol);
 
-// The program's folder when it can be written, else the user's
-// configuration folder ($XDG_CONFIG_HOME/marvalo, ~/.config/marvalo).
-std::filesystem::path chooseSettingsFolder(const std::filesystem::path &programFolder);
+// The settings file in `folder` with every link followed.
+std::filesystem::path resolvedSettingsFile(const std::filesystem::path &folder);
+
+// False when something is there that could not be read (no permission, a
+// folder, a FIFO, a device): start-up has said so, and saving over it would
+// lose it.
+bool settingsFileReplaceable(const std::filesystem::path &folder);
+
+// Temporary files of saves cut off more than a minute ago.
+void removeStaleTemporaries(const std::filesystem::path &folder);
+
+// Where the settings are read from and where they will be saved. Both are
+// the program's folder when the file there can be replaced. Otherwise the
+// saves go to $XDG_CONFIG_HOME/marvalo (~/.config/marvalo), created only
+// when saving, and the file is read from there once it exists, until then
+// from beside the program.
+struct SettingsPlace {
+    std::filesystem::path loadFolder;
+    std::filesystem::path saveFolder;
+};
+SettingsPlace chooseSettingsPlace(const std::filesystem::path &programFolder);
 
 }  // namespace marvalo

@@ -31,6 +31,12 @@ std::optional<std::string> startUp(Form1 &form, const std::filesystem::path &set
 
 void connectShutdown(Form1 &form, const std::filesystem::path &settingsFolder) {
     QObject::connect(&form, &Form1::unloading, &form, [&form, settingsFolder] {
+        // Start-up has told the operator about a file it could not read;
+        // replacing it would lose it.
+        if (!settingsFileReplaceable(settingsFolder))
+            return;
+        std::error_code ignored;  // a folder that cannot be made is named by the save
+        std::filesystem::create_directories(settingsFolder, ignored);
         const PanelState &state = form.state();
         auto saved = SaveSettings(settingsFolder, state.linkType, form.portList()->currentIndex(),
                                   form.addressList()->currentIndex(),

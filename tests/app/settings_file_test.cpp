@@ -4,7 +4,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "tests/panel_rig.h"
 
@@ -173,14 +178,70 @@ TEST(SettingsFile, ASaveThatFailsHalfwayKeepsTheOldFile) {
 
 TEST(SettingsFile, FallsBackToTheUsersConfigFolder) {
     TempFolder writable;
-    EXPECT_EQ(chooseSettingsFolder(writable.path()), writable.path());
+    EXPECT_EQ(chooseSettingsPlace(writable.path()).saveFolder, writable.path());
 
     TempFolder config;
     ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
-    const std::filesystem::path chosen = chooseSettingsFolder("/marvalo-not-here/bin");
+    const SettingsPlace before = chooseSettingsPlace("/marvalo-not-here/bin");
+    EXPECT_FALSE(std::filesystem::exists(config.path() / "marvalo")) << "made only to save";
+    std::filesystem::create_directories(config.path() / "marvalo");
+    config.write("marvalo/Comini.sdx", "000131\r\n");
+    const SettingsPlace after = chooseSettingsPlace("/marvalo-not-here/bin");
     ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(chosen, config.path() / "marvalo");
-    EXPECT_TRUE(std::filesystem::is_directory(chosen));
+    EXPECT_EQ(before.saveFolder, config.path() / "marvalo");
+    EXPECT_EQ(before.loadFolder, "/marvalo-not-here/bin") << "the bench's file until one is saved";
+    EXPECT_EQ(after.loadFolder, config.path() / "marvalo");
+}
+
+TEST(SettingsFile, WhatIsNotAReadableFileIsReportedOnceAndKept) {
+    const struct {
+        const char *name;
+        std::function<void(const std::filesystem::path &)> make;
+        const char *mention;
+        bool replaceable;
+    } rows[] = {
+        {"FIFO", [](const auto &f) { ::mkfifo(f.c_str(), 0644); }, "tubería", false},
+        {"link to /dev/zero",
+         [](const auto &f) { std::filesystem::create_symlink("/dev/zero", f); }, "dispositivo",
+         false},
+        {"folder", [](const auto &f) { std::filesystem::create_directory(f); }, "una carpeta",
+         false},
+        {"100 kB file", [](const auto &f) { std::ofstream(f) << std::string(100000, '1'); },
+         "más de 4096 bytes", true},
+    };
+    for (const auto &row : rows) {
+        TempFolder folder;
+        row.make(folder.path() / kSettingsFileName);
+        const LoadedSettings loaded = LoadSettings(folder.path());
+        EXPECT_EQ(loaded.values, kDefaultSettings) << row.name;
+        ASSERT_TRUE(loaded.problem) << row.name;
+        EXPECT_NE(loaded.problem->find(row.mention), std::string::npos) << *loaded.problem;
+        EXPECT_EQ(loaded.problem->find("no contiene"), std::string::npos) << *loaded.problem;
+        EXPECT_EQ(settingsFileReplaceable(folder.path()), row.replaceable) << row.name;
+    }
+}
+
+TEST(SettingsFile, SavingThroughALinkKeepsTheLinkTheModeAndNoStaleTemporaries) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.path() / "real");
+    folder.write("real/Comini.sdx", "000131\r\n");
+    ::chmod((folder.path() / "real/Comini.sdx").c_str(), 0660);
+    std::filesystem::create_symlink("real/Comini.sdx", folder.path() / kSettingsFileName);
+    folder.write("Comini.sdx.AbC123", "stale");
+    folder.write("Comini.sdx.XyZ789", "another panel saving now");
+    std::filesystem::last_write_time(
+        folder.path() / "Comini.sdx.AbC123",
+        std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
+    removeStaleTemporaries(folder.path());
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "Comini.sdx.AbC123"));
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / "Comini.sdx.XyZ789"));
+
+    ASSERT_TRUE(SaveSettings(folder.path(), 1, 0, 5, 4, 0).ok());
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.path() / kSettingsFileName));
+    EXPECT_EQ(folder.read("real/Comini.sdx"), "100540\r\n");
+    struct stat saved {};
+    ASSERT_EQ(::stat((folder.path() / "real/Comini.sdx").c_str(), &saved), 0);
+    EXPECT_EQ(saved.st_mode & 07777, 0660U);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "tests/panel_rig.h"
 #include "tests/run_program.h"
 
@@ -106,11 +108,13 @@ TEST(Shutdown, SavesTheLiveSelectionsBeforeReleasingThePort) {
 TEST(Shutdown, AFailedSaveIsReportedAndTheWindowStillCloses) {
     PanelRig rig("011732\r\n");
     std::filesystem::remove_all(rig.folder.path());
+    std::ofstream(rig.folder.path()) << "a file where the folder was";
     rig.form->show();
     EXPECT_TRUE(rig.form->close());
     ASSERT_EQ(rig.warnings.size(), 1);
     EXPECT_TRUE(rig.warnings[0].contains("Comini.sdx")) << rig.warnings[0].toStdString();
     EXPECT_FALSE(rig.form->isVisible());
+    std::filesystem::remove(rig.folder.path());
     std::filesystem::create_directories(rig.folder.path());
 }
 
