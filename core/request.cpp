@@ -1,5 +1,7 @@
 #include "core/request.h"
 
+#include <algorithm>
+
 #include "core/check_codes.h"
 #include "core/frame_chars.h"
 #include "core/latin1.h"
@@ -20,19 +22,30 @@ struct NumberInput {
     long min;
     long max;
     std::string_view qualifier;  // extra words after the range, may be empty
+    std::string_view empty;      // "vacío" or "vacía", agreeing with the subject
 };
 
 constexpr NumberInput kStartAddressInput{RequestField::StartAddress,
-                                         "La dirección de inicio (\"Direc. 1 Palabra\")", 0,
-                                         kMaxStartAddress, ""};
-constexpr NumberInput kWordCountInput{
-    RequestField::WordCount, "El número de palabras (\"N Palabras\")", 0, kMaxWordCount, ""};
-constexpr NumberInput kWriteWordCountInput{
-    RequestField::WordCount, "El número de palabras (\"N Palabras\")", 0, kMaxWriteWordCount,
-    " para la función 16 (su cuenta de bytes, el doble, "
-    "ocupa un solo byte)"};
-constexpr NumberInput kCoilInput{RequestField::Coil, "El número de bobina (\"Datos a Enviar\")", 0,
-                                 kMaxByteValue, ""};
+                                         "La dirección de inicio (\"Direc. 1 Palabra\")",
+                                         0,
+                                         kMaxStartAddress,
+                                         "",
+                                         "vacía"};
+constexpr NumberInput kWordCountInput{RequestField::WordCount,
+                                      "El número de palabras (\"N Palabras\")",
+                                      0,
+                                      kMaxWordCount,
+                                      "",
+                                      "vacío"};
+constexpr NumberInput kWriteWordCountInput{RequestField::WordCount,
+                                           "El número de palabras (\"N Palabras\")",
+                                           0,
+                                           kMaxWriteWordCount,
+                                           " para la función 16 (su cuenta de bytes, el doble, "
+                                           "ocupa un solo byte)",
+                                           "vacío"};
+constexpr NumberInput kCoilInput{
+    RequestField::Coil, "El número de bobina (\"Datos a Enviar\")", 0, kMaxByteValue, "", "vacío"};
 
 // Operators paste long texts; a message box need not repeat all of them.
 std::string quoted(std::string_view text) {
@@ -59,8 +72,9 @@ std::string rangeText(const NumberInput &input) {
 Result<long, RequestError> takeNumber(std::string_view text, const NumberInput &input) {
     const std::optional<long> value = parseDecimal(text);
     if (!value) {
-        const std::string shown = text.empty() ? std::string("está vacío y no es un número")
-                                               : quoted(text) + " no es un número entero";
+        const std::string shown = text.empty()
+                                      ? "está " + std::string(input.empty) + " y no es un número"
+                                      : quoted(text) + " no es un número entero";
         return RequestError{input.field,
                             std::string(input.subject) + " " + shown + ": " + rangeText(input)};
     }
@@ -116,19 +130,34 @@ struct TextParts {
     Bytes instruction;
 };
 
-Result<TextParts, RequestError> takeTextParts(const RequestInputs &inputs) {
+// ISO 1745 runs at 7 data bits: a byte above 127 would leave the port
+// without its top bit, another character under a check code that no longer
+// matches.
+constexpr std::uint8_t kMaxSevenBit = 127;
+
+Result<TextParts, RequestError> takeTextParts(const RequestInputs &inputs, bool sevenBitLine) {
     auto address = takeAddressText(inputs.addressText);
     if (!address)
         return address.error();
-    auto instruction = takeText(inputs.instructionText, RequestField::Instruction,
-                                "La instrucción (\"Instruc. a enviar\")");
+    constexpr std::string_view kInstruction = "La instrucción (\"Instruc. a enviar\")";
+    auto instruction = takeText(inputs.instructionText, RequestField::Instruction, kInstruction);
     if (!instruction)
         return instruction.error();
+    const Bytes &typed = instruction.value();
+    if (const auto wide = std::find_if(typed.begin(), typed.end(),
+                                       [](std::uint8_t byte) { return byte > kMaxSevenBit; });
+        sevenBitLine && wide != typed.end()) {
+        return RequestError{RequestField::Instruction,
+                            std::string(kInstruction) + " contiene el carácter \"" +
+                                utf8FromLatin1(Bytes{*wide}) +
+                                "\", que no viaja por esta línea de 7 bits: con ISO 1745 solo se "
+                                "admiten caracteres con código de 0 a 127."};
+    }
     return TextParts{std::move(address).value(), std::move(instruction).value()};
 }
 
 Result<Bytes, RequestError> buildKorvel(const RequestInputs &inputs) {
-    auto parts = takeTextParts(inputs);
+    auto parts = takeTextParts(inputs, false);
     if (!parts)
         return parts.error();
     Bytes frame{kKorvelStart};
@@ -139,7 +168,7 @@ Result<Bytes, RequestError> buildKorvel(const RequestInputs &inputs) {
 }
 
 Result<Bytes, RequestError> buildIso1745(const RequestInputs &inputs) {
-    auto parts = takeTextParts(inputs);
+    auto parts = takeTextParts(inputs, true);
     if (!parts)
         return parts.error();
     Bytes body = std::move(parts.value().address);

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "link/parity_marks.h"
@@ -54,13 +56,28 @@ bool isHangup(int err) {
     return err == EIO || err == ENXIO || err == ENODEV;
 }
 
-std::string groupOwning(const std::string &path) {
+// What to do about a refused open. Joining the device's group only helps
+// when the group may read and write it (dialout, crw-rw----); otherwise
+// name the owner and the mode, so the operator asks for the right change.
+std::string permissionHint(const std::string &path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        return {};
-    if (const struct group *owner = ::getgrgid(info.st_gid))
-        return owner->gr_name;
-    return std::to_string(info.st_gid);
+        return "permiso denegado";
+    std::string group = std::to_string(info.st_gid);
+    if (const struct group *entry = ::getgrgid(info.st_gid))
+        group = entry->gr_name;
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        return "permiso denegado; el usuario debe pertenecer al grupo \"" + group +
+               "\", dueño del dispositivo";
+    }
+    std::string owner = std::to_string(info.st_uid);
+    if (const struct passwd *entry = ::getpwuid(info.st_uid))
+        owner = entry->pw_name;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
+    return "permiso denegado; el dispositivo es de \"" + owner + "\" (grupo \"" + group +
+           "\") con permisos " + mode +
+           ", que no dejan al grupo leer y escribir: pida al administrador acceso al puerto";
 }
 
 }  // namespace
@@ -105,12 +122,8 @@ LinkStatus TermiosPort::open() {
                                  "); elija otro o asigne MARVALO_COM" + std::to_string(commPort()) +
                                  " al dispositivo");
             case EACCES:
-            case EPERM: {
-                const std::string group = groupOwning(path);
-                return error(LinkError::Kind::NoPermission, "abrir",
-                             "permiso denegado; el usuario debe pertenecer al grupo \"" + group +
-                                 "\", dueño del dispositivo");
-            }
+            case EPERM:
+                return error(LinkError::Kind::NoPermission, "abrir", permissionHint(path));
             case EBUSY:
                 return error(LinkError::Kind::Busy, "abrir",
                              "el puerto está en uso por otro programa");
@@ -141,6 +154,17 @@ LinkStatus TermiosPort::open() {
     pendingMark_.clear();
     if (::tcflush(fd_.get(), TCIOFLUSH) != 0) {
         const LinkError failure = systemError("vaciar", errno);
+        close();
+        return failure;
+    }
+    // Linux raises RTS (and DTR) on every open, and some instruments and
+    // converters read RTS as "the PC is sending". RTS rests low; only an
+    // RS485 exchange raises it around its write. DTR stays as the kernel
+    // sets it: isolated interfaces draw their power from it. A port without
+    // modem lines (a pty, some USB adapters) has nothing to lower.
+    const int rts = TIOCM_RTS;
+    if (::ioctl(fd_.get(), TIOCMBIC, &rts) != 0 && errno != ENOTTY && errno != EINVAL) {
+        const LinkError failure = systemError("desactivar RTS en", errno);
         close();
         return failure;
     }

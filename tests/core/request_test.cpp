@@ -158,7 +158,8 @@ TEST(BuildRequest, RejectionsNameTheInputAndTheRange) {
          RequestField::StartAddress, "\"1.5\""},
         {"start in hex", kModbus, modbus(kRead, "&H10", "1"), RequestField::StartAddress,
          "Direc. 1 Palabra"},
-        {"start empty", kModbus, modbus(kRead, "", "1"), RequestField::StartAddress, "vacío"},
+        {"start empty", kModbus, modbus(kRead, "", "1"), RequestField::StartAddress, "está vacía"},
+        {"words empty", kModbus, modbus(kRead, "0", ""), RequestField::WordCount, "está vacío"},
         {"start 512", kModbus, modbus(kRead, "512", "1"), RequestField::StartAddress,
          "entre 0 y 511"},
         {"start -1", kModbus, modbus(kRead, "-1", "1"), RequestField::StartAddress,
@@ -186,6 +187,8 @@ TEST(BuildRequest, RejectionsNameTheInputAndTheRange) {
         {"address not two digits", kKorvel, badAddress, RequestField::Address, "00 a 99"},
         {"instruction beyond latin-1", kKorvel, text("01", "D€"), RequestField::Instruction, "€"},
         {"instruction not utf-8", kIso, text("01", "\xff"), RequestField::Instruction, "Latin-1"},
+        {"8-bit character on the 7-bit ISO line", kIso, text("01", "ÀA"), RequestField::Instruction,
+         "\"À\", que no viaja por esta línea de 7 bits"},
         {"protocol 3", 3, text("01", "D"), RequestField::Protocol, "0 (Korvel)"},
         {"protocol 7", 7, text("01", "D"), RequestField::Protocol, "7"},
     };

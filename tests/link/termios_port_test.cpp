@@ -267,7 +267,7 @@ TEST(TermiosPort, APeerThatHangsUpIsReportedNotACrash) {
     EXPECT_FALSE(port.portOpen());
 }
 
-TEST(TermiosPort, PermissionRefusalNamesTheOwningGroup) {
+TEST(TermiosPort, PermissionRefusalNamesTheGroupOnlyWhenJoiningItHelps) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to drop to an unprivileged user";
     }
@@ -276,22 +276,30 @@ TEST(TermiosPort, PermissionRefusalNamesTheOwningGroup) {
     ASSERT_EQ(::stat(pty.devicePath().c_str(), &device), 0);
     const struct group *owner = ::getgrgid(device.st_gid);
     ASSERT_NE(owner, nullptr);
-    const std::string expected = std::string("grupo \"") + owner->gr_name + "\"";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        TermiosPort port;
-        port.setDevicePath(pty.devicePath());
-        auto opened = port.open();
-        const bool named = !opened.ok() && opened.error().kind == LinkError::Kind::NoPermission &&
-                           opened.error().message().find(expected) != std::string::npos;
-        ::_exit(named ? 0 : 1);
+    const std::string group = std::string("grupo \"") + owner->gr_name + "\"";
+    const std::pair<mode_t, std::string> rows[] = {
+        {0660, "debe pertenecer al " + group},
+        {0600, "(" + group + ") con permisos 600"},
+    };
+    for (const auto &[mode, expected] : rows) {
+        ASSERT_EQ(::chmod(pty.devicePath().c_str(), mode), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(3);
+            TermiosPort port;
+            port.setDevicePath(pty.devicePath());
+            auto opened = port.open();
+            const bool named = !opened.ok() &&
+                               opened.error().kind == LinkError::Kind::NoPermission &&
+                               opened.error().message().find(expected) != std::string::npos;
+            ::_exit(named ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "refusal did not say " << expected;
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "refusal did not name the " << expected;
 }
 
 TEST(TermiosPort, ClosedPortRefusesIo) {

@@ -53,6 +53,7 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         {"modbus", "--address", "1", "--function", "6"},
         {"korvel", "--address", "1", "--instruction", "D"},
         {"iso1745", "--address", "01", "--instruction", "€"},
+        {"iso1745", "--address", "01", "--instruction", "ÀA"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> argv{kTool};
