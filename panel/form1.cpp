@@ -210,10 +210,13 @@ void Form1::buildControls() {
         box->setCurrentIndex(-1);
     }
 
-    connect(cmbCOM_, &QComboBox::currentIndexChanged, this, &Form1::onPortSelected);
-    connect(cmbID_, &QComboBox::currentIndexChanged, this, &Form1::onAddressSelected);
-    connect(cmbBaudRate_, &QComboBox::currentIndexChanged, this, &Form1::onBaudSelected);
-    connect(combo1_, &QComboBox::currentIndexChanged, this, &Form1::onFunctionSelected);
+    // `activated`, not `currentIndexChanged`: the operator may re-pick the
+    // chosen port or rate just to close the port and set it up again, and
+    // only `activated` speaks for a pick that changes nothing.
+    connect(cmbCOM_, &QComboBox::activated, this, &Form1::onPortSelected);
+    connect(cmbID_, &QComboBox::activated, this, &Form1::onAddressSelected);
+    connect(cmbBaudRate_, &QComboBox::activated, this, &Form1::onBaudSelected);
+    connect(combo1_, &QComboBox::activated, this, &Form1::onFunctionSelected);
     connect(cmdProt_, &QPushButton::clicked, this, &Form1::onProtocolPressed);
     connect(cmdRS_, &QPushButton::clicked, this, &Form1::onLinkPressed);
     connect(cmdEnviar_, &QPushButton::clicked, this, &Form1::onSendPressed);
@@ -236,12 +239,10 @@ void Form1::setTabOrder() {
 }
 
 void Form1::setListSelection(QComboBox *list, int index) {
-    if (list->currentIndex() == index) {
-        // No change, so no signal of its own: the handler must run anyway.
-        emit list->currentIndexChanged(index);
-        return;
-    }
+    // A selection set by the program runs the list's handler as the
+    // operator's pick does, once, changed or not.
     list->setCurrentIndex(index);
+    emit list->activated(index);
 }
 
 void Form1::fillAddressList() {

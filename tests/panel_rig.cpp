@@ -1,5 +1,6 @@
 #include "tests/panel_rig.h"
 
+#include <QAbstractItemView>
 #include <QTest>
 #include <cstdlib>
 #include <fstream>
@@ -38,6 +39,18 @@ PanelRig::PanelRig(std::optional<std::string> settingsFile) {
     startupProblem = startUp(*form, folder.path());
     connectShutdown(*form, folder.path());
     log.clear();
+}
+
+void PanelRig::pick(const char *name, int index) const {
+    QComboBox *box = list(name);
+    if (index < 0) {
+        form->setListSelection(box, index);  // nobody can pick "nothing"; only code sets it
+        return;
+    }
+    box->showPopup();
+    QAbstractItemView *view = box->view();
+    view->setCurrentIndex(box->model()->index(index, 0));
+    QTest::keyClick(view, Qt::Key_Return);
 }
 
 void PanelRig::click(const char *name) const {

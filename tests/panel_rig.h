@@ -51,6 +51,9 @@ struct PanelRig {
     QLabel *label(const char *name) const { return find<QLabel>(name); }
     QPushButton *button(const char *name) const { return find<QPushButton>(name); }
     QComboBox *list(const char *name) const { return find<QComboBox>(name); }
+    // The operator's pick: open the list and click the item, chosen already
+    // or not.
+    void pick(const char *name, int index) const;
     QLineEdit *textBox(const char *name) const { return find<QLineEdit>(name); }
     QGroupBox *frame(const char *name) const { return find<QGroupBox>(name); }
     QTimer *timer() const { return find<QTimer>("Timer1"); }

@@ -77,9 +77,9 @@ TEST(Shutdown, SavesTheLiveSelectionsBeforeReleasingThePort) {
     std::string savedWhilePortOpen;
     {
         PanelRig rig("011732\r\n");
-        rig.list("cmbCOM")->setCurrentIndex(3);
-        rig.list("cmbID")->setCurrentIndex(8);
-        rig.list("cmbBaudRate")->setCurrentIndex(0);
+        rig.pick("cmbCOM", 3);
+        rig.pick("cmbID", 8);
+        rig.pick("cmbBaudRate", 0);
         rig.click("cmdRS");
         rig.click("cmdProt");
         ASSERT_TRUE(rig.port.open().ok());

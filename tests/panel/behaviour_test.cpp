@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/panel_rig.h"
 
 namespace marvalo {
@@ -14,15 +16,29 @@ constexpr const char *kModbus9600 = "000132\r\n";
 TEST(Behaviour, PortHandlerClosesThePortAndSetsTheNumberFromTheIndex) {
     PanelRig rig(kKorvel19200);
     ASSERT_TRUE(rig.port.open().ok());
-    rig.list("cmbCOM")->setCurrentIndex(2);
+    rig.pick("cmbCOM", 2);
     EXPECT_EQ(rig.port.commPort(), 3);
     EXPECT_EQ(rig.label("lblCOM")->text(), "COM 3");
     EXPECT_FALSE(rig.port.portOpen());
     // The second item's text carries blanks; the caption comes from the index.
-    rig.list("cmbCOM")->setCurrentIndex(1);
+    rig.pick("cmbCOM", 1);
     EXPECT_EQ(rig.label("lblCOM")->text(), "COM 2");
     EXPECT_EQ(rig.port.commPort(), 2);
     EXPECT_FALSE(rig.port.portOpen()) << "left closed for the next exchange to open";
+}
+
+TEST(Behaviour, EveryPickRunsItsHandlerOnceTheChosenItemToo) {
+    PanelRig rig(kKorvel19200);
+    for (const char *name : {"cmbCOM", "cmbBaudRate"}) {
+        for (const int index : {rig.list(name)->currentIndex(), 0}) {
+            ASSERT_TRUE(rig.port.open().ok());
+            rig.log.clear();
+            rig.pick(name, index);
+            EXPECT_EQ(std::count(rig.log.begin(), rig.log.end(), "close"), 1)
+                << name << " item " << index;
+            EXPECT_FALSE(rig.port.portOpen()) << name << " item " << index;
+        }
+    }
 }
 
 TEST(Behaviour, BaudHandlerBuildsTheSettingsString) {
@@ -95,7 +111,7 @@ TEST(Behaviour, DataInputFollowsTheFunctionOnlyAndSurvivesProtocolChanges) {
     rig.textBox("txtNWord")->setText("2");
     rig.textBox("txtDatos")->setText("0;100");
     for (int function : {1, 2}) {
-        rig.list("Combo1")->setCurrentIndex(function);
+        rig.pick("Combo1", function);
         EXPECT_FALSE(rig.frame("Datos")->isHidden());
         EXPECT_FALSE(rig.label("lblmensaje")->isHidden());
     }
@@ -113,7 +129,7 @@ TEST(Behaviour, DataInputFollowsTheFunctionOnlyAndSurvivesProtocolChanges) {
     EXPECT_EQ(rig.list("Combo1")->currentIndex(), 2);
 
     for (int function : {0, 3}) {
-        rig.list("Combo1")->setCurrentIndex(function);
+        rig.pick("Combo1", function);
         EXPECT_TRUE(rig.frame("Datos")->isHidden());
         EXPECT_TRUE(rig.label("lblmensaje")->isHidden());
     }
@@ -141,17 +157,17 @@ TEST(Behaviour, StoredValuesOutsideTheTables) {
 
 TEST(Behaviour, AddressHandlerAndAListWithoutSelection) {
     PanelRig rig(kKorvel19200);
-    rig.list("cmbID")->setCurrentIndex(42);
+    rig.pick("cmbID", 42);
     EXPECT_EQ(rig.label("lblID")->text(), "42");
     const int port = rig.port.commPort();
-    rig.list("cmbCOM")->setCurrentIndex(-1);
-    rig.list("cmbID")->setCurrentIndex(-1);
+    rig.pick("cmbCOM", -1);
+    rig.pick("cmbID", -1);
     EXPECT_EQ(rig.label("lblCOM")->text(), "COM 1");
     EXPECT_EQ(rig.label("lblID")->text(), "42");
     EXPECT_EQ(rig.port.commPort(), port);
     EXPECT_TRUE(rig.log.empty());
-    rig.list("Combo1")->setCurrentIndex(1);
-    rig.list("Combo1")->setCurrentIndex(-1);
+    rig.pick("Combo1", 1);
+    rig.pick("Combo1", -1);
     EXPECT_TRUE(rig.frame("Datos")->isHidden());
 }
 

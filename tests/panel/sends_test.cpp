@@ -89,7 +89,7 @@ TEST(Sends, RejectedInputWritesNothingAndNamesTheInput) {
     EXPECT_TRUE(rig.warnings[0].contains("entre 0 y 511")) << rig.warnings[0].toStdString();
 
     rig.textBox("txtCadena")->setText("0");
-    rig.list("Combo1")->setCurrentIndex(1);
+    rig.pick("Combo1", 1);
     rig.textBox("txtNWord")->setText("2");
     rig.textBox("txtDatos")->setText("1;2;300");
     rig.click("cmdEnviar");
