@@ -15,6 +15,7 @@
 
 #include "app/settings_file.h"
 #include "app/startup.h"
+#include "app/termination_signals.h"
 #include "link/sleeper.h"
 #include "link/termios_port.h"
 #include "panel/artwork.h"
@@ -143,6 +144,7 @@ int main(int argc, char **argv) {
     marvalo::Form1 form(port, sleeper);
     const std::optional<std::string> settingsProblem = marvalo::startUp(form, place.loadFolder);
     marvalo::connectShutdown(form, place.saveFolder);
+    marvalo::closeOnTerminationSignals(form);
     form.show();
 
     if (!screenshot.isEmpty()) {

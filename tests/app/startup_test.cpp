@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <chrono>
+#include <csignal>
 #include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "tests/panel_rig.h"
 #include "tests/run_program.h"
@@ -138,6 +144,48 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!saved.empty())
         ::setenv("DISPLAY", saved.c_str(), 1);
+}
+
+TEST(Program, ATerminationSignalClosesLikeTheWindowAndKeepsTheChoices) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const int stopSignals[] = {SIGTERM, SIGHUP, SIGINT};
+    std::vector<std::unique_ptr<testing::TempFolder>> folders;
+    std::vector<pid_t> panels;
+    for (std::size_t i = 0; i < std::size(stopSignals); ++i) {
+        folders.push_back(std::make_unique<testing::TempFolder>());
+        const std::filesystem::path copy = folders.back()->path() / "marvalo";
+        std::filesystem::copy_file(MARVALO_PATH, copy);
+        folders.back()->write("Comini.sdx", "011732");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl(copy.c_str(), copy.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        panels.push_back(child);
+    }
+    // Signal only once the panel catches SIGTERM (bit 15 of SigCgt), not
+    // after a guessed start-up time.
+    auto catchesTerm = [](pid_t pid) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigCgt:", 0) == 0)
+                return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1U) != 0;
+        }
+        return false;
+    };
+    for (pid_t panel : panels) {
+        for (int tries = 0; tries < 200 && !catchesTerm(panel); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+        ::kill(panels[i], stopSignals[i]);
+        int status = -1;
+        ::waitpid(panels[i], &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << stopSignals[i];
+        // Saved from the live selections: the same choices, now ended by the
+        // CR LF only a save writes.
+        EXPECT_EQ(folders[i]->read("Comini.sdx"), "011732\r\n") << "signal " << stopSignals[i];
+    }
 }
 
 }  // namespace
