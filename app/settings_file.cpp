@@ -210,7 +210,10 @@ bool settingsFileReplaceable(const std::filesystem::path &folder) {
 }
 
 LoadedSettings LoadSettings(const std::filesystem::path &folder) {
-    const std::filesystem::path file = folder / kSettingsFileName;
+    return loadSettingsFile(folder / kSettingsFileName);
+}
+
+LoadedSettings loadSettingsFile(const std::filesystem::path &file) {
     const std::string named = "El archivo de configuración \"" + file.string() + "\"";
     LoadedSettings loaded{kDefaultSettings, std::nullopt};
     // O_NONBLOCK: a FIFO in the file's place must not hang the start.

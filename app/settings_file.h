@@ -53,6 +53,8 @@ std::string formatSettingsLine(std::uint8_t linkType, int portSelection, int add
 // Reads at most a few kilobytes, and only from a regular file: a FIFO, a
 // device or a folder in its place is reported, never waited on.
 LoadedSettings LoadSettings(const std::filesystem::path &folder);
+// The same for a file of any name (a script following a bench's panel).
+LoadedSettings loadSettingsFile(const std::filesystem::path &file);
 
 // Writes a temporary file beside the old one and renames it into place, so
 // a failed or interrupted save leaves the previous settings whole. A link

@@ -14,21 +14,9 @@
 #include "app/startup.h"
 #include "link/fake_port.h"
 #include "panel/form1.h"
+#include "tests/temp_folder.h"
 
 namespace marvalo::testing {
-
-// A temporary folder, removed with everything in it.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    const std::filesystem::path &path() const { return path_; }
-    void write(const std::string &name, const std::string &content) const;
-    std::string read(const std::string &name) const;
-
-  private:
-    std::filesystem::path path_;
-};
 
 // The window on a recording port and clock, started from a settings file,
 // with warnings collected instead of shown.

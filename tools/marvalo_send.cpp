@@ -1,0 +1,411 @@
+// marvalo-send: the panel's exchange without the window, for scripts. Same
+// request builder, port layer, waits and verdicts as the panel, so a script
+// and the panel never disagree about an instrument.
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/settings_file.h"
+#include "core/byte_text.h"
+#include "core/exchange_stats.h"
+#include "core/number_text.h"
+#include "core/request.h"
+#include "core/time_text.h"
+#include "link/exchange.h"
+#include "link/port_names.h"
+#include "link/termios_port.h"
+#include "tools/json_text.h"
+#include "tools/request_args.h"
+
+namespace {
+
+using namespace marvalo;
+
+constexpr int kExitAllGood = 0;
+constexpr int kExitNoReply = 1;
+constexpr int kExitRejected = 2;
+constexpr int kExitBadReply = 3;
+constexpr int kExitPortFailed = 4;
+constexpr int kExitUsage = 64;
+
+constexpr const char *kUsage =
+    "usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
+    "       marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5\n"
+    "                    [--start N] [--words N] [--data LIST]\n";
+
+constexpr const char *kHelp =
+    "Runs the Marvalo panel's exchange from the command line: builds the\n"
+    "request, writes it, waits as the panel does, reads the reply and judges it.\n"
+    "\n"
+    "The line:\n"
+    "  --port N          COM N (1..5): $MARVALO_COMN, else /dev/ttyS(N-1)\n"
+    "  --device PATH     the serial device itself\n"
+    "  --baud RATE       1200, 2400, 4800, 9600 (default) or 19200\n"
+    "  --rs485, --rs232  the link; RS485 raises RTS 50 ms before each write and\n"
+    "                    drops it the panel's hold time after it\n"
+    "  --parity none|even|odd, --stop-bits 1|2\n"
+    "                    override the protocol's framing (7E1 for ISO 1745, else\n"
+    "                    8N1); many Modbus devices run 8E1\n"
+    "  --settings FILE   take link, port, address, baud rate and protocol from a\n"
+    "                    panel's Comini.sdx; options given here win\n"
+    "Timing:\n"
+    "  --continuous      the continuous wait (1000 ms shorter), port kept open\n"
+    "                    while no reply comes, as the panel's continuous sending\n"
+    "  --wait MS         another reply wait\n"
+    "  --until-complete  end each exchange as soon as the reply is a complete\n"
+    "                    frame (else at the end of the wait)\n"
+    "  --count N         exchanges to run (default 1); --interval MS between them\n"
+    "Output:\n"
+    "  One line per exchange: the reply as the panel shows it (control\n"
+    "  characters named), its hex, the first byte's delay after the request\n"
+    "  left, and the verdict. A summary goes to stderr at the end.\n"
+    "  --json            one JSON object per exchange and a final summary object,\n"
+    "                    all on stdout\n"
+    "Ctrl-C stops after the current exchange, prints the summary and gives the\n"
+    "port back as it was.\n"
+    "\n"
+    "The request:\n";
+
+constexpr const char *kExitHelp =
+    "\n"
+    "Exit status: 0 every reply well formed; 1 some exchange got no reply (and\n"
+    "none was bad); 3 some reply was bad; 2 an input was rejected (the panel's\n"
+    "message); 4 the port failed (the message names the device and the fix);\n"
+    "64 the command line is wrong.\n";
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void onStop(int) {
+    stopRequested = 1;
+}
+
+struct SendOptions {
+    std::optional<int> port;
+    std::optional<std::string> device;
+    std::optional<int> baudIndex;
+    std::optional<std::uint8_t> linkType;
+    std::optional<char> parity;
+    std::optional<int> stopBits;
+    std::optional<std::string> settingsFile;
+    bool continuous = false;
+    std::optional<int> waitMs;
+    bool untilComplete = false;
+    long count = 1;
+    int intervalMs = 0;
+    bool json = false;
+};
+
+int usage(const std::string &problem) {
+    std::cerr << "marvalo-send: " << problem << "\n" << kUsage;
+    return kExitUsage;
+}
+
+std::optional<long> numberIn(const char *text, long min, long max) {
+    const auto value = parseDecimal(text);
+    if (!value || *value < min || *value > max)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> baudIndexOf(long rate) {
+    for (std::size_t i = 0; i < kBaudCount; ++i) {
+        if (kBaudRates[i].bitsPerSecond == rate)
+            return static_cast<int>(i);
+    }
+    return std::nullopt;
+}
+
+// The line options; 0 when argv[i] is not one of them.
+Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv, int i) {
+    const std::string name = argv[i];
+    const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto needs = [&](const char *what) { return name + " takes " + what; };
+    if (name == "--rs485" || name == "--rs232") {
+        options.linkType =
+            static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
+        return 1;
+    }
+    if (name == "--continuous" || name == "--until-complete" || name == "--json") {
+        (name == "--continuous" ? options.continuous
+         : name == "--json"     ? options.json
+                                : options.untilComplete) = true;
+        return 1;
+    }
+    if (name == "--port") {
+        const auto port = value ? numberIn(value, kFirstCommPort, kLastCommPort) : std::nullopt;
+        if (!port)
+            return needs("a port number from 1 to 5");
+        options.port = static_cast<int>(*port);
+    } else if (name == "--device" || name == "--settings") {
+        if (!value)
+            return needs("a path");
+        (name == "--device" ? options.device : options.settingsFile) = value;
+    } else if (name == "--baud") {
+        const auto rate = value ? parseDecimal(value) : std::nullopt;
+        const auto index = rate ? baudIndexOf(*rate) : std::nullopt;
+        if (!index)
+            return needs("one of the panel's rates: 1200, 2400, 4800, 9600 or 19200");
+        options.baudIndex = *index;
+    } else if (name == "--parity") {
+        const std::string parity = value ? value : "";
+        if (parity != "none" && parity != "even" && parity != "odd")
+            return needs("none, even or odd");
+        options.parity = parity[0] == 'n' ? 'n' : parity[0] == 'e' ? 'e' : 'o';
+    } else if (name == "--stop-bits") {
+        const auto bits = value ? numberIn(value, 1, 2) : std::nullopt;
+        if (!bits)
+            return needs("1 or 2");
+        options.stopBits = static_cast<int>(*bits);
+    } else if (name == "--wait" || name == "--interval") {
+        const auto ms = value ? numberIn(value, 0, 3'600'000) : std::nullopt;
+        if (!ms)
+            return needs("milliseconds from 0 to 3600000");
+        if (name == "--wait")
+            options.waitMs = static_cast<int>(*ms);
+        else
+            options.intervalMs = static_cast<int>(*ms);
+    } else if (name == "--count") {
+        const auto count = value ? numberIn(value, 1, 1'000'000'000) : std::nullopt;
+        if (!count)
+            return needs("a number of exchanges from 1 up");
+        options.count = *count;
+    } else {
+        return 0;
+    }
+    return 2;
+}
+
+std::string shownReply(const ExchangeOutcome &outcome) {
+    if (outcome.record.protocol == static_cast<std::uint8_t>(Protocol::Modbus))
+        return renderModbusReply(outcome.record.reply);
+    return namedText(outcome.record.reply);
+}
+
+std::string fixedMs(std::optional<double> ms) {
+    if (!ms)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", *ms);
+    return text;
+}
+
+void printText(const ExchangeOutcome &outcome) {
+    const ExchangeRecord &record = outcome.record;
+    if (record.failure) {
+        // On stderr too, where a script's operator looks for what went wrong.
+        std::cout << "#" << record.sequence << "  fallo: " << *record.failure << std::endl;
+        std::cerr << *record.failure << "\n";
+        return;
+    }
+    std::cout << "#" << record.sequence << "  " << shownReply(outcome) << "  ["
+              << toHex(record.reply) << "]  " << fixedMs(record.firstByteMs()) << "  "
+              << verdictKey(record.verdict->kind) << ": " << record.verdict->text << std::endl;
+}
+
+void printJson(const ExchangeOutcome &outcome) {
+    const ExchangeRecord &record = outcome.record;
+    std::cout << "{\"sequence\":" << record.sequence
+              << ",\"time\":" << jsonString(iso8601(record.wallStartUs)) << ",\"mode\":"
+              << (record.mode == ExchangeMode::Single ? "\"single\"" : "\"continuous\"")
+              << ",\"protocol\":"
+              << jsonString(protocolName(static_cast<Protocol>(record.protocol)))
+              << ",\"link\":" << jsonString(kLinkTypeNames[record.linkType == 1 ? 1 : 0])
+              << ",\"port\":" << jsonString(record.port)
+              << ",\"settings\":" << jsonString(record.settings)
+              << ",\"request\":" << jsonString(toHex(record.request))
+              << ",\"reply\":" << jsonString(toHex(record.reply))
+              << ",\"reply_text\":" << jsonString(shownReply(outcome))
+              << ",\"first_byte_ms\":" << jsonMs(record.firstByteMs())
+              << ",\"last_byte_ms\":" << jsonMs(record.lastByteMs())
+              << ",\"duration_ms\":" << jsonMs(record.durationMs());
+    if (record.verdict) {
+        std::cout << ",\"verdict\":" << jsonString(verdictKey(record.verdict->kind))
+                  << ",\"verdict_text\":" << jsonString(record.verdict->text);
+    } else {
+        std::cout << ",\"verdict\":null,\"failure\":" << jsonString(*record.failure)
+                  << ",\"line_saw_request\":" << (record.lineSawRequest ? "true" : "false");
+    }
+    std::cout << "}" << std::endl;
+}
+
+int exitStatusOf(const ExchangeStats &stats) {
+    if (stats.failures > 0)
+        return kExitPortFailed;
+    if (stats.bad() > 0)
+        return kExitBadReply;
+    if (stats.count(VerdictKind::Silence) > 0)
+        return kExitNoReply;
+    return kExitAllGood;
+}
+
+void printSummary(const ExchangeStats &stats, bool json) {
+    const LatencyHistogram &latency = stats.firstByte;
+    if (json) {
+        std::cout << "{\"summary\":{\"exchanges\":" << stats.exchanges
+                  << ",\"failures\":" << stats.failures << ",\"verdicts\":{";
+        const char *comma = "";
+        for (std::size_t kind = 0; kind < kVerdictKindCount; ++kind) {
+            if (stats.byVerdict[kind] == 0)
+                continue;
+            std::cout << comma << jsonString(verdictKey(static_cast<VerdictKind>(kind))) << ":"
+                      << stats.byVerdict[kind];
+            comma = ",";
+        }
+        std::cout << "},\"first_byte_ms\":{\"min\":" << jsonMs(latency.min())
+                  << ",\"median\":" << jsonMs(latency.percentile(0.5))
+                  << ",\"p95\":" << jsonMs(latency.percentile(0.95))
+                  << ",\"max\":" << jsonMs(latency.max()) << "},\"exit\":" << exitStatusOf(stats)
+                  << "}}" << std::endl;
+        return;
+    }
+    std::cerr << "marvalo-send: " << stats.exchanges
+              << (stats.exchanges == 1 ? " exchange:" : " exchanges:");
+    for (std::size_t kind = 0; kind < kVerdictKindCount; ++kind) {
+        if (stats.byVerdict[kind] > 0)
+            std::cerr << " " << verdictKey(static_cast<VerdictKind>(kind)) << " "
+                      << stats.byVerdict[kind];
+    }
+    if (stats.failures > 0)
+        std::cerr << " failed " << stats.failures;
+    if (latency.count() > 0) {
+        char figures[160];
+        std::snprintf(
+            figures, sizeof figures, "; first byte min %.1f / median %.1f / p95 %.1f / max %.1f ms",
+            *latency.min(), *latency.percentile(0.5), *latency.percentile(0.95), *latency.max());
+        std::cerr << figures;
+    }
+    std::cerr << std::endl;
+}
+
+// Waits between exchanges, but answers Ctrl-C at once.
+void pause(int milliseconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    constexpr auto kStep = std::chrono::milliseconds(20);
+    while (!stopRequested && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            kStep, until - std::chrono::steady_clock::now()));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    SendOptions options;
+    RequestArgs request;
+    for (int i = 1; i < argc;) {
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") {
+            std::cout << kUsage << "\n" << kHelp << kRequestArgsHelp << kExitHelp;
+            return 0;
+        }
+        auto line = takeLineArg(options, argc, argv, i);
+        if (!line)
+            return usage(line.error());
+        if (line.value() == 0) {
+            line = takeRequestArg(request, argc, argv, i);
+            if (!line)
+                return usage(line.error());
+            if (line.value() == 0)
+                return usage("unknown option '" + word + "'");
+        }
+        i += line.value();
+    }
+    if (options.port && options.device)
+        return usage("--port and --device name the same thing: give one");
+
+    // The bench's panel first, then what was given here.
+    std::optional<SettingsValues> bench;
+    if (options.settingsFile) {
+        std::error_code missing;
+        if (!std::filesystem::exists(*options.settingsFile, missing)) {
+            std::cerr << "El archivo de configuración \"" << *options.settingsFile
+                      << "\" no existe.\n";
+            return kExitRejected;
+        }
+        const LoadedSettings loaded = loadSettingsFile(*options.settingsFile);
+        if (loaded.problem) {
+            std::cerr << *loaded.problem << "\n";
+            return kExitRejected;
+        }
+        bench = loaded.values;
+    }
+    auto choice = requestFrom(
+        request,
+        bench ? std::optional<Protocol>(static_cast<Protocol>(bench->protocol)) : std::nullopt,
+        bench ? std::optional<int>(bench->addressIndex) : std::nullopt);
+    if (!choice) {
+        if (choice.error().usage)
+            return usage(choice.error().message);
+        std::cerr << choice.error().message << "\n";
+        return kExitRejected;
+    }
+    const auto protocol = static_cast<std::uint8_t>(choice.value().protocol);
+    if (auto built = BuildRequest(protocol, choice.value().inputs); !built) {
+        std::cerr << built.error().message << "\n";
+        return kExitRejected;
+    }
+
+    const int baudIndex =
+        options.baudIndex.value_or(bench ? bench->baudIndex : kDefaultSettings.baudIndex);
+    TermiosPort port;
+    if (options.device) {
+        port.setDevicePath(*options.device);
+    } else {
+        (void)port.setCommPort(
+            options.port.value_or(bench ? bench->portIndex + 1 : kFirstCommPort));
+    }
+    // The protocol's framing, as the panel sets it, unless told otherwise.
+    const bool sevenBits = choice.value().protocol == Protocol::Iso1745;
+    const std::string settings =
+        std::string(kBaudRates[static_cast<std::size_t>(baudIndex)].itemText) + "," +
+        options.parity.value_or(sevenBits ? 'e' : 'n') + "," + (sevenBits ? "7" : "8") + "," +
+        std::to_string(options.stopBits.value_or(1));
+    if (auto set = port.setSettings(settings); !set) {
+        std::cerr << set.error().message() << "\n";
+        return kExitRejected;
+    }
+
+    ExchangeSetup setup;
+    setup.mode = options.continuous ? ExchangeMode::Continuous : ExchangeMode::Single;
+    setup.protocol = protocol;
+    setup.linkType = options.linkType.value_or(bench ? bench->linkType : kDefaultSettings.linkType);
+    setup.baudIndex = static_cast<std::uint8_t>(baudIndex);
+    setup.baudSelection = baudIndex;
+    for (std::size_t i = 0; i < kBaudCount; ++i)
+        setup.rs485Hold[i] = kBaudRates[i].rs485HoldMs;
+    setup.inputs = choice.value().inputs;
+    setup.waitMs = options.waitMs;
+    setup.endWhenComplete = options.untilComplete;
+
+    struct sigaction stop {};
+    stop.sa_handler = onStop;
+    sigemptyset(&stop.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(number, &stop, nullptr);
+
+    ThreadSleeper sleeper;
+    ExchangeStats stats;
+    std::int32_t noReplyCount = 0;
+    for (long n = 1; n <= options.count && !stopRequested; ++n) {
+        setup.sequence = static_cast<std::uint64_t>(n);
+        const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+        stats.add(outcome.record);
+        options.json ? printJson(outcome) : printText(outcome);
+        if (outcome.kind == ExchangeOutcome::Kind::Failed)
+            break;
+        if (n < options.count)
+            pause(options.intervalMs);
+    }
+    port.close();  // the line settings it had before go back now
+    printSummary(stats, options.json);
+    return exitStatusOf(stats);
+}
