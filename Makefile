@@ -21,7 +21,7 @@ test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 screenshot: build
-	@QT_QPA_PLATFORM=offscreen $(BUILD)/app/marvalo --screenshot docs/panel.png
+	@./scripts/screenshots $(BUILD)
 
 bench: build
 	@$(BUILD)/bench/exchange_timing

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include "link/termios_port.h"
 #include "panel/artwork.h"
 #include "panel/form1.h"
+#include "panel/monitor_access.h"
+#include "panel/monitor_window.h"
 
 namespace {
 
@@ -82,7 +85,8 @@ std::filesystem::path programFolderBytes() {
 }
 
 constexpr const char *kHelp =
-    "usage: marvalo [--screenshot FILE.png] [--write-icon FILE.png] [--report-shown]\n"
+    "usage: marvalo [--monitor] [--screenshot FILE.png [--send-first N]]\n"
+    "               [--write-icon FILE.png] [--report-shown]\n"
     "\n"
     "The Marvalo bench panel. COM n is the device in $MARVALO_COMn, else\n"
     "/dev/ttyS(n-1). The settings file Comini.sdx lives beside the program;\n"
@@ -90,7 +94,10 @@ constexpr const char *kHelp =
     "$XDG_CONFIG_HOME/marvalo (~/.config/marvalo) and read from there once\n"
     "saved, until then from beside the program.\n"
     "\n"
-    "  --screenshot FILE  start as usual, save a picture of the window, quit\n"
+    "  --monitor          open the line monitor too (F2 in the panel opens it)\n"
+    "  --screenshot FILE  start as usual, save a picture of the window (of the\n"
+    "                     monitor with --monitor), quit\n"
+    "  --send-first N     press Enviar N times before the screenshot\n"
     "  --write-icon FILE  save the 48x48 window icon and quit\n"
     "  --report-shown     print the start-up time and memory once the window\n"
     "                     shows, then quit (used by bench/startup)\n";
@@ -103,6 +110,8 @@ int main(int argc, char **argv) {
     QString screenshot;
     QString iconFile;
     bool reportShown = false;
+    bool openMonitor = false;
+    int sendFirst = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kHelp, stdout);
@@ -111,6 +120,10 @@ int main(int argc, char **argv) {
             screenshot = QDir::current().absoluteFilePath(argv[++i]);
         } else if (std::strcmp(argv[i], "--write-icon") == 0 && i + 1 < argc) {
             iconFile = QDir::current().absoluteFilePath(argv[++i]);
+        } else if (std::strcmp(argv[i], "--send-first") == 0 && i + 1 < argc) {
+            sendFirst = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--monitor") == 0) {
+            openMonitor = true;
         } else if (std::strcmp(argv[i], "--report-shown") == 0) {
             reportShown = true;
         } else {
@@ -145,11 +158,21 @@ int main(int argc, char **argv) {
     const std::optional<std::string> settingsProblem = marvalo::startUp(form, place.loadFolder);
     marvalo::connectShutdown(form, place.saveFolder);
     marvalo::closeOnTerminationSignals(form);
+    // Beside the settings, in a file of its own: Comini.sdx stays one line.
+    marvalo::MonitorWindow monitor(
+        QString::fromStdString((place.saveFolder / "marvalo-monitor.ini").string()));
+    marvalo::attachMonitor(form, monitor);
     form.show();
+    if (openMonitor)
+        monitor.show();
 
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(0, &form, [&] {
-            const bool saved = form.grab().save(screenshot);
+            auto *send = form.findChild<QPushButton *>("cmdEnviar");
+            for (int i = 0; i < sendFirst && send != nullptr; ++i)
+                send->click();
+            QWidget &pictured = openMonitor ? static_cast<QWidget &>(monitor) : form;
+            const bool saved = pictured.grab().save(screenshot);
             std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(screenshot));
             QCoreApplication::exit(saved ? 0 : 1);
         });

@@ -12,6 +12,9 @@ namespace marvalo {
 enum class Protocol : std::uint8_t { Korvel = 0, Iso1745 = 1, Modbus = 2 };
 inline constexpr std::size_t kProtocolCount = 3;
 bool isProtocol(std::uint8_t value);
+// "korvel", "iso1745", "modbus": for command lines and files.
+inline constexpr std::array<std::string_view, kProtocolCount> kProtocolKeys{"korvel", "iso1745",
+                                                                            "modbus"};
 
 enum class LinkType : std::uint8_t { Rs232 = 0, Rs485 = 1 };
 inline constexpr std::array<std::string_view, 2> kLinkTypeNames{"RS232", "RS485"};

@@ -267,6 +267,23 @@ const char *verdictKey(VerdictKind kind) {
     return kKeys.at(static_cast<std::size_t>(kind));
 }
 
+const char *verdictName(VerdictKind kind) {
+    static constexpr std::array<const char *, kVerdictKindCount> kNames = {
+        "correcta",
+        "sin respuesta",
+        "eco",
+        "incompleta",
+        "control erróneo",
+        "excepción",
+        "otra dirección",
+        "otra función",
+        "bytes de más",
+        "bytes sobrantes delante",
+        "no reconocida",
+    };
+    return kNames.at(static_cast<std::size_t>(kind));
+}
+
 std::string modbusExceptionName(std::uint8_t code) {
     switch (code) {
         case 0x01:

@@ -30,6 +30,8 @@ struct Verdict {
 
 // Stable English keys for scripts and files: "ok", "silence", "bad-check"...
 const char *verdictKey(VerdictKind kind);
+// Short Spanish names for counts and colours: "correcta", "sin respuesta"...
+const char *verdictName(VerdictKind kind);
 
 // False while more bytes could still change the verdict: nothing yet, part
 // of a frame, or only our own request heard back (the answer may follow).

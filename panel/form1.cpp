@@ -375,7 +375,10 @@ void Form1::stopContinuous() {
 }
 
 void Form1::runAndShow(ExchangeMode mode) {
-    const ExchangeOutcome outcome = runExchange(port_, sleeper_, gatherSetup(mode), noReplyCount_);
+    ExchangeSetup setup = gatherSetup(mode);
+    setup.sequence = ++exchangeCount_;
+    const ExchangeOutcome outcome = runExchange(port_, sleeper_, setup, noReplyCount_);
+    emit exchanged(outcome.record);
     switch (outcome.kind) {
         case ExchangeOutcome::Kind::Shown: {
             const QString reply = QString::fromLatin1(

@@ -55,6 +55,9 @@ class Form1 : public QWidget {
     // Emitted as the window closes, after continuous sending has stopped and
     // before the port is released: the settings are saved here.
     void unloading();
+    // Every exchange's record, failed ones included, before the panel shows
+    // its outcome (a failure's warning box must not hold the record back).
+    void exchanged(const marvalo::ExchangeRecord &record);
 
   protected:
     void closeEvent(QCloseEvent *event) override;
@@ -83,6 +86,7 @@ class Form1 : public QWidget {
     Sleeper &sleeper_;
     PanelState state_;
     std::int32_t noReplyCount_ = 0;
+    std::uint64_t exchangeCount_ = 0;  // numbers the records from 1
     WarningSink warn_;
 
     QLabel *image1_ = nullptr;

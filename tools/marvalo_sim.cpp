@@ -58,6 +58,7 @@ constexpr const char *kHelp =
     "  --wrong-address answer as the next address up\n"
     "  --stray HEX     send these bytes (\"14DA3E\") before each answer\n"
     "  --slow MS       pause MS milliseconds between the answer's bytes\n"
+    "  --fault-every N apply the faults above to every Nth answer only\n"
     "  All of them combine with --drop-every.\n"
     "  --log           print each request and answer in hex with a timestamp\n";
 
@@ -71,6 +72,7 @@ struct Options {
     bool echo = false;
     bool log = false;
     int slowMs = 0;
+    int faultEvery = 1;
     Faults faults;
 };
 
@@ -162,6 +164,7 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
     Instrument instrument(options.address);
     const int gapMs = frameGapMs(settings);
     long requests = 0;
+    long answers = 0;
     while (true) {
         struct pollfd ready {
             line.fd, POLLIN, 0
@@ -201,7 +204,9 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
         if (options.delayMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
         }
-        reply = options.faults.apply(request, std::move(*reply));
+        ++answers;
+        if (answers % options.faultEvery == 0)
+            reply = options.faults.apply(request, std::move(*reply));
         if (options.slowMs > 0) {
             for (std::size_t i = 0; i < reply->size(); ++i) {
                 if (i > 0)
@@ -277,6 +282,12 @@ int main(int argc, char **argv) {
             if (!count)
                 return usage("--short takes a number of bytes from 0 up");
             options.faults.shortTo = static_cast<std::size_t>(*count);
+        } else if (name == "--fault-every") {
+            const char *text = value();
+            const auto every = text ? numberIn(text, 1, 1000000) : std::nullopt;
+            if (!every)
+                return usage("--fault-every takes a number of answers from 1 up");
+            options.faultEvery = static_cast<int>(*every);
         } else if (name == "--slow") {
             const char *text = value();
             const auto pause = text ? numberIn(text, 0, 10000) : std::nullopt;

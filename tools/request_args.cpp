@@ -9,12 +9,6 @@
 namespace marvalo {
 namespace {
 
-constexpr std::array<std::pair<const char *, Protocol>, kProtocolCount> kProtocolNames{{
-    {"korvel", Protocol::Korvel},
-    {"iso1745", Protocol::Iso1745},
-    {"modbus", Protocol::Modbus},
-}};
-
 struct Option {
     const char *name;
     std::optional<std::string> RequestArgs::*field;
@@ -51,12 +45,8 @@ const char *const kRequestArgsHelp =
     "sign and blanks around them, characters must have an 8-bit (Latin-1) code,\n"
     "and a 7-bit one (0..127) for ISO 1745, whose line carries 7 data bits.\n";
 
-const char *protocolName(Protocol protocol) {
-    for (const auto &[name, value] : kProtocolNames) {
-        if (value == protocol)
-            return name;
-    }
-    return "?";
+std::string protocolName(Protocol protocol) {
+    return std::string(kProtocolKeys.at(static_cast<std::size_t>(protocol)));
 }
 
 Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv, int i) {
@@ -64,9 +54,9 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
     if (word.rfind("--", 0) != 0) {
         if (args.protocol)
             return 0;
-        for (const auto &[name, value] : kProtocolNames) {
-            if (word == name) {
-                args.protocol = value;
+        for (std::size_t i = 0; i < kProtocolKeys.size(); ++i) {
+            if (word == kProtocolKeys[i]) {
+                args.protocol = static_cast<Protocol>(i);
                 return 1;
             }
         }

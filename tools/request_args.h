@@ -42,7 +42,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<int> addressDefault = {});
 
 // "korvel", "iso1745", "modbus".
-const char *protocolName(Protocol protocol);
+std::string protocolName(Protocol protocol);
 
 // The help text for the request half.
 extern const char *const kRequestArgsHelp;

@@ -1,0 +1,62 @@
+#include "core/record_csv.h"
+
+#include <array>
+#include <cstdio>
+
+#include "core/panel_state.h"
+#include "core/time_text.h"
+
+namespace marvalo {
+namespace {
+
+std::string milliseconds(std::optional<double> ms) {
+    if (!ms)
+        return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", *ms);
+    return text;
+}
+
+std::string joined(const std::array<std::string, 12> &fields) {
+    std::string line;
+    for (const std::string &field : fields) {
+        if (!line.empty())
+            line.push_back(',');
+        line += csvField(field);
+    }
+    return line + "\r\n";
+}
+
+}  // namespace
+
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted.push_back('"');
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::string recordCsvHeader() {
+    return joined({"time", "sequence", "mode", "protocol", "port", "settings", "request", "reply",
+                   "first_byte_ms", "last_byte_ms", "verdict", "verdict_text"});
+}
+
+std::string recordCsvLine(const ExchangeRecord &record) {
+    const auto protocol = record.protocol < kProtocolKeys.size()
+                              ? std::string(kProtocolKeys[record.protocol])
+                              : std::to_string(record.protocol);
+    return joined({iso8601(record.wallStartUs), std::to_string(record.sequence),
+                   record.mode == ExchangeMode::Single ? "single" : "continuous", protocol,
+                   record.port, record.settings, toHex(record.request), toHex(record.reply),
+                   milliseconds(record.firstByteMs()), milliseconds(record.lastByteMs()),
+                   record.verdict ? verdictKey(record.verdict->kind) : "failure",
+                   record.verdict ? record.verdict->text : record.failure.value_or("")});
+}
+
+}  // namespace marvalo

@@ -1,0 +1,189 @@
+#include "panel/monitor_model.h"
+
+#include <QBrush>
+#include <QColor>
+#include <array>
+
+#include "core/byte_text.h"
+#include "core/time_text.h"
+
+namespace marvalo {
+namespace {
+
+bool isProblem(const ExchangeRecord &record) {
+    return !record.verdict || record.verdict->kind != VerdictKind::Ok;
+}
+
+// Verdict to row colour, in one place: good replies plain, silence grey,
+// damaged or partial frames amber, wrong answers and failures red.
+QVariant rowColour(const ExchangeRecord &record) {
+    if (!record.verdict)
+        return QBrush(QColor(0xF4, 0xB6, 0xB6));
+    switch (record.verdict->kind) {
+        case VerdictKind::Ok:
+            return {};
+        case VerdictKind::Silence:
+            return QBrush(QColor(0xE0, 0xE0, 0xE0));
+        case VerdictKind::Incomplete:
+        case VerdictKind::ExtraBytes:
+        case VerdictKind::StrayPrefix:
+        case VerdictKind::Echo:
+            return QBrush(QColor(0xFF, 0xE4, 0xA8));
+        case VerdictKind::BadCheck:
+        case VerdictKind::Exception:
+        case VerdictKind::OtherAddress:
+        case VerdictKind::OtherFunction:
+        case VerdictKind::Unrecognised:
+            return QBrush(QColor(0xF8, 0xC8, 0xC8));
+    }
+    return {};
+}
+
+QString milliseconds(std::optional<double> ms, int decimals) {
+    return ms ? QString::number(*ms, 'f', decimals) + " ms" : QStringLiteral("—");
+}
+
+}  // namespace
+
+MonitorModel::MonitorModel(std::size_t capacity, QObject *parent)
+    : QAbstractTableModel(parent), capacity_(capacity) {}
+
+void MonitorModel::add(ExchangeRecord record) {
+    stats_.add(record);
+    if (rows_.size() >= capacity_) {
+        beginRemoveRows({}, 0, 0);
+        rows_.pop_front();
+        ++dropped_;
+        endRemoveRows();
+    }
+    const int row = static_cast<int>(rows_.size());
+    beginInsertRows({}, row, row);
+    rows_.push_back(std::move(record));
+    endInsertRows();
+}
+
+void MonitorModel::clear() {
+    beginResetModel();
+    rows_.clear();
+    stats_ = {};
+    dropped_ = 0;
+    endResetModel();
+}
+
+void MonitorModel::setTextOnly(bool textOnly) {
+    if (textOnly == textOnly_)
+        return;
+    textOnly_ = textOnly;
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, Request), index(rowCount() - 1, Reply));
+    }
+}
+
+int MonitorModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int MonitorModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString MonitorModel::bytesText(const Bytes &bytes) const {
+    const QString named = QString::fromStdString(namedText(bytes));
+    if (textOnly_ || bytes.empty())
+        return named;
+    return QString::fromStdString(toHex(bytes)) + "   " + named;
+}
+
+QVariant MonitorModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const ExchangeRecord &r = record(index.row());
+    if (role == Qt::BackgroundRole)
+        return rowColour(r);
+    if (role == kProblemRole)
+        return isProblem(r);
+    if (role == Qt::ToolTipRole) {
+        switch (index.column()) {
+            case Request:
+                return QString::fromStdString(toHex(r.request) + "\n" + namedText(r.request));
+            case Reply:
+                return QString::fromStdString(toHex(r.reply) + "\n" + namedText(r.reply));
+            case Verdict:
+                return r.verdict ? QString(verdictKey(r.verdict->kind)) : QString("failure");
+            default:
+                return {};
+        }
+    }
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+        case Number:
+            return QVariant::fromValue<qulonglong>(r.sequence);
+        case Time:
+            return QString::fromStdString(clockTime(r.wallStartUs));
+        case Mode:
+            return r.mode == ExchangeMode::Single ? QStringLiteral("único")
+                                                  : QStringLiteral("continuo");
+        case Request:
+            return bytesText(r.request);
+        case Reply:
+            return bytesText(r.reply);
+        case FirstByte:
+            return milliseconds(r.firstByteMs(), 1);
+        case Duration:
+            return milliseconds(r.durationMs(), 0);
+        case Verdict:
+            return r.verdict ? QString::fromStdString(r.verdict->text)
+                             : "fallo: " + QString::fromStdString(r.failure.value_or(""));
+        default:
+            return {};
+    }
+}
+
+QVariant MonitorModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const std::array<const char *, ColumnCount> kHeaders = {
+        "Nº", "Hora", "Modo", "Petición", "Respuesta", "1er byte", "Duración", "Veredicto"};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= ColumnCount)
+        return {};
+    return QString::fromUtf8(kHeaders[static_cast<std::size_t>(section)]);
+}
+
+bool ProblemsOnly::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const {
+    return sourceModel()
+        ->data(sourceModel()->index(sourceRow, 0, sourceParent), MonitorModel::kProblemRole)
+        .toBool();
+}
+
+QString statisticsLine(const ExchangeStats &stats, std::uint64_t dropped) {
+    QStringList parts;
+    parts << QString("Intercambios: %1").arg(stats.exchanges)
+          << QString("correctas: %1").arg(stats.count(VerdictKind::Ok))
+          << QString("sin respuesta: %1").arg(stats.count(VerdictKind::Silence));
+    QStringList bad;
+    for (std::size_t kind = 0; kind < kVerdictKindCount; ++kind) {
+        const auto verdict = static_cast<VerdictKind>(kind);
+        if (verdict != VerdictKind::Ok && verdict != VerdictKind::Silence &&
+            stats.byVerdict[kind] > 0)
+            bad << QString("%1 %2")
+                       .arg(QString::fromUtf8(verdictName(verdict)))
+                       .arg(stats.byVerdict[kind]);
+    }
+    parts << QString("malas: %1").arg(stats.bad()) +
+                 (bad.isEmpty() ? "" : " (" + bad.join(", ") + ")");
+    if (stats.failures > 0)
+        parts << QString("fallos: %1").arg(stats.failures);
+    const LatencyHistogram &latency = stats.firstByte;
+    if (latency.count() > 0) {
+        parts << QString("1er byte: mín %1 / mediana %2 / p95 %3 / máx %4 ms")
+                     .arg(*latency.min(), 0, 'f', 1)
+                     .arg(*latency.percentile(0.5), 0, 'f', 1)
+                     .arg(*latency.percentile(0.95), 0, 'f', 1)
+                     .arg(*latency.max(), 0, 'f', 1);
+    }
+    if (dropped > 0)
+        parts << QString("filas antiguas descartadas: %1").arg(dropped);
+    return parts.join(" · ");
+}
+
+}  // namespace marvalo

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <cstdint>
+#include <deque>
+
+#include "core/exchange_record.h"
+#include "core/exchange_stats.h"
+
+namespace marvalo {
+
+// The line monitor's rows: the newest exchange records, oldest dropped past
+// the capacity (and counted), with statistics over everything since the
+// last clear. Records are kept raw; a cell's text is built only when it is
+// drawn, so the 100,000th row costs what the first did.
+class MonitorModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    enum Column { Number, Time, Mode, Request, Reply, FirstByte, Duration, Verdict, ColumnCount };
+    static constexpr std::size_t kCapacity = 100'000;
+    // Data role holding whether a row is a problem (the filter reads it).
+    static constexpr int kProblemRole = Qt::UserRole + 1;
+
+    explicit MonitorModel(std::size_t capacity = kCapacity, QObject *parent = nullptr);
+
+    void add(ExchangeRecord record);
+    void clear();
+    // Bytes as text only, or hex with the text beside.
+    void setTextOnly(bool textOnly);
+    bool textOnly() const { return textOnly_; }
+
+    const ExchangeRecord &record(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+    const ExchangeStats &stats() const { return stats_; }
+    std::uint64_t dropped() const { return dropped_; }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  private:
+    QString bytesText(const Bytes &bytes) const;
+
+    std::size_t capacity_;
+    std::deque<ExchangeRecord> rows_;
+    ExchangeStats stats_;
+    std::uint64_t dropped_ = 0;
+    bool textOnly_ = false;
+};
+
+// "Solo problemas": the rows whose verdict is not ok, failures included.
+class ProblemsOnly : public QSortFilterProxyModel {
+  public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+  protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+};
+
+// One line for the statistics: counts by kind and first-byte latencies.
+QString statisticsLine(const ExchangeStats &stats, std::uint64_t dropped);
+
+}  // namespace marvalo

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include "core/exchange_record.h"
+#include "panel/monitor_model.h"
+
+class QCheckBox;
+class QLabel;
+class QTableView;
+
+namespace marvalo {
+
+// "Monitor de línea": every exchange as it happened, with its verdict, in a
+// top-level window of its own beside the panel. Its size, place and column
+// widths live in a file of its own (`stateFile`), never in the panel's
+// settings file.
+class MonitorWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit MonitorWindow(QString stateFile, QWidget *parent = nullptr);
+    ~MonitorWindow() override;
+
+    void add(ExchangeRecord record);
+    MonitorModel &model() { return model_; }
+
+    // The CSV of every row kept, written through a temporary file and a
+    // rename; on failure, why (Spanish, for the operator).
+    std::optional<QString> saveCsv(const QString &path) const;
+    // The selected rows as text, as "Copiar" puts them on the clipboard.
+    QString selectedRowsText() const;
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+  private:
+    void buildControls();
+    void restoreState();
+    void saveState() const;
+    void onSaveRequested();
+    void onCopyRequested();
+    void onProblemsOnlyToggled(bool only);
+    void refreshStatistics();
+
+    QString stateFile_;
+    MonitorModel model_;
+    ProblemsOnly problems_;
+    QTableView *table_ = nullptr;
+    QLabel *statistics_ = nullptr;
+    QCheckBox *problemsOnly_ = nullptr;
+    QCheckBox *textOnly_ = nullptr;
+    bool followNewest_ = true;
+    bool everShown_ = false;  // an unseen window has no place worth keeping
+};
+
+}  // namespace marvalo
