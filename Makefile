@@ -26,6 +26,7 @@ screenshot: build
 bench: build
 	@$(BUILD)/bench/exchange_timing
 	@$(BUILD)/bench/startup $(BUILD)/app/marvalo
+	@$(BUILD)/bench/monitor_append
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

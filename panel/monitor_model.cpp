@@ -50,10 +50,14 @@ MonitorModel::MonitorModel(std::size_t capacity, QObject *parent)
 
 void MonitorModel::add(ExchangeRecord record) {
     stats_.add(record);
-    if (rows_.size() >= capacity_) {
-        beginRemoveRows({}, 0, 0);
-        rows_.pop_front();
-        ++dropped_;
+    // Old rows go a hundredth of the capacity at a time: a view pays for a
+    // removal at the top by the number of rows below it, so one row per
+    // exchange would cost every exchange that much.
+    if (rows_.size() >= capacity_ + capacity_ / kDropShare) {
+        const std::size_t surplus = rows_.size() - capacity_ + 1;
+        beginRemoveRows({}, 0, static_cast<int>(surplus) - 1);
+        rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(surplus));
+        dropped_ += surplus;
         endRemoveRows();
     }
     const int row = static_cast<int>(rows_.size());
@@ -102,6 +106,14 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
         return rowColour(r);
     if (role == kProblemRole)
         return isProblem(r);
+    if (role == kTextKeyRole) {
+        // Sequence numbers are unique within a run; the display mode
+        // changes the two byte columns.
+        const auto bytesMode = textOnly_ && (index.column() == Request || index.column() == Reply);
+        return QVariant::fromValue<qulonglong>(
+            (r.sequence * ColumnCount + static_cast<qulonglong>(index.column())) * 2 +
+            (bytesMode ? 1 : 0));
+    }
     if (role == Qt::ToolTipRole) {
         switch (index.column()) {
             case Request:

@@ -10,18 +10,22 @@
 
 namespace marvalo {
 
-// The line monitor's rows: the newest exchange records, oldest dropped past
-// the capacity (and counted), with statistics over everything since the
-// last clear. Records are kept raw; a cell's text is built only when it is
-// drawn, so the 100,000th row costs what the first did.
+// The line monitor's rows: the newest exchange records, at least
+// `capacity` of them and at most 1 % more, the oldest dropped in batches
+// (and counted), with statistics over everything since the last clear. Records are kept raw; a
+// cell's text is built only when it is drawn, so the 100,000th row costs what the first did.
 class MonitorModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
     enum Column { Number, Time, Mode, Request, Reply, FirstByte, Duration, Verdict, ColumnCount };
     static constexpr std::size_t kCapacity = 100'000;
+    static constexpr std::size_t kDropShare = 100;
     // Data role holding whether a row is a problem (the filter reads it).
     static constexpr int kProblemRole = Qt::UserRole + 1;
+    // Names a cell's display text for as long as it stays the same, so a
+    // view may keep its drawing instead of asking for the text again.
+    static constexpr int kTextKeyRole = Qt::UserRole + 2;
 
     explicit MonitorModel(std::size_t capacity = kCapacity, QObject *parent = nullptr);
 

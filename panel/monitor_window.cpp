@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "core/record_csv.h"
+#include "panel/cached_text_delegate.h"
 
 namespace marvalo {
 namespace {
@@ -69,6 +70,7 @@ void MonitorWindow::buildControls() {
     table_->setModel(&model_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setWordWrap(false);
+    table_->setItemDelegate(new CachedTextDelegate(MonitorModel::kTextKeyRole, table_));
     table_->verticalHeader()->hide();
     // Fixed row heights: nothing is measured per row, however many there are.
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -104,11 +106,7 @@ void MonitorWindow::buildControls() {
 }
 
 void MonitorWindow::add(ExchangeRecord record) {
-    const bool follow = followNewest_;
     model_.add(std::move(record));
-    if (follow)
-        table_->scrollToBottom();
-    followNewest_ = follow;
     refreshStatistics();
 }
 

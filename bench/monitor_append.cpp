@@ -1,0 +1,88 @@
+// What the line monitor costs continuous sending: adding one exchange's
+// record to a monitor that already holds 100,000 rows, and letting the view
+// catch up, as it does after every exchange.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "panel/monitor_window.h"
+
+namespace {
+
+using namespace marvalo;
+
+ExchangeRecord sample(std::uint64_t sequence) {
+    ExchangeRecord record;
+    record.sequence = sequence;
+    record.mode = ExchangeMode::Continuous;
+    record.protocol = 1;
+    record.port = "COM 1 (/dev/ttyUSB0)";
+    record.settings = " 9600,e,7,1";
+    record.wallStartUs = 1'765'000'000'000'000 + static_cast<std::int64_t>(sequence) * 171'000;
+    record.startUs = static_cast<std::int64_t>(sequence) * 171'000;
+    record.sentUs = record.startUs + 1'000;
+    record.firstByteUs = record.startUs + 6'300 + static_cast<std::int64_t>(sequence % 7) * 100;
+    record.lastByteUs = record.firstByteUs;
+    record.endUs = record.startUs + 171'000;
+    record.request = {0x01, 0x30, 0x31, 0x02, 0x30, 0x44, 0x03, 0x77};
+    record.reply = {0x02, 0x30, 0x44, 0x2B, 0x30, 0x30, 0x32, 0x33, 0x2E, 0x34, 0x03, 0x47};
+    record.verdict =
+        Verdict{sequence % 10 == 0 ? VerdictKind::BadCheck : VerdictKind::Ok, "bloque correcto"};
+    return record;
+}
+
+struct Cost {
+    double addMs;    // the record into the model, the view's bookkeeping
+    double paintMs;  // the repaint that follows, when the event loop gets to it
+};
+
+Cost perExchange(MonitorWindow &monitor, std::uint64_t &sequence, int adds) {
+    QElapsedTimer timer;
+    qint64 addNs = 0;
+    qint64 paintNs = 0;
+    for (int i = 0; i < adds; ++i) {
+        timer.start();
+        monitor.add(sample(++sequence));
+        addNs += timer.nsecsElapsed();
+        timer.start();
+        QCoreApplication::processEvents();  // the view catches up, as between exchanges
+        paintNs += timer.nsecsElapsed();
+    }
+    return {static_cast<double>(addNs) / 1e6 / adds, static_cast<double>(paintNs) / 1e6 / adds};
+}
+
+void print(const char *what, Cost cost) {
+    std::printf("  %-34s add %.3f ms + view %.3f ms per exchange\n", what, cost.addMs,
+                cost.paintMs);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    MonitorWindow monitor(QDir::temp().filePath("marvalo-bench-monitor.ini"));
+    monitor.show();
+    std::uint64_t sequence = 0;
+    QElapsedTimer filling;
+    filling.start();
+    for (std::size_t i = 0; i < MonitorModel::kCapacity; ++i)
+        monitor.model().add(sample(++sequence));
+    QCoreApplication::processEvents();
+    std::printf("monitor_append: %zu rows held (filled in %lld ms)\n", MonitorModel::kCapacity,
+                static_cast<long long>(filling.elapsed()));
+    constexpr int kAdds = 2000;
+    std::printf("target: <= 0.1 ms per exchange\n");
+    print("shown:", perExchange(monitor, sequence, kAdds));
+    monitor.findChild<QCheckBox *>("chkSoloProblemas")->setChecked(true);
+    print("shown, \"Solo problemas\":", perExchange(monitor, sequence, kAdds));
+    monitor.findChild<QCheckBox *>("chkSoloProblemas")->setChecked(false);
+    monitor.findChild<QCheckBox *>("chkSoloTexto")->setChecked(true);
+    print("shown, \"Solo texto\":", perExchange(monitor, sequence, kAdds));
+    monitor.hide();
+    print("hidden:", perExchange(monitor, sequence, kAdds));
+    return 0;
+}

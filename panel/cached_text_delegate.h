@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QCache>
+#include <QStaticText>
+#include <QStyledItemDelegate>
+
+namespace marvalo {
+
+// Draws a row's background and its text, one line, clipped to the cell,
+// from a cache of laid-out texts keyed by the model's `keyRole`. A table that
+// gains a row at the bottom is repainted whole, and building and laying out
+// every visible cell's text anew each time cost milliseconds per exchange;
+// with the cache a repaint is mostly copies.
+class CachedTextDelegate : public QStyledItemDelegate {
+  public:
+    CachedTextDelegate(int keyRole, QObject *parent = nullptr);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
+
+  private:
+    int keyRole_;
+    mutable QCache<qulonglong, QStaticText> texts_;
+};
+
+}  // namespace marvalo
