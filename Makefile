@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run test screenshot bench format clean
+.PHONY: all deps build run test screenshot bench format clean package
 
 all: build
 
@@ -27,6 +27,11 @@ bench: build
 	@$(BUILD)/bench/exchange_timing
 	@$(BUILD)/bench/startup $(BUILD)/app/marvalo
 	@$(BUILD)/bench/monitor_append
+
+# marvalo_<version>_<arch>.deb here, checked the way Debian checks packages.
+package: build
+	@./scripts/install-deps --package
+	@./scripts/make-package $(BUILD)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -17,6 +17,7 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
+#include "core/version.h"
 #include "link/sleeper.h"
 #include "link/termios_port.h"
 #include "panel/artwork.h"
@@ -85,8 +86,8 @@ std::filesystem::path programFolderBytes() {
 }
 
 constexpr const char *kHelp =
-    "usage: marvalo [--monitor] [--screenshot FILE.png [--send-first N]]\n"
-    "               [--write-icon FILE.png] [--report-shown]\n"
+    "Usage: marvalo [--monitor] [--screenshot FILE.png [--send-first N]]\n"
+    "               [--write-icon FILE.png [--icon-size N]] [--report-shown]\n"
     "\n"
     "The Marvalo bench panel. COM n is the device in $MARVALO_COMn, else\n"
     "/dev/ttyS(n-1). The settings file Comini.sdx lives beside the program;\n"
@@ -98,9 +99,14 @@ constexpr const char *kHelp =
     "  --screenshot FILE  start as usual, save a picture of the window (of the\n"
     "                     monitor with --monitor), quit\n"
     "  --send-first N     press Enviar N times before the screenshot\n"
-    "  --write-icon FILE  save the 48x48 window icon and quit\n"
+    "  --write-icon FILE  save the window icon (48x48, or --icon-size N) and quit\n"
+    "  --version          print the version and quit\n"
     "  --report-shown     print the start-up time and memory once the window\n"
-    "                     shows, then quit (used by bench/startup)\n";
+    "                     shows, then quit (used by bench/startup)\n"
+    "\n"
+    "Exit status: 0 the panel was closed (also by SIGTERM, SIGHUP or Ctrl-C,\n"
+    "which save the choices first); 1 there is no display; 64 the command line\n"
+    "is wrong.\n";
 
 }  // namespace
 
@@ -109,6 +115,7 @@ int main(int argc, char **argv) {
     sinceStart.start();
     QString screenshot;
     QString iconFile;
+    int iconSize = 48;
     bool reportShown = false;
     bool openMonitor = false;
     int sendFirst = 0;
@@ -116,10 +123,15 @@ int main(int argc, char **argv) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kHelp, stdout);
             return 0;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("marvalo %s\n", marvalo::kVersion);
+            return 0;
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
             screenshot = QDir::current().absoluteFilePath(argv[++i]);
         } else if (std::strcmp(argv[i], "--write-icon") == 0 && i + 1 < argc) {
             iconFile = QDir::current().absoluteFilePath(argv[++i]);
+        } else if (std::strcmp(argv[i], "--icon-size") == 0 && i + 1 < argc) {
+            iconSize = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--send-first") == 0 && i + 1 < argc) {
             sendFirst = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--monitor") == 0) {
@@ -141,7 +153,12 @@ int main(int argc, char **argv) {
 
     QApplication app(argc, argv);
     if (!iconFile.isEmpty()) {
-        return marvalo::drawIcon(48).save(iconFile) ? 0 : 1;
+        constexpr int kLargestIcon = 512;
+        if (iconSize < 1 || iconSize > kLargestIcon) {
+            std::fprintf(stderr, "marvalo: --icon-size takes 1 to %d pixels\n", kLargestIcon);
+            return 64;
+        }
+        return marvalo::drawIcon(iconSize).save(iconFile) ? 0 : 1;
     }
 
     // The settings file is looked for beside the program, as it always was.

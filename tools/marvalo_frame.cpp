@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/request.h"
+#include "core/version.h"
 #include "tools/request_args.h"
 
 namespace {
@@ -14,10 +15,10 @@ constexpr int kExitRejected = 2;
 constexpr int kExitUsage = 64;  // EX_USAGE
 
 constexpr const char *kUsage =
-    "usage: marvalo-frame korvel  --address NN [--instruction TEXT]\n"
-    "       marvalo-frame iso1745 --address NN [--instruction TEXT]\n"
-    "       marvalo-frame modbus  --address N --function 3|4|16|5\n"
-    "                             [--start N] [--words N] [--data LIST]\n";
+    "Usage: marvalo-frame korvel  --address NN [--instruction TEXT]\n"
+    "   or: marvalo-frame iso1745 --address NN [--instruction TEXT]\n"
+    "   or: marvalo-frame modbus  --address N --function 3|4|16|5 [--start N]\n"
+    "                             [--words N] [--data LIST]\n";
 
 constexpr const char *kHelp =
     "Prints the request frame the Marvalo panel would send, as upper-case hex\n"
@@ -47,14 +48,15 @@ int rejected(const std::string &message) {
 
 int main(int argc, char **argv) {
     using namespace marvalo;
-    if (argc < 2) {
-        return usage("name a protocol");
-    }
     RequestArgs args;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
         if (word == "--help" || word == "-h") {
             printHelp();
+            return 0;
+        }
+        if (word == "--version") {
+            std::cout << "marvalo-frame " << kVersion << "\n";
             return 0;
         }
         auto taken = takeRequestArg(args, argc, argv, i);
@@ -63,6 +65,9 @@ int main(int argc, char **argv) {
         if (taken.value() == 0)
             return usage("unknown option '" + word + "'");
         i += taken.value();
+    }
+    if (argc < 2) {
+        return usage("name a protocol");
     }
     auto choice = requestFrom(args);
     if (!choice) {

@@ -20,6 +20,7 @@
 #include "core/number_text.h"
 #include "core/request.h"
 #include "core/time_text.h"
+#include "core/version.h"
 #include "link/exchange.h"
 #include "link/port_names.h"
 #include "link/termios_port.h"
@@ -38,8 +39,8 @@ constexpr int kExitPortFailed = 4;
 constexpr int kExitUsage = 64;
 
 constexpr const char *kUsage =
-    "usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "       marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5\n"
+    "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5\n"
     "                    [--start N] [--words N] [--data LIST]\n";
 
 constexpr const char *kHelp =
@@ -305,6 +306,10 @@ int main(int argc, char **argv) {
         const std::string word = argv[i];
         if (word == "--help" || word == "-h") {
             std::cout << kUsage << "\n" << kHelp << kRequestArgsHelp << kExitHelp;
+            return 0;
+        }
+        if (word == "--version") {
+            std::cout << "marvalo-send " << kVersion << "\n";
             return 0;
         }
         auto line = takeLineArg(options, argc, argv, i);

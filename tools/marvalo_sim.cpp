@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "core/number_text.h"
+#include "core/version.h"
 #include "link/file_descriptor.h"
 #include "link/termios_port.h"
 #include "tools/faults.h"
@@ -29,7 +30,7 @@ using namespace marvalo;
 constexpr int kExitUsage = 64;
 
 constexpr const char *kHelp =
-    "usage: marvalo-sim [--device PATH] [--settings \" 9600,n,8,1\"] [--address NN]\n"
+    "Usage: marvalo-sim [--device PATH] [--settings \" 9600,n,8,1\"] [--address NN]\n"
     "                   [--silent] [--delay MS] [--drop-every N] [--echo] [--log]\n"
     "                   [--exception CODE] [--bad-check] [--short N]\n"
     "                   [--wrong-address] [--stray HEX] [--slow MS]\n"
@@ -60,7 +61,10 @@ constexpr const char *kHelp =
     "  --slow MS       pause MS milliseconds between the answer's bytes\n"
     "  --fault-every N apply the faults above to every Nth answer only\n"
     "  All of them combine with --drop-every.\n"
-    "  --log           print each request and answer in hex with a timestamp\n";
+    "  --log           print each request and answer in hex with a timestamp\n"
+    "\n"
+    "Exit status: 1 the line could not be opened or failed; 64 the command\n"
+    "line is wrong. Otherwise it serves until it is stopped.\n";
 
 struct Options {
     std::optional<std::string> device;
@@ -231,6 +235,10 @@ int main(int argc, char **argv) {
         auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
         if (name == "--help" || name == "-h") {
             std::cout << kHelp;
+            return 0;
+        }
+        if (name == "--version") {
+            std::cout << "marvalo-sim " << kVersion << "\n";
             return 0;
         } else if (name == "--silent") {
             options.silent = true;

@@ -81,7 +81,7 @@ TEST(FrameTool, UsageErrorsExit64) {
         const auto run = runProgram(argv);
         EXPECT_EQ(run.status, 64) << (row.empty() ? "(no arguments)" : row.back());
         EXPECT_EQ(run.out, "");
-        EXPECT_NE(run.err.find("usage:"), std::string::npos);
+        EXPECT_NE(run.err.find("Usage:"), std::string::npos);
     }
     const auto help = runProgram({kTool, "--help"});
     EXPECT_EQ(help.status, 0);
