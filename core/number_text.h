@@ -11,4 +11,12 @@ namespace marvalo {
 // range check then refuses with the right message.
 std::optional<long> parseDecimal(std::string_view text);
 
+// The same, and only when it lies in min..max (command-line options).
+inline std::optional<long> parseDecimalIn(std::string_view text, long min, long max) {
+    const auto value = parseDecimal(text);
+    if (!value || *value < min || *value > max)
+        return std::nullopt;
+    return value;
+}
+
 }  // namespace marvalo

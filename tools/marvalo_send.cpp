@@ -110,13 +110,6 @@ int usage(const std::string &problem) {
     return kExitUsage;
 }
 
-std::optional<long> numberIn(const char *text, long min, long max) {
-    const auto value = parseDecimal(text);
-    if (!value || *value < min || *value > max)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<int> baudIndexOf(long rate) {
     for (std::size_t i = 0; i < kBaudCount; ++i) {
         if (kBaudRates[i].bitsPerSecond == rate)
@@ -142,7 +135,8 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         return 1;
     }
     if (name == "--port") {
-        const auto port = value ? numberIn(value, kFirstCommPort, kLastCommPort) : std::nullopt;
+        const auto port =
+            value ? parseDecimalIn(value, kFirstCommPort, kLastCommPort) : std::nullopt;
         if (!port)
             return needs("a port number from 1 to 5");
         options.port = static_cast<int>(*port);
@@ -162,12 +156,12 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
             return needs("none, even or odd");
         options.parity = parity[0] == 'n' ? 'n' : parity[0] == 'e' ? 'e' : 'o';
     } else if (name == "--stop-bits") {
-        const auto bits = value ? numberIn(value, 1, 2) : std::nullopt;
+        const auto bits = value ? parseDecimalIn(value, 1, 2) : std::nullopt;
         if (!bits)
             return needs("1 or 2");
         options.stopBits = static_cast<int>(*bits);
     } else if (name == "--wait" || name == "--interval") {
-        const auto ms = value ? numberIn(value, 0, 3'600'000) : std::nullopt;
+        const auto ms = value ? parseDecimalIn(value, 0, 3'600'000) : std::nullopt;
         if (!ms)
             return needs("milliseconds from 0 to 3600000");
         if (name == "--wait")
@@ -175,7 +169,7 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         else
             options.intervalMs = static_cast<int>(*ms);
     } else if (name == "--count") {
-        const auto count = value ? numberIn(value, 1, 1'000'000'000) : std::nullopt;
+        const auto count = value ? parseDecimalIn(value, 1, 1'000'000'000) : std::nullopt;
         if (!count)
             return needs("a number of exchanges from 1 up");
         options.count = *count;

@@ -85,13 +85,6 @@ int usage(const std::string &problem) {
     return kExitUsage;
 }
 
-std::optional<long> numberIn(const char *text, long min, long max) {
-    const auto value = parseDecimal(text);
-    if (!value || *value < min || *value > max)
-        return std::nullopt;
-    return value;
-}
-
 std::string timestamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -258,19 +251,19 @@ int main(int argc, char **argv) {
             options.settings = text;
         } else if (name == "--address") {
             const char *text = value();
-            const auto address = text ? numberIn(text, 0, 99) : std::nullopt;
+            const auto address = text ? parseDecimalIn(text, 0, 99) : std::nullopt;
             if (!address)
                 return usage("--address takes a number from 00 to 99");
             options.address = static_cast<int>(*address);
         } else if (name == "--delay") {
             const char *text = value();
-            const auto delay = text ? numberIn(text, 0, 60000) : std::nullopt;
+            const auto delay = text ? parseDecimalIn(text, 0, 60000) : std::nullopt;
             if (!delay)
                 return usage("--delay takes milliseconds from 0 to 60000");
             options.delayMs = static_cast<int>(*delay);
         } else if (name == "--drop-every") {
             const char *text = value();
-            const auto every = text ? numberIn(text, 1, 1000000) : std::nullopt;
+            const auto every = text ? parseDecimalIn(text, 1, 1000000) : std::nullopt;
             if (!every)
                 return usage("--drop-every takes a number of requests from 1 up");
             options.dropEvery = static_cast<int>(*every);
@@ -280,25 +273,25 @@ int main(int argc, char **argv) {
             options.faults.wrongAddress = true;
         } else if (name == "--exception") {
             const char *text = value();
-            const auto code = text ? numberIn(text, 1, 255) : std::nullopt;
+            const auto code = text ? parseDecimalIn(text, 1, 255) : std::nullopt;
             if (!code)
                 return usage("--exception takes a Modbus exception code from 1 to 255");
             options.faults.exception = static_cast<std::uint8_t>(*code);
         } else if (name == "--short") {
             const char *text = value();
-            const auto count = text ? numberIn(text, 0, 100000) : std::nullopt;
+            const auto count = text ? parseDecimalIn(text, 0, 100000) : std::nullopt;
             if (!count)
                 return usage("--short takes a number of bytes from 0 up");
             options.faults.shortTo = static_cast<std::size_t>(*count);
         } else if (name == "--fault-every") {
             const char *text = value();
-            const auto every = text ? numberIn(text, 1, 1000000) : std::nullopt;
+            const auto every = text ? parseDecimalIn(text, 1, 1000000) : std::nullopt;
             if (!every)
                 return usage("--fault-every takes a number of answers from 1 up");
             options.faultEvery = static_cast<int>(*every);
         } else if (name == "--slow") {
             const char *text = value();
-            const auto pause = text ? numberIn(text, 0, 10000) : std::nullopt;
+            const auto pause = text ? parseDecimalIn(text, 0, 10000) : std::nullopt;
             if (!pause)
                 return usage("--slow takes milliseconds from 0 to 10000");
             options.slowMs = static_cast<int>(*pause);
