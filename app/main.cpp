@@ -176,19 +176,18 @@ int main(int argc, char **argv) {
     marvalo::connectShutdown(form, place.saveFolder);
     marvalo::closeOnTerminationSignals(form);
     // Beside the settings, in a file of its own: Comini.sdx stays one line.
-    marvalo::MonitorWindow monitor(
-        QString::fromStdString((place.saveFolder / "marvalo-monitor.ini").string()));
-    marvalo::attachMonitor(form, monitor);
+    auto *monitor = new marvalo::LineMonitor(
+        form, QString::fromStdString((place.saveFolder / "marvalo-monitor.ini").string()));
     form.show();
     if (openMonitor)
-        monitor.show();
+        monitor->open();
 
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(0, &form, [&] {
             auto *send = form.findChild<QPushButton *>("cmdEnviar");
             for (int i = 0; i < sendFirst && send != nullptr; ++i)
                 send->click();
-            QWidget &pictured = openMonitor ? static_cast<QWidget &>(monitor) : form;
+            QWidget &pictured = openMonitor ? static_cast<QWidget &>(monitor->window()) : form;
             const bool saved = pictured.grab().save(screenshot);
             std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(screenshot));
             QCoreApplication::exit(saved ? 0 : 1);

@@ -45,7 +45,7 @@ Cost perExchange(MonitorWindow &monitor, std::uint64_t &sequence, int adds) {
     qint64 paintNs = 0;
     for (int i = 0; i < adds; ++i) {
         timer.start();
-        monitor.add(sample(++sequence));
+        monitor.model().add(sample(++sequence));
         addNs += timer.nsecsElapsed();
         timer.start();
         QCoreApplication::processEvents();  // the view catches up, as between exchanges
@@ -64,7 +64,8 @@ void print(const char *what, Cost cost) {
 int main(int argc, char **argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    MonitorWindow monitor(QDir::temp().filePath("marvalo-bench-monitor.ini"));
+    MonitorModel records;
+    MonitorWindow monitor(records, QDir::temp().filePath("marvalo-bench-monitor.ini"));
     monitor.show();
     std::uint64_t sequence = 0;
     QElapsedTimer filling;

@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QEvent>
 #include <QLabel>
-#include <memory>
 
 #include "core/byte_text.h"
 #include "panel/form1.h"
@@ -14,64 +13,72 @@
 namespace marvalo {
 namespace {
 
-void showMonitor(MonitorWindow &monitor) {
-    monitor.show();
-    monitor.raise();
-    monitor.activateWindow();
-}
-
 // Double click on the display opens the monitor, where a reply too long for
 // the label can be read whole.
 class DoubleClickOpens : public QObject {
   public:
-    DoubleClickOpens(MonitorWindow &monitor, QObject *parent)
-        : QObject(parent), monitor_(monitor) {}
+    DoubleClickOpens(LineMonitor &monitor, QObject *parent) : QObject(parent), monitor_(monitor) {}
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
         if (event->type() == QEvent::MouseButtonDblClick) {
-            showMonitor(monitor_);
+            monitor_.open();
             return true;
         }
         return QObject::eventFilter(watched, event);
     }
 
   private:
-    MonitorWindow &monitor_;
+    LineMonitor &monitor_;
 };
 
 }  // namespace
 
-void attachMonitor(Form1 &form, MonitorWindow &monitor) {
+LineMonitor::LineMonitor(Form1 &form, QString stateFile)
+    : QObject(&form), form_(form), stateFile_(std::move(stateFile)) {
     auto *open = new QAction(QString::fromUtf8("Monitor de línea (F2)"), &form);
     open->setObjectName("actMonitor");
     open->setShortcut(Qt::Key_F2);
     open->setShortcutContext(Qt::WindowShortcut);
-    QObject::connect(open, &QAction::triggered, &monitor, [&monitor] { showMonitor(monitor); });
+    connect(open, &QAction::triggered, this, &LineMonitor::open);
 
-    // The last reply that reached the display, kept apart from the
-    // monitor's rows, which "Borrar" empties.
-    auto lastReply = std::make_shared<Bytes>();
     auto *copyReply = new QAction("Copiar respuesta", &form);
     copyReply->setObjectName("actCopiarRespuesta");
-    QObject::connect(copyReply, &QAction::triggered, &form, [lastReply] {
+    connect(copyReply, &QAction::triggered, this, [this] {
         QApplication::clipboard()->setText(
-            QString::fromStdString(toHex(*lastReply) + "\n" + namedText(*lastReply)));
+            QString::fromStdString(toHex(lastReply_) + "\n" + namedText(lastReply_)));
     });
     form.addAction(open);
     form.addAction(copyReply);
     form.setContextMenuPolicy(Qt::ActionsContextMenu);
 
     if (auto *display = form.findChild<QLabel *>("lblDisplay"))
-        display->installEventFilter(new DoubleClickOpens(monitor, display));
+        display->installEventFilter(new DoubleClickOpens(*this, display));
 
-    QObject::connect(&form, &Form1::exchanged, &monitor,
-                     [&monitor, lastReply](const ExchangeRecord &record) {
-                         if (!record.reply.empty())
-                             *lastReply = record.reply;
-                         monitor.add(record);
-                     });
-    QObject::connect(&form, &Form1::unloading, &monitor, [&monitor] { monitor.close(); });
+    connect(&form, &Form1::exchanged, this, [this](const ExchangeRecord &record) {
+        if (!record.reply.empty())
+            lastReply_ = record.reply;
+        records_.add(record);
+    });
+    connect(&form, &Form1::unloading, this, [this] {
+        if (window_)
+            window_->close();
+    });
+}
+
+LineMonitor::~LineMonitor() = default;
+
+MonitorWindow &LineMonitor::window() {
+    if (!window_)
+        window_ = std::make_unique<MonitorWindow>(records_, stateFile_);
+    return *window_;
+}
+
+void LineMonitor::open() {
+    MonitorWindow &shown = window();
+    shown.show();
+    shown.raise();
+    shown.activateWindow();
 }
 
 }  // namespace marvalo

@@ -1,15 +1,37 @@
 #pragma once
 
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "panel/monitor_model.h"
+
 namespace marvalo {
 
 class Form1;
 class MonitorWindow;
 
-// The ways from the panel to its line monitor, none of which changes the
-// panel itself: F2 anywhere in it, a double click on the display, and a
-// context menu with "Monitor de línea (F2)" and "Copiar respuesta". Every
-// exchange's record reaches the monitor, open or not, and the monitor
-// closes with the panel.
-void attachMonitor(Form1 &form, MonitorWindow &monitor);
+// The panel's line monitor: the records of every exchange, kept from the
+// start, and the window that shows them, built the first time it is opened
+// so a panel whose monitor is never looked at pays nothing for it. The ways
+// to it change nothing of the panel itself: F2 anywhere in it, a double
+// click on the display, and a context menu with "Monitor de línea (F2)" and
+// "Copiar respuesta". The window closes with the panel.
+class LineMonitor : public QObject {
+  public:
+    LineMonitor(Form1 &form, QString stateFile);
+    ~LineMonitor() override;
+
+    MonitorModel &records() { return records_; }
+    MonitorWindow &window();
+    void open();
+
+  private:
+    Form1 &form_;
+    QString stateFile_;
+    MonitorModel records_;
+    std::unique_ptr<MonitorWindow> window_;
+    Bytes lastReply_;  // for "Copiar respuesta", apart from the rows "Borrar" empties
+};
 
 }  // namespace marvalo

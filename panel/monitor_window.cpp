@@ -30,8 +30,8 @@ constexpr int kDefaultHeight = 420;
 
 }  // namespace
 
-MonitorWindow::MonitorWindow(QString stateFile, QWidget *parent)
-    : QWidget(parent, Qt::Window), stateFile_(std::move(stateFile)) {
+MonitorWindow::MonitorWindow(MonitorModel &model, QString stateFile, QWidget *parent)
+    : QWidget(parent, Qt::Window), stateFile_(std::move(stateFile)), model_(model) {
     setObjectName("frmMonitor");
     setWindowTitle(QString::fromUtf8("Monitor de línea"));
     // The panel is the program: closing it ends the program, monitor or not.
@@ -95,19 +95,15 @@ void MonitorWindow::buildControls() {
     connect(clear, &QPushButton::clicked, this, [this] {
         model_.clear();
         followNewest_ = true;
-        refreshStatistics();
     });
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, &MonitorWindow::refreshStatistics);
+    connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
     connect(copy, &QPushButton::clicked, this, &MonitorWindow::onCopyRequested);
     connect(save, &QPushButton::clicked, this, &MonitorWindow::onSaveRequested);
     // The newest row stays in sight unless the operator has scrolled away
     // from it to read an older one.
     connect(table_->verticalScrollBar(), &QScrollBar::valueChanged, this,
             [this](int value) { followNewest_ = value == table_->verticalScrollBar()->maximum(); });
-}
-
-void MonitorWindow::add(ExchangeRecord record) {
-    model_.add(std::move(record));
-    refreshStatistics();
 }
 
 void MonitorWindow::refreshStatistics() {

@@ -20,10 +20,10 @@ class MonitorWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit MonitorWindow(QString stateFile, QWidget *parent = nullptr);
+    // The rows live in `model`, which may fill before the window exists.
+    MonitorWindow(MonitorModel &model, QString stateFile, QWidget *parent = nullptr);
     ~MonitorWindow() override;
 
-    void add(ExchangeRecord record);
     MonitorModel &model() { return model_; }
 
     // The CSV of every row kept, written through a temporary file and a
@@ -46,7 +46,7 @@ class MonitorWindow : public QWidget {
     void refreshStatistics();
 
     QString stateFile_;
-    MonitorModel model_;
+    MonitorModel &model_;
     ProblemsOnly problems_;
     QTableView *table_ = nullptr;
     QLabel *statistics_ = nullptr;

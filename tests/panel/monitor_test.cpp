@@ -43,12 +43,12 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
     testing::PanelRig rig;
     const QString stateFile = QString::fromStdString((rig.folder.path() / "monitor.ini").string());
     {
-        MonitorWindow monitor(stateFile);
-        attachMonitor(*rig.form, monitor);
+        auto *access = new LineMonitor(*rig.form, stateFile);
         rig.form->show();
         rig.form->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(rig.form.get()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+        MonitorWindow &monitor = access->window();
         ASSERT_TRUE(monitor.isVisible());
         monitor.setGeometry(40, 50, 700, 300);
 
@@ -72,7 +72,8 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
         rig.form->close();
         EXPECT_FALSE(monitor.isVisible()) << "closes with the panel";
     }
-    MonitorWindow reopened(stateFile);
+    MonitorModel none;
+    MonitorWindow reopened(none, stateFile);
     EXPECT_EQ(reopened.geometry().size(), QSize(700, 300));
     EXPECT_EQ(rig.folder.read("Comini.sdx").size(), 8U) << "the settings file stays one line";
 }
