@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -307,6 +308,19 @@ TEST(TermiosPort, ClosedPortRefusesIo) {
     EXPECT_EQ(port.write(bytesOf("x")).error().kind, LinkError::Kind::NotOpen);
     EXPECT_EQ(port.readAvailable().error().kind, LinkError::Kind::NotOpen);
     EXPECT_EQ(port.discardInput().error().kind, LinkError::Kind::NotOpen);
+}
+
+TEST(TermiosPort, RtsRestsLowAfterOpenOnARealPort) {
+    // Ptys have no modem lines; a bench runs this with a real adapter.
+    const char *device = std::getenv("MARVALO_TEST_PORT");
+    if (device == nullptr)
+        GTEST_SKIP() << "set MARVALO_TEST_PORT to a real serial port to check RTS";
+    TermiosPort port;
+    port.setDevicePath(device);
+    ASSERT_TRUE(port.open().ok());
+    int lines = 0;
+    ASSERT_EQ(::ioctl(port.fd(), TIOCMGET, &lines), 0);
+    EXPECT_EQ(lines & TIOCM_RTS, 0) << "the kernel raised RTS on open and it stayed up";
 }
 
 }  // namespace
