@@ -252,7 +252,10 @@ Result<Bytes, RequestError> BytesFromList(std::string_view utf8Text) {
     const NumberInput byteInput{RequestField::Data,
                                 "Cada byte de los datos a enviar (\"Datos a Enviar\") va separado "
                                 "por \";\". El byte",
-                                0, kMaxByteValue, "", "vacío"};
+                                0,
+                                kMaxByteValue,
+                                "",
+                                "vacío"};
     Bytes bytes;
     std::string_view rest(utf8Text);
     while (!rest.empty()) {

@@ -287,9 +287,13 @@ TEST(Exchange, RecordTimesTheReplyAsItArrivesWithoutShorteningTheWait) {
          "sleep 5 | read | sleep 7 | read | sleep 159 | read | close", 5, 12, 171},
         {"RS232: ending once the line is complete", kRs232, true, twoPieces,
          "sleep 5 | read | sleep 7 | read | close", 5, 12, 12},
-        {"RS485: the echo in the hold is dropped, times count from the drain", kRs485, false,
+        {"RS485: the echo in the hold is dropped, times count from the drain",
+         kRs485,
+         false,
          {{5, bytesOf("*01D\r")}, {37, kReading}},
-         "sleep 30 | drain | rts off | clear | sleep 7 | read | sleep 164 | read | close", 7, 7,
+         "sleep 30 | drain | rts off | clear | sleep 7 | read | sleep 164 | read | close",
+         7,
+         7,
          50 + 30 + 171},
     };
     for (const auto &row : rows) {
