@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -150,12 +151,18 @@ TEST(Program, ATerminationSignalClosesLikeTheWindowAndKeepsTheChoices) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const int stopSignals[] = {SIGTERM, SIGHUP, SIGINT};
     std::vector<std::unique_ptr<testing::TempFolder>> folders;
+    std::vector<std::filesystem::path> programFolders;
     std::vector<pid_t> panels;
     for (std::size_t i = 0; i < std::size(stopSignals); ++i) {
         folders.push_back(std::make_unique<testing::TempFolder>());
-        const std::filesystem::path copy = folders.back()->path() / "marvalo";
+        // One of them in a folder whose name is Latin-1, not UTF-8, as on
+        // old shares: not one byte of it may be lost.
+        programFolders.push_back(i == 0 ? folders.back()->path() / "dir\xf3n"
+                                        : folders.back()->path());
+        std::filesystem::create_directories(programFolders.back());
+        const std::filesystem::path copy = programFolders.back() / "marvalo";
         std::filesystem::copy_file(MARVALO_PATH, copy);
-        folders.back()->write("Comini.sdx", "011732");
+        std::ofstream(programFolders.back() / "Comini.sdx") << "011732";
         const pid_t child = ::fork();
         if (child == 0) {
             ::execl(copy.c_str(), copy.c_str(), static_cast<char *>(nullptr));
@@ -184,7 +191,9 @@ TEST(Program, ATerminationSignalClosesLikeTheWindowAndKeepsTheChoices) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << stopSignals[i];
         // Saved from the live selections: the same choices, now ended by the
         // CR LF only a save writes.
-        EXPECT_EQ(folders[i]->read("Comini.sdx"), "011732\r\n") << "signal " << stopSignals[i];
+        std::stringstream saved;
+        saved << std::ifstream(programFolders[i] / "Comini.sdx").rdbuf();
+        EXPECT_EQ(saved.str(), "011732\r\n") << "signal " << stopSignals[i];
     }
 }
 
