@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -219,6 +220,27 @@ TEST(SettingsFile, WhatIsNotAReadableFileIsReportedOnceAndKept) {
         EXPECT_EQ(loaded.problem->find("no contiene"), std::string::npos) << *loaded.problem;
         EXPECT_EQ(settingsFileReplaceable(folder.path()), row.replaceable) << row.name;
     }
+}
+
+TEST(SettingsFile, AFileThatCannotBeReadIsReportedAndNeverSavedOver) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop to an unprivileged user";
+    TempFolder folder;
+    folder.write(kSettingsFileName, "011732\r\n");
+    ::chmod(folder.path().c_str(), 0755);
+    ::chmod((folder.path() / kSettingsFileName).c_str(), 0600);  // root's own
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        const LoadedSettings loaded = LoadSettings(folder.path());
+        const bool told =
+            loaded.problem && loaded.problem->find("no se guardará") != std::string::npos;
+        ::_exit(told && !settingsFileReplaceable(folder.path()) ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(SettingsFile, SavingThroughALinkKeepsTheLinkTheModeAndNoStaleTemporaries) {
