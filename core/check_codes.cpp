@@ -19,6 +19,14 @@ Bytes CalcCRC(std::span<const std::uint8_t> data) {
     return {static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)};
 }
 
+bool crcHolds(std::span<const std::uint8_t> frame) {
+    constexpr std::size_t kCrcLength = 2;
+    if (frame.size() <= kCrcLength)
+        return false;
+    const Bytes crc = CalcCRC(frame.first(frame.size() - kCrcLength));
+    return frame[frame.size() - 2] == crc[0] && frame.back() == crc[1];
+}
+
 std::uint8_t CalcBCC(std::span<const std::uint8_t> body) {
     // The address digits and STX (positions 1 to 3) stay out of the check.
     constexpr std::size_t kFirstChecked = 3;

@@ -12,6 +12,9 @@ namespace marvalo {
 // check bytes low byte first, the order they take on the wire.
 Bytes CalcCRC(std::span<const std::uint8_t> data);
 
+// Whether a whole Modbus frame ends in the CRC of the bytes before it.
+bool crcHolds(std::span<const std::uint8_t> frame);
+
 // ISO 1745 block check character over a frame body (address, STX, text,
 // ETX): the XOR from the fourth character on, raised by 32 when below 32 so
 // it can never be taken for SOH, STX, ETX or CR. Bodies shorter than four

@@ -11,12 +11,7 @@
 namespace marvalo {
 namespace {
 
-constexpr std::uint8_t kEot = 0x04;
-constexpr std::uint8_t kAck = 0x06;
-constexpr std::uint8_t kModbusExceptionBit = 0x80;
-constexpr std::uint8_t kBroadcastAddress = 0;
 constexpr std::size_t kModbusExceptionLength = 5;  // address, function, code, CRC
-constexpr std::size_t kModbusCrcLength = 2;
 constexpr std::size_t kModbusFixedReplyLength = 8;  // 5 and 16 answer with 8 bytes
 constexpr std::size_t kModbusReadOverhead = 5;      // address, function, count, CRC
 
@@ -61,11 +56,8 @@ std::optional<ModbusAsk> modbusAsk(const Bytes &request) {
 }
 
 bool crcHolds(const Bytes &reply, std::size_t offset, std::size_t length) {
-    if (offset + length > reply.size() || length < kModbusCrcLength + 1)
-        return false;
-    const std::span<const std::uint8_t> body(reply.data() + offset, length - kModbusCrcLength);
-    const Bytes crc = CalcCRC(body);
-    return reply[offset + length - 2] == crc[0] && reply[offset + length - 1] == crc[1];
+    return offset + length <= reply.size() &&
+           marvalo::crcHolds(std::span<const std::uint8_t>(reply).subspan(offset, length));
 }
 
 // Is there a whole, checked answer to `ask` at `offset`? Returns its length.
@@ -157,7 +149,7 @@ Verdict judgeModbus(const Bytes &request, const Bytes &reply) {
     if (!ask) {
         return verdict(VerdictKind::Unrecognised, "la petición no es una trama Modbus completa");
     }
-    if (ask->address == kBroadcastAddress) {
+    if (ask->address == kModbusBroadcast) {
         if (reply.empty())
             return verdict(VerdictKind::Ok, "difusión (dirección 0): sin respuesta, como debe ser");
         return verdict(VerdictKind::Unrecognised,
@@ -311,7 +303,7 @@ std::string modbusExceptionName(std::uint8_t code) {
 
 Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
     const bool modbus = protocol == static_cast<std::uint8_t>(Protocol::Modbus);
-    const bool broadcast = modbus && request.size() > 1 && request[0] == kBroadcastAddress;
+    const bool broadcast = modbus && request.size() > 1 && request[0] == kModbusBroadcast;
     if (reply.empty() && !broadcast) {
         return verdict(VerdictKind::Silence, "sin respuesta");
     }

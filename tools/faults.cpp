@@ -10,7 +10,6 @@
 namespace marvalo {
 namespace {
 
-constexpr std::uint8_t kModbusExceptionBit = 0x80;
 constexpr std::size_t kCrcLength = 2;
 
 void resealModbus(Bytes &frame) {

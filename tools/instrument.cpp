@@ -14,18 +14,8 @@ namespace {
 
 constexpr std::size_t kModbusMinimum = 4;  // address, function, CRC
 
-std::uint8_t blockCheck(const Bytes &textAndEtx) {
-    // The request's rule, reused: CalcBCC skips three leading characters.
-    Bytes padded{0, 0, 0};
-    padded.insert(padded.end(), textAndEtx.begin(), textAndEtx.end());
-    return CalcBCC(padded);
-}
-
 bool hasModbusCrc(const Bytes &request) {
-    if (request.size() < kModbusMinimum)
-        return false;
-    const Bytes crc = CalcCRC(std::span(request).first(request.size() - 2));
-    return crc[0] == request[request.size() - 2] && crc[1] == request.back();
+    return request.size() >= kModbusMinimum && crcHolds(request);
 }
 
 }  // namespace
@@ -126,13 +116,12 @@ std::optional<Bytes> Instrument::answerIso1745(const Bytes &request) const {
     checked.push_back(kEtx);
     Bytes reply{kStx};
     reply.insert(reply.end(), checked.begin(), checked.end());
-    reply.push_back(blockCheck(checked));
+    reply.push_back(bccOfCheckedPart(checked));
     return reply;
 }
 
 std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
-    constexpr std::uint8_t kBroadcast = 0;
-    const bool broadcast = request.front() == kBroadcast;
+    const bool broadcast = request.front() == kModbusBroadcast;
     if (request.front() != address_ && !broadcast)
         return std::nullopt;
     if (modbus_reply(modbus_, request.data(), static_cast<int>(request.size()), bank_) < 0) {
