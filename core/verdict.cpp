@@ -11,7 +11,7 @@
 namespace marvalo {
 namespace {
 
-constexpr std::size_t kModbusExceptionLength = 5;  // address, function, code, CRC
+constexpr std::size_t kModbusExceptionLength = 5;   // address, function, code, CRC
 constexpr std::size_t kModbusFixedReplyLength = 8;  // 5 and 16 answer with 8 bytes
 constexpr std::size_t kModbusReadOverhead = 5;      // address, function, count, CRC
 
