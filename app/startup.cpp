@@ -2,8 +2,8 @@
 
 #include <QComboBox>
 
-#include "app/settings_file.h"
 #include "core/panel_state.h"
+#include "files/settings_file.h"
 #include "panel/form1.h"
 
 namespace marvalo {
@@ -26,7 +26,9 @@ std::optional<std::string> startUp(Form1 &form, const std::filesystem::path &set
     form.setListSelection(form.addressList(), state.addressIndex);
     form.setListSelection(form.baudList(), state.baudIndex);
     form.applyProtocolView(state.protocol);
-    return loaded.problem;
+    if (!loaded.problem)
+        return std::nullopt;
+    return panelSettingsMessage(loaded);
 }
 
 void connectShutdown(Form1 &form, const std::filesystem::path &settingsFolder) {

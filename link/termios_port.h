@@ -4,8 +4,8 @@
 
 #include <optional>
 
-#include "link/file_descriptor.h"
 #include "link/serial_port.h"
+#include "os/file_descriptor.h"
 
 namespace marvalo {
 

@@ -18,8 +18,8 @@
 
 #include "core/number_text.h"
 #include "core/version.h"
-#include "link/file_descriptor.h"
 #include "link/termios_port.h"
+#include "os/file_descriptor.h"
 #include "tools/faults.h"
 #include "tools/instrument.h"
 
@@ -114,10 +114,12 @@ struct Line {
             return true;
         }
         std::uint8_t chunk[1024];
-        while (true) {
+        constexpr std::size_t kMostPerCall = 64 * 1024;  // a flood must not keep us here
+        for (std::size_t taken = 0; taken < kMostPerCall;) {
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n > 0) {
                 into.insert(into.end(), chunk, chunk + n);
+                taken += static_cast<std::size_t>(n);
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -128,6 +130,7 @@ struct Line {
             // this only happens when the pty is torn down.
             return n < 0 && errno == EIO;
         }
+        return true;
     }
 
     bool write(const Bytes &bytes) {
@@ -172,12 +175,29 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
             std::perror("marvalo-sim: poll");
             return 1;
         }
+        // A line that never falls quiet is no request: what is kept of it is
+        // bounded (the longest Modbus frame is 256 bytes) and the rest is
+        // read and dropped, so a flood costs no memory.
+        constexpr std::size_t kMaxRequestBytes = 4096;
         Bytes request;
+        bool overflowed = false;
         do {
-            if (!line.read(request))
+            Bytes arrived;
+            if (!line.read(arrived))
                 return 1;
+            const std::size_t room = kMaxRequestBytes - request.size();
+            overflowed = overflowed || arrived.size() > room;
+            request.insert(
+                request.end(), arrived.begin(),
+                arrived.begin() + static_cast<std::ptrdiff_t>(std::min(room, arrived.size())));
             ready.revents = 0;
         } while (::poll(&ready, 1, gapMs) > 0);
+        if (overflowed) {
+            if (options.log)
+                std::cout << timestamp() << " <- (more than " << kMaxRequestBytes
+                          << " bytes without a pause: not answered)" << std::endl;
+            continue;
+        }
         if (request.empty()) {
             // Hang-up without data: wait for the other end to come back.
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

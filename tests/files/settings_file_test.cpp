@@ -1,4 +1,4 @@
-#include "app/settings_file.h"
+#include "files/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 #include <fstream>
 #include <functional>
 
-#include "tests/panel_rig.h"
+#include "tests/temp_folder.h"
 
 namespace marvalo {
 namespace {
@@ -234,8 +234,8 @@ TEST(SettingsFile, AFileThatCannotBeReadIsReportedAndNeverSavedOver) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(3);
         const LoadedSettings loaded = LoadSettings(folder.path());
-        const bool told =
-            loaded.problem && loaded.problem->find("no se guardará") != std::string::npos;
+        const bool told = loaded.problem &&
+                          panelSettingsMessage(loaded).find("no se guardará") != std::string::npos;
         ::_exit(told && !settingsFileReplaceable(folder.path()) ? 0 : 1);
     }
     int status = -1;

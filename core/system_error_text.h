@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+namespace marvalo {
+
+// The system's reason for a failed call, for an operator who reads Spanish:
+// the common ones in a Spanish sentence with the system's own words in
+// parentheses ("no existe (No such file or directory)"), so the message can
+// still be searched for; the rest as the system says them.
+std::string systemErrorText(int err);
+
+}  // namespace marvalo
