@@ -10,6 +10,12 @@
 
 namespace marvalo {
 
+// The most of one reply that is kept. A real frame is far shorter (the
+// longest single wait at 19200 baud carries about 2.2 kB), but a peer that
+// streams without pause, or a USB device that ignores the baud rate, can
+// send megabytes in one wait; the surplus is read, counted and dropped.
+inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+
 // Everything known about one exchange, for the monitor, the command line and
 // files: what was asked, what came back and when, and what that means.
 // Instants are steady-clock microseconds, comparable only with each other.
@@ -29,7 +35,8 @@ struct ExchangeRecord {
     std::int64_t endUs = 0;
 
     Bytes request;
-    Bytes reply;  // the bytes the display is built from
+    Bytes reply;                     // the bytes the display is built from, at most kMaxReplyBytes
+    std::uint64_t droppedBytes = 0;  // read beyond kMaxReplyBytes and thrown away
     std::optional<Verdict> verdict;
 
     // A failed exchange has no verdict but a reason, and may or may not have

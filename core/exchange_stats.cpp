@@ -30,6 +30,11 @@ void LatencyHistogram::add(double milliseconds) {
     if (bucket >= buckets_.size())
         buckets_.resize(bucket + 1);
     ++buckets_[bucket];
+    if (count_ < kExactUpTo) {
+        exact_.insert(std::upper_bound(exact_.begin(), exact_.end(), milliseconds), milliseconds);
+    } else {
+        exact_ = {};
+    }
     min_ = count_ == 0 ? milliseconds : std::min(min_, milliseconds);
     max_ = count_ == 0 ? milliseconds : std::max(max_, milliseconds);
     ++count_;
@@ -50,6 +55,8 @@ std::optional<double> LatencyHistogram::percentile(double share) const {
     // of all values at or below it.
     const auto rank =
         static_cast<std::uint64_t>(std::max(1.0, std::ceil(share * static_cast<double>(count_))));
+    if (count_ <= kExactUpTo)
+        return exact_[std::min<std::size_t>(rank, count_) - 1];
     std::uint64_t seen = 0;
     for (std::size_t bucket = 0; bucket < buckets_.size(); ++bucket) {
         seen += buckets_[bucket];

@@ -11,6 +11,7 @@ inline constexpr std::uint8_t kEtx = 0x03;
 inline constexpr std::uint8_t kEot = 0x04;
 inline constexpr std::uint8_t kAck = 0x06;
 inline constexpr std::uint8_t kCr = 0x0D;
+inline constexpr std::uint8_t kLf = 0x0A;
 inline constexpr std::uint8_t kNak = 0x15;
 inline constexpr std::uint8_t kKorvelStart = '*';
 

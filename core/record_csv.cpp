@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "core/byte_text.h"
 #include "core/panel_state.h"
 #include "core/time_text.h"
 
@@ -17,7 +18,7 @@ std::string milliseconds(std::optional<double> ms) {
     return text;
 }
 
-std::string joined(const std::array<std::string, 12> &fields) {
+std::string joined(const std::array<std::string, 13> &fields) {
     std::string line;
     for (const std::string &field : fields) {
         if (!line.empty())
@@ -42,9 +43,17 @@ std::string csvField(std::string_view text) {
     return quoted;
 }
 
+std::string spreadsheetSafe(std::string text) {
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+        text.insert(text.begin(), '\'');
+    return text;
+}
+
 std::string recordCsvHeader() {
-    return joined({"time", "sequence", "mode", "protocol", "port", "settings", "request", "reply",
-                   "first_byte_ms", "last_byte_ms", "verdict", "verdict_text"});
+    constexpr const char *kByteOrderMark = "\xEF\xBB\xBF";
+    return kByteOrderMark +
+           joined({"time", "sequence", "mode", "protocol", "port", "settings", "request", "reply",
+                   "first_byte_ms", "last_byte_ms", "duration_ms", "verdict", "verdict_text"});
 }
 
 std::string recordCsvLine(const ExchangeRecord &record) {
@@ -53,10 +62,12 @@ std::string recordCsvLine(const ExchangeRecord &record) {
                               : std::to_string(record.protocol);
     return joined({iso8601(record.wallStartUs), std::to_string(record.sequence),
                    record.mode == ExchangeMode::Single ? "single" : "continuous", protocol,
-                   record.port, record.settings, toHex(record.request), toHex(record.reply),
-                   milliseconds(record.firstByteMs()), milliseconds(record.lastByteMs()),
+                   spreadsheetSafe(safeText(record.port)), spreadsheetSafe(record.settings),
+                   toHex(record.request), toHex(record.reply), milliseconds(record.firstByteMs()),
+                   milliseconds(record.lastByteMs()), milliseconds(record.durationMs()),
                    record.verdict ? verdictKey(record.verdict->kind) : "failure",
-                   record.verdict ? record.verdict->text : record.failure.value_or("")});
+                   spreadsheetSafe(safeText(record.verdict ? record.verdict->text
+                                                           : record.failure.value_or("")))});
 }
 
 }  // namespace marvalo

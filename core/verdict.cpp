@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 
+#include "core/byte_text.h"
 #include "core/check_codes.h"
 #include "core/frame_chars.h"
 #include "core/panel_state.h"
@@ -14,6 +15,9 @@ namespace {
 constexpr std::size_t kModbusExceptionLength = 5;   // address, function, code, CRC
 constexpr std::size_t kModbusFixedReplyLength = 8;  // 5 and 16 answer with 8 bytes
 constexpr std::size_t kModbusReadOverhead = 5;      // address, function, count, CRC
+// Leftovers of an earlier answer are a frame at most; looking further for
+// an answer behind them would let a flood of bytes cost a square of its size.
+constexpr std::size_t kMaxStrayBytes = 256;
 
 Verdict verdict(VerdictKind kind, std::string text) {
     return Verdict{kind, std::move(text)};
@@ -30,6 +34,14 @@ bool startsWith(const Bytes &whole, const Bytes &prefix) {
 
 std::string bytesCount(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+std::string strayBytes(std::size_t count) {
+    return bytesCount(count) + (count == 1 ? " sobrante" : " sobrantes");
+}
+
+std::string registersCount(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " registro" : " registros");
 }
 
 // ---- Modbus RTU ----
@@ -78,12 +90,12 @@ Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes
 // The tail of an earlier answer followed by a whole one: common in
 // continuous sending at low rates, where the last reply outlives its wait.
 std::optional<Verdict> strayPrefix(const ModbusAsk &ask, const Bytes &request, const Bytes &reply) {
-    for (std::size_t offset = 1; offset + 2 <= reply.size(); ++offset) {
+    for (std::size_t offset = 1; offset + 2 <= reply.size() && offset <= kMaxStrayBytes; ++offset) {
         if (auto length = frameAt(ask, reply, offset)) {
             const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
             const Verdict inner = judgeModbusFrame(ask, request, frame);
             return verdict(VerdictKind::StrayPrefix,
-                           bytesCount(offset) + " sobrantes antes de la respuesta (" +
+                           strayBytes(offset) + " antes de la respuesta (" +
                                toHex(Bytes(reply.begin(),
                                            reply.begin() + static_cast<std::ptrdiff_t>(offset))) +
                                "); después: " + inner.text);
@@ -92,14 +104,32 @@ std::optional<Verdict> strayPrefix(const ModbusAsk &ask, const Bytes &request, c
     return std::nullopt;
 }
 
+// A read answered with its own byte count, whose CRC holds over the length
+// that count gives: the instrument answered another number of registers.
+std::optional<Verdict> otherCount(const ModbusAsk &ask, const Bytes &reply) {
+    constexpr std::size_t kCountAt = 2;
+    if (!ask.byteCount || reply.size() <= kCountAt || reply[0] != ask.address ||
+        reply[1] != ask.function || reply[kCountAt] == *ask.byteCount)
+        return std::nullopt;
+    const std::size_t count = reply[kCountAt];
+    if (!crcHolds(reply, 0, kModbusReadOverhead + count))
+        return std::nullopt;
+    const std::size_t asked = *ask.byteCount / 2;
+    return verdict(VerdictKind::WrongCount, "la respuesta trae " +
+                                                (count % 2 == 0 ? registersCount(count / 2)
+                                                                : bytesCount(count) + " de datos") +
+                                                "; se pidieron " + std::to_string(asked));
+}
+
 Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes &reply) {
     const std::uint8_t function = reply.size() > 1 ? reply[1] : ask.function;
     const bool exception = function == (ask.function | kModbusExceptionBit);
     const std::size_t expected = exception ? kModbusExceptionLength : ask.replyLength;
+    if (auto wrongCount = otherCount(ask, reply))
+        return *wrongCount;
     if (reply.size() < 2 || ((function == ask.function || exception) && reply.size() < expected)) {
-        return verdict(
-            VerdictKind::Incomplete,
-            "incompleta: llegaron " + std::to_string(reply.size()) + " de " + bytesCount(expected));
+        return verdict(VerdictKind::Incomplete,
+                       "llegaron " + std::to_string(reply.size()) + " de " + bytesCount(expected));
     }
     if (function != ask.function && !exception) {
         if (reply[0] != ask.address) {
@@ -157,7 +187,7 @@ Verdict judgeModbus(const Bytes &request, const Bytes &reply) {
     }
     Verdict atStart = judgeModbusFrame(*ask, request, reply);
     if (atStart.kind == VerdictKind::Ok || atStart.kind == VerdictKind::Exception ||
-        atStart.kind == VerdictKind::ExtraBytes)
+        atStart.kind == VerdictKind::ExtraBytes || atStart.kind == VerdictKind::WrongCount)
         return atStart;
     if (auto stray = strayPrefix(*ask, request, reply))
         return *stray;
@@ -170,17 +200,14 @@ Verdict judgeModbus(const Bytes &request, const Bytes &reply) {
 Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
     constexpr std::size_t kHeadingLength = 3;  // SOH and two address digits
     std::size_t stx = 0;
+    bool otherAddress = false;
     if (reply[0] == kSoh) {
         if (reply.size() < kHeadingLength + 1) {
-            return verdict(VerdictKind::Incomplete, "incompleta: solo la cabecera SOH");
+            return verdict(VerdictKind::Incomplete, "solo la cabecera SOH");
         }
-        const bool sameAddress =
-            request.size() >= kHeadingLength && reply[1] == request[1] && reply[2] == request[2];
-        if (!sameAddress) {
-            return verdict(VerdictKind::OtherAddress,
-                           "responde la dirección \"" +
-                               std::string(reply.begin() + 1, reply.begin() + 3) + "\"");
-        }
+        // Judged once the block is whole: the rest of it may still be coming.
+        otherAddress =
+            request.size() < kHeadingLength || reply[1] != request[1] || reply[2] != request[2];
         stx = kHeadingLength;
     }
     if (reply[stx] != kStx) {
@@ -189,10 +216,17 @@ Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
     const auto textStart = reply.begin() + static_cast<std::ptrdiff_t>(stx) + 1;
     const auto etxAt = std::find(textStart, reply.end(), kEtx);
     if (etxAt == reply.end()) {
-        return verdict(VerdictKind::Incomplete, "incompleta: el bloque no termina en ETX");
+        return verdict(VerdictKind::Incomplete, "el bloque no termina en ETX");
     }
     if (etxAt + 1 == reply.end()) {
-        return verdict(VerdictKind::Incomplete, "incompleta: falta el BCC después del ETX");
+        return verdict(VerdictKind::Incomplete, "falta el BCC después del ETX");
+    }
+    if (otherAddress) {
+        // The heading's bytes come from the line: named, never raw.
+        return verdict(VerdictKind::OtherAddress,
+                       "responde la dirección \"" +
+                           namedText(Bytes(reply.begin() + 1, reply.begin() + kHeadingLength)) +
+                           "\"");
     }
     const std::uint8_t expected =
         bccOfCheckedPart(std::span<const std::uint8_t>(textStart, etxAt + 1));
@@ -226,15 +260,14 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
     Verdict atStart = judgeIsoBlock(request, reply);
     if (atStart.kind != VerdictKind::Unrecognised)
         return atStart;
-    for (std::size_t offset = 1; offset < reply.size(); ++offset) {
+    for (std::size_t offset = 1; offset < reply.size() && offset <= kMaxStrayBytes; ++offset) {
         if (reply[offset] != kSoh && reply[offset] != kStx)
             continue;
         const Bytes rest(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
         const Verdict inner = judgeIsoBlock(request, rest);
         if (inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes) {
-            return verdict(
-                VerdictKind::StrayPrefix,
-                bytesCount(offset) + " sobrantes antes del bloque; después: " + inner.text);
+            return verdict(VerdictKind::StrayPrefix,
+                           strayBytes(offset) + " antes del bloque; después: " + inner.text);
         }
     }
     return atStart;
@@ -242,10 +275,12 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
 
 // ---- Korvel: the line's content is the instrument's business ----
 
+// CR ends the line; many instruments send CR LF, and that ends it too.
 Verdict judgeKorvel(const Bytes &reply) {
-    if (reply.back() == kCr)
+    const bool crLf = reply.size() >= 2 && reply[reply.size() - 2] == kCr && reply.back() == kLf;
+    if (reply.back() == kCr || crLf)
         return verdict(VerdictKind::Ok, "línea completa");
-    return verdict(VerdictKind::Incomplete, "incompleta: la línea no termina en CR");
+    return verdict(VerdictKind::Incomplete, "la línea no termina en CR");
 }
 
 }  // namespace
@@ -254,7 +289,7 @@ const char *verdictKey(VerdictKind kind) {
     static constexpr std::array<const char *, kVerdictKindCount> kKeys = {
         "ok",          "silence",      "echo",          "incomplete",
         "bad-check",   "exception",    "other-address", "other-function",
-        "extra-bytes", "stray-prefix", "unrecognised",
+        "extra-bytes", "stray-prefix", "unrecognised",  "wrong-count",
     };
     return kKeys.at(static_cast<std::size_t>(kind));
 }
@@ -272,6 +307,7 @@ const char *verdictName(VerdictKind kind) {
         "bytes de más",
         "bytes sobrantes delante",
         "no reconocida",
+        "otra cantidad",
     };
     return kNames.at(static_cast<std::size_t>(kind));
 }

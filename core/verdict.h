@@ -20,8 +20,9 @@ enum class VerdictKind : std::uint8_t {
     ExtraBytes,
     StrayPrefix,
     Unrecognised,
+    WrongCount,  // a whole, checked Modbus read answer with another register count
 };
-inline constexpr std::size_t kVerdictKindCount = 11;
+inline constexpr std::size_t kVerdictKindCount = 12;
 
 struct Verdict {
     VerdictKind kind = VerdictKind::Unrecognised;
@@ -33,11 +34,14 @@ const char *verdictKey(VerdictKind kind);
 // Short Spanish names for counts and colours: "correcta", "sin respuesta"...
 const char *verdictName(VerdictKind kind);
 
-// False while more bytes could still change the verdict: nothing yet, part
-// of a frame, or only our own request heard back (the answer may follow).
+// True once the reply holds a whole frame, good or damaged, so an exchange
+// may end before its wait. False while more bytes could still make one:
+// nothing yet, part of a frame, our own request heard back, or bytes that
+// are no frame (yet): stray bytes may come before the answer.
 inline bool replyIsComplete(VerdictKind kind) {
     return kind != VerdictKind::Silence && kind != VerdictKind::Incomplete &&
-           kind != VerdictKind::Echo;
+           kind != VerdictKind::Echo && kind != VerdictKind::Unrecognised &&
+           kind != VerdictKind::OtherFunction;
 }
 
 // `protocol` as in the panel (0 Korvel, 1 ISO 1745, 2 Modbus RTU). A Modbus

@@ -1,5 +1,6 @@
 #include "link/exchange.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/request.h"
@@ -30,14 +31,20 @@ class Recording {
 
     ExchangeRecord &record() { return record_; }
     void markSent() { record_.sentUs = clock_.steadyUs(); }
-    void received(const Bytes &bytes) {
+    // False once the reply is full: what came was counted, not kept.
+    bool received(const Bytes &bytes) {
         if (bytes.empty())
-            return;
+            return false;
         const std::int64_t now = clock_.steadyUs();
         if (!record_.firstByteUs)
             record_.firstByteUs = now;
         record_.lastByteUs = now;
-        record_.reply.insert(record_.reply.end(), bytes.begin(), bytes.end());
+        const std::size_t room = kMaxReplyBytes - record_.reply.size();
+        const std::size_t kept = std::min(room, bytes.size());
+        record_.reply.insert(record_.reply.end(), bytes.begin(),
+                             bytes.begin() + static_cast<std::ptrdiff_t>(kept));
+        record_.droppedBytes += bytes.size() - kept;
+        return kept > 0;
     }
 
     ExchangeOutcome finish(ExchangeOutcome outcome) {
@@ -47,6 +54,11 @@ class Recording {
             record_.lineSawRequest = !outcome.nothingWritten;
         } else {
             record_.verdict = judgeReply(record_.protocol, record_.request, record_.reply);
+            if (record_.droppedBytes > 0) {
+                record_.verdict->text +=
+                    "; además se descartaron " + std::to_string(record_.droppedBytes) +
+                    " bytes llegados después de los primeros " + std::to_string(kMaxReplyBytes);
+            }
         }
         outcome.record = std::move(record_);
         return outcome;
@@ -83,15 +95,19 @@ ExchangeOutcome abandon(SerialPort &port, bool rtsRaised, const LinkError &why,
 // times are known and a long reply cannot overrun the kernel's buffer, yet
 // the wait ends when it always did and the reply is the same bytes one read
 // at its end would return.
-std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock, int waitMs,
-                                    bool endWhenComplete, Recording &recording) {
+std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock,
+                                    const ExchangeSetup &setup, int waitMs, Recording &recording) {
     const std::int64_t deadline = clock.steadyUs() + std::int64_t{waitMs} * 1000;
     const ExchangeRecord &record = recording.record();
+    constexpr std::int64_t kStopCheckUs = std::int64_t{kStopCheckMs} * 1000;
     while (true) {
+        if (setup.stopRequested && setup.stopRequested())
+            break;
         const std::int64_t remaining = deadline - clock.steadyUs();
         if (remaining <= 0)
             break;
-        auto ready = port.waitForInput(remaining);
+        auto ready =
+            port.waitForInput(setup.stopRequested ? std::min(remaining, kStopCheckUs) : remaining);
         if (!ready)
             return ready.error();
         if (!ready.value())
@@ -99,8 +115,8 @@ std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock, int 
         auto arrived = port.readAvailable();
         if (!arrived)
             return arrived.error();
-        recording.received(arrived.value());
-        if (endWhenComplete && !arrived.value().empty() &&
+        const bool kept = recording.received(arrived.value());
+        if (setup.endWhenComplete && kept &&
             replyIsComplete(judgeReply(record.protocol, record.request, record.reply).kind))
             return std::nullopt;
     }
@@ -170,7 +186,7 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
         recording.markSent();
     }
     const int waitMs = setup.waitMs.value_or(replyWaitMs(setup.baudIndex, setup.mode));
-    if (auto lost = watchReply(port, sleeper, waitMs, setup.endWhenComplete, recording)) {
+    if (auto lost = watchReply(port, sleeper, setup, waitMs, recording)) {
         return giveUp(false, *lost, false);
     }
     const Bytes &reply = recording.record().reply;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -32,7 +33,11 @@ struct ExchangeSetup {
     // as soon as the reply is a complete frame.
     std::optional<int> waitMs;
     bool endWhenComplete = false;
+    // Asked between looks at the line during the reply wait: true ends the
+    // wait within kStopCheckMs (a signal to stop must not wait an hour).
+    std::function<bool()> stopRequested;
 };
+inline constexpr int kStopCheckMs = 20;
 
 // What the panel is to do with the result: show a reply, show a new
 // no-reply count, or report a failure. The exchange touches no widget.

@@ -45,7 +45,8 @@ class SerialPort {
     virtual LinkStatus drain() = 0;
     // Blocks until input is waiting (true) or `timeoutUs` has passed (false).
     virtual Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) = 0;
-    // All bytes received so far, possibly none; never waits.
+    // The bytes received so far, possibly none, at most 64 KiB a call (the
+    // rest stays for the next); never waits.
     virtual Result<Bytes, LinkError> readAvailable() = 0;
 
   protected:

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/system_error_text.h"
 #include "link/parity_marks.h"
 #include "link/port_names.h"
 
@@ -91,12 +92,16 @@ std::string TermiosPort::devicePath() const {
 }
 
 std::string TermiosPort::describe() const {
+    // A device given by path has no COM number: naming one would send the
+    // operator looking for the wrong port.
+    if (devicePath_)
+        return *devicePath_;
     return "COM " + std::to_string(commPort()) + " (" + devicePath() + ")";
 }
 
 LinkError TermiosPort::systemError(std::string operation, int err) const {
     LinkError::Kind kind = isHangup(err) ? LinkError::Kind::Vanished : LinkError::Kind::Io;
-    std::string reason = std::strerror(err);
+    std::string reason = systemErrorText(err);
     if (kind == LinkError::Kind::Vanished) {
         reason = "el dispositivo ya no responde (¿se desconectó el adaptador?): " + reason;
     }
@@ -117,10 +122,12 @@ LinkStatus TermiosPort::open() {
             case ENOENT:
             case ENXIO:
             case ENODEV:
-                return error(LinkError::Kind::NoSuchPort, "abrir",
-                             "no existe ese puerto (" + std::string(std::strerror(err)) +
-                                 "); elija otro o asigne MARVALO_COM" + std::to_string(commPort()) +
-                                 " al dispositivo");
+                return error(
+                    LinkError::Kind::NoSuchPort, "abrir",
+                    "no existe ese puerto (" + std::string(std::strerror(err)) + "); " +
+                        (devicePath_ ? std::string("compruebe la ruta del dispositivo")
+                                     : "elija otro o asigne MARVALO_COM" +
+                                           std::to_string(commPort()) + " al dispositivo"));
             case EACCES:
             case EPERM:
                 return error(LinkError::Kind::NoPermission, "abrir", permissionHint(path));
@@ -331,7 +338,10 @@ Result<Bytes, LinkError> TermiosPort::readAvailable() {
         return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
     Bytes raw;
     std::uint8_t chunk[4096];
-    while (true) {
+    // A peer that streams faster than we read would keep this loop going
+    // for ever; what is left waits for the next call.
+    constexpr std::size_t kMostPerCall = 64 * 1024;
+    while (raw.size() < kMostPerCall) {
         const ssize_t n = ::read(fd_.get(), chunk, sizeof chunk);
         if (n > 0) {
             raw.insert(raw.end(), chunk, chunk + n);

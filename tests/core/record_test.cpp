@@ -26,10 +26,31 @@ TEST(RecordCsv, FieldsAreQuotedOnlyWhenTheyMustBe) {
     record.request = {0x01, 0x30};
     record.failure = "No se pudo abrir COM 1: \"ocupado\", inténtelo de nuevo";
     const std::string line = recordCsvLine(record);
-    EXPECT_NE(line.find(",2,single,iso1745,COM 1 (/dev/pts/3),\" 9600,e,7,1\",01 30,,,,failure,"
-                        "\"No se pudo abrir COM 1: \"\"ocupado\"\", inténtelo de nuevo\"\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        line.find(",2,single,iso1745,COM 1 (/dev/pts/3),\" 9600,e,7,1\",01 30,,,,0.000,failure,"
+                  "\"No se pudo abrir COM 1: \"\"ocupado\"\", inténtelo de nuevo\"\r\n"),
+        std::string::npos)
         << line;
+    EXPECT_EQ(recordCsvHeader().rfind("\xEF\xBB\xBFtime,", 0), 0U) << "a BOM for spreadsheets";
+
+    // What a spreadsheet would run is neutralised; a path that is not UTF-8
+    // and a reply's control characters arrive named, never raw.
+    const std::pair<const char *, const char *> cells[] = {
+        {"=HYPERLINK(\"x\")", ",\"'=HYPERLINK(\"\"x\"\")\"\r\n"},
+        {"+1", ",'+1\r\n"},
+        {"-1", ",'-1\r\n"},
+        {"@SUM(A1)", ",'@SUM(A1)\r\n"},
+        {"responde \x1B"
+         "c",
+         ",responde <1B>c\r\n"},
+        {"dir\xF3n", ",dirón\r\n"},
+        {"\xC2\x85 siguiente", ",<85> siguiente\r\n"},
+    };
+    for (const auto &[text, ending] : cells) {
+        record.failure = text;
+        const std::string cell = recordCsvLine(record);
+        EXPECT_EQ(cell.substr(cell.size() - std::string(ending).size()), ending) << text;
+    }
 }
 
 TEST(ExchangeStats, CountsByVerdictAndLatencyPercentiles) {

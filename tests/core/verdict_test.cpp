@@ -44,7 +44,8 @@ TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
                  {"01 04 04 00 0A 00 14 DB 89", VerdictKind::OtherFunction, "función 4"},
                  {"01 03 04 00 0A 00 14 DA 3E 00", VerdictKind::ExtraBytes, "1 byte de más"},
                  {"14 DA 3E 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "14 DA 3E"},
-                 {"01 03 02 00 0A 38 43 00 00", VerdictKind::Unrecognised, "anuncia 2 bytes"},
+                 {"01 03 02 00 0A 38 43 00 00", VerdictKind::WrongCount,
+                  "trae 1 registro; se pidieron 2"},
                  {"55 AA", VerdictKind::Unrecognised, "55 AA"},
              });
 }

@@ -169,15 +169,33 @@ TEST(TermiosPort, RefusesABusyPort) {
 }
 
 TEST(TermiosPort, MissingDeviceAndNonSerialFilesAreNamed) {
-    TermiosPort missing;
-    ASSERT_TRUE(missing.setCommPort(4).ok());
-    missing.setDevicePath("/dev/marvalo-no-such-port");
-    auto absent = missing.open();
-    ASSERT_FALSE(absent.ok());
-    EXPECT_EQ(absent.error().kind, LinkError::Kind::NoSuchPort);
-    EXPECT_NE(absent.error().message().find("COM 4 (/dev/marvalo-no-such-port)"), std::string::npos)
-        << absent.error().message();
-    EXPECT_NE(absent.error().message().find("MARVALO_COM4"), std::string::npos);
+    // A COM number names its variable; a device given by path has no number.
+    const struct {
+        bool byPath;
+        const char *has;
+        const char *hasNot;
+    } rows[] = {
+        {false, "COM 4 (/dev/marvalo-no-such-port)", "compruebe"},
+        {false, "asigne MARVALO_COM4", "compruebe"},
+        {true, "abrir /dev/marvalo-no-such-port: no existe", "COM"},
+        {true, "compruebe la ruta", "MARVALO_COM"},
+    };
+    for (const auto &row : rows) {
+        TermiosPort missing;
+        ASSERT_TRUE(missing.setCommPort(4).ok());
+        if (row.byPath)
+            missing.setDevicePath("/dev/marvalo-no-such-port");
+        else
+            ::setenv("MARVALO_COM4", "/dev/marvalo-no-such-port", 1);
+        auto absent = missing.open();
+        ::unsetenv("MARVALO_COM4");
+        ASSERT_FALSE(absent.ok());
+        EXPECT_EQ(absent.error().kind, LinkError::Kind::NoSuchPort);
+        EXPECT_NE(absent.error().message().find(row.has), std::string::npos)
+            << absent.error().message();
+        EXPECT_EQ(absent.error().message().find(row.hasNot), std::string::npos)
+            << absent.error().message();
+    }
 
     TermiosPort notTty;
     notTty.setDevicePath("/dev/null");
