@@ -14,10 +14,11 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings_file.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
 #include "core/version.h"
+#include "files/monitor_state.h"
+#include "files/settings_file.h"
 #include "link/sleeper.h"
 #include "link/termios_port.h"
 #include "panel/artwork.h"
@@ -175,9 +176,9 @@ int main(int argc, char **argv) {
     const std::optional<std::string> settingsProblem = marvalo::startUp(form, place.loadFolder);
     marvalo::connectShutdown(form, place.saveFolder);
     marvalo::closeOnTerminationSignals(form);
-    // Beside the settings, in a file of its own: Comini.sdx stays one line.
+    form.setStopCheck(marvalo::terminationRequested);
     auto *monitor = new marvalo::LineMonitor(
-        form, QString::fromStdString((place.saveFolder / "marvalo-monitor.ini").string()));
+        form, QString::fromStdString((place.saveFolder / marvalo::kMonitorStateFileName).string()));
     form.show();
     if (openMonitor)
         monitor->open();
@@ -196,9 +197,13 @@ int main(int argc, char **argv) {
         // Shown means painted: report at the end of the window's first paint.
         auto *firstPaint = new FirstPaintReporter(sinceStart, &form);
         form.installEventFilter(firstPaint);
-    } else if (settingsProblem) {
+    } else if (settingsProblem || place.notice) {
         // Told once, after the window is up, so the operator sees what it is about.
-        QTimer::singleShot(0, &form, [&] { form.warn(QString::fromStdString(*settingsProblem)); });
+        QTimer::singleShot(0, &form, [&] {
+            form.warn(QString::fromStdString(settingsProblem.value_or("") +
+                                             (settingsProblem && place.notice ? "\n\n" : "") +
+                                             place.notice.value_or("")));
+        });
     }
     return app.exec();
 }

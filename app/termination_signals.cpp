@@ -8,15 +8,18 @@
 #include <QSocketNotifier>
 #include <QWidget>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 namespace marvalo {
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t terminating = 0;
 
 extern "C" void onTerminationSignal(int number) {
     const int saved = errno;
+    terminating = 1;
     const unsigned char byte = static_cast<unsigned char>(number);
     // A full pipe means a close is already on its way.
     (void)!::write(signalPipe[1], &byte, 1);
@@ -24,6 +27,10 @@ extern "C" void onTerminationSignal(int number) {
 }
 
 }  // namespace
+
+bool terminationRequested() {
+    return terminating != 0;
+}
 
 void closeOnTerminationSignals(QWidget &window) {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -11,4 +11,8 @@ namespace marvalo {
 // event loop, never from the signal.
 void closeOnTerminationSignals(QWidget &window);
 
+// True once one of those signals has come: an exchange waiting for its
+// reply asks, and ends its wait so the close is not held up.
+bool terminationRequested();
+
 }  // namespace marvalo

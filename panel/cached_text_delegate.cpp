@@ -1,6 +1,9 @@
 #include "panel/cached_text_delegate.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace marvalo {
 namespace {
@@ -22,10 +25,13 @@ void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     } else if (background.canConvert<QBrush>()) {
         painter->fillRect(option.rect, background.value<QBrush>());
     }
-    const qulonglong key = index.data(keyRole_).toULongLong();
+    const int width = option.rect.width() - 2 * kTextMargin;
+    const std::pair<qulonglong, int> key{index.data(keyRole_).toULongLong(), width};
     QStaticText *laidOut = texts_.object(key);
     if (laidOut == nullptr) {
-        const QString text = index.data(Qt::DisplayRole).toString();
+        const QString text = QFontMetrics(option.font)
+                                 .elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
+                                             std::max(width, 0));
         if (text.isEmpty())
             return;
         laidOut = new QStaticText(text);

@@ -3,11 +3,13 @@
 #include <QCache>
 #include <QStaticText>
 #include <QStyledItemDelegate>
+#include <utility>
 
 namespace marvalo {
 
-// Draws a row's background and its text, one line, clipped to the cell,
-// from a cache of laid-out texts keyed by the model's `keyRole`. A table that
+// Draws a row's background and its text, one line, elided ("…") to the
+// cell's width, from a cache of laid-out texts keyed by the model's
+// `keyRole` and the width. A table that
 // gains a row at the bottom is repainted whole, and building and laying out
 // every visible cell's text anew each time cost milliseconds per exchange;
 // with the cache a repaint is mostly copies.
@@ -20,7 +22,7 @@ class CachedTextDelegate : public QStyledItemDelegate {
 
   private:
     int keyRole_;
-    mutable QCache<qulonglong, QStaticText> texts_;
+    mutable QCache<std::pair<qulonglong, int>, QStaticText> texts_;
 };
 
 }  // namespace marvalo

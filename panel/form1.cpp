@@ -367,6 +367,7 @@ ExchangeSetup Form1::gatherSetup(ExchangeMode mode) const {
     setup.inputs.wordCountText = txtNWord_->text().toStdString();
     setup.inputs.dataText = txtDatos_->text().toStdString();
     setup.inputs.functionIndex = combo1_->currentIndex();
+    setup.stopRequested = stopCheck_;
     return setup;
 }
 

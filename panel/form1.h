@@ -51,6 +51,10 @@ class Form1 : public QWidget {
     void setWarningSink(WarningSink sink) { warn_ = std::move(sink); }
     void warn(const QString &message);
 
+    // Asked during every reply wait: true ends the wait at once (a signal
+    // to close must not wait for the exchange to run its course).
+    void setStopCheck(std::function<bool()> check) { stopCheck_ = std::move(check); }
+
   signals:
     // Emitted as the window closes, after continuous sending has stopped and
     // before the port is released: the settings are saved here.
@@ -88,6 +92,7 @@ class Form1 : public QWidget {
     std::int32_t noReplyCount_ = 0;
     std::uint64_t exchangeCount_ = 0;  // numbers the records from 1
     WarningSink warn_;
+    std::function<bool()> stopCheck_;
 
     QLabel *image1_ = nullptr;
     QLabel *lblDisplay_ = nullptr;

@@ -7,6 +7,7 @@
 #include <QLabel>
 
 #include "core/byte_text.h"
+#include "core/record_csv.h"
 #include "panel/form1.h"
 #include "panel/monitor_window.h"
 
@@ -36,7 +37,8 @@ class DoubleClickOpens : public QObject {
 
 LineMonitor::LineMonitor(Form1 &form, QString stateFile)
     : QObject(&form), form_(form), stateFile_(std::move(stateFile)) {
-    auto *open = new QAction(QString::fromUtf8("Monitor de línea (F2)"), &form);
+    // The menu shows the shortcut beside the text by itself.
+    auto *open = new QAction(QString::fromUtf8("Monitor de línea"), &form);
     open->setObjectName("actMonitor");
     open->setShortcut(Qt::Key_F2);
     open->setShortcutContext(Qt::WindowShortcut);
@@ -44,10 +46,8 @@ LineMonitor::LineMonitor(Form1 &form, QString stateFile)
 
     auto *copyReply = new QAction("Copiar respuesta", &form);
     copyReply->setObjectName("actCopiarRespuesta");
-    connect(copyReply, &QAction::triggered, this, [this] {
-        QApplication::clipboard()->setText(
-            QString::fromStdString(toHex(lastReply_) + "\n" + namedText(lastReply_)));
-    });
+    connect(copyReply, &QAction::triggered, this,
+            [this] { QApplication::clipboard()->setText(replyCopyText()); });
     form.addAction(open);
     form.addAction(copyReply);
     form.setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -56,8 +56,13 @@ LineMonitor::LineMonitor(Form1 &form, QString stateFile)
         display->installEventFilter(new DoubleClickOpens(*this, display));
 
     connect(&form, &Form1::exchanged, this, [this](const ExchangeRecord &record) {
-        if (!record.reply.empty())
-            lastReply_ = record.reply;
+        // The display changes with every exchange but a failed one and a
+        // continuous one that heard nothing (those leave it as it was), so
+        // the copy follows the same rule and copies what the display shows.
+        const bool displayKept =
+            record.failure || (record.mode == ExchangeMode::Continuous && record.reply.empty());
+        if (!displayKept)
+            shownReply_ = record.reply;
         records_.add(record);
     });
     connect(&form, &Form1::unloading, this, [this] {
@@ -67,6 +72,15 @@ LineMonitor::LineMonitor(Form1 &form, QString stateFile)
 }
 
 LineMonitor::~LineMonitor() = default;
+
+QString LineMonitor::replyCopyText() const {
+    if (shownReply_.empty())
+        return {};
+    // The text line starts with what the line sent: a spreadsheet it is
+    // pasted into must not run it ("=HYPERLINK(…)").
+    return QString::fromStdString(toHex(shownReply_) + "\n" +
+                                  spreadsheetSafe(namedText(shownReply_)));
+}
 
 MonitorWindow &LineMonitor::window() {
     if (!window_)

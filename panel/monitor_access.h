@@ -15,7 +15,7 @@ class MonitorWindow;
 // start, and the window that shows them, built the first time it is opened
 // so a panel whose monitor is never looked at pays nothing for it. The ways
 // to it change nothing of the panel itself: F2 anywhere in it, a double
-// click on the display, and a context menu with "Monitor de línea (F2)" and
+// click on the display, and a context menu with "Monitor de línea" (F2) and
 // "Copiar respuesta". The window closes with the panel.
 class LineMonitor : public QObject {
   public:
@@ -25,13 +25,16 @@ class LineMonitor : public QObject {
     MonitorModel &records() { return records_; }
     MonitorWindow &window();
     void open();
+    // What "Copiar respuesta" puts on the clipboard: the reply the display
+    // shows, in hex and as named text; nothing when the display is blank.
+    QString replyCopyText() const;
 
   private:
     Form1 &form_;
     QString stateFile_;
     MonitorModel records_;
     std::unique_ptr<MonitorWindow> window_;
-    Bytes lastReply_;  // for "Copiar respuesta", apart from the rows "Borrar" empties
+    Bytes shownReply_;  // for "Copiar respuesta", apart from the rows "Borrar" empties
 };
 
 }  // namespace marvalo

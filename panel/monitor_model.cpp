@@ -2,7 +2,9 @@
 
 #include <QBrush>
 #include <QColor>
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 #include "core/byte_text.h"
 #include "core/time_text.h"
@@ -34,6 +36,7 @@ QVariant rowColour(const ExchangeRecord &record) {
         case VerdictKind::OtherAddress:
         case VerdictKind::OtherFunction:
         case VerdictKind::Unrecognised:
+        case VerdictKind::WrongCount:
             return QBrush(QColor(0xF8, 0xC8, 0xC8));
     }
     return {};
@@ -46,28 +49,58 @@ QString milliseconds(std::optional<double> ms, int decimals) {
 }  // namespace
 
 MonitorModel::MonitorModel(std::size_t capacity, QObject *parent)
-    : QAbstractTableModel(parent), capacity_(capacity) {}
+    : QAbstractTableModel(parent), capacity_(capacity) {
+    batchTimer_.setSingleShot(true);
+    connect(&batchTimer_, &QTimer::timeout, this, &MonitorModel::flushPending);
+}
 
 void MonitorModel::add(ExchangeRecord record) {
     stats_.add(record);
+    pending_.push_back(std::move(record));
+    if (batchTimer_.isActive())
+        return;
+    // The first record after a quiet spell shows at once; the ones right
+    // behind it wait for the rest of the batch time.
+    const qint64 since = sinceBatch_.isValid() ? sinceBatch_.elapsed() : kBatchMs;
+    if (since >= kBatchMs) {
+        flushPending();
+    } else {
+        batchTimer_.start(static_cast<int>(kBatchMs - since));
+    }
+}
+
+void MonitorModel::flushPending() {
+    batchTimer_.stop();
+    if (pending_.empty())
+        return;
+    sinceBatch_.start();
     // Old rows go a hundredth of the capacity at a time: a view pays for a
     // removal at the top by the number of rows below it, so one row per
     // exchange would cost every exchange that much.
-    if (rows_.size() >= capacity_ + capacity_ / kDropShare) {
-        const std::size_t surplus = rows_.size() - capacity_ + 1;
-        beginRemoveRows({}, 0, static_cast<int>(surplus) - 1);
-        rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(surplus));
+    const std::size_t total = rows_.size() + pending_.size();
+    if (total > capacity_ + capacity_ / kDropShare) {
+        const std::size_t surplus = total - capacity_;
+        const std::size_t fromRows = std::min(surplus, rows_.size());
+        if (fromRows > 0) {
+            beginRemoveRows({}, 0, static_cast<int>(fromRows) - 1);
+            rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(fromRows));
+            endRemoveRows();
+        }
+        pending_.erase(pending_.begin(),
+                       pending_.begin() + static_cast<std::ptrdiff_t>(surplus - fromRows));
         dropped_ += surplus;
-        endRemoveRows();
     }
-    const int row = static_cast<int>(rows_.size());
-    beginInsertRows({}, row, row);
-    rows_.push_back(std::move(record));
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(pending_.size()) - 1);
+    std::move(pending_.begin(), pending_.end(), std::back_inserter(rows_));
+    pending_.clear();
     endInsertRows();
 }
 
 void MonitorModel::clear() {
     beginResetModel();
+    batchTimer_.stop();
+    pending_.clear();
     rows_.clear();
     stats_ = {};
     dropped_ = 0;
@@ -92,10 +125,15 @@ int MonitorModel::columnCount(const QModelIndex &parent) const {
 }
 
 QString MonitorModel::bytesText(const Bytes &bytes) const {
-    const QString named = QString::fromStdString(namedText(bytes));
+    // A cell is one line: a long reply is cut here, before any layout, so
+    // that 64 KiB of reply cost what a frame does.
+    const QString named = QString::fromStdString(namedTextUpTo(bytes, kCellBytes));
     if (textOnly_ || bytes.empty())
         return named;
-    return QString::fromStdString(toHex(bytes)) + "   " + named;
+    const Bytes head(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(
+                                                        std::min(bytes.size(), kCellBytes)));
+    return QString::fromStdString(toHex(head)) + (bytes.size() > kCellBytes ? " …" : "") + "   " +
+           named;
 }
 
 QVariant MonitorModel::data(const QModelIndex &index, int role) const {
@@ -115,13 +153,21 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
             (bytesMode ? 1 : 0));
     }
     if (role == Qt::ToolTipRole) {
+        // Lines short enough for any screen: a tooltip is one window and
+        // does not wrap by itself.
+        constexpr std::size_t kBytesPerLine = 32;
+        constexpr std::size_t kWordsWidth = 90;
         switch (index.column()) {
             case Request:
-                return QString::fromStdString(toHex(r.request) + "\n" + namedText(r.request));
+                return QString::fromStdString(
+                    wrappedBytes(r.request, kBytesPerLine, kTooltipBytes));
             case Reply:
-                return QString::fromStdString(toHex(r.reply) + "\n" + namedText(r.reply));
+                return QString::fromStdString(wrappedBytes(r.reply, kBytesPerLine, kTooltipBytes));
             case Verdict:
-                return r.verdict ? QString(verdictKey(r.verdict->kind)) : QString("failure");
+                return QString::fromStdString(wrappedWords(
+                    std::string(r.verdict ? verdictKey(r.verdict->kind) : "failure") + ": " +
+                        safeText(r.verdict ? r.verdict->text : r.failure.value_or("")),
+                    kWordsWidth));
             default:
                 return {};
         }
@@ -145,8 +191,8 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
         case Duration:
             return milliseconds(r.durationMs(), 0);
         case Verdict:
-            return r.verdict ? QString::fromStdString(r.verdict->text)
-                             : "fallo: " + QString::fromStdString(r.failure.value_or(""));
+            return r.verdict ? QString::fromStdString(safeText(r.verdict->text))
+                             : "fallo: " + QString::fromStdString(safeText(r.failure.value_or("")));
         default:
             return {};
     }

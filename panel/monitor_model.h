@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QSortFilterProxyModel>
+#include <QTimer>
 #include <cstdint>
 #include <deque>
 
@@ -12,8 +14,11 @@ namespace marvalo {
 
 // The line monitor's rows: the newest exchange records, at least
 // `capacity` of them and at most 1 % more, the oldest dropped in batches
-// (and counted), with statistics over everything since the last clear. Records are kept raw; a
-// cell's text is built only when it is drawn, so the 100,000th row costs what the first did.
+// (and counted), with statistics over everything since the last clear.
+// Records are kept raw; a cell's text is built only when it is drawn, so the
+// 100,000th row costs what the first did. New records reach the views at
+// most once every kBatchMs, in one insertion: records that come faster than
+// a screen refreshes must not each cost a layout.
 class MonitorModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -21,6 +26,11 @@ class MonitorModel : public QAbstractTableModel {
     enum Column { Number, Time, Mode, Request, Reply, FirstByte, Duration, Verdict, ColumnCount };
     static constexpr std::size_t kCapacity = 100'000;
     static constexpr std::size_t kDropShare = 100;
+    static constexpr int kBatchMs = 16;
+    // A cell lays out at most this many bytes of a request or reply; the
+    // tooltip shows more, the CSV and "Copiar" all of them.
+    static constexpr std::size_t kCellBytes = 96;
+    static constexpr std::size_t kTooltipBytes = 512;
     // Data role holding whether a row is a problem (the filter reads it).
     static constexpr int kProblemRole = Qt::UserRole + 1;
     // Names a cell's display text for as long as it stays the same, so a
@@ -29,7 +39,10 @@ class MonitorModel : public QAbstractTableModel {
 
     explicit MonitorModel(std::size_t capacity = kCapacity, QObject *parent = nullptr);
 
+    // Counted at once; shown with the next batch.
     void add(ExchangeRecord record);
+    // Hands the records still waiting to the views now.
+    void flushPending();
     void clear();
     // Bytes as text only, or hex with the text beside.
     void setTextOnly(bool textOnly);
@@ -49,6 +62,9 @@ class MonitorModel : public QAbstractTableModel {
 
     std::size_t capacity_;
     std::deque<ExchangeRecord> rows_;
+    std::deque<ExchangeRecord> pending_;
+    QTimer batchTimer_;
+    QElapsedTimer sinceBatch_;
     ExchangeStats stats_;
     std::uint64_t dropped_ = 0;
     bool textOnly_ = false;

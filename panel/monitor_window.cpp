@@ -4,22 +4,25 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
-#include <QSettings>
 #include <QShowEvent>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 #include "core/record_csv.h"
+#include "files/atomic_save.h"
+#include "files/monitor_state.h"
 #include "panel/cached_text_delegate.h"
 
 namespace marvalo {
@@ -65,7 +68,7 @@ void MonitorWindow::buildControls() {
     buttons->addWidget(copy);
     buttons->addWidget(save);
 
-    table_ = new QTableView(this);
+    table_ = new FollowingTableView(this);
     table_->setObjectName("tblIntercambios");
     table_->setModel(&model_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -94,16 +97,12 @@ void MonitorWindow::buildControls() {
     connect(textOnly_, &QCheckBox::toggled, this, [this](bool only) { model_.setTextOnly(only); });
     connect(clear, &QPushButton::clicked, this, [this] {
         model_.clear();
-        followNewest_ = true;
+        table_->followNewest();
     });
     connect(&model_, &QAbstractItemModel::rowsInserted, this, &MonitorWindow::refreshStatistics);
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
     connect(copy, &QPushButton::clicked, this, &MonitorWindow::onCopyRequested);
     connect(save, &QPushButton::clicked, this, &MonitorWindow::onSaveRequested);
-    // The newest row stays in sight unless the operator has scrolled away
-    // from it to read an older one.
-    connect(table_->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this](int value) { followNewest_ = value == table_->verticalScrollBar()->maximum(); });
 }
 
 void MonitorWindow::refreshStatistics() {
@@ -115,8 +114,7 @@ void MonitorWindow::onProblemsOnlyToggled(bool only) {
     // everyday view pays nothing for it.
     table_->setModel(only ? static_cast<QAbstractItemModel *>(&problems_)
                           : static_cast<QAbstractItemModel *>(&model_));
-    table_->scrollToBottom();
-    followNewest_ = true;
+    table_->followNewest();
 }
 
 QString MonitorWindow::selectedRowsText() const {
@@ -138,49 +136,59 @@ void MonitorWindow::onCopyRequested() {
 }
 
 std::optional<QString> MonitorWindow::saveCsv(const QString &path) const {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return QString::fromUtf8("No se pudo crear \"%1\": %2").arg(path, file.errorString());
-    }
     std::string text = recordCsvHeader();
     for (int row = 0; row < model_.rowCount(); ++row)
         text += recordCsvLine(model_.record(row));
-    if (file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit()) {
+    auto saved = saveAtomically(QFile::encodeName(path).toStdString(), text);
+    if (!saved) {
         return QString::fromUtf8(
-                   "No se pudo escribir \"%1\": %2. Ningún archivo a medias quedó "
+                   "No se pudo guardar \"%1\": %2. Ningún archivo a medias quedó "
                    "en su lugar.")
-            .arg(path, file.errorString());
+            .arg(path, QString::fromStdString(saved.error()));
     }
     return std::nullopt;
 }
 
 void MonitorWindow::onSaveRequested() {
     const QString path = QFileDialog::getSaveFileName(
-        this, QString::fromUtf8("Guardar intercambios"), "intercambios.csv", "CSV (*.csv)");
+        this, QString::fromUtf8("Guardar intercambios"), saveDialogStart(), "CSV (*.csv)");
     if (path.isEmpty())
         return;
-    if (auto problem = saveCsv(path))
+    if (auto problem = saveCsv(path)) {
         QMessageBox::warning(this, windowTitle(), *problem);
+        return;
+    }
+    state_.saveFolder = QFileInfo(path).absolutePath().toStdString();
 }
 
 void MonitorWindow::restoreState() {
-    QSettings state(stateFile_, QSettings::IniFormat);
-    if (state.contains("geometry"))
-        restoreGeometry(state.value("geometry").toByteArray());
-    if (state.contains("columns"))
-        table_->horizontalHeader()->restoreState(state.value("columns").toByteArray());
-    textOnly_->setChecked(state.value("textOnly", false).toBool());
+    state_ = loadMonitorState(stateFile_.toStdString());
+    if (!state_.geometry.empty())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(state_.geometry)));
+    if (!state_.columns.empty())
+        table_->horizontalHeader()->restoreState(
+            QByteArray::fromBase64(QByteArray::fromStdString(state_.columns)));
+    textOnly_->setChecked(state_.textOnly);
 }
 
-void MonitorWindow::saveState() const {
+void MonitorWindow::saveState() {
     if (!everShown_)
         return;
-    QSettings state(stateFile_, QSettings::IniFormat);
-    state.setValue("geometry", saveGeometry());
-    state.setValue("columns", table_->horizontalHeader()->saveState());
-    state.setValue("textOnly", textOnly_->isChecked());
+    state_.geometry = saveGeometry().toBase64().toStdString();
+    state_.columns = table_->horizontalHeader()->saveState().toBase64().toStdString();
+    state_.textOnly = textOnly_->isChecked();
+    // The window's place is a convenience: a failed save is not worth a
+    // box in the operator's face as the program closes.
+    (void)saveMonitorState(stateFile_.toStdString(), state_);
+}
+
+QString MonitorWindow::saveDialogStart() const {
+    QString folder = QString::fromStdString(state_.saveFolder);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    return QDir(folder).filePath("intercambios.csv");
 }
 
 void MonitorWindow::showEvent(QShowEvent *event) {

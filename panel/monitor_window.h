@@ -4,11 +4,12 @@
 #include <QWidget>
 
 #include "core/exchange_record.h"
+#include "files/monitor_state.h"
+#include "panel/following_table_view.h"
 #include "panel/monitor_model.h"
 
 class QCheckBox;
 class QLabel;
-class QTableView;
 
 namespace marvalo {
 
@@ -31,6 +32,10 @@ class MonitorWindow : public QWidget {
     std::optional<QString> saveCsv(const QString &path) const;
     // The selected rows as text, as "Copiar" puts them on the clipboard.
     QString selectedRowsText() const;
+    // Where "Guardar…" opens: the folder last saved to, else the user's
+    // documents (never the program's folder, which an installed program
+    // cannot write).
+    QString saveDialogStart() const;
 
   protected:
     void closeEvent(QCloseEvent *event) override;
@@ -39,20 +44,20 @@ class MonitorWindow : public QWidget {
   private:
     void buildControls();
     void restoreState();
-    void saveState() const;
+    void saveState();
     void onSaveRequested();
     void onCopyRequested();
     void onProblemsOnlyToggled(bool only);
     void refreshStatistics();
 
     QString stateFile_;
+    MonitorState state_;
     MonitorModel &model_;
     ProblemsOnly problems_;
-    QTableView *table_ = nullptr;
+    FollowingTableView *table_ = nullptr;
     QLabel *statistics_ = nullptr;
     QCheckBox *problemsOnly_ = nullptr;
     QCheckBox *textOnly_ = nullptr;
-    bool followNewest_ = true;
     bool everShown_ = false;  // an unseen window has no place worth keeping
 };
 

@@ -18,6 +18,60 @@ bool hasModbusCrc(const Bytes &request) {
     return request.size() >= kModbusMinimum && crcHolds(request);
 }
 
+enum class FrameShape { Whole, Broken, Inconsistent, Unsupported };
+
+// libmodbus takes a frame's fields where its function says they are,
+// whatever the frame's length: a short frame makes it read past the buffer
+// and answer with memory. So each frame is measured against its function
+// first. One too short for its fixed fields is a broken frame, which a
+// device does not answer; one whose counts disagree with its length or with
+// each other gets exception 03, as a device answers a bad data value.
+FrameShape shapeOf(const Bytes &frame) {
+    constexpr std::size_t kFixedLength = 8;      // address, function, two words, CRC
+    constexpr std::size_t kMultipleHeading = 9;  // the same and a byte count
+    constexpr std::size_t kMaxWriteWords = 123;
+    constexpr std::size_t kMaxWriteCoils = 1968;
+    const std::uint8_t function = frame[1];
+    switch (function) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+            return frame.size() == kFixedLength ? FrameShape::Whole : FrameShape::Broken;
+        case 15:
+        case 16: {
+            if (frame.size() < kMultipleHeading)
+                return FrameShape::Broken;
+            const std::size_t quantity = (std::size_t{frame[4]} << 8) | frame[5];
+            const std::size_t count = frame[6];
+            const std::size_t expected = function == 16 ? 2 * quantity : (quantity + 7) / 8;
+            const std::size_t most = function == 16 ? kMaxWriteWords : kMaxWriteCoils;
+            if (quantity == 0 || quantity > most || count != expected ||
+                frame.size() != kMultipleHeading + count)
+                return FrameShape::Inconsistent;
+            return FrameShape::Whole;
+        }
+        case 7:     // read exception status
+        case 0x11:  // report server id
+            return frame.size() == kModbusMinimum ? FrameShape::Whole : FrameShape::Broken;
+        case 0x16: {  // mask write: address and two masks
+            constexpr std::size_t kMaskWriteLength = 10;
+            return frame.size() == kMaskWriteLength ? FrameShape::Whole : FrameShape::Broken;
+        }
+        default:
+            return FrameShape::Unsupported;
+    }
+}
+
+Bytes exceptionReply(std::uint8_t address, std::uint8_t function, std::uint8_t code) {
+    Bytes reply{address, static_cast<std::uint8_t>(function | kModbusExceptionBit), code};
+    const Bytes crc = CalcCRC(reply);
+    reply.insert(reply.end(), crc.begin(), crc.end());
+    return reply;
+}
+
 }  // namespace
 
 Instrument::Instrument(int address) : address_(address), addressText_(addressText(address)) {
@@ -124,6 +178,21 @@ std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
     const bool broadcast = request.front() == kModbusBroadcast;
     if (request.front() != address_ && !broadcast)
         return std::nullopt;
+    constexpr std::uint8_t kIllegalFunction = 0x01;
+    constexpr std::uint8_t kIllegalDataValue = 0x03;
+    switch (shapeOf(request)) {
+        case FrameShape::Broken:
+            return std::nullopt;
+        case FrameShape::Inconsistent:
+        case FrameShape::Unsupported:
+            if (broadcast)
+                return std::nullopt;
+            return exceptionReply(
+                request[0], request[1],
+                shapeOf(request) == FrameShape::Unsupported ? kIllegalFunction : kIllegalDataValue);
+        case FrameShape::Whole:
+            break;
+    }
     if (modbus_reply(modbus_, request.data(), static_cast<int>(request.size()), bank_) < 0) {
         return std::nullopt;
     }

@@ -3,9 +3,12 @@
 // and the panel never disagree about an instrument.
 #include <signal.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,17 +17,16 @@
 #include <string>
 #include <thread>
 
-#include "app/settings_file.h"
 #include "core/byte_text.h"
 #include "core/exchange_stats.h"
 #include "core/number_text.h"
 #include "core/request.h"
 #include "core/time_text.h"
 #include "core/version.h"
+#include "files/settings_file.h"
 #include "link/exchange.h"
 #include "link/port_names.h"
 #include "link/termios_port.h"
-#include "tools/json_text.h"
 #include "tools/request_args.h"
 
 namespace {
@@ -193,43 +195,62 @@ std::string fixedMs(std::optional<double> ms) {
     return text;
 }
 
+// Every text that reaches the terminal or a JSON reader passes the one rule
+// for outside text: reply bytes are named already, paths and messages may
+// hold anything a file name can.
 void printText(const ExchangeOutcome &outcome) {
     const ExchangeRecord &record = outcome.record;
     if (record.failure) {
         // On stderr too, where a script's operator looks for what went wrong.
-        std::cout << "#" << record.sequence << "  fallo: " << *record.failure << std::endl;
-        std::cerr << *record.failure << "\n";
+        std::cout << "#" << record.sequence << "  fallo: " << safeText(*record.failure)
+                  << std::endl;
+        std::cerr << safeText(*record.failure) << "\n";
         return;
     }
     std::cout << "#" << record.sequence << "  " << shownReply(outcome) << "  ["
               << toHex(record.reply) << "]  " << fixedMs(record.firstByteMs()) << "  "
-              << verdictKey(record.verdict->kind) << ": " << record.verdict->text << std::endl;
+              << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
+              << std::endl;
+}
+
+nlohmann::ordered_json milliseconds(std::optional<double> ms) {
+    if (!ms)
+        return nullptr;
+    // Microsecond digits, no float noise.
+    return std::round(*ms * 1000.0) / 1000.0;
+}
+
+std::string jsonLine(const nlohmann::ordered_json &object) {
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 void printJson(const ExchangeOutcome &outcome) {
     const ExchangeRecord &record = outcome.record;
-    std::cout << "{\"sequence\":" << record.sequence
-              << ",\"time\":" << jsonString(iso8601(record.wallStartUs)) << ",\"mode\":"
-              << (record.mode == ExchangeMode::Single ? "\"single\"" : "\"continuous\"")
-              << ",\"protocol\":"
-              << jsonString(protocolName(static_cast<Protocol>(record.protocol)))
-              << ",\"link\":" << jsonString(kLinkTypeNames[record.linkType == 1 ? 1 : 0])
-              << ",\"port\":" << jsonString(record.port)
-              << ",\"settings\":" << jsonString(record.settings)
-              << ",\"request\":" << jsonString(toHex(record.request))
-              << ",\"reply\":" << jsonString(toHex(record.reply))
-              << ",\"reply_text\":" << jsonString(shownReply(outcome))
-              << ",\"first_byte_ms\":" << jsonMs(record.firstByteMs())
-              << ",\"last_byte_ms\":" << jsonMs(record.lastByteMs())
-              << ",\"duration_ms\":" << jsonMs(record.durationMs());
+    nlohmann::ordered_json line = {
+        {"sequence", record.sequence},
+        {"time", iso8601(record.wallStartUs)},
+        {"mode", record.mode == ExchangeMode::Single ? "single" : "continuous"},
+        {"protocol", protocolName(static_cast<Protocol>(record.protocol))},
+        {"link", kLinkTypeNames[record.linkType == 1 ? 1 : 0]},
+        {"port", safeText(record.port)},
+        {"settings", safeText(record.settings)},
+        {"request", toHex(record.request)},
+        {"reply", toHex(record.reply)},
+        {"reply_text", shownReply(outcome)},
+        {"dropped_bytes", record.droppedBytes},
+        {"first_byte_ms", milliseconds(record.firstByteMs())},
+        {"last_byte_ms", milliseconds(record.lastByteMs())},
+        {"duration_ms", milliseconds(record.durationMs())},
+    };
     if (record.verdict) {
-        std::cout << ",\"verdict\":" << jsonString(verdictKey(record.verdict->kind))
-                  << ",\"verdict_text\":" << jsonString(record.verdict->text);
+        line["verdict"] = verdictKey(record.verdict->kind);
+        line["verdict_text"] = safeText(record.verdict->text);
     } else {
-        std::cout << ",\"verdict\":null,\"failure\":" << jsonString(*record.failure)
-                  << ",\"line_saw_request\":" << (record.lineSawRequest ? "true" : "false");
+        line["verdict"] = nullptr;
+        line["failure"] = safeText(*record.failure);
+        line["line_saw_request"] = record.lineSawRequest;
     }
-    std::cout << "}" << std::endl;
+    std::cout << jsonLine(line) << std::endl;
 }
 
 int exitStatusOf(const ExchangeStats &stats) {
@@ -245,21 +266,23 @@ int exitStatusOf(const ExchangeStats &stats) {
 void printSummary(const ExchangeStats &stats, bool json) {
     const LatencyHistogram &latency = stats.firstByte;
     if (json) {
-        std::cout << "{\"summary\":{\"exchanges\":" << stats.exchanges
-                  << ",\"failures\":" << stats.failures << ",\"verdicts\":{";
-        const char *comma = "";
+        nlohmann::ordered_json verdicts = nlohmann::ordered_json::object();
         for (std::size_t kind = 0; kind < kVerdictKindCount; ++kind) {
-            if (stats.byVerdict[kind] == 0)
-                continue;
-            std::cout << comma << jsonString(verdictKey(static_cast<VerdictKind>(kind))) << ":"
-                      << stats.byVerdict[kind];
-            comma = ",";
+            if (stats.byVerdict[kind] > 0)
+                verdicts[verdictKey(static_cast<VerdictKind>(kind))] = stats.byVerdict[kind];
         }
-        std::cout << "},\"first_byte_ms\":{\"min\":" << jsonMs(latency.min())
-                  << ",\"median\":" << jsonMs(latency.percentile(0.5))
-                  << ",\"p95\":" << jsonMs(latency.percentile(0.95))
-                  << ",\"max\":" << jsonMs(latency.max()) << "},\"exit\":" << exitStatusOf(stats)
-                  << "}}" << std::endl;
+        const nlohmann::ordered_json summary = {
+            {"summary",
+             {{"exchanges", stats.exchanges},
+              {"failures", stats.failures},
+              {"verdicts", verdicts},
+              {"first_byte_ms",
+               {{"min", milliseconds(latency.min())},
+                {"median", milliseconds(latency.percentile(0.5))},
+                {"p95", milliseconds(latency.percentile(0.95))},
+                {"max", milliseconds(latency.max())}}},
+              {"exit", exitStatusOf(stats)}}}};
+        std::cout << jsonLine(summary) << std::endl;
         return;
     }
     std::cerr << "marvalo-send: " << stats.exchanges
@@ -326,13 +349,13 @@ int main(int argc, char **argv) {
     if (options.settingsFile) {
         std::error_code missing;
         if (!std::filesystem::exists(*options.settingsFile, missing)) {
-            std::cerr << "El archivo de configuración \"" << *options.settingsFile
+            std::cerr << "El archivo de configuración \"" << safeText(*options.settingsFile)
                       << "\" no existe.\n";
             return kExitRejected;
         }
         const LoadedSettings loaded = loadSettingsFile(*options.settingsFile);
         if (loaded.problem) {
-            std::cerr << *loaded.problem << "\n";
+            std::cerr << *loaded.problem << " Nada se envió; el archivo queda como está.\n";
             return kExitRejected;
         }
         bench = loaded.values;
@@ -390,21 +413,32 @@ int main(int argc, char **argv) {
     sigemptyset(&stop.sa_mask);
     for (int number : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(number, &stop, nullptr);
+    // A reader that goes away (`| head -n 1`) must not kill us with the port
+    // still set our way: the failed write says so, and the run ends as
+    // Ctrl-C ends it.
+    ::signal(SIGPIPE, SIG_IGN);
+    setup.stopRequested = [] { return stopRequested != 0; };
 
     ThreadSleeper sleeper;
     ExchangeStats stats;
+    bool outputClosed = false;
     std::int32_t noReplyCount = 0;
     for (long n = 1; n <= options.count && !stopRequested; ++n) {
         setup.sequence = static_cast<std::uint64_t>(n);
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
         stats.add(outcome.record);
         options.json ? printJson(outcome) : printText(outcome);
+        if (!std::cout) {
+            outputClosed = true;
+            break;
+        }
         if (outcome.kind == ExchangeOutcome::Kind::Failed)
             break;
         if (n < options.count)
             pause(options.intervalMs);
     }
     port.close();  // the line settings it had before go back now
-    printSummary(stats, options.json);
+    if (!outputClosed)
+        printSummary(stats, options.json);
     return exitStatusOf(stats);
 }
