@@ -87,14 +87,16 @@ std::filesystem::path programFolderBytes() {
 }
 
 constexpr const char *kHelp =
-    "Usage: marvalo [--monitor] [--screenshot FILE.png [--send-first N]]\n"
-    "               [--write-icon FILE.png [--icon-size N]] [--report-shown]\n"
+    "Usage: marvalo [--monitor] [--screenshot FILE.png [--send-first N]] [--report-shown]\n"
+    "   or: marvalo --write-icon FILE.png [--icon-size N]\n"
     "\n"
     "The Marvalo bench panel. COM n is the device in $MARVALO_COMn, else\n"
-    "/dev/ttyS(n-1). The settings file Comini.sdx lives beside the program;\n"
-    "when that folder cannot be written, choices are saved in\n"
-    "$XDG_CONFIG_HOME/marvalo (~/.config/marvalo) and read from there once\n"
-    "saved, until then from beside the program.\n"
+    "/dev/ttyS(n-1). A copy unpacked in a folder of the user's own keeps its\n"
+    "settings file Comini.sdx and the monitor's marvalo-monitor.ini beside\n"
+    "itself. An installed program (in /usr, /opt and the like), or one whose\n"
+    "folder cannot be written, saves them in $XDG_CONFIG_HOME/marvalo\n"
+    "(~/.config/marvalo), for root too, and reads them from there once saved,\n"
+    "until then from beside the program.\n"
     "\n"
     "  --monitor          open the line monitor too (F2 in the panel opens it)\n"
     "  --screenshot FILE  start as usual, save a picture of the window (of the\n"

@@ -12,7 +12,7 @@ cpack -G DEB -B "$work" --config "$build/CPackConfig.cmake" >/dev/null 2>&1
 deb=$(ls "$work"/marvalo_"$version"_*.deb)
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 missing=0
-for path in ./usr/share/applications/marvalo.desktop ./usr/share/metainfo/marvalo.metainfo.xml \
+for path in ./usr/share/applications/marvalo.desktop ./usr/share/metainfo/org.example.Marvalo.metainfo.xml \
             ./usr/share/icons/hicolor/48x48/apps/marvalo.png ./usr/share/doc/marvalo/copyright; do
   grep -qx "$path" <<<"$contents" || { echo "missing from the package: $path"; missing=1; }
 done
@@ -23,7 +23,30 @@ for program in marvalo marvalo-send marvalo-frame marvalo-sim; do
   done
   said=$("$work/root/usr/bin/$program" --version)
   [ "$said" = "$program $version" ] || { echo "$program --version said '$said'"; missing=1; }
-  zcat "$work/root/usr/share/man/man1/$program.1.gz" | grep -q '^\.SH EXAMPLES' ||
+  page="$work/root/usr/share/man/man1/$program.1.gz"
+  zcat "$page" | grep -q '^\.SH EXAMPLES' ||
     { echo "the manual page of $program has no examples"; missing=1; }
+  # As a reader sees it: every usage line under SYNOPSIS and nothing of
+  # them under DESCRIPTION, and every option of --help an entry of its own,
+  # its text on the next line or, for a short tag, from the entry column.
+  rendered=$(MANWIDTH=200 man -l "$page" 2>/dev/null | col -bx)
+  usages=$("$work/root/usr/bin/$program" --help | grep -cE '^(Usage|   or):')
+  shown=$(awk '/^SYNOPSIS/{s=1;next} /^DESCRIPTION/{exit} s && /^       [^ ]/' <<<"$rendered" | wc -l)
+  [ "$usages" = "$shown" ] || { echo "$program: $usages usage lines, $shown under SYNOPSIS"; missing=1; }
+  awk '/^DESCRIPTION/{getline; print; exit}' <<<"$rendered" | grep -qE '^ +\[' &&
+    { echo "$program: a usage line fell under DESCRIPTION"; missing=1; }
+  for option in $("$work/root/usr/bin/$program" --help | grep -oE '^  --[a-z0-9-]+' | sort -u); do
+    awk -v o="$option" '
+      # A tag alone on its line with the text below at the text column, or
+      # a short tag with the text beside it from that column.
+      index(previous, "       " o) == 1 && substr(previous, 8 + length(o), 1) ~ /^[ ,]?$/ &&
+        $0 ~ /^              [^ ]/ { found = 1 }
+      length(o) < 7 && index($0, sprintf("       %-7s", o)) == 1 && substr($0, 15, 1) != " " {
+        found = 1
+      }
+      { previous = $0 }
+      END { exit !found }' <<<"$rendered" ||
+      { echo "$program: $option is not an entry of its manual page"; missing=1; }
+  done
 done
 [ "$missing" = 0 ] && echo "package ok: $(basename "$deb")"

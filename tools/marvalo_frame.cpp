@@ -17,8 +17,8 @@ constexpr int kExitUsage = 64;  // EX_USAGE
 constexpr const char *kUsage =
     "Usage: marvalo-frame korvel  --address NN [--instruction TEXT]\n"
     "   or: marvalo-frame iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-frame modbus  --address N --function 3|4|16|5 [--start N]\n"
-    "                             [--words N] [--data LIST]\n";
+    "   or: marvalo-frame modbus  --address N --function 3|4|16|5 [--start N] [--words N] "
+    "[--data LIST]\n";
 
 constexpr const char *kHelp =
     "Prints the request frame the Marvalo panel would send, as upper-case hex\n"

@@ -42,8 +42,8 @@ constexpr int kExitUsage = 64;
 
 constexpr const char *kUsage =
     "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5\n"
-    "                    [--start N] [--words N] [--data LIST]\n";
+    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
+    "[--words N] [--data LIST]\n";
 
 constexpr const char *kHelp =
     "Runs the Marvalo panel's exchange from the command line: builds the\n"
@@ -68,13 +68,20 @@ constexpr const char *kHelp =
     "                    frame (else at the end of the wait)\n"
     "  --count N         exchanges to run (default 1); --interval MS between them\n"
     "Output:\n"
-    "  One line per exchange: the reply as the panel shows it (control\n"
-    "  characters named), its hex, the first byte's delay after the request\n"
-    "  left, and the verdict. A summary goes to stderr at the end.\n"
     "  --json            one JSON object per exchange and a final summary object,\n"
     "                    all on stdout\n"
-    "Ctrl-C stops after the current exchange, prints the summary and gives the\n"
-    "port back as it was.\n"
+    "\n"
+    "Without --json, one line per exchange: the reply as the panel shows it\n"
+    "(control characters named), its hex, the first byte's delay after the\n"
+    "request left, and the verdict; a summary goes to stderr at the end.\n"
+    "Every text is UTF-8: a byte of a path or a reply that is not valid UTF-8 is\n"
+    "read as Latin-1, and control characters (C0, DEL, C1) are written as\n"
+    "<CR>, <1B>, <85>. A reply keeps at most 65536 bytes; the rest is counted\n"
+    "(dropped_bytes) and named in the verdict.\n"
+    "\n"
+    "Ctrl-C (or SIGTERM, SIGHUP) ends the current wait at once, prints the\n"
+    "summary and gives the port back as it was. A closed output (| head -n 1)\n"
+    "ends the run the same way, without a summary.\n"
     "\n"
     "The request:\n";
 
