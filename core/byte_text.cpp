@@ -144,8 +144,10 @@ std::string wrappedWords(std::string_view text, std::size_t width) {
     std::size_t lineLength = 0;
     while (!text.empty()) {
         const std::size_t blank = text.find(' ');
-        const std::string_view word = text.substr(0, blank);
-        text.remove_prefix(blank == std::string_view::npos ? text.size() : blank + 1);
+        // A word longer than a line is cut: no line may outgrow the width.
+        const std::size_t take = std::min({blank, std::max<std::size_t>(width, 1), text.size()});
+        const std::string_view word = text.substr(0, take);
+        text.remove_prefix(take == blank ? take + 1 : take);
         if (lineLength > 0 && lineLength + 1 + word.size() > width) {
             wrapped.push_back('\n');
             lineLength = 0;

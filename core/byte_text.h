@@ -24,8 +24,8 @@ std::string namedTextUpTo(const Bytes &bytes, std::size_t limit);
 // `limit` bytes in all and then "… (N bytes)".
 std::string wrappedBytes(const Bytes &bytes, std::size_t perLine, std::size_t limit);
 
-// A sentence broken at blanks into lines of at most `width` characters
-// (a longer word keeps its own line).
+// A sentence broken at blanks into lines of at most `width` bytes (a longer
+// word is cut).
 std::string wrappedWords(std::string_view text, std::size_t width);
 
 // The one rule for every other text that comes from outside the program

@@ -99,7 +99,15 @@ void MonitorWindow::buildControls() {
         model_.clear();
         table_->followNewest();
     });
-    connect(&model_, &QAbstractItemModel::rowsInserted, this, &MonitorWindow::refreshStatistics);
+    // The line is text laid out anew at every change, and it is read by
+    // people: a few times a second is plenty, whatever the exchange rate.
+    statisticsTimer_.setSingleShot(true);
+    statisticsTimer_.setInterval(kStatisticsMs);
+    connect(&statisticsTimer_, &QTimer::timeout, this, &MonitorWindow::refreshStatistics);
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (!statisticsTimer_.isActive())
+            statisticsTimer_.start();
+    });
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
     connect(copy, &QPushButton::clicked, this, &MonitorWindow::onCopyRequested);
     connect(save, &QPushButton::clicked, this, &MonitorWindow::onSaveRequested);
@@ -135,7 +143,7 @@ void MonitorWindow::onCopyRequested() {
     QApplication::clipboard()->setText(selectedRowsText());
 }
 
-std::optional<QString> MonitorWindow::saveCsv(const QString &path) const {
+std::optional<QString> MonitorWindow::saveCsv(const QString &path) {
     std::string text = recordCsvHeader();
     for (int row = 0; row < model_.rowCount(); ++row)
         text += recordCsvLine(model_.record(row));
@@ -146,6 +154,7 @@ std::optional<QString> MonitorWindow::saveCsv(const QString &path) const {
                    "en su lugar.")
             .arg(path, QString::fromStdString(saved.error()));
     }
+    state_.saveFolder = QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
     return std::nullopt;
 }
 
@@ -154,11 +163,8 @@ void MonitorWindow::onSaveRequested() {
         this, QString::fromUtf8("Guardar intercambios"), saveDialogStart(), "CSV (*.csv)");
     if (path.isEmpty())
         return;
-    if (auto problem = saveCsv(path)) {
+    if (auto problem = saveCsv(path))
         QMessageBox::warning(this, windowTitle(), *problem);
-        return;
-    }
-    state_.saveFolder = QFileInfo(path).absolutePath().toStdString();
 }
 
 void MonitorWindow::restoreState() {
@@ -183,7 +189,7 @@ void MonitorWindow::saveState() {
 }
 
 QString MonitorWindow::saveDialogStart() const {
-    QString folder = QString::fromStdString(state_.saveFolder);
+    QString folder = QFile::decodeName(QByteArray::fromStdString(state_.saveFolder));
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty() || !QFileInfo(folder).isDir())

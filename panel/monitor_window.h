@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include "core/exchange_record.h"
@@ -28,8 +29,9 @@ class MonitorWindow : public QWidget {
     MonitorModel &model() { return model_; }
 
     // The CSV of every row kept, written through a temporary file and a
-    // rename; on failure, why (Spanish, for the operator).
-    std::optional<QString> saveCsv(const QString &path) const;
+    // rename; on failure, why (Spanish, for the operator). The folder of a
+    // good save is where "Guardar…" opens next time.
+    std::optional<QString> saveCsv(const QString &path);
     // The selected rows as text, as "Copiar" puts them on the clipboard.
     QString selectedRowsText() const;
     // Where "Guardar…" opens: the folder last saved to, else the user's
@@ -50,8 +52,11 @@ class MonitorWindow : public QWidget {
     void onProblemsOnlyToggled(bool only);
     void refreshStatistics();
 
+    static constexpr int kStatisticsMs = 250;
+
     QString stateFile_;
     MonitorState state_;
+    QTimer statisticsTimer_;
     MonitorModel &model_;
     ProblemsOnly problems_;
     FollowingTableView *table_ = nullptr;

@@ -1,13 +1,17 @@
 #include "tests/run_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace marvalo::testing {
 namespace {
@@ -21,16 +25,23 @@ std::string slurp(const std::string &path) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string> &argv) {
+ProgramRun runProgram(const std::vector<std::string> &argv, const RunControl &control) {
     char outPath[] = "/tmp/marvalo-out-XXXXXX";
     char errPath[] = "/tmp/marvalo-err-XXXXXX";
-    const int outFd = mkstemp(outPath);
+    int outFd = mkstemp(outPath);
     const int errFd = mkstemp(errPath);
+    int pipeEnds[2] = {-1, -1};
+    if (control.closeOutputAfterFirstLine && pipe(pipeEnds) == 0) {
+        close(outFd);
+        outFd = pipeEnds[1];
+    }
     ProgramRun run;
     const pid_t child = fork();
     if (child == 0) {
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
+        if (pipeEnds[0] >= 0)
+            close(pipeEnds[0]);
         std::vector<char *> args;
         for (const std::string &arg : argv)
             args.push_back(const_cast<char *>(arg.c_str()));
@@ -38,12 +49,37 @@ ProgramRun runProgram(const std::vector<std::string> &argv) {
         execv(args[0], args.data());
         _exit(127);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     close(outFd);
+    if (pipeEnds[0] >= 0) {
+        char c = 0;
+        while (read(pipeEnds[0], &c, 1) == 1) {
+            run.out.push_back(c);
+            if (c == '\n')
+                break;
+        }
+        close(pipeEnds[0]);  // the reader is gone, as head is after one line
+    }
+    std::chrono::steady_clock::time_point signalled;
+    if (control.signalAfterMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(*control.signalAfterMs));
+        signalled = std::chrono::steady_clock::now();
+        kill(child, control.signal);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(child, &status, 0, &usage);
+    if (control.signalAfterMs) {
+        run.msFromSignalToExit =
+            static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - signalled)
+                                  .count());
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    run.maxResidentKb = usage.ru_maxrss;
     close(errFd);
-    run.out = slurp(outPath);
+    if (pipeEnds[0] < 0)
+        run.out = slurp(outPath);
     run.err = slurp(errPath);
     unlink(outPath);
     unlink(errPath);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,11 +8,23 @@ namespace marvalo::testing {
 
 struct ProgramRun {
     int status = -1;  // exit status, or -1 when it did not exit normally
+    int signal = 0;   // the signal that ended it, if one did
     std::string out;
     std::string err;
+    long maxResidentKb = 0;
+    long msFromSignalToExit = -1;  // with RunControl::signalAfterMs
+};
+
+// What a test does to a program while it runs, as an operator or a shell
+// would: close its output after the first line (`| head -n 1`), or send it
+// a signal after a while (Ctrl-C, kill).
+struct RunControl {
+    bool closeOutputAfterFirstLine = false;
+    std::optional<int> signalAfterMs;
+    int signal = 0;
 };
 
 // Runs a program to completion with its output captured, no shell involved.
-ProgramRun runProgram(const std::vector<std::string> &argv);
+ProgramRun runProgram(const std::vector<std::string> &argv, const RunControl &control = {});
 
 }  // namespace marvalo::testing

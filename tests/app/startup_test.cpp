@@ -11,6 +11,7 @@
 
 #include "tests/panel_rig.h"
 #include "tests/run_program.h"
+#include "tests/streaming_peer.h"
 
 namespace marvalo {
 namespace {
@@ -145,6 +146,28 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!saved.empty())
         ::setenv("DISPLAY", saved.c_str(), 1);
+}
+
+TEST(Program, APeerThatNeverStopsCostsBoundedMemoryAndSigtermIsHeard) {
+    // Four presses of Enviar, monitor open, on a line that streams at pty
+    // speed: each reply stops at 64 KiB, and SIGTERM cuts the waits short.
+    testing::StreamingPeer peer;
+    testing::TempFolder folder;
+    const std::filesystem::path copy = folder.path() / "marvalo";
+    std::filesystem::copy_file(MARVALO_PATH, copy);
+    folder.write("Comini.sdx", "000140\r\n");  // COM 1, 19200 baud, Korvel
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("MARVALO_COM1", peer.devicePath().c_str(), 1);
+    testing::RunControl control;
+    control.signalAfterMs = 1500;
+    control.signal = SIGTERM;
+    const auto run = testing::runProgram({copy.string(), "--monitor", "--send-first", "4",
+                                          "--screenshot", (folder.path() / "m.png").string()},
+                                         control);
+    ::unsetenv("MARVALO_COM1");
+    EXPECT_EQ(run.signal, 0) << run.err;
+    EXPECT_LT(run.msFromSignalToExit, 1000);
+    EXPECT_LT(run.maxResidentKb, 100 * 1024);
 }
 
 TEST(Program, ATerminationSignalClosesLikeTheWindowAndKeepsTheChoices) {

@@ -80,6 +80,13 @@ TEST(ExchangeStats, CountsByVerdictAndLatencyPercentiles) {
     EXPECT_NEAR(*stats.firstByte.percentile(0.5), 50.0, 0.5);
     EXPECT_NEAR(*stats.firstByte.percentile(0.95), 95.0, 1.0);
     EXPECT_FALSE(LatencyHistogram{}.percentile(0.5).has_value());
+
+    // A small sample's percentiles are its own values: p95 of five is the max.
+    LatencyHistogram five;
+    for (double ms : {5.1, 5.4, 5.2, 5.3, 5.0})
+        five.add(ms);
+    EXPECT_EQ(*five.percentile(0.95), 5.4);
+    EXPECT_EQ(*five.percentile(0.5), 5.2);
 }
 
 }  // namespace

@@ -29,25 +29,31 @@ void judgeAll(Protocol protocol, const Bytes &request, std::initializer_list<Row
 
 TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
     // 01 03, start 0, two words: a well-formed answer is 9 bytes, count 04.
-    judgeAll(Protocol::Modbus, fromHex("01 03 00 00 00 02 C4 0B"),
-             {
-                 {"01 03 04 00 0A 00 14 DA 3E", VerdictKind::Ok, "9 bytes"},
-                 {"", VerdictKind::Silence, "sin respuesta"},
-                 {"01 03 00 00 00 02 C4 0B", VerdictKind::Echo, "propia petición"},
-                 {"01 03 04 00 0A", VerdictKind::Incomplete, "5 de 9"},
-                 {"01", VerdictKind::Incomplete, "1 de 9"},
-                 {"01 03 04 00 0A 00 14 DA 3F", VerdictKind::BadCheck, "CRC"},
-                 {"01 83 02 C0 F1", VerdictKind::Exception, "dirección de datos no permitida"},
-                 {"01 83 0B 00 F7", VerdictKind::Exception, "pasarela no respondió"},
-                 {"01 83 02", VerdictKind::Incomplete, "3 de 5"},
-                 {"02 03 04 00 0A 00 14 E9 3E", VerdictKind::OtherAddress, "dirección 2"},
-                 {"01 04 04 00 0A 00 14 DB 89", VerdictKind::OtherFunction, "función 4"},
-                 {"01 03 04 00 0A 00 14 DA 3E 00", VerdictKind::ExtraBytes, "1 byte de más"},
-                 {"14 DA 3E 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "14 DA 3E"},
-                 {"01 03 02 00 0A 38 43 00 00", VerdictKind::WrongCount,
-                  "trae 1 registro; se pidieron 2"},
-                 {"55 AA", VerdictKind::Unrecognised, "55 AA"},
-             });
+    judgeAll(
+        Protocol::Modbus, fromHex("01 03 00 00 00 02 C4 0B"),
+        {
+            {"01 03 04 00 0A 00 14 DA 3E", VerdictKind::Ok, "9 bytes"},
+            {"", VerdictKind::Silence, "sin respuesta"},
+            {"01 03 00 00 00 02 C4 0B", VerdictKind::Echo, "propia petición"},
+            {"01 03 04 00 0A", VerdictKind::Incomplete, "5 de 9"},
+            {"01", VerdictKind::Incomplete, "1 de 9"},
+            {"01 03 04 00 0A 00 14 DA 3F", VerdictKind::BadCheck, "CRC"},
+            {"01 83 02 C0 F1", VerdictKind::Exception, "dirección de datos no permitida"},
+            {"01 83 0B 00 F7", VerdictKind::Exception, "pasarela no respondió"},
+            {"01 83 02", VerdictKind::Incomplete, "3 de 5"},
+            {"02 03 04 00 0A 00 14 E9 3E", VerdictKind::OtherAddress, "dirección 2"},
+            {"01 04 04 00 0A 00 14 DB 89", VerdictKind::OtherFunction, "función 4"},
+            {"01 03 04 00 0A 00 14 DA 3E 00", VerdictKind::ExtraBytes, "1 byte de más"},
+            {"14 DA 3E 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "14 DA 3E"},
+            {"01 03 02 00 0A 38 43 00 00", VerdictKind::WrongCount,
+             "trae 1 registro; se pidieron 2"},
+            // The reply's own count gives a frame whose CRC holds.
+            {"01 03 02 00 07 F9 86", VerdictKind::WrongCount, "trae 1 registro; se pidieron 2"},
+            {"01 03 06 00 01 00 02 00 03 FD 74", VerdictKind::WrongCount, "trae 3 registros"},
+            {"01 03 03 00 01 02 C5 DF", VerdictKind::WrongCount, "trae 3 bytes de datos"},
+            {"33 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "1 byte sobrante "},
+            {"55 AA", VerdictKind::Unrecognised, "55 AA"},
+        });
 }
 
 TEST(Verdict, ModbusWritesCoilsAndBroadcasts) {
@@ -82,6 +88,10 @@ TEST(Verdict, Iso1745Blocks) {
                  {"01 30", VerdictKind::Incomplete, "cabecera"},
                  {"02 41 03 43", VerdictKind::BadCheck, "se esperaba 42"},
                  {"01 30 32 02 41 03 42", VerdictKind::OtherAddress, "\"02\""},
+                 // A terminal reset (ESC c) in the heading is named, not sent.
+                 {"01 1B 63 02 30 44 03 77", VerdictKind::OtherAddress, "\"<1B>c\""},
+                 {"01 C3 28 02 30 44 03 77", VerdictKind::OtherAddress, "\"Ã(\""},
+                 {"01 30 32 02 41", VerdictKind::Incomplete, "ETX"},
                  {"02 41 03 42 0D", VerdictKind::ExtraBytes, "1 byte de más"},
                  {"33 03 23 02 41 03 42", VerdictKind::StrayPrefix, "3 bytes sobrantes"},
                  {"41 42", VerdictKind::Unrecognised, "STX"},
@@ -93,14 +103,47 @@ TEST(Verdict, KorvelLinesAreCompleteWhenTheyEndInCr) {
              {
                  {"30 31 44 2B 30 30 32 33 0D", VerdictKind::Ok, "completa"},
                  {"30 31 44 2B", VerdictKind::Incomplete, "CR"},
+                 {"30 31 44 2B 30 0D 0A", VerdictKind::Ok, "completa"},
+                 {"30 31 44 2B 30 0A", VerdictKind::Incomplete, "CR"},
                  {"", VerdictKind::Silence, "sin respuesta"},
                  {"2A 30 31 44 0D 30 0D", VerdictKind::Echo, "seguida de 2 bytes"},
              });
 }
 
+TEST(Verdict, AnExchangeMayEndOnlyOnAWholeFrame) {
+    // Bytes as they trickle in: a prefix that more bytes could still turn
+    // into an answer (stray bytes first) must not end the wait.
+    const Bytes read = fromHex("01 03 00 00 00 02 C4 0B");
+    const Bytes iso = fromHex("01 30 31 02 30 44 03 77");
+    const struct {
+        Protocol protocol;
+        const Bytes &request;
+        const char *reply;
+        bool complete;
+    } rows[] = {
+        {Protocol::Modbus, read, "14 DA", false},
+        {Protocol::Modbus, read, "14 DA 3E 01 03 04 00", false},
+        {Protocol::Modbus, read, "01 DA", false},
+        {Protocol::Modbus, read, "14 DA 3E 01 03 04 00 0A 00 14 DA 3E", true},
+        {Protocol::Modbus, read, "01 03 04 00 0A 00 14 DA 3F", true},
+        {Protocol::Modbus, read, "01 03 02 00 07 F9 86", true},
+        {Protocol::Iso1745, iso, "14", false},
+        {Protocol::Iso1745, iso, "01 30 32 02 41", false},
+        {Protocol::Iso1745, iso, "14 02 41 03 42", true},
+        {Protocol::Korvel, read, "30 31 44 0D 0A", true},
+    };
+    for (const auto &row : rows) {
+        const Verdict verdict =
+            judgeReply(static_cast<std::uint8_t>(row.protocol), row.request, fromHex(row.reply));
+        EXPECT_EQ(replyIsComplete(verdict.kind), row.complete)
+            << row.reply << " -> " << verdictKey(verdict.kind);
+    }
+}
+
 TEST(ByteText, ControlCharactersAreNamed) {
-    EXPECT_EQ(namedText(fromHex("01 30 31 02 41 03 0D 0A 06 15 04 1F 7F 00 E1")),
-              "<SOH>01<STX>A<ETX><CR><LF><ACK><NAK><EOT><1F><7F><00>á");
+    EXPECT_EQ(namedText(fromHex("01 30 31 02 41 03 0D 0A 06 15 04 1F 7F 00 E1 80 85 9F A0")),
+              "<SOH>01<STX>A<ETX><CR><LF><ACK><NAK><EOT><1F><7F><00>á<80><85><9F>\xC2\xA0");
+    EXPECT_EQ(namedTextUpTo(fromHex("41 42 43"), 2), "AB… (3 bytes)");
 }
 
 }  // namespace

@@ -152,22 +152,24 @@ TEST(SettingsFile, AFolderThatCannotBeWrittenIsNamed) {
 TEST(SettingsFile, ASaveThatFailsHalfwayKeepsTheOldFile) {
     TempFolder folder;
     folder.write(kSettingsFileName, "011732\r\n");
-    // A file size limit of 3 bytes makes the write stop halfway, even as root.
-    struct rlimit before {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-    struct sigaction ignore {};
-    struct sigaction previous {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previous);
-    struct rlimit tiny = before;
-    tiny.rlim_cur = 3;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    auto saved = SaveSettings(folder.path(), 1, 0, 5, 4, 0);
-    setrlimit(RLIMIT_FSIZE, &before);
-    sigaction(SIGXFSZ, &previous, nullptr);
-
-    ASSERT_FALSE(saved.ok());
-    EXPECT_NE(saved.error().find("anterior queda como estaba"), std::string::npos);
+    // A file size limit of 3 bytes makes the write stop halfway, even as
+    // root; the kernel's SIGXFSZ must not kill the program that saves.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        struct rlimit tiny {};
+        getrlimit(RLIMIT_FSIZE, &tiny);
+        tiny.rlim_cur = 3;
+        setrlimit(RLIMIT_FSIZE, &tiny);
+        auto saved = SaveSettings(folder.path(), 1, 0, 5, 4, 0);
+        ::_exit(!saved.ok() && saved.error().find("tamaño de archivo") != std::string::npos &&
+                        saved.error().find("anterior queda como estaba") != std::string::npos
+                    ? 0
+                    : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "reported, not killed (signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ")";
     EXPECT_EQ(folder.read(kSettingsFileName), "011732\r\n");
     std::size_t files = 0;
     for (const auto &entry : std::filesystem::directory_iterator(folder.path())) {
@@ -264,6 +266,39 @@ TEST(SettingsFile, SavingThroughALinkKeepsTheLinkTheModeAndNoStaleTemporaries) {
     struct stat saved {};
     ASSERT_EQ(::stat((folder.path() / "real/Comini.sdx").c_str(), &saved), 0);
     EXPECT_EQ(saved.st_mode & 07777, 0660U);
+}
+
+TEST(FilePlaces, AnInstalledProgramKeepsItsFilesPerUserEvenForRoot) {
+    const std::pair<const char *, bool> folders[] = {
+        {"/usr/bin", true},
+        {"/usr/local/bin", true},
+        {"/opt/marvalo/bin", true},
+        {"/lib64", true},
+        {"/usr", true},
+        {"/usr2/bin", false},
+        {"/library/x", false},
+        {"/home/ana/marvalo", false},
+    };
+    for (const auto &[folder, system] : folders)
+        EXPECT_EQ(isSystemFolder(folder), system) << folder;
+
+    TempFolder config;
+    TempFolder unpacked;
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    // Root may write /usr/bin; the files go per user all the same.
+    const FilePlace installed = chooseFilePlace("/usr/bin", kSettingsFileName);
+    const FilePlace beside = chooseFilePlace(unpacked.path(), kSettingsFileName);
+    // A link to nowhere beside the program: saved elsewhere, and said so.
+    std::filesystem::create_symlink("/nonexistent-marvalo/Comini.sdx",
+                                    unpacked.path() / kSettingsFileName);
+    const FilePlace dangling = chooseFilePlace(unpacked.path(), kSettingsFileName);
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(installed.saveFolder, config.path() / "marvalo");
+    EXPECT_EQ(beside.saveFolder, unpacked.path());
+    EXPECT_FALSE(beside.notice);
+    EXPECT_EQ(dangling.saveFolder, config.path() / "marvalo");
+    ASSERT_TRUE(dangling.notice);
+    EXPECT_NE(dangling.notice->find("/nonexistent-marvalo/Comini.sdx"), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QPaintEvent>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
@@ -77,7 +81,120 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
     MonitorModel none;
     MonitorWindow reopened(none, stateFile);
     EXPECT_EQ(reopened.geometry().size(), QSize(700, 300));
+    EXPECT_EQ(reopened.saveDialogStart().toStdString(),
+              (rig.folder.path() / "intercambios.csv").string())
+        << "where the last CSV went";
+    // A first save opens among the user's files, never in the program's
+    // folder (an installed one's is /usr/bin).
+    EXPECT_TRUE(
+        MonitorWindow(none, "/nonexistent/m.ini").saveDialogStart().startsWith(QDir::homePath()));
     EXPECT_EQ(rig.folder.read("Comini.sdx").size(), 8U) << "the settings file stays one line";
+}
+
+// The areas of a widget that get painted, as they are painted.
+class PaintRecorder : public QObject {
+  public:
+    explicit PaintRecorder(QWidget *widget) { widget->installEventFilter(this); }
+    QRegion painted;
+
+  protected:
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
+
+TEST(MonitorWindow, FollowsTheNewestRowAndPaintsOnlyWhatANewRowExposes) {
+    testing::PanelRig rig;
+    LineMonitor access(*rig.form,
+                       QString::fromStdString((rig.folder.path() / "monitor.ini").string()));
+    access.open();
+    MonitorWindow &monitor = access.window();
+    auto *table = monitor.findChild<QTableView *>("tblIntercambios");
+    rig.click("cmdEnvioContinuado");
+    for (int i = 0; i < 500 && monitor.model().stats().exchanges < 60; ++i)
+        QTest::qWait(2);
+    rig.click("cmdEnvioContinuado");
+    QTest::qWait(3 * MonitorModel::kBatchMs);
+    const int rows = monitor.model().rowCount();
+    ASSERT_GE(rows, 60);
+    EXPECT_EQ(static_cast<std::uint64_t>(rows), monitor.model().stats().exchanges);
+    auto lastRowShown = [&] {
+        const QRect last = table->visualRect(table->model()->index(rows - 1, 0));
+        return table->viewport()->rect().contains(last);
+    };
+    EXPECT_TRUE(lastRowShown()) << "the newest row is in sight during continuous sending";
+
+    // One more row at the bottom: the view scrolls and paints about one row.
+    PaintRecorder recorder(table->viewport());
+    QTest::qWait(MonitorModel::kBatchMs + 2);
+    recorder.painted = QRegion();
+    monitor.model().add(judged(1000, VerdictKind::Ok));
+    QTest::qWait(5);
+    const int rowHeight = table->verticalHeader()->defaultSectionSize();
+    EXPECT_GT(recorder.painted.boundingRect().height(), 0);
+    EXPECT_LE(recorder.painted.boundingRect().height(), 2 * rowHeight)
+        << "painted " << recorder.painted.boundingRect().height() << " px of "
+        << table->viewport()->height();
+
+    // Scrolled up to read an old row, the operator stays there.
+    table->verticalScrollBar()->setValue(0);
+    monitor.model().add(judged(1001, VerdictKind::Ok));
+    monitor.model().flushPending();
+    QTest::qWait(5);
+    EXPECT_EQ(table->verticalScrollBar()->value(), 0);
+}
+
+TEST(MonitorWindow, TextsTooltipsAndCopies) {
+    testing::PanelRig rig;
+    LineMonitor access(*rig.form,
+                       QString::fromStdString((rig.folder.path() / "monitor.ini").string()));
+    auto *open = rig.form->findChild<QAction *>("actMonitor");
+    EXPECT_EQ(open->text(), QString::fromUtf8("Monitor de línea")) << "the menu adds F2 itself";
+    EXPECT_EQ(open->shortcut(), QKeySequence(Qt::Key_F2));
+
+    // "Copiar respuesta" copies what the display shows, and nothing a
+    // spreadsheet would run.
+    const struct {
+        const char *name;
+        std::optional<std::string> reply;  // nullopt: no reply
+        const char *mode;                  // the button pressed
+        QString copied;
+    } sends[] = {
+        {"a reply", "01D+0023.4\r", "cmdEnviar",
+         "30 31 44 2B 30 30 32 33 2E 34 0D\n01D+0023.4<CR>"},
+        {"a single send without reply blanks the display", std::nullopt, "cmdEnviar", ""},
+        {"a formula", "=HYPERLINK(1)", "cmdEnviar",
+         "3D 48 59 50 45 52 4C 49 4E 4B 28 31 29\n'=HYPERLINK(1)"},
+    };
+    for (const auto &send : sends) {
+        if (send.reply)
+            rig.port.queueReply(bytesOf(*send.reply));
+        rig.click(send.mode);
+        EXPECT_EQ(access.replyCopyText(), send.copied) << send.name;
+    }
+
+    // Long replies: a bounded cell, a tooltip that fits a screen, and the
+    // verdict's whole sentence.
+    ExchangeRecord record = judged(7, VerdictKind::ExtraBytes);
+    record.verdict->text = std::string(300, 'x') + " de más";
+    record.reply = Bytes(300, 0x41);
+    MonitorModel &model = access.window().model();
+    model.clear();
+    model.add(record);
+    model.flushPending();
+    const QString cell = model.index(0, MonitorModel::Reply).data().toString();
+    EXPECT_TRUE(cell.endsWith(QString::fromUtf8("… (300 bytes)"))) << cell.toStdString();
+    EXPECT_LT(cell.size(), 600);
+    for (int column : {MonitorModel::Reply, MonitorModel::Verdict}) {
+        const QString tip = model.index(0, column).data(Qt::ToolTipRole).toString();
+        for (const QString &line : tip.split('\n'))
+            EXPECT_LE(line.size(), 100) << column << ": " << line.toStdString();
+        if (column == MonitorModel::Verdict) {
+            EXPECT_TRUE(tip.startsWith("extra-bytes:") && tip.endsWith(" de más"));
+        }
+    }
 }
 
 }  // namespace

@@ -50,6 +50,14 @@ TEST(Instrument, AnswersAsDocumented) {
          withCrc({1, 0x83, 2})},
         {"modbus unknown function: exception 1", withCrc({1, 0x2B, 0, 0}), withCrc({1, 0xAB, 1})},
         {"modbus damaged CRC", hexBytes({1, 3, 0, 0, 0, 1, 0, 0}), std::nullopt},
+        // Frames whose CRC holds but whose length does not fit their
+        // function never reach libmodbus, which would read past them.
+        {"modbus read without its fields: silence", hexBytes({1, 3, 0x40, 0x21}), std::nullopt},
+        {"modbus write of 123 words carrying none: exception 3",
+         hexBytes({1, 0x10, 0, 0, 0, 0x7B, 0xF6, 0xAB, 0xE6}), withCrc({1, 0x90, 3})},
+        {"modbus write whose byte count disagrees: exception 3",
+         withCrc({1, 16, 0, 0, 0, 1, 4, 0, 1}), withCrc({1, 0x90, 3})},
+        {"modbus mask write cut short: silence", withCrc({1, 0x16, 0, 0}), std::nullopt},
         {"modbus other address", withCrc({2, 3, 0, 0, 0, 1}), std::nullopt},
         {"noise", hexBytes({0x55}), std::nullopt},
     };

@@ -1,10 +1,19 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <termios.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
+#include "os/file_descriptor.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
+#include "tests/streaming_peer.h"
 #include "tests/temp_folder.h"
 
 namespace marvalo {
@@ -76,6 +85,165 @@ TEST(SendTool, UntilCompleteEndsLongBeforeTheWait) {
     EXPECT_NE(run.out.find("\"summary\":{\"exchanges\":5,\"failures\":0,\"verdicts\":{\"ok\":5}"),
               std::string::npos)
         << run.out;
+}
+
+// Every line of JSON output parses (as JSON readers refuse invalid UTF-8).
+std::vector<nlohmann::json> jsonLines(const std::string &out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+TEST(SendTool, OnATerminalAndAHostileLine) {
+    testing::TempFolder folder;
+    const std::string latin1Folder = (folder.path() / "dir\xf3n").string();
+    std::filesystem::create_directory(latin1Folder);
+    folder.write("damaged.sdx", "01x732\r\n");
+    const std::vector<std::string> korvel = {"korvel", "--address", "01", "--instruction", "D"};
+    const std::vector<std::string> modbus = {"--baud", "19200",      "modbus", "--address",
+                                             "1",      "--function", "3",      "--start",
+                                             "0",      "--words",    "2"};
+    const std::vector<std::string> iso = {"--baud", "19200",         "iso1745", "--address",
+                                          "01",     "--instruction", "0D"};
+    auto plus = [](std::vector<std::string> a, const std::vector<std::string> &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const auto everyVerdictStrayPrefix = [](const testing::ProgramRun &run) {
+        for (const auto &line : jsonLines(run.out))
+            if (line.contains("verdict"))
+                EXPECT_EQ(line["verdict"], "stray-prefix") << line.dump();
+    };
+    enum class Peer { Simulator, Streaming, None };
+    const struct {
+        const char *name;
+        Peer peer;
+        std::vector<std::string> sim;
+        std::vector<std::string> send;  // after --device
+        testing::RunControl control;
+        std::function<void(const testing::ProgramRun &)> check;
+    } rows[] = {
+        {"a closed output ends the run quietly",
+         Peer::Simulator,
+         {},
+         plus({"--count", "5", "--interval", "50"}, korvel),
+         {true, std::nullopt, 0},
+         [](const testing::ProgramRun &run) {
+             EXPECT_EQ(run.signal, 0) << "not killed by SIGPIPE";
+             EXPECT_EQ(run.status, 0);
+             EXPECT_EQ(run.err.find("exchange"), std::string::npos) << run.err;
+         }},
+        {"Ctrl-C ends an hour's wait at once",
+         Peer::Simulator,
+         {"--silent"},
+         plus({"--wait", "3600000"}, korvel),
+         {false, 300, SIGINT},
+         [](const testing::ProgramRun &run) {
+             EXPECT_LT(run.msFromSignalToExit, 1000);
+             EXPECT_EQ(run.status, 1) << run.err;
+             EXPECT_NE(run.err.find("1 exchange: silence 1"), std::string::npos) << run.err;
+         }},
+        {"a peer that never stops: bounded memory, SIGTERM heard",
+         Peer::Streaming,
+         {},
+         plus({"--wait", "3000", "--json"}, modbus),
+         {false, 1000, SIGTERM},
+         [](const testing::ProgramRun &run) {
+             EXPECT_LT(run.maxResidentKb, 100 * 1024);
+             EXPECT_LT(run.msFromSignalToExit, 1000);
+             const auto lines = jsonLines(run.out);
+             ASSERT_FALSE(lines.empty());
+             EXPECT_EQ(lines[0]["reply"].get<std::string>().size(), 65536U * 3 - 1);
+             EXPECT_GT(lines[0]["dropped_bytes"].get<long>(), 0);
+             EXPECT_NE(lines[0]["verdict_text"].get<std::string>().find("se descartaron"),
+                       std::string::npos);
+         }},
+        {"stray bytes trickling in do not end a Modbus exchange early",
+         Peer::Simulator,
+         {"--stray", "14DA3E", "--slow", "2"},
+         plus({"--until-complete", "--count", "3", "--json"}, modbus),
+         {},
+         everyVerdictStrayPrefix},
+        {"nor an ISO 1745 one",
+         Peer::Simulator,
+         {"--stray", "14DA3E", "--slow", "2"},
+         plus({"--until-complete", "--count", "3", "--json"}, iso),
+         {},
+         everyVerdictStrayPrefix},
+        {"a device path that is not UTF-8 still makes valid JSON",
+         Peer::Simulator,
+         {},
+         plus({"--json"}, korvel),
+         {},
+         [](const testing::ProgramRun &run) {
+             const auto lines = jsonLines(run.out);
+             ASSERT_EQ(lines.size(), 2U) << run.out;
+             EXPECT_NE(lines[0]["port"].get<std::string>().find("dirón/tty"), std::string::npos);
+         }},
+        {"a device given by path is not called COM 1",
+         Peer::None,
+         {},
+         plus({"/nonexistent/tty"}, korvel),
+         {},
+         [](const testing::ProgramRun &run) {
+             EXPECT_EQ(run.status, 4);
+             EXPECT_EQ(run.err.find("COM 1"), std::string::npos) << run.err;
+             EXPECT_EQ(run.err.find("MARVALO_COM1"), std::string::npos) << run.err;
+         }},
+        {"a damaged settings file is never promised a rewrite",
+         Peer::None,
+         {},
+         {},
+         {},
+         [](const testing::ProgramRun &run) {
+             EXPECT_EQ(run.status, 2);
+             EXPECT_NE(run.err.find("posición 3"), std::string::npos) << run.err;
+             EXPECT_EQ(run.err.find("al cerrar"), std::string::npos) << run.err;
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::unique_ptr<testing::SimProcess> sim;
+        std::unique_ptr<testing::StreamingPeer> streaming;
+        std::vector<std::string> argv{MARVALO_SEND_PATH};
+        std::string device;
+        if (row.peer == Peer::Simulator) {
+            sim = std::make_unique<testing::SimProcess>(row.sim);
+            device = sim->devicePath();
+        } else if (row.peer == Peer::Streaming) {
+            streaming = std::make_unique<testing::StreamingPeer>();
+            device = streaming->devicePath();
+        }
+        if (std::string(row.name).find("UTF-8") != std::string::npos) {
+            std::filesystem::create_symlink(device, latin1Folder + "/tty");
+            device = latin1Folder + "/tty";
+        }
+        // The line as the port had it before: it must have it again after.
+        FileDescriptor held;
+        if (!device.empty()) {
+            held = FileDescriptor(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+            struct termios before {};
+            ::tcgetattr(held.get(), &before);
+            ::cfsetspeed(&before, B4800);
+            ::tcsetattr(held.get(), TCSANOW, &before);
+            argv.insert(argv.end(), {"--device", device});
+        } else if (row.send.empty()) {
+            argv.insert(argv.end(), {"--settings", (folder.path() / "damaged.sdx").string(),
+                                     "--instruction", "D"});
+        } else {
+            argv.push_back("--device");
+        }
+        argv.insert(argv.end(), row.send.begin(), row.send.end());
+        const auto run = testing::runProgram(argv, row.control);
+        row.check(run);
+        if (held.valid()) {
+            struct termios after {};
+            ::tcgetattr(held.get(), &after);
+            EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B4800)) << "port given back";
+        }
+    }
 }
 
 }  // namespace
