@@ -18,6 +18,7 @@
 #include "app/termination_signals.h"
 #include "core/version.h"
 #include "files/monitor_state.h"
+#include "files/ports_file.h"
 #include "files/settings_file.h"
 #include "link/sleeper.h"
 #include "link/termios_port.h"
@@ -25,6 +26,8 @@
 #include "panel/form1.h"
 #include "panel/monitor_access.h"
 #include "panel/monitor_window.h"
+#include "panel/ports_window.h"
+#include "ports/bench_ports.h"
 
 namespace {
 
@@ -172,7 +175,11 @@ int main(int argc, char **argv) {
     const marvalo::SettingsPlace place = marvalo::chooseSettingsPlace(programFolder);
     marvalo::removeStaleTemporaries(marvalo::resolvedSettingsFile(place.saveFolder).parent_path());
 
+    // COM numbers that stay with their adapters, in a table beside the
+    // monitor's file; $MARVALO_COMn still wins.
+    marvalo::BenchPorts benchPorts(place.saveFolder / marvalo::kPortsFileName);
     marvalo::TermiosPort port;
+    port.setPortMap(benchPorts);
     marvalo::ThreadSleeper sleeper;
     marvalo::Form1 form(port, sleeper);
     const std::optional<std::string> settingsProblem = marvalo::startUp(form, place.loadFolder);
@@ -181,6 +188,8 @@ int main(int argc, char **argv) {
     form.setStopCheck(marvalo::terminationRequested);
     auto *monitor = new marvalo::LineMonitor(
         form, QString::fromStdString((place.saveFolder / marvalo::kMonitorStateFileName).string()));
+    marvalo::addPortsWindow(form, benchPorts);
+    const std::optional<std::string> portsProblem = benchPorts.takeProblem();
     form.show();
     if (openMonitor)
         monitor->open();
@@ -199,12 +208,15 @@ int main(int argc, char **argv) {
         // Shown means painted: report at the end of the window's first paint.
         auto *firstPaint = new FirstPaintReporter(sinceStart, &form);
         form.installEventFilter(firstPaint);
-    } else if (settingsProblem || place.notice) {
+    } else if (settingsProblem || place.notice || portsProblem) {
         // Told once, after the window is up, so the operator sees what it is about.
         QTimer::singleShot(0, &form, [&] {
-            form.warn(QString::fromStdString(settingsProblem.value_or("") +
-                                             (settingsProblem && place.notice ? "\n\n" : "") +
-                                             place.notice.value_or("")));
+            QStringList told;
+            for (const auto &problem : {settingsProblem, place.notice, portsProblem}) {
+                if (problem)
+                    told << QString::fromStdString(*problem);
+            }
+            form.warn(told.join("\n\n"));
         });
     }
     return app.exec();

@@ -158,24 +158,28 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     if (auto cleared = port.discardInput(); !cleared) {
         return giveUp(false, cleared.error(), true);
     }
-    if (rs485) {
+    // A driver that switches the transceiver itself times RTS from the last
+    // bit on the wire; ours would only fight it.
+    const bool timedRts = rs485 && !port.kernelSwitchesRs485();
+    if (timedRts) {
         if (auto raised = port.setRts(true); !raised) {
             return giveUp(true, raised.error(), true);
         }
         sleeper.sleepMs(kRtsLeadMs);
     }
     if (auto written = port.write(request.value()); !written) {
-        return giveUp(rs485, written.error(), false);
+        return giveUp(timedRts, written.error(), false);
     }
     if (rs485) {
-        sleeper.sleepMs(setup.rs485Hold[static_cast<std::size_t>(setup.baudSelection)]);
+        if (timedRts)
+            sleeper.sleepMs(setup.rs485Hold[static_cast<std::size_t>(setup.baudSelection)]);
         // A long request at a low rate is still leaving the UART when the
         // hold ends; dropping RTS then would cut its tail off.
         if (auto drained = port.drain(); !drained) {
-            return giveUp(true, drained.error(), false);
+            return giveUp(timedRts, drained.error(), false);
         }
         recording.markSent();
-        if (auto lowered = port.setRts(false); !lowered) {
+        if (auto lowered = timedRts ? port.setRts(false) : LinkStatus(Done{}); !lowered) {
             return giveUp(true, lowered.error(), false);
         }
         // What arrived while we talked is our own echo, not the reply.

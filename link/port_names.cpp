@@ -16,4 +16,15 @@ std::string describePort(int commPort) {
     return "COM " + std::to_string(commPort) + " (" + devicePathFor(commPort) + ")";
 }
 
+std::string MappedDevice::text() const {
+    std::string shown = name.empty() ? path : name + ", " + path;
+    if (latencyTimerMs)
+        shown += ", latencia " + std::to_string(*latencyTimerMs) + " ms";
+    return shown;
+}
+
+Result<MappedDevice, std::string> EnvironmentPortMap::resolve(int commPort) {
+    return MappedDevice{devicePathFor(commPort), "", false, std::nullopt};
+}
+
 }  // namespace marvalo

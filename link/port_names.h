@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "core/result.h"
 
 namespace marvalo {
 
@@ -13,5 +16,32 @@ std::string devicePathFor(int commPort);
 
 // "COM 3 (/dev/ttyUSB0)": operators know the number, the system the path.
 std::string describePort(int commPort);
+
+// What COM n leads to, looked up at every open: an adapter may have been
+// plugged in again since, under another name.
+struct MappedDevice {
+    std::string path;
+    std::string name;          // "FTDI FT232R USB UART, nº A50285BI"; empty when unknown
+    bool kernelRs485 = false;  // the driver switches the RS485 transceiver
+    std::optional<int> latencyTimerMs;  // USB adapters that hold bytes back
+
+    // "FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0, latencia 16 ms"
+    std::string text() const;
+};
+
+// The mapping from COM numbers to devices, handed to the port from above as
+// the sleeper is: the line never reads a table of adapters itself. On
+// failure, why the number leads nowhere (Spanish, for the operator).
+class PortMap {
+  public:
+    virtual ~PortMap() = default;
+    virtual Result<MappedDevice, std::string> resolve(int commPort) = 0;
+};
+
+// $MARVALO_COMn, else /dev/ttyS(n-1): the map when none is handed over.
+class EnvironmentPortMap final : public PortMap {
+  public:
+    Result<MappedDevice, std::string> resolve(int commPort) override;
+};
 
 }  // namespace marvalo

@@ -4,14 +4,32 @@
 
 namespace marvalo {
 
-SerialPort::SerialPort() = default;
+namespace {
+
+EnvironmentPortMap environmentMap;
+
+}  // namespace
+
+SerialPort::SerialPort() : map_(&environmentMap) {}
 
 LinkError SerialPort::error(LinkError::Kind kind, std::string operation, std::string reason) const {
     return LinkError{kind, std::move(operation), describe(), std::move(reason)};
 }
 
 std::string SerialPort::describe() const {
-    return describePort(commPort_);
+    const std::string number = "COM " + std::to_string(commPort_);
+    auto mapped = map_->resolve(commPort_);
+    if (!mapped)
+        return number;
+    return number + " (" + mapped.value().text() + ")";
+}
+
+std::string SerialPort::describeAdapter() const {
+    const std::string number = "COM " + std::to_string(commPort_);
+    auto mapped = map_->resolve(commPort_);
+    if (!mapped)
+        return number + ": " + mapped.error();
+    return number + ": " + mapped.value().text();
 }
 
 LinkStatus SerialPort::setCommPort(int number) {

@@ -6,6 +6,7 @@
 #include "core/bytes.h"
 #include "link/line_settings.h"
 #include "link/link_error.h"
+#include "link/port_names.h"
 
 namespace marvalo {
 
@@ -30,8 +31,19 @@ class SerialPort {
     // refused string leaves the previous one in force.
     LinkStatus setSettings(const std::string &text);
 
-    // "COM 3 (/dev/ttyUSB0)" for messages.
+    // Where COM numbers lead; the environment's map unless one is handed
+    // over. The map must outlive the port.
+    void setPortMap(PortMap &map) { map_ = &map; }
+    PortMap &portMap() const { return *map_; }
+
+    // "COM 3 (FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0)" for messages.
     virtual std::string describe() const;
+    // "COM 3: FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0", or why COM 3
+    // leads nowhere: for the port caption's tooltip.
+    std::string describeAdapter() const;
+    // True when the driver switches the RS485 transceiver itself, so the
+    // exchange must not time RTS around the write.
+    virtual bool kernelSwitchesRs485() const { return false; }
 
     virtual bool portOpen() const = 0;
     virtual LinkStatus open() = 0;
@@ -55,6 +67,7 @@ class SerialPort {
 
   private:
     int commPort_ = 1;
+    PortMap *map_;
     std::string settingsText_ = "9600,n,8,1";
     LineSettings line_;
 };

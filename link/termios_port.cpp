@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
@@ -88,7 +89,10 @@ TermiosPort::~TermiosPort() {
 }
 
 std::string TermiosPort::devicePath() const {
-    return devicePath_ ? *devicePath_ : devicePathFor(commPort());
+    if (devicePath_)
+        return *devicePath_;
+    auto mapped = portMap().resolve(commPort());
+    return mapped ? mapped.value().path : std::string();
 }
 
 std::string TermiosPort::describe() const {
@@ -96,7 +100,15 @@ std::string TermiosPort::describe() const {
     // operator looking for the wrong port.
     if (devicePath_)
         return *devicePath_;
-    return "COM " + std::to_string(commPort()) + " (" + devicePath() + ")";
+    // While open, the adapter it was opened as: once unplugged, the map no
+    // longer knows where it went, and the message must still name it.
+    if (openedAs_)
+        return "COM " + std::to_string(commPort()) + " (" + openedAs_->text() + ")";
+    return SerialPort::describe();
+}
+
+bool TermiosPort::kernelSwitchesRs485() const {
+    return portOpen() && rs485Saved_.has_value();
 }
 
 LinkError TermiosPort::systemError(std::string operation, int err) const {
@@ -111,7 +123,20 @@ LinkError TermiosPort::systemError(std::string operation, int err) const {
 LinkStatus TermiosPort::open() {
     if (portOpen())
         return Done{};
-    const std::string path = devicePath();
+    // Looked up at every open: an adapter plugged in again works at once.
+    bool kernelRs485 = kernelRs485Wanted_;
+    std::string path;
+    std::optional<MappedDevice> mappedAs;
+    if (devicePath_) {
+        path = *devicePath_;
+    } else {
+        auto mapped = portMap().resolve(commPort());
+        if (!mapped)
+            return error(LinkError::Kind::NoSuchPort, "abrir", mapped.error());
+        mappedAs = mapped.value();
+        path = mappedAs->path;
+        kernelRs485 = kernelRs485 || mappedAs->kernelRs485;
+    }
     // O_NOCTTY: the port must never become our controlling terminal.
     // O_NONBLOCK: a port without carrier must not hang the open, and reads
     // must return at once with whatever has arrived.
@@ -154,6 +179,7 @@ LinkStatus TermiosPort::open() {
     }
     fd_ = std::move(fd);
     saved_ = saved;
+    openedAs_ = mappedAs;
     if (auto applied = applyLine(line()); !applied) {
         close();
         return applied;
@@ -175,7 +201,53 @@ LinkStatus TermiosPort::open() {
         close();
         return failure;
     }
+    if (kernelRs485) {
+        if (auto switched = enableKernelRs485(); !switched) {
+            close();
+            return switched;
+        }
+    }
+    if (lowLatencyWanted_)
+        enableLowLatency();
     return Done{};
+}
+
+LinkStatus TermiosPort::enableKernelRs485() {
+    struct serial_rs485 before {};
+    if (::ioctl(fd_.get(), TIOCGRS485, &before) != 0) {
+        const int err = errno;
+        if (err == ENOTTY || err == EINVAL) {
+            return error(LinkError::Kind::NoRts, "activar el RS485 del núcleo en",
+                         "el controlador no cambia el transceptor RS485 (" +
+                             std::string(std::strerror(err)) +
+                             "); el adaptador cambia de sentido por sí mismo (úselo como RS232) "
+                             "o no puede hacerlo: use el RTS temporizado del panel");
+        }
+        return systemError("activar el RS485 del núcleo en", err);
+    }
+    // RTS up while sending, down after; the kernel's delays count in
+    // milliseconds from the last bit leaving (at most 100 ms), ours from
+    // the write's return.
+    struct serial_rs485 wanted = before;
+    wanted.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    wanted.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
+    if (::ioctl(fd_.get(), TIOCSRS485, &wanted) != 0)
+        return systemError("activar el RS485 del núcleo en", errno);
+    rs485Saved_ = before;
+    return Done{};
+}
+
+void TermiosPort::enableLowLatency() {
+    // USB adapters hold received bytes up to their latency timer (16 ms on
+    // ftdi_sio) unless asked otherwise; drivers without the flag refuse,
+    // and that is no failure.
+    struct serial_struct serial {};
+    if (::ioctl(fd_.get(), TIOCGSERIAL, &serial) != 0)
+        return;
+    const int before = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd_.get(), TIOCSSERIAL, &serial) == 0)
+        serialFlagsSaved_ = before;
 }
 
 void TermiosPort::close() {
@@ -186,6 +258,18 @@ void TermiosPort::close() {
         // cannot hold the close up.
         ::tcsetattr(fd_.get(), TCSANOW, &*saved_);
     }
+    if (rs485Saved_)
+        ::ioctl(fd_.get(), TIOCSRS485, &*rs485Saved_);
+    if (serialFlagsSaved_) {
+        struct serial_struct serial {};
+        if (::ioctl(fd_.get(), TIOCGSERIAL, &serial) == 0) {
+            serial.flags = *serialFlagsSaved_;
+            ::ioctl(fd_.get(), TIOCSSERIAL, &serial);
+        }
+    }
+    rs485Saved_.reset();
+    serialFlagsSaved_.reset();
+    openedAs_.reset();
     // Exclusive mode outlives our descriptor while anyone else holds the
     // tty (a simulator keeps its pty open), so give it up explicitly.
     ::ioctl(fd_.get(), TIOCNXCL);

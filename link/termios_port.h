@@ -1,5 +1,6 @@
 #pragma once
 
+#include <linux/serial.h>
 #include <termios.h>
 
 #include <optional>
@@ -20,6 +21,13 @@ class TermiosPort final : public SerialPort {
     // The device path can be given directly (tests, the simulator);
     // otherwise COM n maps to a path through port_names.
     void setDevicePath(std::string path) { devicePath_ = std::move(path); }
+    // Ask the driver to switch an RS485 transceiver (TIOCSRS485) at every
+    // open, whatever the port map says; refused by most USB adapters.
+    void setKernelRs485(bool wanted) { kernelRs485Wanted_ = wanted; }
+    // Ask USB adapters to hand bytes over at once (ASYNC_LOW_LATENCY) while
+    // open; the old flags come back on close.
+    void setLowLatency(bool wanted) { lowLatencyWanted_ = wanted; }
+    bool kernelSwitchesRs485() const override;
     std::string devicePath() const;
     std::string describe() const override;
 
@@ -41,11 +49,18 @@ class TermiosPort final : public SerialPort {
 
   private:
     LinkError systemError(std::string operation, int err) const;
+    LinkStatus enableKernelRs485();
+    void enableLowLatency();
 
     std::optional<std::string> devicePath_;
     FileDescriptor fd_;
     std::optional<struct termios> saved_;
     Bytes pendingMark_;  // a parity mark cut in two by the end of a read
+    bool kernelRs485Wanted_ = false;
+    bool lowLatencyWanted_ = false;
+    std::optional<struct serial_rs485> rs485Saved_;  // given back on close
+    std::optional<int> serialFlagsSaved_;
+    std::optional<MappedDevice> openedAs_;
 };
 
 }  // namespace marvalo

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/byte_text.h"
 #include "link/port_names.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
@@ -137,6 +138,8 @@ void Form1::buildControls() {
 
     lblRS_ = statusLabel("lblRS", "RS232");
     lblCOM_ = statusLabel("lblCOM", "COM 1");
+    // The adapter behind a number comes and goes: named afresh on hover.
+    lblCOM_->installEventFilter(this);
     lblID_ = statusLabel("lblID", "01");
     lblBaudRate_ = statusLabel("lblBaudRate", "9600");
 
@@ -267,8 +270,14 @@ void Form1::warn(const QString &message) {
     }
 }
 
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == lblCOM_ && event->type() == QEvent::ToolTip)
+        updatePortTooltip();
+    return QWidget::eventFilter(watched, event);
+}
+
 void Form1::updatePortTooltip() {
-    lblCOM_->setToolTip(QString::fromStdString(devicePathFor(port_.commPort())));
+    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter())));
 }
 
 void Form1::onPortSelected() {

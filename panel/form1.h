@@ -65,6 +65,7 @@ class Form1 : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
     void buildControls();

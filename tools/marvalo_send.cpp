@@ -23,10 +23,14 @@
 #include "core/request.h"
 #include "core/time_text.h"
 #include "core/version.h"
+#include "files/file_places.h"
+#include "files/ports_file.h"
 #include "files/settings_file.h"
 #include "link/exchange.h"
 #include "link/port_names.h"
 #include "link/termios_port.h"
+#include "ports/bench_ports.h"
+#include "tools/port_listing.h"
 #include "tools/request_args.h"
 
 namespace {
@@ -50,11 +54,16 @@ constexpr const char *kHelp =
     "request, writes it, waits as the panel does, reads the reply and judges it.\n"
     "\n"
     "The line:\n"
-    "  --port N          COM N (1..5): $MARVALO_COMN, else /dev/ttyS(N-1)\n"
-    "  --device PATH     the serial device itself\n"
+    "  --port N          COM N (1..5): $MARVALO_COMN, else the adapter the ports\n"
+    "                    table gives that number (see --list-ports)\n"
+    "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path)\n"
+    "  --list-ports      the serial adapters present and their COM numbers (with\n"
+    "                    --json, one object per port), then exit\n"
     "  --baud RATE       1200, 2400, 4800, 9600 (default) or 19200\n"
     "  --rs485, --rs232  the link; RS485 raises RTS 50 ms before each write and\n"
     "                    drops it the panel's hold time after it\n"
+    "  --rs485-kernel    let the driver switch the RS485 transceiver (TIOCSRS485)\n"
+    "                    instead of timing RTS; refused by most USB adapters\n"
     "  --parity none|even|odd, --stop-bits 1|2\n"
     "                    override the protocol's framing (7E1 for ISO 1745, else\n"
     "                    8N1); many Modbus devices run 8E1\n"
@@ -65,7 +74,8 @@ constexpr const char *kHelp =
     "                    while no reply comes, as the panel's continuous sending\n"
     "  --wait MS         another reply wait\n"
     "  --until-complete  end each exchange as soon as the reply is a complete\n"
-    "                    frame (else at the end of the wait)\n"
+    "                    frame (else at the end of the wait); asks USB adapters\n"
+    "                    for low latency while the port is open\n"
     "  --count N         exchanges to run (default 1); --interval MS between them\n"
     "Output:\n"
     "  --json            one JSON object per exchange and a final summary object,\n"
@@ -112,6 +122,8 @@ struct SendOptions {
     long count = 1;
     int intervalMs = 0;
     bool json = false;
+    bool listPorts = false;
+    bool kernelRs485 = false;
 };
 
 int usage(const std::string &problem) {
@@ -137,10 +149,13 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
             static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
         return 1;
     }
-    if (name == "--continuous" || name == "--until-complete" || name == "--json") {
-        (name == "--continuous" ? options.continuous
-         : name == "--json"     ? options.json
-                                : options.untilComplete) = true;
+    if (name == "--continuous" || name == "--until-complete" || name == "--json" ||
+        name == "--list-ports" || name == "--rs485-kernel") {
+        (name == "--continuous"     ? options.continuous
+         : name == "--json"         ? options.json
+         : name == "--list-ports"   ? options.listPorts
+         : name == "--rs485-kernel" ? options.kernelRs485
+                                    : options.untilComplete) = true;
         return 1;
     }
     if (name == "--port") {
@@ -351,6 +366,23 @@ int main(int argc, char **argv) {
     if (options.port && options.device)
         return usage("--port and --device name the same thing: give one");
 
+    // The panel's COM numbers: the same table, where the panel keeps it
+    // when both are installed (or unpacked) in one folder.
+    std::error_code noFolder;
+    const std::filesystem::path programFolder =
+        std::filesystem::read_symlink("/proc/self/exe", noFolder).parent_path();
+    BenchPorts benchPorts(
+        chooseFilePlace(noFolder ? std::filesystem::current_path() : programFolder,
+                        kPortsFileName)
+            .saveFolder /
+        kPortsFileName);
+    if (auto problem = benchPorts.takeProblem())
+        std::cerr << safeText(*problem) << "\n";
+    if (options.listPorts) {
+        std::cout << (options.json ? portListingJson(benchPorts) : portListingText(benchPorts));
+        return kExitAllGood;
+    }
+
     // The bench's panel first, then what was given here.
     std::optional<SettingsValues> bench;
     if (options.settingsFile) {
@@ -386,6 +418,10 @@ int main(int argc, char **argv) {
     const int baudIndex =
         options.baudIndex.value_or(bench ? bench->baudIndex : kDefaultSettings.baudIndex);
     TermiosPort port;
+    port.setPortMap(benchPorts);
+    port.setKernelRs485(options.kernelRs485);
+    // A USB adapter's latency timer would hold a finished reply back.
+    port.setLowLatency(options.untilComplete);
     if (options.device) {
         port.setDevicePath(*options.device);
     } else {

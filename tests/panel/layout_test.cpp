@@ -156,7 +156,7 @@ TEST(Layout, PortLabelTooltipNamesTheDevice) {
     ::setenv("MARVALO_COM2", "/dev/ttyUSB7", 1);
     PanelRig rig;
     rig.form->setListSelection(rig.list("cmbCOM"), 1);
-    EXPECT_EQ(rig.label("lblCOM")->toolTip(), "/dev/ttyUSB7");
+    EXPECT_EQ(rig.label("lblCOM")->toolTip(), "COM 2: /dev/ttyUSB7");
     ::unsetenv("MARVALO_COM2");
 }
 

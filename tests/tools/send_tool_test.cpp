@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "os/file_descriptor.h"
+#include "files/ports_file.h"
+#include "tests/fake_sysfs.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
 #include "tests/streaming_peer.h"
@@ -244,6 +246,54 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
             EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B4800)) << "port given back";
         }
     }
+}
+
+TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
+    // Two FTDI adapters whose device nodes are the ptys of two simulated
+    // instruments, at addresses 01 and 02.
+    testing::SimProcess first;
+    testing::SimProcess second({"--address", "02"});
+    testing::FakeSysfs tree;
+    tree.plugUsb("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"});
+    tree.plugUsb("ttyUSB1", {"0403", "6001", "FTDI", "FT232R USB UART", "FTB00002", "1-1.3"});
+    tree.deviceNode("ttyUSB0", first.devicePath());
+    tree.deviceNode("ttyUSB1", second.devicePath());
+    testing::TempFolder unpacked;  // the table goes beside this copy
+    const auto send = unpacked.path() / "marvalo-send";
+    std::filesystem::copy_file(MARVALO_SEND_PATH, send);
+    ::setenv("MARVALO_SYSFS_ROOT", tree.sysfs().c_str(), 1);
+    ::setenv("MARVALO_DEV_ROOT", tree.dev().c_str(), 1);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string outHas;
+    } rows[] = {
+        {{"--port", "2", "korvel", "--address", "02", "--instruction", "D"}, 0, "02D+0023.4"},
+        {{"--port", "2", "korvel", "--address", "01", "--instruction", "D"}, 1, "silence"},
+        {{"--port", "1", "korvel", "--address", "01", "--instruction", "D"}, 0, "01D+0023.4"},
+        {{"--port", "3", "korvel", "--address", "01"},
+         4,
+         "COM 3: no tiene adaptador. Conectados: COM 1 (FTDI FT232R USB UART, nº A50285BI), COM 2"},
+        {{"--list-ports", "--json"},
+         0,
+         "{\"com\":2,\"device\":\"" + tree.dev().string() +
+             "/ttyUSB1\",\"name\":\"FTDI FT232R USB UART, nº FTB00002\",\"driver\":\"ftdi_sio\","
+             "\"present\":true,\"console\":false,\"vendor_id\":\"0403\",\"product_id\":\"6001\","
+             "\"maker\":\"FTDI\",\"product\":\"FT232R USB UART\",\"serial\":\"FTB00002\","
+             "\"interface\":0,\"usb_path\":\"1-1.3\",\"latency_timer_ms\":16}"},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{send.string(), "--baud", "9600"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const auto run = testing::runProgram(argv);
+        EXPECT_EQ(run.status, row.status) << row.args[1] << "\n" << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(row.outHas), std::string::npos)
+            << row.outHas << "\n" << run.out << run.err;
+    }
+    ::unsetenv("MARVALO_SYSFS_ROOT");
+    ::unsetenv("MARVALO_DEV_ROOT");
+    EXPECT_NE(unpacked.read(kPortsFileName).find("identity = usb-serial:FTB00002:0"),
+              std::string::npos);
 }
 
 }  // namespace

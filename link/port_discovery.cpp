@@ -1,0 +1,150 @@
+#include "link/port_discovery.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+namespace marvalo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A sysfs attribute: one short line.
+std::string attribute(const fs::path &file) {
+    std::ifstream in(file);
+    std::string value;
+    std::getline(in, value);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\r'))
+        value.pop_back();
+    return value;
+}
+
+std::optional<int> numberAttribute(const fs::path &file) {
+    const std::string text = attribute(file);
+    if (text.empty())
+        return std::nullopt;
+    char *end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 16 /* bInterfaceNumber is hex */);
+    if (*end != '\0')
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::optional<fs::path> ancestorWith(fs::path dir, const char *file, const fs::path &root) {
+    std::error_code failed;
+    while (!dir.empty() && dir != dir.parent_path() && dir != root) {
+        if (fs::exists(dir / file, failed))
+            return dir;
+        dir = dir.parent_path();
+    }
+    return std::nullopt;
+}
+
+std::set<std::string> consoles(const DiscoveryRoots &roots) {
+    std::set<std::string> names;
+    std::istringstream active(attribute(roots.sysfs / "class/tty/console/active"));
+    for (std::string name; active >> name;)
+        names.insert(name);
+    // /proc/consoles only on the real machine: a fabricated tree says it
+    // all in its console/active.
+    if (roots.sysfs == "/sys") {
+        std::ifstream proc("/proc/consoles");
+        for (std::string line; std::getline(proc, line);)
+            names.insert(line.substr(0, line.find(' ')));
+    }
+    return names;
+}
+
+std::string byIdFor(const DiscoveryRoots &roots, const std::string &kernelName) {
+    std::error_code failed;
+    const fs::path folder = roots.dev / "serial/by-id";
+    for (const auto &entry : fs::directory_iterator(folder, failed)) {
+        const fs::path target = fs::read_symlink(entry.path(), failed);
+        if (!failed && target.filename() == kernelName)
+            return entry.path().string();
+    }
+    return {};
+}
+
+// The driver that owns the port. Newer kernels put two devices of the
+// serial core ("ctrl" and "port") between a UART and its tty: the driver
+// people know (serial8250, serial) is the one above them.
+std::string driverOf(fs::path device) {
+    constexpr int kSerialCoreLevels = 2;
+    std::error_code failed;
+    std::string driver;
+    for (int level = 0; level <= kSerialCoreLevels && !device.empty(); ++level) {
+        driver = fs::read_symlink(device / "driver", failed).filename().string();
+        if (driver != "port" && driver != "ctrl" && !driver.empty())
+            return driver;
+        device = device.parent_path();
+    }
+    return driver;
+}
+
+}  // namespace
+
+DiscoveryRoots DiscoveryRoots::fromEnvironment() {
+    DiscoveryRoots roots;
+    if (const char *sysfs = std::getenv("MARVALO_SYSFS_ROOT"); sysfs && *sysfs)
+        roots.sysfs = sysfs;
+    if (const char *dev = std::getenv("MARVALO_DEV_ROOT"); dev && *dev)
+        roots.dev = dev;
+    return roots;
+}
+
+std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
+    std::vector<SerialAdapter> found;
+    std::error_code failed;
+    const std::set<std::string> consoleNames = consoles(roots);
+    for (const auto &entry : fs::directory_iterator(roots.sysfs / "class/tty", failed)) {
+        const std::string name = entry.path().filename().string();
+        // Virtual terminals and ptys have no device of their own behind them.
+        const fs::path deviceLink = entry.path() / "device";
+        if (!fs::exists(deviceLink, failed))
+            continue;
+        const fs::path device = fs::canonical(deviceLink, failed);
+        if (failed)
+            continue;
+        if (const auto type = numberAttribute(entry.path() / "type"); type && *type == 0)
+            continue;  // an 8250 port with no UART behind it
+        SerialAdapter adapter;
+        adapter.kernelName = name;
+        adapter.device = (roots.dev / name).string();
+        adapter.driver = driverOf(device);
+        adapter.console = consoleNames.count(name) > 0;
+        adapter.byId = byIdFor(roots, name);
+        if (auto latency = attribute(device / "latency_timer"); !latency.empty())
+            adapter.latencyTimerMs = std::atoi(latency.c_str());
+        const fs::path sysfsRoot = fs::canonical(roots.sysfs, failed);
+        if (const auto usbDevice = ancestorWith(device, "idVendor", sysfsRoot)) {
+            UsbIdentity usb;
+            usb.vendorId = attribute(*usbDevice / "idVendor");
+            usb.productId = attribute(*usbDevice / "idProduct");
+            usb.maker = attribute(*usbDevice / "manufacturer");
+            usb.product = attribute(*usbDevice / "product");
+            usb.serial = attribute(*usbDevice / "serial");
+            usb.usbPath = usbDevice->filename().string();
+            if (const auto interface = ancestorWith(device, "bInterfaceNumber", sysfsRoot))
+                usb.interfaceNumber = numberAttribute(*interface / "bInterfaceNumber").value_or(0);
+            adapter.usb = usb;
+        }
+        found.push_back(std::move(adapter));
+    }
+    // USB adapters first, as benches use them; ttyUSB2 before ttyUSB10.
+    auto order = [](const SerialAdapter &adapter) {
+        const std::string &name = adapter.kernelName;
+        const std::size_t digits = name.find_first_of("0123456789");
+        const std::string prefix = name.substr(0, digits);
+        const int number = digits == std::string::npos ? -1 : std::atoi(name.c_str() + digits);
+        return std::make_tuple(adapter.usb ? 0 : 1, prefix, number);
+    };
+    std::sort(found.begin(), found.end(),
+              [&](const auto &a, const auto &b) { return order(a) < order(b); });
+    return found;
+}
+
+}  // namespace marvalo

@@ -1,0 +1,137 @@
+#include "ports/bench_ports.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+#include "files/ports_file.h"
+#include "tests/fake_sysfs.h"
+#include "tests/temp_folder.h"
+
+namespace marvalo {
+namespace {
+
+using testing::FakeSysfs;
+
+const FakeSysfs::Usb kFtdiA{"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"};
+const FakeSysfs::Usb kFtdiB{"0403", "6001", "FTDI", "FT232R USB UART", "FTB00002", "1-1.3"};
+const FakeSysfs::Usb kFtdiC{"0403", "6015", "FTDI", "FT231X USB UART", "FTC00003", "1-1.5"};
+const FakeSysfs::Usb kCh340{"1a86", "7523", "", "USB Serial", "", "1-1.4", 0, "ch341-uart"};
+const FakeSysfs::Usb kAcm{"2341", "0043", "Arduino", "Uno", "ACM0001", "1-1.6", 0, "cdc_acm"};
+
+// What COM 1..5 lead to: the kernel names, "-" where a number leads nowhere.
+std::string devicesOf(BenchPorts &ports) {
+    std::string names;
+    for (int number = 1; number <= kComNumbers; ++number) {
+        auto mapped = ports.resolve(number);
+        names += (names.empty() ? "" : " ") +
+                 (mapped ? std::filesystem::path(mapped.value().path).filename().string() : "-");
+    }
+    return names;
+}
+
+TEST(BenchPorts, NumbersStayWithTheirAdapters) {
+    FakeSysfs tree;
+    testing::TempFolder config;
+    const auto table = config.path() / kPortsFileName;
+    const DiscoveryRoots roots{tree.sysfs(), tree.dev()};
+    tree.plugUsb("ttyUSB0", kFtdiA);
+    tree.plugUsb("ttyUSB1", kFtdiB);
+    tree.plugUsb("ttyUSB2", kCh340);
+    tree.plugUsb("ttyACM0", kAcm);
+    tree.plugUart("ttyS0", 4);  // a real UART, but the console
+    tree.plugUart("ttyS1", 0);  // a phantom: no UART behind it
+    tree.plugUart("ttyS4", 4);
+    tree.setConsole("tty0 ttyS0");
+    tree.byId("ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+
+    auto ports = std::make_unique<BenchPorts>(table, roots);
+    const struct {
+        const char *step;
+        std::function<void()> act;
+        const char *devices;
+        int unnumbered;
+    } steps[] = {
+        // USB first, then the UART; the console and the phantom never.
+        {"first start", [] {}, "ttyACM0 ttyUSB0 ttyUSB1 ttyUSB2 ttyS4", 1},
+        {"FTDI A unplugged", [&] { tree.unplug("ttyUSB0"); }, "ttyACM0 - ttyUSB1 ttyUSB2 ttyS4", 1},
+        {"FTDI A back as ttyUSB5", [&] { tree.plugUsb("ttyUSB5", kFtdiA); },
+         "ttyACM0 ttyUSB5 ttyUSB1 ttyUSB2 ttyS4", 1},
+        {"restart", [&] { ports = std::make_unique<BenchPorts>(table, roots); },
+         "ttyACM0 ttyUSB5 ttyUSB1 ttyUSB2 ttyS4", 1},
+        {"a sixth adapter gets no number", [&] { tree.plugUsb("ttyUSB6", kFtdiC); },
+         "ttyACM0 ttyUSB5 ttyUSB1 ttyUSB2 ttyS4", 2},
+        {"the operator frees COM 5 and gives it the sixth",
+         [&] {
+             ports->release(5);
+             for (const SerialAdapter &adapter : ports->unnumbered())
+                 if (adapter.kernelName == "ttyUSB6")
+                     ports->assign(5, adapter);
+         },
+         "ttyACM0 ttyUSB5 ttyUSB1 ttyUSB2 ttyUSB6", 2},
+        {"the freed UART stays free", [&] { ports->refresh(); },
+         "ttyACM0 ttyUSB5 ttyUSB1 ttyUSB2 ttyUSB6", 2},
+        {"and swaps COM 1 and COM 2", [&] { ports->swap(1, 2); },
+         "ttyUSB5 ttyACM0 ttyUSB1 ttyUSB2 ttyUSB6", 2},
+        {"which a restart keeps", [&] { ports = std::make_unique<BenchPorts>(table, roots); },
+         "ttyUSB5 ttyACM0 ttyUSB1 ttyUSB2 ttyUSB6", 2},
+    };
+    for (const auto &step : steps) {
+        step.act();
+        EXPECT_EQ(devicesOf(*ports), step.devices) << step.step;
+        EXPECT_EQ(ports->unnumbered().size(), static_cast<std::size_t>(step.unnumbered))
+            << step.step;
+    }
+    for (const SerialAdapter &adapter : ports->unnumbered())
+        EXPECT_EQ(adapter.console, adapter.kernelName == "ttyS0") << adapter.kernelName;
+
+    // What a missing adapter's refusal and a present one's description say.
+    tree.unplug("ttyUSB1");
+    auto missing = ports->resolve(3);
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().find("FTDI FT232R USB UART, nº FTB00002) no está conectado"),
+              std::string::npos)
+        << missing.error();
+    EXPECT_NE(missing.error().find("Conectados: COM 1 (FTDI FT232R USB UART, nº A50285BI)"),
+              std::string::npos)
+        << missing.error();
+    ports->release(3);
+    EXPECT_NE(ports->resolve(3).error().find("no tiene adaptador"), std::string::npos);
+    const auto ftdi = ports->resolve(1);
+    ASSERT_TRUE(ftdi);
+    EXPECT_EQ(ftdi.value().text(),
+              "FTDI FT232R USB UART, nº A50285BI, " + (tree.dev() / "ttyUSB5").string() +
+                  ", latencia 16 ms");
+    ::setenv("MARVALO_COM1", "/dev/pts/77", 1);
+    EXPECT_EQ(ports->resolve(1).value().path, "/dev/pts/77") << "the environment still wins";
+    ::unsetenv("MARVALO_COM1");
+}
+
+TEST(BenchPorts, ADamagedTableIsToldOnceAndRebuilt) {
+    const std::pair<const char *, const char *> rows[] = {
+        {"[com9]\nidentity = kernel:ttyS4\n", "com9"},
+        {"[com1]\nname = FTDI\n", "no tiene identity"},
+        {"[com1]\nidentity = kernel:ttyS4\n[com2]\nidentity = kernel:ttyS4\n", "dos números"},
+        {"[com1]\nidentity = kernel:ttyS4\nkernel_rs485 = yes\n", "true o false"},
+        {"[com1]\nidentity = kernel:ttyS4\ncolour = red\n", "colour"},
+    };
+    for (const auto &[content, mention] : rows) {
+        FakeSysfs tree;
+        tree.plugUart("ttyS4", 4);
+        testing::TempFolder config;
+        config.write(kPortsFileName, content);
+        const auto table = config.path() / kPortsFileName;
+        BenchPorts ports(table, {tree.sysfs(), tree.dev()});
+        const auto problem = ports.takeProblem();
+        ASSERT_TRUE(problem) << content;
+        EXPECT_NE(problem->find(mention), std::string::npos) << *problem;
+        EXPECT_FALSE(ports.takeProblem()) << "told once";
+        EXPECT_EQ(ports.resolve(1).value().path, (tree.dev() / "ttyS4").string());
+        BenchPorts again(table, {tree.sysfs(), tree.dev()});
+        EXPECT_FALSE(again.takeProblem()) << "rebuilt: " << config.read(kPortsFileName);
+    }
+}
+
+}  // namespace
+}  // namespace marvalo
