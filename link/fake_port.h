@@ -46,6 +46,9 @@ class FakePort final : public SerialPort {
     void echoWrites(bool echo) { echo_ = echo; }
     void failNext(Op op, LinkError::Kind kind) { failures_[op] = kind; }
     bool rtsRaised() const { return rts_; }
+    // As a driver that switches the RS485 transceiver itself.
+    void switchRs485InKernel(bool on) { kernelRs485_ = on; }
+    bool kernelSwitchesRs485() const override { return kernelRs485_ && open_; }
 
     std::string describe() const override {
         return "COM " + std::to_string(commPort()) + " (fake)";
@@ -71,6 +74,7 @@ class FakePort final : public SerialPort {
     bool open_ = false;
     bool rts_ = false;
     bool echo_ = false;
+    bool kernelRs485_ = false;
     bool wroteSinceRead_ = false;
     Bytes input_;
     std::deque<Bytes> replies_;

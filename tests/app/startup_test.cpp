@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fake_sysfs.h"
 #include "tests/panel_rig.h"
+#include "tests/pty_pair.h"
 #include "tests/run_program.h"
 #include "tests/streaming_peer.h"
 
@@ -168,6 +170,44 @@ TEST(Program, APeerThatNeverStopsCostsBoundedMemoryAndSigtermIsHeard) {
     EXPECT_EQ(run.signal, 0) << run.err;
     EXPECT_LT(run.msFromSignalToExit, 1000);
     EXPECT_LT(run.maxResidentKb, 100 * 1024);
+}
+
+TEST(Program, ComOneIsTheUsbAdapterNeverTheConsoleNorAPhantom) {
+    // A new bench: one FTDI adapter, the console on ttyS0 and a ttyS1 with
+    // no UART behind it. Each device node is a pty, so what reaches it shows.
+    testing::FakeSysfs tree;
+    testing::PtyPair adapter;
+    testing::PtyPair console;
+    testing::PtyPair phantom;
+    tree.plugUsb("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"});
+    tree.plugUart("ttyS0", 4);
+    tree.plugUart("ttyS1", 0);
+    tree.setConsole("ttyS0");
+    tree.deviceNode("ttyUSB0", adapter.devicePath());
+    tree.deviceNode("ttyS0", console.devicePath());
+    tree.deviceNode("ttyS1", phantom.devicePath());
+    testing::TempFolder folder;
+    const std::filesystem::path copy = folder.path() / "marvalo";
+    std::filesystem::copy_file(MARVALO_PATH, copy);
+    folder.write("Comini.sdx", "000140\r\n");  // COM 1, 19200 baud, Korvel
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("MARVALO_SYSFS_ROOT", tree.sysfs().c_str(), 1);
+    ::setenv("MARVALO_DEV_ROOT", tree.dev().c_str(), 1);
+    const auto run = testing::runProgram(
+        {copy.string(), "--send-first", "1", "--screenshot", (folder.path() / "p.png").string()});
+    ::unsetenv("MARVALO_SYSFS_ROOT");
+    ::unsetenv("MARVALO_DEV_ROOT");
+    EXPECT_EQ(run.status, 0) << run.err;
+    auto heard = [](const testing::PtyPair &pty) {
+        char bytes[256];
+        const ssize_t n = ::read(pty.controller(), bytes, sizeof bytes);
+        return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
+    };
+    EXPECT_EQ(heard(adapter).rfind("*01", 0), 0U) << "Enviar on COM 1 reached the adapter";
+    EXPECT_EQ(heard(console), "");
+    EXPECT_EQ(heard(phantom), "");
+    EXPECT_NE(folder.read("marvalo-ports.ini").find("[com1]\nidentity = usb-serial:A50285BI:0"),
+              std::string::npos);
 }
 
 TEST(Program, ATerminationSignalClosesLikeTheWindowAndKeepsTheChoices) {

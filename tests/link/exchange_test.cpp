@@ -52,6 +52,7 @@ TEST(Exchange, OrderOfOperationsAndWaits) {
         const char *name;
         ExchangeSetup setup;
         OperationLog expected;
+        bool kernelRs485 = false;
     } rows[] = {
         {"RS232 single: one clear, RTS untouched",
          korvel(ExchangeMode::Single, kRs232),
@@ -71,10 +72,15 @@ TEST(Exchange, OrderOfOperationsAndWaits) {
          korvel(ExchangeMode::Single, kRs485, 3, 0),
          {"open", "clear", "rts on", "sleep 50", kKorvelWrite, "sleep 80", "drain", "rts off",
           "clear", "sleep 1171", "read", "close"}},
+        {"RS485 switched by the driver: no timed RTS, still drained and cleared",
+         korvel(ExchangeMode::Single, kRs485),
+         {"open", "clear", kKorvelWrite, "drain", "clear", "sleep 1171", "read", "close"},
+         true},
     };
     for (const auto &row : rows) {
         Rig rig;
         rig.port.queueReply(kReading);
+        rig.port.switchRs485InKernel(row.kernelRs485);
         const ExchangeOutcome outcome = rig.run(row.setup);
         EXPECT_EQ(joined(rig.log), joined(row.expected)) << row.name;
         EXPECT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << row.name;

@@ -197,6 +197,18 @@ TEST(TermiosPort, MissingDeviceAndNonSerialFilesAreNamed) {
             << absent.error().message();
     }
 
+    // A pty, like a USB adapter, has no RS485 switching in its driver.
+    testing::PtyPair pty;
+    TermiosPort kernelRs485;
+    kernelRs485.setDevicePath(pty.devicePath());
+    kernelRs485.setKernelRs485(true);
+    auto refusedRs485 = kernelRs485.open();
+    ASSERT_FALSE(refusedRs485.ok());
+    EXPECT_NE(refusedRs485.error().message().find("cambia de sentido por sí mismo"),
+              std::string::npos)
+        << refusedRs485.error().message();
+    EXPECT_FALSE(kernelRs485.portOpen());
+
     TermiosPort notTty;
     notTty.setDevicePath("/dev/null");
     auto refused = notTty.open();

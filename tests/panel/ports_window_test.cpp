@@ -1,0 +1,63 @@
+#include "panel/ports_window.h"
+
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "ports/bench_ports.h"
+#include "tests/fake_sysfs.h"
+#include "tests/panel_rig.h"
+
+namespace marvalo {
+namespace {
+
+TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
+    testing::FakeSysfs tree;
+    tree.plugUsb("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"});
+    tree.plugUsb("ttyUSB1", {"1a86", "7523", "", "USB Serial", "", "1-1.4", 0, "ch341-uart"});
+    testing::TempFolder config;
+    BenchPorts ports(config.path() / "marvalo-ports.ini", {tree.sysfs(), tree.dev()});
+    testing::PanelRig rig;
+    rig.port.setPortMap(ports);
+    addPortsWindow(*rig.form, ports);
+    rig.form->setListSelection(rig.list("cmbCOM"), 0);
+    EXPECT_EQ(rig.label("lblCOM")->toolTip().toStdString(),
+              "COM 1: FTDI FT232R USB UART, nº A50285BI, " + (tree.dev() / "ttyUSB0").string() +
+                  ", latencia 16 ms");
+
+    rig.form->findChild<QAction *>("actPuertos")->trigger();
+    auto *window = rig.form->findChild<PortsWindow *>("frmPuertos");
+    ASSERT_TRUE(window && window->isVisible());
+    auto *numbers = window->findChild<QTableWidget *>("tblPuertos");
+    auto *unnumbered = window->findChild<QTableWidget *>("tblSinNumero");
+    auto text = [&](int row, int column) {
+        return numbers->item(row, column)->text().toStdString();
+    };
+    EXPECT_EQ(text(1, 1), "USB Serial");
+    EXPECT_EQ(text(1, 3), "sí");
+    EXPECT_EQ(text(2, 1), "—");
+
+    auto press = [&](const char *name) { window->findChild<QPushButton *>(name)->click(); };
+    numbers->selectRow(0);
+    window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(1);
+    press("cmdIntercambiar");
+    EXPECT_EQ(text(0, 1), "USB Serial") << "COM 1 and COM 2 swapped";
+    EXPECT_EQ(ports.table().at(2)->name, "FTDI FT232R USB UART, nº A50285BI");
+    numbers->selectRow(1);
+    press("cmdLiberar");
+    EXPECT_FALSE(ports.table().at(2));
+    ASSERT_EQ(unnumbered->rowCount(), 1);
+    unnumbered->selectRow(0);
+    window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(4);
+    press("cmdAsignar");
+    EXPECT_EQ(ports.table().at(5)->name, "FTDI FT232R USB UART, nº A50285BI");
+    numbers->item(4, 4)->setCheckState(Qt::Checked);
+    EXPECT_TRUE(ports.table().at(5)->kernelRs485);
+    rig.form->close();
+    EXPECT_FALSE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace marvalo
