@@ -20,6 +20,7 @@
 #include "core/byte_text.h"
 #include "core/exchange_stats.h"
 #include "core/number_text.h"
+#include "core/register_values.h"
 #include "core/request.h"
 #include "core/time_text.h"
 #include "core/version.h"
@@ -80,6 +81,12 @@ constexpr const char *kHelp =
     "Output:\n"
     "  --json            one JSON object per exchange and a final summary object,\n"
     "                    all on stdout\n"
+    "  --registers FORMAT[:ORDER]\n"
+    "                    after each Modbus read, its registers numbered from\n"
+    "                    --start (\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\":\n"
+    "                    [{number, value}]); FORMAT u16, s16, hex, u32, s32, f32 or\n"
+    "                    text, ORDER for the 32-bit ones ABCD (default), CDAB, BADC\n"
+    "                    or DCBA; a write's reply says what it confirms\n"
     "\n"
     "Without --json, one line per exchange: the reply as the panel shows it\n"
     "(control characters named), its hex, the first byte's delay after the\n"
@@ -124,6 +131,7 @@ struct SendOptions {
     bool json = false;
     bool listPorts = false;
     bool kernelRs485 = false;
+    std::optional<RegisterView> registers;
 };
 
 int usage(const std::string &problem) {
@@ -192,6 +200,11 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
             options.waitMs = static_cast<int>(*ms);
         else
             options.intervalMs = static_cast<int>(*ms);
+    } else if (name == "--registers") {
+        auto view = value ? parseRegisterView(value) : Result<RegisterView, std::string>("");
+        if (!view)
+            return needs(("FORMAT[:ORDER]: " + view.error()).c_str());
+        options.registers = view.value();
     } else if (name == "--count") {
         const auto count = value ? parseDecimalIn(value, 1, 1'000'000'000) : std::nullopt;
         if (!count)
@@ -220,7 +233,16 @@ std::string fixedMs(std::optional<double> ms) {
 // Every text that reaches the terminal or a JSON reader passes the one rule
 // for outside text: reply bytes are named already, paths and messages may
 // hold anything a file name can.
-void printText(const ExchangeOutcome &outcome) {
+// What a Modbus reply says, for --registers: the values of a read, or what
+// a write confirms.
+std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
+                                                   const std::optional<RegisterView> &view) {
+    if (!view || record.protocol != static_cast<std::uint8_t>(Protocol::Modbus))
+        return std::nullopt;
+    return decodeRegisters(record.request, record.reply, *view);
+}
+
+void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view) {
     const ExchangeRecord &record = outcome.record;
     if (record.failure) {
         // On stderr too, where a script's operator looks for what went wrong.
@@ -233,6 +255,12 @@ void printText(const ExchangeOutcome &outcome) {
               << toHex(record.reply) << "]  " << fixedMs(record.firstByteMs()) << "  "
               << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
               << std::endl;
+    if (auto values = valuesOf(record, view)) {
+        std::cout << "    " << registersLine(*values) << std::endl;
+    } else if (auto confirmed = view ? writeConfirmation(record.request, record.reply)
+                                     : std::nullopt) {
+        std::cout << "    " << *confirmed << std::endl;
+    }
 }
 
 nlohmann::ordered_json milliseconds(std::optional<double> ms) {
@@ -246,7 +274,7 @@ std::string jsonLine(const nlohmann::ordered_json &object) {
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-void printJson(const ExchangeOutcome &outcome) {
+void printJson(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view) {
     const ExchangeRecord &record = outcome.record;
     nlohmann::ordered_json line = {
         {"sequence", record.sequence},
@@ -267,6 +295,19 @@ void printJson(const ExchangeOutcome &outcome) {
     if (record.verdict) {
         line["verdict"] = verdictKey(record.verdict->kind);
         line["verdict_text"] = safeText(record.verdict->text);
+        if (auto values = valuesOf(record, view)) {
+            nlohmann::ordered_json registers = nlohmann::ordered_json::array();
+            for (const RegisterValue &value : *values) {
+                registers.push_back(
+                    {{"number", value.number},
+                     {"value", value.value ? nlohmann::ordered_json(*value.value)
+                                           : nlohmann::ordered_json(value.text)}});
+            }
+            line["registers"] = registers;
+        } else if (auto confirmed = view ? writeConfirmation(record.request, record.reply)
+                                         : std::nullopt) {
+            line["confirms"] = *confirmed;
+        }
     } else {
         line["verdict"] = nullptr;
         line["failure"] = safeText(*record.failure);
@@ -470,7 +511,8 @@ int main(int argc, char **argv) {
         setup.sequence = static_cast<std::uint64_t>(n);
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
         stats.add(outcome.record);
-        options.json ? printJson(outcome) : printText(outcome);
+        options.json ? printJson(outcome, options.registers)
+                     : printText(outcome, options.registers);
         if (!std::cout) {
             outputClosed = true;
             break;

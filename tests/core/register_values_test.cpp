@@ -1,0 +1,85 @@
+#include "core/register_values.h"
+
+#include <gtest/gtest.h>
+
+#include "core/check_codes.h"
+#include "tests/hex_bytes.h"
+
+namespace marvalo {
+namespace {
+
+using testing::fromHex;
+
+Bytes withCrc(Bytes frame) {
+    const Bytes crc = CalcCRC(frame);
+    frame.insert(frame.end(), crc.begin(), crc.end());
+    return frame;
+}
+
+// A read of two registers from 10, answered with `data`.
+Bytes readReply(const char *data) {
+    Bytes reply = fromHex("01 03 04");
+    const Bytes values = fromHex(data);
+    reply.insert(reply.end(), values.begin(), values.end());
+    return withCrc(reply);
+}
+
+TEST(RegisterValues, EveryFormatAndOrder) {
+    const Bytes request = withCrc(fromHex("01 03 00 0A 00 02"));
+    const struct {
+        const char *view;
+        const char *data;
+        const char *line;
+    } rows[] = {
+        {"u16", "00 2A 01 2C", "reg 10 = 42, reg 11 = 300"},
+        {"s16", "FF FF 00 01", "reg 10 = -1, reg 11 = 1"},
+        {"hex", "FF FF 00 2A", "reg 10 = 0xFFFF, reg 11 = 0x002A"},
+        {"f32", "41 20 00 00", "reg 10 = 10"},
+        {"f32:ABCD", "41 20 00 00", "reg 10 = 10"},
+        {"f32:CDAB", "00 00 41 20", "reg 10 = 10"},
+        {"f32:BADC", "20 41 00 00", "reg 10 = 10"},
+        {"f32:DCBA", "00 00 20 41", "reg 10 = 10"},
+        {"f32", "BF C0 00 00", "reg 10 = -1.5"},
+        {"u32", "00 01 00 02", "reg 10 = 65538"},
+        {"u32:CDAB", "00 01 00 02", "reg 10 = 131073"},
+        {"s32", "FF FF FF FE", "reg 10 = -2"},
+        {"s32:DCBA", "FE FF FF FF", "reg 10 = -2"},
+        {"text", "41 42 43 0D", "reg 10 = AB, reg 11 = C<CR>"},
+    };
+    for (const auto &row : rows) {
+        auto view = parseRegisterView(row.view);
+        ASSERT_TRUE(view) << row.view;
+        auto values = decodeRegisters(request, readReply(row.data), view.value());
+        ASSERT_TRUE(values) << row.view;
+        EXPECT_EQ(registersLine(*values), row.line) << row.view;
+    }
+    // Only a whole, checked answer to this read has values.
+    Bytes damaged = readReply("00 2A 01 2C");
+    damaged.back() ^= 1;
+    EXPECT_FALSE(decodeRegisters(request, damaged, {}));
+    EXPECT_FALSE(decodeRegisters(request, withCrc(fromHex("01 83 02")), {}));
+    EXPECT_FALSE(decodeRegisters(request, withCrc(fromHex("01 03 03 00 2A 01")), {}));
+
+    const std::pair<const char *, const char *> refused[] = {
+        {"f16", "u16, s16, hex, u32, s32, f32 or text"},
+        {"u16:CDAB", "takes no word order"},
+        {"f32:ABDC", "ABCD, CDAB, BADC or DCBA"},
+    };
+    for (const auto &[text, says] : refused) {
+        auto view = parseRegisterView(text);
+        ASSERT_FALSE(view) << text;
+        EXPECT_NE(view.error().find(says), std::string::npos) << view.error();
+    }
+}
+
+TEST(RegisterValues, WritesAreNamedByWhatTheyConfirm) {
+    const Bytes write = withCrc(fromHex("01 10 00 0A 00 02 04 00 64 01 2C"));
+    EXPECT_EQ(writeConfirmation(write, withCrc(fromHex("01 10 00 0A 00 02"))),
+              "escritos 2 registros desde 10");
+    const Bytes coil = withCrc(fromHex("01 05 00 07 FF 00"));
+    EXPECT_EQ(writeConfirmation(coil, coil), "bobina 7 forzada a ON");
+    EXPECT_FALSE(writeConfirmation(write, withCrc(fromHex("01 10 00 0B 00 02"))));
+}
+
+}  // namespace
+}  // namespace marvalo
