@@ -22,8 +22,11 @@
 #include "core/number_text.h"
 #include "core/register_values.h"
 #include "core/request.h"
+#include "core/test_plan.h"
 #include "core/time_text.h"
 #include "core/version.h"
+#include "files/atomic_save.h"
+#include "files/bounded_read.h"
 #include "files/file_places.h"
 #include "files/ports_file.h"
 #include "files/settings_file.h"
@@ -31,8 +34,10 @@
 #include "link/port_names.h"
 #include "link/termios_port.h"
 #include "ports/bench_ports.h"
+#include "tools/plan_runner.h"
 #include "tools/port_listing.h"
 #include "tools/request_args.h"
+#include "tools/send_line.h"
 
 namespace {
 
@@ -48,7 +53,10 @@ constexpr int kExitUsage = 64;
 constexpr const char *kUsage =
     "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
     "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
-    "[--words N] [--data LIST]\n";
+    "[--words N] [--data LIST]\n"
+    "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
+    "[--property KEY=VALUE]...\n"
+    "   or: marvalo-send --list-ports [--json]\n";
 
 constexpr const char *kHelp =
     "Runs the Marvalo panel's exchange from the command line: builds the\n"
@@ -96,6 +104,17 @@ constexpr const char *kHelp =
     "<CR>, <1B>, <85>. A reply keeps at most 65536 bytes; the rest is counted\n"
     "(dropped_bytes) and named in the verdict.\n"
     "\n"
+    "Test plans (the file format is in the manual page):\n"
+    "  --plan FILE       run the steps of a TOML test plan, one line per step:\n"
+    "                    PASS or FAIL, the name, the verdict, the response time\n"
+    "                    and for a failure what was expected and what came\n"
+    "  --check           read the plan and build every request; send nothing\n"
+    "  --junit FILE      write a JUnit XML report, atomically\n"
+    "  --tap             print TAP version 14 instead of the lines\n"
+    "  --name NAME       the unit under test, as the report's suite name\n"
+    "  --property KEY=VALUE\n"
+    "                    a property of the report (repeatable)\n"
+    "\n"
     "Ctrl-C (or SIGTERM, SIGHUP) ends the current wait at once, prints the\n"
     "summary and gives the port back as it was. A closed output (| head -n 1)\n"
     "ends the run the same way, without a summary.\n"
@@ -104,10 +123,12 @@ constexpr const char *kHelp =
 
 constexpr const char *kExitHelp =
     "\n"
-    "Exit status: 0 every reply well formed; 1 some exchange got no reply (and\n"
-    "none was bad); 3 some reply was bad; 2 an input was rejected (the panel's\n"
-    "message); 4 the port failed (the message names the device and the fix);\n"
-    "64 the command line is wrong.\n";
+    "Exit status: 0 every reply well formed (with --plan: every step passed); 1\n"
+    "some exchange got no reply (and none was bad); 3 some reply was bad (some\n"
+    "step failed); 2 an input was rejected (the panel's message), or the plan is\n"
+    "invalid and nothing was sent; 4 the port failed (the message names the\n"
+    "device and the fix), or the report could not be written; 64 the command\n"
+    "line is wrong.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -132,6 +153,13 @@ struct SendOptions {
     bool listPorts = false;
     bool kernelRs485 = false;
     std::optional<RegisterView> registers;
+    // Test plans
+    std::optional<std::string> plan;
+    bool check = false;
+    std::optional<std::string> junit;
+    bool tap = false;
+    std::optional<std::string> suiteName;
+    std::vector<std::pair<std::string, std::string>> properties;
 };
 
 int usage(const std::string &problem) {
@@ -158,13 +186,32 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         return 1;
     }
     if (name == "--continuous" || name == "--until-complete" || name == "--json" ||
-        name == "--list-ports" || name == "--rs485-kernel") {
+        name == "--list-ports" || name == "--rs485-kernel" || name == "--check" ||
+        name == "--tap") {
         (name == "--continuous"     ? options.continuous
          : name == "--json"         ? options.json
          : name == "--list-ports"   ? options.listPorts
          : name == "--rs485-kernel" ? options.kernelRs485
+         : name == "--check"        ? options.check
+         : name == "--tap"          ? options.tap
                                     : options.untilComplete) = true;
         return 1;
+    }
+    if (name == "--plan" || name == "--junit" || name == "--name") {
+        if (!value)
+            return needs(name == "--name" ? "a name" : "a path");
+        (name == "--plan"    ? options.plan
+         : name == "--junit" ? options.junit
+                             : options.suiteName) = value;
+        return 2;
+    }
+    if (name == "--property") {
+        const std::string pair = value ? value : "";
+        const auto equals = pair.find('=');
+        if (equals == std::string::npos || equals == 0)
+            return needs("key=value");
+        options.properties.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+        return 2;
     }
     if (name == "--port") {
         const auto port =
@@ -257,8 +304,8 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
               << std::endl;
     if (auto values = valuesOf(record, view)) {
         std::cout << "    " << registersLine(*values) << std::endl;
-    } else if (auto confirmed = view ? writeConfirmation(record.request, record.reply)
-                                     : std::nullopt) {
+    } else if (auto confirmed =
+                   view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
         std::cout << "    " << *confirmed << std::endl;
     }
 }
@@ -274,7 +321,8 @@ std::string jsonLine(const nlohmann::ordered_json &object) {
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-void printJson(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view) {
+nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
+                                    const std::optional<RegisterView> &view) {
     const ExchangeRecord &record = outcome.record;
     nlohmann::ordered_json line = {
         {"sequence", record.sequence},
@@ -298,14 +346,13 @@ void printJson(const ExchangeOutcome &outcome, const std::optional<RegisterView>
         if (auto values = valuesOf(record, view)) {
             nlohmann::ordered_json registers = nlohmann::ordered_json::array();
             for (const RegisterValue &value : *values) {
-                registers.push_back(
-                    {{"number", value.number},
-                     {"value", value.value ? nlohmann::ordered_json(*value.value)
-                                           : nlohmann::ordered_json(value.text)}});
+                registers.push_back({{"number", value.number},
+                                     {"value", value.value ? nlohmann::ordered_json(*value.value)
+                                                           : nlohmann::ordered_json(value.text)}});
             }
             line["registers"] = registers;
-        } else if (auto confirmed = view ? writeConfirmation(record.request, record.reply)
-                                         : std::nullopt) {
+        } else if (auto confirmed =
+                       view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
             line["confirms"] = *confirmed;
         }
     } else {
@@ -313,7 +360,11 @@ void printJson(const ExchangeOutcome &outcome, const std::optional<RegisterView>
         line["failure"] = safeText(*record.failure);
         line["line_saw_request"] = record.lineSawRequest;
     }
-    std::cout << jsonLine(line) << std::endl;
+    return line;
+}
+
+void printJson(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view) {
+    std::cout << jsonLine(exchangeJson(outcome, view)) << std::endl;
 }
 
 int exitStatusOf(const ExchangeStats &stats) {
@@ -377,6 +428,125 @@ void pause(int milliseconds) {
     }
 }
 
+void catchStopSignals() {
+    struct sigaction stop {};
+    stop.sa_handler = onStop;
+    sigemptyset(&stop.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(number, &stop, nullptr);
+    // A reader that goes away (`| head -n 1`) must not kill us with the port
+    // still set our way: the failed write says so, and the run ends as
+    // Ctrl-C ends it.
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+// The command line's line, over a bench's settings file where one is given.
+SendLine lineFrom(const SendOptions &options, const std::optional<SettingsValues> &bench) {
+    SendLine line;
+    line.device = options.device;
+    line.port = options.port.value_or(bench ? bench->portIndex + 1 : kFirstCommPort);
+    line.baudIndex =
+        options.baudIndex.value_or(bench ? bench->baudIndex : kDefaultSettings.baudIndex);
+    line.linkType = options.linkType.value_or(bench ? bench->linkType : kDefaultSettings.linkType);
+    line.parity = options.parity;
+    line.stopBits = options.stopBits;
+    line.mode = options.continuous ? ExchangeMode::Continuous : ExchangeMode::Single;
+    line.waitMs = options.waitMs;
+    line.untilComplete = options.untilComplete;
+    line.kernelRs485 = options.kernelRs485;
+    return line;
+}
+
+constexpr std::size_t kMaxPlanBytes = 1024 * 1024;
+
+// --plan FILE: check it whole, then (without --check) run it, print a line
+// per case (or TAP, or JSON per exchange) and write the JUnit report.
+int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
+    const std::string file = *options.plan;
+    auto text = readBoundedFile(file, kMaxPlanBytes);
+    if (!text) {
+        std::cerr << "El plan \"" << safeText(file) << "\" " << text.error().reason
+                  << ". Nada se envió.\n";
+        return kExitRejected;
+    }
+    auto plan = parseTestPlan(text.value(), file);
+    if (!plan) {
+        for (const std::string &error : plan.error())
+            std::cerr << safeText(error) << "\n";
+        std::cerr << "El plan tiene " << plan.error().size()
+                  << (plan.error().size() == 1 ? " error" : " errores") << "; nada se envió.\n";
+        return kExitRejected;
+    }
+    if (options.check) {
+        std::cout << "plan " << plan.value().name << ": " << plan.value().steps.size()
+                  << " steps, every request builds; nothing was sent\n";
+        return kExitAllGood;
+    }
+    const SendLine line =
+        planLine(plan.value().line, lineFrom(options, std::nullopt), options.port || options.device,
+                 options.baudIndex.has_value(), options.linkType.has_value(),
+                 options.continuous || options.untilComplete || options.waitMs.has_value());
+    TermiosPort port;
+    port.setPortMap(benchPorts);
+    ThreadSleeper sleeper;
+    catchStopSignals();
+    PlanRunSettings settings;
+    settings.line = line;
+    settings.suiteName = options.suiteName.value_or("");
+    settings.properties = options.properties;
+    settings.stopRequested = [] { return stopRequested != 0; };
+    settings.onTry = [&](const StepTry &done) {
+        if (!options.json)
+            return;
+        nlohmann::ordered_json object = exchangeJson(done.outcome, options.registers);
+        object["step"] = safeText(done.step.name);
+        object["repetition"] = done.repetition;
+        object["try"] = done.tryNumber;
+        object["passed"] = done.check.passed;
+        if (!done.check.passed)
+            object["expectation"] = safeText(done.check.message);
+        std::cout << jsonLine(object) << std::endl;
+    };
+    settings.onCase = [&](const CaseResult &result) {
+        if (options.json || options.tap)
+            return;
+        const char *word = result.outcome == CaseResult::Outcome::Passed   ? "PASS"
+                           : result.outcome == CaseResult::Outcome::Failed ? "FAIL"
+                                                                           : "SKIP";
+        std::cout << word << "  " << safeText(result.name);
+        if (result.outcome != CaseResult::Outcome::Skipped) {
+            std::cout << "  " << result.verdict << "  " << fixedMs(result.firstByteMs);
+            if (result.tries > 1)
+                std::cout << "  (" << result.tries << " tries)";
+        }
+        if (result.outcome == CaseResult::Outcome::Failed)
+            std::cout << "  -- " << safeText(result.failureMessage);
+        std::cout << std::endl;
+    };
+    const PlanRun run = runPlan(plan.value(), port, sleeper, settings);
+    if (options.tap)
+        std::cout << tapText(run.report) << std::flush;
+    int status = run.portFailed ? kExitPortFailed : run.anyFailed ? kExitBadReply : kExitAllGood;
+    if (options.junit) {
+        if (auto saved = saveAtomically(*options.junit, junitXml(run.report)); !saved) {
+            std::cerr << "No se pudo guardar el informe JUnit \"" << safeText(*options.junit)
+                      << "\": " << saved.error() << "\n";
+            status = kExitPortFailed;
+        }
+    }
+    if (!options.json && !options.tap) {
+        std::size_t passed = 0, failed = 0, skipped = 0;
+        for (const CaseResult &result : run.report.cases) {
+            passed += result.outcome == CaseResult::Outcome::Passed ? 1 : 0;
+            failed += result.outcome == CaseResult::Outcome::Failed ? 1 : 0;
+            skipped += result.outcome == CaseResult::Outcome::Skipped ? 1 : 0;
+        }
+        std::cerr << "marvalo-send: plan " << run.report.name << ": " << passed << " passed, "
+                  << failed << " failed, " << skipped << " skipped\n";
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -413,8 +583,7 @@ int main(int argc, char **argv) {
     const std::filesystem::path programFolder =
         std::filesystem::read_symlink("/proc/self/exe", noFolder).parent_path();
     BenchPorts benchPorts(
-        chooseFilePlace(noFolder ? std::filesystem::current_path() : programFolder,
-                        kPortsFileName)
+        chooseFilePlace(noFolder ? std::filesystem::current_path() : programFolder, kPortsFileName)
             .saveFolder /
         kPortsFileName);
     if (auto problem = benchPorts.takeProblem())
@@ -423,6 +592,8 @@ int main(int argc, char **argv) {
         std::cout << (options.json ? portListingJson(benchPorts) : portListingText(benchPorts));
         return kExitAllGood;
     }
+    if (options.plan)
+        return runPlanFile(options, benchPorts);
 
     // The bench's panel first, then what was given here.
     std::optional<SettingsValues> bench;
@@ -456,51 +627,17 @@ int main(int argc, char **argv) {
         return kExitRejected;
     }
 
-    const int baudIndex =
-        options.baudIndex.value_or(bench ? bench->baudIndex : kDefaultSettings.baudIndex);
+    SendLine line = lineFrom(options, bench);
     TermiosPort port;
     port.setPortMap(benchPorts);
-    port.setKernelRs485(options.kernelRs485);
-    // A USB adapter's latency timer would hold a finished reply back.
-    port.setLowLatency(options.untilComplete);
-    if (options.device) {
-        port.setDevicePath(*options.device);
-    } else {
-        (void)port.setCommPort(
-            options.port.value_or(bench ? bench->portIndex + 1 : kFirstCommPort));
-    }
-    // The protocol's framing, as the panel sets it, unless told otherwise.
-    const bool sevenBits = choice.value().protocol == Protocol::Iso1745;
-    const std::string settings =
-        std::string(kBaudRates[static_cast<std::size_t>(baudIndex)].itemText) + "," +
-        options.parity.value_or(sevenBits ? 'e' : 'n') + "," + (sevenBits ? "7" : "8") + "," +
-        std::to_string(options.stopBits.value_or(1));
-    if (auto set = port.setSettings(settings); !set) {
+    configurePort(port, line);
+    if (auto set = port.setSettings(settingsTextFor(line, choice.value().protocol)); !set) {
         std::cerr << set.error().message() << "\n";
         return kExitRejected;
     }
+    ExchangeSetup setup = setupFor(line, choice.value().protocol, choice.value().inputs);
 
-    ExchangeSetup setup;
-    setup.mode = options.continuous ? ExchangeMode::Continuous : ExchangeMode::Single;
-    setup.protocol = protocol;
-    setup.linkType = options.linkType.value_or(bench ? bench->linkType : kDefaultSettings.linkType);
-    setup.baudIndex = static_cast<std::uint8_t>(baudIndex);
-    setup.baudSelection = baudIndex;
-    for (std::size_t i = 0; i < kBaudCount; ++i)
-        setup.rs485Hold[i] = kBaudRates[i].rs485HoldMs;
-    setup.inputs = choice.value().inputs;
-    setup.waitMs = options.waitMs;
-    setup.endWhenComplete = options.untilComplete;
-
-    struct sigaction stop {};
-    stop.sa_handler = onStop;
-    sigemptyset(&stop.sa_mask);
-    for (int number : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(number, &stop, nullptr);
-    // A reader that goes away (`| head -n 1`) must not kill us with the port
-    // still set our way: the failed write says so, and the run ends as
-    // Ctrl-C ends it.
-    ::signal(SIGPIPE, SIG_IGN);
+    catchStopSignals();
     setup.stopRequested = [] { return stopRequested != 0; };
 
     ThreadSleeper sleeper;

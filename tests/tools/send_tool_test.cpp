@@ -10,8 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "os/file_descriptor.h"
 #include "files/ports_file.h"
+#include "os/file_descriptor.h"
 #include "tests/fake_sysfs.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
@@ -70,8 +70,9 @@ TEST(SendTool, OneExitStatusPerOutcomeAgainstTheSimulator) {
         ::unsetenv("MARVALO_COM1");
         EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.out << run.err;
         EXPECT_NE(run.out.find(row.outHas), std::string::npos) << row.name << ": " << run.out;
-        if (row.status == 2 || row.status == 64)
+        if (row.status == 2 || row.status == 64) {
             EXPECT_EQ(run.out, "") << row.name;
+        }
     }
 }
 
@@ -114,9 +115,11 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
         return a;
     };
     const auto everyVerdictStrayPrefix = [](const testing::ProgramRun &run) {
-        for (const auto &line : jsonLines(run.out))
-            if (line.contains("verdict"))
+        for (const auto &line : jsonLines(run.out)) {
+            if (line.contains("verdict")) {
                 EXPECT_EQ(line["verdict"], "stray-prefix") << line.dump();
+            }
+        }
     };
     enum class Peer { Simulator, Streaming, None };
     const struct {
@@ -248,6 +251,76 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
     }
 }
 
+TEST(SendTool, PlansRunAgainstTheSimulatorAndTheirReportsValidate) {
+    const std::filesystem::path schema = MARVALO_SOURCE_DIR "/../shared/data/junit-10.xsd";
+    if (!std::filesystem::exists(schema))
+        GTEST_SKIP() << "no JUnit schema at " << schema;
+    testing::TempFolder folder;
+    folder.write("bad.toml", "[[step]]\nprotocol = \"korvel\"\naddress = 100\n");
+    const std::string examples = MARVALO_SOURCE_DIR "/examples/";
+    const struct {
+        const char *name;
+        std::vector<std::string> sim;
+        std::string plan;
+        testing::RunControl control;
+        int status;
+        std::vector<const char *> has;  // in the output and the report
+    } rows[] = {
+        {"a Modbus unit, green",
+         {},
+         examples + "modbus-unit.toml",
+         {},
+         0,
+         {"PASS  read the calibration back  ok", "tests=\"6\" failures=\"0\""}},
+        {"Korvel and ISO 1745, green",
+         {},
+         examples + "text-unit.toml",
+         {},
+         0,
+         {"PASS  Korvel: a reading, three times #3", "<property name=\"serial\" value=\"SN-7\"/>"}},
+        {"a faulty unit fails the damaged answers",
+         {"--bad-check", "--fault-every", "2"},
+         examples + "faulty-unit.toml",
+         {},
+         3,
+         {"FAIL  second read: its CRC is damaged  bad-check", "<failure type=\"bad-check\"",
+          "tests=\"4\" failures=\"2\""}},
+        {"Ctrl-C stops after the current step; the report says what was skipped",
+         {"--silent"},
+         examples + "modbus-unit.toml",
+         {false, 300, SIGINT},
+         3,
+         {"SKIP  a broadcast is heard by nobody", "skipped=\"5\""}},
+        {"a bad plan sends nothing",
+         {},
+         (folder.path() / "bad.toml").string(),
+         {},
+         2,
+         {"bad.toml:3:11: address es el entero 100"}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        testing::SimProcess sim(row.sim);
+        const std::string report = (folder.path() / "report.xml").string();
+        std::filesystem::remove(report);
+        const auto run =
+            testing::runProgram({MARVALO_SEND_PATH, "--device", sim.devicePath(), "--plan",
+                                 row.plan, "--junit", report, "--property", "serial=SN-7"},
+                                row.control);
+        EXPECT_EQ(run.status, row.status) << run.out << run.err;
+        const bool written = std::filesystem::exists(report);
+        EXPECT_EQ(written, row.status != 2) << "a report for every run that sent";
+        const std::string xml = written ? folder.read("report.xml") : "";
+        for (const char *part : row.has)
+            EXPECT_NE((run.out + run.err + xml).find(part), std::string::npos) << part;
+        if (written) {
+            const auto valid = testing::runProgram(
+                {"/usr/bin/xmllint", "--noout", "--schema", schema.string(), report});
+            EXPECT_EQ(valid.status, 0) << valid.err;
+        }
+    }
+}
+
 TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
     // Two FTDI adapters whose device nodes are the ptys of two simulated
     // instruments, at addresses 01 and 02.
@@ -287,8 +360,8 @@ TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
         argv.insert(argv.end(), row.args.begin(), row.args.end());
         const auto run = testing::runProgram(argv);
         EXPECT_EQ(run.status, row.status) << row.args[1] << "\n" << run.out << run.err;
-        EXPECT_NE((run.out + run.err).find(row.outHas), std::string::npos)
-            << row.outHas << "\n" << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(row.outHas), std::string::npos) << row.outHas << "\n"
+                                                                           << run.out << run.err;
     }
     ::unsetenv("MARVALO_SYSFS_ROOT");
     ::unsetenv("MARVALO_DEV_ROOT");

@@ -1,0 +1,145 @@
+#include "tools/plan_runner.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "core/byte_text.h"
+#include "core/reply.h"
+#include "core/time_text.h"
+
+namespace marvalo {
+namespace {
+
+std::string hostname() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return "localhost";
+    return safeText(name);
+}
+
+std::string milliseconds(std::optional<double> ms) {
+    if (!ms)
+        return "—";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", *ms);
+    return text;
+}
+
+std::string detailsOf(const ExchangeRecord &record) {
+    const std::string timing = "1er byte: " + milliseconds(record.firstByteMs()) +
+                               "; último byte: " + milliseconds(record.lastByteMs()) +
+                               "; duración: " + milliseconds(record.durationMs());
+    return "puerto: " + safeText(record.port) + " " + safeText(record.settings) +
+           "\npetición: " + toHex(record.request) + "\nrespuesta: " + toHex(record.reply) +
+           (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
+                ? "\nmostrada: " + renderModbusReply(record.reply)
+                : "\ntexto: " + namedText(record.reply)) +
+           "\n" + timing;
+}
+
+}  // namespace
+
+SendLine planLine(const PlanLine &plan, SendLine line, bool portGiven, bool baudGiven,
+                  bool linkGiven, bool waitGiven) {
+    if (!portGiven) {
+        line.device = plan.device;
+        line.port = plan.port.value_or(line.port);
+    }
+    if (!baudGiven)
+        line.baudIndex = plan.baudIndex.value_or(line.baudIndex);
+    if (!linkGiven)
+        line.linkType = plan.linkType.value_or(line.linkType);
+    if (!line.parity)
+        line.parity = plan.parity;
+    if (!line.stopBits)
+        line.stopBits = plan.stopBits;
+    if (!waitGiven) {
+        line.waitMs = plan.waitMs;
+        line.mode = plan.waitMode == "continuous" ? ExchangeMode::Continuous : ExchangeMode::Single;
+        line.untilComplete = plan.waitMode == "until-complete";
+    }
+    return line;
+}
+
+PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
+                const PlanRunSettings &settings) {
+    PlanRun run;
+    SuiteReport &report = run.report;
+    report.name = settings.suiteName.empty() ? plan.name : settings.suiteName;
+    report.classname = plan.name;
+    report.hostname = hostname();
+    report.properties = settings.properties;
+    const std::int64_t startedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count();
+    report.timestamp = iso8601(startedUs);
+    const std::int64_t runStart = sleeper.steadyUs();
+    configurePort(port, settings.line);
+
+    bool stopped = false;
+    std::uint64_t sequence = 0;
+    std::int32_t noReplyCount = 0;
+    for (const PlanStep &step : plan.steps) {
+        for (int repetition = 1; repetition <= step.repeat; ++repetition) {
+            CaseResult result;
+            result.name =
+                step.repeat > 1 ? step.name + " #" + std::to_string(repetition) : step.name;
+            if (stopped) {
+                result.outcome = CaseResult::Outcome::Skipped;
+                result.tries = 0;
+                report.cases.push_back(result);
+                if (settings.onCase)
+                    settings.onCase(result);
+                continue;
+            }
+            const std::int64_t caseStart = sleeper.steadyUs();
+            const auto protocol = static_cast<Protocol>(step.protocol);
+            (void)port.setSettings(settingsTextFor(settings.line, protocol));
+            ExchangeSetup setup = setupFor(settings.line, protocol, step.inputs);
+            setup.stopRequested = settings.stopRequested;
+            StepCheck check;
+            for (int attempt = 1; attempt <= step.retries + 1; ++attempt) {
+                setup.sequence = ++sequence;
+                const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+                check = judgeStep(step, outcome.record);
+                result.tries = attempt;
+                result.details = detailsOf(outcome.record);
+                result.verdict =
+                    outcome.record.verdict ? verdictKey(outcome.record.verdict->kind) : "failure";
+                result.firstByteMs = outcome.record.firstByteMs();
+                if (settings.onTry)
+                    settings.onTry(StepTry{step, repetition, attempt, outcome, check});
+                if (check.passed || check.portFailed ||
+                    (settings.stopRequested && settings.stopRequested()))
+                    break;
+            }
+            result.seconds = static_cast<double>(sleeper.steadyUs() - caseStart) / 1e6;
+            if (!check.passed) {
+                result.outcome = CaseResult::Outcome::Failed;
+                result.failureType = check.type;
+                result.failureMessage = check.message;
+                run.anyFailed = true;
+                run.portFailed = run.portFailed || check.portFailed;
+                stopped = check.portFailed || step.stopOnFailure.value_or(plan.line.stopOnFailure);
+            }
+            if (settings.stopRequested && settings.stopRequested())
+                stopped = true;
+            report.cases.push_back(result);
+            if (settings.onCase)
+                settings.onCase(result);
+            // The pause after a step, cut short by a stop request.
+            for (int waited = 0; !stopped && waited < step.delayMs; waited += kStopCheckMs) {
+                if (settings.stopRequested && settings.stopRequested())
+                    break;
+                sleeper.sleepMs(std::min(kStopCheckMs, step.delayMs - waited));
+            }
+        }
+    }
+    port.close();
+    report.seconds = static_cast<double>(sleeper.steadyUs() - runStart) / 1e6;
+    return run;
+}
+
+}  // namespace marvalo

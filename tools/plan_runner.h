@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/plan_judge.h"
+#include "core/plan_report.h"
+#include "core/test_plan.h"
+#include "link/sleeper.h"
+#include "link/termios_port.h"
+#include "tools/send_line.h"
+
+namespace marvalo {
+
+// One try of one step, as it happened, for the command line's output.
+struct StepTry {
+    const PlanStep &step;
+    int repetition;  // from 1
+    int tryNumber;   // from 1
+    const ExchangeOutcome &outcome;
+    const StepCheck &check;
+};
+
+struct PlanRunSettings {
+    SendLine line;  // merged already: the command line over the plan's [line]
+    std::string suiteName;
+    std::vector<std::pair<std::string, std::string>> properties;
+    std::function<bool()> stopRequested;         // Ctrl-C: stop after the current step
+    std::function<void(const StepTry &)> onTry;  // every exchange
+    std::function<void(const CaseResult &)> onCase;
+};
+
+struct PlanRun {
+    SuiteReport report;
+    bool anyFailed = false;
+    bool portFailed = false;
+};
+
+// Runs every step (each repetition a case, each failure tried again up to
+// its retries), pausing delay_ms after each; a failing step that stops the
+// plan, a failed port or a stop request leaves the rest skipped. Every case
+// has its result on every way out.
+PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
+                const PlanRunSettings &settings);
+
+// The line of a plan: the command line's choices over its [line] table.
+SendLine planLine(const PlanLine &plan, SendLine commandLine, bool portGiven, bool baudGiven,
+                  bool linkGiven, bool waitGiven);
+
+}  // namespace marvalo

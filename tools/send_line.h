@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/panel_state.h"
+#include "link/exchange.h"
+#include "link/termios_port.h"
+
+namespace marvalo {
+
+// The line a run of exchanges uses, once the command line, a plan's [line]
+// table and a panel's settings file have had their say.
+struct SendLine {
+    std::optional<std::string> device;
+    int port = kFirstCommPort;
+    int baudIndex = 3;
+    std::uint8_t linkType = 0;
+    std::optional<char> parity;  // else the protocol's
+    std::optional<int> stopBits;
+    ExchangeMode mode = ExchangeMode::Single;
+    std::optional<int> waitMs;
+    bool untilComplete = false;
+    bool kernelRs485 = false;
+};
+
+// The protocol's framing as the panel sets it (7E1 for ISO 1745, else 8N1)
+// unless told otherwise: " 9600,e,7,1".
+std::string settingsTextFor(const SendLine &line, Protocol protocol);
+
+// Device or COM number, kernel RS485 and, for --until-complete, a USB
+// adapter's low latency.
+void configurePort(TermiosPort &port, const SendLine &line);
+
+// One exchange's setup as the panel would gather it.
+ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInputs &inputs);
+
+}  // namespace marvalo
