@@ -20,6 +20,7 @@
 #include "core/byte_text.h"
 #include "core/exchange_stats.h"
 #include "core/number_text.h"
+#include "core/pcapng.h"
 #include "core/register_values.h"
 #include "core/request.h"
 #include "core/test_plan.h"
@@ -89,6 +90,9 @@ constexpr const char *kHelp =
     "Output:\n"
     "  --json            one JSON object per exchange and a final summary object,\n"
     "                    all on stdout\n"
+    "  --pcap FILE       write every exchange to a pcapng capture that Wireshark\n"
+    "                    and tshark read (Modbus: tshark -o mbrtu.tcp.port:502\n"
+    "                    -o mbrtu.crc_verification:TRUE -V -r FILE)\n"
     "  --registers FORMAT[:ORDER]\n"
     "                    after each Modbus read, its registers numbered from\n"
     "                    --start (\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\":\n"
@@ -157,6 +161,7 @@ struct SendOptions {
     std::optional<std::string> plan;
     bool check = false;
     std::optional<std::string> junit;
+    std::optional<std::string> pcap;
     bool tap = false;
     std::optional<std::string> suiteName;
     std::vector<std::pair<std::string, std::string>> properties;
@@ -197,11 +202,12 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
                                     : options.untilComplete) = true;
         return 1;
     }
-    if (name == "--plan" || name == "--junit" || name == "--name") {
+    if (name == "--plan" || name == "--junit" || name == "--name" || name == "--pcap") {
         if (!value)
             return needs(name == "--name" ? "a name" : "a path");
         (name == "--plan"    ? options.plan
          : name == "--junit" ? options.junit
+         : name == "--pcap"  ? options.pcap
                              : options.suiteName) = value;
         return 2;
     }
@@ -457,6 +463,19 @@ SendLine lineFrom(const SendOptions &options, const std::optional<SettingsValues
     return line;
 }
 
+// --pcap FILE: every exchange of the run, for Wireshark; atomically.
+bool writeCapture(const std::string &file, const std::vector<ExchangeRecord> &records) {
+    std::vector<const ExchangeRecord *> pointers;
+    for (const ExchangeRecord &record : records)
+        pointers.push_back(&record);
+    if (auto saved = saveAtomically(file, pcapngCapture(pointers)); !saved) {
+        std::cerr << "No se pudo guardar la captura \"" << safeText(file) << "\": " << saved.error()
+                  << "\n";
+        return false;
+    }
+    return true;
+}
+
 constexpr std::size_t kMaxPlanBytes = 1024 * 1024;
 
 // --plan FILE: check it whole, then (without --check) run it, print a line
@@ -642,12 +661,15 @@ int main(int argc, char **argv) {
 
     ThreadSleeper sleeper;
     ExchangeStats stats;
+    std::vector<ExchangeRecord> captured;  // for --pcap
     bool outputClosed = false;
     std::int32_t noReplyCount = 0;
     for (long n = 1; n <= options.count && !stopRequested; ++n) {
         setup.sequence = static_cast<std::uint64_t>(n);
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
         stats.add(outcome.record);
+        if (options.pcap)
+            captured.push_back(outcome.record);
         options.json ? printJson(outcome, options.registers)
                      : printText(outcome, options.registers);
         if (!std::cout) {
@@ -662,5 +684,7 @@ int main(int argc, char **argv) {
     port.close();  // the line settings it had before go back now
     if (!outputClosed)
         printSummary(stats, options.json);
+    if (options.pcap && !writeCapture(*options.pcap, captured))
+        return kExitPortFailed;
     return exitStatusOf(stats);
 }

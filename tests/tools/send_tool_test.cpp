@@ -321,6 +321,47 @@ TEST(SendTool, PlansRunAgainstTheSimulatorAndTheirReportsValidate) {
     }
 }
 
+TEST(SendTool, CapturesAreReadBackByTshark) {
+    testing::TempFolder folder;
+    const std::vector<std::string> read = {"modbus",  "--address", "1",       "--function", "3",
+                                           "--start", "10",        "--words", "2"};
+    const struct {
+        std::vector<std::string> sim;
+        std::vector<std::string> request;
+        std::vector<const char *> tsharkSays;
+    } rows[] = {
+        {{},
+         read,
+         {"Register 10 (UINT16): 10", "Register 11 (UINT16): 11", "[CRC-16 Status: Good]",
+          "#1 ok: respuesta correcta (9 bytes); 1er byte a los", "Direction: Inbound",
+          "Direction: Outbound"}},
+        {{"--bad-check"}, read, {"[CRC-16 Status: Bad]", "#1 bad-check: el CRC no corresponde"}},
+        {{},
+         {"modbus", "--address", "1", "--function", "5", "--data", "7"},
+         {"Response: Unit:   1, Func:   5: Write Single Coil"}},
+        {{}, {"korvel", "--address", "01", "--instruction", "D"}, {"Korvel", "01D+0023.4\\r"}},
+        {{}, {"iso1745", "--address", "01", "--instruction", "0D"}, {"ISO 1745", "0D+0023.4"}},
+    };
+    for (const auto &row : rows) {
+        testing::SimProcess sim(row.sim);
+        const std::string capture = (folder.path() / "c.pcapng").string();
+        std::vector<std::string> argv{MARVALO_SEND_PATH, "--device", sim.devicePath(),
+                                      "--baud",          "19200",    "--until-complete",
+                                      "--pcap",          capture};
+        argv.insert(argv.end(), row.request.begin(), row.request.end());
+        const auto sent = testing::runProgram(argv);
+        ASSERT_TRUE(sent.status == 0 || sent.status == 3) << sent.err;
+        const auto read = testing::runProgram({"/usr/bin/tshark", "-o", "mbrtu.tcp.port:502", "-o",
+                                               "mbrtu.crc_verification:TRUE", "-V", "-r", capture});
+        ASSERT_EQ(read.status, 0) << read.err;
+        const auto summary =
+            testing::runProgram({"/usr/bin/tshark", "-o", "mbrtu.tcp.port:502", "-r", capture});
+        for (const char *says : row.tsharkSays)
+            EXPECT_NE((read.out + summary.out).find(says), std::string::npos) << says << "\n"
+                                                                              << read.out;
+    }
+}
+
 TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
     // Two FTDI adapters whose device nodes are the ptys of two simulated
     // instruments, at addresses 01 and 02.
