@@ -1,0 +1,60 @@
+#include "core/frame_anatomy.h"
+
+#include <gtest/gtest.h>
+
+#include "core/panel_state.h"
+#include "tests/hex_bytes.h"
+
+namespace marvalo {
+namespace {
+
+using testing::fromHex;
+
+std::string joined(const std::vector<FrameField> &fields) {
+    std::string text;
+    for (const FrameField &field : fields)
+        text += (text.empty() ? "" : " | ") + field.name + "=" + field.value +
+                (field.problem ? " !" : "");
+    return text;
+}
+
+TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
+    const auto modbus = static_cast<std::uint8_t>(Protocol::Modbus);
+    const auto iso = static_cast<std::uint8_t>(Protocol::Iso1745);
+    const auto korvel = static_cast<std::uint8_t>(Protocol::Korvel);
+    const Bytes read = fromHex("01 03 00 0A 00 02 E4 09");
+    const struct {
+        std::uint8_t protocol;
+        Bytes request;
+        const char *reply;  // nullptr: the request itself
+        const char *fields;
+    } rows[] = {
+        {modbus, read, nullptr,
+         "Dirección=1 | Función=3 | Inicio=10 | Nº de registros=2 | CRC=CRC E4 09 correcto"},
+        {modbus, read, "01 03 04 00 0A 00 0B 9B F6",
+         "Dirección=1 | Función=3 | Nº de bytes=4 | Registro 10=reg 10 = 10 | "
+         "Registro 11=reg 11 = 11 | CRC=CRC 9B F6 correcto"},
+        {modbus, read, "01 03 04 00 0A 00 0B 2A 31",
+         "Dirección=1 | Función=3 | Nº de bytes=4 | Registro 10=00 0A | Registro 11=00 0B | "
+         "CRC=CRC 2A 31 recibido, 9B F6 esperado !"},
+        {modbus, read, "01 83 02 C0 F1",
+         "Dirección=1 | Función=3 con excepción | Excepción=02 | CRC=CRC C0 F1 correcto"},
+        {iso, fromHex("01 30 31 02 30 44 03 77"), "02 30 44 2B 03 47",
+         "STX=<STX> | Texto=0D+ | ETX=<ETX> | BCC=BCC 47 recibido, 5C esperado !"},
+        {iso, fromHex("01 30 31 02 30 44 03 77"), nullptr,
+         "SOH=<SOH> | Dirección=01 | STX=<STX> | Texto=0D | ETX=<ETX> | BCC=BCC 77 correcto"},
+        {korvel, fromHex("2A 30 31 44 0D"), nullptr,
+         "Inicio=* | Dirección=01 | Texto=D | Fin de línea=<CR>"},
+        {korvel, fromHex("2A 30 31 44 0D"), "30 31 44 2B 0D 0A", "Texto=01D+ | Fin de línea=<CR><LF>"},
+    };
+    for (const auto &row : rows) {
+        const auto fields =
+            row.reply ? replyAnatomy(row.protocol, row.request, fromHex(row.reply), {})
+                      : requestAnatomy(row.protocol, row.request);
+        EXPECT_EQ(joined(fields), row.fields) << (row.reply ? row.reply : "request");
+    }
+    EXPECT_EQ(hexDump(fromHex("41 0D")), "0000  41 0D" + std::string(42, ' ') + "  A<CR>\n");
+}
+
+}  // namespace
+}  // namespace marvalo
