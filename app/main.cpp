@@ -195,10 +195,31 @@ int main(int argc, char **argv) {
         monitor->open();
 
     if (!screenshot.isEmpty()) {
+        // Nobody is there to close a box: a warning would hold the picture
+        // up for ever.
+        form.setWarningSink([](const QString &message) {
+            std::fprintf(stderr, "marvalo: %s\n", qPrintable(message));
+        });
         QTimer::singleShot(0, &form, [&] {
             auto *send = form.findChild<QPushButton *>("cmdEnviar");
             for (int i = 0; i < sendFirst && send != nullptr; ++i)
                 send->click();
+            if (openMonitor) {
+                // The pane shows the last exchange that went wrong, if any.
+                marvalo::MonitorWindow &window = monitor->window();
+                window.model().flushPending();
+                int shown = window.model().rowCount() - 1;
+                for (int row = shown; row >= 0; --row) {
+                    const auto &verdict = window.model().record(row).verdict;
+                    if (verdict && verdict->kind != marvalo::VerdictKind::Ok &&
+                        verdict->kind != marvalo::VerdictKind::Silence) {
+                        shown = row;
+                        break;
+                    }
+                }
+                if (shown >= 0)
+                    window.selectRow(shown);
+            }
             QWidget &pictured = openMonitor ? static_cast<QWidget &>(monitor->window()) : form;
             const bool saved = pictured.grab().save(screenshot);
             std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(screenshot));

@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "panel/monitor_window.h"
+#include "panel/response_chart.h"
 
 namespace {
 
@@ -119,6 +120,16 @@ int main(int argc, char **argv) {
     monitor.findChild<QCheckBox *>("chkSoloProblemas")->setChecked(false);
     monitor.findChild<QCheckBox *>("chkSoloTexto")->setChecked(true);
     print("shown, \"Solo texto\", paced:", perExchange(monitor, sequence, kPaced, true));
+    // The chart alone: a point added and a whole render over 100,000 kept.
+    auto *chart = monitor.findChild<ResponseChart *>("chrRespuesta");
+    constexpr int kRenders = 50;
+    QElapsedTimer render;
+    render.start();
+    for (int i = 0; i < kRenders; ++i)
+        chart->repaint();
+    std::printf("  %-40s %.3f ms per render of %zu points\n",
+                "chart:", static_cast<double>(render.nsecsElapsed()) / 1e6 / kRenders,
+                chart->pointCount());
     monitor.hide();
     print("hidden, paced:", perExchange(monitor, sequence, kPaced, true));
     return 0;

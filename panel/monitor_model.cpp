@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "core/byte_text.h"
+#include "core/panel_state.h"
 #include "core/time_text.h"
 
 namespace marvalo {
@@ -16,30 +17,9 @@ bool isProblem(const ExchangeRecord &record) {
     return !record.verdict || record.verdict->kind != VerdictKind::Ok;
 }
 
-// Verdict to row colour, in one place: good replies plain, silence grey,
-// damaged or partial frames amber, wrong answers and failures red.
 QVariant rowColour(const ExchangeRecord &record) {
-    if (!record.verdict)
-        return QBrush(QColor(0xF4, 0xB6, 0xB6));
-    switch (record.verdict->kind) {
-        case VerdictKind::Ok:
-            return {};
-        case VerdictKind::Silence:
-            return QBrush(QColor(0xE0, 0xE0, 0xE0));
-        case VerdictKind::Incomplete:
-        case VerdictKind::ExtraBytes:
-        case VerdictKind::StrayPrefix:
-        case VerdictKind::Echo:
-            return QBrush(QColor(0xFF, 0xE4, 0xA8));
-        case VerdictKind::BadCheck:
-        case VerdictKind::Exception:
-        case VerdictKind::OtherAddress:
-        case VerdictKind::OtherFunction:
-        case VerdictKind::Unrecognised:
-        case VerdictKind::WrongCount:
-            return QBrush(QColor(0xF8, 0xC8, 0xC8));
-    }
-    return {};
+    const QColor colour = verdictColours(record).row;
+    return colour.isValid() ? QVariant(QBrush(colour)) : QVariant();
 }
 
 QString milliseconds(std::optional<double> ms, int decimals) {
@@ -47,6 +27,41 @@ QString milliseconds(std::optional<double> ms, int decimals) {
 }
 
 }  // namespace
+
+VerdictColours verdictColours(const ExchangeRecord &record) {
+    const VerdictColours failed{QColor(0xF4, 0xB6, 0xB6), QColor(0xB0, 0x10, 0x10)};
+    const VerdictColours wrong{QColor(0xF8, 0xC8, 0xC8), QColor(0xD8, 0x30, 0x30)};
+    const VerdictColours partial{QColor(0xFF, 0xE4, 0xA8), QColor(0xD0, 0x8A, 0x00)};
+    if (!record.verdict)
+        return failed;
+    switch (record.verdict->kind) {
+        case VerdictKind::Ok:
+            return {QColor(), QColor(0x20, 0x90, 0x30)};
+        case VerdictKind::Silence:
+            return {QColor(0xE0, 0xE0, 0xE0), QColor(0x80, 0x80, 0x80)};
+        case VerdictKind::Incomplete:
+        case VerdictKind::ExtraBytes:
+        case VerdictKind::StrayPrefix:
+        case VerdictKind::Echo:
+            return partial;
+        case VerdictKind::BadCheck:
+        case VerdictKind::Exception:
+        case VerdictKind::OtherAddress:
+        case VerdictKind::OtherFunction:
+        case VerdictKind::Unrecognised:
+        case VerdictKind::WrongCount:
+            return wrong;
+    }
+    return failed;
+}
+
+std::string valuesText(const ExchangeRecord &record, RegisterView view) {
+    if (record.protocol != static_cast<std::uint8_t>(Protocol::Modbus))
+        return {};
+    if (auto values = decodeRegisters(record.request, record.reply, view))
+        return registersLine(*values);
+    return writeConfirmation(record.request, record.reply).value_or("");
+}
 
 MonitorModel::MonitorModel(std::size_t capacity, QObject *parent)
     : QAbstractTableModel(parent), capacity_(capacity) {
@@ -107,6 +122,14 @@ void MonitorModel::clear() {
     endResetModel();
 }
 
+void MonitorModel::setRegisterView(RegisterView view) {
+    if (view == view_)
+        return;
+    view_ = view;
+    if (!rows_.empty())
+        emit dataChanged(index(0, Values), index(rowCount() - 1, Values));
+}
+
 void MonitorModel::setTextOnly(bool textOnly) {
     if (textOnly == textOnly_)
         return;
@@ -146,11 +169,15 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
         return isProblem(r);
     if (role == kTextKeyRole) {
         // Sequence numbers are unique within a run; the display mode
-        // changes the two byte columns.
-        const auto bytesMode = textOnly_ && (index.column() == Request || index.column() == Reply);
+        // changes the two byte columns, the register view "Valores".
+        constexpr qulonglong kModes = 64;
+        qulonglong mode = 0;
+        if (index.column() == Request || index.column() == Reply)
+            mode = textOnly_ ? 1 : 0;
+        else if (index.column() == Values)
+            mode = static_cast<qulonglong>(view_.format) * 4 + static_cast<qulonglong>(view_.order);
         return QVariant::fromValue<qulonglong>(
-            (r.sequence * ColumnCount + static_cast<qulonglong>(index.column())) * 2 +
-            (bytesMode ? 1 : 0));
+            (r.sequence * ColumnCount + static_cast<qulonglong>(index.column())) * kModes + mode);
     }
     if (role == Qt::ToolTipRole) {
         // Lines short enough for any screen: a tooltip is one window and
@@ -193,6 +220,8 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
         case Verdict:
             return r.verdict ? QString::fromStdString(safeText(r.verdict->text))
                              : "fallo: " + QString::fromStdString(safeText(r.failure.value_or("")));
+        case Values:
+            return QString::fromStdString(valuesText(r, view_));
         default:
             return {};
     }
@@ -200,7 +229,8 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
 
 QVariant MonitorModel::headerData(int section, Qt::Orientation orientation, int role) const {
     static const std::array<const char *, ColumnCount> kHeaders = {
-        "Nº", "Hora", "Modo", "Petición", "Respuesta", "1er byte", "Duración", "Veredicto"};
+        "Nº",       "Hora",     "Modo",      "Petición", "Respuesta",
+        "1er byte", "Duración", "Veredicto", "Valores"};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
         section >= ColumnCount)
         return {};

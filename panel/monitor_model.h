@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QElapsedTimer>
 #include <QSortFilterProxyModel>
 #include <QTimer>
@@ -9,6 +10,7 @@
 
 #include "core/exchange_record.h"
 #include "core/exchange_stats.h"
+#include "core/register_values.h"
 
 namespace marvalo {
 
@@ -23,7 +25,19 @@ class MonitorModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    enum Column { Number, Time, Mode, Request, Reply, FirstByte, Duration, Verdict, ColumnCount };
+    // "Valores" last, so a saved column layout from before still fits.
+    enum Column {
+        Number,
+        Time,
+        Mode,
+        Request,
+        Reply,
+        FirstByte,
+        Duration,
+        Verdict,
+        Values,
+        ColumnCount
+    };
     static constexpr std::size_t kCapacity = 100'000;
     static constexpr std::size_t kDropShare = 100;
     static constexpr int kBatchMs = 16;
@@ -47,6 +61,9 @@ class MonitorModel : public QAbstractTableModel {
     // Bytes as text only, or hex with the text beside.
     void setTextOnly(bool textOnly);
     bool textOnly() const { return textOnly_; }
+    // How "Valores" shows a Modbus read's registers.
+    void setRegisterView(RegisterView view);
+    RegisterView registerView() const { return view_; }
 
     const ExchangeRecord &record(int row) const { return rows_[static_cast<std::size_t>(row)]; }
     const ExchangeStats &stats() const { return stats_; }
@@ -68,7 +85,21 @@ class MonitorModel : public QAbstractTableModel {
     ExchangeStats stats_;
     std::uint64_t dropped_ = 0;
     bool textOnly_ = false;
+    RegisterView view_;
 };
+
+// Verdict to colour, in one place, for the rows and the chart's points:
+// good replies plain (green points), silence grey, damaged or partial
+// frames amber, wrong answers and failures red.
+struct VerdictColours {
+    QColor row;  // invalid: the view's own background
+    QColor point;
+};
+VerdictColours verdictColours(const ExchangeRecord &record);
+
+// What "Valores" says of a record: a read's registers, what a write
+// confirms, or nothing.
+std::string valuesText(const ExchangeRecord &record, RegisterView view);
 
 // "Solo problemas": the rows whose verdict is not ok, failures included.
 class ProblemsOnly : public QSortFilterProxyModel {

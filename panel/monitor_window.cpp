@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -14,12 +15,15 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QSpinBox>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
+#include "core/pcapng.h"
 #include "core/record_csv.h"
 #include "files/atomic_save.h"
 #include "files/monitor_state.h"
@@ -29,7 +33,7 @@ namespace marvalo {
 namespace {
 
 constexpr int kDefaultWidth = 1180;
-constexpr int kDefaultHeight = 420;
+constexpr int kDefaultHeight = 760;
 
 }  // namespace
 
@@ -61,12 +65,33 @@ void MonitorWindow::buildControls() {
     copy->setObjectName("cmdCopiar");
     auto *save = new QPushButton(QString::fromUtf8("Guardar…"), this);
     save->setObjectName("cmdGuardar");
+    auto *saveCapture = new QPushButton(QString::fromUtf8("Guardar captura…"), this);
+    saveCapture->setObjectName("cmdGuardarCaptura");
+    format_ = new QComboBox(this);
+    format_->setObjectName("cmbFormato");
+    format_->setToolTip(QString::fromUtf8("Cómo se muestran los registros de una lectura Modbus"));
+    for (const char *view :
+         {"u16", "s16", "hex", "text", "u32:ABCD", "u32:CDAB", "u32:BADC", "u32:DCBA", "s32:ABCD",
+          "s32:CDAB", "s32:BADC", "s32:DCBA", "f32:ABCD", "f32:CDAB", "f32:BADC", "f32:DCBA"})
+        format_->addItem(view);
+    series_ = new QComboBox(this);
+    series_->setObjectName("cmbGrafica");
+    series_->addItem(QString::fromUtf8("Gráfica: retardo del 1er byte"));
+    series_->addItem(QString::fromUtf8("Gráfica: valor del registro"));
+    register_ = new QSpinBox(this);
+    register_->setObjectName("spnRegistro");
+    register_->setRange(0, 65535);
+    register_->setEnabled(false);
     buttons->addWidget(problemsOnly_);
     buttons->addWidget(textOnly_);
+    buttons->addWidget(format_);
+    buttons->addWidget(series_);
+    buttons->addWidget(register_);
     buttons->addStretch();
     buttons->addWidget(clear);
     buttons->addWidget(copy);
     buttons->addWidget(save);
+    buttons->addWidget(saveCapture);
 
     table_ = new FollowingTableView(this);
     table_->setObjectName("tblIntercambios");
@@ -79,7 +104,7 @@ void MonitorWindow::buildControls() {
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {45, 90, 65, 250, 300, 65, 70};
+    const int widths[] = {45, 90, 65, 250, 300, 65, 70, 300};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
         table_->setColumnWidth(column, widths[column]);
 
@@ -87,9 +112,20 @@ void MonitorWindow::buildControls() {
     statistics_->setObjectName("lblEstadisticas");
     statistics_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+    pane_ = new FramePane(this);
+    chart_ = new ResponseChart(model_, this);
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName("splMonitor");
+    split->addWidget(table_);
+    split->addWidget(pane_);
+    split->addWidget(chart_);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    split->setStretchFactor(2, 2);
+
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
-    layout->addWidget(table_);
+    layout->addWidget(split);
     layout->addWidget(statistics_);
     resize(kDefaultWidth, kDefaultHeight);
 
@@ -105,15 +141,92 @@ void MonitorWindow::buildControls() {
     statisticsTimer_.setInterval(kStatisticsMs);
     connect(&statisticsTimer_, &QTimer::timeout, this, &MonitorWindow::refreshStatistics);
     connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (!statisticsTimer_.isActive())
+        if (statisticsTimer_.isActive())
+            return;
+        // After a quiet spell the line follows at once; behind it, a batch.
+        if (!sinceStatistics_.isValid() || sinceStatistics_.elapsed() >= kStatisticsMs)
+            refreshStatistics();
+        else
             statisticsTimer_.start();
     });
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
     connect(copy, &QPushButton::clicked, this, &MonitorWindow::onCopyRequested);
     connect(save, &QPushButton::clicked, this, &MonitorWindow::onSaveRequested);
+    connect(saveCapture, &QPushButton::clicked, this, &MonitorWindow::onSaveCaptureRequested);
+    connect(format_, &QComboBox::currentTextChanged, this, [this](const QString &text) {
+        if (auto view = parseRegisterView(text.toStdString()))
+            model_.setRegisterView(view.value());
+        showSelected();
+    });
+    auto chartSeries = [this] {
+        const bool registerValue = series_->currentIndex() == 1;
+        register_->setEnabled(registerValue);
+        chart_->setSeries(
+            registerValue ? ResponseChart::Series::Register : ResponseChart::Series::FirstByte,
+            register_->value());
+    };
+    connect(series_, &QComboBox::currentIndexChanged, this, chartSeries);
+    connect(register_, &QSpinBox::valueChanged, this, chartSeries);
+    connect(chart_, &ResponseChart::rowClicked, this, &MonitorWindow::selectRow);
+    watchSelection();
+}
+
+void MonitorWindow::watchSelection() {
+    connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &MonitorWindow::showSelected);
+}
+
+int MonitorWindow::selectedRow() const {
+    const QModelIndex current = table_->selectionModel()->currentIndex();
+    if (!current.isValid())
+        return -1;
+    return table_->model() == &problems_ ? problems_.mapToSource(current).row() : current.row();
+}
+
+void MonitorWindow::showSelected() {
+    const int row = selectedRow();
+    pane_->showRecord(row >= 0 && row < model_.rowCount() ? &model_.record(row) : nullptr,
+                      model_.registerView());
+}
+
+void MonitorWindow::selectRow(int row) {
+    QModelIndex index = model_.index(row, 0);
+    if (table_->model() == &problems_)
+        index = problems_.mapFromSource(index);
+    if (!index.isValid())
+        return;  // filtered out of sight
+    table_->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    table_->scrollTo(index);
+}
+
+std::optional<QString> MonitorWindow::saveCapture(const QString &path) {
+    std::vector<const ExchangeRecord *> records;
+    for (int row = 0; row < model_.rowCount(); ++row)
+        records.push_back(&model_.record(row));
+    auto saved = saveAtomically(QFile::encodeName(path).toStdString(), pcapngCapture(records));
+    if (!saved) {
+        return QString::fromUtf8(
+                   "No se pudo guardar \"%1\": %2. Ningún archivo a medias quedó "
+                   "en su lugar.")
+            .arg(path, QString::fromStdString(saved.error()));
+    }
+    state_.saveFolder = QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
+    return std::nullopt;
+}
+
+void MonitorWindow::onSaveCaptureRequested() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QString::fromUtf8("Guardar captura"),
+        QFileInfo(saveDialogStart()).dir().filePath("intercambios.pcapng"), "pcapng (*.pcapng)");
+    if (path.isEmpty())
+        return;
+    if (auto problem = saveCapture(path))
+        QMessageBox::warning(this, windowTitle(), *problem);
 }
 
 void MonitorWindow::refreshStatistics() {
+    sinceStatistics_.start();
     statistics_->setText(statisticsLine(model_.stats(), model_.dropped()));
 }
 
@@ -122,6 +235,7 @@ void MonitorWindow::onProblemsOnlyToggled(bool only) {
     // everyday view pays nothing for it.
     table_->setModel(only ? static_cast<QAbstractItemModel *>(&problems_)
                           : static_cast<QAbstractItemModel *>(&model_));
+    watchSelection();  // a new model brings a new selection model
     table_->followNewest();
 }
 

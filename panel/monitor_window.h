@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -7,10 +8,14 @@
 #include "core/exchange_record.h"
 #include "files/monitor_state.h"
 #include "panel/following_table_view.h"
+#include "panel/frame_pane.h"
 #include "panel/monitor_model.h"
+#include "panel/response_chart.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QSpinBox;
 
 namespace marvalo {
 
@@ -38,6 +43,10 @@ class MonitorWindow : public QWidget {
     // documents (never the program's folder, which an installed program
     // cannot write).
     QString saveDialogStart() const;
+    // Every row kept as a pcapng capture for Wireshark, atomically.
+    std::optional<QString> saveCapture(const QString &path);
+    // Selects a model row in the table (the chart's click does).
+    void selectRow(int row);
 
   protected:
     void closeEvent(QCloseEvent *event) override;
@@ -50,6 +59,10 @@ class MonitorWindow : public QWidget {
     void onSaveRequested();
     void onCopyRequested();
     void onProblemsOnlyToggled(bool only);
+    void onSaveCaptureRequested();
+    void watchSelection();
+    int selectedRow() const;
+    void showSelected();
     void refreshStatistics();
 
     static constexpr int kStatisticsMs = 250;
@@ -57,12 +70,18 @@ class MonitorWindow : public QWidget {
     QString stateFile_;
     MonitorState state_;
     QTimer statisticsTimer_;
+    QElapsedTimer sinceStatistics_;
     MonitorModel &model_;
     ProblemsOnly problems_;
     FollowingTableView *table_ = nullptr;
     QLabel *statistics_ = nullptr;
     QCheckBox *problemsOnly_ = nullptr;
     QCheckBox *textOnly_ = nullptr;
+    QComboBox *format_ = nullptr;
+    QComboBox *series_ = nullptr;
+    QSpinBox *register_ = nullptr;
+    FramePane *pane_ = nullptr;
+    ResponseChart *chart_ = nullptr;
     bool everShown_ = false;  // an unseen window has no place worth keeping
 };
 

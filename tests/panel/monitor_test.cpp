@@ -2,15 +2,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QPaintEvent>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
 #include "panel/monitor_access.h"
 #include "panel/monitor_window.h"
+#include "panel/response_chart.h"
 #include "tests/panel_rig.h"
 
 namespace marvalo {
@@ -55,7 +58,7 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
         MonitorWindow &monitor = access->window();
         ASSERT_TRUE(monitor.isVisible());
-        monitor.setGeometry(40, 50, 700, 300);
+        monitor.setGeometry(40, 50, 1100, 700);
 
         rig.port.queueReply(bytesOf("01D+0023.4\r"));
         rig.click("cmdEnviar");
@@ -80,7 +83,7 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
     }
     MonitorModel none;
     MonitorWindow reopened(none, stateFile);
-    EXPECT_EQ(reopened.geometry().size(), QSize(700, 300));
+    EXPECT_EQ(reopened.geometry().size(), QSize(1100, 700));
     EXPECT_EQ(reopened.saveDialogStart().toStdString(),
               (rig.folder.path() / "intercambios.csv").string())
         << "where the last CSV went";
@@ -195,6 +198,49 @@ TEST(MonitorWindow, TextsTooltipsAndCopies) {
             EXPECT_TRUE(tip.startsWith("extra-bytes:") && tip.endsWith(" de más"));
         }
     }
+}
+
+TEST(MonitorWindow, ValuesPaneChartAndCapture) {
+    testing::TempFolder folder;
+    MonitorModel model;
+    MonitorWindow monitor(model, QString::fromStdString((folder.path() / "m.ini").string()));
+    monitor.show();
+    const Bytes read = {0x01, 0x03, 0x00, 0x0A, 0x00, 0x02, 0xE4, 0x09};
+    const Bytes good = {0x01, 0x03, 0x04, 0xFF, 0xFF, 0x00, 0x0B, 0xBB, 0xD0};
+    Bytes damaged = good;
+    damaged.back() ^= 0xFF;
+    for (std::uint64_t n = 1; n <= 3; ++n) {
+        ExchangeRecord record = judged(n, n == 2 ? VerdictKind::BadCheck : VerdictKind::Ok);
+        record.protocol = static_cast<std::uint8_t>(Protocol::Modbus);
+        record.request = read;
+        record.reply = n == 2 ? damaged : good;
+        record.startUs = record.sentUs.emplace(0);
+        record.firstByteUs = static_cast<std::int64_t>(n) * 1000;
+        model.add(record);
+    }
+    model.flushPending();
+    EXPECT_EQ(model.index(0, MonitorModel::Values).data().toString(),
+              "reg 10 = 65535, reg 11 = 11");
+    monitor.findChild<QComboBox *>("cmbFormato")->setCurrentText("s16");
+    EXPECT_EQ(model.index(0, MonitorModel::Values).data().toString(), "reg 10 = -1, reg 11 = 11");
+
+    // A click on the chart's second point selects its row, and the pane
+    // takes that exchange apart.
+    auto *chart = monitor.findChild<ResponseChart *>("chrRespuesta");
+    ASSERT_EQ(chart->pointCount(), 3U);
+    int row = -1;
+    for (int x = 0; x < chart->width() && row != 1; ++x)
+        row = chart->rowAt(QPoint(x, chart->height() / 2));
+    ASSERT_EQ(row, 1);
+    monitor.selectRow(row);
+    const QString pane = monitor.findChild<QPlainTextEdit *>("txtAnatomia")->toPlainText();
+    EXPECT_TRUE(pane.contains(QString::fromUtf8("CRC BB 2F recibido, BB D0 esperado")))
+        << pane.toStdString();
+    EXPECT_TRUE(pane.contains("Registro 10")) << pane.toStdString();
+
+    const QString capture = QString::fromStdString((folder.path() / "c.pcapng").string());
+    ASSERT_FALSE(monitor.saveCapture(capture));
+    EXPECT_EQ(folder.read("c.pcapng").substr(0, 4), std::string("\x0A\x0D\x0D\x0A", 4));
 }
 
 }  // namespace
