@@ -246,8 +246,10 @@ QString MonitorWindow::selectedRowsText() const {
     std::sort(rows.begin(), rows.end());
     for (const QModelIndex &row : rows) {
         QStringList cells;
+        // A cell a spreadsheet would run as a formula gets its apostrophe.
         for (int column = 0; column < MonitorModel::ColumnCount; ++column)
-            cells << shown->index(row.row(), column).data().toString();
+            cells << QString::fromStdString(
+                spreadsheetSafe(shown->index(row.row(), column).data().toString().toStdString()));
         lines << cells.join('\t');
     }
     return lines.join('\n');

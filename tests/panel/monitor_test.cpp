@@ -178,6 +178,15 @@ TEST(MonitorWindow, TextsTooltipsAndCopies) {
         EXPECT_EQ(access.replyCopyText(), send.copied) << send.name;
     }
 
+    // "Copiar" of a row in text mode: no cell a spreadsheet would run.
+    MonitorWindow &window = access.window();
+    window.findChild<QCheckBox *>("chkSoloTexto")->setChecked(true);
+    window.model().flushPending();
+    auto *rows = window.findChild<QTableView *>("tblIntercambios");
+    rows->selectRow(window.model().rowCount() - 1);
+    EXPECT_TRUE(window.selectedRowsText().contains("\t'=HYPERLINK(1)\t"))
+        << window.selectedRowsText().toStdString();
+
     // Long replies: a bounded cell, a tooltip that fits a screen, and the
     // verdict's whole sentence.
     ExchangeRecord record = judged(7, VerdictKind::ExtraBytes);
