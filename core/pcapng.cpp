@@ -10,7 +10,7 @@
 namespace marvalo {
 namespace {
 
-// pcapng block types and option codes (the pcapng specification).
+// pcapng block types and option codes, as the pcapng format defines them.
 constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
 constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr std::uint32_t kInterfaceDescription = 1;

@@ -204,7 +204,12 @@ std::optional<QString> MonitorWindow::saveCapture(const QString &path) {
     std::vector<const ExchangeRecord *> records;
     for (int row = 0; row < model_.rowCount(); ++row)
         records.push_back(&model_.record(row));
-    auto saved = saveAtomically(QFile::encodeName(path).toStdString(), pcapngCapture(records));
+    return saveAndRemember(path, pcapngCapture(records));
+}
+
+std::optional<QString> MonitorWindow::saveAndRemember(const QString &path,
+                                                      const std::string &content) {
+    auto saved = saveAtomically(QFile::encodeName(path).toStdString(), content);
     if (!saved) {
         return QString::fromUtf8(
                    "No se pudo guardar \"%1\": %2. Ningún archivo a medias quedó "
@@ -263,15 +268,7 @@ std::optional<QString> MonitorWindow::saveCsv(const QString &path) {
     std::string text = recordCsvHeader();
     for (int row = 0; row < model_.rowCount(); ++row)
         text += recordCsvLine(model_.record(row));
-    auto saved = saveAtomically(QFile::encodeName(path).toStdString(), text);
-    if (!saved) {
-        return QString::fromUtf8(
-                   "No se pudo guardar \"%1\": %2. Ningún archivo a medias quedó "
-                   "en su lugar.")
-            .arg(path, QString::fromStdString(saved.error()));
-    }
-    state_.saveFolder = QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
-    return std::nullopt;
+    return saveAndRemember(path, text);
 }
 
 void MonitorWindow::onSaveRequested() {

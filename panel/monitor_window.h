@@ -60,6 +60,8 @@ class MonitorWindow : public QWidget {
     void onCopyRequested();
     void onProblemsOnlyToggled(bool only);
     void onSaveCaptureRequested();
+    // Atomically; the folder of a good save is where the dialogs open next.
+    std::optional<QString> saveAndRemember(const QString &path, const std::string &content);
     void watchSelection();
     int selectedRow() const;
     void showSelected();
