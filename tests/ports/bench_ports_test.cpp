@@ -6,7 +6,9 @@
 #include <sstream>
 
 #include "files/ports_file.h"
+#include "link/termios_port.h"
 #include "tests/fake_sysfs.h"
+#include "tests/pty_pair.h"
 #include "tests/temp_folder.h"
 
 namespace marvalo {
@@ -100,12 +102,31 @@ TEST(BenchPorts, NumbersStayWithTheirAdapters) {
     EXPECT_NE(ports->resolve(3).error().find("no tiene adaptador"), std::string::npos);
     const auto ftdi = ports->resolve(1);
     ASSERT_TRUE(ftdi);
-    EXPECT_EQ(ftdi.value().text(),
-              "FTDI FT232R USB UART, nº A50285BI, " + (tree.dev() / "ttyUSB5").string() +
-                  ", latencia 16 ms");
+    EXPECT_EQ(ftdi.value().text(), "FTDI FT232R USB UART, nº A50285BI, " +
+                                       (tree.dev() / "ttyUSB5").string() + ", latencia 16 ms");
     ::setenv("MARVALO_COM1", "/dev/pts/77", 1);
     EXPECT_EQ(ports->resolve(1).value().path, "/dev/pts/77") << "the environment still wins";
     ::unsetenv("MARVALO_COM1");
+}
+
+TEST(BenchPorts, AnAdapterUnpluggedWhileOpenIsNamedInTheFailure) {
+    FakeSysfs tree;
+    testing::PtyPair pty;
+    tree.plugUsb("ttyUSB0", kFtdiA);
+    tree.deviceNode("ttyUSB0", pty.devicePath());
+    testing::TempFolder config;
+    BenchPorts ports(config.path() / kPortsFileName, {tree.sysfs(), tree.dev()});
+    TermiosPort port;
+    port.setPortMap(ports);
+    ASSERT_TRUE(port.open().ok());
+    tree.unplug("ttyUSB0");
+    pty.closeController();
+    auto read = port.readAvailable();
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().kind, LinkError::Kind::Vanished);
+    EXPECT_NE(read.error().message().find("COM 1 (FTDI FT232R USB UART, nº A50285BI"),
+              std::string::npos)
+        << read.error().message();
 }
 
 TEST(BenchPorts, ADamagedTableIsToldOnceAndRebuilt) {
