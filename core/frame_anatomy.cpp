@@ -127,8 +127,8 @@ std::vector<FrameField> isoFrame(const Bytes &frame) {
     if (!fields.has(1) || frame[fields.at()] != kStx)
         return fields.finish();
     fields.add("STX", 1, "<STX>");
-    const auto etx = std::find(frame.begin() + static_cast<std::ptrdiff_t>(fields.at()),
-                               frame.end(), kEtx);
+    const auto etx =
+        std::find(frame.begin() + static_cast<std::ptrdiff_t>(fields.at()), frame.end(), kEtx);
     const auto textLength = static_cast<std::size_t>(etx - frame.begin()) - fields.at();
     const std::size_t textStart = fields.at();
     fields.add("Texto", textLength, textOf(frame, fields.at(), textLength));

@@ -61,10 +61,9 @@ const SerialAdapter *adapterAt(const PortsTable &table, int number,
 
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present) {
-    std::string reason =
-        number >= 1 && number <= kComNumbers && table.at(number)
-            ? "su adaptador (" + table.at(number)->name + ") no está conectado"
-            : std::string("no tiene adaptador");
+    std::string reason = number >= 1 && number <= kComNumbers && table.at(number)
+                             ? "su adaptador (" + table.at(number)->name + ") no está conectado"
+                             : std::string("no tiene adaptador");
     std::string connected;
     for (int other = 1; other <= kComNumbers; ++other) {
         if (const SerialAdapter *adapter = adapterAt(table, other, present))
@@ -72,8 +71,9 @@ std::string comUnavailableReason(const PortsTable &table, int number,
                          std::to_string(other) + " (" + adapterName(*adapter) + ")";
     }
     if (connected.empty())
-        return reason + ". No hay ningún adaptador serie con número conectado; vea \"Puertos "
-                        "serie…\" (F3) o marvalo-send --list-ports";
+        return reason +
+               ". No hay ningún adaptador serie con número conectado; vea \"Puertos "
+               "serie…\" (F3) o marvalo-send --list-ports";
     return reason + ". Conectados: " + connected;
 }
 

@@ -27,10 +27,11 @@ constexpr std::array<Named, 7> kFormats{{{"u16", RegisterFormat::U16},
                                          {"s32", RegisterFormat::S32},
                                          {"f32", RegisterFormat::F32},
                                          {"text", RegisterFormat::Text}}};
-constexpr std::array<std::pair<std::string_view, WordOrder>, 4> kOrders{{{"ABCD", WordOrder::ABCD},
-                                                                         {"CDAB", WordOrder::CDAB},
-                                                                         {"BADC", WordOrder::BADC},
-                                                                         {"DCBA", WordOrder::DCBA}}};
+constexpr std::array<std::pair<std::string_view, WordOrder>, 4> kOrders{
+    {{"ABCD", WordOrder::ABCD},
+     {"CDAB", WordOrder::CDAB},
+     {"BADC", WordOrder::BADC},
+     {"DCBA", WordOrder::DCBA}}};
 
 std::uint16_t wordAt(const Bytes &bytes, std::size_t at) {
     return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
@@ -170,7 +171,8 @@ std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &
     }
     if (reply[1] == 5) {
         constexpr int kCoilOn = 0xFF00;
-        return "bobina " + std::to_string(first) + " forzada a " + (second == kCoilOn ? "ON" : "OFF");
+        return "bobina " + std::to_string(first) + " forzada a " +
+               (second == kCoilOn ? "ON" : "OFF");
     }
     return std::nullopt;
 }

@@ -21,8 +21,8 @@ std::string describePort(int commPort);
 // plugged in again since, under another name.
 struct MappedDevice {
     std::string path;
-    std::string name;          // "FTDI FT232R USB UART, nº A50285BI"; empty when unknown
-    bool kernelRs485 = false;  // the driver switches the RS485 transceiver
+    std::string name;                   // "FTDI FT232R USB UART, nº A50285BI"; empty when unknown
+    bool kernelRs485 = false;           // the driver switches the RS485 transceiver
     std::optional<int> latencyTimerMs;  // USB adapters that hold bytes back
 
     // "FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0, latencia 16 ms"

@@ -2,10 +2,10 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
-#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 

@@ -75,11 +75,11 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     layout->addWidget(numbers_);
     layout->addWidget(unnumbered_);
     layout->addLayout(actions);
-    auto *note = new QLabel(QString::fromUtf8(
-                                "Los cambios valen desde el próximo envío. \"RS485 del núcleo\": "
-                                "el controlador cambia el transceptor (TIOCSRS485) en lugar del "
-                                "RTS temporizado del panel; los adaptadores USB suelen rechazarlo."),
-                            this);
+    auto *note = new QLabel(
+        QString::fromUtf8("Los cambios valen desde el próximo envío. \"RS485 del núcleo\": "
+                          "el controlador cambia el transceptor (TIOCSRS485) en lugar del "
+                          "RTS temporizado del panel; los adaptadores USB suelen rechazarlo."),
+        this);
     note->setWordWrap(true);
     layout->addWidget(note);
     resize(820, 420);
@@ -138,9 +138,9 @@ void PortsWindow::fill() {
     unnumbered_->setRowCount(static_cast<int>(without.size()));
     for (std::size_t i = 0; i < without.size(); ++i) {
         const int row = static_cast<int>(i);
-        unnumbered_->setItem(row, OtherAdapter,
-                             cell(adapterName(without[i]) +
-                                  (without[i].console ? " (consola del sistema)" : "")));
+        unnumbered_->setItem(
+            row, OtherAdapter,
+            cell(adapterName(without[i]) + (without[i].console ? " (consola del sistema)" : "")));
         unnumbered_->setItem(row, OtherDevice, cell(deviceText(without[i])));
         unnumbered_->setItem(row, OtherDriver, cell(without[i].driver));
     }

@@ -53,8 +53,9 @@ std::string portListingText(const BenchPorts &ports) {
         text += line;
     }
     if (ports.table().com == PortsTable{}.com && ports.present().empty())
-        text += "No serial adapters found. Plug one in, or check that the user is in the group "
-                "that owns the device (usually dialout).\n";
+        text +=
+            "No serial adapters found. Plug one in, or check that the user is in the group "
+            "that owns the device (usually dialout).\n";
     return text;
 }
 

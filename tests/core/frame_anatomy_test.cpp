@@ -45,12 +45,13 @@ TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
          "SOH=<SOH> | Dirección=01 | STX=<STX> | Texto=0D | ETX=<ETX> | BCC=BCC 77 correcto"},
         {korvel, fromHex("2A 30 31 44 0D"), nullptr,
          "Inicio=* | Dirección=01 | Texto=D | Fin de línea=<CR>"},
-        {korvel, fromHex("2A 30 31 44 0D"), "30 31 44 2B 0D 0A", "Texto=01D+ | Fin de línea=<CR><LF>"},
+        {korvel, fromHex("2A 30 31 44 0D"), "30 31 44 2B 0D 0A",
+         "Texto=01D+ | Fin de línea=<CR><LF>"},
     };
     for (const auto &row : rows) {
-        const auto fields =
-            row.reply ? replyAnatomy(row.protocol, row.request, fromHex(row.reply), {})
-                      : requestAnatomy(row.protocol, row.request);
+        const auto fields = row.reply
+                                ? replyAnatomy(row.protocol, row.request, fromHex(row.reply), {})
+                                : requestAnatomy(row.protocol, row.request);
         EXPECT_EQ(joined(fields), row.fields) << (row.reply ? row.reply : "request");
     }
     EXPECT_EQ(hexDump(fromHex("41 0D")), "0000  41 0D" + std::string(42, ' ') + "  A<CR>\n");
