@@ -275,17 +275,6 @@ std::string shownReply(const ExchangeOutcome &outcome) {
     return namedText(outcome.record.reply);
 }
 
-std::string fixedMs(std::optional<double> ms) {
-    if (!ms)
-        return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f ms", *ms);
-    return text;
-}
-
-// Every text that reaches the terminal or a JSON reader passes the one rule
-// for outside text: reply bytes are named already, paths and messages may
-// hold anything a file name can.
 // What a Modbus reply says, for --registers: the values of a read, or what
 // a write confirms.
 std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
@@ -295,6 +284,9 @@ std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
     return decodeRegisters(record.request, record.reply, *view);
 }
 
+// Every text that reaches the terminal or a JSON reader passes the one rule
+// for outside text: reply bytes are named already, paths and messages may
+// hold anything a file name can.
 void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view) {
     const ExchangeRecord &record = outcome.record;
     if (record.failure) {
@@ -305,7 +297,7 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
         return;
     }
     std::cout << "#" << record.sequence << "  " << shownReply(outcome) << "  ["
-              << toHex(record.reply) << "]  " << fixedMs(record.firstByteMs()) << "  "
+              << toHex(record.reply) << "]  " << millisecondsText(record.firstByteMs()) << "  "
               << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
               << std::endl;
     if (auto values = valuesOf(record, view)) {
@@ -534,7 +526,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                                                                            : "SKIP";
         std::cout << word << "  " << safeText(result.name);
         if (result.outcome != CaseResult::Outcome::Skipped) {
-            std::cout << "  " << result.verdict << "  " << fixedMs(result.firstByteMs);
+            std::cout << "  " << result.verdict << "  " << millisecondsText(result.firstByteMs);
             if (result.tries > 1)
                 std::cout << "  (" << result.tries << " tries)";
         }

@@ -19,18 +19,10 @@ std::string hostname() {
     return safeText(name);
 }
 
-std::string milliseconds(std::optional<double> ms) {
-    if (!ms)
-        return "—";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f ms", *ms);
-    return text;
-}
-
 std::string detailsOf(const ExchangeRecord &record) {
-    const std::string timing = "1er byte: " + milliseconds(record.firstByteMs()) +
-                               "; último byte: " + milliseconds(record.lastByteMs()) +
-                               "; duración: " + milliseconds(record.durationMs());
+    const std::string timing = "1er byte: " + millisecondsText(record.firstByteMs()) +
+                               "; último byte: " + millisecondsText(record.lastByteMs()) +
+                               "; duración: " + millisecondsText(record.durationMs());
     return "puerto: " + safeText(record.port) + " " + safeText(record.settings) +
            "\npetición: " + toHex(record.request) + "\nrespuesta: " + toHex(record.reply) +
            (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)

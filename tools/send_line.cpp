@@ -1,6 +1,16 @@
 #include "tools/send_line.h"
 
+#include <cstdio>
+
 namespace marvalo {
+
+std::string millisecondsText(std::optional<double> ms) {
+    if (!ms)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", *ms);
+    return text;
+}
 
 std::string settingsTextFor(const SendLine &line, Protocol protocol) {
     const bool sevenBits = protocol == Protocol::Iso1745;

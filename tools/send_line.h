@@ -24,6 +24,9 @@ struct SendLine {
     bool kernelRs485 = false;
 };
 
+// "5.3 ms", or "-" when there is no such time (no reply).
+std::string millisecondsText(std::optional<double> ms);
+
 // The protocol's framing as the panel sets it (7E1 for ISO 1745, else 8N1)
 // unless told otherwise: " 9600,e,7,1".
 std::string settingsTextFor(const SendLine &line, Protocol protocol);

@@ -150,15 +150,22 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
         ::setenv("DISPLAY", saved.c_str(), 1);
 }
 
+// A copy of the panel in `folder`, its settings on COM 1 at 19200 baud with
+// Korvel, to run headless.
+std::filesystem::path headlessPanelIn(const testing::TempFolder &folder) {
+    const std::filesystem::path copy = folder.path() / "marvalo";
+    std::filesystem::copy_file(MARVALO_PATH, copy);
+    folder.write("Comini.sdx", "000140\r\n");
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return copy;
+}
+
 TEST(Program, APeerThatNeverStopsCostsBoundedMemoryAndSigtermIsHeard) {
     // Four presses of Enviar, monitor open, on a line that streams at pty
     // speed: each reply stops at 64 KiB, and SIGTERM cuts the waits short.
     testing::StreamingPeer peer;
     testing::TempFolder folder;
-    const std::filesystem::path copy = folder.path() / "marvalo";
-    std::filesystem::copy_file(MARVALO_PATH, copy);
-    folder.write("Comini.sdx", "000140\r\n");  // COM 1, 19200 baud, Korvel
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::filesystem::path copy = headlessPanelIn(folder);
     ::setenv("MARVALO_COM1", peer.devicePath().c_str(), 1);
     testing::RunControl control;
     control.signalAfterMs = 1500;
@@ -187,10 +194,7 @@ TEST(Program, ComOneIsTheUsbAdapterNeverTheConsoleNorAPhantom) {
     tree.deviceNode("ttyS0", console.devicePath());
     tree.deviceNode("ttyS1", phantom.devicePath());
     testing::TempFolder folder;
-    const std::filesystem::path copy = folder.path() / "marvalo";
-    std::filesystem::copy_file(MARVALO_PATH, copy);
-    folder.write("Comini.sdx", "000140\r\n");  // COM 1, 19200 baud, Korvel
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::filesystem::path copy = headlessPanelIn(folder);
     ::setenv("MARVALO_SYSFS_ROOT", tree.sysfs().c_str(), 1);
     ::setenv("MARVALO_DEV_ROOT", tree.dev().c_str(), 1);
     const auto run = testing::runProgram(
