@@ -2,7 +2,7 @@
 
 #include <QComboBox>
 
-#include "core/panel_state.h"
+#include "core/settings/panel_state.h"
 #include "files/settings_file.h"
 #include "panel/form1.h"
 

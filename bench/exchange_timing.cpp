@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/check_codes.h"
-#include "core/request.h"
-#include "core/verdict.h"
+#include "core/frames/check_codes.h"
+#include "core/frames/request.h"
+#include "core/verdicts/verdict.h"
 #include "link/exchange.h"
 #include "link/termios_port.h"
 #include "tests/sim_process.h"

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "core/system_error_text.h"
+#include "core/text/system_error_text.h"
 #include "os/file_descriptor.h"
 
 namespace marvalo {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "core/system_error_text.h"
+#include "core/text/system_error_text.h"
 #include "os/file_descriptor.h"
 
 namespace marvalo {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/byte_text.h"
+#include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 
 namespace marvalo {

@@ -1,7 +1,7 @@
 #include "files/monitor_state.h"
 
-#include "core/byte_text.h"
-#include "core/key_value_text.h"
+#include "core/text/byte_text.h"
+#include "core/text/key_value_text.h"
 #include "files/atomic_save.h"
 #include "files/bounded_read.h"
 

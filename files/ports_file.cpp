@@ -1,6 +1,6 @@
 #include "files/ports_file.h"
 
-#include "core/byte_text.h"
+#include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/bounded_read.h"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "core/ports_table.h"
+#include "core/ports/ports_table.h"
 #include "core/result.h"
 
 namespace marvalo {

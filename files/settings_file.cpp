@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/byte_text.h"
+#include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/bounded_read.h"
 

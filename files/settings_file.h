@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/result.h"
-#include "core/settings_line.h"
+#include "core/settings/settings_line.h"
 #include "files/file_places.h"
 
 namespace marvalo {

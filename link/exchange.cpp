@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "core/request.h"
+#include "core/frames/request.h"
 
 namespace marvalo {
 namespace {

@@ -8,9 +8,9 @@
 
 #include <optional>
 
-#include "core/exchange_record.h"
-#include "core/panel_state.h"
-#include "core/reply.h"
+#include "core/frames/reply.h"
+#include "core/records/exchange_record.h"
+#include "core/settings/panel_state.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 

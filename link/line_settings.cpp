@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "core/number_text.h"
+#include "core/text/number_text.h"
 
 namespace marvalo {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/bytes.h"
+#include "core/frames/bytes.h"
 
 namespace marvalo {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "core/serial_adapter.h"
+#include "core/ports/serial_adapter.h"
 
 namespace marvalo {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/bytes.h"
+#include "core/frames/bytes.h"
 #include "link/line_settings.h"
 #include "link/link_error.h"
 #include "link/port_names.h"

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/system_error_text.h"
+#include "core/text/system_error_text.h"
 #include "link/parity_marks.h"
 #include "link/port_names.h"
 

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/byte_text.h"
+#include "core/text/byte_text.h"
 #include "link/port_names.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "core/panel_state.h"
+#include "core/settings/panel_state.h"
 #include "link/exchange.h"
 
 class QComboBox;

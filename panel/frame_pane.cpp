@@ -2,9 +2,9 @@
 
 #include <QFontDatabase>
 
-#include "core/byte_text.h"
-#include "core/frame_anatomy.h"
-#include "core/time_text.h"
+#include "core/frames/frame_anatomy.h"
+#include "core/text/byte_text.h"
+#include "core/text/time_text.h"
 
 namespace marvalo {
 namespace {

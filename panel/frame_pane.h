@@ -2,8 +2,8 @@
 
 #include <QPlainTextEdit>
 
-#include "core/exchange_record.h"
-#include "core/register_values.h"
+#include "core/records/exchange_record.h"
+#include "core/records/register_values.h"
 
 namespace marvalo {
 

@@ -6,8 +6,8 @@
 #include <QEvent>
 #include <QLabel>
 
-#include "core/byte_text.h"
-#include "core/record_csv.h"
+#include "core/records/record_csv.h"
+#include "core/text/byte_text.h"
 #include "panel/form1.h"
 #include "panel/monitor_window.h"
 

@@ -6,9 +6,9 @@
 #include <array>
 #include <iterator>
 
-#include "core/byte_text.h"
-#include "core/panel_state.h"
-#include "core/time_text.h"
+#include "core/settings/panel_state.h"
+#include "core/text/byte_text.h"
+#include "core/text/time_text.h"
 
 namespace marvalo {
 namespace {

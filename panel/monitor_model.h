@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <deque>
 
-#include "core/exchange_record.h"
-#include "core/exchange_stats.h"
-#include "core/register_values.h"
+#include "core/records/exchange_record.h"
+#include "core/records/register_values.h"
+#include "core/verdicts/exchange_stats.h"
 
 namespace marvalo {
 

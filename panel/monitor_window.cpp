@@ -23,8 +23,8 @@
 
 #include <algorithm>
 
-#include "core/pcapng.h"
-#include "core/record_csv.h"
+#include "core/records/pcapng.h"
+#include "core/records/record_csv.h"
 #include "files/atomic_save.h"
 #include "files/monitor_state.h"
 #include "panel/cached_text_delegate.h"

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "core/exchange_record.h"
+#include "core/records/exchange_record.h"
 #include "files/monitor_state.h"
 #include "panel/following_table_view.h"
 #include "panel/frame_pane.h"

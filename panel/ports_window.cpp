@@ -9,7 +9,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "core/byte_text.h"
+#include "core/text/byte_text.h"
 #include "panel/form1.h"
 #include "ports/bench_ports.h"
 

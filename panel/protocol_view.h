@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/panel_state.h"
+#include "core/settings/panel_state.h"
 
 namespace marvalo {
 

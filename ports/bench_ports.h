@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ports_table.h"
+#include "core/ports/ports_table.h"
 #include "link/port_discovery.h"
 #include "link/port_names.h"
 

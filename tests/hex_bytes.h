@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/bytes.h"
+#include "core/frames/bytes.h"
 
 namespace marvalo::testing {
 

@@ -2,9 +2,9 @@
 
 #include <span>
 
-#include "core/check_codes.h"
-#include "core/frame_chars.h"
-#include "core/panel_state.h"
+#include "core/frames/check_codes.h"
+#include "core/frames/frame_chars.h"
+#include "core/settings/panel_state.h"
 #include "tools/instrument.h"
 
 namespace marvalo {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "core/bytes.h"
+#include "core/frames/bytes.h"
 
 namespace marvalo {
 

@@ -5,9 +5,9 @@
 
 #include <stdexcept>
 
-#include "core/check_codes.h"
-#include "core/frame_chars.h"
-#include "core/panel_state.h"
+#include "core/frames/check_codes.h"
+#include "core/frames/frame_chars.h"
+#include "core/settings/panel_state.h"
 
 namespace marvalo {
 namespace {

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "core/bytes.h"
-#include "core/panel_state.h"
+#include "core/frames/bytes.h"
+#include "core/settings/panel_state.h"
 
 namespace marvalo {
 

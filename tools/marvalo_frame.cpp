@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "core/request.h"
+#include "core/frames/request.h"
 #include "core/version.h"
 #include "tools/request_args.h"
 

@@ -17,14 +17,14 @@
 #include <string>
 #include <thread>
 
-#include "core/byte_text.h"
-#include "core/exchange_stats.h"
-#include "core/number_text.h"
-#include "core/pcapng.h"
-#include "core/register_values.h"
-#include "core/request.h"
-#include "core/test_plan.h"
-#include "core/time_text.h"
+#include "core/frames/request.h"
+#include "core/plans/test_plan.h"
+#include "core/records/pcapng.h"
+#include "core/records/register_values.h"
+#include "core/text/byte_text.h"
+#include "core/text/number_text.h"
+#include "core/text/time_text.h"
+#include "core/verdicts/exchange_stats.h"
 #include "core/version.h"
 #include "files/atomic_save.h"
 #include "files/bounded_read.h"

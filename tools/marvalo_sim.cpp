@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "core/number_text.h"
+#include "core/text/number_text.h"
 #include "core/version.h"
 #include "link/termios_port.h"
 #include "os/file_descriptor.h"

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "core/byte_text.h"
-#include "core/reply.h"
-#include "core/time_text.h"
+#include "core/frames/reply.h"
+#include "core/text/byte_text.h"
+#include "core/text/time_text.h"
 
 namespace marvalo {
 namespace {

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/plan_judge.h"
-#include "core/plan_report.h"
-#include "core/test_plan.h"
+#include "core/plans/plan_judge.h"
+#include "core/plans/plan_report.h"
+#include "core/plans/test_plan.h"
 #include "link/sleeper.h"
 #include "link/termios_port.h"
 #include "tools/send_line.h"

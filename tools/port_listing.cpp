@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "core/byte_text.h"
+#include "core/text/byte_text.h"
 #include "ports/bench_ports.h"
 
 namespace marvalo {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "core/number_text.h"
+#include "core/text/number_text.h"
 
 namespace marvalo {
 namespace {

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "core/panel_state.h"
 #include "core/result.h"
+#include "core/settings/panel_state.h"
 
 namespace marvalo {
 

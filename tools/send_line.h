@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "core/panel_state.h"
+#include "core/settings/panel_state.h"
 #include "link/exchange.h"
 #include "link/termios_port.h"
 

@@ -1,4 +1,4 @@
-#include "core/check_codes.h"
+#include "core/frames/check_codes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "core/frame_anatomy.h"
+#include "core/frames/frame_anatomy.h"
 
 #include <gtest/gtest.h>
 
-#include "core/panel_state.h"
+#include "core/settings/panel_state.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo {

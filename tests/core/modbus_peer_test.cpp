@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "core/request.h"
+#include "core/frames/request.h"
 #include "tests/pty_pair.h"
 
 namespace marvalo {

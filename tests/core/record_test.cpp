@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "core/exchange_stats.h"
-#include "core/record_csv.h"
+#include "core/records/record_csv.h"
+#include "core/verdicts/exchange_stats.h"
 
 namespace marvalo {
 namespace {

@@ -1,8 +1,8 @@
-#include "core/register_values.h"
+#include "core/records/register_values.h"
 
 #include <gtest/gtest.h>
 
-#include "core/check_codes.h"
+#include "core/frames/check_codes.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo {

@@ -1,9 +1,9 @@
-#include "core/reply.h"
+#include "core/frames/reply.h"
 
 #include <gtest/gtest.h>
 
-#include "core/latin1.h"
-#include "core/panel_state.h"
+#include "core/settings/panel_state.h"
+#include "core/text/latin1.h"
 
 namespace marvalo {
 namespace {

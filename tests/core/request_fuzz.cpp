@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/check_codes.h"
-#include "core/request.h"
+#include "core/frames/check_codes.h"
+#include "core/frames/request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     using namespace marvalo;

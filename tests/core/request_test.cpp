@@ -1,4 +1,4 @@
-#include "core/request.h"
+#include "core/frames/request.h"
 
 #include <gtest/gtest.h>
 

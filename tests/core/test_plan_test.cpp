@@ -1,8 +1,8 @@
-#include "core/test_plan.h"
+#include "core/plans/test_plan.h"
 
 #include <gtest/gtest.h>
 
-#include "core/plan_report.h"
+#include "core/plans/plan_report.h"
 
 namespace marvalo {
 namespace {

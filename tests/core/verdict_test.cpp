@@ -1,9 +1,9 @@
-#include "core/verdict.h"
+#include "core/verdicts/verdict.h"
 
 #include <gtest/gtest.h>
 
-#include "core/byte_text.h"
-#include "core/panel_state.h"
+#include "core/settings/panel_state.h"
+#include "core/text/byte_text.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo {

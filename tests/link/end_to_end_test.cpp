@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "core/check_codes.h"
+#include "core/frames/check_codes.h"
 #include "link/exchange.h"
 #include "link/termios_port.h"
 #include "tests/pty_pair.h"

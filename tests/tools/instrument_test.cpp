@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/check_codes.h"
-#include "core/verdict.h"
+#include "core/frames/check_codes.h"
+#include "core/verdicts/verdict.h"
 #include "link/exchange.h"
 #include "link/termios_port.h"
 #include "tests/hex_bytes.h"

@@ -1,0 +1,208 @@
+#include "core/frames/frame_anatomy.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/frames/check_codes.h"
+#include "core/frames/frame_chars.h"
+#include "core/settings/panel_state.h"
+#include "core/text/byte_text.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::size_t kCrcLength = 2;
+
+std::string hexOf(const Bytes &bytes, std::size_t offset, std::size_t length) {
+    return toHex(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(offset + length)));
+}
+
+std::string textOf(const Bytes &bytes, std::size_t offset, std::size_t length) {
+    return namedText(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(offset + length)));
+}
+
+int wordAt(const Bytes &bytes, std::size_t at) {
+    return (bytes[at] << 8) | bytes[at + 1];
+}
+
+// Parts of a frame laid end to end, whatever is left over as its own field.
+class Fields {
+  public:
+    explicit Fields(const Bytes &frame) : frame_(frame) {}
+    bool has(std::size_t length) const { return at_ + length <= frame_.size(); }
+    void add(std::string name, std::size_t length, std::string value, bool problem = false) {
+        fields_.push_back({std::move(name), at_, length, std::move(value), problem});
+        at_ += length;
+    }
+    std::size_t at() const { return at_; }
+    std::vector<FrameField> finish() {
+        if (at_ < frame_.size())
+            add("Sin reconocer", frame_.size() - at_,
+                hexOf(frame_, at_, frame_.size() - at_) + " (" +
+                    std::to_string(frame_.size() - at_) + " bytes)",
+                true);
+        return std::move(fields_);
+    }
+
+  private:
+    const Bytes &frame_;
+    std::size_t at_ = 0;
+    std::vector<FrameField> fields_;
+};
+
+void crcField(Fields &fields, const Bytes &frame) {
+    if (!fields.has(kCrcLength))
+        return;
+    const std::size_t at = fields.at();
+    const Bytes expected = CalcCRC(std::span<const std::uint8_t>(frame).subspan(0, at));
+    const std::string received = hexOf(frame, at, kCrcLength);
+    const bool holds = received == toHex(expected);
+    fields.add("CRC", kCrcLength,
+               holds ? "CRC " + received + " correcto"
+                     : "CRC " + received + " recibido, " + toHex(expected) + " esperado",
+               !holds);
+}
+
+std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bool isReply,
+                                    RegisterView view) {
+    Fields fields(frame);
+    if (!fields.has(2))
+        return fields.finish();
+    fields.add("Dirección", 1, std::to_string(frame[0]));
+    const std::uint8_t function = frame[1];
+    const bool exception = isReply && (function & kModbusExceptionBit) != 0;
+    fields.add("Función", 1,
+               exception ? std::to_string(function & ~kModbusExceptionBit) + " con excepción"
+                         : std::to_string(function));
+    if (exception) {
+        if (fields.has(1))
+            fields.add("Excepción", 1, hexOf(frame, 2, 1));
+    } else if (isReply && (function == 3 || function == 4) && fields.has(1)) {
+        const std::size_t count = frame[2];
+        fields.add("Nº de bytes", 1, std::to_string(count));
+        const int start = request.size() >= 4 ? wordAt(request, 2) : 0;
+        const std::size_t step = isWideFormat(view.format) ? 4 : 2;
+        // The decoding needs the whole frame; field by field it is shown
+        // as far as the bytes go.
+        const auto values = decodeRegisters(request, frame, view);
+        for (std::size_t i = 0; i + step <= count && fields.has(step); i += step) {
+            const int number = start + static_cast<int>(i / 2);
+            std::string value = hexOf(frame, fields.at(), step);
+            if (values) {
+                for (const RegisterValue &decoded : *values) {
+                    if (decoded.number == number)
+                        value = "reg " + std::to_string(number) + " = " + decoded.text;
+                }
+            }
+            fields.add("Registro " + std::to_string(number), step, value);
+        }
+    } else if (fields.has(4)) {
+        const bool coil = function == 5;
+        fields.add(coil ? "Bobina" : "Inicio", 2, std::to_string(wordAt(frame, 2)));
+        fields.add(coil ? "Valor" : "Nº de registros", 2,
+                   coil ? hexOf(frame, 4, 2) : std::to_string(wordAt(frame, 4)));
+        if (!isReply && function == 16 && fields.has(1)) {
+            const std::size_t count = frame[6];
+            fields.add("Nº de bytes", 1, std::to_string(count));
+            if (fields.has(count))
+                fields.add("Datos", count, hexOf(frame, 7, count));
+        }
+    }
+    crcField(fields, frame);
+    return fields.finish();
+}
+
+std::vector<FrameField> isoFrame(const Bytes &frame) {
+    Fields fields(frame);
+    if (frame.size() == 1 && (frame[0] == kAck || frame[0] == kNak || frame[0] == kEot)) {
+        fields.add("Respuesta", 1, namedText(frame));
+        return fields.finish();
+    }
+    if (fields.has(3) && frame[0] == kSoh) {
+        fields.add("SOH", 1, "<SOH>");
+        fields.add("Dirección", 2, textOf(frame, 1, 2));
+    }
+    if (!fields.has(1) || frame[fields.at()] != kStx)
+        return fields.finish();
+    fields.add("STX", 1, "<STX>");
+    const auto etx =
+        std::find(frame.begin() + static_cast<std::ptrdiff_t>(fields.at()), frame.end(), kEtx);
+    const auto textLength = static_cast<std::size_t>(etx - frame.begin()) - fields.at();
+    const std::size_t textStart = fields.at();
+    fields.add("Texto", textLength, textOf(frame, fields.at(), textLength));
+    if (etx == frame.end())
+        return fields.finish();
+    fields.add("ETX", 1, "<ETX>");
+    if (fields.has(1)) {
+        const std::uint8_t expected = bccOfCheckedPart(
+            std::span<const std::uint8_t>(frame).subspan(textStart, textLength + 1));
+        const std::uint8_t received = frame[fields.at()];
+        const std::string got = toHex(Bytes{received});
+        fields.add("BCC", 1,
+                   received == expected
+                       ? "BCC " + got + " correcto"
+                       : "BCC " + got + " recibido, " + toHex(Bytes{expected}) + " esperado",
+                   received != expected);
+    }
+    return fields.finish();
+}
+
+std::vector<FrameField> korvelFrame(const Bytes &frame, bool isRequest) {
+    Fields fields(frame);
+    if (isRequest && fields.has(3) && frame[0] == kKorvelStart) {
+        fields.add("Inicio", 1, "*");
+        fields.add("Dirección", 2, textOf(frame, 1, 2));
+    }
+    std::size_t end = frame.size();
+    while (end > fields.at() && (frame[end - 1] == kCr || frame[end - 1] == kLf))
+        --end;
+    fields.add("Texto", end - fields.at(), textOf(frame, fields.at(), end - fields.at()));
+    if (end < frame.size())
+        fields.add("Fin de línea", frame.size() - end, textOf(frame, end, frame.size() - end));
+    return fields.finish();
+}
+
+}  // namespace
+
+std::vector<FrameField> requestAnatomy(std::uint8_t protocol, const Bytes &request) {
+    switch (static_cast<Protocol>(protocol)) {
+        case Protocol::Modbus:
+            return modbusFrame(request, request, false, {});
+        case Protocol::Iso1745:
+            return isoFrame(request);
+        case Protocol::Korvel:
+            return korvelFrame(request, true);
+    }
+    return {};
+}
+
+std::vector<FrameField> replyAnatomy(std::uint8_t protocol, const Bytes &request,
+                                     const Bytes &reply, RegisterView view) {
+    switch (static_cast<Protocol>(protocol)) {
+        case Protocol::Modbus:
+            return modbusFrame(reply, request, true, view);
+        case Protocol::Iso1745:
+            return isoFrame(reply);
+        case Protocol::Korvel:
+            return korvelFrame(reply, false);
+    }
+    return {};
+}
+
+std::string hexDump(const Bytes &bytes) {
+    constexpr std::size_t kPerLine = 16;
+    std::string dump;
+    for (std::size_t at = 0; at < bytes.size(); at += kPerLine) {
+        const std::size_t length = std::min(kPerLine, bytes.size() - at);
+        char offset[32];
+        std::snprintf(offset, sizeof offset, "%04zX  ", at);
+        std::string hex = hexOf(bytes, at, length);
+        hex.resize(kPerLine * 3 - 1, ' ');
+        dump += offset + hex + "  " + textOf(bytes, at, length) + "\n";
+    }
+    return dump;
+}
+
+}  // namespace marvalo

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/frames/bytes.h"
+#include "core/result.h"
+#include "core/settings/panel_state.h"
+
+namespace marvalo {
+
+// Which of the panel's inputs a rejected request names.
+enum class RequestField {
+    Protocol,
+    Address,
+    Instruction,
+    StartAddress,
+    WordCount,
+    Function,
+    Data,
+    Coil,
+};
+
+struct RequestError {
+    RequestField field;
+    std::string message;  // Spanish, for the operator: names the input and what is allowed
+};
+
+inline constexpr int kMaxStartAddress = 511;
+inline constexpr int kMaxWordCount = 255;
+// Function 16 carries twice the word count in one byte.
+inline constexpr int kMaxWriteWordCount = 127;
+inline constexpr int kMaxByteValue = 255;
+// The data list's length travels in an 8-bit count whose walk cannot step
+// past 255, so 254 is the longest list an instrument has ever been sent.
+inline constexpr std::size_t kMaxDataTextLength = 254;
+
+// The whole request for `protocol`, check code included, or why there is
+// none. It is complete before anything touches the port, so a rejection
+// leaves the line untouched.
+Result<Bytes, RequestError> BuildRequest(std::uint8_t protocol, const RequestInputs &inputs);
+
+// "0;100;1;44" -> 00 64 01 2C. Empty tokens add nothing; every other token
+// must be a whole number 0..255.
+Result<Bytes, RequestError> BytesFromList(std::string_view utf8Text);
+
+}  // namespace marvalo

@@ -1,0 +1,420 @@
+#include "core/plans/test_plan.h"
+
+#include <toml++/toml.h>
+
+#include <array>
+#include <functional>
+#include <regex>
+
+#include "core/frames/bytes.h"
+#include "core/frames/request.h"
+
+namespace marvalo {
+namespace {
+
+constexpr int kMostRetries = 100;
+constexpr int kMostRepeats = 100000;
+constexpr int kMostMs = 3'600'000;
+constexpr int kHighestAddress = 99;
+
+std::string typeName(const toml::node &node) {
+    switch (node.type()) {
+        case toml::node_type::string:
+            return "el texto \"" + std::string(node.as_string()->get()) + "\"";
+        case toml::node_type::integer:
+            return "el entero " + std::to_string(node.as_integer()->get());
+        case toml::node_type::floating_point:
+            return "el número " + std::to_string(node.as_floating_point()->get());
+        case toml::node_type::boolean:
+            return node.as_boolean()->get() ? "true" : "false";
+        case toml::node_type::table:
+            return "una tabla";
+        case toml::node_type::array:
+            return "una lista";
+        default:
+            return "una fecha u hora";
+    }
+}
+
+// Reads one table of the plan, collecting every error with its place.
+class Reader {
+  public:
+    Reader(std::string file, std::vector<std::string> &errors)
+        : file_(std::move(file)), errors_(errors) {}
+
+    PlanPlace placeOf(const toml::source_region &region) const {
+        return PlanPlace{file_, region.begin.line, region.begin.column};
+    }
+    void error(const toml::node &node, const std::string &what) {
+        errors_.push_back(placeOf(node.source()).text() + ": " + what);
+    }
+    void error(const PlanPlace &place, const std::string &what) {
+        errors_.push_back(place.text() + ": " + what);
+    }
+
+    // Every key of `table` must be one of `allowed`.
+    void onlyKeys(const toml::table &table, const char *what,
+                  std::initializer_list<std::string_view> allowed) {
+        for (auto &&[key, node] : table) {
+            bool known = false;
+            std::string list;
+            for (std::string_view name : allowed) {
+                known = known || key.str() == name;
+                list += (list.empty() ? "" : ", ") + std::string(name);
+            }
+            if (!known) {
+                errors_.push_back(placeOf(key.source()).text() + ": la clave \"" +
+                                  std::string(key.str()) + "\" no existe en " + what +
+                                  "; se admiten: " + list);
+            }
+        }
+    }
+
+    std::optional<std::string> text(const toml::table &table, const char *key) {
+        const toml::node *node = table.get(key);
+        if (node == nullptr)
+            return std::nullopt;
+        if (!node->is_string()) {
+            error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un texto");
+            return std::nullopt;
+        }
+        return std::string(node->as_string()->get());
+    }
+
+    std::optional<long long> integer(const toml::table &table, const char *key, long long low,
+                                     long long high) {
+        const toml::node *node = table.get(key);
+        if (node == nullptr)
+            return std::nullopt;
+        if (!node->is_integer() || node->as_integer()->get() < low ||
+            node->as_integer()->get() > high) {
+            error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un entero de " +
+                             std::to_string(low) + " a " + std::to_string(high));
+            return std::nullopt;
+        }
+        return node->as_integer()->get();
+    }
+
+    std::optional<double> number(const toml::table &table, const char *key) {
+        const toml::node *node = table.get(key);
+        if (node == nullptr)
+            return std::nullopt;
+        if (auto value = node->value<double>(); value && (node->is_number()))
+            return *value;
+        error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un número");
+        return std::nullopt;
+    }
+
+    std::optional<bool> boolean(const toml::table &table, const char *key) {
+        const toml::node *node = table.get(key);
+        if (node == nullptr)
+            return std::nullopt;
+        if (!node->is_boolean()) {
+            error(*node, std::string(key) + " es " + typeName(*node) + "; se admite true o false");
+            return std::nullopt;
+        }
+        return node->as_boolean()->get();
+    }
+
+    // A text that must be one of `choices`.
+    std::optional<std::size_t> choice(const toml::table &table, const char *key,
+                                      std::initializer_list<std::string_view> choices) {
+        auto value = text(table, key);
+        if (!value)
+            return std::nullopt;
+        std::size_t index = 0;
+        std::string list;
+        for (std::string_view name : choices) {
+            if (name == *value)
+                return index;
+            list += (list.empty() ? "" : ", ") + std::string("\"") + std::string(name) + "\"";
+            ++index;
+        }
+        error(*table.get(key), std::string(key) + " es \"" + *value + "\"; se admite " + list);
+        return std::nullopt;
+    }
+
+  private:
+    std::string file_;
+    std::vector<std::string> &errors_;
+};
+
+void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
+    reader.onlyKeys(
+        table, "[line]",
+        {"device", "port", "baud", "link", "parity", "stop_bits", "wait", "stop_on_failure"});
+    line.device = reader.text(table, "device");
+    if (auto port = reader.integer(table, "port", 1, 5))
+        line.port = static_cast<int>(*port);
+    if (line.device && line.port)
+        reader.error(*table.get("port"),
+                     "port y device nombran lo mismo: se admite uno de los dos");
+    if (const toml::node *baud = table.get("baud")) {
+        bool known = false;
+        for (std::size_t i = 0; i < kBaudCount; ++i) {
+            if (baud->is_integer() && baud->as_integer()->get() == kBaudRates[i].bitsPerSecond) {
+                line.baudIndex = static_cast<int>(i);
+                known = true;
+            }
+        }
+        if (!known)
+            reader.error(
+                *baud, "baud es " + typeName(*baud) + "; se admite 1200, 2400, 4800, 9600 o 19200");
+    }
+    if (auto link = reader.choice(table, "link", {"rs232", "rs485"}))
+        line.linkType = static_cast<std::uint8_t>(*link);
+    if (auto parity = reader.choice(table, "parity", {"none", "even", "odd"}))
+        line.parity = std::array{'n', 'e', 'o'}[*parity];
+    if (auto bits = reader.integer(table, "stop_bits", 1, 2))
+        line.stopBits = static_cast<int>(*bits);
+    if (const toml::node *wait = table.get("wait")) {
+        if (wait->is_integer() && wait->as_integer()->get() >= 0 &&
+            wait->as_integer()->get() <= kMostMs) {
+            line.waitMs = static_cast<int>(wait->as_integer()->get());
+        } else if (auto mode =
+                       reader.choice(table, "wait", {"single", "continuous", "until-complete"});
+                   mode || !wait->is_string()) {
+            if (mode)
+                line.waitMode = std::array{"single", "continuous", "until-complete"}[*mode];
+            else
+                reader.error(*wait, "wait es " + typeName(*wait) +
+                                        "; se admite \"single\", \"continuous\", "
+                                        "\"until-complete\" o milisegundos de 0 a 3600000");
+        }
+    }
+    line.stopOnFailure = reader.boolean(table, "stop_on_failure").value_or(false);
+}
+
+std::optional<std::vector<std::optional<std::uint8_t>>> replyPattern(std::string_view text) {
+    std::vector<std::optional<std::uint8_t>> bytes;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && text[at] == ' ')
+            ++at;
+        if (at >= text.size())
+            break;
+        const std::string_view token = text.substr(at, 2);
+        if (token.size() < 2 || (at + 2 < text.size() && text[at + 2] != ' '))
+            return std::nullopt;
+        if (token == "??") {
+            bytes.push_back(std::nullopt);
+        } else if (auto byte = bytesFromHexText(token); byte && byte->size() == 1) {
+            bytes.push_back((*byte)[0]);
+        } else {
+            return std::nullopt;
+        }
+        at += 2;
+    }
+    return bytes;
+}
+
+void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
+    StepExpectation &expect = step.expect;
+    reader.onlyKeys(table, "expect",
+                    {"verdict", "reply_hex", "text", "registers", "max_first_byte_ms"});
+    if (auto key = reader.text(table, "verdict")) {
+        bool known = false;
+        std::string list;
+        for (std::size_t kind = 0; kind < kVerdictKindCount; ++kind) {
+            const char *name = verdictKey(static_cast<VerdictKind>(kind));
+            list += (list.empty() ? "" : ", ") + std::string(name);
+            if (*key == name) {
+                expect.verdict = static_cast<VerdictKind>(kind);
+                known = true;
+            }
+        }
+        if (!known)
+            reader.error(
+                *table.get("verdict"),
+                "verdict es \"" + *key + "\", que no es ningún veredicto; se admite " + list);
+    }
+    if (auto hex = reader.text(table, "reply_hex")) {
+        expect.replyBytes = replyPattern(*hex);
+        expect.replyHexText = *hex;
+        if (!expect.replyBytes)
+            reader.error(*table.get("reply_hex"),
+                         "reply_hex es \"" + *hex +
+                             "\"; se admiten bytes en hex separados por espacios, ?? para "
+                             "cualquiera (\"01 03 04 ?? ?? 01 2C ?? ??\")");
+    }
+    const bool modbus = step.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    if (auto pattern = reader.text(table, "text")) {
+        if (modbus) {
+            reader.error(*table.get("text"),
+                         "text no se aplica a un paso modbus; se aplica a korvel e iso1745");
+        } else {
+            try {
+                (void)std::regex(*pattern, std::regex::ECMAScript);
+                expect.textPattern = *pattern;
+            } catch (const std::regex_error &wrong) {
+                reader.error(*table.get("text"), "text \"" + *pattern +
+                                                     "\" no es una expresión regular válida (" +
+                                                     wrong.what() + ")");
+            }
+        }
+    }
+    if (const toml::node *registers = table.get("registers")) {
+        const bool read =
+            modbus &&
+            (step.inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadHolding) ||
+             step.inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadInput));
+        if (!read) {
+            reader.error(*registers,
+                         "registers solo se aplica a una lectura modbus (function 3 "
+                         "o 4)");
+        } else if (!registers->is_array()) {
+            reader.error(*registers, "registers es " + typeName(*registers) +
+                                         "; se admite una lista de { number, equals } o "
+                                         "{ number, min, max }");
+        } else {
+            for (const toml::node &entry : *registers->as_array()) {
+                if (!entry.is_table()) {
+                    reader.error(entry,
+                                 "cada registro es " + typeName(entry) +
+                                     "; se admite { number, equals } o { number, min, max }");
+                    continue;
+                }
+                const toml::table &fields = *entry.as_table();
+                reader.onlyKeys(fields, "un registro",
+                                {"number", "equals", "min", "max", "format", "order"});
+                RegisterExpectation check;
+                auto number = reader.integer(fields, "number", 0, 65535);
+                if (!number) {
+                    if (!fields.get("number"))
+                        reader.error(entry, "falta number, el número del registro");
+                    continue;
+                }
+                check.number = static_cast<int>(*number);
+                check.equals = reader.number(fields, "equals");
+                check.min = reader.number(fields, "min");
+                check.max = reader.number(fields, "max");
+                if (!check.equals && !check.min && !check.max)
+                    reader.error(entry,
+                                 "el registro " + std::to_string(check.number) +
+                                     " no dice qué se espera; se admite equals, o min y max");
+                std::string viewText = reader.text(fields, "format").value_or("u16");
+                if (auto order = reader.text(fields, "order"))
+                    viewText += ":" + *order;
+                if (auto view = parseRegisterView(viewText); view)
+                    check.view = view.value();
+                else
+                    reader.error(entry, "format/order: " + view.error());
+                expect.registers.push_back(check);
+            }
+        }
+    }
+    expect.maxFirstByteMs = reader.number(table, "max_first_byte_ms");
+}
+
+void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::size_t index) {
+    reader.onlyKeys(table, "[[step]]",
+                    {"name", "protocol", "address", "instruction", "function", "start", "words",
+                     "data", "expect", "retries", "delay_ms", "repeat", "stop_on_failure"});
+    step.place = reader.placeOf(table.source());
+    step.name = reader.text(table, "name").value_or("paso " + std::to_string(index + 1));
+    const auto protocol = reader.choice(table, "protocol", {"korvel", "iso1745", "modbus"});
+    if (!table.get("protocol"))
+        reader.error(step.place, "el paso \"" + step.name +
+                                     "\" no tiene protocol; se admite \"korvel\", \"iso1745\" o "
+                                     "\"modbus\"");
+    step.protocol = static_cast<std::uint8_t>(protocol.value_or(0));
+    const bool modbus = step.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    const auto address = reader.integer(table, "address", 0, kHighestAddress);
+    if (!table.get("address"))
+        reader.error(step.place, "el paso \"" + step.name + "\" no tiene address (0 a 99)");
+    RequestInputs &inputs = step.inputs;
+    inputs.addressNumber = static_cast<int>(address.value_or(0));
+    inputs.addressText = addressText(inputs.addressNumber);
+    auto notFor = [&](const char *key, const char *protocols) {
+        if (const toml::node *node = table.get(key))
+            reader.error(*node, std::string(key) + " no se aplica a este protocolo; se aplica a " +
+                                    protocols);
+    };
+    if (modbus) {
+        notFor("instruction", "korvel e iso1745");
+        inputs.functionIndex = -1;
+        if (auto code = reader.integer(table, "function", 0, 255)) {
+            for (std::size_t i = 0; i < kModbusFunctions.size(); ++i) {
+                if (kModbusFunctions[i].code == *code)
+                    inputs.functionIndex = static_cast<int>(i);
+            }
+            if (inputs.functionIndex < 0)
+                reader.error(*table.get("function"),
+                             "function es " + std::to_string(*code) + "; se admite 3, 4, 16 o 5");
+        } else if (!table.get("function")) {
+            reader.error(step.place,
+                         "el paso \"" + step.name + "\" no tiene function (3, 4, 16 o 5)");
+        }
+        if (auto start = reader.integer(table, "start", 0, 65535))
+            inputs.instructionText = std::to_string(*start);
+        if (auto words = reader.integer(table, "words", 0, 65535))
+            inputs.wordCountText = std::to_string(*words);
+        inputs.dataText = reader.text(table, "data").value_or("");
+    } else {
+        for (const char *key : {"function", "start", "words", "data"})
+            notFor(key, "modbus");
+        inputs.instructionText = reader.text(table, "instruction").value_or("");
+    }
+    step.retries = static_cast<int>(reader.integer(table, "retries", 0, kMostRetries).value_or(0));
+    step.delayMs = static_cast<int>(reader.integer(table, "delay_ms", 0, kMostMs).value_or(0));
+    step.repeat = static_cast<int>(reader.integer(table, "repeat", 1, kMostRepeats).value_or(1));
+    step.stopOnFailure = reader.boolean(table, "stop_on_failure");
+    if (const toml::node *expect = table.get("expect")) {
+        if (expect->is_table())
+            readExpectation(reader, *expect->as_table(), step);
+        else
+            reader.error(*expect, "expect es " + typeName(*expect) + "; se admite una tabla");
+    }
+    // The panel's own refusals, in its words, before anything is sent.
+    if (protocol && address && (!modbus || inputs.functionIndex >= 0)) {
+        if (auto built = BuildRequest(step.protocol, inputs); !built)
+            reader.error(step.place, "el paso \"" + step.name + "\": " + built.error().message);
+    }
+}
+
+}  // namespace
+
+std::string PlanPlace::text() const {
+    return file + ":" + std::to_string(line) + ":" + std::to_string(column);
+}
+
+Result<TestPlan, std::vector<std::string>> parseTestPlan(std::string_view text,
+                                                         const std::string &fileName) {
+    std::vector<std::string> errors;
+    TestPlan plan;
+    plan.name = fileName.substr(fileName.find_last_of('/') + 1);
+    if (plan.name.size() > 5 && plan.name.ends_with(".toml"))
+        plan.name.resize(plan.name.size() - 5);
+    toml::table document;
+    try {
+        document = toml::parse(text, fileName);
+    } catch (const toml::parse_error &wrong) {
+        errors.push_back(
+            PlanPlace{fileName, wrong.source().begin.line, wrong.source().begin.column}.text() +
+            ": no es TOML válido: " + std::string(wrong.description()));
+        return errors;
+    }
+    Reader reader(fileName, errors);
+    reader.onlyKeys(document, "el plan", {"line", "step"});
+    if (const toml::node *line = document.get("line")) {
+        if (line->is_table())
+            readLine(reader, *line->as_table(), plan.line);
+        else
+            reader.error(*line, "line es " + typeName(*line) + "; se admite la tabla [line]");
+    }
+    const toml::node *steps = document.get("step");
+    if (steps == nullptr || !steps->is_array_of_tables()) {
+        errors.push_back(fileName + ": el plan no tiene ningún [[step]]");
+    } else {
+        std::size_t index = 0;
+        for (const toml::node &step : *steps->as_array()) {
+            plan.steps.emplace_back();
+            readStep(reader, *step.as_table(), plan.steps.back(), index++);
+        }
+    }
+    if (!errors.empty())
+        return errors;
+    return plan;
+}
+
+}  // namespace marvalo

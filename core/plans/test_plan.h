@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/records/register_values.h"
+#include "core/result.h"
+#include "core/settings/panel_state.h"
+#include "core/verdicts/verdict.h"
+
+namespace marvalo {
+
+// Where something stands in a plan file, for messages: "unit.toml:12:5".
+struct PlanPlace {
+    std::string file;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+    std::string text() const;
+};
+
+// One register a read must bring: equal to a value, or within a range,
+// decoded as the monitor and the command line decode it.
+struct RegisterExpectation {
+    int number = 0;  // the register's own number: start 0, words 2 are 0 and 1
+    std::optional<double> equals;
+    std::optional<double> min;
+    std::optional<double> max;
+    RegisterView view;
+};
+
+// What a step's reply must be. All optional; by default, a good reply.
+struct StepExpectation {
+    VerdictKind verdict = VerdictKind::Ok;
+    // The exact bytes, nullopt where the plan says "??" (any byte).
+    std::optional<std::vector<std::optional<std::uint8_t>>> replyBytes;
+    std::string replyHexText;                // as written, for messages
+    std::optional<std::string> textPattern;  // ECMAScript, over the block's or line's text
+    std::vector<RegisterExpectation> registers;
+    std::optional<double> maxFirstByteMs;
+};
+
+struct PlanStep {
+    std::string name;
+    PlanPlace place;
+    std::uint8_t protocol = 0;
+    RequestInputs inputs;
+    StepExpectation expect;
+    int retries = 0;
+    int delayMs = 0;
+    int repeat = 1;
+    std::optional<bool> stopOnFailure;  // else the plan's
+};
+
+// The [line] table: defaults that the command line overrides.
+struct PlanLine {
+    std::optional<std::string> device;
+    std::optional<int> port;
+    std::optional<int> baudIndex;
+    std::optional<std::uint8_t> linkType;
+    std::optional<char> parity;  // 'n', 'e', 'o'
+    std::optional<int> stopBits;
+    // "single", "continuous", "until-complete" or a number of milliseconds.
+    std::optional<std::string> waitMode;
+    std::optional<int> waitMs;
+    bool stopOnFailure = false;
+};
+
+struct TestPlan {
+    std::string name;  // the file's name without its folder and ".toml"
+    PlanLine line;
+    std::vector<PlanStep> steps;
+};
+
+// A plan from its text (TOML). Every error found, each naming the file, line
+// and column, what was found and what is allowed: a plan with any of them
+// is refused whole, before anything is sent. The requests are built as the
+// panel builds them, so a request the panel would refuse refuses the plan,
+// in the panel's words.
+Result<TestPlan, std::vector<std::string>> parseTestPlan(std::string_view text,
+                                                         const std::string &fileName);
+
+}  // namespace marvalo

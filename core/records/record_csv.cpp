@@ -1,0 +1,73 @@
+#include "core/records/record_csv.h"
+
+#include <array>
+#include <cstdio>
+
+#include "core/settings/panel_state.h"
+#include "core/text/byte_text.h"
+#include "core/text/time_text.h"
+
+namespace marvalo {
+namespace {
+
+std::string milliseconds(std::optional<double> ms) {
+    if (!ms)
+        return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", *ms);
+    return text;
+}
+
+std::string joined(const std::array<std::string, 13> &fields) {
+    std::string line;
+    for (const std::string &field : fields) {
+        if (!line.empty())
+            line.push_back(',');
+        line += csvField(field);
+    }
+    return line + "\r\n";
+}
+
+}  // namespace
+
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted.push_back('"');
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::string spreadsheetSafe(std::string text) {
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+        text.insert(text.begin(), '\'');
+    return text;
+}
+
+std::string recordCsvHeader() {
+    constexpr const char *kByteOrderMark = "\xEF\xBB\xBF";
+    return kByteOrderMark +
+           joined({"time", "sequence", "mode", "protocol", "port", "settings", "request", "reply",
+                   "first_byte_ms", "last_byte_ms", "duration_ms", "verdict", "verdict_text"});
+}
+
+std::string recordCsvLine(const ExchangeRecord &record) {
+    const auto protocol = record.protocol < kProtocolKeys.size()
+                              ? std::string(kProtocolKeys[record.protocol])
+                              : std::to_string(record.protocol);
+    return joined({iso8601(record.wallStartUs), std::to_string(record.sequence),
+                   record.mode == ExchangeMode::Single ? "single" : "continuous", protocol,
+                   spreadsheetSafe(safeText(record.port)), spreadsheetSafe(record.settings),
+                   toHex(record.request), toHex(record.reply), milliseconds(record.firstByteMs()),
+                   milliseconds(record.lastByteMs()), milliseconds(record.durationMs()),
+                   record.verdict ? verdictKey(record.verdict->kind) : "failure",
+                   spreadsheetSafe(safeText(record.verdict ? record.verdict->text
+                                                           : record.failure.value_or("")))});
+}
+
+}  // namespace marvalo

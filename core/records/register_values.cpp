@@ -1,0 +1,180 @@
+#include "core/records/register_values.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/frames/check_codes.h"
+#include "core/text/byte_text.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::size_t kReadHeading = 3;  // address, function, byte count
+constexpr std::size_t kCrcLength = 2;
+constexpr std::size_t kRequestLength = 8;
+
+struct Named {
+    std::string_view name;
+    RegisterFormat format;
+};
+constexpr std::array<Named, 7> kFormats{{{"u16", RegisterFormat::U16},
+                                         {"s16", RegisterFormat::S16},
+                                         {"hex", RegisterFormat::Hex},
+                                         {"u32", RegisterFormat::U32},
+                                         {"s32", RegisterFormat::S32},
+                                         {"f32", RegisterFormat::F32},
+                                         {"text", RegisterFormat::Text}}};
+constexpr std::array<std::pair<std::string_view, WordOrder>, 4> kOrders{
+    {{"ABCD", WordOrder::ABCD},
+     {"CDAB", WordOrder::CDAB},
+     {"BADC", WordOrder::BADC},
+     {"DCBA", WordOrder::DCBA}}};
+
+std::uint16_t wordAt(const Bytes &bytes, std::size_t at) {
+    return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
+}
+
+std::uint32_t wideAt(const Bytes &bytes, std::size_t at, WordOrder order) {
+    const std::uint8_t w0 = bytes[at], w1 = bytes[at + 1], w2 = bytes[at + 2], w3 = bytes[at + 3];
+    std::array<std::uint8_t, 4> abcd{};
+    switch (order) {
+        case WordOrder::ABCD:
+            abcd = {w0, w1, w2, w3};
+            break;
+        case WordOrder::CDAB:
+            abcd = {w2, w3, w0, w1};
+            break;
+        case WordOrder::BADC:
+            abcd = {w1, w0, w3, w2};
+            break;
+        case WordOrder::DCBA:
+            abcd = {w3, w2, w1, w0};
+            break;
+    }
+    return (std::uint32_t{abcd[0]} << 24) | (std::uint32_t{abcd[1]} << 16) |
+           (std::uint32_t{abcd[2]} << 8) | abcd[3];
+}
+
+std::string numberText(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+}  // namespace
+
+bool isWideFormat(RegisterFormat format) {
+    return format == RegisterFormat::U32 || format == RegisterFormat::S32 ||
+           format == RegisterFormat::F32;
+}
+
+Result<RegisterView, std::string> parseRegisterView(std::string_view text) {
+    const auto colon = text.find(':');
+    const std::string_view name = text.substr(0, colon);
+    RegisterView view;
+    bool known = false;
+    for (const Named &format : kFormats) {
+        if (format.name == name) {
+            view.format = format.format;
+            known = true;
+        }
+    }
+    if (!known)
+        return "\"" + std::string(name) + "\" is no format: u16, s16, hex, u32, s32, f32 or text";
+    if (colon == std::string_view::npos)
+        return view;
+    const std::string_view order = text.substr(colon + 1);
+    if (!isWideFormat(view.format))
+        return std::string(name) + " takes no word order; u32, s32 and f32 do";
+    for (const auto &[orderName, value] : kOrders) {
+        if (orderName == order)
+            return RegisterView{view.format, value};
+    }
+    return "\"" + std::string(order) + "\" is no word order: ABCD, CDAB, BADC or DCBA";
+}
+
+std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, const Bytes &reply,
+                                                          RegisterView view) {
+    if (request.size() != kRequestLength || (request[1] != 3 && request[1] != 4) ||
+        reply.size() < kReadHeading + kCrcLength || reply[0] != request[0] ||
+        reply[1] != request[1])
+        return std::nullopt;
+    const std::size_t count = reply[2];
+    if (count % 2 != 0 || reply.size() != kReadHeading + count + kCrcLength || !crcHolds(reply))
+        return std::nullopt;
+    const int start = wordAt(request, 2);
+    const std::size_t registers = count / 2;
+    const std::size_t step = isWideFormat(view.format) ? 2 : 1;
+    std::vector<RegisterValue> values;
+    for (std::size_t i = 0; i + step <= registers; i += step) {
+        const std::size_t at = kReadHeading + 2 * i;
+        RegisterValue value{start + static_cast<int>(i), std::nullopt, {}};
+        const std::uint16_t word = wordAt(reply, at);
+        switch (view.format) {
+            case RegisterFormat::U16:
+                value.value = word;
+                break;
+            case RegisterFormat::S16:
+                value.value = static_cast<std::int16_t>(word);
+                break;
+            case RegisterFormat::Hex: {
+                value.value = word;
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "0x%04X", word);
+                value.text = hex;
+                break;
+            }
+            case RegisterFormat::U32:
+                value.value = wideAt(reply, at, view.order);
+                break;
+            case RegisterFormat::S32:
+                value.value = static_cast<std::int32_t>(wideAt(reply, at, view.order));
+                break;
+            case RegisterFormat::F32:
+                value.value = std::bit_cast<float>(wideAt(reply, at, view.order));
+                break;
+            case RegisterFormat::Text:
+                value.text = namedText(Bytes{reply[at], reply[at + 1]});
+                break;
+        }
+        if (value.text.empty() && value.value) {
+            value.text = numberText(*value.value);
+            // A float's own digits, not the double's noise around them.
+            value.value = std::strtod(value.text.c_str(), nullptr);
+        }
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+std::string registersLine(const std::vector<RegisterValue> &values) {
+    std::string line;
+    for (const RegisterValue &value : values)
+        line += (line.empty() ? "" : ", ") + std::string("reg ") + std::to_string(value.number) +
+                " = " + value.text;
+    return line;
+}
+
+std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &reply) {
+    constexpr std::size_t kWriteReplyLength = 8;
+    if (reply.size() != kWriteReplyLength || request.size() < kWriteReplyLength ||
+        !crcHolds(reply) || !std::equal(reply.begin(), reply.begin() + 6, request.begin()))
+        return std::nullopt;
+    const int first = wordAt(reply, 2);
+    const int second = wordAt(reply, 4);
+    if (reply[1] == 16) {
+        return "escritos " + std::to_string(second) +
+               (second == 1 ? " registro desde " : " registros desde ") + std::to_string(first);
+    }
+    if (reply[1] == 5) {
+        constexpr int kCoilOn = 0xFF00;
+        return "bobina " + std::to_string(first) + " forzada a " +
+               (second == kCoilOn ? "ON" : "OFF");
+    }
+    return std::nullopt;
+}
+
+}  // namespace marvalo

@@ -1,0 +1,365 @@
+#include "core/verdicts/verdict.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "core/frames/check_codes.h"
+#include "core/frames/frame_chars.h"
+#include "core/settings/panel_state.h"
+#include "core/text/byte_text.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::size_t kModbusExceptionLength = 5;   // address, function, code, CRC
+constexpr std::size_t kModbusFixedReplyLength = 8;  // 5 and 16 answer with 8 bytes
+constexpr std::size_t kModbusReadOverhead = 5;      // address, function, count, CRC
+// Leftovers of an earlier answer are a frame at most; looking further for
+// an answer behind them would let a flood of bytes cost a square of its size.
+constexpr std::size_t kMaxStrayBytes = 256;
+
+Verdict verdict(VerdictKind kind, std::string text) {
+    return Verdict{kind, std::move(text)};
+}
+
+std::string hexByte(std::uint8_t byte) {
+    return toHex(Bytes{byte});
+}
+
+bool startsWith(const Bytes &whole, const Bytes &prefix) {
+    return !prefix.empty() && whole.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), whole.begin());
+}
+
+std::string bytesCount(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+std::string strayBytes(std::size_t count) {
+    return bytesCount(count) + (count == 1 ? " sobrante" : " sobrantes");
+}
+
+std::string registersCount(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " registro" : " registros");
+}
+
+// ---- Modbus RTU ----
+
+struct ModbusAsk {
+    std::uint8_t address;
+    std::uint8_t function;
+    std::size_t replyLength;                // what a well-formed answer to this request measures
+    std::optional<std::uint8_t> byteCount;  // 3 and 4: the count the reply must carry
+};
+
+std::optional<ModbusAsk> modbusAsk(const Bytes &request) {
+    constexpr std::size_t kReadRequestLength = 8;
+    if (request.size() < kReadRequestLength)
+        return std::nullopt;
+    ModbusAsk ask{request[0], request[1], kModbusFixedReplyLength, std::nullopt};
+    if (ask.function == 3 || ask.function == 4) {
+        const std::size_t words = (std::size_t{request[4]} << 8) | request[5];
+        ask.replyLength = kModbusReadOverhead + 2 * words;
+        // A count beyond one byte has no well-formed answer; 0 marks it.
+        ask.byteCount = static_cast<std::uint8_t>(2 * words <= 0xFF ? 2 * words : 0);
+    }
+    return ask;
+}
+
+bool crcHolds(const Bytes &reply, std::size_t offset, std::size_t length) {
+    return offset + length <= reply.size() &&
+           marvalo::crcHolds(std::span<const std::uint8_t>(reply).subspan(offset, length));
+}
+
+// Is there a whole, checked answer to `ask` at `offset`? Returns its length.
+std::optional<std::size_t> frameAt(const ModbusAsk &ask, const Bytes &reply, std::size_t offset) {
+    if (offset + 2 > reply.size() || reply[offset] != ask.address)
+        return std::nullopt;
+    const std::uint8_t function = reply[offset + 1];
+    if (function == (ask.function | kModbusExceptionBit) &&
+        crcHolds(reply, offset, kModbusExceptionLength))
+        return kModbusExceptionLength;
+    if (function == ask.function && crcHolds(reply, offset, ask.replyLength))
+        return ask.replyLength;
+    return std::nullopt;
+}
+
+Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes &reply);
+
+// The tail of an earlier answer followed by a whole one: common in
+// continuous sending at low rates, where the last reply outlives its wait.
+std::optional<Verdict> strayPrefix(const ModbusAsk &ask, const Bytes &request, const Bytes &reply) {
+    for (std::size_t offset = 1; offset + 2 <= reply.size() && offset <= kMaxStrayBytes; ++offset) {
+        if (auto length = frameAt(ask, reply, offset)) {
+            const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
+            const Verdict inner = judgeModbusFrame(ask, request, frame);
+            return verdict(VerdictKind::StrayPrefix,
+                           strayBytes(offset) + " antes de la respuesta (" +
+                               toHex(Bytes(reply.begin(),
+                                           reply.begin() + static_cast<std::ptrdiff_t>(offset))) +
+                               "); después: " + inner.text);
+        }
+    }
+    return std::nullopt;
+}
+
+// A read answered with its own byte count, whose CRC holds over the length
+// that count gives: the instrument answered another number of registers.
+std::optional<Verdict> otherCount(const ModbusAsk &ask, const Bytes &reply) {
+    constexpr std::size_t kCountAt = 2;
+    if (!ask.byteCount || reply.size() <= kCountAt || reply[0] != ask.address ||
+        reply[1] != ask.function || reply[kCountAt] == *ask.byteCount)
+        return std::nullopt;
+    const std::size_t count = reply[kCountAt];
+    if (!crcHolds(reply, 0, kModbusReadOverhead + count))
+        return std::nullopt;
+    const std::size_t asked = *ask.byteCount / 2;
+    return verdict(VerdictKind::WrongCount, "la respuesta trae " +
+                                                (count % 2 == 0 ? registersCount(count / 2)
+                                                                : bytesCount(count) + " de datos") +
+                                                "; se pidieron " + std::to_string(asked));
+}
+
+Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes &reply) {
+    const std::uint8_t function = reply.size() > 1 ? reply[1] : ask.function;
+    const bool exception = function == (ask.function | kModbusExceptionBit);
+    const std::size_t expected = exception ? kModbusExceptionLength : ask.replyLength;
+    if (auto wrongCount = otherCount(ask, reply))
+        return *wrongCount;
+    if (reply.size() < 2 || ((function == ask.function || exception) && reply.size() < expected)) {
+        return verdict(VerdictKind::Incomplete,
+                       "llegaron " + std::to_string(reply.size()) + " de " + bytesCount(expected));
+    }
+    if (function != ask.function && !exception) {
+        if (reply[0] != ask.address) {
+            return verdict(VerdictKind::Unrecognised,
+                           "no es una respuesta Modbus a esta petición (empieza por " +
+                               toHex(Bytes(reply.begin(), reply.begin() + 2)) + ")");
+        }
+        return verdict(VerdictKind::OtherFunction,
+                       "responde con la función " + std::to_string(function) +
+                           " a una petición de la función " + std::to_string(ask.function));
+    }
+    if (!crcHolds(reply, 0, expected)) {
+        return verdict(VerdictKind::BadCheck,
+                       "el CRC no corresponde a los " + bytesCount(expected) + " de la respuesta");
+    }
+    if (reply[0] != ask.address) {
+        return verdict(VerdictKind::OtherAddress,
+                       "responde la dirección " + std::to_string(reply[0]) + " en lugar de la " +
+                           std::to_string(ask.address));
+    }
+    if (exception) {
+        return verdict(VerdictKind::Exception,
+                       "excepción " + hexByte(reply[2]) + ": " + modbusExceptionName(reply[2]));
+    }
+    if (ask.byteCount && reply[2] != *ask.byteCount) {
+        return verdict(VerdictKind::Unrecognised, "la respuesta anuncia " + bytesCount(reply[2]) +
+                                                      " de datos y se pidieron " +
+                                                      bytesCount(*ask.byteCount));
+    }
+    constexpr std::size_t kEchoedFields = 6;  // address, function, start or coil, count or value
+    if (!ask.byteCount &&
+        !std::equal(request.begin(), request.begin() + kEchoedFields, reply.begin())) {
+        return verdict(VerdictKind::Unrecognised,
+                       "la respuesta no repite los campos de la petición (" +
+                           toHex(Bytes(reply.begin(), reply.begin() + kEchoedFields)) + ")");
+    }
+    if (reply.size() > expected) {
+        return verdict(
+            VerdictKind::ExtraBytes,
+            "respuesta correcta seguida de " + bytesCount(reply.size() - expected) + " de más");
+    }
+    return verdict(VerdictKind::Ok, "respuesta correcta (" + bytesCount(expected) + ")");
+}
+
+Verdict judgeModbus(const Bytes &request, const Bytes &reply) {
+    const auto ask = modbusAsk(request);
+    if (!ask) {
+        return verdict(VerdictKind::Unrecognised, "la petición no es una trama Modbus completa");
+    }
+    if (ask->address == kModbusBroadcast) {
+        if (reply.empty())
+            return verdict(VerdictKind::Ok, "difusión (dirección 0): sin respuesta, como debe ser");
+        return verdict(VerdictKind::Unrecognised,
+                       "respuesta a una difusión (dirección 0), a la que nadie debe responder");
+    }
+    Verdict atStart = judgeModbusFrame(*ask, request, reply);
+    if (atStart.kind == VerdictKind::Ok || atStart.kind == VerdictKind::Exception ||
+        atStart.kind == VerdictKind::ExtraBytes || atStart.kind == VerdictKind::WrongCount)
+        return atStart;
+    if (auto stray = strayPrefix(*ask, request, reply))
+        return *stray;
+    return atStart;
+}
+
+// ---- ISO 1745 ----
+
+// A block at the start of `reply`: [SOH aa] STX text ETX BCC.
+Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
+    constexpr std::size_t kHeadingLength = 3;  // SOH and two address digits
+    std::size_t stx = 0;
+    bool otherAddress = false;
+    if (reply[0] == kSoh) {
+        if (reply.size() < kHeadingLength + 1) {
+            return verdict(VerdictKind::Incomplete, "solo la cabecera SOH");
+        }
+        // Judged once the block is whole: the rest of it may still be coming.
+        otherAddress =
+            request.size() < kHeadingLength || reply[1] != request[1] || reply[2] != request[2];
+        stx = kHeadingLength;
+    }
+    if (reply[stx] != kStx) {
+        return verdict(VerdictKind::Unrecognised, "no es un bloque STX … ETX BCC");
+    }
+    const auto textStart = reply.begin() + static_cast<std::ptrdiff_t>(stx) + 1;
+    const auto etxAt = std::find(textStart, reply.end(), kEtx);
+    if (etxAt == reply.end()) {
+        return verdict(VerdictKind::Incomplete, "el bloque no termina en ETX");
+    }
+    if (etxAt + 1 == reply.end()) {
+        return verdict(VerdictKind::Incomplete, "falta el BCC después del ETX");
+    }
+    if (otherAddress) {
+        // The heading's bytes come from the line: named, never raw.
+        return verdict(VerdictKind::OtherAddress,
+                       "responde la dirección \"" +
+                           namedText(Bytes(reply.begin() + 1, reply.begin() + kHeadingLength)) +
+                           "\"");
+    }
+    const std::uint8_t expected =
+        bccOfCheckedPart(std::span<const std::uint8_t>(textStart, etxAt + 1));
+    const std::uint8_t received = *(etxAt + 1);
+    if (received != expected) {
+        return verdict(VerdictKind::BadCheck,
+                       "BCC " + hexByte(received) + ", se esperaba " + hexByte(expected));
+    }
+    const auto extra = static_cast<std::size_t>(reply.end() - (etxAt + 2));
+    if (extra > 0) {
+        return verdict(VerdictKind::ExtraBytes,
+                       "bloque correcto seguido de " + bytesCount(extra) + " de más");
+    }
+    return verdict(VerdictKind::Ok, "bloque correcto");
+}
+
+Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
+    if (reply.size() == 1) {
+        switch (reply[0]) {
+            case kAck:
+                return verdict(VerdictKind::Ok, "ACK: el instrumento acepta la petición");
+            case kNak:
+                return verdict(VerdictKind::Exception, "NAK: el instrumento rechaza la petición");
+            case kEot:
+                return verdict(VerdictKind::Exception,
+                               "EOT: el instrumento no tiene nada que enviar");
+            default:
+                break;
+        }
+    }
+    Verdict atStart = judgeIsoBlock(request, reply);
+    if (atStart.kind != VerdictKind::Unrecognised)
+        return atStart;
+    for (std::size_t offset = 1; offset < reply.size() && offset <= kMaxStrayBytes; ++offset) {
+        if (reply[offset] != kSoh && reply[offset] != kStx)
+            continue;
+        const Bytes rest(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
+        const Verdict inner = judgeIsoBlock(request, rest);
+        if (inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes) {
+            return verdict(VerdictKind::StrayPrefix,
+                           strayBytes(offset) + " antes del bloque; después: " + inner.text);
+        }
+    }
+    return atStart;
+}
+
+// ---- Korvel: the line's content is the instrument's business ----
+
+// CR ends the line; many instruments send CR LF, and that ends it too.
+Verdict judgeKorvel(const Bytes &reply) {
+    const bool crLf = reply.size() >= 2 && reply[reply.size() - 2] == kCr && reply.back() == kLf;
+    if (reply.back() == kCr || crLf)
+        return verdict(VerdictKind::Ok, "línea completa");
+    return verdict(VerdictKind::Incomplete, "la línea no termina en CR");
+}
+
+}  // namespace
+
+const char *verdictKey(VerdictKind kind) {
+    static constexpr std::array<const char *, kVerdictKindCount> kKeys = {
+        "ok",          "silence",      "echo",          "incomplete",
+        "bad-check",   "exception",    "other-address", "other-function",
+        "extra-bytes", "stray-prefix", "unrecognised",  "wrong-count",
+    };
+    return kKeys.at(static_cast<std::size_t>(kind));
+}
+
+const char *verdictName(VerdictKind kind) {
+    static constexpr std::array<const char *, kVerdictKindCount> kNames = {
+        "correcta",
+        "sin respuesta",
+        "eco",
+        "incompleta",
+        "control erróneo",
+        "excepción",
+        "otra dirección",
+        "otra función",
+        "bytes de más",
+        "bytes sobrantes delante",
+        "no reconocida",
+        "otra cantidad",
+    };
+    return kNames.at(static_cast<std::size_t>(kind));
+}
+
+std::string modbusExceptionName(std::uint8_t code) {
+    switch (code) {
+        case 0x01:
+            return "función no permitida";
+        case 0x02:
+            return "dirección de datos no permitida";
+        case 0x03:
+            return "valor de datos no permitido";
+        case 0x04:
+            return "fallo del dispositivo";
+        case 0x05:
+            return "petición aceptada, en proceso";
+        case 0x06:
+            return "dispositivo ocupado";
+        case 0x08:
+            return "error de paridad en la memoria";
+        case 0x0A:
+            return "ruta de pasarela no disponible";
+        case 0x0B:
+            return "el destino de la pasarela no respondió";
+        default:
+            return "código de excepción desconocido";
+    }
+}
+
+Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
+    const bool modbus = protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    const bool broadcast = modbus && request.size() > 1 && request[0] == kModbusBroadcast;
+    if (reply.empty() && !broadcast) {
+        return verdict(VerdictKind::Silence, "sin respuesta");
+    }
+    // Function 5's right answer is its request, byte for byte.
+    const bool answerEchoesRequest = modbus && !broadcast && request.size() > 1 && request[1] == 5;
+    if (startsWith(reply, request) && !(answerEchoesRequest && reply.size() == request.size())) {
+        return verdict(VerdictKind::Echo, reply.size() == request.size()
+                                              ? "eco: se recibió la propia petición"
+                                              : "eco: la propia petición seguida de " +
+                                                    bytesCount(reply.size() - request.size()));
+    }
+    switch (static_cast<Protocol>(protocol)) {
+        case Protocol::Korvel:
+            return judgeKorvel(reply);
+        case Protocol::Iso1745:
+            return judgeIso1745(request, reply);
+        case Protocol::Modbus:
+            return judgeModbus(request, reply);
+    }
+    return verdict(VerdictKind::Unrecognised, "protocolo desconocido");
+}
+
+}  // namespace marvalo

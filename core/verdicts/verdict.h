@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/frames/bytes.h"
+
+namespace marvalo {
+
+// Why a reply is good or bad, judged against the request that asked for it.
+enum class VerdictKind : std::uint8_t {
+    Ok,
+    Silence,
+    Echo,
+    Incomplete,
+    BadCheck,
+    Exception,
+    OtherAddress,
+    OtherFunction,
+    ExtraBytes,
+    StrayPrefix,
+    Unrecognised,
+    WrongCount,  // a whole, checked Modbus read answer with another register count
+};
+inline constexpr std::size_t kVerdictKindCount = 12;
+
+struct Verdict {
+    VerdictKind kind = VerdictKind::Unrecognised;
+    std::string text;  // Spanish, for the operator: what is wrong, with the numbers
+};
+
+// Stable English keys for scripts and files: "ok", "silence", "bad-check"...
+const char *verdictKey(VerdictKind kind);
+// Short Spanish names for counts and colours: "correcta", "sin respuesta"...
+const char *verdictName(VerdictKind kind);
+
+// True once the reply holds a whole frame, good or damaged, so an exchange
+// may end before its wait. False while more bytes could still make one:
+// nothing yet, part of a frame, our own request heard back, or bytes that
+// are no frame (yet): stray bytes may come before the answer.
+inline bool replyIsComplete(VerdictKind kind) {
+    return kind != VerdictKind::Silence && kind != VerdictKind::Incomplete &&
+           kind != VerdictKind::Echo && kind != VerdictKind::Unrecognised &&
+           kind != VerdictKind::OtherFunction;
+}
+
+// `protocol` as in the panel (0 Korvel, 1 ISO 1745, 2 Modbus RTU). A Modbus
+// broadcast (address 0) that stays silent is judged Ok: nobody may answer.
+Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply);
+
+// The Modbus application protocol's exception names, in Spanish.
+std::string modbusExceptionName(std::uint8_t code);
+
+}  // namespace marvalo
