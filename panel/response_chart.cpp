@@ -382,37 +382,48 @@ void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
 }
 
 void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
-    // Each mark's shape once, at every place it goes, in one path per
-    // verdict: thousands of separate calls would cost more than the marks.
-    // Points of one verdict that share a pixel column are drawn as the
-    // lowest and highest of them joined: good ones as one bar as wide as a
-    // mark, the others as their two marks, so their shape still tells them.
-    std::array<QPainterPath, kVerdictMarks> paths;
-    for (QPainterPath &path : paths)
-        path.setFillRule(Qt::WindingFill);
-    std::array<QPainterPath, kVerdictMarks> shapes;
-    for (int mark = 0; mark < kVerdictMarks; ++mark)
-        shapes[static_cast<std::size_t>(mark)] = markShape(static_cast<VerdictMark>(mark));
+    // Each mark drawn once into a small picture, then copied wherever it
+    // goes: one path of a hundred thousand shapes takes the rasteriser
+    // seconds. Points of one verdict that share a pixel column are drawn
+    // as the lowest and the highest of them joined by a bar, as wide as a
+    // mark for good replies and thin for the others, whose marks keep
+    // their shape.
+    const qreal ratio = devicePixelRatioF();
+    constexpr int kSide = 2 * kMarkRadius + 3;
+    std::array<QPixmap, kVerdictMarks> sprites;
+    for (int mark = 0; mark < kVerdictMarks; ++mark) {
+        const auto verdict = static_cast<VerdictMark>(mark);
+        QPixmap &sprite = sprites[static_cast<std::size_t>(mark)];
+        sprite = QPixmap(QSize(kSide, kSide) * ratio);
+        sprite.setDevicePixelRatio(ratio);
+        sprite.fill(Qt::transparent);
+        QPainter onSprite(&sprite);
+        onSprite.setRenderHint(QPainter::Antialiasing);
+        onSprite.setPen(Qt::NoPen);
+        onSprite.setBrush(verdictColours(verdict).point);
+        onSprite.drawPath(markShape(verdict).translated(kSide / 2.0, kSide / 2.0));
+    }
     struct Column {
         int low = 0;
         int high = 0;
         int points = 0;
     };
+    std::array<std::vector<QRect>, kVerdictMarks> bars;
+    std::array<std::vector<QPoint>, kVerdictMarks> marks;
     std::array<Column, kVerdictMarks> column{};
     int columnX = -1;
     auto flush = [&] {
         for (std::size_t mark = 0; mark < column.size(); ++mark) {
             Column &c = column[mark];
-            QPainterPath &path = paths[mark];
-            if (c.points > 0 && c.low != c.high) {
-                const bool bar = mark == static_cast<std::size_t>(VerdictMark::Good);
-                const qreal half = bar ? kMarkRadius - 0.5 : 1;
-                addOutline(path,
-                           QPolygonF(QRectF(columnX - half, c.high, 2 * half, c.low - c.high)));
-                path.addPath(shapes[mark].translated(columnX, c.high));
+            if (c.points == 0)
+                continue;
+            if (c.low != c.high) {
+                const int half =
+                    mark == static_cast<std::size_t>(VerdictMark::Good) ? kMarkRadius - 1 : 1;
+                bars[mark].emplace_back(columnX - half, c.high, 2 * half + 1, c.low - c.high);
+                marks[mark].emplace_back(columnX, c.high);
             }
-            if (c.points > 0)
-                path.addPath(shapes[mark].translated(columnX, c.low));
+            marks[mark].emplace_back(columnX, c.low);
             c = {};
         }
     };
@@ -430,15 +441,15 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
         ++c.points;
     }
     flush();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
     // Good replies first, so a bad one among them stays in sight.
     for (int mark = 0; mark < kVerdictMarks; ++mark) {
-        const auto verdict = static_cast<VerdictMark>(mark);
-        painter.setBrush(verdictColours(verdict).point);
-        painter.drawPath(paths[static_cast<std::size_t>(mark)]);
+        const auto m = static_cast<std::size_t>(mark);
+        const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
+        for (const QRect &bar : bars[m])
+            painter.fillRect(bar, colour);
+        for (const QPoint &at : marks[m])
+            painter.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites[m]);
     }
-    painter.setRenderHint(QPainter::Antialiasing, false);
 }
 
 void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {
