@@ -74,6 +74,28 @@ void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &vi
     printJsonLine(object);
 }
 
+void printPlanCaseJson(const CaseResult &result) {
+    if (result.outcome != CaseResult::Outcome::Skipped &&
+        result.outcome != CaseResult::Outcome::Interrupted)
+        return;
+    printJsonLine({{"step", safeText(result.name)}, {"outcome", outcomeKey(result.outcome)}});
+}
+
+void printPlanSummaryJson(const SuiteReport &report, bool reportsSaved, int exitStatus) {
+    nlohmann::ordered_json counts = nlohmann::ordered_json::object();
+    using Outcome = CaseResult::Outcome;
+    for (Outcome outcome :
+         {Outcome::Passed, Outcome::Failed, Outcome::Error, Outcome::Interrupted, Outcome::Skipped})
+        counts[outcomeKey(outcome)] = countOf(report, outcome);
+    printJsonLine({{"summary",
+                    {{"plan", safeText(report.name)},
+                     {"cases", report.cases.size()},
+                     {"outcomes", counts},
+                     {"unit_passed", countOf(report, Outcome::Passed) == report.cases.size()},
+                     {"reports_saved", reportsSaved},
+                     {"exit", exitStatus}}}});
+}
+
 void printJsonSummary(const ExchangeStats &stats, int exitStatus) {
     const LatencyHistogram &latency = stats.firstByte;
     nlohmann::ordered_json verdicts = nlohmann::ordered_json::object();
