@@ -6,6 +6,7 @@
 
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
+#include "tools/register_json.h"
 #include "tools/request_args.h"
 #include "tools/send_text.h"
 
@@ -44,13 +45,7 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
         line["verdict"] = verdictKey(record.verdict->kind);
         line["verdict_text"] = safeText(record.verdict->text);
         if (auto values = valuesOf(record, view)) {
-            nlohmann::ordered_json registers = nlohmann::ordered_json::array();
-            for (const RegisterValue &value : *values) {
-                registers.push_back({{"number", value.number},
-                                     {"value", value.value ? nlohmann::ordered_json(*value.value)
-                                                           : nlohmann::ordered_json(value.text)}});
-            }
-            line["registers"] = registers;
+            line["registers"] = registersJson(*values);
         } else if (auto confirmed =
                        view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
             line["confirms"] = *confirmed;

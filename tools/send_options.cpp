@@ -11,12 +11,12 @@ namespace marvalo {
 namespace {
 
 constexpr const char *kUsage =
-    "Uso: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "   o:  marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
+    "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
     "[--words N] [--data LIST]\n"
-    "   o:  marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
+    "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
-    "   o:  marvalo-send --list-ports [--json]\n";
+    "   or: marvalo-send --list-ports [--json]\n";
 
 constexpr const char *kHelp =
     "Runs the Marvalo panel's exchange from the command line: builds the\n"
@@ -55,9 +55,12 @@ constexpr const char *kHelp =
     "  --registers FORMAT[:ORDER]\n"
     "                    after each Modbus read, its registers numbered from\n"
     "                    --start (\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\":\n"
-    "                    [{number, value}]); FORMAT u16, s16, hex, u32, s32, f32 or\n"
-    "                    text, ORDER for the 32-bit ones ABCD (default), CDAB, BADC\n"
-    "                    or DCBA; a write's reply says what it confirms\n"
+    "                    [{number, format, value, raw}]); FORMAT u16, s16, hex, u32,\n"
+    "                    s32, f32 or text, ORDER for the 32-bit ones ABCD (default),\n"
+    "                    CDAB, BADC or DCBA; integers are exact, f32 its shortest\n"
+    "                    digits (JSON: \"NaN\", \"Infinity\", \"-Infinity\" as\n"
+    "                    strings), an odd last register comes alone in u16 (JSON:\n"
+    "                    \"lone\": true); a write's reply says what it confirms\n"
     "\n"
     "Without --json, one line per exchange: the reply as the panel shows it\n"
     "(control characters named), its hex, the first byte's delay after the\n"

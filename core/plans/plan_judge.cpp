@@ -1,8 +1,6 @@
 #include "core/plans/plan_judge.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 
@@ -34,80 +32,32 @@ bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uin
     return true;
 }
 
-// A register's value straight from the reply's words, so that no integer
-// passes through a float and an f32 stays one: an integer format's value
-// (exact in a double), or an f32.
-struct ExactValue {
-    bool isFloat = false;
-    std::int64_t integer = 0;
-    float real = 0;
-};
-
-std::optional<ExactValue> exactValue(const Bytes &request, const Bytes &reply,
-                                     const RegisterExpectation &check) {
-    constexpr std::size_t kDataAt = 3;  // address, function, byte count
-    if (request.size() < 4 || reply.size() < kDataAt)
-        return std::nullopt;
-    const long start = (long{request[2]} << 8) | request[3];
-    const long index = check.number - start;
-    const std::size_t width = isWideFormat(check.view.format) ? 4 : 2;
-    const std::size_t count = reply[2];
-    if (index < 0 || static_cast<std::size_t>(index) * 2 + width > count ||
-        reply.size() < kDataAt + count)
-        return std::nullopt;
-    const std::uint8_t *wire = reply.data() + kDataAt + static_cast<std::size_t>(index) * 2;
-    ExactValue value;
-    if (width == 2) {
-        const std::uint16_t word = static_cast<std::uint16_t>((wire[0] << 8) | wire[1]);
-        value.integer = check.view.format == RegisterFormat::S16
-                            ? std::int64_t{static_cast<std::int16_t>(word)}
-                            : std::int64_t{word};
-        return value;
-    }
-    // Where A, B, C, D (A the most significant) sit on the wire.
-    static constexpr std::array<std::array<int, 4>, 4> kPlaces{{
-        {0, 1, 2, 3},  // ABCD
-        {2, 3, 0, 1},  // CDAB
-        {1, 0, 3, 2},  // BADC
-        {3, 2, 1, 0},  // DCBA
-    }};
-    const auto &places = kPlaces[static_cast<std::size_t>(check.view.order)];
-    std::uint32_t bits = 0;
-    for (int place : places)
-        bits = (bits << 8) | wire[place];
-    if (check.view.format == RegisterFormat::F32) {
-        value.isFloat = true;
-        value.real = std::bit_cast<float>(bits);
-    } else {
-        value.integer = check.view.format == RegisterFormat::S32
-                            ? std::int64_t{static_cast<std::int32_t>(bits)}
-                            : std::int64_t{bits};
-    }
-    return value;
-}
-
-std::string valueText(const ExactValue &value) {
-    return value.isFloat ? shortNumber(value.real) : std::to_string(value.integer);
-}
-
 std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeRecord &record) {
     for (const RegisterExpectation &check : step.expect.registers) {
         const std::string name = "reg " + std::to_string(check.number);
-        const auto value = exactValue(record.request, record.reply, check);
-        if (!value)
+        const auto values = decodeRegisters(record.request, record.reply, check.view);
+        const auto found = values ? std::find_if(values->begin(), values->end(),
+                                                 [&](const RegisterValue &v) {
+                                                     return v.number == check.number && !v.lone;
+                                                 })
+                                  : std::vector<RegisterValue>::const_iterator{};
+        if (!values || found == values->end() || (!found->integer() && !found->real()))
             return "la respuesta no trae " + name;
+        const float *real = found->real();
         // A failed sensor's NaN is no reading: it meets no expectation.
-        if (value->isFloat && std::isnan(value->real))
+        if (real && std::isnan(*real))
             return name + " = NaN; se esperaba un número";
-        const double exact = value->isFloat ? double{value->real} : double(value->integer);
+        // Integers as integers (every one here is exact in a double, and the
+        // plan's equals is an integer in the format's range); an f32 equals
+        // at single precision, the plan's value rounded to the nearest float.
+        const double exact = real ? double{*real} : static_cast<double>(*found->integer());
         const bool equal = !check.equals ? true
-                           : value->isFloat
-                               ? value->real == static_cast<float>(*check.equals)
-                               : value->integer == static_cast<std::int64_t>(*check.equals);
+                           : real        ? *real == static_cast<float>(*check.equals)
+                                  : *found->integer() == static_cast<std::int64_t>(*check.equals);
         if (!equal)
-            return name + " = " + valueText(*value) + "; se esperaba " + shortNumber(*check.equals);
+            return name + " = " + found->text + "; se esperaba " + shortNumber(*check.equals);
         if ((check.min && exact < *check.min) || (check.max && exact > *check.max)) {
-            return name + " = " + valueText(*value) + "; se esperaba entre " +
+            return name + " = " + found->text + "; se esperaba entre " +
                    (check.min ? shortNumber(*check.min) : std::string("-∞")) + " y " +
                    (check.max ? shortNumber(*check.max) : std::string("∞"));
         }

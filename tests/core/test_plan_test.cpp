@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/frames/check_codes.h"
 #include "core/plans/plan_judge.h"
 #include "core/plans/plan_report.h"
 
@@ -170,7 +171,8 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
     for (const auto &row : rows) {
         Bytes reply{1, 3, 4};
         reply.insert(reply.end(), row.words.begin(), row.words.end());
-        reply.insert(reply.end(), {0, 0});  // the CRC: judged elsewhere
+        const Bytes crc = CalcCRC(reply);
+        reply.insert(reply.end(), crc.begin(), crc.end());
         const StepCheck check =
             judged(std::string(kStep) + "start = 0\nwords = 2\nexpect = { registers = [ { " +
                        row.expect + " } ] }",
