@@ -38,6 +38,7 @@ struct SendOptions {
     bool json = false;
     bool listPorts = false;
     bool kernelRs485 = false;
+    std::optional<int> connectTimeoutMs;
     std::optional<RegisterView> registers;
     std::optional<std::string> pcap;
     // Test plans
