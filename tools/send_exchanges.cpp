@@ -11,6 +11,7 @@
 #include "tools/send_json.h"
 #include "tools/send_line.h"
 #include "tools/send_modes.h"
+#include "tools/send_outputs.h"
 #include "tools/send_text.h"
 #include "tools/stop_signal.h"
 
@@ -25,19 +26,6 @@ int exitStatusOf(const ExchangeStats &stats) {
     if (stats.count(VerdictKind::Silence) > 0)
         return kExitNoReply;
     return kExitAllGood;
-}
-
-// --pcap FILE: every exchange of the run, for Wireshark; atomically.
-bool writeCapture(const std::string &file, const std::vector<ExchangeRecord> &records) {
-    std::vector<const ExchangeRecord *> pointers;
-    for (const ExchangeRecord &record : records)
-        pointers.push_back(&record);
-    if (auto saved = saveAtomically(file, pcapngCapture(pointers)); !saved) {
-        std::cerr << "No se pudo guardar la captura \"" << safeText(file) << "\": " << saved.error()
-                  << "\n";
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -75,6 +63,9 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         return kExitRejected;
     }
 
+    const auto outputs = checkSendOutputs(options);
+    if (!outputs)
+        return kExitRejected;
     SendLine line = lineFrom(options, bench);
     TermiosPort port;
     port.setPortMap(benchPorts);
@@ -97,7 +88,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         setup.sequence = static_cast<std::uint64_t>(n);
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
         stats.add(outcome.record);
-        if (options.pcap)
+        if (outputs->pcap)
             captured.push_back(outcome.record);
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));
@@ -114,12 +105,12 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     }
     port.close();  // the line settings it had before go back now
     if (!outputClosed && options.json)
-        printJsonSummary(stats, exitStatusOf(stats));
+        printJsonSummary(stats, stopRequested() ? stoppedExitStatus() : exitStatusOf(stats));
     else if (!outputClosed)
         printTextSummary(stats);
-    if (options.pcap && !writeCapture(*options.pcap, captured))
+    if (outputs->pcap && !writeCapture(*outputs->pcap, captured))
         return kExitPortFailed;
-    return exitStatusOf(stats);
+    return stopRequested() ? stoppedExitStatus() : exitStatusOf(stats);
 }
 
 }  // namespace marvalo

@@ -6,6 +6,7 @@
 
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
+#include "tools/register_json.h"
 #include "tools/request_args.h"
 #include "tools/send_text.h"
 
@@ -44,13 +45,7 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
         line["verdict"] = verdictKey(record.verdict->kind);
         line["verdict_text"] = safeText(record.verdict->text);
         if (auto values = valuesOf(record, view)) {
-            nlohmann::ordered_json registers = nlohmann::ordered_json::array();
-            for (const RegisterValue &value : *values) {
-                registers.push_back({{"number", value.number},
-                                     {"value", value.value ? nlohmann::ordered_json(*value.value)
-                                                           : nlohmann::ordered_json(value.text)}});
-            }
-            line["registers"] = registers;
+            line["registers"] = registersJson(*values);
         } else if (auto confirmed =
                        view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
             line["confirms"] = *confirmed;
@@ -77,6 +72,28 @@ void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &vi
     if (!done.check.passed)
         object["expectation"] = safeText(done.check.message);
     printJsonLine(object);
+}
+
+void printPlanCaseJson(const CaseResult &result) {
+    if (result.outcome != CaseResult::Outcome::Skipped &&
+        result.outcome != CaseResult::Outcome::Interrupted)
+        return;
+    printJsonLine({{"step", safeText(result.name)}, {"outcome", outcomeKey(result.outcome)}});
+}
+
+void printPlanSummaryJson(const SuiteReport &report, bool reportsSaved, int exitStatus) {
+    nlohmann::ordered_json counts = nlohmann::ordered_json::object();
+    using Outcome = CaseResult::Outcome;
+    for (Outcome outcome :
+         {Outcome::Passed, Outcome::Failed, Outcome::Error, Outcome::Interrupted, Outcome::Skipped})
+        counts[outcomeKey(outcome)] = countOf(report, outcome);
+    printJsonLine({{"summary",
+                    {{"plan", safeText(report.name)},
+                     {"cases", report.cases.size()},
+                     {"outcomes", counts},
+                     {"unit_passed", countOf(report, Outcome::Passed) == report.cases.size()},
+                     {"reports_saved", reportsSaved},
+                     {"exit", exitStatus}}}});
 }
 
 void printJsonSummary(const ExchangeStats &stats, int exitStatus) {

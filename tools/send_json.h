@@ -22,6 +22,12 @@ void printJsonLine(const nlohmann::ordered_json &object);
 // try and whether the expectations held.
 void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &view);
 
+// A plan's case that no exchange line told in full: skipped or interrupted.
+void printPlanCaseJson(const CaseResult &result);
+
+// A plan's counts, whether its reports were written, and the exit status.
+void printPlanSummaryJson(const SuiteReport &report, bool reportsSaved, int exitStatus);
+
 // The run's counts, first-byte figures and exit status.
 void printJsonSummary(const ExchangeStats &stats, int exitStatus);
 

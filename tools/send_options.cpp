@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/version.h"
 
@@ -10,12 +11,12 @@ namespace marvalo {
 namespace {
 
 constexpr const char *kUsage =
-    "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
+    "Uso: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
+    "   o:  marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
     "[--words N] [--data LIST]\n"
-    "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
+    "   o:  marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
-    "   or: marvalo-send --list-ports [--json]\n";
+    "   o:  marvalo-send --list-ports [--json]\n";
 
 constexpr const char *kHelp =
     "Runs the Marvalo panel's exchange from the command line: builds the\n"
@@ -60,9 +61,12 @@ constexpr const char *kHelp =
     "  --registers FORMAT[:ORDER]\n"
     "                    after each Modbus read, its registers numbered from\n"
     "                    --start (\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\":\n"
-    "                    [{number, value}]); FORMAT u16, s16, hex, u32, s32, f32 or\n"
-    "                    text, ORDER for the 32-bit ones ABCD (default), CDAB, BADC\n"
-    "                    or DCBA; a write's reply says what it confirms\n"
+    "                    [{number, format, value, raw}]); FORMAT u16, s16, hex, u32,\n"
+    "                    s32, f32 or text, ORDER for the 32-bit ones ABCD (default),\n"
+    "                    CDAB, BADC or DCBA; integers are exact, f32 its shortest\n"
+    "                    digits (JSON: \"NaN\", \"Infinity\", \"-Infinity\" as\n"
+    "                    strings), an odd last register comes alone in u16 (JSON:\n"
+    "                    \"lone\": true); a write's reply says what it confirms\n"
     "\n"
     "Without --json, one line per exchange: the reply as the panel shows it\n"
     "(control characters named), its hex, the first byte's delay after the\n"
@@ -110,7 +114,7 @@ std::optional<int> baudIndexOf(long rate) {
 Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv, int i) {
     const std::string name = argv[i];
     const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-    auto needs = [&](const char *what) { return name + " takes " + what; };
+    auto needs = [&](const char *what) { return name + " necesita " + what; };
     if (name == "--rs485" || name == "--rs232") {
         options.linkType =
             static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
@@ -130,7 +134,7 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     }
     if (name == "--plan" || name == "--junit" || name == "--name" || name == "--pcap") {
         if (!value)
-            return needs(name == "--name" ? "a name" : "a path");
+            return needs(name == "--name" ? "un nombre" : "una ruta");
         (name == "--plan"    ? options.plan
          : name == "--junit" ? options.junit
          : name == "--pcap"  ? options.pcap
@@ -141,7 +145,7 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         const std::string pair = value ? value : "";
         const auto equals = pair.find('=');
         if (equals == std::string::npos || equals == 0)
-            return needs("key=value");
+            return needs("CLAVE=VALOR");
         options.properties.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
         return 2;
     }
@@ -149,36 +153,37 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         const auto port =
             value ? parseDecimalIn(value, kFirstCommPort, kLastCommPort) : std::nullopt;
         if (!port)
-            return needs("a port number from 1 to 5");
+            return needs("un número de puerto del 1 al 5");
         options.port = static_cast<int>(*port);
     } else if (name == "--device" || name == "--settings") {
         if (!value)
-            return needs("a path");
+            return needs("una ruta");
         (name == "--device" ? options.device : options.settingsFile) = value;
     } else if (name == "--baud") {
         const auto rate = value ? parseDecimal(value) : std::nullopt;
         const auto index = rate ? baudIndexOf(*rate) : std::nullopt;
         if (!index)
-            return needs("one of the panel's rates: 1200, 2400, 4800, 9600 or 19200");
+            return needs("una de las velocidades del panel: 1200, 2400, 4800, 9600 o 19200");
         options.baudIndex = *index;
     } else if (name == "--parity") {
         const std::string parity = value ? value : "";
         if (parity != "none" && parity != "even" && parity != "odd")
-            return needs("none, even or odd");
+            return needs("none, even u odd");
         options.parity = parity[0] == 'n' ? 'n' : parity[0] == 'e' ? 'e' : 'o';
     } else if (name == "--stop-bits") {
         const auto bits = value ? parseDecimalIn(value, 1, 2) : std::nullopt;
         if (!bits)
-            return needs("1 or 2");
+            return needs("1 o 2");
         options.stopBits = static_cast<int>(*bits);
     } else if (name == "--wait" || name == "--interval") {
         const auto ms = value ? parseDecimalIn(value, 0, 3'600'000) : std::nullopt;
         if (!ms)
-            return needs("milliseconds from 0 to 3600000");
+            return needs("milisegundos de 0 a 3600000");
         if (name == "--wait")
             options.waitMs = static_cast<int>(*ms);
         else
             options.intervalMs = static_cast<int>(*ms);
+        options.repeatGiven = options.repeatGiven || name == "--interval";
     } else if (name == "--connect-timeout") {
         const auto ms = value ? parseDecimalIn(value, 1, 60'000) : std::nullopt;
         if (!ms)
@@ -192,12 +197,46 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     } else if (name == "--count") {
         const auto count = value ? parseDecimalIn(value, 1, 1'000'000'000) : std::nullopt;
         if (!count)
-            return needs("a number of exchanges from 1 up");
+            return needs("un número de intercambios desde 1");
         options.count = *count;
+        options.repeatGiven = true;
     } else {
         return 0;
     }
     return 2;
+}
+
+// Options that cannot go together, or that only a plan reads: refused,
+// never silently dropped.
+std::optional<std::string> clashOf(const CommandLine &command) {
+    const SendOptions &options = command.options;
+    const RequestArgs &request = command.request;
+    if (options.tap && options.json)
+        return "--tap y --json escriben los dos en la salida estándar y ningún lector entendería "
+               "la mezcla: elija uno";
+    if (!options.plan) {
+        for (const auto &[given, name] : {std::pair{options.tap, "--tap"},
+                                          {options.junit.has_value(), "--junit"},
+                                          {options.check, "--check"},
+                                          {options.suiteName.has_value(), "--name"},
+                                          {!options.properties.empty(), "--property"}}) {
+            if (given)
+                return std::string(name) + " describe el informe de un plan: solo vale con --plan";
+        }
+        return std::nullopt;
+    }
+    if (options.repeatGiven)
+        return "--count e --interval repiten una petición; un plan dice sus propias repeticiones "
+               "(repeat, delay_ms): no van con --plan";
+    if (request.protocol || request.address || request.instruction || request.function ||
+        request.start || request.words || request.data)
+        return "un plan trae sus propias peticiones: con --plan no se da ninguna en la línea de "
+               "órdenes";
+    if (options.settingsFile)
+        return "--settings no va con --plan: la línea de un plan está en su tabla [line]";
+    if (options.listPorts)
+        return "--list-ports no va con --plan";
+    return std::nullopt;
 }
 
 }  // namespace
@@ -228,12 +267,14 @@ Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
             if (!taken)
                 return CommandLineEnd{usage(taken.error())};
             if (taken.value() == 0)
-                return CommandLineEnd{usage("unknown option '" + word + "'")};
+                return CommandLineEnd{usage("opción desconocida '" + safeText(word) + "'")};
         }
         i += taken.value();
     }
     if (options.port && options.device)
-        return CommandLineEnd{usage("--port and --device name the same thing: give one")};
+        return CommandLineEnd{usage("--port y --device nombran lo mismo: dé solo uno")};
+    if (auto clash = clashOf(command))
+        return CommandLineEnd{usage(*clash)};
     return command;
 }
 

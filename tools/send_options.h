@@ -34,6 +34,7 @@ struct SendOptions {
     std::optional<int> waitMs;
     bool untilComplete = false;
     long count = 1;
+    bool repeatGiven = false;  // --count or --interval
     int intervalMs = 0;
     bool json = false;
     bool listPorts = false;

@@ -52,48 +52,51 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
 void printTextSummary(const ExchangeStats &stats) {
     const LatencyHistogram &latency = stats.firstByte;
     std::cerr << "marvalo-send: " << stats.exchanges
-              << (stats.exchanges == 1 ? " exchange:" : " exchanges:");
+              << (stats.exchanges == 1 ? " intercambio:" : " intercambios:");
     for (std::size_t kind = 0; kind < kVerdictKindCount; ++kind) {
         if (stats.byVerdict[kind] > 0)
             std::cerr << " " << verdictKey(static_cast<VerdictKind>(kind)) << " "
                       << stats.byVerdict[kind];
     }
     if (stats.failures > 0)
-        std::cerr << " failed " << stats.failures;
+        std::cerr << " fallidos " << stats.failures;
     if (latency.count() > 0) {
         char figures[160];
-        std::snprintf(
-            figures, sizeof figures, "; first byte min %.1f / median %.1f / p95 %.1f / max %.1f ms",
-            *latency.min(), *latency.percentile(0.5), *latency.percentile(0.95), *latency.max());
+        std::snprintf(figures, sizeof figures,
+                      "; primer byte mín %.1f / mediana %.1f / p95 %.1f / máx %.1f ms",
+                      *latency.min(), *latency.percentile(0.5), *latency.percentile(0.95),
+                      *latency.max());
         std::cerr << figures;
     }
     std::cerr << std::endl;
 }
 
 void printCaseLine(const CaseResult &result) {
-    const char *word = result.outcome == CaseResult::Outcome::Passed   ? "PASS"
-                       : result.outcome == CaseResult::Outcome::Failed ? "FAIL"
-                                                                       : "SKIP";
+    using Outcome = CaseResult::Outcome;
+    const char *word = result.outcome == Outcome::Passed        ? "PASS"
+                       : result.outcome == Outcome::Failed      ? "FAIL"
+                       : result.outcome == Outcome::Error       ? "ERROR"
+                       : result.outcome == Outcome::Interrupted ? "INTERRUMPIDO"
+                                                                : "SKIP";
     std::cout << word << "  " << safeText(result.name);
-    if (result.outcome != CaseResult::Outcome::Skipped) {
+    if (result.outcome != Outcome::Skipped) {
         std::cout << "  " << result.verdict << "  " << millisecondsText(result.firstByteMs);
         if (result.tries > 1)
-            std::cout << "  (" << result.tries << " tries)";
+            std::cout << "  (" << result.tries << " intentos)";
     }
-    if (result.outcome == CaseResult::Outcome::Failed)
+    if (result.outcome == Outcome::Failed || result.outcome == Outcome::Error)
         std::cout << "  -- " << safeText(result.failureMessage);
     std::cout << std::endl;
 }
 
 void printPlanSummary(const SuiteReport &report) {
-    std::size_t passed = 0, failed = 0, skipped = 0;
-    for (const CaseResult &result : report.cases) {
-        passed += result.outcome == CaseResult::Outcome::Passed ? 1 : 0;
-        failed += result.outcome == CaseResult::Outcome::Failed ? 1 : 0;
-        skipped += result.outcome == CaseResult::Outcome::Skipped ? 1 : 0;
-    }
-    std::cerr << "marvalo-send: plan " << report.name << ": " << passed << " passed, " << failed
-              << " failed, " << skipped << " skipped\n";
+    using Outcome = CaseResult::Outcome;
+    std::cerr << "marvalo-send: plan " << safeText(report.name) << ": "
+              << countOf(report, Outcome::Passed) << " pasaron, "
+              << countOf(report, Outcome::Failed) << " fallaron, "
+              << countOf(report, Outcome::Error) << " con error de la línea, "
+              << countOf(report, Outcome::Interrupted) << " interrumpidos, "
+              << countOf(report, Outcome::Skipped) << " omitidos\n";
 }
 
 }  // namespace marvalo

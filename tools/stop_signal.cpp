@@ -31,6 +31,10 @@ bool stopRequested() {
     return stopSignal != 0;
 }
 
+int stoppedExitStatus() {
+    return 128 + static_cast<int>(stopSignal);
+}
+
 void pauseUnlessStopped(int milliseconds) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     constexpr auto kStep = std::chrono::milliseconds(20);

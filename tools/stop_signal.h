@@ -10,6 +10,11 @@ void catchStopSignals();
 // Whether a stop signal came.
 bool stopRequested();
 
+// The exit status of a run a stop signal ended, as a shell reports a
+// program that signal killed: 128 + its number (SIGINT 130, SIGTERM 143,
+// SIGHUP 129).
+int stoppedExitStatus();
+
 // Waits, but answers a stop at once.
 void pauseUnlessStopped(int milliseconds);
 

@@ -39,9 +39,10 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
             values ? std::find_if(values->begin(), values->end(),
                                   [&](const RegisterValue &v) { return v.number == check.number; })
                    : std::vector<RegisterValue>::const_iterator{};
-        if (!values || found == values->end() || !found->value)
+        const auto number = values && found != values->end() ? found->asDouble() : std::nullopt;
+        if (!number)
             return "la respuesta no trae " + name;
-        const double value = *found->value;
+        const double value = *number;
         if (check.equals && value != *check.equals)
             return name + " = " + found->text + "; se esperaba " + shortNumber(*check.equals);
         if ((check.min && value < *check.min) || (check.max && value > *check.max)) {

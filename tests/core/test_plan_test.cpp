@@ -53,22 +53,37 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
 TEST(TestPlan, ReportsCarryEveryCaseAndNoRawBytes) {
     SuiteReport report{"unit <7>",          "unit", "2026-12-07T10:00:00.000+00:00", "bench", 1.5,
                        {{"serial", "A&B"}}, {}};
-    report.cases.push_back({"read", CaseResult::Outcome::Passed, 1, "", "", 0.1, "ok", 5.2, "x"});
-    report.cases.push_back({"write # 2", CaseResult::Outcome::Failed, 3, "bad-check",
-                            "llegó \x1B[2J \"mal\"", 0.2, "bad-check", 5.0, "respuesta: 01"});
-    report.cases.push_back({"later", CaseResult::Outcome::Skipped, 0, "", "", 0, "", {}, ""});
+    using Outcome = CaseResult::Outcome;
+    report.cases.push_back(
+        {"read \xEF\xBF\xBE", Outcome::Passed, 1, {}, "", "", 0.1, "ok", 5.2, "x"});
+    report.cases.push_back({"write # 2 \\",
+                            Outcome::Failed,
+                            3,
+                            {"silence", "bad-check: mal"},
+                            "bad-check",
+                            "llegó \x1B[2J \"mal\"",
+                            0.2,
+                            "bad-check",
+                            5.0,
+                            "r: 01"});
+    report.cases.push_back({"later", Outcome::Skipped, 0, {}, "", "", 0, "", {}, ""});
+    report.cases.push_back({"port", Outcome::Error, 1, {}, "port", "se fue", 0, "", {}, ""});
+    report.cases.push_back({"cut", Outcome::Interrupted, 1, {}, "", "", 0, "", {}, ""});
     const std::string xml = junitXml(report);
     for (const char *part :
-         {"<testsuite name=\"unit &lt;7&gt;\" tests=\"3\" failures=\"1\" errors=\"0\" "
-          "skipped=\"1\"",
-          "<property name=\"serial\" value=\"A&amp;B\"/>",
+         {"<testsuite name=\"unit &lt;7&gt;\" tests=\"5\" failures=\"1\" errors=\"1\" "
+          "skipped=\"2\"",
+          "name=\"read &lt;FFFE&gt;\"", "intento 2 de 3: bad-check: mal", "<error type=\"port\"",
+          "<skipped message=\"interrumpido\"/>", "<property name=\"serial\" value=\"A&amp;B\"/>",
           "<failure type=\"bad-check\" message=\"llegó &lt;1B&gt;[2J &quot;mal&quot;\">",
           "<skipped message="}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
     }
     const std::string tap = tapText(report);
-    for (const char *part : {"TAP version 14\n1..3\n", "ok 1 - read\n", "not ok 2 - write _ 2\n",
-                             "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n", "ok 3 - later # SKIP"}) {
+    for (const char *part : {"TAP version 14\n1..5\n", "not ok 2 - write \\# 2 \\\\\n",
+                             "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n", "    - \"silence\"\n",
+                             "ok 3 - later # SKIP", "not ok 4 - port\n  ---\n",
+                             "not ok 5 - cut # SKIP interrumpido"}) {
         EXPECT_NE(tap.find(part), std::string::npos) << part << "\n" << tap;
     }
 }
