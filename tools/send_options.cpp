@@ -187,7 +187,7 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     } else if (name == "--connect-timeout") {
         const auto ms = value ? parseDecimalIn(value, 1, 60'000) : std::nullopt;
         if (!ms)
-            return needs("milliseconds from 1 to 60000");
+            return needs("milisegundos de 1 a 60000");
         options.connectTimeoutMs = static_cast<int>(*ms);
     } else if (name == "--registers") {
         auto view = value ? parseRegisterView(value) : Result<RegisterView, std::string>("");
