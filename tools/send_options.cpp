@@ -11,12 +11,12 @@ namespace marvalo {
 namespace {
 
 constexpr const char *kUsage =
-    "Uso: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "   o:  marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
+    "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
     "[--words N] [--data LIST]\n"
-    "   o:  marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
+    "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
-    "   o:  marvalo-send --list-ports [--json]\n";
+    "   or: marvalo-send --list-ports [--json]\n";
 
 constexpr const char *kHelp =
     "Runs the Marvalo panel's exchange from the command line: builds the\n"
