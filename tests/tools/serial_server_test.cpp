@@ -55,6 +55,10 @@ TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
         }
     }
     EXPECT_NE(send(server.rfc2217Url(), rows[6]).out.find("reg 1 = 0xFFFF"), std::string::npos);
+    const auto json = send(server.socketUrl(), {"--json", "korvel", "--address", "01"});
+    EXPECT_NE(json.out.find(R"("port_kind":"socket","settings":"ajustes del servidor")"),
+              std::string::npos)
+        << json.out;
 }
 
 TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
