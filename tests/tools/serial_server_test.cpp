@@ -98,8 +98,11 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         {"line handed to another client", "", continuous, "cortó la conexión", false, true},
     };
     for (const Row &row : rows) {
-        server = std::make_unique<testing::Ser2netProcess>(sim.devicePath(), pty.devicePath(),
-                                                           row.kickOldUser);
+        const std::vector<std::string> kicks = row.kickOldUser
+                                                   ? std::vector<std::string>{"kickolduser: true"}
+                                                   : std::vector<std::string>{};
+        server =
+            std::make_unique<testing::Ser2netProcess>(sim.devicePath(), pty.devicePath(), kicks);
         const std::string device = row.device.empty()       ? server->rfc2217Url()
                                    : row.device == "socket" ? server->socketUrl()
                                                             : row.device;
