@@ -74,6 +74,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
         planLine(plan->line, lineFrom(options, std::nullopt), options.port || options.device,
                  options.baudIndex.has_value(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
+    configurePort(port, settings.line);
     settings.suiteName = options.suiteName.value_or("");
     settings.properties = options.properties;
     settings.stopRequested = stopRequested;
