@@ -3,7 +3,6 @@
 #include <iostream>
 
 #include "core/frames/request.h"
-#include "core/records/pcapng.h"
 #include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/settings_file.h"
@@ -66,6 +65,11 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     const auto outputs = checkSendOutputs(options);
     if (!outputs)
         return kExitRejected;
+    // Written as the run goes: a killed run leaves every exchange it made.
+    std::optional<CaptureFile> capture;
+    if (outputs->pcap && !(capture = openCapture(*outputs->pcap)))
+        return kExitRejected;
+    bool captureLost = false;
     SendLine line = lineFrom(options, bench);
     TermiosPort port;
     port.setPortMap(benchPorts);
@@ -81,19 +85,20 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
 
     ThreadSleeper sleeper;
     ExchangeStats stats;
-    std::vector<ExchangeRecord> captured;  // for --pcap
     bool outputClosed = false;
     std::int32_t noReplyCount = 0;
     for (long n = 1; n <= options.count && !stopRequested(); ++n) {
         setup.sequence = static_cast<std::uint64_t>(n);
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
         stats.add(outcome.record);
-        if (outputs->pcap)
-            captured.push_back(outcome.record);
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));
         else
             printText(outcome, options.registers);
+        if (capture && captureFailed(*capture, capture->append(outcome.record))) {
+            captureLost = true;  // an exchange the capture does not hold: no more
+            break;
+        }
         if (!std::cout) {
             outputClosed = true;
             break;
@@ -108,7 +113,9 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         printJsonSummary(stats, stopRequested() ? stoppedExitStatus() : exitStatusOf(stats));
     else if (!outputClosed)
         printTextSummary(stats);
-    if (outputs->pcap && !writeCapture(*outputs->pcap, captured))
+    if (capture && !captureLost && captureFailed(*capture, capture->close()))
+        captureLost = true;
+    if (captureLost)
         return kExitPortFailed;
     return stopRequested() ? stoppedExitStatus() : exitStatusOf(stats);
 }

@@ -25,7 +25,13 @@ constexpr const char *kHelp =
     "The line:\n"
     "  --port N          COM N (1..5): $MARVALO_COMN, else the adapter the ports\n"
     "                    table gives that number (see --list-ports)\n"
-    "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path)\n"
+    "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path), or\n"
+    "                    a serial server: rfc2217://HOST:PORT (RFC 2217, the line\n"
+    "                    settings set on the server) or socket://HOST:PORT (raw\n"
+    "                    TCP, the server's settings); HOST a name, IPv4 or [IPv6]\n"
+    "  --connect-timeout MS\n"
+    "                    how long a serial server may take to connect and to\n"
+    "                    answer each setting (default 3000)\n"
     "  --list-ports      the serial adapters present and their COM numbers (with\n"
     "                    --json, one object per port), then exit\n"
     "  --baud RATE       1200, 2400, 4800, 9600 (default) or 19200\n"
@@ -178,6 +184,11 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         else
             options.intervalMs = static_cast<int>(*ms);
         options.repeatGiven = options.repeatGiven || name == "--interval";
+    } else if (name == "--connect-timeout") {
+        const auto ms = value ? parseDecimalIn(value, 1, 60'000) : std::nullopt;
+        if (!ms)
+            return needs("milisegundos de 1 a 60000");
+        options.connectTimeoutMs = static_cast<int>(*ms);
     } else if (name == "--registers") {
         auto view = value ? parseRegisterView(value) : Result<RegisterView, std::string>("");
         if (!view)
@@ -281,6 +292,7 @@ SendLine lineFrom(const SendOptions &options, const std::optional<SettingsValues
     line.waitMs = options.waitMs;
     line.untilComplete = options.untilComplete;
     line.kernelRs485 = options.kernelRs485;
+    line.connectTimeoutMs = options.connectTimeoutMs;
     return line;
 }
 

@@ -39,6 +39,7 @@ struct SendOptions {
     bool json = false;
     bool listPorts = false;
     bool kernelRs485 = false;
+    std::optional<int> connectTimeoutMs;
     std::optional<RegisterView> registers;
     std::optional<std::string> pcap;
     // Test plans

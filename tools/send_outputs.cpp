@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "core/records/pcapng.h"
 #include "core/text/byte_text.h"
 
 namespace marvalo {
@@ -32,16 +31,33 @@ std::optional<SendOutputs> checkSendOutputs(const SendOptions &options) {
     return outputs;
 }
 
-bool writeCapture(const OutputFile &file, const std::vector<ExchangeRecord> &records) {
-    std::vector<const ExchangeRecord *> pointers;
-    for (const ExchangeRecord &record : records)
-        pointers.push_back(&record);
-    if (auto saved = writeOutputFile(file, pcapngCapture(pointers)); !saved) {
-        std::cerr << "No se pudo guardar la captura \"" << safeText(file.path.string())
-                  << "\": " << saved.error() << "\n";
-        return false;
+std::optional<CaptureFile> openCapture(const OutputFile &file) {
+    auto opened = CaptureFile::open(file);
+    if (!opened) {
+        std::cerr << "No se puede escribir la captura \"" << safeText(file.path.string())
+                  << "\": " << opened.error() << ". Nada se envió.\n";
+        return std::nullopt;
     }
-    return true;
+    return std::move(opened).value();
+}
+
+bool captureFailed(const CaptureFile &file, const Result<Done, std::string> &written) {
+    if (!written) {
+        std::cerr << "No se pudo guardar la captura \"" << safeText(file.path().string())
+                  << "\": " << written.error() << "\n";
+    }
+    return !written;
+}
+
+bool writeCapture(const OutputFile &file, const std::vector<ExchangeRecord> &records) {
+    auto capture = openCapture(file);
+    if (!capture)
+        return false;
+    for (const ExchangeRecord &record : records) {
+        if (captureFailed(*capture, capture->append(record)))
+            return false;
+    }
+    return !captureFailed(*capture, capture->close());
 }
 
 }  // namespace marvalo

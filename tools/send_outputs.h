@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/records/exchange_record.h"
+#include "files/capture_file.h"
 #include "files/output_file.h"
 #include "tools/send_options.h"
 
@@ -20,8 +21,14 @@ struct SendOutputs {
 // written has been named on stderr (nothing is sent then).
 std::optional<SendOutputs> checkSendOutputs(const SendOptions &options);
 
-// The capture of the run's exchanges, for Wireshark; false (said on
-// stderr) when it could not be written.
+// The run's capture, opened before the first exchange and appended to as
+// each one ends; nullopt, or true from captureFailed, once a failure has
+// been said on stderr.
+std::optional<CaptureFile> openCapture(const OutputFile &file);
+bool captureFailed(const CaptureFile &file, const Result<Done, std::string> &written);
+
+// A whole run's capture at once, for Wireshark; false (said on stderr)
+// when it could not be written.
 bool writeCapture(const OutputFile &file, const std::vector<ExchangeRecord> &records);
 
 }  // namespace marvalo

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/records/pcapng.h"
 #include "files/ports_file.h"
 #include "os/file_descriptor.h"
 #include "tests/fake_sysfs.h"
@@ -489,6 +491,48 @@ TEST(SendTool, CapturesAreReadBackByTshark) {
             EXPECT_NE((read.out + summary.out).find(says), std::string::npos) << says << "\n"
                                                                               << read.out;
     }
+}
+
+// A capture is written as the run goes: killed at any moment, it holds
+// every exchange the run printed (but perhaps the last, printed first) and
+// tshark reads it whole. A comment past 16 bits of length is cut to fit.
+TEST(SendTool, AKilledRunLeavesAValidCapture) {
+    testing::TempFolder folder;
+    const std::string capture = (folder.path() / "c.pcapng").string();
+    const struct {
+        std::vector<std::string> request;
+        int killAfterMs;
+    } rows[] = {
+        {{"modbus", "--address", "1", "--function", "3", "--start", "10", "--words", "2"}, 700},
+        {{"korvel", "--address", "01", "--instruction", "D"}, 500},
+    };
+    for (const auto &row : rows) {
+        testing::SimProcess sim;
+        std::vector<std::string> argv{
+            MARVALO_SEND_PATH, "--device", sim.devicePath(), "--continuous", "--count", "1000000",
+            "--interval",      "1",        "--pcap",         capture};
+        argv.insert(argv.end(), row.request.begin(), row.request.end());
+        const auto killed = runProgram(argv, {false, row.killAfterMs, SIGKILL});
+        ASSERT_EQ(killed.signal, SIGKILL) << row.request[0];
+        const auto printed = std::count(killed.out.begin(), killed.out.end(), '\n');
+        const auto read =
+            runProgram({"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "frame.number"});
+        EXPECT_EQ(read.status, 0) << row.request[0] << read.err;
+        EXPECT_EQ(read.err.find("cut short"), std::string::npos) << read.err;
+        const auto packets = std::count(read.out.begin(), read.out.end(), '\n');
+        EXPECT_GE(printed, 2) << row.request[0];
+        EXPECT_TRUE(packets == 2 * printed || packets == 2 * printed - 2)
+            << row.request[0] << ": " << printed << " printed, " << packets << " packets";
+    }
+    ExchangeRecord record;
+    record.request = {0x2A};
+    record.lineSawRequest = true;
+    record.failure = std::string(70'000, 'x') + "ñ";
+    folder.write("long.pcapng", pcapngCapture({&record}));
+    const auto read = runProgram({"/usr/bin/tshark", "-r", (folder.path() / "long.pcapng").string(),
+                                  "-T", "fields", "-e", "frame.comment"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_NE(read.out.find(std::string(60'000, 'x') + "…"), std::string::npos);
 }
 
 TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
