@@ -55,6 +55,10 @@ TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
         }
     }
     EXPECT_NE(send(server.rfc2217Url(), rows[6]).out.find("reg 1 = 0xFFFF"), std::string::npos);
+    const auto json = send(server.socketUrl(), {"--json", "korvel", "--address", "01"});
+    EXPECT_NE(json.out.find(R"("port_kind":"socket","settings":"ajustes del servidor")"),
+              std::string::npos)
+        << json.out;
 }
 
 TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
@@ -94,8 +98,11 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         {"line handed to another client", "", continuous, "cortó la conexión", false, true},
     };
     for (const Row &row : rows) {
-        server = std::make_unique<testing::Ser2netProcess>(sim.devicePath(), pty.devicePath(),
-                                                           row.kickOldUser);
+        const std::vector<std::string> kicks = row.kickOldUser
+                                                   ? std::vector<std::string>{"kickolduser: true"}
+                                                   : std::vector<std::string>{};
+        server =
+            std::make_unique<testing::Ser2netProcess>(sim.devicePath(), pty.devicePath(), kicks);
         const std::string device = row.device.empty()       ? server->rfc2217Url()
                                    : row.device == "socket" ? server->socketUrl()
                                                             : row.device;
