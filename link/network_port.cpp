@@ -69,7 +69,7 @@ struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
 NetworkPort::NetworkPort(net::ServerAddress address) : address_(std::move(address)) {}
 
 NetworkPort::~NetworkPort() {
-    close();
+    release();
 }
 
 std::string NetworkPort::describe() const {
@@ -84,7 +84,7 @@ LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,
                              const std::string &what) {
     // Whatever went wrong, the connection is no longer one to trust: the
     // next exchange starts from a fresh connect and negotiation.
-    close();
+    release();
     return error(kind, operation, what);
 }
 
@@ -175,6 +175,17 @@ LinkStatus NetworkPort::connectSocket() {
 LinkStatus NetworkPort::open() {
     if (portOpen())
         return Done{};
+    if (parked_) {
+        parked_ = false;
+        // Whatever came while parked is stale; an end of the connection
+        // (a server stopped, the line given to another client) shows here.
+        if (auto dropped = dropWhatArrived("abrir"); !dropped)
+            return dropped;
+        pending_.clear();
+        if (telnet() && agreed_ != line())
+            return applyLine(line());
+        return Done{};
+    }
     reader_ = net::TelnetReader{};
     pending_.clear();
     answers_.clear();
@@ -197,7 +208,7 @@ LinkStatus NetworkPort::open() {
         auto looked = pump("negociar RFC 2217 con", deadline);
         if (!looked)
             return looked.error();
-        if (!looked.value() && Clock::now() >= deadline) {
+        if (!reader_.comPortAgreed() && Clock::now() >= deadline) {
             return fault(LinkError::Kind::NoSuchPort, "abrir",
                          address_.hostPort() + " aceptó la conexión pero no negoció RFC 2217 en " +
                              std::to_string(timeoutMs_) + " ms");
@@ -207,7 +218,14 @@ LinkStatus NetworkPort::open() {
 }
 
 void NetworkPort::close() {
+    parked_ = socket_.valid();
+    pending_.clear();
+}
+
+void NetworkPort::release() {
     socket_.reset();
+    parked_ = false;
+    agreed_.reset();
     pending_.clear();
     answers_.clear();
 }
@@ -307,14 +325,13 @@ Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
             answers_.erase(found);
             return value;
         }
-        auto looked = pump(operation, deadline);
-        if (!looked)
-            return looked.error();
-        if (!looked.value() && Clock::now() >= deadline) {
+        if (Clock::now() >= deadline) {
             return fault(LinkError::Kind::BadSettings, operation,
                          address_.hostPort() + " no respondió a " + setting + " en " +
                              std::to_string(timeoutMs_) + " ms");
         }
+        if (auto looked = pump(operation, deadline); !looked)
+            return looked.error();
     }
 }
 
@@ -356,6 +373,7 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
                              ": el servidor no la admite; no se envió nada");
         }
     }
+    agreed_ = line;
     return Done{};
 }
 
@@ -390,17 +408,25 @@ LinkStatus NetworkPort::setRts(bool raised) {
     return Done{};
 }
 
-LinkStatus NetworkPort::discardInput() {
-    if (!portOpen())
-        return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
-    while (true) {
-        auto looked = pump("vaciar la entrada de", Clock::now());
+LinkStatus NetworkPort::dropWhatArrived(const std::string &operation) {
+    // Bounded: a line that streams without pause would keep it going.
+    constexpr int kMostReads = 16;
+    for (int read = 0; read < kMostReads; ++read) {
+        auto looked = pump(operation, Clock::now());
+        pending_.clear();
         if (!looked)
             return looked.error();
         if (!looked.value())
             break;
     }
-    pending_.clear();
+    return Done{};
+}
+
+LinkStatus NetworkPort::discardInput() {
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
+    if (auto dropped = dropWhatArrived("vaciar la entrada de"); !dropped)
+        return dropped;
     // What the server still holds from the line is the server's to drop.
     if (telnet())
         return sendRaw("vaciar la entrada de", net::purgeData(net::kPurgeReceive));
