@@ -517,22 +517,21 @@ TEST(SendTool, AKilledRunLeavesAValidCapture) {
         const auto printed = std::count(killed.out.begin(), killed.out.end(), '\n');
         const auto read =
             runProgram({"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "frame.number"});
-        EXPECT_EQ(read.status, 0) << row.request[0] << read.err;
-        EXPECT_EQ(read.err.find("cut short"), std::string::npos) << read.err;
+        EXPECT_TRUE(read.status == 0 && read.err.find("cut short") == std::string::npos)
+            << row.request[0] << read.err;
         const auto packets = std::count(read.out.begin(), read.out.end(), '\n');
-        EXPECT_GE(printed, 2) << row.request[0];
-        EXPECT_TRUE(packets == 2 * printed || packets == 2 * printed - 2)
+        EXPECT_TRUE(printed >= 2 && (packets == 2 * printed || packets == 2 * printed - 2))
             << row.request[0] << ": " << printed << " printed, " << packets << " packets";
     }
     ExchangeRecord record;
     record.request = {0x2A};
     record.lineSawRequest = true;
     record.failure = std::string(70'000, 'x') + "ñ";
-    folder.write("long.pcapng", pcapngCapture({&record}));
-    const auto read = runProgram({"/usr/bin/tshark", "-r", (folder.path() / "long.pcapng").string(),
-                                  "-T", "fields", "-e", "frame.comment"});
-    EXPECT_EQ(read.status, 0) << read.err;
-    EXPECT_NE(read.out.find(std::string(60'000, 'x') + "…"), std::string::npos);
+    folder.write("c.pcapng", pcapngCapture({&record}));
+    const auto read =
+        runProgram({"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "frame.comment"});
+    EXPECT_TRUE(read.status == 0 &&
+                read.out.find(std::string(60'000, 'x') + "…") != std::string::npos);
 }
 
 TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
