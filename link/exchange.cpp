@@ -96,13 +96,16 @@ ExchangeOutcome abandon(SerialPort &port, bool rtsRaised, const LinkError &why,
 // the wait ends when it always did and the reply is the same bytes one read
 // at its end would return.
 std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock,
-                                    const ExchangeSetup &setup, int waitMs, Recording &recording) {
+                                    const ExchangeSetup &setup, int waitMs, Recording &recording,
+                                    bool &stopped) {
     const std::int64_t deadline = clock.steadyUs() + std::int64_t{waitMs} * 1000;
     const ExchangeRecord &record = recording.record();
     constexpr std::int64_t kStopCheckUs = std::int64_t{kStopCheckMs} * 1000;
     while (true) {
-        if (setup.stopRequested && setup.stopRequested())
+        if (setup.stopRequested && setup.stopRequested()) {
+            stopped = true;
             break;
+        }
         const std::int64_t remaining = deadline - clock.steadyUs();
         if (remaining <= 0)
             break;
@@ -158,15 +161,29 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     if (auto cleared = port.discardInput(); !cleared) {
         return giveUp(false, cleared.error(), true);
     }
+    // Whoever stopped us may already have let the unit go on with someone
+    // else: from a stop on, not one more byte, nor RTS, reaches the line.
+    auto stopNow = [&](bool rtsRaised) -> std::optional<ExchangeOutcome> {
+        if (!setup.stopRequested || !setup.stopRequested())
+            return std::nullopt;
+        ExchangeOutcome outcome = abandon(port, rtsRaised, LinkError{}, true);
+        outcome.failure = "Detenido antes de enviar: nada se escribió en la línea.";
+        outcome.interrupted = true;
+        return recording.finish(std::move(outcome));
+    };
     // A driver that switches the transceiver itself times RTS from the last
     // bit on the wire; ours would only fight it.
     const bool timedRts = rs485 && !port.kernelSwitchesRs485();
     if (timedRts) {
+        if (auto stopped = stopNow(false))
+            return *stopped;
         if (auto raised = port.setRts(true); !raised) {
             return giveUp(true, raised.error(), true);
         }
         sleeper.sleepMs(kRtsLeadMs);
     }
+    if (auto stopped = stopNow(timedRts))
+        return *stopped;
     if (auto written = port.write(request.value()); !written) {
         return giveUp(timedRts, written.error(), false);
     }
@@ -190,7 +207,8 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
         recording.markSent();
     }
     const int waitMs = setup.waitMs.value_or(replyWaitMs(setup.baudIndex, setup.mode));
-    if (auto lost = watchReply(port, sleeper, setup, waitMs, recording)) {
+    bool stopped = false;
+    if (auto lost = watchReply(port, sleeper, setup, waitMs, recording, stopped)) {
         return giveUp(false, *lost, false);
     }
     const Bytes &reply = recording.record().reply;
@@ -204,9 +222,11 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
             outcome.counterAtMaximum = true;
         }
         outcome.noReplyCount = noReplyCount;
+        outcome.interrupted = stopped;
         return recording.finish(std::move(outcome));  // the port stays open for the next tick
     }
     outcome.kind = ExchangeOutcome::Kind::Shown;
+    outcome.interrupted = stopped;
     outcome.display = setup.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
                           ? renderModbusReply(reply)
                           : textOf(reply);

@@ -33,8 +33,11 @@ struct ExchangeSetup {
     // as soon as the reply is a complete frame.
     std::optional<int> waitMs;
     bool endWhenComplete = false;
-    // Asked between looks at the line during the reply wait: true ends the
-    // wait within kStopCheckMs (a signal to stop must not wait an hour).
+    // Asked right before RTS goes up and right before the write (true: the
+    // line is left alone, the outcome Failed with nothing written) and
+    // between looks at the line during the reply wait (true ends the wait
+    // within kStopCheckMs: a signal to stop must not wait an hour). Either
+    // way the outcome says it was interrupted.
     std::function<bool()> stopRequested;
 };
 inline constexpr int kStopCheckMs = 20;
@@ -49,6 +52,7 @@ struct ExchangeOutcome {
     bool counterAtMaximum = false;  // NoReply: the count could not grow any further
     std::string failure;            // Failed: the sentence for the operator
     bool nothingWritten = false;    // Failed: the line never saw the request
+    bool interrupted = false;       // a stop request cut it short (see stopRequested)
     ExchangeRecord record;          // always, whatever the kind
 };
 

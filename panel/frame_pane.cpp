@@ -13,11 +13,13 @@ QString section(const char *title, const Bytes &bytes, const std::vector<FrameFi
     QString text = QString::fromUtf8(title) + QString(" (%1 bytes)\n").arg(bytes.size());
     text += QString::fromStdString(hexDump(bytes));
     for (const FrameField &field : fields) {
-        text += QString("  %1%2  %3%4\n")
-                    .arg(QString::fromStdString(field.name), -16)
-                    .arg(QString("[%1+%2]").arg(field.offset).arg(field.length), -10)
-                    .arg(QString::fromStdString(field.value))
-                    .arg(field.problem ? QString::fromUtf8("   ← mal") : QString());
+        // Concatenated, never formatted: a field's value is text from the
+        // line, and "%1" in it must show as it came.
+        const QString place =
+            "[" + QString::number(field.offset) + "+" + QString::number(field.length) + "]";
+        text += "  " + QString::fromStdString(field.name).leftJustified(16) +
+                place.leftJustified(10) + "  " + QString::fromStdString(field.value) +
+                (field.problem ? QString::fromUtf8("   ← mal") : QString()) + "\n";
     }
     return text;
 }
@@ -43,11 +45,10 @@ void FramePane::showRecord(const ExchangeRecord *record, RegisterView view) {
 }
 
 QString frameReport(const ExchangeRecord &record, RegisterView view) {
-    QString text = QString("#%1  %2  %3  %4\n\n")
-                       .arg(record.sequence)
-                       .arg(QString::fromStdString(clockTime(record.wallStartUs)))
-                       .arg(QString::fromStdString(safeText(record.port)))
-                       .arg(QString::fromStdString(safeText(record.settings)));
+    QString text = "#" + QString::number(record.sequence) + "  " +
+                   QString::fromStdString(clockTime(record.wallStartUs)) + "  " +
+                   QString::fromStdString(safeText(record.port)) + "  " +
+                   QString::fromStdString(safeText(record.settings)) + "\n\n";
     text += section("Petición", record.request, requestAnatomy(record.protocol, record.request));
     text += "\n";
     if (record.reply.empty()) {
@@ -60,11 +61,10 @@ QString frameReport(const ExchangeRecord &record, RegisterView view) {
         text += QString::fromUtf8("  … y %1 bytes más, descartados\n").arg(record.droppedBytes);
     text += "\n";
     text += record.verdict
-                ? QString("Veredicto: %1: %2\n")
-                      .arg(verdictKey(record.verdict->kind))
-                      .arg(QString::fromStdString(safeText(record.verdict->text)))
-                : QString::fromUtf8("Fallo: %1\n")
-                      .arg(QString::fromStdString(safeText(record.failure.value_or(""))));
+                ? QString("Veredicto: ") + verdictKey(record.verdict->kind) + ": " +
+                      QString::fromStdString(safeText(record.verdict->text)) + "\n"
+                : QString::fromUtf8("Fallo: ") +
+                      QString::fromStdString(safeText(record.failure.value_or(""))) + "\n";
     text += QString::fromUtf8(
                 "Tiempos desde el inicio: enviada %1, 1er byte %2, último byte %3, "
                 "fin %4\n")

@@ -61,8 +61,8 @@ ResponseChart::Point ResponseChart::pointOf(const ExchangeRecord &record) const 
     }
     if (auto values = decodeRegisters(record.request, record.reply, model_.registerView())) {
         for (const RegisterValue &value : *values) {
-            if (value.number == register_ && value.value)
-                return {static_cast<float>(*value.value), colour, silent};
+            if (value.number == register_ && value.asDouble())
+                return {static_cast<float>(*value.asDouble()), colour, silent};
         }
     }
     return {kNothing, colour, silent};

@@ -71,6 +71,7 @@ PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
     configurePort(port, settings.line);
 
     bool stopped = false;
+    auto stopAsked = [&] { return settings.stopRequested && settings.stopRequested(); };
     std::uint64_t sequence = 0;
     std::int32_t noReplyCount = 0;
     for (const PlanStep &step : plan.steps) {
@@ -78,7 +79,9 @@ PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
             CaseResult result;
             result.name =
                 step.repeat > 1 ? step.name + " #" + std::to_string(repetition) : step.name;
+            stopped = stopped || stopAsked();
             if (stopped) {
+                run.interrupted = run.interrupted || stopAsked();
                 result.outcome = CaseResult::Outcome::Skipped;
                 result.tries = 0;
                 report.cases.push_back(result);
@@ -92,9 +95,16 @@ PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
             ExchangeSetup setup = setupFor(settings.line, protocol, step.inputs);
             setup.stopRequested = settings.stopRequested;
             StepCheck check;
+            bool cutShort = false;
             for (int attempt = 1; attempt <= step.retries + 1; ++attempt) {
                 setup.sequence = ++sequence;
                 const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+                cutShort = outcome.interrupted;
+                if (cutShort && outcome.nothingWritten && attempt == 1)
+                    break;  // the line never saw this step: skipped, not interrupted
+                if (attempt > 1)
+                    result.earlierTries.push_back(result.verdict +
+                                                  (check.passed ? "" : ": " + check.message));
                 check = judgeStep(step, outcome.record);
                 result.tries = attempt;
                 result.details = detailsOf(outcome.record);
@@ -103,28 +113,38 @@ PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
                 result.firstByteMs = outcome.record.firstByteMs();
                 if (settings.onTry)
                     settings.onTry(StepTry{step, repetition, attempt, outcome, check});
-                if (check.passed || check.portFailed ||
-                    (settings.stopRequested && settings.stopRequested()))
+                if (check.passed || check.portFailed || cutShort)
                     break;
             }
             result.seconds = static_cast<double>(sleeper.steadyUs() - caseStart) / 1e6;
-            if (!check.passed) {
-                result.outcome = CaseResult::Outcome::Failed;
+            if (cutShort) {
+                // Neither the unit's pass nor its fault: it was not let finish.
+                stopped = true;
+                run.interrupted = true;
+                const bool started = result.tries > 0 && !result.details.empty();
+                result.outcome =
+                    started ? CaseResult::Outcome::Interrupted : CaseResult::Outcome::Skipped;
+                if (!started)
+                    result.tries = 0;
+            } else if (!check.passed) {
+                result.outcome =
+                    check.portFailed ? CaseResult::Outcome::Error : CaseResult::Outcome::Failed;
                 result.failureType = check.type;
                 result.failureMessage = check.message;
-                run.anyFailed = true;
+                run.anyFailed = run.anyFailed || !check.portFailed;
                 run.portFailed = run.portFailed || check.portFailed;
                 stopped = check.portFailed || step.stopOnFailure.value_or(plan.line.stopOnFailure);
             }
-            if (settings.stopRequested && settings.stopRequested())
-                stopped = true;
             report.cases.push_back(result);
             if (settings.onCase)
                 settings.onCase(result);
-            // The pause after a step, cut short by a stop request.
+            // The pause after a step; a stop ends it and the run.
             for (int waited = 0; !stopped && waited < step.delayMs; waited += kStopCheckMs) {
-                if (settings.stopRequested && settings.stopRequested())
+                if (stopAsked()) {
+                    stopped = true;
+                    run.interrupted = true;
                     break;
+                }
                 sleeper.sleepMs(std::min(kStopCheckMs, step.delayMs - waited));
             }
         }

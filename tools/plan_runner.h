@@ -27,20 +27,23 @@ struct PlanRunSettings {
     SendLine line;  // merged already: the command line over the plan's [line]
     std::string suiteName;
     std::vector<std::pair<std::string, std::string>> properties;
-    std::function<bool()> stopRequested;         // Ctrl-C: stop after the current step
+    std::function<bool()> stopRequested;         // Ctrl-C: nothing more is sent
     std::function<void(const StepTry &)> onTry;  // every exchange
     std::function<void(const CaseResult &)> onCase;
 };
 
 struct PlanRun {
     SuiteReport report;
-    bool anyFailed = false;
-    bool portFailed = false;
+    bool anyFailed = false;    // the unit failed a step
+    bool portFailed = false;   // the rig failed
+    bool interrupted = false;  // a stop request ended the run
 };
 
 // Runs every step (each repetition a case, each failure tried again up to
 // its retries), pausing delay_ms after each; a failing step that stops the
-// plan, a failed port or a stop request leaves the rest skipped. Every case
+// plan, a failed port or a stop request leaves the rest skipped. After a
+// stop request nothing more reaches the line: the case it cut short is
+// interrupted, a case whose request never left is skipped. Every case
 // has its result on every way out.
 PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
                 const PlanRunSettings &settings);

@@ -60,13 +60,13 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
                 return 1;
             }
         }
-        return "unknown protocol '" + word + "'";
+        return "protocolo desconocido '" + word + "'";
     }
     for (const Option &option : kOptions) {
         if (word != option.name)
             continue;
         if (i + 1 >= argc)
-            return word + " needs a value";
+            return word + " necesita un valor";
         args.*option.field = argv[i + 1];
         return 2;
     }
@@ -78,16 +78,15 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<int> addressDefault) {
     const std::optional<Protocol> protocol = args.protocol ? args.protocol : protocolDefault;
     if (!protocol)
-        return usage("name a protocol");
+        return usage("falta el protocolo: korvel, iso1745 o modbus");
     if (!args.address && !addressDefault)
-        return usage("--address is required");
+        return usage("falta --address");
     const bool isModbus = *protocol == Protocol::Modbus;
     for (const Option &option : kOptions) {
         const bool applies =
             std::strcmp(option.name, "--address") == 0 || option.forModbus == isModbus;
         if (args.*option.field && !applies)
-            return usage(std::string(option.name) + " does not apply to " +
-                         protocolName(*protocol));
+            return usage(std::string(option.name) + " no vale para " + protocolName(*protocol));
     }
 
     RequestChoice choice{*protocol, {}};
@@ -104,7 +103,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
             inputs.addressNumber = *addressDefault;
         }
         if (!args.function)
-            return usage("--function is required for modbus");
+            return usage("modbus necesita --function");
         const auto code = parseDecimal(*args.function);
         inputs.functionIndex = -1;
         for (std::size_t i = 0; i < kModbusFunctions.size(); ++i) {

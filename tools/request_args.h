@@ -32,7 +32,7 @@ struct RequestChoice {
 };
 struct RequestArgsProblem {
     bool usage;           // the command line is wrong (exit 64), else an input was refused (2)
-    std::string message;  // usage: English; a refused input: the panel's Spanish message
+    std::string message;  // Spanish: a usage problem, or the panel's message for a refused input
 };
 
 // The panel's inputs from the arguments; the protocol and the address may

@@ -65,6 +65,40 @@ void crcField(Fields &fields, const Bytes &frame) {
                !holds);
 }
 
+// A read's registers. The CRC is the frame's last two bytes whatever the
+// format, so the data is what lies between the byte count and it: a lone
+// last register or an odd byte is shown where it stands, never taken for
+// the CRC. A count the frame does not carry is named on its field.
+void readData(Fields &fields, const Bytes &frame, const Bytes &request, RegisterView view) {
+    const std::size_t announced = frame[2];
+    const std::size_t carried = frame.size() >= 3 + kCrcLength ? frame.size() - 3 - kCrcLength : 0;
+    const std::size_t data = std::min(announced, carried);
+    fields.add("Nº de bytes", 1,
+               data == announced ? std::to_string(announced)
+                                 : std::to_string(announced) + " anunciados, " +
+                                       std::to_string(data) + " llegaron",
+               data != announced || announced % 2 != 0);
+    if (const auto values = decodeRegisters(request, frame, view)) {
+        for (const RegisterValue &value : *values)
+            fields.add("Registro " + std::to_string(value.number), value.raw.size(),
+                       registerText(value));
+        return;
+    }
+    // Not a whole, checked answer: the registers as far as the bytes go.
+    const int start = request.size() >= 4 ? wordAt(request, 2) : 0;
+    const std::size_t width = isWideFormat(view.format) ? 4 : 2;
+    const std::size_t end = 3 + data;
+    while (fields.at() < end) {
+        const std::size_t length = std::min(width, end - fields.at());
+        if (length == 1) {
+            fields.add("Byte suelto", 1, hexOf(frame, fields.at(), 1), true);
+            break;
+        }
+        const int number = start + static_cast<int>((fields.at() - 3) / 2);
+        fields.add("Registro " + std::to_string(number), length, hexOf(frame, fields.at(), length));
+    }
+}
+
 std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bool isReply,
                                     RegisterView view) {
     Fields fields(frame);
@@ -80,24 +114,7 @@ std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bo
         if (fields.has(1))
             fields.add("Excepción", 1, hexOf(frame, 2, 1));
     } else if (isReply && (function == 3 || function == 4) && fields.has(1)) {
-        const std::size_t count = frame[2];
-        fields.add("Nº de bytes", 1, std::to_string(count));
-        const int start = request.size() >= 4 ? wordAt(request, 2) : 0;
-        const std::size_t step = isWideFormat(view.format) ? 4 : 2;
-        // The decoding needs the whole frame; field by field it is shown
-        // as far as the bytes go.
-        const auto values = decodeRegisters(request, frame, view);
-        for (std::size_t i = 0; i + step <= count && fields.has(step); i += step) {
-            const int number = start + static_cast<int>(i / 2);
-            std::string value = hexOf(frame, fields.at(), step);
-            if (values) {
-                for (const RegisterValue &decoded : *values) {
-                    if (decoded.number == number)
-                        value = "reg " + std::to_string(number) + " = " + decoded.text;
-                }
-            }
-            fields.add("Registro " + std::to_string(number), step, value);
-        }
+        readData(fields, frame, request, view);
     } else if (fields.has(4)) {
         const bool coil = function == 5;
         fields.add(coil ? "Bobina" : "Inicio", 2, std::to_string(wordAt(frame, 2)));
@@ -132,8 +149,10 @@ std::vector<FrameField> isoFrame(const Bytes &frame) {
     const auto textLength = static_cast<std::size_t>(etx - frame.begin()) - fields.at();
     const std::size_t textStart = fields.at();
     fields.add("Texto", textLength, textOf(frame, fields.at(), textLength));
-    if (etx == frame.end())
+    if (etx == frame.end()) {
+        fields.add("ETX", 0, "falta <ETX>", true);
         return fields.finish();
+    }
     fields.add("ETX", 1, "<ETX>");
     if (fields.has(1)) {
         const std::uint8_t expected = bccOfCheckedPart(
@@ -145,6 +164,8 @@ std::vector<FrameField> isoFrame(const Bytes &frame) {
                        ? "BCC " + got + " correcto"
                        : "BCC " + got + " recibido, " + toHex(Bytes{expected}) + " esperado",
                    received != expected);
+    } else {
+        fields.add("BCC", 0, "falta el BCC", true);
     }
     return fields.finish();
 }
@@ -159,8 +180,14 @@ std::vector<FrameField> korvelFrame(const Bytes &frame, bool isRequest) {
     while (end > fields.at() && (frame[end - 1] == kCr || frame[end - 1] == kLf))
         --end;
     fields.add("Texto", end - fields.at(), textOf(frame, fields.at(), end - fields.at()));
-    if (end < frame.size())
-        fields.add("Fin de línea", frame.size() - end, textOf(frame, end, frame.size() - end));
+    // CR ends the line; an LF alone does not.
+    const bool endsWithCr = std::find(frame.begin() + static_cast<std::ptrdiff_t>(end), frame.end(),
+                                      kCr) != frame.end();
+    fields.add("Fin de línea", frame.size() - end,
+               endsWithCr ? textOf(frame, end, frame.size() - end)
+                          : textOf(frame, end, frame.size() - end) +
+                                (end < frame.size() ? " " : "") + "falta <CR>",
+               !endsWithCr);
     return fields.finish();
 }
 

@@ -1,10 +1,11 @@
 #include "core/plans/plan_judge.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <regex>
 
 #include "core/frames/frame_chars.h"
+#include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
 #include "core/text/latin1.h"
 
@@ -33,18 +34,29 @@ bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uin
 
 std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeRecord &record) {
     for (const RegisterExpectation &check : step.expect.registers) {
-        const auto values = decodeRegisters(record.request, record.reply, check.view);
         const std::string name = "reg " + std::to_string(check.number);
-        const auto found =
-            values ? std::find_if(values->begin(), values->end(),
-                                  [&](const RegisterValue &v) { return v.number == check.number; })
-                   : std::vector<RegisterValue>::const_iterator{};
-        if (!values || found == values->end() || !found->value)
+        const auto values = decodeRegisters(record.request, record.reply, check.view);
+        const auto found = values ? std::find_if(values->begin(), values->end(),
+                                                 [&](const RegisterValue &v) {
+                                                     return v.number == check.number && !v.lone;
+                                                 })
+                                  : std::vector<RegisterValue>::const_iterator{};
+        if (!values || found == values->end() || (!found->integer() && !found->real()))
             return "la respuesta no trae " + name;
-        const double value = *found->value;
-        if (check.equals && value != *check.equals)
+        const float *real = found->real();
+        // A failed sensor's NaN is no reading: it meets no expectation.
+        if (real && std::isnan(*real))
+            return name + " = NaN; se esperaba un número";
+        // Integers as integers (every one here is exact in a double, and the
+        // plan's equals is an integer in the format's range); an f32 equals
+        // at single precision, the plan's value rounded to the nearest float.
+        const double exact = real ? double{*real} : static_cast<double>(*found->integer());
+        const bool equal = !check.equals ? true
+                           : real        ? *real == static_cast<float>(*check.equals)
+                                  : *found->integer() == static_cast<std::int64_t>(*check.equals);
+        if (!equal)
             return name + " = " + found->text + "; se esperaba " + shortNumber(*check.equals);
-        if ((check.min && value < *check.min) || (check.max && value > *check.max)) {
+        if ((check.min && exact < *check.min) || (check.max && exact > *check.max)) {
             return name + " = " + found->text + "; se esperaba entre " +
                    (check.min ? shortNumber(*check.min) : std::string("-∞")) + " y " +
                    (check.max ? shortNumber(*check.max) : std::string("∞"));
@@ -67,7 +79,10 @@ std::string replyText(std::uint8_t protocol, const Bytes &reply) {
         while (end != begin && (*(end - 1) == kCr || *(end - 1) == kLf))
             --end;
     }
-    return utf8FromLatin1(Bytes(begin, end));
+    // As the operator sees it: UTF-8 kept, any other byte its Latin-1
+    // character, control characters named.
+    const auto *first = reinterpret_cast<const char *>(reply.data()) + (begin - reply.begin());
+    return safeText(std::string_view(first, static_cast<std::size_t>(end - begin)));
 }
 
 StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record) {
@@ -92,7 +107,7 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record) {
     }
     if (expect.textPattern) {
         const std::string text = replyText(step.protocol, record.reply);
-        if (!std::regex_search(text, std::regex(*expect.textPattern, std::regex::ECMAScript))) {
+        if (!patternFinds(*expect.textPattern, text)) {
             return failed("expectation", "el texto \"" + safeText(text) + "\" no casa con /" +
                                              *expect.textPattern + "/");
         }

@@ -17,8 +17,10 @@ struct StepCheck {
 
 StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record);
 
-// The text a reply carries without its framing: a Korvel line without its
-// CR (LF), an ISO 1745 block's text between STX and ETX. UTF-8.
+// The text a step's `text` pattern meets: the reply without its framing (a
+// Korvel line without its trailing CR and LF, an ISO 1745 block's text
+// between STX and ETX), as the operator sees it: valid UTF-8 kept, any
+// other byte read as Latin-1, control characters named ("<1B>").
 std::string replyText(std::uint8_t protocol, const Bytes &reply);
 
 }  // namespace marvalo

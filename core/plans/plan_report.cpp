@@ -19,6 +19,12 @@ std::string xmlText(const std::string &raw) {
             break;
         from = end + 1;
     }
+    // safeText keeps every valid code point; XML 1.0 refuses two of them.
+    for (const char *notXml : {"\xEF\xBF\xBE", "\xEF\xBF\xBF"}) {
+        const std::string named = notXml[2] == '\xBE' ? "<FFFE>" : "<FFFF>";
+        for (std::size_t at; (at = lines.find(notXml)) != std::string::npos;)
+            lines.replace(at, 3, named);
+    }
     for (char c : lines) {
         switch (c) {
             case '&':
@@ -57,13 +63,6 @@ std::string seconds(double value) {
     return text;
 }
 
-std::size_t countOf(const SuiteReport &report, CaseResult::Outcome outcome) {
-    std::size_t count = 0;
-    for (const CaseResult &result : report.cases)
-        count += result.outcome == outcome ? 1 : 0;
-    return count;
-}
-
 std::string yamlQuoted(const std::string &text) {
     std::string quoted = "\"";
     for (char c : safeText(text)) {
@@ -74,15 +73,60 @@ std::string yamlQuoted(const std::string &text) {
     return quoted + "\"";
 }
 
+// What system-out carries: the last try's details, then the tries before it.
+std::string systemOut(const CaseResult &result) {
+    std::string text = result.details;
+    for (std::size_t n = 0; n < result.earlierTries.size(); ++n) {
+        text += (text.empty() ? "" : "\n") + std::string("intento ") + std::to_string(n + 1) +
+                " de " + std::to_string(result.tries) + ": " + result.earlierTries[n];
+    }
+    return text;
+}
+
+std::string tapName(const std::string &raw) {
+    std::string name;
+    for (char c : safeText(raw)) {
+        if (c == '#' || c == '\\')
+            name.push_back('\\');
+        name.push_back(c);
+    }
+    return name;
+}
+
 }  // namespace
 
+std::size_t countOf(const SuiteReport &report, CaseResult::Outcome outcome) {
+    std::size_t count = 0;
+    for (const CaseResult &result : report.cases)
+        count += result.outcome == outcome ? 1 : 0;
+    return count;
+}
+
+const char *outcomeKey(CaseResult::Outcome outcome) {
+    switch (outcome) {
+        case CaseResult::Outcome::Passed:
+            return "passed";
+        case CaseResult::Outcome::Failed:
+            return "failed";
+        case CaseResult::Outcome::Error:
+            return "error";
+        case CaseResult::Outcome::Interrupted:
+            return "interrupted";
+        case CaseResult::Outcome::Skipped:
+            break;
+    }
+    return "skipped";
+}
+
 std::string junitXml(const SuiteReport &report) {
+    using Outcome = CaseResult::Outcome;
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite" + attribute("name", report.name) +
         attribute("tests", std::to_string(report.cases.size())) +
-        attribute("failures", std::to_string(countOf(report, CaseResult::Outcome::Failed))) +
-        attribute("errors", "0") +
-        attribute("skipped", std::to_string(countOf(report, CaseResult::Outcome::Skipped))) +
+        attribute("failures", std::to_string(countOf(report, Outcome::Failed))) +
+        attribute("errors", std::to_string(countOf(report, Outcome::Error))) +
+        attribute("skipped", std::to_string(countOf(report, Outcome::Skipped) +
+                                            countOf(report, Outcome::Interrupted))) +
         attribute("time", seconds(report.seconds)) + attribute("timestamp", report.timestamp) +
         attribute("hostname", report.hostname) + ">\n";
     xml += "  <properties>\n";
@@ -93,41 +137,56 @@ std::string junitXml(const SuiteReport &report) {
         xml += "  <testcase" + attribute("name", result.name) +
                attribute("classname", report.classname) +
                attribute("time", seconds(result.seconds)) + ">\n";
-        if (result.outcome == CaseResult::Outcome::Failed) {
-            xml += "    <failure" + attribute("type", result.failureType) +
+        if (result.outcome == Outcome::Failed || result.outcome == Outcome::Error) {
+            const char *element = result.outcome == Outcome::Failed ? "failure" : "error";
+            xml += std::string("    <") + element + attribute("type", result.failureType) +
                    attribute("message", result.failureMessage) + ">" +
-                   xmlText(result.failureMessage) + "</failure>\n";
-        } else if (result.outcome == CaseResult::Outcome::Skipped) {
+                   xmlText(result.failureMessage) + "</" + element + ">\n";
+        } else if (result.outcome == Outcome::Interrupted) {
+            xml += "    <skipped" + attribute("message", "interrumpido") + "/>\n";
+        } else if (result.outcome == Outcome::Skipped) {
             xml +=
                 "    <skipped" + attribute("message", "no se ejecutó: el plan se detuvo") + "/>\n";
         }
-        if (!result.details.empty())
-            xml += "    <system-out>" + xmlText(result.details) + "</system-out>\n";
+        if (const std::string out = systemOut(result); !out.empty())
+            xml += "    <system-out>" + xmlText(out) + "</system-out>\n";
         xml += "  </testcase>\n";
     }
     return xml + "</testsuite>\n";
 }
 
 std::string tapText(const SuiteReport &report) {
+    using Outcome = CaseResult::Outcome;
     std::string tap = "TAP version 14\n1.." + std::to_string(report.cases.size()) + "\n";
     std::size_t number = 0;
     for (const CaseResult &result : report.cases) {
         ++number;
-        const bool ok = result.outcome != CaseResult::Outcome::Failed;
-        // "#" would start a directive: the name must not carry one.
-        std::string name = safeText(result.name);
-        for (char &c : name)
-            c = c == '#' ? '_' : c;
-        tap += std::string(ok ? "ok " : "not ok ") + std::to_string(number) + " - " + name;
-        if (result.outcome == CaseResult::Outcome::Skipped)
+        const bool ok = result.outcome == Outcome::Passed || result.outcome == Outcome::Skipped;
+        tap += std::string(ok ? "ok " : "not ok ") + std::to_string(number) + " - " +
+               tapName(result.name);
+        if (result.outcome == Outcome::Skipped)
             tap += " # SKIP no se ejecutó: el plan se detuvo";
+        else if (result.outcome == Outcome::Interrupted)
+            tap += " # SKIP interrumpido";
         tap += "\n";
-        if (result.outcome == CaseResult::Outcome::Failed) {
-            tap += "  ---\n  message: " + yamlQuoted(result.failureMessage) +
-                   "\n  severity: fail\n  type: " + yamlQuoted(result.failureType) +
-                   "\n  tries: " + std::to_string(result.tries) +
-                   "\n  details: " + yamlQuoted(result.details) + "\n  ...\n";
+        const bool failed = result.outcome == Outcome::Failed || result.outcome == Outcome::Error;
+        if (!failed && result.earlierTries.empty())
+            continue;
+        tap += "  ---\n";
+        if (failed) {
+            tap += "  message: " + yamlQuoted(result.failureMessage) +
+                   "\n  severity: " + (result.outcome == Outcome::Failed ? "fail" : "error") +
+                   "\n  type: " + yamlQuoted(result.failureType) + "\n";
         }
+        tap += "  tries: " + std::to_string(result.tries) + "\n";
+        if (!result.earlierTries.empty()) {
+            tap += "  earlier_tries:\n";
+            for (const std::string &earlier : result.earlierTries)
+                tap += "    - " + yamlQuoted(earlier) + "\n";
+        }
+        if (failed)
+            tap += "  details: " + yamlQuoted(result.details) + "\n";
+        tap += "  ...\n";
     }
     return tap;
 }

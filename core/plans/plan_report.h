@@ -10,10 +10,14 @@ namespace marvalo {
 // One test case: a step, or one repetition of it.
 struct CaseResult {
     std::string name;
-    enum class Outcome { Passed, Failed, Skipped } outcome = Outcome::Passed;
+    // Failed: the unit did not do what the step expects. Error: the rig
+    // failed (the port), so nothing is known about the unit. Interrupted: a
+    // stop came while it ran. Skipped: it never ran.
+    enum class Outcome { Passed, Failed, Error, Interrupted, Skipped } outcome = Outcome::Passed;
     int tries = 1;
-    std::string failureType;     // a verdict key, or "expectation"
-    std::string failureMessage;  // the operator's sentence
+    std::vector<std::string> earlierTries;  // a retried step's tries before its last
+    std::string failureType;                // a verdict key, or "expectation"
+    std::string failureMessage;             // the operator's sentence
     double seconds = 0;
     std::string verdict;  // the last try's verdict key, "failure" when the line failed
     std::optional<double> firstByteMs;
@@ -31,12 +35,23 @@ struct SuiteReport {
     std::vector<CaseResult> cases;
 };
 
+// How many of the report's cases ended that way.
+std::size_t countOf(const SuiteReport &report, CaseResult::Outcome outcome);
+
+// The outcome's word in the command line's output and JSON: "passed",
+// "failed", "error", "interrupted", "skipped".
+const char *outcomeKey(CaseResult::Outcome outcome);
+
 // JUnit XML (the schema Jenkins' xUnit reads): one testsuite, a testcase
-// per case, failure and skipped as they happened, the details in
-// system-out. Every text is escaped and made valid UTF-8 first.
+// per case, a unit's fault as <failure>, the rig's as <error>, an
+// interrupted case as <skipped message="interrumpido">, the details and
+// earlier tries in system-out. Only characters XML 1.0 allows are written:
+// the rest are named ("<1B>", "<FFFE>").
 std::string junitXml(const SuiteReport &report);
 
-// TAP version 14: a line per case, failures with YAML diagnostics.
+// TAP version 14: a line per case ("\#" and "\\" escaped in names), an
+// interrupted case "not ok ... # SKIP interrumpido", failures and retried
+// cases with YAML diagnostics.
 std::string tapText(const SuiteReport &report);
 
 }  // namespace marvalo

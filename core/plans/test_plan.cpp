@@ -3,11 +3,16 @@
 #include <toml++/toml.h>
 
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <functional>
-#include <regex>
+#include <limits>
+#include <tuple>
 
 #include "core/frames/bytes.h"
 #include "core/frames/request.h"
+#include "core/plans/reply_pattern.h"
+#include "core/text/number_text.h"
 
 namespace marvalo {
 namespace {
@@ -24,7 +29,10 @@ std::string typeName(const toml::node &node) {
         case toml::node_type::integer:
             return "el entero " + std::to_string(node.as_integer()->get());
         case toml::node_type::floating_point:
-            return "el número " + std::to_string(node.as_floating_point()->get());
+            return std::isfinite(node.as_floating_point()->get())
+                       ? "el número " + std::to_string(node.as_floating_point()->get())
+                       : std::string("el número ") +
+                             (std::isnan(node.as_floating_point()->get()) ? "nan" : "inf");
         case toml::node_type::boolean:
             return node.as_boolean()->get() ? "true" : "false";
         case toml::node_type::table:
@@ -51,6 +59,7 @@ class Reader {
     void error(const PlanPlace &place, const std::string &what) {
         errors_.push_back(place.text() + ": " + what);
     }
+    std::size_t errorCount() const { return errors_.size(); }
 
     // Every key of `table` must be one of `allowed`.
     void onlyKeys(const toml::table &table, const char *what,
@@ -99,9 +108,10 @@ class Reader {
         const toml::node *node = table.get(key);
         if (node == nullptr)
             return std::nullopt;
-        if (auto value = node->value<double>(); value && (node->is_number()))
+        // NaN would make every comparison false: a check that never fails.
+        if (auto value = node->value<double>(); value && node->is_number() && std::isfinite(*value))
             return *value;
-        error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un número");
+        error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un número finito");
         return std::nullopt;
     }
 
@@ -171,15 +181,15 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
         if (wait->is_integer() && wait->as_integer()->get() >= 0 &&
             wait->as_integer()->get() <= kMostMs) {
             line.waitMs = static_cast<int>(wait->as_integer()->get());
-        } else if (auto mode =
-                       reader.choice(table, "wait", {"single", "continuous", "until-complete"});
-                   mode || !wait->is_string()) {
-            if (mode)
+        } else if (wait->is_string()) {
+            if (auto mode =
+                    reader.choice(table, "wait", {"single", "continuous", "until-complete"}))
                 line.waitMode = std::array{"single", "continuous", "until-complete"}[*mode];
-            else
-                reader.error(*wait, "wait es " + typeName(*wait) +
-                                        "; se admite \"single\", \"continuous\", "
-                                        "\"until-complete\" o milisegundos de 0 a 3600000");
+        } else {
+            reader.error(*wait,
+                         "wait es " + typeName(*wait) +
+                             "; se admite \"single\", \"continuous\", "
+                             "\"until-complete\" o un entero de milisegundos de 0 a 3600000");
         }
     }
     line.stopOnFailure = reader.boolean(table, "stop_on_failure").value_or(false);
@@ -206,6 +216,99 @@ std::optional<std::vector<std::optional<std::uint8_t>>> replyPattern(std::string
         at += 2;
     }
     return bytes;
+}
+
+// The first and last register a read brings, for the checks that name one.
+struct ReadRange {
+    long first = 0;
+    long last = -1;  // first - 1: no register at all
+};
+
+std::optional<ReadRange> rangeOf(const RequestInputs &inputs) {
+    const auto start = parseDecimal(inputs.instructionText);
+    const auto words = parseDecimal(inputs.wordCountText);
+    if (!start || !words)
+        return std::nullopt;
+    return ReadRange{*start, *start + *words - 1};
+}
+
+// The exact values a format can show: an equals outside them never passes.
+std::optional<std::string> equalsProblem(double value, RegisterFormat format) {
+    if (format == RegisterFormat::F32)
+        return std::abs(value) <= std::numeric_limits<float>::max()
+                   ? std::nullopt
+                   : std::optional<std::string>("; se admite un número que quepa en un f32");
+    const auto [low, high, name] =
+        format == RegisterFormat::S16   ? std::tuple{-32768.0, 32767.0, "s16"}
+        : format == RegisterFormat::U32 ? std::tuple{0.0, 4294967295.0, "u32"}
+        : format == RegisterFormat::S32 ? std::tuple{-2147483648.0, 2147483647.0, "s32"}
+                                        : std::tuple{0.0, 65535.0, "u16 o hex"};
+    if (value >= low && value <= high && value == std::trunc(value))
+        return std::nullopt;
+    char range[80];
+    std::snprintf(range, sizeof range, "; un registro %s lee enteros de %.0f a %.0f", name, low,
+                  high);
+    return std::string(range);
+}
+
+void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
+    if (!entry.is_table()) {
+        reader.error(entry, "cada registro es " + typeName(entry) +
+                                "; se admite { number, equals } o { number, min, max }");
+        return;
+    }
+    const toml::table &fields = *entry.as_table();
+    reader.onlyKeys(fields, "un registro", {"number", "equals", "min", "max", "format", "order"});
+    RegisterExpectation check;
+    auto number = reader.integer(fields, "number", 0, 65535);
+    if (!number) {
+        if (!fields.get("number"))
+            reader.error(entry, "falta number, el número del registro");
+        return;
+    }
+    check.number = static_cast<int>(*number);
+    check.equals = reader.number(fields, "equals");
+    check.min = reader.number(fields, "min");
+    check.max = reader.number(fields, "max");
+    if (!fields.get("equals") && !fields.get("min") && !fields.get("max"))
+        reader.error(entry, "el registro " + std::to_string(check.number) +
+                                " no dice qué se espera; se admite equals, o min y max");
+    if (fields.get("equals") && (fields.get("min") || fields.get("max")))
+        reader.error(*fields.get(fields.get("min") ? "min" : "max"),
+                     "equals ya dice el valor exacto; se admite equals, o min y max, no ambos");
+    if (check.min && check.max && *check.min > *check.max)
+        reader.error(*fields.get("min"), "min es mayor que max; se admite min <= max");
+    std::string viewText = reader.text(fields, "format").value_or("u16");
+    if (auto order = reader.text(fields, "order"))
+        viewText += ":" + *order;
+    if (auto view = parseRegisterView(viewText); !view) {
+        reader.error(entry, "format/order: " + view.error());
+        return;
+    } else if (view.value().format == RegisterFormat::Text) {
+        reader.error(*fields.get("format"),
+                     "format es \"text\", que no es un número que comparar; se admite u16, s16, "
+                     "hex, u32, s32 o f32");
+        return;
+    } else {
+        check.view = view.value();
+    }
+    if (check.equals) {
+        if (auto problem = equalsProblem(*check.equals, check.view.format))
+            reader.error(*fields.get("equals"),
+                         "equals es " + typeName(*fields.get("equals")) + *problem);
+    }
+    const int width = isWideFormat(check.view.format) ? 2 : 1;
+    if (const auto range = rangeOf(step.inputs);
+        range && (check.number < range->first || check.number + width - 1 > range->last)) {
+        reader.error(*fields.get("number"), "number es " + std::to_string(check.number) +
+                                                (width == 2 ? " (y el siguiente, "
+                                                              "por ser de 32 bits)"
+                                                            : "") +
+                                                ", que la lectura no trae; se admite de " +
+                                                std::to_string(range->first) + " a " +
+                                                std::to_string(range->last - (width - 1)));
+    }
+    step.expect.registers.push_back(check);
 }
 
 void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
@@ -239,18 +342,17 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
     }
     const bool modbus = step.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
     if (auto pattern = reader.text(table, "text")) {
+        const toml::node &node = *table.get("text");
         if (modbus) {
-            reader.error(*table.get("text"),
-                         "text no se aplica a un paso modbus; se aplica a korvel e iso1745");
+            reader.error(node, "text no se aplica a un paso modbus; se aplica a korvel e iso1745");
+        } else if (auto problem = patternProblem(*pattern)) {
+            // The column of the fault itself: past the opening quote.
+            PlanPlace place = reader.placeOf(node.source());
+            place.column += 1 + static_cast<std::uint32_t>(problem->offset);
+            reader.error(place, "text \"" + *pattern +
+                                    "\" no es una expresión RE2 válida: " + problem->what);
         } else {
-            try {
-                (void)std::regex(*pattern, std::regex::ECMAScript);
-                expect.textPattern = *pattern;
-            } catch (const std::regex_error &wrong) {
-                reader.error(*table.get("text"), "text \"" + *pattern +
-                                                     "\" no es una expresión regular válida (" +
-                                                     wrong.what() + ")");
-            }
+            expect.textPattern = *pattern;
         }
     }
     if (const toml::node *registers = table.get("registers")) {
@@ -267,46 +369,35 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
                                          "; se admite una lista de { number, equals } o "
                                          "{ number, min, max }");
         } else {
-            for (const toml::node &entry : *registers->as_array()) {
-                if (!entry.is_table()) {
-                    reader.error(entry,
-                                 "cada registro es " + typeName(entry) +
-                                     "; se admite { number, equals } o { number, min, max }");
-                    continue;
-                }
-                const toml::table &fields = *entry.as_table();
-                reader.onlyKeys(fields, "un registro",
-                                {"number", "equals", "min", "max", "format", "order"});
-                RegisterExpectation check;
-                auto number = reader.integer(fields, "number", 0, 65535);
-                if (!number) {
-                    if (!fields.get("number"))
-                        reader.error(entry, "falta number, el número del registro");
-                    continue;
-                }
-                check.number = static_cast<int>(*number);
-                check.equals = reader.number(fields, "equals");
-                check.min = reader.number(fields, "min");
-                check.max = reader.number(fields, "max");
-                if (!check.equals && !check.min && !check.max)
-                    reader.error(entry,
-                                 "el registro " + std::to_string(check.number) +
-                                     " no dice qué se espera; se admite equals, o min y max");
-                std::string viewText = reader.text(fields, "format").value_or("u16");
-                if (auto order = reader.text(fields, "order"))
-                    viewText += ":" + *order;
-                if (auto view = parseRegisterView(viewText); view)
-                    check.view = view.value();
-                else
-                    reader.error(entry, "format/order: " + view.error());
-                expect.registers.push_back(check);
-            }
+            for (const toml::node &entry : *registers->as_array())
+                readRegister(reader, entry, step);
         }
     }
-    expect.maxFirstByteMs = reader.number(table, "max_first_byte_ms");
+    if (const toml::node *node = table.get("max_first_byte_ms")) {
+        expect.maxFirstByteMs = reader.number(table, "max_first_byte_ms");
+        if (expect.maxFirstByteMs && *expect.maxFirstByteMs < 0) {
+            reader.error(*node, "max_first_byte_ms es " + typeName(*node) +
+                                    "; se admite un número de milisegundos de 0 en adelante");
+            expect.maxFirstByteMs.reset();
+        }
+    }
+    // Silence has no first byte, no text and no registers to judge.
+    if (expect.verdict != VerdictKind::Ok) {
+        for (const char *key : {"max_first_byte_ms", "text", "registers", "reply_hex"}) {
+            const bool judged =
+                expect.verdict != VerdictKind::Silence && std::string_view(key) == "reply_hex";
+            if (const toml::node *node = table.get(key); node && !judged)
+                reader.error(*node, std::string(key) + " no puede cumplirse con verdict = \"" +
+                                        verdictKey(expect.verdict) + "\"; se admite con \"ok\"" +
+                                        (std::string_view(key) == "reply_hex"
+                                             ? " o con un veredicto que no sea \"silence\""
+                                             : ""));
+        }
+    }
 }
 
 void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::size_t index) {
+    const std::size_t errorsBefore = reader.errorCount();
     reader.onlyKeys(table, "[[step]]",
                     {"name", "protocol", "address", "instruction", "function", "start", "words",
                      "data", "expect", "retries", "delay_ms", "repeat", "stop_on_failure"});
@@ -345,9 +436,13 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             reader.error(step.place,
                          "el paso \"" + step.name + "\" no tiene function (3, 4, 16 o 5)");
         }
-        if (auto start = reader.integer(table, "start", 0, 65535))
+        // The builder's own ranges, so the plan is refused once, here.
+        const bool writing =
+            inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::WriteWords);
+        if (auto start = reader.integer(table, "start", 0, kMaxStartAddress))
             inputs.instructionText = std::to_string(*start);
-        if (auto words = reader.integer(table, "words", 0, 65535))
+        if (auto words =
+                reader.integer(table, "words", 0, writing ? kMaxWriteWordCount : kMaxWordCount))
             inputs.wordCountText = std::to_string(*words);
         inputs.dataText = reader.text(table, "data").value_or("");
     } else {
@@ -366,7 +461,8 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             reader.error(*expect, "expect es " + typeName(*expect) + "; se admite una tabla");
     }
     // The panel's own refusals, in its words, before anything is sent.
-    if (protocol && address && (!modbus || inputs.functionIndex >= 0)) {
+    // Only a step without other faults: one fault, one message.
+    if (reader.errorCount() == errorsBefore) {
         if (auto built = BuildRequest(step.protocol, inputs); !built)
             reader.error(step.place, "el paso \"" + step.name + "\": " + built.error().message);
     }
@@ -403,8 +499,11 @@ Result<TestPlan, std::vector<std::string>> parseTestPlan(std::string_view text,
             reader.error(*line, "line es " + typeName(*line) + "; se admite la tabla [line]");
     }
     const toml::node *steps = document.get("step");
-    if (steps == nullptr || !steps->is_array_of_tables()) {
-        errors.push_back(fileName + ": el plan no tiene ningún [[step]]");
+    if (steps != nullptr && !steps->is_array_of_tables()) {
+        reader.error(*steps, "step es " + typeName(*steps) +
+                                 "; se admite una lista de pasos, cada uno con su [[step]]");
+    } else if (steps == nullptr) {
+        errors.push_back(fileName + ":1:1: el plan no tiene ningún [[step]]");
     } else {
         std::size_t index = 0;
         for (const toml::node &step : *steps->as_array()) {

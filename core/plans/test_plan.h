@@ -22,7 +22,9 @@ struct PlanPlace {
 };
 
 // One register a read must bring: equal to a value, or within a range,
-// decoded as the monitor and the command line decode it.
+// decoded as the monitor and the command line decode it. Finite, exact
+// for its format (an integer format's equals an integer in its range), and
+// inside the range the step reads: checked when the plan is read.
 struct RegisterExpectation {
     int number = 0;  // the register's own number: start 0, words 2 are 0 and 1
     std::optional<double> equals;
@@ -36,8 +38,9 @@ struct StepExpectation {
     VerdictKind verdict = VerdictKind::Ok;
     // The exact bytes, nullopt where the plan says "??" (any byte).
     std::optional<std::vector<std::optional<std::uint8_t>>> replyBytes;
-    std::string replyHexText;                // as written, for messages
-    std::optional<std::string> textPattern;  // ECMAScript, over the block's or line's text
+    std::string replyHexText;  // as written, for messages
+    // RE2, searched in the reply's text (see replyText); ^ and $ anchor it.
+    std::optional<std::string> textPattern;
     std::vector<RegisterExpectation> registers;
     std::optional<double> maxFirstByteMs;
 };

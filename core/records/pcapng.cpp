@@ -56,10 +56,24 @@ void padTo4(std::string &out) {
         out.push_back('\0');
 }
 
+// An option's length has 16 bits: a longer text is cut, at a character's
+// start, and says so with "…".
+std::string fitted(const std::string &value) {
+    constexpr std::size_t kMaxOption = 0xFFFF;
+    if (value.size() <= kMaxOption)
+        return value;
+    const std::string more = "…";
+    std::size_t cut = kMaxOption - more.size();
+    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80)
+        --cut;  // not inside a UTF-8 sequence
+    return value.substr(0, cut) + more;
+}
+
 void option(std::string &out, std::uint16_t code, const std::string &value) {
+    const std::string text = fitted(value);
     little16(out, code);
-    little16(out, static_cast<std::uint16_t>(value.size()));
-    out += value;
+    little16(out, static_cast<std::uint16_t>(text.size()));
+    out += text;
     padTo4(out);
 }
 
@@ -141,7 +155,7 @@ std::string verdictComment(const ExchangeRecord &record) {
 
 }  // namespace
 
-std::string pcapngCapture(const std::vector<const ExchangeRecord *> &records) {
+std::string pcapngHeader() {
     std::string section;
     little32(section, kByteOrderMagic);
     little16(section, 1);  // version 1.0
@@ -151,7 +165,7 @@ std::string pcapngCapture(const std::vector<const ExchangeRecord *> &records) {
     option(section, kUserApplication, std::string("Marvalo ") + kVersion);
     little16(section, kEndOfOptions);
     little16(section, 0);
-    std::string capture = block(kSectionHeader, section);
+    std::string header = block(kSectionHeader, section);
 
     std::string interface;
     little16(interface, kUpperPdu);
@@ -160,28 +174,35 @@ std::string pcapngCapture(const std::vector<const ExchangeRecord *> &records) {
     option(interface, kTimestampResolution, std::string(1, static_cast<char>(kNanoseconds)));
     little16(interface, kEndOfOptions);
     little16(interface, 0);
-    capture += block(kInterfaceDescription, interface);
+    return header + block(kInterfaceDescription, interface);
+}
 
+std::string pcapngExchange(const ExchangeRecord &record) {
     constexpr std::int64_t kNsPerUs = 1000;
-    for (const ExchangeRecord *record : records) {
-        if (record->request.empty() || (!record->lineSawRequest && !record->verdict))
-            continue;  // nothing went on the line
-        auto wallNs = [&](std::int64_t steadyUs) {
-            return (record->wallStartUs + steadyUs - record->startUs) * kNsPerUs;
-        };
-        const std::int64_t sentNs = wallNs(record->sentUs.value_or(record->startUs));
-        capture += block(kEnhancedPacket,
-                         packetBody(*record, record->request, false, sentNs,
-                                    record->reply.empty()
-                                        ? verdictComment(*record)
-                                        : "#" + std::to_string(record->sequence) + " petición"));
-        if (!record->reply.empty()) {
-            capture += block(kEnhancedPacket,
-                             packetBody(*record, record->reply, true,
-                                        wallNs(record->firstByteUs.value_or(record->endUs)),
-                                        verdictComment(*record)));
-        }
+    if (record.request.empty() || (!record.lineSawRequest && !record.verdict))
+        return {};  // nothing went on the line
+    auto wallNs = [&](std::int64_t steadyUs) {
+        return (record.wallStartUs + steadyUs - record.startUs) * kNsPerUs;
+    };
+    const std::int64_t sentNs = wallNs(record.sentUs.value_or(record.startUs));
+    std::string packets = block(
+        kEnhancedPacket,
+        packetBody(record, record.request, false, sentNs,
+                   record.reply.empty() ? verdictComment(record)
+                                        : "#" + std::to_string(record.sequence) + " petición"));
+    if (!record.reply.empty()) {
+        packets +=
+            block(kEnhancedPacket, packetBody(record, record.reply, true,
+                                              wallNs(record.firstByteUs.value_or(record.endUs)),
+                                              verdictComment(record)));
     }
+    return packets;
+}
+
+std::string pcapngCapture(const std::vector<const ExchangeRecord *> &records) {
+    std::string capture = pcapngHeader();
+    for (const ExchangeRecord *record : records)
+        capture += pcapngExchange(*record);
     return capture;
 }
 

@@ -2,9 +2,10 @@
 
 #include <array>
 #include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "core/frames/check_codes.h"
 #include "core/text/byte_text.h"
@@ -58,13 +59,95 @@ std::uint32_t wideAt(const Bytes &bytes, std::size_t at, WordOrder order) {
            (std::uint32_t{abcd[2]} << 8) | abcd[3];
 }
 
-std::string numberText(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
+std::string quotedText(const std::string &named) {
+    std::string quoted = "\"";
+    for (const char c : named) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// One register, or one pair, from the reply's bytes at `at`.
+RegisterValue decodedAt(const Bytes &reply, std::size_t at, int number, RegisterView view,
+                        bool lone) {
+    const std::size_t width = isWideFormat(view.format) && !lone ? 4 : 2;
+    RegisterValue value;
+    value.number = number;
+    value.format = lone ? RegisterFormat::U16 : view.format;
+    value.raw.assign(reply.begin() + static_cast<std::ptrdiff_t>(at),
+                     reply.begin() + static_cast<std::ptrdiff_t>(at + width));
+    value.lone = lone;
+    const std::uint16_t word = wordAt(reply, at);
+    switch (value.format) {
+        case RegisterFormat::U16:
+            value.value = std::int64_t{word};
+            break;
+        case RegisterFormat::S16:
+            value.value = std::int64_t{static_cast<std::int16_t>(word)};
+            break;
+        case RegisterFormat::Hex: {
+            value.value = std::int64_t{word};
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%04X", word);
+            value.text = hex;
+            return value;
+        }
+        case RegisterFormat::U32:
+            value.value = std::int64_t{wideAt(reply, at, view.order)};
+            break;
+        case RegisterFormat::S32:
+            value.value = std::int64_t{static_cast<std::int32_t>(wideAt(reply, at, view.order))};
+            break;
+        case RegisterFormat::F32:
+            value.value = std::bit_cast<float>(wideAt(reply, at, view.order));
+            value.text = floatText(std::get<float>(value.value));
+            return value;
+        case RegisterFormat::Text: {
+            std::string named = namedText(Bytes{reply[at], reply[at + 1]});
+            value.text = quotedText(named);
+            value.value = std::move(named);
+            return value;
+        }
+    }
+    value.text = std::to_string(std::get<std::int64_t>(value.value));
+    return value;
 }
 
 }  // namespace
+
+std::string floatText(float value) {
+    if (std::isnan(value))
+        return "NaN";
+    if (std::isinf(value))
+        return value > 0 ? "Infinity" : "-Infinity";
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+std::optional<double> RegisterValue::asDouble() const {
+    if (const std::int64_t *whole = integer())
+        return static_cast<double>(*whole);
+    if (const float *f = real(); f && !std::isnan(*f)) {
+        if (std::isinf(*f))
+            return *f;
+        // The float's own digits, not the double's noise around them.
+        double digits = 0;
+        std::from_chars(text.data(), text.data() + text.size(), digits);
+        return digits;
+    }
+    return std::nullopt;
+}
+
+std::string_view formatName(RegisterFormat format) {
+    for (const Named &named : kFormats) {
+        if (named.format == format)
+            return named.name;
+    }
+    return {};
+}
 
 bool isWideFormat(RegisterFormat format) {
     return format == RegisterFormat::U32 || format == RegisterFormat::S32 ||
@@ -109,52 +192,23 @@ std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, 
     const std::size_t registers = count / 2;
     const std::size_t step = isWideFormat(view.format) ? 2 : 1;
     std::vector<RegisterValue> values;
-    for (std::size_t i = 0; i + step <= registers; i += step) {
-        const std::size_t at = kReadHeading + 2 * i;
-        RegisterValue value{start + static_cast<int>(i), std::nullopt, {}};
-        const std::uint16_t word = wordAt(reply, at);
-        switch (view.format) {
-            case RegisterFormat::U16:
-                value.value = word;
-                break;
-            case RegisterFormat::S16:
-                value.value = static_cast<std::int16_t>(word);
-                break;
-            case RegisterFormat::Hex: {
-                value.value = word;
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "0x%04X", word);
-                value.text = hex;
-                break;
-            }
-            case RegisterFormat::U32:
-                value.value = wideAt(reply, at, view.order);
-                break;
-            case RegisterFormat::S32:
-                value.value = static_cast<std::int32_t>(wideAt(reply, at, view.order));
-                break;
-            case RegisterFormat::F32:
-                value.value = std::bit_cast<float>(wideAt(reply, at, view.order));
-                break;
-            case RegisterFormat::Text:
-                value.text = namedText(Bytes{reply[at], reply[at + 1]});
-                break;
-        }
-        if (value.text.empty() && value.value) {
-            value.text = numberText(*value.value);
-            // A float's own digits, not the double's noise around them.
-            value.value = std::strtod(value.text.c_str(), nullptr);
-        }
-        values.push_back(std::move(value));
+    for (std::size_t i = 0; i < registers; i += step) {
+        const bool lone = i + step > registers;
+        values.push_back(
+            decodedAt(reply, kReadHeading + 2 * i, start + static_cast<int>(i), view, lone));
     }
     return values;
+}
+
+std::string registerText(const RegisterValue &value) {
+    return "reg " + std::to_string(value.number) + " = " + value.text +
+           (value.lone ? " (u16, registro suelto)" : "");
 }
 
 std::string registersLine(const std::vector<RegisterValue> &values) {
     std::string line;
     for (const RegisterValue &value : values)
-        line += (line.empty() ? "" : ", ") + std::string("reg ") + std::to_string(value.number) +
-                " = " + value.text;
+        line += (line.empty() ? "" : ", ") + registerText(value);
     return line;
 }
 

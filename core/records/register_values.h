@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "core/frames/bytes.h"
@@ -30,21 +31,54 @@ struct RegisterView {
 // "u16", "s16", "hex", "u32", "s32", "f32", "text", the 32-bit ones with an
 // optional ":ORDER" ("f32:CDAB"). On failure, what is allowed.
 Result<RegisterView, std::string> parseRegisterView(std::string_view text);
-bool isWideFormat(RegisterFormat format);  // two registers a value
+bool isWideFormat(RegisterFormat format);            // two registers a value
+std::string_view formatName(RegisterFormat format);  // "u16", "f32", ...
 
+// One register's value, or one pair's under a 32-bit format, exactly as it
+// came. Which alternative `value` holds says what it is:
+// - std::int64_t for u16, s16, hex, u32 and s32: every one of them fits, so
+//   4294967295 and -2147483648 are held and compared as the integers they
+//   are, never through a float;
+// - float for f32: the IEEE 754 value itself, NaN and the infinities too
+//   (tell them apart with std::isnan / std::isinf, or by `raw`);
+// - std::string for text: the two characters, named as namedText names them.
+// `raw` is the register's bytes in wire order, so a reader can always check
+// the value against what the line carried.
 struct RegisterValue {
-    int number;                   // the register's own number, from the request's start
-    std::optional<double> value;  // none for text
-    std::string text;             // "42", "-1", "0x002A", "10", "AB"
+    int number = 0;  // the register's own number, from the request's start (a pair's first)
+    RegisterFormat format = RegisterFormat::U16;  // as shown; U16 when `lone`
+    std::variant<std::int64_t, float, std::string> value;
+    Bytes raw;
+    // The odd last register of a 32-bit view: it has no partner, so it is
+    // shown on its own, as u16.
+    bool lone = false;
+    // As people read it: "42", "-1", "0x002A", "4294967295", "0.1", "NaN",
+    // "Infinity", "-Infinity", "\"AB\"" (text is quoted, `"` and `\` escaped,
+    // so ", " inside a register cannot be taken for the separator).
+    std::string text;
+
+    const std::int64_t *integer() const { return std::get_if<std::int64_t>(&value); }
+    const float *real() const { return std::get_if<float>(&value); }
+    // The value as a double, for a chart's axis or a bound typed as a
+    // decimal: exact for every integer here (all fit in 53 bits), a float
+    // by its own shortest digits (0.1f is 0.1); none for text and NaN.
+    std::optional<double> asDouble() const;
 };
+
+// A float's shortest text that reads back as the same float ("0.1",
+// "3.4028235e+38", "1e-45", "-0"); "NaN", "Infinity", "-Infinity".
+std::string floatText(float value);
 
 // The registers of a whole reply to a read (function 3 or 4) that answers
 // `request`; none when it is no such reply. A 32-bit view takes registers
-// in pairs, numbered by the first; an odd last register is left out.
+// in pairs, numbered by the first; an odd last register comes on its own,
+// `lone`, in u16.
 std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, const Bytes &reply,
                                                           RegisterView view);
 
-// "reg 10 = 42, reg 11 = 300"
+// "reg 10 = 42, reg 11 = 300"; a lone register says so:
+// "reg 12 = 7 (u16, registro suelto)".
+std::string registerText(const RegisterValue &value);
 std::string registersLine(const std::vector<RegisterValue> &values);
 
 // What a write's answer confirms: "escritos 2 registros desde 10" (16),

@@ -16,16 +16,17 @@ Bytes withCrc(Bytes frame) {
     return frame;
 }
 
-// A read of two registers from 10, answered with `data`.
+// A read from 10, answered with `data`.
 Bytes readReply(const char *data) {
-    Bytes reply = fromHex("01 03 04");
     const Bytes values = fromHex(data);
+    Bytes reply = {0x01, 0x03, static_cast<std::uint8_t>(values.size())};
     reply.insert(reply.end(), values.begin(), values.end());
     return withCrc(reply);
 }
 
 TEST(RegisterValues, EveryFormatAndOrder) {
     const Bytes request = withCrc(fromHex("01 03 00 0A 00 02"));
+    const Bytes readOf3 = withCrc(fromHex("01 03 00 0A 00 03"));
     const struct {
         const char *view;
         const char *data;
@@ -44,12 +45,34 @@ TEST(RegisterValues, EveryFormatAndOrder) {
         {"u32:CDAB", "00 01 00 02", "reg 10 = 131073"},
         {"s32", "FF FF FF FE", "reg 10 = -2"},
         {"s32:DCBA", "FE FF FF FF", "reg 10 = -2"},
-        {"text", "41 42 43 0D", "reg 10 = AB, reg 11 = C<CR>"},
+        {"text", "41 42 43 0D", "reg 10 = \"AB\", reg 11 = \"C<CR>\""},
+        {"text", "2C 20 22 5C", "reg 10 = \", \", reg 11 = \"\\\"\\\\\""},
+        // Every integer exact, however large: none passes through a float.
+        {"u32", "FF FF FF FF", "reg 10 = 4294967295"},
+        {"s32", "80 00 00 00", "reg 10 = -2147483648"},
+        {"s32", "7F FF FF FF", "reg 10 = 2147483647"},
+        {"u32", "B2 D0 5F 6E", "reg 10 = 3000000366"},
+        {"u32:CDAB", "5F 6E B2 D0", "reg 10 = 3000000366"},
+        {"s16", "80 00 7F FF", "reg 10 = -32768, reg 11 = 32767"},
+        // A float by its shortest round-tripping text, the special ones by name.
+        {"f32", "3D CC CC CD", "reg 10 = 0.1"},
+        {"f32", "7F 7F FF FF", "reg 10 = 3.4028235e+38"},
+        {"f32", "7F C0 00 00", "reg 10 = NaN"},
+        {"f32", "FF C0 00 00", "reg 10 = NaN"},
+        {"f32", "7F 80 00 00", "reg 10 = Infinity"},
+        {"f32", "FF 80 00 00", "reg 10 = -Infinity"},
+        {"f32", "80 00 00 00", "reg 10 = -0"},
+        {"f32", "00 00 00 01", "reg 10 = 1e-45"},
+        {"f32", "00 7F FF FF", "reg 10 = 1.1754942e-38"},
+        // An odd count under a 32-bit format: the last register on its own.
+        {"u32", "00 01 00 02 00 07", "reg 10 = 65538, reg 12 = 7 (u16, registro suelto)"},
+        {"f32:CDAB", "00 00 41 20 FF FF", "reg 10 = 10, reg 12 = 65535 (u16, registro suelto)"},
     };
     for (const auto &row : rows) {
         auto view = parseRegisterView(row.view);
         ASSERT_TRUE(view) << row.view;
-        auto values = decodeRegisters(request, readReply(row.data), view.value());
+        const Bytes reply = readReply(row.data);
+        auto values = decodeRegisters(reply.size() > 9 ? readOf3 : request, reply, view.value());
         ASSERT_TRUE(values) << row.view;
         EXPECT_EQ(registersLine(*values), row.line) << row.view;
     }

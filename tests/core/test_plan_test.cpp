@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/frames/check_codes.h"
+#include "core/plans/plan_judge.h"
 #include "core/plans/plan_report.h"
 
 namespace marvalo {
@@ -24,10 +26,53 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "verdict es \"fine\", que no es ningún veredicto"},
         {std::string(kStep) + "expect = { reply_hex = \"01 03 0\" }", "reply_hex es \"01 03 0\""},
         {"[[step]]\nprotocol = \"korvel\"\naddress = 1\nexpect = { text = \"(\" }",
-         "no es una expresión regular válida"},
+         "bad.toml:4:20: text \"(\" no es una expresión RE2 válida"},
+        {"[[step]]\nprotocol = \"korvel\"\naddress = 1\nexpect = { text = \"^01A***X\" }",
+         "bad.toml:4:24: text \"^01A***X\" no es una expresión RE2 válida: repeticiones"},
+        // Expectations no reply can meet.
+        {std::string(kStep) + "start = 10\nwords = 2\nexpect = { registers = [ { number = 12, "
+                              "equals = 1 } ] }",
+         "bad.toml:7:37: number es 12, que la lectura no trae; se admite de 10 a 11"},
+        {std::string(kStep) +
+             "start = 0\nwords = 2\nexpect = { registers = [ { number = 1, equals = 1, "
+             "format = \"u32\" } ] }",
+         "bad.toml:7:37: number es 1 (y el siguiente"},
+        {std::string(kStep) + "words = 1\nexpect = { registers = [ { number = 0, min = 5, max = "
+                              "1 } ] }",
+         "bad.toml:6:46: min es mayor que max"},
+        {std::string(kStep) +
+             "words = 1\nexpect = { registers = [ { number = 0, equals = nan } ] }",
+         "bad.toml:6:49: equals es el número nan; se admite un número finito"},
+        {std::string(kStep) + "words = 1\nexpect = { registers = [ { number = 0, equals = -1 } ] }",
+         "bad.toml:6:49: equals es el entero -1; un registro u16 o hex lee enteros de 0 a 65535"},
+        {std::string(kStep) + "words = 1\nexpect = { registers = [ { number = 0, equals = 1, min = "
+                              "0 } ] }",
+         "bad.toml:6:58: equals ya dice el valor exacto"},
+        {std::string(kStep) + "words = 1\nexpect = { max_first_byte_ms = -1 }",
+         "bad.toml:6:32: max_first_byte_ms es el entero -1; se admite un número de milisegundos"},
+        {std::string(kStep) + "words = 1\nexpect = { max_first_byte_ms = nan }",
+         "bad.toml:6:32: max_first_byte_ms es el número nan"},
+        {std::string(kStep) +
+             "words = 1\nexpect = { verdict = \"silence\", max_first_byte_ms = 9 }",
+         "bad.toml:6:53: max_first_byte_ms no puede cumplirse con verdict = \"silence\""},
+        {"[[step]]\nprotocol = \"korvel\"\naddress = 1\nexpect = { verdict = \"silence\", text = "
+         "\"x\" }",
+         "bad.toml:4:40: text no puede cumplirse con verdict = \"silence\""},
+        {std::string(kStep) + "words = 1\nexpect = { registers = [ { number = 0, equals = 1, "
+                              "format = \"text\" } ] }",
+         "bad.toml:6:61: format es \"text\", que no es un número"},
+        // One fault, one message, at its own place.
+        {std::string(kStep) + "start = 70000\nwords = 3", "bad.toml:5:9: start es el entero 70000"},
+        {"[line]\nwait = -1\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
+         "bad.toml:2:8: wait es el entero -1; se admite"},
+        {std::string(kStep) + "start = 512",
+         "bad.toml:5:9: start es el entero 512; se admite un "
+         "entero de 0 a 511"},
+        {"[step]\nprotocol = \"korvel\"\naddress = 1", "bad.toml:1:1: step es una tabla"},
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\nexpect = { registers = [] }",
          "registers solo se aplica a una lectura modbus"},
-        {std::string(kStep) + "expect = { registers = [ { number = 1, format = \"f64\" } ] }",
+        {std::string(kStep) +
+             "expect = { registers = [ { number = 1, equals = 1, format = \"f64\" } ] }",
          "\"f64\" is no format"},
         {"[[step]]\nprotocol = \"korvel\"\naddress = 1\nfunction = 3",
          "function no se aplica a este protocolo"},
@@ -37,7 +82,7 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "wait es \"forever\""},
         {"[line]\nbaud = 9600", "el plan no tiene ningún [[step]]"},
         // The panel's own refusal, in its words.
-        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 3\nwords = 300",
+        {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},
     };
     for (const auto &[text, says] : rows) {
@@ -47,29 +92,123 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         for (const std::string &error : plan.error())
             all += error + "\n";
         EXPECT_NE(all.find(says), std::string::npos) << text << "\n -> " << all;
+        EXPECT_EQ(plan.error().size(), 1u) << text << "\n -> " << all;
     }
 }
 
 TEST(TestPlan, ReportsCarryEveryCaseAndNoRawBytes) {
     SuiteReport report{"unit <7>",          "unit", "2026-12-07T10:00:00.000+00:00", "bench", 1.5,
                        {{"serial", "A&B"}}, {}};
-    report.cases.push_back({"read", CaseResult::Outcome::Passed, 1, "", "", 0.1, "ok", 5.2, "x"});
-    report.cases.push_back({"write # 2", CaseResult::Outcome::Failed, 3, "bad-check",
-                            "llegó \x1B[2J \"mal\"", 0.2, "bad-check", 5.0, "respuesta: 01"});
-    report.cases.push_back({"later", CaseResult::Outcome::Skipped, 0, "", "", 0, "", {}, ""});
+    using Outcome = CaseResult::Outcome;
+    report.cases.push_back(
+        {"read \xEF\xBF\xBE", Outcome::Passed, 1, {}, "", "", 0.1, "ok", 5.2, "x"});
+    report.cases.push_back({"write # 2 \\",
+                            Outcome::Failed,
+                            3,
+                            {"silence", "bad-check: mal"},
+                            "bad-check",
+                            "llegó \x1B[2J \"mal\"",
+                            0.2,
+                            "bad-check",
+                            5.0,
+                            "r: 01"});
+    report.cases.push_back({"later", Outcome::Skipped, 0, {}, "", "", 0, "", {}, ""});
+    report.cases.push_back({"port", Outcome::Error, 1, {}, "port", "se fue", 0, "", {}, ""});
+    report.cases.push_back({"cut", Outcome::Interrupted, 1, {}, "", "", 0, "", {}, ""});
     const std::string xml = junitXml(report);
     for (const char *part :
-         {"<testsuite name=\"unit &lt;7&gt;\" tests=\"3\" failures=\"1\" errors=\"0\" "
-          "skipped=\"1\"",
-          "<property name=\"serial\" value=\"A&amp;B\"/>",
+         {"<testsuite name=\"unit &lt;7&gt;\" tests=\"5\" failures=\"1\" errors=\"1\" "
+          "skipped=\"2\"",
+          "name=\"read &lt;FFFE&gt;\"", "intento 2 de 3: bad-check: mal", "<error type=\"port\"",
+          "<skipped message=\"interrumpido\"/>", "<property name=\"serial\" value=\"A&amp;B\"/>",
           "<failure type=\"bad-check\" message=\"llegó &lt;1B&gt;[2J &quot;mal&quot;\">",
           "<skipped message="}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
     }
     const std::string tap = tapText(report);
-    for (const char *part : {"TAP version 14\n1..3\n", "ok 1 - read\n", "not ok 2 - write _ 2\n",
-                             "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n", "ok 3 - later # SKIP"}) {
+    for (const char *part : {"TAP version 14\n1..5\n", "not ok 2 - write \\# 2 \\\\\n",
+                             "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n", "    - \"silence\"\n",
+                             "ok 3 - later # SKIP", "not ok 4 - port\n  ---\n",
+                             "not ok 5 - cut # SKIP interrumpido"}) {
         EXPECT_NE(tap.find(part), std::string::npos) << part << "\n" << tap;
+    }
+}
+
+// A good reply judged against one expectation: only the judge is under test.
+StepCheck judged(const std::string &plan, Bytes request, Bytes reply) {
+    auto parsed = parseTestPlan(plan, "t.toml");
+    EXPECT_TRUE(parsed) << plan << (parsed ? "" : parsed.error()[0]);
+    ExchangeRecord record;
+    record.request = std::move(request);
+    record.reply = std::move(reply);
+    record.verdict = Verdict{VerdictKind::Ok, ""};
+    return parsed ? judgeStep(parsed.value().steps[0], record) : StepCheck{};
+}
+
+TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
+    const Bytes readTwo{1, 3, 0, 0, 0, 2, 0xC4, 0x0B};
+    const struct {
+        const char *expect;  // one register entry, register 0 of a two-word read
+        Bytes words;         // the reply's four data bytes
+        bool passes;
+    } rows[] = {
+        {"number = 0, format = \"u32\", equals = 4294967295", {0xFF, 0xFF, 0xFF, 0xFF}, true},
+        {"number = 0, format = \"u32\", max = 4294967294", {0xFF, 0xFF, 0xFF, 0xFF}, false},
+        {"number = 0, format = \"s32\", equals = -2147483648", {0x80, 0, 0, 0}, true},
+        {"number = 0, format = \"u32\", equals = 2147483648", {0x80, 0, 0, 0}, true},
+        {"number = 0, format = \"u32\", equals = 1234567890", {0x49, 0x96, 0x02, 0xD6}, false},
+        {"number = 0, format = \"u32\", equals = 1234567894", {0x49, 0x96, 0x02, 0xD6}, true},
+        {"number = 0, format = \"u32\", order = \"CDAB\", equals = 65535",
+         {0xFF, 0xFF, 0, 0},
+         true},
+        {"number = 0, format = \"f32\", equals = 0.1", {0x3D, 0xCC, 0xCC, 0xCD}, true},
+        {"number = 0, format = \"f32\", equals = 0.1", {0x3D, 0xCC, 0xCC, 0xCE}, false},
+        {"number = 0, format = \"f32\", min = 0, max = 100", {0x7F, 0xC0, 0, 0}, false},
+        {"number = 0, format = \"f32\", equals = 0", {0x7F, 0xC0, 0, 0}, false},
+        {"number = 1, format = \"s16\", equals = -1", {0, 0, 0xFF, 0xFF}, true},
+        {"number = 1, min = 65535", {0, 0, 0xFF, 0xFF}, true},
+    };
+    for (const auto &row : rows) {
+        Bytes reply{1, 3, 4};
+        reply.insert(reply.end(), row.words.begin(), row.words.end());
+        const Bytes crc = CalcCRC(reply);
+        reply.insert(reply.end(), crc.begin(), crc.end());
+        const StepCheck check =
+            judged(std::string(kStep) + "start = 0\nwords = 2\nexpect = { registers = [ { " +
+                       row.expect + " } ] }",
+                   readTwo, reply);
+        EXPECT_EQ(check.passed, row.passes) << row.expect << " -> " << check.message;
+    }
+}
+
+TEST(TestPlan, TextPatternsMeetTheShownTextInLinearTime) {
+    const std::string longReply = "01D" + std::string(65536, 'a') + "!\r";
+    const std::string digits = "01D" + std::string(26, '7') + "x\r";
+    const struct {
+        const char *pattern;
+        std::string reply;
+        bool passes;
+    } rows[] = {
+        {"(a+)+$", longReply, false},
+        {"^01Da+!$", longReply, true},
+        {"^01D([0-9]+ ?)+$", digits, false},
+        {"^01D25.C$",
+         "01D25\xB0"
+         "C\r",
+         true},  // Latin-1 degree sign
+        {"25[°º]C",
+         "01D25\xB0"
+         "C\r",
+         true},
+        {"^01Dé$", "01D\xC3\xA9\r", true},  // UTF-8 stays UTF-8
+        {"<1B>", "01D\x1B\r", true},        // as the operator sees it
+    };
+    for (const auto &row : rows) {
+        const StepCheck check = judged(std::string("[[step]]\nprotocol = \"korvel\"\naddress = 1\n"
+                                                   "expect = { text = '") +
+                                           row.pattern + "' }",
+                                       {}, Bytes(row.reply.begin(), row.reply.end()));
+        EXPECT_EQ(check.passed, row.passes) << row.pattern;
     }
 }
 

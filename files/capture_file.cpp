@@ -1,0 +1,70 @@
+#include "files/capture_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "core/records/pcapng.h"
+#include "core/text/system_error_text.h"
+
+namespace marvalo {
+
+Result<CaptureFile, std::string> CaptureFile::open(const OutputFile &output) {
+    constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
+    const int flags = output.stream ? O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC
+                                    : O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
+    FileDescriptor fd(::open(output.path.c_str(), flags, kNewFileMode));
+    if (!fd.valid())
+        return systemErrorText(errno);
+    if (!output.stream) {
+        // Emptied only once it is ours: another run writing it keeps its capture.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            return std::string("otro programa está escribiendo en ese archivo");
+        if (::ftruncate(fd.get(), 0) != 0)
+            return systemErrorText(errno);
+    }
+    CaptureFile file(output.path, std::move(fd), output.stream);
+    if (auto written = file.write(pcapngHeader()); !written)
+        return written.error();
+    return file;
+}
+
+Result<Done, std::string> CaptureFile::append(const ExchangeRecord &record) {
+    return write(pcapngExchange(record));
+}
+
+Result<Done, std::string> CaptureFile::write(const std::string &bytes) {
+    if (!fd_.valid())
+        return std::string("la captura ya está cerrada");
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            const std::string why = systemErrorText(written < 0 ? errno : ENOSPC);
+            // Half a block would end the capture's validity there.
+            if (!stream_ && ::ftruncate(fd_.get(), length_) == 0)
+                ::lseek(fd_.get(), length_, SEEK_SET);
+            return why;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    length_ += static_cast<off_t>(bytes.size());
+    return Done{};
+}
+
+Result<Done, std::string> CaptureFile::close() {
+    if (!fd_.valid())
+        return Done{};
+    const bool synced = stream_ || ::fsync(fd_.get()) == 0;
+    const int error = errno;
+    fd_.reset();
+    if (!synced)
+        return systemErrorText(error);
+    return Done{};
+}
+
+}  // namespace marvalo

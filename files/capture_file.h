@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "core/records/exchange_record.h"
+#include "core/result.h"
+#include "files/output_file.h"
+#include "os/file_descriptor.h"
+
+namespace marvalo {
+
+// A pcapng capture written as the run goes: the header when it opens, then
+// every exchange appended the moment it ends, in one write(2), so a run
+// killed at any point (kill -9 included) leaves a valid capture of every
+// exchange up to its last. A regular file is started over and locked
+// against a second writer; a stream (a FIFO Wireshark reads live, a
+// terminal) is written to in place, never replaced. A write that fails
+// half-way is taken back, so the file stays valid.
+class CaptureFile {
+  public:
+    // `output` was checked by checkOutputFile before the run sent a byte.
+    // On failure, why (Spanish).
+    static Result<CaptureFile, std::string> open(const OutputFile &output);
+
+    Result<Done, std::string> append(const ExchangeRecord &record);
+    // Pushes the file to the disk and closes it.
+    Result<Done, std::string> close();
+
+    const std::filesystem::path &path() const { return path_; }
+
+  private:
+    CaptureFile(std::filesystem::path path, FileDescriptor fd, bool stream)
+        : path_(std::move(path)), fd_(std::move(fd)), stream_(stream) {}
+    Result<Done, std::string> write(const std::string &bytes);
+
+    std::filesystem::path path_;
+    FileDescriptor fd_;
+    bool stream_ = false;
+    off_t length_ = 0;  // a regular file's valid bytes
+};
+
+}  // namespace marvalo

@@ -1,0 +1,123 @@
+// marvalo-send's request from the command line, --count times.
+#include <filesystem>
+#include <iostream>
+
+#include "core/frames/request.h"
+#include "core/text/byte_text.h"
+#include "files/atomic_save.h"
+#include "files/settings_file.h"
+#include "link/termios_port.h"
+#include "tools/send_json.h"
+#include "tools/send_line.h"
+#include "tools/send_modes.h"
+#include "tools/send_outputs.h"
+#include "tools/send_text.h"
+#include "tools/stop_signal.h"
+
+namespace marvalo {
+namespace {
+
+int exitStatusOf(const ExchangeStats &stats) {
+    if (stats.failures > 0)
+        return kExitPortFailed;
+    if (stats.bad() > 0)
+        return kExitBadReply;
+    if (stats.count(VerdictKind::Silence) > 0)
+        return kExitNoReply;
+    return kExitAllGood;
+}
+
+}  // namespace
+
+int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPorts &benchPorts) {
+    // The bench's panel first, then what was given here.
+    std::optional<SettingsValues> bench;
+    if (options.settingsFile) {
+        std::error_code missing;
+        if (!std::filesystem::exists(*options.settingsFile, missing)) {
+            std::cerr << "El archivo de configuración \"" << safeText(*options.settingsFile)
+                      << "\" no existe.\n";
+            return kExitRejected;
+        }
+        const LoadedSettings loaded = loadSettingsFile(*options.settingsFile);
+        if (loaded.problem) {
+            std::cerr << *loaded.problem << " Nada se envió; el archivo queda como está.\n";
+            return kExitRejected;
+        }
+        bench = loaded.values;
+    }
+    auto choice = requestFrom(
+        request,
+        bench ? std::optional<Protocol>(static_cast<Protocol>(bench->protocol)) : std::nullopt,
+        bench ? std::optional<int>(bench->addressIndex) : std::nullopt);
+    if (!choice) {
+        if (choice.error().usage)
+            return usage(choice.error().message);
+        std::cerr << choice.error().message << "\n";
+        return kExitRejected;
+    }
+    const auto protocol = static_cast<std::uint8_t>(choice.value().protocol);
+    if (auto built = BuildRequest(protocol, choice.value().inputs); !built) {
+        std::cerr << built.error().message << "\n";
+        return kExitRejected;
+    }
+
+    const auto outputs = checkSendOutputs(options);
+    if (!outputs)
+        return kExitRejected;
+    // Written as the run goes: a killed run leaves every exchange it made.
+    std::optional<CaptureFile> capture;
+    if (outputs->pcap && !(capture = openCapture(*outputs->pcap)))
+        return kExitRejected;
+    bool captureLost = false;
+    SendLine line = lineFrom(options, bench);
+    TermiosPort port;
+    port.setPortMap(benchPorts);
+    configurePort(port, line);
+    if (auto set = port.setSettings(settingsTextFor(line, choice.value().protocol)); !set) {
+        std::cerr << set.error().message() << "\n";
+        return kExitRejected;
+    }
+    ExchangeSetup setup = setupFor(line, choice.value().protocol, choice.value().inputs);
+
+    catchStopSignals();
+    setup.stopRequested = stopRequested;
+
+    ThreadSleeper sleeper;
+    ExchangeStats stats;
+    bool outputClosed = false;
+    std::int32_t noReplyCount = 0;
+    for (long n = 1; n <= options.count && !stopRequested(); ++n) {
+        setup.sequence = static_cast<std::uint64_t>(n);
+        const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+        stats.add(outcome.record);
+        if (options.json)
+            printJsonLine(exchangeJson(outcome, options.registers));
+        else
+            printText(outcome, options.registers);
+        if (capture && captureFailed(*capture, capture->append(outcome.record))) {
+            captureLost = true;  // an exchange the capture does not hold: no more
+            break;
+        }
+        if (!std::cout) {
+            outputClosed = true;
+            break;
+        }
+        if (outcome.kind == ExchangeOutcome::Kind::Failed)
+            break;
+        if (n < options.count)
+            pauseUnlessStopped(options.intervalMs);
+    }
+    port.close();  // the line settings it had before go back now
+    if (!outputClosed && options.json)
+        printJsonSummary(stats, stopRequested() ? stoppedExitStatus() : exitStatusOf(stats));
+    else if (!outputClosed)
+        printTextSummary(stats);
+    if (capture && !captureLost && captureFailed(*capture, capture->close()))
+        captureLost = true;
+    if (captureLost)
+        return kExitPortFailed;
+    return stopRequested() ? stoppedExitStatus() : exitStatusOf(stats);
+}
+
+}  // namespace marvalo

@@ -1,0 +1,287 @@
+// marvalo-send's command line: the options, the usage and the help.
+#include "tools/send_options.h"
+
+#include <iostream>
+
+#include "core/text/byte_text.h"
+#include "core/text/number_text.h"
+#include "core/version.h"
+
+namespace marvalo {
+namespace {
+
+constexpr const char *kUsage =
+    "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
+    "[--words N] [--data LIST]\n"
+    "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
+    "[--property KEY=VALUE]...\n"
+    "   or: marvalo-send --list-ports [--json]\n";
+
+constexpr const char *kHelp =
+    "Runs the Marvalo panel's exchange from the command line: builds the\n"
+    "request, writes it, waits as the panel does, reads the reply and judges it.\n"
+    "\n"
+    "The line:\n"
+    "  --port N          COM N (1..5): $MARVALO_COMN, else the adapter the ports\n"
+    "                    table gives that number (see --list-ports)\n"
+    "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path)\n"
+    "  --list-ports      the serial adapters present and their COM numbers (with\n"
+    "                    --json, one object per port), then exit\n"
+    "  --baud RATE       1200, 2400, 4800, 9600 (default) or 19200\n"
+    "  --rs485, --rs232  the link; RS485 raises RTS 50 ms before each write and\n"
+    "                    drops it the panel's hold time after it\n"
+    "  --rs485-kernel    let the driver switch the RS485 transceiver (TIOCSRS485)\n"
+    "                    instead of timing RTS; refused by most USB adapters\n"
+    "  --parity none|even|odd, --stop-bits 1|2\n"
+    "                    override the protocol's framing (7E1 for ISO 1745, else\n"
+    "                    8N1); many Modbus devices run 8E1\n"
+    "  --settings FILE   take link, port, address, baud rate and protocol from a\n"
+    "                    panel's Comini.sdx; options given here win\n"
+    "Timing:\n"
+    "  --continuous      the continuous wait (1000 ms shorter), port kept open\n"
+    "                    while no reply comes, as the panel's continuous sending\n"
+    "  --wait MS         another reply wait\n"
+    "  --until-complete  end each exchange as soon as the reply is a complete\n"
+    "                    frame (else at the end of the wait); asks USB adapters\n"
+    "                    for low latency while the port is open\n"
+    "  --count N         exchanges to run (default 1); --interval MS between them\n"
+    "Output:\n"
+    "  --json            one JSON object per exchange and a final summary object,\n"
+    "                    all on stdout\n"
+    "  --pcap FILE       write every exchange to a pcapng capture that Wireshark\n"
+    "                    and tshark read (Modbus: tshark -o mbrtu.tcp.port:502\n"
+    "                    -o mbrtu.crc_verification:TRUE -V -r FILE)\n"
+    "  --registers FORMAT[:ORDER]\n"
+    "                    after each Modbus read, its registers numbered from\n"
+    "                    --start (\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\":\n"
+    "                    [{number, format, value, raw}]); FORMAT u16, s16, hex, u32,\n"
+    "                    s32, f32 or text, ORDER for the 32-bit ones ABCD (default),\n"
+    "                    CDAB, BADC or DCBA; integers are exact, f32 its shortest\n"
+    "                    digits (JSON: \"NaN\", \"Infinity\", \"-Infinity\" as\n"
+    "                    strings), an odd last register comes alone in u16 (JSON:\n"
+    "                    \"lone\": true); a write's reply says what it confirms\n"
+    "\n"
+    "Without --json, one line per exchange: the reply as the panel shows it\n"
+    "(control characters named), its hex, the first byte's delay after the\n"
+    "request left, and the verdict; a summary goes to stderr at the end.\n"
+    "Every text is UTF-8: a byte of a path or a reply that is not valid UTF-8 is\n"
+    "read as Latin-1, and control characters (C0, DEL, C1) are written as\n"
+    "<CR>, <1B>, <85>. A reply keeps at most 65536 bytes; the rest is counted\n"
+    "(dropped_bytes) and named in the verdict.\n"
+    "\n"
+    "Test plans (the file format is in the manual page):\n"
+    "  --plan FILE       run the steps of a TOML test plan, one line per step:\n"
+    "                    PASS or FAIL, the name, the verdict, the response time\n"
+    "                    and for a failure what was expected and what came\n"
+    "  --check           read the plan and build every request; send nothing\n"
+    "  --junit FILE      write a JUnit XML report, atomically\n"
+    "  --tap             print TAP version 14 instead of the lines\n"
+    "  --name NAME       the unit under test, as the report's suite name\n"
+    "  --property KEY=VALUE\n"
+    "                    a property of the report (repeatable)\n"
+    "\n"
+    "Ctrl-C (or SIGTERM, SIGHUP) ends the current wait at once, prints the\n"
+    "summary and gives the port back as it was. A closed output (| head -n 1)\n"
+    "ends the run the same way, without a summary.\n"
+    "\n"
+    "The request:\n";
+
+constexpr const char *kExitHelp =
+    "\n"
+    "Exit status: 0 every reply well formed (with --plan: every step passed); 1\n"
+    "some exchange got no reply (and none was bad); 3 some reply was bad (some\n"
+    "step failed); 2 an input was rejected (the panel's message), or the plan is\n"
+    "invalid and nothing was sent; 4 the port failed (the message names the\n"
+    "device and the fix), or the report could not be written; 64 the command\n"
+    "line is wrong.\n";
+
+std::optional<int> baudIndexOf(long rate) {
+    for (std::size_t i = 0; i < kBaudCount; ++i) {
+        if (kBaudRates[i].bitsPerSecond == rate)
+            return static_cast<int>(i);
+    }
+    return std::nullopt;
+}
+
+// The line options; 0 when argv[i] is not one of them.
+Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv, int i) {
+    const std::string name = argv[i];
+    const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto needs = [&](const char *what) { return name + " necesita " + what; };
+    if (name == "--rs485" || name == "--rs232") {
+        options.linkType =
+            static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
+        return 1;
+    }
+    if (name == "--continuous" || name == "--until-complete" || name == "--json" ||
+        name == "--list-ports" || name == "--rs485-kernel" || name == "--check" ||
+        name == "--tap") {
+        (name == "--continuous"     ? options.continuous
+         : name == "--json"         ? options.json
+         : name == "--list-ports"   ? options.listPorts
+         : name == "--rs485-kernel" ? options.kernelRs485
+         : name == "--check"        ? options.check
+         : name == "--tap"          ? options.tap
+                                    : options.untilComplete) = true;
+        return 1;
+    }
+    if (name == "--plan" || name == "--junit" || name == "--name" || name == "--pcap") {
+        if (!value)
+            return needs(name == "--name" ? "un nombre" : "una ruta");
+        (name == "--plan"    ? options.plan
+         : name == "--junit" ? options.junit
+         : name == "--pcap"  ? options.pcap
+                             : options.suiteName) = value;
+        return 2;
+    }
+    if (name == "--property") {
+        const std::string pair = value ? value : "";
+        const auto equals = pair.find('=');
+        if (equals == std::string::npos || equals == 0)
+            return needs("CLAVE=VALOR");
+        options.properties.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+        return 2;
+    }
+    if (name == "--port") {
+        const auto port =
+            value ? parseDecimalIn(value, kFirstCommPort, kLastCommPort) : std::nullopt;
+        if (!port)
+            return needs("un número de puerto del 1 al 5");
+        options.port = static_cast<int>(*port);
+    } else if (name == "--device" || name == "--settings") {
+        if (!value)
+            return needs("una ruta");
+        (name == "--device" ? options.device : options.settingsFile) = value;
+    } else if (name == "--baud") {
+        const auto rate = value ? parseDecimal(value) : std::nullopt;
+        const auto index = rate ? baudIndexOf(*rate) : std::nullopt;
+        if (!index)
+            return needs("una de las velocidades del panel: 1200, 2400, 4800, 9600 o 19200");
+        options.baudIndex = *index;
+    } else if (name == "--parity") {
+        const std::string parity = value ? value : "";
+        if (parity != "none" && parity != "even" && parity != "odd")
+            return needs("none, even u odd");
+        options.parity = parity[0] == 'n' ? 'n' : parity[0] == 'e' ? 'e' : 'o';
+    } else if (name == "--stop-bits") {
+        const auto bits = value ? parseDecimalIn(value, 1, 2) : std::nullopt;
+        if (!bits)
+            return needs("1 o 2");
+        options.stopBits = static_cast<int>(*bits);
+    } else if (name == "--wait" || name == "--interval") {
+        const auto ms = value ? parseDecimalIn(value, 0, 3'600'000) : std::nullopt;
+        if (!ms)
+            return needs("milisegundos de 0 a 3600000");
+        if (name == "--wait")
+            options.waitMs = static_cast<int>(*ms);
+        else
+            options.intervalMs = static_cast<int>(*ms);
+        options.repeatGiven = options.repeatGiven || name == "--interval";
+    } else if (name == "--registers") {
+        auto view = value ? parseRegisterView(value) : Result<RegisterView, std::string>("");
+        if (!view)
+            return needs(("FORMAT[:ORDER]: " + view.error()).c_str());
+        options.registers = view.value();
+    } else if (name == "--count") {
+        const auto count = value ? parseDecimalIn(value, 1, 1'000'000'000) : std::nullopt;
+        if (!count)
+            return needs("un número de intercambios desde 1");
+        options.count = *count;
+        options.repeatGiven = true;
+    } else {
+        return 0;
+    }
+    return 2;
+}
+
+// Options that cannot go together, or that only a plan reads: refused,
+// never silently dropped.
+std::optional<std::string> clashOf(const CommandLine &command) {
+    const SendOptions &options = command.options;
+    const RequestArgs &request = command.request;
+    if (options.tap && options.json)
+        return "--tap y --json escriben los dos en la salida estándar y ningún lector entendería "
+               "la mezcla: elija uno";
+    if (!options.plan) {
+        for (const auto &[given, name] : {std::pair{options.tap, "--tap"},
+                                          {options.junit.has_value(), "--junit"},
+                                          {options.check, "--check"},
+                                          {options.suiteName.has_value(), "--name"},
+                                          {!options.properties.empty(), "--property"}}) {
+            if (given)
+                return std::string(name) + " describe el informe de un plan: solo vale con --plan";
+        }
+        return std::nullopt;
+    }
+    if (options.repeatGiven)
+        return "--count e --interval repiten una petición; un plan dice sus propias repeticiones "
+               "(repeat, delay_ms): no van con --plan";
+    if (request.protocol || request.address || request.instruction || request.function ||
+        request.start || request.words || request.data)
+        return "un plan trae sus propias peticiones: con --plan no se da ninguna en la línea de "
+               "órdenes";
+    if (options.settingsFile)
+        return "--settings no va con --plan: la línea de un plan está en su tabla [line]";
+    if (options.listPorts)
+        return "--list-ports no va con --plan";
+    return std::nullopt;
+}
+
+}  // namespace
+
+int usage(const std::string &problem) {
+    std::cerr << "marvalo-send: " << problem << "\n" << kUsage;
+    return kExitUsage;
+}
+
+Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
+    CommandLine command;
+    SendOptions &options = command.options;
+    for (int i = 1; i < argc;) {
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") {
+            std::cout << kUsage << "\n" << kHelp << kRequestArgsHelp << kExitHelp;
+            return CommandLineEnd{kExitAllGood};
+        }
+        if (word == "--version") {
+            std::cout << "marvalo-send " << kVersion << "\n";
+            return CommandLineEnd{kExitAllGood};
+        }
+        auto taken = takeLineArg(options, argc, argv, i);
+        if (!taken)
+            return CommandLineEnd{usage(taken.error())};
+        if (taken.value() == 0) {
+            taken = takeRequestArg(command.request, argc, argv, i);
+            if (!taken)
+                return CommandLineEnd{usage(taken.error())};
+            if (taken.value() == 0)
+                return CommandLineEnd{usage("opción desconocida '" + safeText(word) + "'")};
+        }
+        i += taken.value();
+    }
+    if (options.port && options.device)
+        return CommandLineEnd{usage("--port y --device nombran lo mismo: dé solo uno")};
+    if (auto clash = clashOf(command))
+        return CommandLineEnd{usage(*clash)};
+    return command;
+}
+
+// The command line's line, over a bench's settings file where one is given.
+SendLine lineFrom(const SendOptions &options, const std::optional<SettingsValues> &bench) {
+    SendLine line;
+    line.device = options.device;
+    line.port = options.port.value_or(bench ? bench->portIndex + 1 : kFirstCommPort);
+    line.baudIndex =
+        options.baudIndex.value_or(bench ? bench->baudIndex : kDefaultSettings.baudIndex);
+    line.linkType = options.linkType.value_or(bench ? bench->linkType : kDefaultSettings.linkType);
+    line.parity = options.parity;
+    line.stopBits = options.stopBits;
+    line.mode = options.continuous ? ExchangeMode::Continuous : ExchangeMode::Single;
+    line.waitMs = options.waitMs;
+    line.untilComplete = options.untilComplete;
+    line.kernelRs485 = options.kernelRs485;
+    return line;
+}
+
+}  // namespace marvalo

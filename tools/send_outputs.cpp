@@ -1,0 +1,63 @@
+#include "tools/send_outputs.h"
+
+#include <iostream>
+
+#include "core/text/byte_text.h"
+
+namespace marvalo {
+namespace {
+
+bool checkOne(const std::optional<std::string> &path, const char *what,
+              std::optional<OutputFile> &checked) {
+    if (!path)
+        return true;
+    auto output = checkOutputFile(*path);
+    if (!output) {
+        std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path)
+                  << "\": " << output.error() << ". Nada se envió.\n";
+        return false;
+    }
+    checked = output.value();
+    return true;
+}
+
+}  // namespace
+
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options) {
+    SendOutputs outputs;
+    if (!checkOne(options.junit, "el informe JUnit", outputs.junit) ||
+        !checkOne(options.pcap, "la captura", outputs.pcap))
+        return std::nullopt;
+    return outputs;
+}
+
+std::optional<CaptureFile> openCapture(const OutputFile &file) {
+    auto opened = CaptureFile::open(file);
+    if (!opened) {
+        std::cerr << "No se puede escribir la captura \"" << safeText(file.path.string())
+                  << "\": " << opened.error() << ". Nada se envió.\n";
+        return std::nullopt;
+    }
+    return std::move(opened).value();
+}
+
+bool captureFailed(const CaptureFile &file, const Result<Done, std::string> &written) {
+    if (!written) {
+        std::cerr << "No se pudo guardar la captura \"" << safeText(file.path().string())
+                  << "\": " << written.error() << "\n";
+    }
+    return !written;
+}
+
+bool writeCapture(const OutputFile &file, const std::vector<ExchangeRecord> &records) {
+    auto capture = openCapture(file);
+    if (!capture)
+        return false;
+    for (const ExchangeRecord &record : records) {
+        if (captureFailed(*capture, capture->append(record)))
+            return false;
+    }
+    return !captureFailed(*capture, capture->close());
+}
+
+}  // namespace marvalo

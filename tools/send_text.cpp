@@ -1,0 +1,102 @@
+// marvalo-send's lines for a person: one per exchange or per plan case.
+#include "tools/send_text.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "core/frames/request.h"
+#include "core/text/byte_text.h"
+#include "tools/send_line.h"
+
+namespace marvalo {
+
+std::string shownReply(const ExchangeOutcome &outcome) {
+    if (outcome.record.protocol == static_cast<std::uint8_t>(Protocol::Modbus))
+        return renderModbusReply(outcome.record.reply);
+    return namedText(outcome.record.reply);
+}
+
+// What a Modbus reply says, for --registers: the values of a read, or what
+// a write confirms.
+std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
+                                                   const std::optional<RegisterView> &view) {
+    if (!view || record.protocol != static_cast<std::uint8_t>(Protocol::Modbus))
+        return std::nullopt;
+    return decodeRegisters(record.request, record.reply, *view);
+}
+
+// Every text that reaches the terminal or a JSON reader passes the one rule
+// for outside text: reply bytes are named already, paths and messages may
+// hold anything a file name can.
+void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view) {
+    const ExchangeRecord &record = outcome.record;
+    if (record.failure) {
+        // On stderr too, where a script's operator looks for what went wrong.
+        std::cout << "#" << record.sequence << "  fallo: " << safeText(*record.failure)
+                  << std::endl;
+        std::cerr << safeText(*record.failure) << "\n";
+        return;
+    }
+    std::cout << "#" << record.sequence << "  " << shownReply(outcome) << "  ["
+              << toHex(record.reply) << "]  " << millisecondsText(record.firstByteMs()) << "  "
+              << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
+              << std::endl;
+    if (auto values = valuesOf(record, view)) {
+        std::cout << "    " << registersLine(*values) << std::endl;
+    } else if (auto confirmed =
+                   view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
+        std::cout << "    " << *confirmed << std::endl;
+    }
+}
+
+void printTextSummary(const ExchangeStats &stats) {
+    const LatencyHistogram &latency = stats.firstByte;
+    std::cerr << "marvalo-send: " << stats.exchanges
+              << (stats.exchanges == 1 ? " intercambio:" : " intercambios:");
+    for (std::size_t kind = 0; kind < kVerdictKindCount; ++kind) {
+        if (stats.byVerdict[kind] > 0)
+            std::cerr << " " << verdictKey(static_cast<VerdictKind>(kind)) << " "
+                      << stats.byVerdict[kind];
+    }
+    if (stats.failures > 0)
+        std::cerr << " fallidos " << stats.failures;
+    if (latency.count() > 0) {
+        char figures[160];
+        std::snprintf(figures, sizeof figures,
+                      "; primer byte mín %.1f / mediana %.1f / p95 %.1f / máx %.1f ms",
+                      *latency.min(), *latency.percentile(0.5), *latency.percentile(0.95),
+                      *latency.max());
+        std::cerr << figures;
+    }
+    std::cerr << std::endl;
+}
+
+void printCaseLine(const CaseResult &result) {
+    using Outcome = CaseResult::Outcome;
+    const char *word = result.outcome == Outcome::Passed        ? "PASS"
+                       : result.outcome == Outcome::Failed      ? "FAIL"
+                       : result.outcome == Outcome::Error       ? "ERROR"
+                       : result.outcome == Outcome::Interrupted ? "INTERRUMPIDO"
+                                                                : "SKIP";
+    std::cout << word << "  " << safeText(result.name);
+    if (result.outcome != Outcome::Skipped) {
+        std::cout << "  " << result.verdict << "  " << millisecondsText(result.firstByteMs);
+        if (result.tries > 1)
+            std::cout << "  (" << result.tries << " intentos)";
+    }
+    if (result.outcome == Outcome::Failed || result.outcome == Outcome::Error)
+        std::cout << "  -- " << safeText(result.failureMessage);
+    std::cout << std::endl;
+}
+
+void printPlanSummary(const SuiteReport &report) {
+    using Outcome = CaseResult::Outcome;
+    std::cerr << "marvalo-send: plan " << safeText(report.name) << ": "
+              << countOf(report, Outcome::Passed) << " pasaron, "
+              << countOf(report, Outcome::Failed) << " fallaron, "
+              << countOf(report, Outcome::Error) << " con error de la línea, "
+              << countOf(report, Outcome::Interrupted) << " interrumpidos, "
+              << countOf(report, Outcome::Skipped) << " omitidos\n";
+}
+
+}  // namespace marvalo
