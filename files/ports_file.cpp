@@ -91,10 +91,15 @@ ReadTable readTable(const fs::path &file) {
     }
     read.bytes = content.value();
     loaded.table = parsePortsTable(read.bytes);
-    if (!loaded.table.damage.empty()) {
+    if (!loaded.table.damage.empty() || !loaded.table.doubts.empty()) {
         std::string lines;
         for (const std::string &line : loaded.table.damage)
             lines += (lines.empty() ? "" : "; ") + line;
+        for (const auto &[number, why] : loaded.table.doubts) {
+            if (why.starts_with("línea "))
+                continue;  // one of the lines above
+            lines += (lines.empty() ? "" : "; ") + why;
+        }
         loaded.problem = named(file) + " tiene líneas que no se entienden (" + lines +
                          "). Los demás números siguen valiendo; los dañados no se usan y no "
                          "se numera ningún adaptador nuevo hasta que se asigne un número. Al "
@@ -126,7 +131,7 @@ Result<PortsTable, std::string> changePortsTable(const fs::path &file, const Por
         return cannot + changed.error() + ".";
     if (!changed.value())
         return table;
-    if (!read.loaded.table.damage.empty()) {
+    if (!read.loaded.table.damage.empty() || !read.loaded.table.doubts.empty()) {
         if (auto kept = keepAside(file, read.bytes); !kept)
             return cannot + kept.error() + ".";
         settleDoubts(table);

@@ -66,12 +66,14 @@ Result<MappedDevice, std::string> BenchPorts::resolve(int commPort) {
     refresh();
     if (!usable_)
         return "la tabla de puertos \"" + safeText(tableFile_.string()) +
-               "\" no se pudo leer entera; no se usa ningún número hasta arreglarla";
+               "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
+               "MARVALO_COMn)";
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
-        if (table_.doubts.count(commPort))
-            return adapter.error() + " (\"" + safeText(tableFile_.string()) + "\")";
-        return adapter.error();
+        const std::string where = table_.doubts.count(commPort)
+                                      ? " (\"" + safeText(tableFile_.string()) + "\")"
+                                      : std::string();
+        return adapter.error() + where + "; " + hint_;
     }
     const SerialAdapter &found = *adapter.value();
     return MappedDevice{found.device, adapterName(found), table_.at(commPort)->kernelRs485,

@@ -37,6 +37,9 @@ class BenchPorts final : public PortMap {
     bool usable() const { return usable_; }
     // The adapters present that have no number.
     std::vector<SerialAdapter> unnumbered() const;
+    // What a refusal ends with: where the operator changes the numbers
+    // (F3 in the panel, options in a tool).
+    void setHint(std::string hint) { hint_ = std::move(hint); }
     // The device $MARVALO_COMn points COM n at, if any.
     static std::optional<std::string> overrideFor(int commPort);
 
@@ -65,6 +68,7 @@ class BenchPorts final : public PortMap {
     std::vector<SerialAdapter> present_;
     std::optional<std::string> problem_;
     std::set<std::string> told_;
+    std::string hint_ = "vea \"Puertos serie…\" (F3)";
 };
 
 }  // namespace marvalo

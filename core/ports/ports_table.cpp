@@ -53,7 +53,7 @@ std::optional<int> PortsTable::numberOf(const SerialAdapter &adapter) const {
 }
 
 bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &present) {
-    if (!table.damage.empty())
+    if (!table.damage.empty() || !table.doubts.empty())
         return false;
     bool changed = false;
     for (const SerialAdapter &adapter : present) {
@@ -65,7 +65,7 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
         for (int number = 1; number <= kComNumbers; ++number) {
             if (table.at(number) || table.freed.count(number) || table.doubts.count(number))
                 continue;
-            table.at(number) = ComSlot{identity, adapterName(adapter)};
+            table.at(number) = ComSlot{identity, adapterName(adapter), false, false, {}};
             changed = true;
             break;
         }
@@ -140,9 +140,7 @@ std::string comUnavailableReason(const PortsTable &table, int number,
     if (!plugged.empty())
         reason += ". Sin número: " + plugged;
     if (connected.empty())
-        return reason +
-               ". No hay ningún otro adaptador serie con número conectado; vea marvalo-send "
-               "--list-ports o \"Puertos serie…\" (F3)";
+        return reason + ". No hay ningún otro adaptador serie con número conectado";
     return reason + ". Conectados: " + connected;
 }
 
@@ -162,7 +160,7 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
     if (table.at(number) && table.at(number)->identity != identity)
         remember(table, table.at(number)->identity);
     std::erase(table.released, identity);
-    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console};
+    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};
