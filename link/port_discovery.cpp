@@ -140,9 +140,10 @@ std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
             continue;
         const fs::path device = fs::canonical(deviceLink, failed);
         // A link that leads out of the tree (to / or /etc) is no device.
-        const bool within = !failed && std::mismatch(sysfsRoot.begin(), sysfsRoot.end(),
-                                                     device.begin(), device.end())
-                                               .first == sysfsRoot.end();
+        const bool within =
+            !failed &&
+            std::mismatch(sysfsRoot.begin(), sysfsRoot.end(), device.begin(), device.end()).first ==
+                sysfsRoot.end();
         if (!within || device == sysfsRoot)
             continue;
         if (const auto type = numberAttribute(entry.path() / "type"); type && *type == 0)

@@ -61,9 +61,8 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     numbers_ = table(this, "tblPuertos",
                      {"COM", "Adaptador", "Dispositivo", "Conectado", "Enlace",
                       QString::fromUtf8("RS485 del núcleo")});
-    unnumbered_ =
-        table(this, "tblSinNumero", {QString::fromUtf8("Adaptador sin número"), "Dispositivo",
-                                     "Controlador"});
+    unnumbered_ = table(this, "tblSinNumero",
+                        {QString::fromUtf8("Adaptador sin número"), "Dispositivo", "Controlador"});
     target_ = new QComboBox(this);
     target_->setObjectName("cmbNumero");
     for (int number = 1; number <= kComNumbers; ++number)
@@ -115,13 +114,12 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
         if (row < 0 || row >= static_cast<int>(without.size()))
             return done("Elija primero un adaptador sin número.");
         const SerialAdapter &adapter = without[static_cast<std::size_t>(row)];
-        const bool console =
-            adapter.console &&
-            confirm_(QString::fromStdString(
-                safeText(adapter.device + " es la consola del sistema. ¿Darle el COM " +
-                         std::to_string(chosenNumber()) +
-                         " de todos modos? Todo lo que se envíe a ese número llegará a la "
-                         "consola.")));
+        const bool console = adapter.console &&
+                             confirm_(QString::fromStdString(safeText(
+                                 adapter.device + " es la consola del sistema. ¿Darle el COM " +
+                                 std::to_string(chosenNumber()) +
+                                 " de todos modos? Todo lo que se envíe a ese número llegará a la "
+                                 "consola.")));
         if (adapter.console && !console)
             return;
         auto assigned = ports_.assign(chosenNumber(), adapter, console);
@@ -191,16 +189,18 @@ void PortsWindow::fill() {
         const std::string refusal = adapter ? std::string() : adapter.error();
         numbers_->setItem(row, Number, cell("COM " + std::to_string(number)));
         numbers_->setItem(row, Adapter,
-                          cell(slot ? slot->name : table.doubts.count(number) ? "(dañada)" : "—",
+                          cell(slot                         ? slot->name
+                               : table.doubts.count(number) ? "(dañada)"
+                                                            : "—",
                                refusal));
         if (mapped)
             numbers_->setItem(row, Device,
                               cell(*mapped + " (MARVALO_COM" + std::to_string(number) + ")"));
         else
             numbers_->setItem(row, Device, adapter ? deviceCell(*adapter.value()) : cell(""));
-        const std::string present = mapped ? "sí"
-                                    : adapter ? "sí"
-                                    : !slot && !table.doubts.count(number) ? ""
+        const std::string present = mapped                                  ? "sí"
+                                    : adapter                               ? "sí"
+                                    : !slot && !table.doubts.count(number)  ? ""
                                     : refusal.starts_with("su adaptador (") ? "no"
                                                                             : "no se usa";
         numbers_->setItem(row, Present, cell(present, refusal));

@@ -34,11 +34,11 @@ Result<const SerialAdapter *, std::string> adapterNamed(const BenchPorts &ports,
     std::vector<const SerialAdapter *> named;
     const std::string followed = linkTarget(target);
     for (const SerialAdapter &adapter : ports.present()) {
-        const bool fits = target == adapter.device || target == adapter.kernelName ||
-                          target == "/dev/" + adapter.kernelName || target == adapter.byId ||
-                          followed == adapter.device ||
-                          (adapter.usb && !adapter.usb->serial.empty() &&
-                           target == adapter.usb->serial);
+        const bool fits =
+            target == adapter.device || target == adapter.kernelName ||
+            target == "/dev/" + adapter.kernelName || target == adapter.byId ||
+            followed == adapter.device ||
+            (adapter.usb && !adapter.usb->serial.empty() && target == adapter.usb->serial);
         if (fits)
             named.push_back(&adapter);
     }
@@ -57,8 +57,8 @@ Result<const SerialAdapter *, std::string> adapterNamed(const BenchPorts &ports,
 
 }  // namespace
 
-Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, int argc,
-                                         char **argv, int i) {
+Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, int argc, char **argv,
+                                         int i) {
     const std::string name = argv[i];
     const char *first = i + 1 < argc ? argv[i + 1] : nullptr;
     const char *second = i + 2 < argc ? argv[i + 2] : nullptr;
@@ -83,7 +83,8 @@ Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, in
         taken.kind = PortCommand::Kind::Bind;
         const std::string how = second ? second : "";
         if (how != "usb-port" && how != "adapter")
-            return name + " necesita " + numbers + " y usb-port (por conector USB) o adapter "
+            return name + " necesita " + numbers +
+                   " y usb-port (por conector USB) o adapter "
                    "(por adaptador)";
         taken.binding = how == "usb-port" ? Binding::UsbPort : Binding::Adapter;
     } else {
@@ -136,7 +137,8 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
             break;
     }
     if (!done) {
-        std::cerr << "marvalo-send: " << safeText(done.error()) << ". La tabla queda como estaba.\n";
+        std::cerr << "marvalo-send: " << safeText(done.error())
+                  << ". La tabla queda como estaba.\n";
         return kRefused;
     }
     std::cout << safeText(said) << "\n" << portListingText(ports);

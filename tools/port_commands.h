@@ -23,8 +23,8 @@ struct PortCommand {
 
 // The option at argv[i], when it is one of the four: how many words it
 // took, 0 when it is none of them, or why it is wrong (Spanish).
-Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, int argc,
-                                         char **argv, int i);
+Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, int argc, char **argv,
+                                         int i);
 
 // Applies it through the table's locked merge and prints the result and
 // the listing; the exit status (0, or 4 when refused).

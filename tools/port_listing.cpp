@@ -69,8 +69,8 @@ std::string portListingText(const BenchPorts &ports) {
                       row.com ? std::to_string(*row.com).c_str() : "-",
                       adapter ? safeText(adapter->device).c_str() : "-",
                       adapter ? safeText(adapter->driver).c_str() : "-", adapter ? "sí" : "no",
-                      row.binding.empty() ? "-" : row.binding.c_str(),
-                      safeText(row.name).c_str(), safeText(notes).c_str());
+                      row.binding.empty() ? "-" : row.binding.c_str(), safeText(row.name).c_str(),
+                      safeText(notes).c_str());
         text += line;
     }
     if (ports.table().com == PortsTable{}.com && ports.present().empty())
@@ -91,9 +91,10 @@ std::string portListingJson(const BenchPorts &ports) {
             {"driver", adapter ? nlohmann::ordered_json(safeText(adapter->driver)) : nullptr},
             {"present", adapter != nullptr},
             {"console", adapter != nullptr && adapter->console},
-            {"binding", row.binding.empty() ? nullptr
-                        : nlohmann::ordered_json(row.binding == "conector" ? "usb-port"
-                                                                           : "adapter")},
+            {"binding",
+             row.binding.empty()
+                 ? nullptr
+                 : nlohmann::ordered_json(row.binding == "conector" ? "usb-port" : "adapter")},
         };
         if (!row.refusal.empty())
             port["refused"] = safeText(row.refusal);

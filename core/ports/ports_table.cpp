@@ -98,8 +98,13 @@ Result<const SerialAdapter *, std::string> trustedAdapter(
                std::to_string(number) + " DISPOSITIVO)";
     }
     const SerialAdapter &adapter = *fits.front();
+    // An entry naming exactly this adapter (a clone at its connector) wins
+    // over one that only fits it (the serial number alone).
+    const std::string exact = adapterIdentity(adapter);
     for (int other = 1; other <= kComNumbers; ++other) {
-        if (other != number && table.at(other) && identityFits(table.at(other)->identity, adapter))
+        const auto &taken = table.at(other);
+        if (other != number && taken && identityFits(taken->identity, adapter) &&
+            (taken->identity == exact || slot->identity != exact))
             return "su adaptador (" + adapterName(adapter) + ") es también " + comText(other) +
                    " en la tabla; deje uno de los dos";
     }

@@ -50,20 +50,33 @@ std::optional<std::string> unescaped(std::string_view text) {
         if (++i == text.size())
             return std::nullopt;
         switch (text[i]) {
-            case '\\': value += '\\'; break;
-            case 'n': value += '\n'; break;
-            case 'r': value += '\r'; break;
-            case 't': value += '\t'; break;
-            case 's': value += ' '; break;
+            case '\\':
+                value += '\\';
+                break;
+            case 'n':
+                value += '\n';
+                break;
+            case 'r':
+                value += '\r';
+                break;
+            case 't':
+                value += '\t';
+                break;
+            case 's':
+                value += ' ';
+                break;
             case 'x': {
-                if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+                if (i + 2 >= text.size() ||
+                    !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
                     !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
                     return std::nullopt;
-                value += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+                value +=
+                    static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
                 i += 2;
                 break;
             }
-            default: return std::nullopt;
+            default:
+                return std::nullopt;
         }
     }
     return value;
@@ -99,9 +112,7 @@ struct Reader {
     std::array<int, kComNumbers> headerLine{};
     std::array<int, kComNumbers> identityLine{};
 
-    void doubt(int number, const std::string &why) {
-        table.doubts.try_emplace(number, why);
-    }
+    void doubt(int number, const std::string &why) { table.doubts.try_emplace(number, why); }
     void damaged(int line, const std::string &why) {
         table.damage.push_back(lineText(line) + ": " + why);
         if (section > 0)

@@ -51,7 +51,8 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
     numbers->selectRow(0);
     window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(1);
     press("cmdIntercambiar");
-    EXPECT_EQ(text(0, 1), "USB Serial (1a86:7523), conector USB 1-1.4") << "COM 1 and COM 2 swapped";
+    EXPECT_EQ(text(0, 1), "USB Serial (1a86:7523), conector USB 1-1.4")
+        << "COM 1 and COM 2 swapped";
     EXPECT_EQ(ports.table().at(2)->name, "FTDI FT232R USB UART, nº A50285BI");
     numbers->selectRow(1);
     const int width = numbers->columnWidth(1);
