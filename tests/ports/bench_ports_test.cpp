@@ -135,9 +135,6 @@ TEST(BenchPorts, ADamagedTableKeepsItsReadableNumbersAndIsNeverRewrittenByItself
         bool com1Works;
     } rows[] = {
         {"[com9]\nidentity = kernel:ttyS4\n", "com9", false},
-        {"[com1]\nname = FTDI\n", "no tiene identity", false},
-        {"[com1]\nidentity = kernel:ttyS4\n[com2]\nidentity = kernel:ttyS4\n", "mismo adaptador",
-         false},
         {"[com1]\nidentity = kernel:ttyS4\nkernel_rs485 = yes\n", "true o false", false},
         {"\xEF\xBB\xBF[COM1]\nidentity = kernel:ttyS4\nnota = banco 3\n", "", true},
     };
