@@ -24,7 +24,8 @@ class Recording {
         record_.protocol = setup.protocol;
         record_.linkType = setup.linkType;
         record_.port = port.describe();
-        record_.settings = port.settings();
+        record_.portKind = port.kind();
+        record_.settings = port.recordedSettings();
         record_.wallStartUs = wallClockUs();
         record_.startUs = clock.steadyUs();
     }

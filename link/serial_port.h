@@ -38,6 +38,10 @@ class SerialPort {
 
     // "COM 3 (FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0)" for messages.
     virtual std::string describe() const;
+    // "local", "rfc2217" or "socket": what the records say the port is.
+    virtual std::string kind() const { return "local"; }
+    // The settings as records show them: the server's own on raw TCP.
+    virtual std::string recordedSettings() const { return settings(); }
     // "COM 3: FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0", or why COM 3
     // leads nowhere: for the port caption's tooltip.
     std::string describeAdapter() const;

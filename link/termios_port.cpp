@@ -108,7 +108,34 @@ std::string TermiosPort::describe() const {
 }
 
 bool TermiosPort::kernelSwitchesRs485() const {
-    return portOpen() && rs485Saved_.has_value();
+    return fd_.valid() && rs485Saved_.has_value();
+}
+
+std::string TermiosPort::kind() const {
+    const std::string path = devicePath();
+    if (!net::looksLikeServerAddress(path))
+        return "local";
+    auto address = net::parseServerAddress(path);
+    return address ? address.value().kindName() : "local";
+}
+
+std::string TermiosPort::recordedSettings() const {
+    return kind() == "socket" ? kServerSettings : settings();
+}
+
+LinkStatus TermiosPort::openNetwork(const std::string &text) {
+    auto address = net::parseServerAddress(text);
+    if (!address)
+        return error(LinkError::Kind::NoSuchPort, "abrir", address.error());
+    auto port = std::make_unique<NetworkPort>(address.value());
+    port->setConnectTimeoutMs(connectTimeoutMs_);
+    port->setLabel(describe());
+    if (auto set = port->setSettings(settings()); !set)
+        return set;
+    if (auto opened = port->open(); !opened)
+        return opened;
+    network_ = std::move(port);
+    return Done{};
 }
 
 LinkError TermiosPort::systemError(std::string operation, int err) const {
@@ -136,6 +163,13 @@ LinkStatus TermiosPort::open() {
         mappedAs = mapped.value();
         path = mappedAs->path;
         kernelRs485 = kernelRs485 || mappedAs->kernelRs485;
+    }
+    if (net::looksLikeServerAddress(path)) {
+        openedAs_ = mappedAs;
+        auto opened = openNetwork(path);
+        if (!opened)
+            openedAs_.reset();
+        return opened;
     }
     // O_NOCTTY: the port must never become our controlling terminal.
     // O_NONBLOCK: a port without carrier must not hang the open, and reads
@@ -255,6 +289,11 @@ void TermiosPort::enableLowLatency() {
 }
 
 void TermiosPort::close() {
+    if (network_) {
+        network_->close();
+        network_.reset();
+        openedAs_.reset();
+    }
     if (!fd_.valid())
         return;
     if (saved_) {
@@ -287,6 +326,8 @@ void TermiosPort::close() {
 }
 
 LinkStatus TermiosPort::applyLine(const LineSettings &line) {
+    if (network_)
+        return network_->applyLineNow(line);
     struct termios tio {};
     if (::tcgetattr(fd_.get(), &tio) != 0) {
         return systemError("configurar", errno);
@@ -318,6 +359,8 @@ LinkStatus TermiosPort::applyLine(const LineSettings &line) {
 }
 
 LinkStatus TermiosPort::setRts(bool raised) {
+    if (network_)
+        return network_->setRts(raised);
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "cambiar RTS en", "el puerto está cerrado");
     const int rts = TIOCM_RTS;
@@ -334,6 +377,8 @@ LinkStatus TermiosPort::setRts(bool raised) {
 }
 
 LinkStatus TermiosPort::discardInput() {
+    if (network_)
+        return network_->discardInput();
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
     pendingMark_.clear();
@@ -344,6 +389,8 @@ LinkStatus TermiosPort::discardInput() {
 }
 
 LinkStatus TermiosPort::write(const Bytes &request) {
+    if (network_)
+        return network_->write(request);
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
     // Generous bound: twice the time the bytes take on the wire, plus 2 s.
@@ -380,6 +427,8 @@ LinkStatus TermiosPort::write(const Bytes &request) {
 }
 
 LinkStatus TermiosPort::drain() {
+    if (network_)
+        return network_->drain();
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "terminar de enviar por", "el puerto está cerrado");
     while (::tcdrain(fd_.get()) != 0) {
@@ -390,6 +439,8 @@ LinkStatus TermiosPort::drain() {
 }
 
 Result<bool, LinkError> TermiosPort::waitForInput(std::int64_t timeoutUs) {
+    if (network_)
+        return network_->waitForInput(timeoutUs);
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "esperar datos de", "el puerto está cerrado");
     // The kernel lets a poll oversleep by 0.1 % of its timeout to batch
@@ -426,6 +477,8 @@ Result<bool, LinkError> TermiosPort::waitForInput(std::int64_t timeoutUs) {
 }
 
 Result<Bytes, LinkError> TermiosPort::readAvailable() {
+    if (network_)
+        return network_->readAvailable();
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
     Bytes raw;

@@ -3,8 +3,10 @@
 #include <linux/serial.h>
 #include <termios.h>
 
+#include <memory>
 #include <optional>
 
+#include "link/network_port.h"
 #include "link/serial_port.h"
 #include "os/file_descriptor.h"
 
@@ -12,7 +14,10 @@ namespace marvalo {
 
 // The serial port on a POSIX tty through termios: raw 8-bit bytes, no flow
 // control, the port held exclusively while open and its previous line
-// settings given back on close.
+// settings given back on close. A device that is a serial server's address
+// (rfc2217://, socket://), given or mapped, opens a NetworkPort instead and
+// every call goes to it, so the panel, the tools and the plans reach
+// servers through the one port they already hold.
 class TermiosPort final : public SerialPort {
   public:
     TermiosPort() = default;
@@ -30,8 +35,12 @@ class TermiosPort final : public SerialPort {
     bool kernelSwitchesRs485() const override;
     std::string devicePath() const;
     std::string describe() const override;
+    std::string kind() const override;
+    std::string recordedSettings() const override;
+    // Bounds connecting to a serial server and every wait on its answers.
+    void setConnectTimeoutMs(int ms) { connectTimeoutMs_ = ms; }
 
-    bool portOpen() const override { return fd_.valid(); }
+    bool portOpen() const override { return fd_.valid() || (network_ && network_->portOpen()); }
     LinkStatus open() override;
     void close() override;
     LinkStatus setRts(bool raised) override;
@@ -56,6 +65,7 @@ class TermiosPort final : public SerialPort {
   private:
     LinkError systemError(std::string operation, int err) const;
     LinkStatus enableKernelRs485();
+    LinkStatus openNetwork(const std::string &address);
     void enableLowLatency();
 
     std::optional<std::string> devicePath_;
@@ -68,6 +78,8 @@ class TermiosPort final : public SerialPort {
     Rs485Call rs485Call_ = nullptr;                  // null: the real ioctl
     std::optional<int> serialFlagsSaved_;
     std::optional<MappedDevice> openedAs_;
+    std::unique_ptr<NetworkPort> network_;  // while open through a serial server
+    int connectTimeoutMs_ = kDefaultConnectTimeoutMs;
 };
 
 }  // namespace marvalo

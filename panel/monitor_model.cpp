@@ -210,7 +210,10 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
             return r.mode == ExchangeMode::Single ? QStringLiteral("único")
                                                   : QStringLiteral("continuo");
         case Request:
-            return bytesText(r.request);
+            // A Modbus request named as text says nothing; its hex does.
+            return r.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
+                       ? QString::fromStdString(toHex(r.request))
+                       : bytesText(r.request);
         case Reply:
             return bytesText(r.reply);
         case FirstByte:

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <bit>
+#include <cmath>
+#include <numbers>
 #include <stdexcept>
 
 #include "core/frames/check_codes.h"
@@ -91,6 +94,28 @@ Instrument::Instrument(int address) : address_(address), addressText_(addressTex
         bank_->tab_registers[n] = static_cast<std::uint16_t>(n);
         bank_->tab_input_registers[n] = static_cast<std::uint16_t>(1000 + n);
     }
+    setWide(kLargeU32, 3'000'000'366U);
+    setWide(kLargestU32, 0xFFFFFFFFU);
+    setWide(kLowestS32, 0x80000000U);
+    bank_->tab_registers[kNegativeS16] = static_cast<std::uint16_t>(-1234);
+    moveLiveRegisters();
+}
+
+void Instrument::setWide(int first, std::uint32_t value) {
+    bank_->tab_registers[first] = static_cast<std::uint16_t>(value >> 16);
+    bank_->tab_registers[first + 1] = static_cast<std::uint16_t>(value & 0xFFFF);
+}
+
+// One step a read: a chart of continuous reads shows whole waves.
+void Instrument::moveLiveRegisters() {
+    constexpr int kStepsPerWave = 40;
+    const double phase =
+        2 * std::numbers::pi * static_cast<double>(reads_ % kStepsPerWave) / kStepsPerWave;
+    setWide(kSineF32, std::bit_cast<std::uint32_t>(static_cast<float>(20 + 5 * std::sin(phase))));
+    bank_->tab_registers[kSineS16] =
+        static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(1000 * std::sin(phase))));
+    setWide(kCounterU32, static_cast<std::uint32_t>(3'000'000'000U + reads_));
+    ++reads_;
 }
 
 Instrument::~Instrument() {
@@ -193,6 +218,7 @@ std::optional<Bytes> Instrument::answerModbus(const Bytes &request) {
         case FrameShape::Whole:
             break;
     }
+    moveLiveRegisters();
     if (modbus_reply(modbus_, request.data(), static_cast<int>(request.size()), bank_) < 0) {
         return std::nullopt;
     }

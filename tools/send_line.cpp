@@ -21,6 +21,8 @@ std::string settingsTextFor(const SendLine &line, Protocol protocol) {
 
 void configurePort(TermiosPort &port, const SendLine &line) {
     port.setKernelRs485(line.kernelRs485);
+    if (line.connectTimeoutMs)
+        port.setConnectTimeoutMs(*line.connectTimeoutMs);
     // A USB adapter's latency timer would hold a finished reply back.
     port.setLowLatency(line.untilComplete);
     if (line.device)

@@ -22,6 +22,7 @@ struct SendLine {
     std::optional<int> waitMs;
     bool untilComplete = false;
     bool kernelRs485 = false;
+    std::optional<int> connectTimeoutMs;  // a serial server's; else the port's default
 };
 
 // "5.3 ms", or "-" when there is no such time (no reply).

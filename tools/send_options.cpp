@@ -29,7 +29,13 @@ constexpr const char *kHelp =
     "                    the ports table (marvalo-ports.ini, beside the panel's\n"
     "                    files) gives that number. Without --port or --device,\n"
     "                    the port of --settings, else COM 1, and it says which\n"
-    "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path)\n"
+    "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path), or\n"
+    "                    a serial server: rfc2217://HOST:PORT (RFC 2217, the line\n"
+    "                    settings set on the server) or socket://HOST:PORT (raw\n"
+    "                    TCP, the server's settings); HOST a name, IPv4 or [IPv6]\n"
+    "  --connect-timeout MS\n"
+    "                    how long a serial server may take to connect and to\n"
+    "                    answer each setting (default 3000)\n"
     "  --list-ports      the serial adapters present, their COM numbers and how\n"
     "                    each is bound (with --json, one object per port), then exit\n"
     "The ports table (the panel's \"Puertos serie…\", F3, changes it too; every\n"
@@ -196,6 +202,11 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         else
             options.intervalMs = static_cast<int>(*ms);
         options.repeatGiven = options.repeatGiven || name == "--interval";
+    } else if (name == "--connect-timeout") {
+        const auto ms = value ? parseDecimalIn(value, 1, 60'000) : std::nullopt;
+        if (!ms)
+            return needs("milisegundos de 1 a 60000");
+        options.connectTimeoutMs = static_cast<int>(*ms);
     } else if (name == "--registers") {
         auto view = value ? parseRegisterView(value) : Result<RegisterView, std::string>("");
         if (!view)
@@ -306,6 +317,7 @@ SendLine lineFrom(const SendOptions &options, const std::optional<SettingsValues
     line.waitMs = options.waitMs;
     line.untilComplete = options.untilComplete;
     line.kernelRs485 = options.kernelRs485;
+    line.connectTimeoutMs = options.connectTimeoutMs;
     return line;
 }
 

@@ -41,6 +41,7 @@ struct SendOptions {
     bool listPorts = false;
     std::optional<PortCommand> portCommand;  // a change of the ports table, then exit
     bool kernelRs485 = false;
+    std::optional<int> connectTimeoutMs;
     std::optional<RegisterView> registers;
     std::optional<std::string> pcap;
     // Test plans

@@ -24,8 +24,9 @@ struct ExchangeRecord {
     ExchangeMode mode = ExchangeMode::Single;
     std::uint8_t protocol = 0;
     std::uint8_t linkType = 0;
-    std::string port;      // "COM 1 (/dev/ttyUSB0)"
-    std::string settings;  // the port's settings string, " 9600,n,8,1"
+    std::string port;                // "COM 1 (/dev/ttyUSB0)", "rfc2217://bench-3:4001"
+    std::string portKind = "local";  // "local", "rfc2217" or "socket"
+    std::string settings;  // the port's settings string, " 9600,n,8,1", or "ajustes del servidor"
 
     std::int64_t wallStartUs = 0;  // since the Unix epoch, for people
     std::int64_t startUs = 0;

@@ -31,6 +31,11 @@ constexpr std::uint16_t kPortType = 24;
 constexpr std::uint16_t kSourcePort = 25;
 constexpr std::uint16_t kDestinationPort = 26;
 constexpr std::uint16_t kProtocolColumn = 33;
+// Wireshark 4.2 and later put this text in the Info column; 4.0 lists it
+// as an unknown tag and reads on.
+constexpr std::uint16_t kInfoColumn = 36;
+// The Info column is one line: the frame's first bytes say what it is.
+constexpr std::size_t kInfoBytes = 80;
 constexpr std::uint32_t kUdp = 3;
 constexpr std::uint32_t kClientPort = 40000;
 constexpr std::uint32_t kModbusPort = 502;
@@ -116,6 +121,7 @@ std::string packetBody(const ExchangeRecord &record, const Bytes &frame, bool fr
         tag(data, kProtocolColumn,
             record.protocol == static_cast<std::uint8_t>(Protocol::Iso1745) ? "ISO 1745"
                                                                             : "Korvel");
+        tag(data, kInfoColumn, namedTextUpTo(frame, kInfoBytes));
     }
     big16(data, kEndOfOptions);
     big16(data, 0);

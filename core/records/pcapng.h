@@ -11,7 +11,8 @@ namespace marvalo {
 // link type LINKTYPE_WIRESHARK_UPPER_PDU (252), each request and each reply
 // one packet led by exported-PDU tags that name its dissector ("mbrtu" for
 // Modbus RTU; "data-text-lines" with the protocol column "Korvel" or
-// "ISO 1745" for the text protocols). Timestamps in nanoseconds: a request
+// "ISO 1745" and the frame's text, named, for the Info column, for the
+// text protocols). Timestamps in nanoseconds: a request
 // when it left, a reply at its first byte. The direction is in the packet
 // flags, and a comment carries the verdict and the first-byte delay (cut
 // with "…" where it would pass an option's 65,535 bytes).

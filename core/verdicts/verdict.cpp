@@ -275,12 +275,47 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
 
 // ---- Korvel: the line's content is the instrument's business ----
 
+// An answer names the address it was asked by first ("01D+0023.4" to
+// "*01D"). Bytes before that address that are no text of a line (a control
+// byte, a byte beyond ASCII, the end of an earlier line) are stray, as for
+// Modbus; text there ("ERR 01") is the instrument's own answer.
+std::optional<Verdict> korvelStrayPrefix(const Bytes &request, const Bytes &reply) {
+    constexpr std::size_t kAddressAt = 1;
+    constexpr std::size_t kAddressLength = 2;
+    if (request.size() < kAddressAt + kAddressLength || request[0] != kKorvelStart)
+        return std::nullopt;
+    const auto address = request.begin() + kAddressAt;
+    const auto isAddressAt = [&](std::size_t at) {
+        return at + kAddressLength <= reply.size() &&
+               std::equal(address, address + kAddressLength,
+                          reply.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    if (isAddressAt(0))
+        return std::nullopt;
+    for (std::size_t offset = 1;
+         offset + kAddressLength <= reply.size() && offset <= kMaxStrayBytes; ++offset) {
+        if (!isAddressAt(offset))
+            continue;
+        const Bytes prefix(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(offset));
+        const bool noText = std::any_of(prefix.begin(), prefix.end(), [](std::uint8_t byte) {
+            return byte < 0x20 || byte > 0x7E;
+        });
+        if (!noText)
+            return std::nullopt;
+        return verdict(VerdictKind::StrayPrefix, strayBytes(offset) + " antes de la respuesta (" +
+                                                     toHex(prefix) + "); después: línea completa");
+    }
+    return std::nullopt;
+}
+
 // CR ends the line; many instruments send CR LF, and that ends it too.
-Verdict judgeKorvel(const Bytes &reply) {
+Verdict judgeKorvel(const Bytes &request, const Bytes &reply) {
     const bool crLf = reply.size() >= 2 && reply[reply.size() - 2] == kCr && reply.back() == kLf;
-    if (reply.back() == kCr || crLf)
-        return verdict(VerdictKind::Ok, "línea completa");
-    return verdict(VerdictKind::Incomplete, "la línea no termina en CR");
+    if (reply.back() != kCr && !crLf)
+        return verdict(VerdictKind::Incomplete, "la línea no termina en CR");
+    if (auto stray = korvelStrayPrefix(request, reply))
+        return *stray;
+    return verdict(VerdictKind::Ok, "línea completa");
 }
 
 }  // namespace
@@ -353,7 +388,7 @@ Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &rep
     }
     switch (static_cast<Protocol>(protocol)) {
         case Protocol::Korvel:
-            return judgeKorvel(reply);
+            return judgeKorvel(request, reply);
         case Protocol::Iso1745:
             return judgeIso1745(request, reply);
         case Protocol::Modbus:

@@ -109,6 +109,11 @@ TEST(Verdict, KorvelLinesAreCompleteWhenTheyEndInCr) {
                  {"30 31 44 2B 30 0A", VerdictKind::Incomplete, "CR"},
                  {"", VerdictKind::Silence, "sin respuesta"},
                  {"2A 30 31 44 0D 30 0D", VerdictKind::Echo, "seguida de 2 bytes"},
+                 {"14 DA 3E 30 31 44 2B 30 0D", VerdictKind::StrayPrefix,
+                  "3 bytes sobrantes antes de la respuesta (14 DA 3E)"},
+                 {"30 0D 30 31 44 2B 30 0D", VerdictKind::StrayPrefix, "2 bytes sobrantes"},
+                 {"45 52 52 20 30 31 0D", VerdictKind::Ok, "completa"},
+                 {"14 DA 3E 30 31 44", VerdictKind::Incomplete, "CR"},
              });
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/settings/panel_state.h"
+#include "panel/monitor_model.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo {
@@ -43,6 +44,33 @@ TEST(FramePane, ShowsTheLineAsItCame) {
         const QString report = frameReport(record, parseRegisterView(row.view).value());
         EXPECT_TRUE(report.contains(QString::fromUtf8(row.shows))) << report.toStdString();
         EXPECT_EQ(report.contains(QString::fromUtf8("← mal")), row.flagged) << report.toStdString();
+    }
+}
+
+// A Modbus request's bytes named as text ("<SOH><ETX>…") say nothing: the
+// Petición cell shows its hex; the text protocols keep their text.
+TEST(MonitorModel, PeticionShowsTextOnlyForTheTextProtocols) {
+    const struct {
+        Protocol protocol;
+        const char *request, *cell;
+    } rows[] = {
+        {Protocol::Modbus, "01 03 00 0A 00 02 E4 09", "01 03 00 0A 00 02 E4 09"},
+        {Protocol::Korvel, "2A 30 31 44 0D", "2A 30 31 44 0D   *01D<CR>"},
+        {Protocol::Iso1745, "01 30 31 02 30 44 03 77",
+         "01 30 31 02 30 44 03 77   "
+         "<SOH>01<STX>0D<ETX>w"},
+    };
+    MonitorModel model(10);
+    for (const auto &row : rows) {
+        ExchangeRecord record;
+        record.protocol = static_cast<std::uint8_t>(row.protocol);
+        record.request = fromHex(row.request);
+        record.verdict = Verdict{VerdictKind::Silence, "sin respuesta"};
+        model.add(record);
+        model.flushPending();
+        const QModelIndex cell = model.index(model.rowCount() - 1, MonitorModel::Request);
+        EXPECT_EQ(model.data(cell, Qt::DisplayRole).toString().toStdString(), row.cell)
+            << row.request;
     }
 }
 

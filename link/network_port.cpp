@@ -1,0 +1,455 @@
+#include "link/network_port.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "core/text/system_error_text.h"
+
+namespace marvalo {
+namespace {
+
+using net::ComPortCommand;
+
+constexpr std::size_t kMostPerRead = 64 * 1024;
+// Answers nobody waits for (a late PURGE-DATA's) are dropped beyond this.
+constexpr std::size_t kMostAnswersKept = 16;
+
+struct SettingAsked {
+    ComPortCommand command;
+    const char *name;
+    Bytes request;  // the whole subnegotiation
+    Bytes value;    // what the server must answer
+};
+
+net::ComPortParity parityOf(LineSettings::Parity parity) {
+    switch (parity) {
+        case LineSettings::Parity::Odd:
+            return net::ComPortParity::Odd;
+        case LineSettings::Parity::Even:
+            return net::ComPortParity::Even;
+        default:
+            return net::ComPortParity::None;
+    }
+}
+
+Bytes baudValue(int baud) {
+    const auto rate = static_cast<std::uint32_t>(baud);
+    return {static_cast<std::uint8_t>(rate >> 24), static_cast<std::uint8_t>(rate >> 16),
+            static_cast<std::uint8_t>(rate >> 8), static_cast<std::uint8_t>(rate)};
+}
+
+std::string answerText(ComPortCommand command, const Bytes &value) {
+    if (command == ComPortCommand::SetBaudrate && value.size() == 4) {
+        std::uint32_t rate = 0;
+        for (const std::uint8_t byte : value)
+            rate = (rate << 8) | byte;
+        return std::to_string(rate);
+    }
+    return value.empty() ? "nada" : toHex(value);
+}
+
+struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(
+                                      deadline - std::chrono::steady_clock::now())
+                                      .count());
+    constexpr std::int64_t kUsPerSecond = 1'000'000;
+    return {static_cast<time_t>(left / kUsPerSecond),
+            static_cast<long>(left % kUsPerSecond) * 1000};
+}
+
+}  // namespace
+
+NetworkPort::NetworkPort(net::ServerAddress address) : address_(std::move(address)) {}
+
+NetworkPort::~NetworkPort() {
+    close();
+}
+
+std::string NetworkPort::describe() const {
+    return label_.empty() ? address_.written : label_;
+}
+
+std::string NetworkPort::recordedSettings() const {
+    return telnet() ? settings() : kServerSettings;
+}
+
+LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,
+                             const std::string &what) {
+    // Whatever went wrong, the connection is no longer one to trust: the
+    // next exchange starts from a fresh connect and negotiation.
+    close();
+    return error(kind, operation, what);
+}
+
+LinkError NetworkPort::lost(const std::string &operation, int err) {
+    // ser2net hands the line to a new client (kickolduser) by closing ours.
+    std::string what = address_.hostPort() +
+                       " cortó la conexión (¿se detuvo el servidor serie, o dio la línea a otro "
+                       "cliente?)";
+    if (err != 0)
+        what += ": " + systemErrorText(err);
+    return fault(LinkError::Kind::Vanished, operation, what);
+}
+
+LinkStatus NetworkPort::connectSocket() {
+    const std::string where = address_.hostPort();
+    struct addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    struct addrinfo *found = nullptr;
+    const std::string service = std::to_string(address_.port);
+    const int looked = ::getaddrinfo(address_.host.c_str(), service.c_str(), &hints, &found);
+    if (looked != 0) {
+        return error(LinkError::Kind::NoSuchPort, "abrir",
+                     "no se encuentra el servidor \"" + address_.host + "\" (" +
+                         ::gai_strerror(looked) + "); compruebe el nombre o use su dirección IP");
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    int lastError = ETIMEDOUT;
+    for (const struct addrinfo *at = found; at != nullptr; at = at->ai_next) {
+        FileDescriptor fd(::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                   at->ai_protocol));
+        if (!fd.valid()) {
+            lastError = errno;
+            continue;
+        }
+        if (::connect(fd.get(), at->ai_addr, at->ai_addrlen) != 0) {
+            if (errno != EINPROGRESS) {
+                lastError = errno;
+                continue;
+            }
+            struct pollfd ready {
+                fd.get(), POLLOUT, 0
+            };
+            int polled = 0;
+            do {
+                const struct timespec left = timespecUntil(deadline);
+                polled = ::ppoll(&ready, 1, &left, nullptr);
+            } while (polled < 0 && errno == EINTR);
+            if (polled <= 0) {
+                lastError = polled == 0 ? ETIMEDOUT : errno;
+                continue;
+            }
+            int err = 0;
+            socklen_t size = sizeof err;
+            if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &size) != 0)
+                err = errno;
+            if (err != 0) {
+                lastError = err;
+                continue;
+            }
+        }
+        // Requests are small and whole: Nagle would hold each one back for
+        // the previous one's acknowledgement.
+        const int on = 1;
+        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        socket_ = std::move(fd);
+        ::freeaddrinfo(found);
+        return Done{};
+    }
+    ::freeaddrinfo(found);
+    switch (lastError) {
+        case ECONNREFUSED:
+            return error(LinkError::Kind::NoSuchPort, "abrir",
+                         where +
+                             " rechazó la conexión: ¿está en marcha el servidor serie y "
+                             "escucha en ese puerto?");
+        case ETIMEDOUT:
+            return error(LinkError::Kind::NoSuchPort, "abrir",
+                         where + " no respondió en " + std::to_string(timeoutMs_) +
+                             " ms: compruebe la dirección y la red");
+        default:
+            return error(LinkError::Kind::NoSuchPort, "abrir",
+                         "no se pudo conectar con " + where + ": " + systemErrorText(lastError));
+    }
+}
+
+LinkStatus NetworkPort::open() {
+    if (portOpen())
+        return Done{};
+    reader_ = net::TelnetReader{};
+    pending_.clear();
+    answers_.clear();
+    if (auto connected = connectSocket(); !connected)
+        return connected;
+    if (!telnet())
+        return Done{};
+    if (auto sent = sendRaw("negociar RFC 2217 con", reader_.start(true)); !sent)
+        return sent;
+    // RFC 2217: no COM-PORT-OPTION subnegotiation before the server agreed.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    while (!reader_.comPortAgreed()) {
+        if (reader_.comPortRefused()) {
+            return fault(LinkError::Kind::NotASerialPort, "abrir",
+                         address_.hostPort() +
+                             " no admite RFC 2217 (COM-PORT-OPTION): si es un servidor TCP sin "
+                             "telnet, use socket://" +
+                             address_.hostPort());
+        }
+        auto looked = pump("negociar RFC 2217 con", deadline);
+        if (!looked)
+            return looked.error();
+        if (!looked.value() && Clock::now() >= deadline) {
+            return fault(LinkError::Kind::NoSuchPort, "abrir",
+                         address_.hostPort() + " aceptó la conexión pero no negoció RFC 2217 en " +
+                             std::to_string(timeoutMs_) + " ms");
+        }
+    }
+    return applyLine(line());
+}
+
+void NetworkPort::close() {
+    socket_.reset();
+    pending_.clear();
+    answers_.clear();
+}
+
+LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n =
+            ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            return lost(operation, errno);
+        }
+        struct pollfd ready {
+            socket_.get(), POLLOUT, 0
+        };
+        const struct timespec left = timespecUntil(deadline);
+        const int polled = ::ppoll(&ready, 1, &left, nullptr);
+        if (polled == 0) {
+            return fault(LinkError::Kind::Io, operation,
+                         "se enviaron " + std::to_string(sent) + " de " +
+                             std::to_string(bytes.size()) + " bytes y " + address_.hostPort() +
+                             " dejó de aceptar datos");
+        }
+    }
+    return Done{};
+}
+
+Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
+                                          Clock::time_point deadline) {
+    struct pollfd ready {
+        socket_.get(), POLLIN, 0
+    };
+    const struct timespec left = timespecUntil(deadline);
+    const int polled = ::ppoll(&ready, 1, &left, nullptr);
+    if (polled < 0 && errno != EINTR)
+        return fault(LinkError::Kind::Io, operation, systemErrorText(errno));
+    if (polled <= 0)
+        return false;
+    std::uint8_t chunk[kMostPerRead];
+    const ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n == 0) {
+        return lost(operation, 0);
+    }
+    if (n < 0) {
+        const int err = errno;
+        if (err == EAGAIN || err == EINTR)
+            return true;
+        return lost(operation, err);
+    }
+    // A server that does not set TCP_NODELAY holds a reply back until the
+    // telnet answer before it is acknowledged, and Linux delays that
+    // acknowledgement by up to 40 ms: acknowledge at once, every read (the
+    // kernel forgets the setting).
+    const int on = 1;
+    ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    const Bytes received(chunk, chunk + n);
+    if (!telnet()) {
+        pending_.insert(pending_.end(), received.begin(), received.end());
+        return true;
+    }
+    net::TelnetInput input = reader_.feed(received);
+    pending_.insert(pending_.end(), input.data.begin(), input.data.end());
+    if (!input.junk.empty()) {
+        return fault(LinkError::Kind::Io, operation,
+                     address_.hostPort() + " envió telnet no válido: " + input.junk);
+    }
+    for (net::ComPortAnswer &answer : input.answers) {
+        if (answer.command == ComPortCommand::PurgeData)
+            continue;  // nobody waits for it
+        answers_.push_back(std::move(answer));
+        if (answers_.size() > kMostAnswersKept)
+            answers_.pop_front();
+    }
+    if (!input.reply.empty()) {
+        if (auto sent = sendRaw(operation, input.reply); !sent)
+            return sent.error();
+    }
+    return true;
+}
+
+Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
+                                                  const std::string &setting,
+                                                  ComPortCommand command,
+                                                  Clock::time_point deadline) {
+    while (true) {
+        const auto found = std::find_if(answers_.begin(), answers_.end(),
+                                        [command](const auto &a) { return a.command == command; });
+        if (found != answers_.end()) {
+            Bytes value = found->value;
+            answers_.erase(found);
+            return value;
+        }
+        auto looked = pump(operation, deadline);
+        if (!looked)
+            return looked.error();
+        if (!looked.value() && Clock::now() >= deadline) {
+            return fault(LinkError::Kind::BadSettings, operation,
+                         address_.hostPort() + " no respondió a " + setting + " en " +
+                             std::to_string(timeoutMs_) + " ms");
+        }
+    }
+}
+
+LinkStatus NetworkPort::applyLine(const LineSettings &line) {
+    if (!telnet() || !portOpen())
+        return Done{};  // raw TCP: the server's own settings
+    const SettingAsked asked[] = {
+        {ComPortCommand::SetBaudrate, "la velocidad",
+         net::setBaudrate(static_cast<std::uint32_t>(line.baud)), baudValue(line.baud)},
+        {ComPortCommand::SetDatasize,
+         "los bits de datos",
+         net::setDatasize(static_cast<std::uint8_t>(line.dataBits)),
+         {static_cast<std::uint8_t>(line.dataBits)}},
+        {ComPortCommand::SetParity,
+         "la paridad",
+         net::setParity(parityOf(line.parity)),
+         {static_cast<std::uint8_t>(parityOf(line.parity))}},
+        {ComPortCommand::SetStopsize,
+         "los bits de parada",
+         net::setStopsize(static_cast<std::uint8_t>(line.stopBits)),
+         {static_cast<std::uint8_t>(line.stopBits)}},
+    };
+    // All four at once: one round trip instead of four.
+    Bytes requests;
+    for (const SettingAsked &setting : asked)
+        requests.insert(requests.end(), setting.request.begin(), setting.request.end());
+    if (auto sent = sendRaw("configurar", requests); !sent)
+        return sent;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    for (const SettingAsked &setting : asked) {
+        auto answer = awaitAnswer("configurar", setting.name, setting.command, deadline);
+        if (!answer)
+            return answer.error();
+        if (answer.value() != setting.value) {
+            return fault(LinkError::Kind::BadSettings, "configurar",
+                         address_.hostPort() + " respondió a " + setting.name + " " +
+                             answerText(setting.command, setting.value) + " con " +
+                             answerText(setting.command, answer.value()) +
+                             ": el servidor no la admite; no se envió nada");
+        }
+    }
+    return Done{};
+}
+
+LinkStatus NetworkPort::setRts(bool raised) {
+    const std::string operation = raised ? "activar RTS en" : "desactivar RTS en";
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, operation, "el puerto está cerrado");
+    if (!telnet()) {
+        return error(LinkError::Kind::NoRts, operation,
+                     "un servidor TCP sin RFC 2217 (socket://) no puede cambiar RTS; RS485 "
+                     "necesita rfc2217:// con un servidor que maneje RTS, o use RS232");
+    }
+    const std::uint8_t control = raised ? net::kControlRtsOn : net::kControlRtsOff;
+    if (auto sent = sendRaw(operation, net::setControl(control)); !sent)
+        return sent;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    auto answer = awaitAnswer(operation, "RTS", ComPortCommand::SetControl, deadline);
+    if (!answer) {
+        if (answer.error().kind != LinkError::Kind::BadSettings)
+            return answer.error();
+        return error(LinkError::Kind::NoRts, operation,
+                     address_.hostPort() + " no confirmó el cambio de RTS en " +
+                         std::to_string(timeoutMs_) +
+                         " ms; RS485 necesita un servidor que maneje RTS, o use RS232");
+    }
+    if (answer.value() != Bytes{control}) {
+        return fault(LinkError::Kind::NoRts, operation,
+                     address_.hostPort() + " respondió al cambio de RTS con " +
+                         answerText(ComPortCommand::SetControl, answer.value()) +
+                         "; RS485 necesita un servidor que maneje RTS, o use RS232");
+    }
+    return Done{};
+}
+
+LinkStatus NetworkPort::discardInput() {
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
+    while (true) {
+        auto looked = pump("vaciar la entrada de", Clock::now());
+        if (!looked)
+            return looked.error();
+        if (!looked.value())
+            break;
+    }
+    pending_.clear();
+    // What the server still holds from the line is the server's to drop.
+    if (telnet())
+        return sendRaw("vaciar la entrada de", net::purgeData(net::kPurgeReceive));
+    return Done{};
+}
+
+LinkStatus NetworkPort::write(const Bytes &request) {
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
+    return sendRaw("escribir en", telnet() ? net::escapeData(request) : request);
+}
+
+LinkStatus NetworkPort::drain() {
+    // The server writes the line itself; nothing of ours is left to leave.
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "terminar de enviar por", "el puerto está cerrado");
+    return Done{};
+}
+
+Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "esperar datos de", "el puerto está cerrado");
+    const auto deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
+    // Telnet alone (an answer, a line state) wakes the socket but brings
+    // nothing for the reply: keep waiting until data or the deadline.
+    while (pending_.empty()) {
+        auto looked = pump("esperar datos de", deadline);
+        if (!looked)
+            return looked.error();
+        if (!looked.value())
+            return false;
+    }
+    return true;
+}
+
+Result<Bytes, LinkError> NetworkPort::readAvailable() {
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
+    // What waitForInput took is handed over first: a server that hung up
+    // right after the reply must not take the reply with it.
+    if (pending_.empty()) {
+        auto looked = pump("leer de", Clock::now());
+        if (!looked)
+            return looked.error();
+    }
+    const std::size_t taken = std::min(pending_.size(), kMostPerRead);
+    Bytes out(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(taken));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(taken));
+    return out;
+}
+
+}  // namespace marvalo

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+
+#include "core/net/server_address.h"
+#include "core/net/telnet_codec.h"
+#include "link/serial_port.h"
+#include "os/file_descriptor.h"
+
+namespace marvalo {
+
+inline constexpr int kDefaultConnectTimeoutMs = 3000;
+// What records show for the line settings of a raw TCP server.
+inline constexpr const char *kServerSettings = "ajustes del servidor";
+
+// A serial line behind a TCP serial server: RFC 2217 (telnet with
+// COM-PORT-OPTION, the line settings and RTS ours) or raw TCP (the server's
+// settings, no RTS). Every wait on the server is bounded by the connect
+// timeout; every failure names HOST:PORT and what happened.
+class NetworkPort final : public SerialPort {
+  public:
+    explicit NetworkPort(net::ServerAddress address);
+    ~NetworkPort() override;
+
+    void setConnectTimeoutMs(int ms) { timeoutMs_ = ms; }
+    // How messages name the port when it came through a COM number.
+    void setLabel(std::string label) { label_ = std::move(label); }
+    std::string describe() const override;
+    std::string kind() const override { return address_.kindName(); }
+    std::string recordedSettings() const override;
+    // Applied to an open connection at once (the owner's setSettings).
+    LinkStatus applyLineNow(const LineSettings &line) { return applyLine(line); }
+
+    bool portOpen() const override { return socket_.valid(); }
+    LinkStatus open() override;
+    void close() override;
+    LinkStatus setRts(bool raised) override;
+    LinkStatus discardInput() override;
+    LinkStatus write(const Bytes &request) override;
+    LinkStatus drain() override;
+    Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override;
+    Result<Bytes, LinkError> readAvailable() override;
+
+  protected:
+    LinkStatus applyLine(const LineSettings &line) override;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    bool telnet() const { return address_.kind == net::ServerAddress::Kind::Rfc2217; }
+    LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
+    LinkError lost(const std::string &operation, int err);
+    LinkStatus connectSocket();
+    LinkStatus sendRaw(const std::string &operation, const Bytes &bytes);
+    // One look at the socket, waiting at most until `deadline`: what came
+    // is taken apart; the line's bytes go to pending_, answers to answers_.
+    // False when nothing came in time.
+    Result<bool, LinkError> pump(const std::string &operation, Clock::time_point deadline);
+    Result<Bytes, LinkError> awaitAnswer(const std::string &operation, const std::string &setting,
+                                         net::ComPortCommand command, Clock::time_point deadline);
+
+    net::ServerAddress address_;
+    std::string label_;
+    int timeoutMs_ = kDefaultConnectTimeoutMs;
+    FileDescriptor socket_;
+    net::TelnetReader reader_;
+    Bytes pending_;
+    std::deque<net::ComPortAnswer> answers_;
+};
+
+}  // namespace marvalo

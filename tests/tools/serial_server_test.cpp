@@ -1,0 +1,131 @@
+// marvalo-send through a real serial server: ser2net on loopback in front
+// of the simulator's ptys, one RFC 2217 accepter and one raw TCP accepter.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+
+#include <regex>
+#include <thread>
+
+#include "os/file_descriptor.h"
+#include "tests/pty_pair.h"
+#include "tests/run_program.h"
+#include "tests/ser2net_process.h"
+#include "tests/sim_process.h"
+
+namespace marvalo {
+namespace {
+
+using testing::runProgram;
+
+// The verdict lines without their times, which differ run to run.
+std::string untimed(const std::string &out) {
+    return std::regex_replace(out, std::regex("[0-9.]+ ms"), "");
+}
+
+testing::ProgramRun send(const std::string &device, std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {MARVALO_SEND_PATH, "--device", device, "--baud", "19200", "--until-complete"});
+    return runProgram(args);
+}
+
+TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
+    testing::SimProcess direct, behindRfc2217, behindSocket;
+    testing::Ser2netProcess server(behindRfc2217.devicePath(), behindSocket.devicePath());
+    const std::vector<std::string> rows[] = {
+        {"--plan", MARVALO_SOURCE_DIR "/examples/modbus-unit.toml"},
+        {"korvel", "--address", "01", "--instruction", "D"},
+        {"iso1745", "--address", "01", "--instruction", "0D"},
+        {"modbus", "--address", "1", "--function", "3", "--start", "0", "--words", "2"},
+        // 01 03 00 EC 00 01 45 FF: a request whose CRC holds FF.
+        {"modbus", "--address", "1", "--function", "3", "--start", "236", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "16", "--start", "1", "--words", "2", "--data",
+         "255;255;0;255"},
+        {"--registers", "hex", "modbus", "--address", "1", "--function", "3", "--start", "1",
+         "--words", "2"},
+    };
+    for (const auto &row : rows) {
+        const auto onPty = send(direct.devicePath(), row);
+        ASSERT_EQ(onPty.status, 0) << row[0] << onPty.out << onPty.err;
+        for (const std::string &url : {server.rfc2217Url(), server.socketUrl()}) {
+            const auto run = send(url, row);
+            EXPECT_EQ(run.status, 0) << url << " " << row[0] << "\n" << run.out << run.err;
+            EXPECT_EQ(untimed(run.out), untimed(onPty.out)) << url << " " << row[0];
+        }
+    }
+    EXPECT_NE(send(server.rfc2217Url(), rows[6]).out.find("reg 1 = 0xFFFF"), std::string::npos);
+}
+
+TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
+    testing::PtyPair pty;
+    testing::SimProcess sim;
+    auto server = std::make_unique<testing::Ser2netProcess>(pty.devicePath(), sim.devicePath());
+    pty.releaseDevice();
+    const std::vector<std::string> korvel = {"korvel", "--address", "01", "--instruction", "D"};
+    auto quiet = korvel;
+    quiet.insert(quiet.begin(), {"--wait", "50"});
+    EXPECT_EQ(send(server->rfc2217Url(), quiet).status, 1);  // nothing answers the bare pty
+    struct termios seen {};
+    ASSERT_EQ(::tcgetattr(pty.controller(), &seen), 0);
+    EXPECT_EQ(::cfgetospeed(&seen), B19200);
+
+    auto rs485 = korvel;
+    rs485.insert(rs485.begin(), {"--rs485", "--connect-timeout", "200"});
+    auto continuous = korvel;
+    continuous.insert(continuous.begin(), {"--continuous", "--count", "300", "--interval", "5"});
+    const int nobody = testing::freeLoopbackPort();
+    struct Row {
+        const char *name;
+        std::string device;
+        std::vector<std::string> args;
+        std::string says;
+        bool killServer = false;
+        bool kickOldUser = false;
+    };
+    const Row rows[] = {
+        {"unresolvable host", "rfc2217://no-such-host.invalid:4001", korvel,
+         "no se encuentra el servidor \"no-such-host.invalid\""},
+        {"closed port", "socket://127.0.0.1:" + std::to_string(nobody), korvel,
+         "127.0.0.1:" + std::to_string(nobody) + " rechazó la conexión"},
+        {"RTS not confirmed", "", rs485, "no confirmó el cambio de RTS"},
+        {"raw TCP has no RTS", "socket", rs485, "no puede cambiar RTS"},
+        {"server killed mid-continuous", "", continuous, "cortó|rechazó la conexión", true},
+        {"line handed to another client", "", continuous, "cortó la conexión", false, true},
+    };
+    for (const Row &row : rows) {
+        server = std::make_unique<testing::Ser2netProcess>(sim.devicePath(), pty.devicePath(),
+                                                           row.kickOldUser);
+        const std::string device = row.device.empty()       ? server->rfc2217Url()
+                                   : row.device == "socket" ? server->socketUrl()
+                                                            : row.device;
+        std::thread meddler([&] {
+            if (!row.killServer && !row.kickOldUser)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (row.killServer)
+                return server->kill();
+            // Until it takes the line from us: between our exchanges our
+            // own connect takes it back.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            while (std::chrono::steady_clock::now() < until) {
+                FileDescriptor other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+                sockaddr_in at{};
+                at.sin_family = AF_INET;
+                at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                at.sin_port = htons(
+                    static_cast<std::uint16_t>(std::stoi(device.substr(device.rfind(':') + 1))));
+                ::connect(other.get(), reinterpret_cast<sockaddr *>(&at), sizeof at);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+        const auto run = send(device, row.args);
+        meddler.join();
+        EXPECT_EQ(run.status, 4) << row.name << "\n" << run.out << run.err;
+        EXPECT_TRUE(std::regex_search(run.err, std::regex(row.says)))
+            << row.name << ": " << run.err;
+    }
+}
+
+}  // namespace
+}  // namespace marvalo
