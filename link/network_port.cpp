@@ -69,7 +69,7 @@ struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
 NetworkPort::NetworkPort(net::ServerAddress address) : address_(std::move(address)) {}
 
 NetworkPort::~NetworkPort() {
-    close();
+    release();
 }
 
 std::string NetworkPort::describe() const {
@@ -84,7 +84,7 @@ LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,
                              const std::string &what) {
     // Whatever went wrong, the connection is no longer one to trust: the
     // next exchange starts from a fresh connect and negotiation.
-    close();
+    release();
     return error(kind, operation, what);
 }
 
@@ -175,6 +175,22 @@ LinkStatus NetworkPort::connectSocket() {
 LinkStatus NetworkPort::open() {
     if (portOpen())
         return Done{};
+    if (parked_) {
+        parked_ = false;
+        // Whatever came while parked is stale; an end of the connection
+        // (a server stopped, the line given to another client) shows here.
+        while (true) {
+            auto looked = pump("abrir", Clock::now());
+            if (!looked)
+                return looked.error();
+            if (!looked.value())
+                break;
+        }
+        pending_.clear();
+        if (telnet() && agreed_ != line())
+            return applyLine(line());
+        return Done{};
+    }
     reader_ = net::TelnetReader{};
     pending_.clear();
     answers_.clear();
@@ -207,7 +223,14 @@ LinkStatus NetworkPort::open() {
 }
 
 void NetworkPort::close() {
+    parked_ = socket_.valid();
+    pending_.clear();
+}
+
+void NetworkPort::release() {
     socket_.reset();
+    parked_ = false;
+    agreed_.reset();
     pending_.clear();
     answers_.clear();
 }
@@ -356,6 +379,7 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
                              ": el servidor no la admite; no se envió nada");
         }
     }
+    agreed_ = line;
     return Done{};
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <deque>
+#include <optional>
 
 #include "core/net/server_address.h"
 #include "core/net/telnet_codec.h"
@@ -32,9 +33,16 @@ class NetworkPort final : public SerialPort {
     // Applied to an open connection at once (the owner's setSettings).
     LinkStatus applyLineNow(const LineSettings &line) { return applyLine(line); }
 
-    bool portOpen() const override { return socket_.valid(); }
+    bool portOpen() const override { return socket_.valid() && !parked_; }
+    // Reopening within the same run takes up the connection close() kept,
+    // once it is found alive: connecting and negotiating again for every
+    // exchange would cost more than the exchange. A connection the server
+    // dropped meanwhile is reported then, once.
     LinkStatus open() override;
     void close() override;
+    // Lets the server go: the connection ends.
+    void release();
+    const net::ServerAddress &address() const { return address_; }
     LinkStatus setRts(bool raised) override;
     LinkStatus discardInput() override;
     LinkStatus write(const Bytes &request) override;
@@ -66,6 +74,8 @@ class NetworkPort final : public SerialPort {
     net::TelnetReader reader_;
     Bytes pending_;
     std::deque<net::ComPortAnswer> answers_;
+    bool parked_ = false;                 // closed for the exchange, connection kept
+    std::optional<LineSettings> agreed_;  // what the server confirmed last
 };
 
 }  // namespace marvalo

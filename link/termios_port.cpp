@@ -127,6 +127,19 @@ LinkStatus TermiosPort::openNetwork(const std::string &text) {
     auto address = net::parseServerAddress(text);
     if (!address)
         return error(LinkError::Kind::NoSuchPort, "abrir", address.error());
+    // The connection kept from the last exchange, if it leads to the same
+    // server; any other is let go here.
+    std::unique_ptr<NetworkPort> kept = std::move(network_);
+    if (kept && kept->address().written == address.value().written) {
+        kept->setConnectTimeoutMs(connectTimeoutMs_);
+        if (auto set = kept->setSettings(settings()); !set)
+            return set;
+        if (auto opened = kept->open(); !opened)
+            return opened;
+        network_ = std::move(kept);
+        return Done{};
+    }
+    kept.reset();
     auto port = std::make_unique<NetworkPort>(address.value());
     port->setConnectTimeoutMs(connectTimeoutMs_);
     port->setLabel(describe());
@@ -164,7 +177,9 @@ LinkStatus TermiosPort::open() {
         path = mappedAs->path;
         kernelRs485 = kernelRs485 || mappedAs->kernelRs485;
     }
-    if (net::looksLikeServerAddress(path)) {
+    if (!net::looksLikeServerAddress(path))
+        network_.reset();  // a local device now: the server is let go
+    else {
         openedAs_ = mappedAs;
         auto opened = openNetwork(path);
         if (!opened)
@@ -291,7 +306,6 @@ void TermiosPort::enableLowLatency() {
 void TermiosPort::close() {
     if (network_) {
         network_->close();
-        network_.reset();
         openedAs_.reset();
     }
     if (!fd_.valid())

@@ -47,8 +47,11 @@ void FramePane::showRecord(const ExchangeRecord *record, RegisterView view) {
 QString frameReport(const ExchangeRecord &record, RegisterView view) {
     QString text = "#" + QString::number(record.sequence) + "  " +
                    QString::fromStdString(clockTime(record.wallStartUs)) + "  " +
-                   QString::fromStdString(safeText(record.port)) + "  " +
-                   QString::fromStdString(safeText(record.settings)) + "\n\n";
+                   QString::fromStdString(safeText(record.port)) +
+                   (record.portKind == "local"
+                        ? QString()
+                        : " (" + QString::fromStdString(safeText(record.portKind)) + ")") +
+                   "  " + QString::fromStdString(safeText(record.settings)) + "\n\n";
     text += section("Petición", record.request, requestAnatomy(record.protocol, record.request));
     text += "\n";
     if (record.reply.empty()) {

@@ -42,15 +42,17 @@ int freeLoopbackPort() {
 }
 
 Ser2netProcess::Ser2netProcess(const std::string &rfc2217Device, const std::string &rawDevice,
-                               bool kickOldUser)
+                               const std::vector<std::string> &options)
     : rfc2217Port_(freeLoopbackPort()), rawPort_(freeLoopbackPort()) {
-    const std::string kick = kickOldUser ? "  options:\n    kickolduser: true\n" : "";
+    std::string kick = options.empty() ? "" : "  options:\n";
+    for (const std::string &option : options)
+        kick += "    " + option + "\n";
     folder_.write("ser2net.yaml",
                   "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
                       std::to_string(rfc2217Port_) + "\n  connector: serialdev," + rfc2217Device +
                       ",9600n81,local\n" + kick + "connection: &raw\n  accepter: tcp,127.0.0.1," +
                       std::to_string(rawPort_) + "\n  connector: serialdev," + rawDevice +
-                      ",9600n81,local\n");
+                      ",9600n81,local\n" + kick);
     const std::string config = (folder_.path() / "ser2net.yaml").string();
     const std::string pidFile = (folder_.path() / "ser2net.pid").string();
     pid_ = ::fork();

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/temp_folder.h"
 
@@ -13,8 +14,9 @@ namespace marvalo::testing {
 // another, on ports the system found free. Stopped when this goes.
 class Ser2netProcess {
   public:
+    // `options`: YAML option lines for both, "kickolduser: true".
     Ser2netProcess(const std::string &rfc2217Device, const std::string &rawDevice,
-                   bool kickOldUser = false);
+                   const std::vector<std::string> &options = {});
     ~Ser2netProcess();
     Ser2netProcess(const Ser2netProcess &) = delete;
     Ser2netProcess &operator=(const Ser2netProcess &) = delete;

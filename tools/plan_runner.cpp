@@ -55,7 +55,7 @@ SendLine planLine(const PlanLine &plan, SendLine line, bool portGiven, bool baud
     return line;
 }
 
-PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
+PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 const PlanRunSettings &settings) {
     PlanRun run;
     SuiteReport &report = run.report;
@@ -68,7 +68,6 @@ PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
                                        .count();
     report.timestamp = iso8601(startedUs);
     const std::int64_t runStart = sleeper.steadyUs();
-    configurePort(port, settings.line);
 
     bool stopped = false;
     auto stopAsked = [&] { return settings.stopRequested && settings.stopRequested(); };

@@ -8,8 +8,8 @@
 #include "core/plans/plan_judge.h"
 #include "core/plans/plan_report.h"
 #include "core/plans/test_plan.h"
+#include "link/serial_port.h"
 #include "link/sleeper.h"
-#include "link/termios_port.h"
 #include "tools/send_line.h"
 
 namespace marvalo {
@@ -45,7 +45,8 @@ struct PlanRun {
 // stop request nothing more reaches the line: the case it cut short is
 // interrupted, a case whose request never left is skipped. Every case
 // has its result on every way out.
-PlanRun runPlan(const TestPlan &plan, TermiosPort &port, Sleeper &sleeper,
+// The port comes configured (configurePort): any backend will do.
+PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 const PlanRunSettings &settings);
 
 // The line of a plan: the command line's choices over its [line] table.

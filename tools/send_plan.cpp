@@ -74,15 +74,20 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
         planLine(plan->line, lineFrom(options, std::nullopt), options.port || options.device,
                  options.baudIndex.has_value(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
+    configurePort(port, settings.line);
     settings.suiteName = options.suiteName.value_or("");
     settings.properties = options.properties;
     settings.stopRequested = stopRequested;
-    std::vector<ExchangeRecord> captured;
+    // Streamed as the run goes, so a run that is killed keeps its capture.
+    std::optional<CaptureFile> capture;
+    if (outputs->pcap && !(capture = openCapture(*outputs->pcap)))
+        return kExitRejected;
+    bool captureLost = false;
     settings.onTry = [&](const StepTry &done) {
         if (options.json)
             printPlanTryJson(done, options.registers);
-        if (outputs->pcap)
-            captured.push_back(done.outcome.record);
+        if (capture && !captureLost)
+            captureLost = captureFailed(*capture, capture->append(done.outcome.record));
     };
     settings.onCase = [&](const CaseResult &result) {
         if (options.json)
@@ -93,7 +98,9 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
     const PlanRun run = runPlan(*plan, port, sleeper, settings);
     if (options.tap)
         printTap(run.report);
-    bool saved = !outputs->pcap || writeCapture(*outputs->pcap, captured);
+    if (capture && !captureLost)
+        captureLost = captureFailed(*capture, capture->close());
+    bool saved = !captureLost;
     if (outputs->junit) {
         if (auto written = writeOutputFile(*outputs->junit, junitXml(run.report)); !written) {
             std::cerr << "No se pudo guardar el informe JUnit \""

@@ -191,11 +191,14 @@ std::string pcapngExchange(const ExchangeRecord &record) {
         return (record.wallStartUs + steadyUs - record.startUs) * kNsPerUs;
     };
     const std::int64_t sentNs = wallNs(record.sentUs.value_or(record.startUs));
-    std::string packets = block(
-        kEnhancedPacket,
-        packetBody(record, record.request, false, sentNs,
-                   record.reply.empty() ? verdictComment(record)
-                                        : "#" + std::to_string(record.sequence) + " petición"));
+    std::string packets =
+        block(kEnhancedPacket,
+              packetBody(record, record.request, false, sentNs,
+                         record.reply.empty()
+                             ? verdictComment(record)
+                             : "#" + std::to_string(record.sequence) + " petición en " +
+                                   safeText(record.port) + " (" + safeText(record.portKind) + ", " +
+                                   safeText(record.settings) + ")"));
     if (!record.reply.empty()) {
         packets +=
             block(kEnhancedPacket, packetBody(record, record.reply, true,

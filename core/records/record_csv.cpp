@@ -18,7 +18,10 @@ std::string milliseconds(std::optional<double> ms) {
     return text;
 }
 
-std::string joined(const std::array<std::string, 13> &fields) {
+// One per column of the header.
+constexpr std::size_t kCsvColumns = 14;
+
+std::string joined(const std::array<std::string, kCsvColumns> &fields) {
     std::string line;
     for (const std::string &field : fields) {
         if (!line.empty())
@@ -51,9 +54,9 @@ std::string spreadsheetSafe(std::string text) {
 
 std::string recordCsvHeader() {
     constexpr const char *kByteOrderMark = "\xEF\xBB\xBF";
-    return kByteOrderMark +
-           joined({"time", "sequence", "mode", "protocol", "port", "settings", "request", "reply",
-                   "first_byte_ms", "last_byte_ms", "duration_ms", "verdict", "verdict_text"});
+    return kByteOrderMark + joined({"time", "sequence", "mode", "protocol", "port", "port_kind",
+                                    "settings", "request", "reply", "first_byte_ms", "last_byte_ms",
+                                    "duration_ms", "verdict", "verdict_text"});
 }
 
 std::string recordCsvLine(const ExchangeRecord &record) {
@@ -62,7 +65,8 @@ std::string recordCsvLine(const ExchangeRecord &record) {
                               : std::to_string(record.protocol);
     return joined({iso8601(record.wallStartUs), std::to_string(record.sequence),
                    record.mode == ExchangeMode::Single ? "single" : "continuous", protocol,
-                   spreadsheetSafe(safeText(record.port)), spreadsheetSafe(record.settings),
+                   spreadsheetSafe(safeText(record.port)),
+                   spreadsheetSafe(safeText(record.portKind)), spreadsheetSafe(record.settings),
                    toHex(record.request), toHex(record.reply), milliseconds(record.firstByteMs()),
                    milliseconds(record.lastByteMs()), milliseconds(record.durationMs()),
                    record.verdict ? verdictKey(record.verdict->kind) : "failure",

@@ -50,20 +50,15 @@ TEST(RegisterValues, EveryFormatAndOrder) {
         // Every integer exact, however large: none passes through a float.
         {"u32", "FF FF FF FF", "reg 10 = 4294967295"},
         {"s32", "80 00 00 00", "reg 10 = -2147483648"},
-        {"s32", "7F FF FF FF", "reg 10 = 2147483647"},
         {"u32", "B2 D0 5F 6E", "reg 10 = 3000000366"},
-        {"u32:CDAB", "5F 6E B2 D0", "reg 10 = 3000000366"},
-        {"s16", "80 00 7F FF", "reg 10 = -32768, reg 11 = 32767"},
         // A float by its shortest round-tripping text, the special ones by name.
         {"f32", "3D CC CC CD", "reg 10 = 0.1"},
-        {"f32", "7F 7F FF FF", "reg 10 = 3.4028235e+38"},
         {"f32", "7F C0 00 00", "reg 10 = NaN"},
         {"f32", "FF C0 00 00", "reg 10 = NaN"},
         {"f32", "7F 80 00 00", "reg 10 = Infinity"},
         {"f32", "FF 80 00 00", "reg 10 = -Infinity"},
         {"f32", "80 00 00 00", "reg 10 = -0"},
         {"f32", "00 00 00 01", "reg 10 = 1e-45"},
-        {"f32", "00 7F FF FF", "reg 10 = 1.1754942e-38"},
         // An odd count under a 32-bit format: the last register on its own.
         {"u32", "00 01 00 02 00 07", "reg 10 = 65538, reg 12 = 7 (u16, registro suelto)"},
         {"f32:CDAB", "00 00 41 20 FF FF", "reg 10 = 10, reg 12 = 65535 (u16, registro suelto)"},

@@ -1,15 +1,18 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "core/records/pcapng.h"
 #include "files/ports_file.h"
@@ -253,11 +256,22 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
     }
 }
 
-TEST(SendTool, PlansRunAgainstTheSimulatorAndTheirReportsValidate) {
+std::filesystem::path junitSchema() {
     // Beside the clone, or where MARVALO_JUNIT_SCHEMA says (a work tree sits deeper).
     const char *given = std::getenv("MARVALO_JUNIT_SCHEMA");
-    const std::filesystem::path schema =
-        given ? given : MARVALO_SOURCE_DIR "/../shared/data/junit-10.xsd";
+    return given ? given : MARVALO_SOURCE_DIR "/../shared/data/junit-10.xsd";
+}
+
+std::size_t requestsSeen(testing::SimProcess &sim) {
+    const std::string log = sim.log();
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = log.find(" <- ", at)) != std::string::npos; ++at)
+        ++count;
+    return count;
+}
+
+TEST(SendTool, PlansRunAgainstTheSimulatorAndTheirReportsValidate) {
+    const std::filesystem::path schema = junitSchema();
     if (!std::filesystem::exists(schema))
         GTEST_SKIP() << "no JUnit schema at " << schema;
     testing::TempFolder folder;
@@ -322,6 +336,118 @@ TEST(SendTool, PlansRunAgainstTheSimulatorAndTheirReportsValidate) {
             const auto valid = testing::runProgram(
                 {"/usr/bin/xmllint", "--noout", "--schema", schema.string(), report});
             EXPECT_EQ(valid.status, 0) << valid.err;
+        }
+    }
+}
+
+// Ctrl-C, SIGTERM and SIGHUP while a step pauses and while it waits: one
+// request reached the unit, none after the signal; the exit status names
+// the signal; the report says what happened to each step and validates.
+TEST(SendTool, AStopSendsNothingMoreAndTheReportSaysSo) {
+    testing::TempFolder folder;
+    const std::string step =
+        "[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\n"
+        "start = 40\nwords = 1\ndata = \"1;1\"\ndelay_ms = 3000\n";
+    folder.write("stop.toml", "[line]\nwait = \"until-complete\"\n" + step + step + step);
+    const struct {
+        const char *phase;
+        std::vector<std::string> sim;
+        const char *shape;
+    } phases[] = {
+        {"during the delay", {}, "failures=\"0\" errors=\"0\" skipped=\"2\""},
+        {"during the wait", {"--silent"}, "<skipped message=\"interrumpido\"/>"},
+    };
+    const std::string schema = junitSchema().string();
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const auto &phase : phases) {
+            SCOPED_TRACE(std::string(phase.phase) + ", signal " + std::to_string(signal));
+            std::vector<std::string> simOptions = phase.sim;
+            simOptions.push_back("--log");
+            testing::SimProcess sim(simOptions, true);
+            const std::string report = (folder.path() / "stop.xml").string();
+            const auto run =
+                testing::runProgram({MARVALO_SEND_PATH, "--device", sim.devicePath(), "--plan",
+                                     (folder.path() / "stop.toml").string(), "--junit", report},
+                                    {false, 400, signal});
+            EXPECT_EQ(run.status, 128 + signal) << run.err;
+            EXPECT_EQ(requestsSeen(sim), 1u) << sim.log();
+            const std::string xml = folder.read("stop.xml");
+            EXPECT_NE(xml.find(phase.shape), std::string::npos) << xml;
+            if (std::filesystem::exists(schema)) {
+                EXPECT_EQ(
+                    testing::runProgram({"/usr/bin/xmllint", "--noout", "--schema", schema, report})
+                        .status,
+                    0);
+            }
+        }
+    }
+}
+
+// Every output is checked before the first byte: a place that cannot take
+// it refuses the run with nothing sent; a device, a FIFO or our own stdout
+// is written in place and stays what it was.
+TEST(SendTool, OutputsAreCheckedBeforeTheFirstByte) {
+    testing::TempFolder folder;
+    folder.write("one.toml",
+                 "[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 3\n"
+                 "start = 0\nwords = 1\n");
+    const std::string fifo = (folder.path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string inFile = (folder.path() / "out.txt").string();
+    const struct {
+        const char *name;
+        std::string target;
+        bool throughFile;  // stdout redirected to out.txt
+        int status;
+        std::function<bool()> after;  // what exists afterwards
+    } rows[] = {
+        {"a missing folder", (folder.path() / "nope/r.xml").string(), false, 2,
+         [&] { return !std::filesystem::exists(folder.path() / "nope"); }},
+        {"a folder where nothing can be made", "/proc/r.xml", false, 2,
+         [] { return !std::filesystem::exists("/proc/r.xml"); }},
+        {"a directory", folder.path().string(), false, 2,
+         [&] { return std::filesystem::is_directory(folder.path()); }},
+        {"a character device", "/dev/null", false, 0,
+         [] { return std::filesystem::is_character_file("/dev/null"); }},
+        {"a FIFO", fifo, false, 0, [&] { return std::filesystem::is_fifo(fifo); }},
+        {"stdout into a pipe", "/dev/stdout", false, 0, [] { return true; }},
+        {"stdout into a file", "/dev/stdout", true, 0,
+         [&] { return std::filesystem::is_regular_file(inFile); }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        testing::SimProcess sim({"--log"}, true);
+        std::string fromFifo;
+        std::thread reader([&] {
+            if (row.target != fifo)
+                return;
+            std::ifstream in(fifo);
+            fromFifo.assign(std::istreambuf_iterator<char>(in), {});
+        });
+        const std::string send = std::string(MARVALO_SEND_PATH) + " --device " + sim.devicePath() +
+                                 " --plan " + (folder.path() / "one.toml").string() + " --junit " +
+                                 row.target;
+        const auto run = row.throughFile
+                             ? testing::runProgram({"/bin/sh", "-c", send + " > " + inFile})
+                             : testing::runProgram({"/bin/sh", "-c", send});
+        if (row.target == fifo && run.status != 0) {
+            std::ofstream unblock(fifo);  // the reader must not wait for ever
+        }
+        reader.join();
+        EXPECT_EQ(run.status, row.status) << run.err;
+        EXPECT_EQ(requestsSeen(sim), row.status == 0 ? 1u : 0u) << run.err;
+        EXPECT_TRUE(row.after()) << "what exists afterwards";
+        const std::string out = row.throughFile      ? folder.read("out.txt")
+                                : row.target == fifo ? fromFifo
+                                                     : run.out;
+        if (row.status == 0 && row.target != "/dev/null") {
+            EXPECT_NE(out.find("<testsuite"), std::string::npos) << out;
+            if (row.target == "/dev/stdout") {
+                EXPECT_NE(out.find("PASS  paso 1"), std::string::npos) << "kept, not replaced";
+            }
+        }
+        if (row.status != 0) {
+            EXPECT_NE(run.err.find("Nada se envió"), std::string::npos) << run.err;
         }
     }
 }
@@ -391,22 +517,21 @@ TEST(SendTool, AKilledRunLeavesAValidCapture) {
         const auto printed = std::count(killed.out.begin(), killed.out.end(), '\n');
         const auto read =
             runProgram({"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "frame.number"});
-        EXPECT_EQ(read.status, 0) << row.request[0] << read.err;
-        EXPECT_EQ(read.err.find("cut short"), std::string::npos) << read.err;
+        EXPECT_TRUE(read.status == 0 && read.err.find("cut short") == std::string::npos)
+            << row.request[0] << read.err;
         const auto packets = std::count(read.out.begin(), read.out.end(), '\n');
-        EXPECT_GE(printed, 2) << row.request[0];
-        EXPECT_TRUE(packets == 2 * printed || packets == 2 * printed - 2)
+        EXPECT_TRUE(printed >= 2 && (packets == 2 * printed || packets == 2 * printed - 2))
             << row.request[0] << ": " << printed << " printed, " << packets << " packets";
     }
     ExchangeRecord record;
     record.request = {0x2A};
     record.lineSawRequest = true;
     record.failure = std::string(70'000, 'x') + "ñ";
-    folder.write("long.pcapng", pcapngCapture({&record}));
-    const auto read = runProgram({"/usr/bin/tshark", "-r", (folder.path() / "long.pcapng").string(),
-                                  "-T", "fields", "-e", "frame.comment"});
-    EXPECT_EQ(read.status, 0) << read.err;
-    EXPECT_NE(read.out.find(std::string(60'000, 'x') + "…"), std::string::npos);
+    folder.write("c.pcapng", pcapngCapture({&record}));
+    const auto read =
+        runProgram({"/usr/bin/tshark", "-r", capture, "-T", "fields", "-e", "frame.comment"});
+    EXPECT_TRUE(read.status == 0 &&
+                read.out.find(std::string(60'000, 'x') + "…") != std::string::npos);
 }
 
 TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {

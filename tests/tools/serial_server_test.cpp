@@ -55,6 +55,10 @@ TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
         }
     }
     EXPECT_NE(send(server.rfc2217Url(), rows[6]).out.find("reg 1 = 0xFFFF"), std::string::npos);
+    const auto json = send(server.socketUrl(), {"--json", "korvel", "--address", "01"});
+    EXPECT_NE(json.out.find(R"("port_kind":"socket","settings":"ajustes del servidor")"),
+              std::string::npos)
+        << json.out;
 }
 
 TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
@@ -94,30 +98,29 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         {"line handed to another client", "", continuous, "cortó la conexión", false, true},
     };
     for (const Row &row : rows) {
-        server = std::make_unique<testing::Ser2netProcess>(sim.devicePath(), pty.devicePath(),
-                                                           row.kickOldUser);
+        const std::vector<std::string> kicks = row.kickOldUser
+                                                   ? std::vector<std::string>{"kickolduser: true"}
+                                                   : std::vector<std::string>{};
+        server =
+            std::make_unique<testing::Ser2netProcess>(sim.devicePath(), pty.devicePath(), kicks);
         const std::string device = row.device.empty()       ? server->rfc2217Url()
                                    : row.device == "socket" ? server->socketUrl()
                                                             : row.device;
+        // The connection is kept between exchanges: one other client takes
+        // the line from it.
         std::thread meddler([&] {
-            if (!row.killServer && !row.kickOldUser)
-                return;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             if (row.killServer)
                 return server->kill();
-            // Until it takes the line from us: between our exchanges our
-            // own connect takes it back.
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-            while (std::chrono::steady_clock::now() < until) {
-                FileDescriptor other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-                sockaddr_in at{};
-                at.sin_family = AF_INET;
-                at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                at.sin_port = htons(
-                    static_cast<std::uint16_t>(std::stoi(device.substr(device.rfind(':') + 1))));
+            FileDescriptor other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            sockaddr_in at{
+                AF_INET,
+                htons(static_cast<std::uint16_t>(std::stoi(device.substr(device.rfind(':') + 1)))),
+                {htonl(INADDR_LOOPBACK)},
+                {}};
+            if (row.kickOldUser)
                 ::connect(other.get(), reinterpret_cast<sockaddr *>(&at), sizeof at);
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         });
         const auto run = send(device, row.args);
         meddler.join();
