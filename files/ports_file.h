@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,15 +15,24 @@ inline constexpr const char *kPortsFileName = "marvalo-ports.ini";
 
 struct LoadedPortsTable {
     PortsTable table;
-    // A file that was there but could not be used: told once, and the
-    // table starts empty and is saved over it. A missing file is the
-    // normal first start.
+    // False when a file is there but could not be read whole (a folder, a
+    // FIFO, no permission, too large): no number can be trusted then, and
+    // the file is never saved over. A missing file is the normal first start.
+    bool usable = true;
+    // What to tell the operator about the file (Spanish), or nothing.
     std::optional<std::string> problem;
 };
 
 LoadedPortsTable loadPortsTable(const std::filesystem::path &file);
-// Atomically, as every file of the program; on failure, why (Spanish).
-Result<Done, std::string> savePortsTable(const std::filesystem::path &file,
-                                         const PortsTable &table);
+
+// One change by one writer: takes the lock file beside the table (waiting
+// a few seconds for another writer at most), reads the table again under
+// it, applies `change` (true: something changed) and saves atomically. A
+// table with damaged lines is first copied aside whole, to FILE.damaged or,
+// when that exists, FILE.damaged-YYYYMMDD-HHMMSS. Nothing is saved over a
+// file that could not be read. The table as saved, or why not (Spanish).
+using PortsChange = std::function<Result<bool, std::string>(PortsTable &)>;
+Result<PortsTable, std::string> changePortsTable(const std::filesystem::path &file,
+                                                 const PortsChange &change);
 
 }  // namespace marvalo

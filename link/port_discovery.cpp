@@ -1,33 +1,62 @@
 #include "link/port_discovery.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <tuple>
+
+#include "os/file_descriptor.h"
 
 namespace marvalo {
 namespace {
 
 namespace fs = std::filesystem;
 
+// Real attributes are at most a page; a FIFO, a link to /dev/zero or a
+// huge file in a fabricated or broken tree must neither hang nor fill memory.
+constexpr std::size_t kMaxAttributeBytes = 4096;
+
+std::string boundedText(const fs::path &file) {
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    std::string text(kMaxAttributeBytes, '\0');
+    std::size_t have = 0;
+    while (have < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + have, text.size() - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        have += static_cast<std::size_t>(n);
+    }
+    text.resize(have);
+    return text;
+}
+
 // A sysfs attribute: one short line.
 std::string attribute(const fs::path &file) {
-    std::ifstream in(file);
-    std::string value;
-    std::getline(in, value);
+    std::string value = boundedText(file);
+    value = value.substr(0, value.find('\n'));
     while (!value.empty() && (value.back() == ' ' || value.back() == '\r'))
         value.pop_back();
     return value;
 }
 
-std::optional<int> numberAttribute(const fs::path &file) {
+std::optional<int> numberAttribute(const fs::path &file, int base = 16) {
     const std::string text = attribute(file);
-    if (text.empty())
+    constexpr std::size_t kMaxDigits = 8;
+    if (text.empty() || text.size() > kMaxDigits)
         return std::nullopt;
     char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 16 /* bInterfaceNumber is hex */);
+    const long value = std::strtol(text.c_str(), &end, base);
     if (*end != '\0')
         return std::nullopt;
     return static_cast<int>(value);
@@ -51,7 +80,7 @@ std::set<std::string> consoles(const DiscoveryRoots &roots) {
     // /proc/consoles only on the real machine: a fabricated tree says it
     // all in its console/active.
     if (roots.sysfs == "/sys") {
-        std::ifstream proc("/proc/consoles");
+        std::istringstream proc(boundedText("/proc/consoles"));
         for (std::string line; std::getline(proc, line);)
             names.insert(line.substr(0, line.find(' ')));
     }
@@ -100,6 +129,9 @@ std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
     std::vector<SerialAdapter> found;
     std::error_code failed;
     const std::set<std::string> consoleNames = consoles(roots);
+    const fs::path sysfsRoot = fs::canonical(roots.sysfs, failed);
+    if (failed)
+        return found;
     for (const auto &entry : fs::directory_iterator(roots.sysfs / "class/tty", failed)) {
         const std::string name = entry.path().filename().string();
         // Virtual terminals and ptys have no device of their own behind them.
@@ -107,7 +139,12 @@ std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
         if (!fs::exists(deviceLink, failed))
             continue;
         const fs::path device = fs::canonical(deviceLink, failed);
-        if (failed)
+        // A link that leads out of the tree (to / or /etc) is no device.
+        const bool within =
+            !failed &&
+            std::mismatch(sysfsRoot.begin(), sysfsRoot.end(), device.begin(), device.end()).first ==
+                sysfsRoot.end();
+        if (!within || device == sysfsRoot)
             continue;
         if (const auto type = numberAttribute(entry.path() / "type"); type && *type == 0)
             continue;  // an 8250 port with no UART behind it
@@ -119,7 +156,6 @@ std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
         adapter.byId = byIdFor(roots, name);
         if (auto latency = attribute(device / "latency_timer"); !latency.empty())
             adapter.latencyTimerMs = std::atoi(latency.c_str());
-        const fs::path sysfsRoot = fs::canonical(roots.sysfs, failed);
         if (const auto usbDevice = ancestorWith(device, "idVendor", sysfsRoot)) {
             UsbIdentity usb;
             usb.vendorId = attribute(*usbDevice / "idVendor");
@@ -130,6 +166,7 @@ std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
             usb.usbPath = usbDevice->filename().string();
             if (const auto interface = ancestorWith(device, "bInterfaceNumber", sysfsRoot))
                 usb.interfaceNumber = numberAttribute(*interface / "bInterfaceNumber").value_or(0);
+            usb.portNumber = numberAttribute(device / "port_number", 10).value_or(0);
             adapter.usb = usb;
         }
         found.push_back(std::move(adapter));

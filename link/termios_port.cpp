@@ -262,25 +262,29 @@ LinkStatus TermiosPort::open() {
 }
 
 LinkStatus TermiosPort::enableKernelRs485() {
+    auto call = [this](unsigned long request, struct serial_rs485 *settings) {
+        return rs485Call_ ? rs485Call_(fd_.get(), request, settings)
+                          : ::ioctl(fd_.get(), request, settings);
+    };
     struct serial_rs485 before {};
-    if (::ioctl(fd_.get(), TIOCGRS485, &before) != 0) {
+    if (call(TIOCGRS485, &before) != 0) {
         const int err = errno;
         if (err == ENOTTY || err == EINVAL) {
             return error(LinkError::Kind::NoRts, "activar el RS485 del núcleo en",
-                         "el controlador no cambia el transceptor RS485 (" +
+                         "su controlador no sabe cambiar el sentido de un transceptor RS485 (" +
                              std::string(std::strerror(err)) +
-                             "); el adaptador cambia de sentido por sí mismo (úselo como RS232) "
-                             "o no puede hacerlo: use el RTS temporizado del panel");
+                             "); quite \"RS485 del núcleo\" de este número: si el adaptador "
+                             "cambia de sentido por sí mismo, úselo como RS232, y si no, use el "
+                             "RTS temporizado del panel");
         }
         return systemError("activar el RS485 del núcleo en", err);
     }
-    // RTS up while sending, down after; the kernel's delays count in
-    // milliseconds from the last bit leaving (at most 100 ms), ours from
-    // the write's return.
+    // Only the switch: which level of RTS means "sending" and the delays
+    // are the board's wiring (rs485-rts-active-low in its device tree), and
+    // the driver already knows them.
     struct serial_rs485 wanted = before;
-    wanted.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-    wanted.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
-    if (::ioctl(fd_.get(), TIOCSRS485, &wanted) != 0)
+    wanted.flags |= SER_RS485_ENABLED;
+    if (call(TIOCSRS485, &wanted) != 0)
         return systemError("activar el RS485 del núcleo en", errno);
     rs485Saved_ = before;
     return Done{};
@@ -311,8 +315,12 @@ void TermiosPort::close() {
         // cannot hold the close up.
         ::tcsetattr(fd_.get(), TCSANOW, &*saved_);
     }
-    if (rs485Saved_)
-        ::ioctl(fd_.get(), TIOCSRS485, &*rs485Saved_);
+    if (rs485Saved_) {
+        if (rs485Call_)
+            rs485Call_(fd_.get(), TIOCSRS485, &*rs485Saved_);
+        else
+            ::ioctl(fd_.get(), TIOCSRS485, &*rs485Saved_);
+    }
     if (serialFlagsSaved_) {
         struct serial_struct serial {};
         if (::ioctl(fd_.get(), TIOCGSERIAL, &serial) == 0) {

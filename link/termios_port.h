@@ -50,6 +50,12 @@ class TermiosPort final : public SerialPort {
     Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override;
     Result<Bytes, LinkError> readAvailable() override;
 
+    // The driver's RS485 settings are read and written through this call
+    // (TIOCGRS485, TIOCSRS485); ptys have none, so a test hands over a
+    // driver's answer here.
+    using Rs485Call = int (*)(int fd, unsigned long request, struct serial_rs485 *settings);
+    void setRs485Call(Rs485Call call) { rs485Call_ = call; }
+
     // The descriptor, for the simulator's poll loop.
     int fd() const { return fd_.get(); }
 
@@ -69,6 +75,7 @@ class TermiosPort final : public SerialPort {
     bool kernelRs485Wanted_ = false;
     bool lowLatencyWanted_ = false;
     std::optional<struct serial_rs485> rs485Saved_;  // given back on close
+    Rs485Call rs485Call_ = nullptr;                  // null: the real ioctl
     std::optional<int> serialFlagsSaved_;
     std::optional<MappedDevice> openedAs_;
     std::unique_ptr<NetworkPort> network_;  // while open through a serial server

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -16,8 +17,11 @@
 namespace marvalo {
 namespace {
 
-enum NumberColumn { Number, Adapter, Device, Present, KernelRs485, NumberColumns };
+enum NumberColumn { Number, Adapter, Device, Present, Bound, KernelRs485, NumberColumns };
 enum OtherColumn { OtherAdapter, OtherDevice, OtherDriver, OtherColumns };
+constexpr int kWidth = 980;
+constexpr int kHeight = 500;
+constexpr const char *kConsoleMark = " (consola del sistema)";
 
 QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers) {
     auto *shown = new QTableWidget(0, static_cast<int>(headers.size()), parent);
@@ -31,12 +35,17 @@ QTableWidget *table(QWidget *parent, const char *name, const QStringList &header
     return shown;
 }
 
-QTableWidgetItem *cell(const std::string &text) {
-    return new QTableWidgetItem(QString::fromStdString(safeText(text)));
+QTableWidgetItem *cell(const std::string &text, const std::string &tip = {}) {
+    auto *item = new QTableWidgetItem(QString::fromStdString(safeText(text)));
+    if (!tip.empty())
+        item->setToolTip(QString::fromStdString(safeText(tip)));
+    return item;
 }
 
-std::string deviceText(const SerialAdapter &adapter) {
-    return adapter.byId.empty() ? adapter.device : adapter.device + " (" + adapter.byId + ")";
+// The device only; the long /dev/serial/by-id name goes in the tooltip so
+// that every column fits.
+QTableWidgetItem *deviceCell(const SerialAdapter &adapter) {
+    return cell(adapter.device + (adapter.console ? kConsoleMark : ""), adapter.byId);
 }
 
 }  // namespace
@@ -46,9 +55,14 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     setObjectName("frmPuertos");
     setWindowTitle("Puertos serie");
     setAttribute(Qt::WA_QuitOnClose, false);
+    confirm_ = [this](const QString &question) {
+        return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    };
     numbers_ = table(this, "tblPuertos",
-                     {"COM", "Adaptador", "Dispositivo", "Conectado", "RS485 del núcleo"});
-    unnumbered_ = table(this, "tblSinNumero", {"Adaptador sin número", "Dispositivo", "Driver"});
+                     {"COM", "Adaptador", "Dispositivo", "Conectado", "Enlace",
+                      QString::fromUtf8("RS485 del núcleo")});
+    unnumbered_ = table(this, "tblSinNumero",
+                        {QString::fromUtf8("Adaptador sin número"), "Dispositivo", "Controlador"});
     target_ = new QComboBox(this);
     target_->setObjectName("cmbNumero");
     for (int number = 1; number <= kComNumbers; ++number)
@@ -61,60 +75,106 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     QPushButton *assign = button("cmdAsignar", "Asignar el adaptador sin número");
     QPushButton *swap = button("cmdIntercambiar", "Intercambiar con");
     QPushButton *release = button("cmdLiberar", "Liberar el número");
+    QPushButton *bind = button("cmdEnlace", "Por adaptador / por conector USB");
     QPushButton *update = button("cmdActualizar", "Actualizar");
+    warning_ = new QLabel(this);
+    warning_->setObjectName("lblAviso");
+    warning_->setWordWrap(true);
+    warning_->setStyleSheet("color: #b00000");
 
     auto *actions = new QHBoxLayout;
-    actions->addWidget(new QLabel("Número:", this));
+    actions->addWidget(new QLabel(QString::fromUtf8("Número:"), this));
     actions->addWidget(target_);
     actions->addWidget(assign);
     actions->addWidget(swap);
     actions->addWidget(release);
+    actions->addWidget(bind);
     actions->addStretch();
     actions->addWidget(update);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(numbers_);
     layout->addWidget(unnumbered_);
     layout->addLayout(actions);
+    layout->addWidget(warning_);
     auto *note = new QLabel(
-        QString::fromUtf8("Los cambios valen desde el próximo envío. \"RS485 del núcleo\": "
-                          "el controlador cambia el transceptor (TIOCSRS485) en lugar del "
-                          "RTS temporizado del panel; los adaptadores USB suelen rechazarlo."),
+        QString::fromUtf8(
+            "Los cambios valen desde el próximo envío. \"Enlace\": por adaptador, el número "
+            "sigue al adaptador en cualquier conector; por conector USB, vale lo que se "
+            "enchufe en ese conector (un utillaje de producción). \"RS485 del núcleo\": el "
+            "controlador cambia el transceptor (TIOCSRS485) en lugar del RTS temporizado del "
+            "panel; los adaptadores USB suelen rechazarlo."),
         this);
     note->setWordWrap(true);
     layout->addWidget(note);
-    resize(820, 420);
+    resize(kWidth, kHeight);
 
     connect(assign, &QPushButton::clicked, this, [this] {
         const int row = unnumbered_->currentRow();
         const auto without = ports_.unnumbered();
         if (row < 0 || row >= static_cast<int>(without.size()))
+            return done("Elija primero un adaptador sin número.");
+        const SerialAdapter &adapter = without[static_cast<std::size_t>(row)];
+        const bool console = adapter.console &&
+                             confirm_(QString::fromStdString(safeText(
+                                 adapter.device + " es la consola del sistema. ¿Darle el COM " +
+                                 std::to_string(chosenNumber()) +
+                                 " de todos modos? Todo lo que se envíe a ese número llegará a la "
+                                 "consola.")));
+        if (adapter.console && !console)
             return;
-        ports_.assign(chosenNumber(), without[static_cast<std::size_t>(row)]);
-        fill();
+        auto assigned = ports_.assign(chosenNumber(), adapter, console);
+        done(assigned ? "" : assigned.error());
     });
     connect(swap, &QPushButton::clicked, this, [this] {
-        if (const int selected = selectedNumber(); selected > 0) {
-            ports_.swap(selected, chosenNumber());
-            fill();
-        }
+        const int selected = selectedNumber();
+        if (selected == 0)
+            return done("Elija primero un número en la lista.");
+        auto swapped = ports_.swap(selected, chosenNumber());
+        done(swapped ? "" : swapped.error());
     });
     connect(release, &QPushButton::clicked, this, [this] {
-        if (const int selected = selectedNumber(); selected > 0) {
-            ports_.release(selected);
-            fill();
-        }
+        const int selected = selectedNumber();
+        if (selected == 0)
+            return done("Elija primero un número en la lista.");
+        if (!confirm_(QString::fromUtf8("¿Liberar el COM %1? Quedará vacío hasta que le asigne "
+                                        "otro adaptador.")
+                          .arg(selected)))
+            return;
+        auto freed = ports_.release(selected);
+        done(freed ? "" : freed.error());
+    });
+    connect(bind, &QPushButton::clicked, this, [this] {
+        const int selected = selectedNumber();
+        if (selected == 0 || !ports_.table().at(selected))
+            return done("Elija primero un número con adaptador.");
+        const bool byPort = ports_.table().at(selected)->binding() == Binding::UsbPort;
+        auto bound = ports_.bind(selected, byPort ? Binding::Adapter : Binding::UsbPort);
+        done(bound ? "" : bound.error());
     });
     connect(update, &QPushButton::clicked, this, &PortsWindow::refresh);
     connect(numbers_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (item->column() == KernelRs485)
-            ports_.setKernelRs485(item->row() + 1, item->checkState() == Qt::Checked);
+        if (item->column() != KernelRs485)
+            return;
+        auto set = ports_.setKernelRs485(item->row() + 1, item->checkState() == Qt::Checked);
+        done(set ? "" : set.error());
     });
+    fill();
+}
+
+void PortsWindow::done(const std::string &failure) {
+    warning_->setText(QString::fromStdString(safeText(failure)));
     fill();
 }
 
 void PortsWindow::refresh() {
     ports_.refresh();
+    warning_->setText(
+        QString::fromStdString(safeText(ports_.takeProblem().value_or(std::string()))));
     fill();
+    numbers_->setCurrentItem(nullptr);
+    numbers_->clearSelection();
+    unnumbered_->setCurrentItem(nullptr);
+    unnumbered_->clearSelection();
 }
 
 void PortsWindow::fill() {
@@ -124,11 +184,30 @@ void PortsWindow::fill() {
     for (int number = 1; number <= kComNumbers; ++number) {
         const int row = number - 1;
         const auto &slot = table.at(number);
-        const SerialAdapter *adapter = adapterAt(table, number, ports_.present());
+        auto adapter = adapterFor(table, number, ports_.present());
+        const auto mapped = BenchPorts::overrideFor(number);
+        const std::string refusal = adapter ? std::string() : adapter.error();
         numbers_->setItem(row, Number, cell("COM " + std::to_string(number)));
-        numbers_->setItem(row, Adapter, cell(slot ? slot->name : "—"));
-        numbers_->setItem(row, Device, cell(adapter ? deviceText(*adapter) : ""));
-        numbers_->setItem(row, Present, cell(!slot ? "" : adapter ? "sí" : "no"));
+        numbers_->setItem(row, Adapter,
+                          cell(slot                         ? slot->name
+                               : table.doubts.count(number) ? "(dañada)"
+                                                            : "—",
+                               refusal));
+        if (mapped)
+            numbers_->setItem(row, Device,
+                              cell(*mapped + " (MARVALO_COM" + std::to_string(number) + ")"));
+        else
+            numbers_->setItem(row, Device, adapter ? deviceCell(*adapter.value()) : cell(""));
+        const std::string present = mapped                                  ? "sí"
+                                    : adapter                               ? "sí"
+                                    : !slot && !table.doubts.count(number)  ? ""
+                                    : refusal.starts_with("su adaptador (") ? "no"
+                                                                            : "no se usa";
+        numbers_->setItem(row, Present, cell(present, refusal));
+        numbers_->setItem(row, Bound,
+                          cell(!slot                                 ? ""
+                               : slot->binding() == Binding::UsbPort ? "por conector USB"
+                                                                     : "por adaptador"));
         auto *kernel = cell("");
         kernel->setFlags(slot ? Qt::ItemIsUserCheckable | Qt::ItemIsEnabled : Qt::NoItemFlags);
         kernel->setCheckState(slot && slot->kernelRs485 ? Qt::Checked : Qt::Unchecked);
@@ -140,15 +219,20 @@ void PortsWindow::fill() {
         const int row = static_cast<int>(i);
         unnumbered_->setItem(
             row, OtherAdapter,
-            cell(adapterName(without[i]) + (without[i].console ? " (consola del sistema)" : "")));
-        unnumbered_->setItem(row, OtherDevice, cell(deviceText(without[i])));
+            cell(adapterName(without[i]) + (without[i].console ? kConsoleMark : "")));
+        unnumbered_->setItem(row, OtherDevice, deviceCell(without[i]));
         unnumbered_->setItem(row, OtherDriver, cell(without[i].driver));
     }
-    numbers_->resizeColumnsToContents();
-    unnumbered_->resizeColumnsToContents();
+    if (!sized_) {
+        numbers_->resizeColumnsToContents();
+        unnumbered_->resizeColumnsToContents();
+        sized_ = true;
+    }
 }
 
 int PortsWindow::selectedNumber() const {
+    if (numbers_->selectedItems().isEmpty())
+        return 0;
     const int row = numbers_->currentRow();
     return row >= 0 && row < kComNumbers ? row + 1 : 0;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QComboBox;
+class QLabel;
 class QTableWidget;
 
 namespace marvalo {
@@ -10,22 +12,29 @@ namespace marvalo {
 class BenchPorts;
 class Form1;
 
-// "Puertos serie": the five COM numbers, the adapter each stands for and
-// whether it is plugged in, and the adapters without a number. The operator
-// assigns an adapter to a number, swaps two numbers, frees one, or lets the
-// driver switch RS485; the table is saved at once and every change is in
-// force at the next exchange. Nothing of the panel itself changes.
+// "Puertos serie": the five COM numbers, the adapter each stands for, how
+// it is bound (by adapter or by USB connector) and whether it is plugged
+// in, and the adapters without a number. The operator assigns an adapter
+// to a number, swaps two numbers, frees one, binds one to its connector, or
+// lets the driver switch RS485; each change is merged into the table on
+// disk at once and in force at the next exchange.
 class PortsWindow : public QWidget {
     Q_OBJECT
 
   public:
     explicit PortsWindow(BenchPorts &ports, QWidget *parent = nullptr);
 
-    // Reads what is plugged in again and redraws both lists.
+    // Reads the table and what is plugged in again, redraws both lists and
+    // leaves no row selected, so no button acts on a row nobody chose.
     void refresh();
+    // Asks the operator before freeing a number or numbering the console;
+    // tests answer in its place.
+    using Confirm = std::function<bool(const QString &question)>;
+    void setConfirm(Confirm confirm) { confirm_ = std::move(confirm); }
 
   private:
     void fill();
+    void done(const std::string &failure);
     int selectedNumber() const;  // 1..5, or 0
     int chosenNumber() const;
 
@@ -33,6 +42,9 @@ class PortsWindow : public QWidget {
     QTableWidget *numbers_ = nullptr;
     QTableWidget *unnumbered_ = nullptr;
     QComboBox *target_ = nullptr;
+    QLabel *warning_ = nullptr;
+    Confirm confirm_;
+    bool sized_ = false;  // columns fitted once; later the operator's widths stay
 };
 
 // F3 anywhere in the panel and "Puertos serie…" in its context menu open

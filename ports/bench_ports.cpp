@@ -2,86 +2,130 @@
 
 #include <cstdlib>
 
+#include "core/text/byte_text.h"
 #include "files/ports_file.h"
 
 namespace marvalo {
+namespace {
+
+PortsChange operatorChange(std::function<Result<Done, std::string>(PortsTable &)> what) {
+    return [what = std::move(what)](PortsTable &table) -> Result<bool, std::string> {
+        if (auto done = what(table); !done)
+            return done.error();
+        return true;
+    };
+}
+
+}  // namespace
 
 BenchPorts::BenchPorts(std::filesystem::path tableFile, DiscoveryRoots roots)
     : tableFile_(std::move(tableFile)), roots_(std::move(roots)) {
-    LoadedPortsTable loaded = loadPortsTable(tableFile_);
-    table_ = loaded.table;
-    problem_ = loaded.problem;
     refresh();
+}
+
+void BenchPorts::tell(const std::string &text) {
+    if (!told_.insert(text).second)
+        return;
+    problem_ = problem_ ? *problem_ + "\n" + text : text;
+}
+
+void BenchPorts::reload() {
+    LoadedPortsTable loaded = loadPortsTable(tableFile_);
+    table_ = std::move(loaded.table);
+    usable_ = loaded.usable;
     if (loaded.problem)
-        save();  // rebuilt over the damaged one, even when nothing is plugged in
+        tell(*loaded.problem);
 }
 
 void BenchPorts::refresh() {
+    reload();
     present_ = discoverSerialPorts(roots_);
-    if (numberNewAdapters(table_, present_))
-        save();
+    for (const std::string &clones : markSiblings(present_))
+        tell(clones);
+    PortsTable probe = table_;
+    if (!usable_ || !numberNewAdapters(probe, present_))
+        return;
+    const auto present = present_;
+    if (auto numbered = change([present](PortsTable &table) -> Result<bool, std::string> {
+            return numberNewAdapters(table, present);
+        });
+        !numbered)
+        tell(numbered.error());
+}
+
+std::optional<std::string> BenchPorts::overrideFor(int commPort) {
+    const std::string variable = "MARVALO_COM" + std::to_string(commPort);
+    if (const char *mapped = std::getenv(variable.c_str()); mapped != nullptr && *mapped != '\0')
+        return std::string(mapped);
+    return std::nullopt;
 }
 
 Result<MappedDevice, std::string> BenchPorts::resolve(int commPort) {
-    const std::string variable = "MARVALO_COM" + std::to_string(commPort);
-    if (const char *mapped = std::getenv(variable.c_str()); mapped != nullptr && *mapped != '\0')
-        return MappedDevice{mapped, "", false, std::nullopt};
+    if (auto mapped = overrideFor(commPort))
+        return MappedDevice{*mapped, "", false, std::nullopt};
     refresh();
-    const SerialAdapter *adapter = adapterAt(table_, commPort, present_);
-    if (adapter == nullptr)
-        return comUnavailableReason(table_, commPort, present_);
-    return MappedDevice{adapter->device, adapterName(*adapter), table_.at(commPort)->kernelRs485,
-                        adapter->latencyTimerMs};
+    if (!usable_)
+        return "la tabla de puertos \"" + safeText(tableFile_.string()) +
+               "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
+               "MARVALO_COMn)";
+    auto adapter = adapterFor(table_, commPort, present_);
+    if (!adapter) {
+        const std::string where = table_.doubts.count(commPort)
+                                      ? " (\"" + safeText(tableFile_.string()) + "\")"
+                                      : std::string();
+        return adapter.error() + where + "; " + hint_;
+    }
+    const SerialAdapter &found = *adapter.value();
+    return MappedDevice{found.device, adapterName(found), table_.at(commPort)->kernelRs485,
+                        found.latencyTimerMs};
 }
 
 std::vector<SerialAdapter> BenchPorts::unnumbered() const {
     std::vector<SerialAdapter> without;
     for (const SerialAdapter &adapter : present_) {
-        if (!table_.numberOf(adapterIdentity(adapter)))
+        if (!table_.numberOf(adapter))
             without.push_back(adapter);
     }
     return without;
 }
 
-void BenchPorts::assign(int commPort, const SerialAdapter &adapter) {
-    const std::string identity = adapterIdentity(adapter);
-    if (auto held = table_.numberOf(identity))
-        table_.at(*held).reset();  // one number per adapter
-    if (table_.at(commPort))
-        table_.released.push_back(table_.at(commPort)->identity);
-    std::erase(table_.released, identity);
-    table_.at(commPort) = ComSlot{identity, adapterName(adapter), false};
-    save();
+Result<Done, std::string> BenchPorts::change(const PortsChange &what) {
+    auto changed = changePortsTable(tableFile_, what);
+    if (!changed)
+        return changed.error();
+    table_ = changed.value();
+    return Done{};
 }
 
-void BenchPorts::swap(int first, int second) {
-    std::swap(table_.at(first), table_.at(second));
-    save();
+Result<Done, std::string> BenchPorts::assign(int commPort, const SerialAdapter &adapter,
+                                             bool consoleConfirmed) {
+    return change(operatorChange([&](PortsTable &table) {
+        return assignNumber(table, commPort, adapter, consoleConfirmed);
+    }));
 }
 
-void BenchPorts::release(int commPort) {
-    if (table_.at(commPort))
-        table_.released.push_back(table_.at(commPort)->identity);
-    table_.at(commPort).reset();
-    save();
+Result<Done, std::string> BenchPorts::swap(int first, int second) {
+    return change(
+        operatorChange([&](PortsTable &table) { return swapNumbers(table, first, second); }));
 }
 
-void BenchPorts::setKernelRs485(int commPort, bool on) {
-    if (table_.at(commPort)) {
-        table_.at(commPort)->kernelRs485 = on;
-        save();
-    }
+Result<Done, std::string> BenchPorts::release(int commPort) {
+    return change(operatorChange([&](PortsTable &table) { return freeNumber(table, commPort); }));
+}
+
+Result<Done, std::string> BenchPorts::bind(int commPort, Binding binding) {
+    const auto present = present_;
+    return change(operatorChange(
+        [&](PortsTable &table) { return bindNumber(table, commPort, binding, present); }));
+}
+
+Result<Done, std::string> BenchPorts::setKernelRs485(int commPort, bool on) {
+    return change(operatorChange(
+        [&](PortsTable &table) { return marvalo::setKernelRs485(table, commPort, on); }));
 }
 
 std::optional<std::string> BenchPorts::takeProblem() {
     return std::exchange(problem_, std::nullopt);
-}
-
-void BenchPorts::save() {
-    std::error_code ignored;  // a folder that cannot be made is named by the save
-    std::filesystem::create_directories(tableFile_.parent_path(), ignored);
-    if (auto saved = savePortsTable(tableFile_, table_); !saved && !problem_)
-        problem_ = saved.error();
 }
 
 }  // namespace marvalo

@@ -2,27 +2,30 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/ports/ports_table.h"
+#include "files/ports_file.h"
 #include "link/port_discovery.h"
 #include "link/port_names.h"
 
 namespace marvalo {
 
 // The bench's COM numbers: what is plugged in (from the kernel), which
-// number each adapter keeps (the ports table), and the map the port opens
+// number each adapter keeps (the ports table, read again at every look, so
+// another program's change counts at once), and the map the port opens
 // through. $MARVALO_COMn still wins, so a simulator or a script can point a
-// number anywhere. Every look refreshes what is present: an adapter plugged
-// in again works at the next open, under whatever ttyUSBn it came back as.
+// number anywhere. An adapter plugged in again works at the next open,
+// under whatever ttyUSBn it came back as.
 class BenchPorts final : public PortMap {
   public:
     explicit BenchPorts(std::filesystem::path tableFile,
                         DiscoveryRoots roots = DiscoveryRoots::fromEnvironment());
 
-    // Reads what is present, gives adapters seen for the first time the
-    // lowest free numbers and saves the table when it changed.
+    // Reads the table and what is present again, and gives adapters seen
+    // for the first time the lowest numbers never used (a locked merge).
     void refresh();
 
     Result<MappedDevice, std::string> resolve(int commPort) override;
@@ -30,26 +33,42 @@ class BenchPorts final : public PortMap {
     const PortsTable &table() const { return table_; }
     const std::vector<SerialAdapter> &present() const { return present_; }
     const std::filesystem::path &tableFile() const { return tableFile_; }
+    // False when the file could not be read whole: then no number is used.
+    bool usable() const { return usable_; }
     // The adapters present that have no number.
     std::vector<SerialAdapter> unnumbered() const;
+    // What a refusal ends with: where the operator changes the numbers
+    // (F3 in the panel, options in a tool).
+    void setHint(std::string hint) { hint_ = std::move(hint); }
+    // The device $MARVALO_COMn points COM n at, if any.
+    static std::optional<std::string> overrideFor(int commPort);
 
-    // The operator's changes, saved at once and in force at the next open.
-    void assign(int commPort, const SerialAdapter &adapter);
-    void swap(int first, int second);
-    void release(int commPort);
-    void setKernelRs485(int commPort, bool on);
+    // The operator's changes, each merged into the table as it is on disk
+    // under its lock and in force at the next open. On refusal, why.
+    Result<Done, std::string> assign(int commPort, const SerialAdapter &adapter,
+                                     bool consoleConfirmed = false);
+    Result<Done, std::string> swap(int first, int second);
+    Result<Done, std::string> release(int commPort);
+    Result<Done, std::string> bind(int commPort, Binding binding);
+    Result<Done, std::string> setKernelRs485(int commPort, bool on);
 
-    // A damaged table or a failed save, to be told once; then cleared.
+    // What to tell the operator once: a damaged or unreadable table, clones
+    // that share a serial number, a failed save; then cleared.
     std::optional<std::string> takeProblem();
 
   private:
-    void save();
+    Result<Done, std::string> change(const PortsChange &what);
+    void reload();
+    void tell(const std::string &text);
 
     std::filesystem::path tableFile_;
     DiscoveryRoots roots_;
     PortsTable table_;
+    bool usable_ = true;
     std::vector<SerialAdapter> present_;
     std::optional<std::string> problem_;
+    std::set<std::string> told_;
+    std::string hint_ = "vea \"Puertos serie…\" (F3)";
 };
 
 }  // namespace marvalo

@@ -37,12 +37,17 @@ int main(int argc, char **argv) {
     const SendOptions &options = command.value().options;
 
     BenchPorts benchPorts(portsTablePath());
+    benchPorts.setHint(
+        "elija otro con --port N, dé el dispositivo con --device RUTA o vea marvalo-send "
+        "--list-ports");
     if (auto problem = benchPorts.takeProblem())
         std::cerr << safeText(*problem) << "\n";
     if (options.listPorts) {
         std::cout << (options.json ? portListingJson(benchPorts) : portListingText(benchPorts));
         return kExitAllGood;
     }
+    if (options.portCommand)
+        return runPortCommand(*options.portCommand, benchPorts);
     if (options.plan)
         return runPlanFile(options, benchPorts);
     return runExchanges(options, command.value().request, benchPorts);

@@ -11,19 +11,34 @@ namespace {
 
 struct Row {
     std::optional<int> com;
-    const SerialAdapter *adapter;  // null: numbered, not plugged in
+    const SerialAdapter *adapter;  // null: numbered, not plugged in or not to be trusted
     std::string name;
+    std::string binding;  // "adaptador", "conector"; empty without a number
+    std::string refusal;  // why the number is not used although something is there
 };
 
 std::vector<Row> rowsOf(const BenchPorts &ports) {
     std::vector<Row> rows;
+    const PortsTable &table = ports.table();
     for (int number = 1; number <= kComNumbers; ++number) {
-        if (const auto &slot = ports.table().at(number))
-            rows.push_back({number, adapterAt(ports.table(), number, ports.present()), slot->name});
+        const auto &slot = table.at(number);
+        const bool doubtful = table.doubts.count(number) > 0;
+        if (!slot && !doubtful)
+            continue;
+        auto adapter = adapterFor(table, number, ports.present());
+        Row row{number, adapter ? adapter.value() : nullptr, slot ? slot->name : "", "", ""};
+        if (slot)
+            row.binding = slot->binding() == Binding::UsbPort ? "conector" : "adaptador";
+        bool somethingThere = doubtful;
+        for (const SerialAdapter &present : ports.present())
+            somethingThere = somethingThere || (slot && identityFits(slot->identity, present));
+        if (!adapter && somethingThere)
+            row.refusal = adapter.error();
+        rows.push_back(row);
     }
     for (const SerialAdapter &adapter : ports.present()) {
-        if (!ports.table().numberOf(adapterIdentity(adapter)))
-            rows.push_back({std::nullopt, &adapter, adapterName(adapter)});
+        if (!table.numberOf(adapter))
+            rows.push_back({std::nullopt, &adapter, adapterName(adapter), "", ""});
     }
     return rows;
 }
@@ -32,30 +47,36 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
 
 std::string portListingText(const BenchPorts &ports) {
     std::string text;
-    char line[512];
-    std::snprintf(line, sizeof line, "%-5s %-14s %-11s %-9s %s\n", "COM", "device", "driver",
-                  "present", "adapter");
+    char line[1024];
+    std::snprintf(line, sizeof line, "%-5s %-14s %-11s %-9s %-10s %s\n", "COM", "dispositivo",
+                  "controlador", "conectado", "enlace", "adaptador");
     text += line;
     for (const Row &row : rowsOf(ports)) {
         const SerialAdapter *adapter = row.adapter;
         std::string notes;
         if (adapter && adapter->console)
-            notes += "  (system console: never numbered by itself)";
+            notes += "  (consola del sistema: nunca recibe número por sí sola)";
         if (adapter && adapter->latencyTimerMs)
-            notes += "  latency " + std::to_string(*adapter->latencyTimerMs) + " ms";
+            notes += "  latencia " + std::to_string(*adapter->latencyTimerMs) + " ms";
         if (adapter && !adapter->byId.empty())
             notes += "  " + adapter->byId;
-        std::snprintf(line, sizeof line, "%-5s %-14s %-11s %-9s %s%s\n",
+        if (!row.refusal.empty())
+            notes += "  NO SE USA: " + row.refusal;
+        if (row.com && BenchPorts::overrideFor(*row.com))
+            notes += "  (MARVALO_COM" + std::to_string(*row.com) + " lo lleva a " +
+                     *BenchPorts::overrideFor(*row.com) + ")";
+        std::snprintf(line, sizeof line, "%-5s %-14s %-11s %-9s %-10s %s%s\n",
                       row.com ? std::to_string(*row.com).c_str() : "-",
                       adapter ? safeText(adapter->device).c_str() : "-",
-                      adapter ? safeText(adapter->driver).c_str() : "-", adapter ? "yes" : "no",
-                      safeText(row.name).c_str(), safeText(notes).c_str());
+                      adapter ? safeText(adapter->driver).c_str() : "-", adapter ? "sí" : "no",
+                      row.binding.empty() ? "-" : row.binding.c_str(), safeText(row.name).c_str(),
+                      safeText(notes).c_str());
         text += line;
     }
     if (ports.table().com == PortsTable{}.com && ports.present().empty())
         text +=
-            "No serial adapters found. Plug one in, or check that the user is in the group "
-            "that owns the device (usually dialout).\n";
+            "No se encontró ningún adaptador serie. Conecte uno, o compruebe que el usuario "
+            "está en el grupo dueño del dispositivo (normalmente dialout).\n";
     return text;
 }
 
@@ -70,7 +91,13 @@ std::string portListingJson(const BenchPorts &ports) {
             {"driver", adapter ? nlohmann::ordered_json(safeText(adapter->driver)) : nullptr},
             {"present", adapter != nullptr},
             {"console", adapter != nullptr && adapter->console},
+            {"binding",
+             row.binding.empty()
+                 ? nullptr
+                 : nlohmann::ordered_json(row.binding == "conector" ? "usb-port" : "adapter")},
         };
+        if (!row.refusal.empty())
+            port["refused"] = safeText(row.refusal);
         if (adapter && adapter->usb) {
             const UsbIdentity &usb = *adapter->usb;
             port["vendor_id"] = safeText(usb.vendorId);
@@ -79,6 +106,7 @@ std::string portListingJson(const BenchPorts &ports) {
             port["product"] = safeText(usb.product);
             port["serial"] = safeText(usb.serial);
             port["interface"] = usb.interfaceNumber;
+            port["port_number"] = usb.portNumber;
             port["usb_path"] = safeText(usb.usbPath);
             port["latency_timer_ms"] = adapter->latencyTimerMs
                                            ? nlohmann::ordered_json(*adapter->latencyTimerMs)

@@ -1,11 +1,13 @@
 // marvalo-send's request from the command line, --count times.
 #include <filesystem>
 #include <iostream>
+#include <set>
 
 #include "core/frames/request.h"
 #include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/settings_file.h"
+#include "link/port_holders.h"
 #include "link/termios_port.h"
 #include "tools/send_json.h"
 #include "tools/send_line.h"
@@ -16,6 +18,18 @@
 
 namespace marvalo {
 namespace {
+
+// Another program with the port open (ModemManager, a forgotten terminal)
+// may eat the reply: said beside the verdict, once per program.
+void warnOfHolders(const std::string &device, std::set<int> &told) {
+    std::vector<PortHolder> fresh;
+    for (const PortHolder &holder : otherHolders(device)) {
+        if (told.insert(holder.pid).second)
+            fresh.push_back(holder);
+    }
+    if (!fresh.empty())
+        std::cerr << "marvalo-send: aviso: " << safeText(holdersWarning(fresh)) << ".\n";
+}
 
 int exitStatusOf(const ExchangeStats &stats) {
     if (stats.failures > 0)
@@ -83,6 +97,14 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     catchStopSignals();
     setup.stopRequested = stopRequested;
 
+    if (!options.port && !options.device)
+        std::cerr << "marvalo-send: sin --port ni --device se usa COM " << line.port
+                  << (bench ? " (el de " + safeText(*options.settingsFile) + ")" : std::string())
+                  << ": " << safeText(port.describe()) << "\n";
+    std::set<int> holdersTold;
+    const std::string device = port.devicePath();
+    warnOfHolders(device, holdersTold);
+
     ThreadSleeper sleeper;
     ExchangeStats stats;
     bool outputClosed = false;
@@ -91,6 +113,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         setup.sequence = static_cast<std::uint64_t>(n);
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
         stats.add(outcome.record);
+        if (outcome.kind != ExchangeOutcome::Kind::Failed && outcome.record.reply.empty())
+            warnOfHolders(device, holdersTold);
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));
         else

@@ -16,15 +16,19 @@ constexpr const char *kUsage =
     "[--words N] [--data LIST]\n"
     "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
-    "   or: marvalo-send --list-ports [--json]\n";
+    "   or: marvalo-send --list-ports [--json]\n"
+    "   or: marvalo-send --assign-port N DEVICE|SERIAL | --free-port N | --swap-ports N M |\n"
+    "                    --bind-port N usb-port|adapter\n";
 
 constexpr const char *kHelp =
     "Runs the Marvalo panel's exchange from the command line: builds the\n"
     "request, writes it, waits as the panel does, reads the reply and judges it.\n"
     "\n"
     "The line:\n"
-    "  --port N          COM N (1..5): $MARVALO_COMN, else the adapter the ports\n"
-    "                    table gives that number (see --list-ports)\n"
+    "  --port N          COM N (1..5): $MARVALO_COMN when set, else the adapter\n"
+    "                    the ports table (marvalo-ports.ini, beside the panel's\n"
+    "                    files) gives that number. Without --port or --device,\n"
+    "                    the port of --settings, else COM 1, and it says which\n"
     "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path), or\n"
     "                    a serial server: rfc2217://HOST:PORT (RFC 2217, the line\n"
     "                    settings set on the server) or socket://HOST:PORT (raw\n"
@@ -32,8 +36,22 @@ constexpr const char *kHelp =
     "  --connect-timeout MS\n"
     "                    how long a serial server may take to connect and to\n"
     "                    answer each setting (default 3000)\n"
-    "  --list-ports      the serial adapters present and their COM numbers (with\n"
-    "                    --json, one object per port), then exit\n"
+    "  --list-ports      the serial adapters present, their COM numbers and how\n"
+    "                    each is bound (with --json, one object per port), then exit\n"
+    "The ports table (the panel's \"Puertos serie…\", F3, changes it too; every\n"
+    "change is merged under a lock, so the panel and scripts never undo each other):\n"
+    "  --assign-port N DEVICE|SERIAL\n"
+    "                    give COM N to the adapter at DEVICE (/dev/ttyUSB0, a\n"
+    "                    /dev/serial/by-id path) or with that USB serial number\n"
+    "  --free-port N     free COM N; it stays empty until assigned again\n"
+    "  --swap-ports N M  swap two numbers\n"
+    "  --bind-port N usb-port|adapter\n"
+    "                    COM N stands for whatever is plugged into its USB\n"
+    "                    connector (a production fixture), or for its adapter\n"
+    "                    wherever it is plugged in (the default)\n"
+    "A number whose table entry is damaged or fits two adapters (clones with one\n"
+    "serial number), or that is now the system console, is refused: nothing is\n"
+    "written to any port.\n"
     "  --baud RATE       1200, 2400, 4800, 9600 (default) or 19200\n"
     "  --rs485, --rs232  the link; RS485 raises RTS 50 ms before each write and\n"
     "                    drops it the panel's hold time after it\n"
@@ -77,19 +95,33 @@ constexpr const char *kHelp =
     "(dropped_bytes) and named in the verdict.\n"
     "\n"
     "Test plans (their file format: TEST PLANS in marvalo-send(1)):\n"
-    "  --plan FILE       run the steps of a TOML test plan, one line per step:\n"
-    "                    PASS or FAIL, the name, the verdict, the response time\n"
-    "                    and for a failure what was expected and what came\n"
+    "  --plan FILE       run the steps of a TOML test plan (at most 1 MiB), one\n"
+    "                    line per step: PASS, FAIL, ERROR (the port failed),\n"
+    "                    INTERRUMPIDO or SKIP, the name, the verdict, the\n"
+    "                    response time and for a failure what was expected and\n"
+    "                    what came; with --json one object per exchange, one per\n"
+    "                    skipped or interrupted step and a summary; with --pcap\n"
+    "                    every try in the capture\n"
     "  --check           read the plan and build every request; send nothing\n"
-    "  --junit FILE      write a JUnit XML report, atomically\n"
-    "  --tap             print TAP version 14 instead of the lines\n"
+    "  --junit FILE      write a JUnit XML report: a file atomically, a device,\n"
+    "                    FIFO or /dev/stdout in place (never replaced)\n"
+    "  --tap             print TAP version 14 instead of the lines (not with\n"
+    "                    --json)\n"
     "  --name NAME       the unit under test, as the report's suite name\n"
     "  --property KEY=VALUE\n"
     "                    a property of the report (repeatable)\n"
     "\n"
-    "Ctrl-C (or SIGTERM, SIGHUP) ends the current wait at once, prints the\n"
-    "summary and gives the port back as it was. A closed output (| head -n 1)\n"
-    "ends the run the same way, without a summary.\n"
+    "--junit and --pcap are checked before the first byte is sent: a folder\n"
+    "that is missing or takes no file, or a directory, refuses the run (exit\n"
+    "2). --count, --interval, --settings and a request do not go with --plan;\n"
+    "--tap, --junit, --check, --name and --property need it (exit 64).\n"
+    "\n"
+    "Ctrl-C (or SIGTERM, SIGHUP) stops the run: from then on nothing more is\n"
+    "written to the line (it is checked right before RTS and every write), a\n"
+    "wait or a pause ends at once, a plan's step in progress is reported as\n"
+    "interrupted and the rest as skipped, the reports are written and the port\n"
+    "is given back as it was. A closed output (| head -n 1) ends the run the\n"
+    "same way, without a summary.\n"
     "\n"
     "The request:\n";
 
@@ -98,9 +130,11 @@ constexpr const char *kExitHelp =
     "Exit status: 0 every reply well formed (with --plan: every step passed); 1\n"
     "some exchange got no reply (and none was bad); 3 some reply was bad (some\n"
     "step failed); 2 an input was rejected (the panel's message), or the plan is\n"
-    "invalid and nothing was sent; 4 the port failed (the message names the\n"
-    "device and the fix), or the report could not be written; 64 the command\n"
-    "line is wrong.\n";
+    "invalid or an output cannot be written, and nothing was sent; 4 the port\n"
+    "failed (the message names the device and the fix), or a report or the\n"
+    "capture could not be written at the end (the message still says how the\n"
+    "unit did); 64 the command line is wrong; 128 + the signal's number when a\n"
+    "signal stopped the run: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP.\n";
 
 std::optional<int> baudIndexOf(long rate) {
     for (std::size_t i = 0; i < kBaudCount; ++i) {
@@ -214,6 +248,9 @@ std::optional<std::string> clashOf(const CommandLine &command) {
     if (options.tap && options.json)
         return "--tap y --json escriben los dos en la salida estándar y ningún lector entendería "
                "la mezcla: elija uno";
+    if (options.portCommand && (request.protocol || options.listPorts))
+        return "un cambio de la tabla de puertos se da solo: sin petición ni --list-ports (la "
+               "lista sale después del cambio)";
     if (!options.plan) {
         for (const auto &[given, name] : {std::pair{options.tap, "--tap"},
                                           {options.junit.has_value(), "--junit"},
@@ -236,6 +273,8 @@ std::optional<std::string> clashOf(const CommandLine &command) {
         return "--settings no va con --plan: la línea de un plan está en su tabla [line]";
     if (options.listPorts)
         return "--list-ports no va con --plan";
+    if (options.portCommand)
+        return "un cambio de la tabla de puertos no va con --plan";
     return std::nullopt;
 }
 
@@ -259,7 +298,9 @@ Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
             std::cout << "marvalo-send " << kVersion << "\n";
             return CommandLineEnd{kExitAllGood};
         }
-        auto taken = takeLineArg(options, argc, argv, i);
+        auto taken = takePortCommand(options.portCommand, argc, argv, i);
+        if (taken && taken.value() == 0)
+            taken = takeLineArg(options, argc, argv, i);
         if (!taken)
             return CommandLineEnd{usage(taken.error())};
         if (taken.value() == 0) {

@@ -9,6 +9,7 @@
 #include "core/result.h"
 #include "core/settings/panel_state.h"
 #include "core/settings/settings_line.h"
+#include "tools/port_commands.h"
 #include "tools/request_args.h"
 #include "tools/send_line.h"
 
@@ -38,6 +39,7 @@ struct SendOptions {
     int intervalMs = 0;
     bool json = false;
     bool listPorts = false;
+    std::optional<PortCommand> portCommand;  // a change of the ports table, then exit
     bool kernelRs485 = false;
     std::optional<int> connectTimeoutMs;
     std::optional<RegisterView> registers;

@@ -2,155 +2,250 @@
 
 #include <algorithm>
 
-#include "core/text/key_value_text.h"
-
 namespace marvalo {
 namespace {
 
-std::string sectionOf(int number) {
-    return "com" + std::to_string(number);
+std::string comText(int number) {
+    return "COM " + std::to_string(number);
+}
+
+std::vector<const SerialAdapter *> fitting(const std::string &identity,
+                                           const std::vector<SerialAdapter> &present) {
+    std::vector<const SerialAdapter *> fits;
+    for (const SerialAdapter &adapter : present) {
+        if (identityFits(identity, adapter))
+            fits.push_back(&adapter);
+    }
+    return fits;
+}
+
+Result<Done, std::string> checkNumber(int number) {
+    if (!validComNumber(number))
+        return "el número " + std::to_string(number) + " no es ninguno de COM 1 a COM " +
+               std::to_string(kComNumbers);
+    return Done{};
+}
+
+void remember(PortsTable &table, const std::string &identity) {
+    std::erase(table.released, identity);
+    table.released.push_back(identity);
+    if (table.released.size() > kMaxReleased)
+        table.released.erase(table.released.begin(),
+                             table.released.end() - static_cast<std::ptrdiff_t>(kMaxReleased));
 }
 
 }  // namespace
 
-std::optional<int> PortsTable::numberOf(const std::string &identity) const {
+Binding ComSlot::binding() const {
+    return identity.starts_with("usb-path:") ? Binding::UsbPort : Binding::Adapter;
+}
+
+bool validComNumber(int number) {
+    return number >= 1 && number <= kComNumbers;
+}
+
+std::optional<int> PortsTable::numberOf(const SerialAdapter &adapter) const {
     for (int number = 1; number <= kComNumbers; ++number) {
-        if (at(number) && at(number)->identity == identity)
+        if (at(number) && identityFits(at(number)->identity, adapter))
             return number;
     }
     return std::nullopt;
 }
 
 bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &present) {
+    if (!table.damage.empty() || !table.doubts.empty())
+        return false;
     bool changed = false;
     for (const SerialAdapter &adapter : present) {
-        const std::string identity = adapterIdentity(adapter);
-        if (auto number = table.numberOf(identity)) {
-            std::string &name = table.at(*number)->name;
-            if (name != adapterName(adapter)) {
-                name = adapterName(adapter);
-                changed = true;
-            }
-            continue;
-        }
-        if (adapter.console)
+        if (adapter.console || table.numberOf(adapter))
             continue;  // writing requests to the system console helps nobody
-        if (std::find(table.released.begin(), table.released.end(), identity) !=
-            table.released.end())
+        const std::string identity = adapterIdentity(adapter);
+        if (std::ranges::find(table.released, identity) != table.released.end())
             continue;
-        auto free = std::find_if(table.com.begin(), table.com.end(),
-                                 [](const auto &slot) { return !slot.has_value(); });
-        if (free == table.com.end())
-            continue;
-        *free = ComSlot{identity, adapterName(adapter), false};
-        changed = true;
+        for (int number = 1; number <= kComNumbers; ++number) {
+            if (table.at(number) || table.freed.count(number) || table.doubts.count(number))
+                continue;
+            table.at(number) = ComSlot{identity, adapterName(adapter), false, false, {}};
+            changed = true;
+            break;
+        }
     }
     return changed;
 }
 
-const SerialAdapter *adapterAt(const PortsTable &table, int number,
-                               const std::vector<SerialAdapter> &present) {
-    if (number < 1 || number > kComNumbers || !table.at(number))
-        return nullptr;
-    for (const SerialAdapter &adapter : present) {
-        if (adapterIdentity(adapter) == table.at(number)->identity)
-            return &adapter;
+namespace {
+
+// Empty reason: nothing there, for comUnavailableReason to tell.
+Result<const SerialAdapter *, std::string> trustedAdapter(
+    const PortsTable &table, int number, const std::vector<SerialAdapter> &present) {
+    if (auto valid = checkNumber(number); !valid)
+        return valid.error();
+    if (auto doubt = table.doubts.find(number); doubt != table.doubts.end())
+        return "su entrada en la tabla no se puede usar (" + doubt->second +
+               "); no se envía nada hasta que se le asigne un adaptador";
+    const auto &slot = table.at(number);
+    if (!slot)
+        return std::string();
+    const auto fits = fitting(slot->identity, present);
+    if (fits.empty())
+        return std::string();
+    if (fits.size() > 1) {
+        std::string which;
+        for (const SerialAdapter *adapter : fits)
+            which += (which.empty() ? "" : "; ") + adapterName(*adapter) + ", " + adapter->device;
+        return "le encajan " + std::to_string(fits.size()) + " adaptadores (" + which +
+               ") y no se sabe cuál es el suyo; asígnele uno (F3 o marvalo-send --assign-port " +
+               std::to_string(number) + " DISPOSITIVO)";
     }
-    return nullptr;
+    const SerialAdapter &adapter = *fits.front();
+    // An entry naming exactly this adapter (a clone at its connector) wins
+    // over one that only fits it (the serial number alone).
+    const std::string exact = adapterIdentity(adapter);
+    for (int other = 1; other <= kComNumbers; ++other) {
+        const auto &taken = table.at(other);
+        if (other != number && taken && identityFits(taken->identity, adapter) &&
+            (taken->identity == exact || slot->identity != exact))
+            return "su adaptador (" + adapterName(adapter) + ") es también " + comText(other) +
+                   " en la tabla; deje uno de los dos";
+    }
+    if (adapter.console && !slot->console)
+        return adapter.device +
+               " es ahora la consola del sistema y no se le envía nada; si de verdad es el "
+               "instrumento, asígnelo otra vez en \"Puertos serie…\" (F3) y confírmelo";
+    return &adapter;
+}
+
+}  // namespace
+
+Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
+                                                      const std::vector<SerialAdapter> &present) {
+    auto found = trustedAdapter(table, number, present);
+    if (!found && found.error().empty())
+        return comUnavailableReason(table, number, present);
+    return found;
 }
 
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present) {
-    std::string reason = number >= 1 && number <= kComNumbers && table.at(number)
+    std::string reason = validComNumber(number) && table.at(number)
                              ? "su adaptador (" + table.at(number)->name + ") no está conectado"
                              : std::string("no tiene adaptador");
     std::string connected;
     for (int other = 1; other <= kComNumbers; ++other) {
-        if (const SerialAdapter *adapter = adapterAt(table, other, present))
-            connected += std::string(connected.empty() ? "" : ", ") + "COM " +
-                         std::to_string(other) + " (" + adapterName(*adapter) + ")";
+        if (auto adapter = trustedAdapter(table, other, present); adapter && other != number)
+            connected += std::string(connected.empty() ? "" : ", ") + comText(other) + " (" +
+                         adapterName(*adapter.value()) + ")";
     }
+    std::string plugged;
+    for (const SerialAdapter &adapter : present) {
+        if (!table.numberOf(adapter))
+            plugged += std::string(plugged.empty() ? "" : ", ") + adapterName(adapter) + " en " +
+                       adapter.device;
+    }
+    if (!plugged.empty())
+        reason += ". Sin número: " + plugged;
     if (connected.empty())
-        return reason +
-               ". No hay ningún adaptador serie con número conectado; vea \"Puertos "
-               "serie…\" (F3) o marvalo-send --list-ports";
+        return reason + ". No hay ningún otro adaptador serie con número conectado";
     return reason + ". Conectados: " + connected;
 }
 
-constexpr const char *kReleasedSection = "released";
-constexpr const char *kListSeparator = " ; ";
-
-std::string formatPortsTable(const PortsTable &table) {
-    std::string text =
-        "# Marvalo's COM numbers: which serial adapter each one stands for.\n"
-        "# Kept by the program; \"Puertos serie…\" (F3) in the panel changes it.\n";
-    if (!table.released.empty()) {
-        std::string identities;
-        for (const std::string &identity : table.released)
-            identities += (identities.empty() ? "" : kListSeparator) + identity;
-        text += "\n[" + std::string(kReleasedSection) + "]\n" +
-                formatKeyValues({{"identities", identities}});
+Result<Done, std::string> assignNumber(PortsTable &table, int number, const SerialAdapter &adapter,
+                                       bool consoleConfirmed) {
+    if (auto valid = checkNumber(number); !valid)
+        return valid;
+    if (adapter.console && !consoleConfirmed)
+        return adapter.device + " es la consola del sistema; asignarla pide confirmación";
+    const std::string identity = adapterIdentity(adapter);
+    for (int other = 1; other <= kComNumbers; ++other) {
+        if (other != number && table.at(other) && table.at(other)->identity == identity) {
+            table.at(other).reset();  // one number per adapter
+            table.freed.insert(other);
+        }
     }
-    for (int number = 1; number <= kComNumbers; ++number) {
-        const auto &slot = table.at(number);
-        if (!slot)
-            continue;
-        text += "\n[" + sectionOf(number) + "]\n" +
-                formatKeyValues({{"identity", slot->identity},
-                                 {"name", slot->name},
-                                 {"kernel_rs485", slot->kernelRs485 ? "true" : "false"}});
-    }
-    return text;
+    if (table.at(number) && table.at(number)->identity != identity)
+        remember(table, table.at(number)->identity);
+    std::erase(table.released, identity);
+    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}};
+    table.freed.erase(number);
+    table.doubts.erase(number);
+    return Done{};
 }
 
-Result<PortsTable, std::string> parsePortsTable(std::string_view text) {
-    PortsTable table;
-    for (const auto &[key, value] : parseKeyValues(text)) {
-        const auto dot = key.find('.');
-        const std::string section = key.substr(0, dot);
-        const std::string field = dot == std::string::npos ? "" : key.substr(dot + 1);
-        if (section == kReleasedSection && field == "identities") {
-            for (std::size_t from = 0; from < value.size();) {
-                const std::size_t end = value.find(kListSeparator, from);
-                const std::string identity = value.substr(from, end - from);
-                if (!identity.empty())
-                    table.released.push_back(identity);
-                from = end == std::string::npos ? value.size() : end + 3;
-            }
-            continue;
+Result<Done, std::string> freeNumber(PortsTable &table, int number) {
+    if (auto valid = checkNumber(number); !valid)
+        return valid;
+    if (table.at(number))
+        remember(table, table.at(number)->identity);
+    table.at(number).reset();
+    table.freed.insert(number);
+    table.doubts.erase(number);
+    return Done{};
+}
+
+Result<Done, std::string> swapNumbers(PortsTable &table, int first, int second) {
+    if (auto valid = checkNumber(first); !valid)
+        return valid;
+    if (auto valid = checkNumber(second); !valid)
+        return valid;
+    std::swap(table.at(first), table.at(second));
+    auto moved = [](auto &container, int from, int to) {
+        auto nodeFrom = container.extract(from);
+        auto nodeTo = container.extract(to);
+        if (nodeFrom) {
+            nodeFrom.key() = to;
+            container.insert(std::move(nodeFrom));
         }
-        int number = 0;
-        for (int candidate = 1; candidate <= kComNumbers; ++candidate) {
-            if (section == sectionOf(candidate))
-                number = candidate;
+        if (nodeTo) {
+            nodeTo.key() = from;
+            container.insert(std::move(nodeTo));
         }
-        if (number == 0) {
-            return "la sección \"" + section + "\" no es ninguna de com1 a com" +
-                   std::to_string(kComNumbers);
-        }
-        auto &slot = table.at(number);
-        if (!slot)
-            slot = ComSlot{};
-        if (field == "identity") {
-            slot->identity = value;
-        } else if (field == "name") {
-            slot->name = value;
-        } else if (field == "kernel_rs485") {
-            if (value != "true" && value != "false")
-                return "kernel_rs485 de " + section + " es \"" + value + "\"; admite true o false";
-            slot->kernelRs485 = value == "true";
-        } else {
-            return "la clave \"" + key + "\" no es identity, name ni kernel_rs485";
-        }
+    };
+    moved(table.doubts, first, second);
+    const bool firstFreed = table.freed.erase(first) > 0;
+    const bool secondFreed = table.freed.erase(second) > 0;
+    if (firstFreed)
+        table.freed.insert(second);
+    if (secondFreed)
+        table.freed.insert(first);
+    return Done{};
+}
+
+Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding binding,
+                                     const std::vector<SerialAdapter> &present) {
+    if (auto valid = checkNumber(number); !valid)
+        return valid;
+    auto adapter = adapterFor(table, number, present);
+    if (!adapter)
+        return comText(number) + " " + adapter.error() +
+               "; para cambiar cómo se enlaza, su adaptador tiene que estar conectado";
+    const SerialAdapter &found = *adapter.value();
+    if (binding == Binding::UsbPort && !found.usb)
+        return comText(number) + " es un puerto de la placa (" + found.kernelName +
+               "), no tiene conector USB";
+    if (binding == Binding::Adapter && found.usb && found.usb->serial.empty())
+        return comText(number) + " (" + adapterName(found) +
+               ") no tiene número de serie: solo se le puede reconocer por su conector USB";
+    table.at(number)->identity =
+        binding == Binding::UsbPort ? placeIdentity(found) : adapterIdentity(found);
+    return Done{};
+}
+
+Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on) {
+    if (auto valid = checkNumber(number); !valid)
+        return valid;
+    if (!table.at(number))
+        return comText(number) + " no tiene adaptador";
+    table.at(number)->kernelRs485 = on;
+    return Done{};
+}
+
+void settleDoubts(PortsTable &table) {
+    for (const auto &[number, why] : table.doubts) {
+        table.at(number).reset();
+        table.freed.insert(number);
     }
-    for (int number = 1; number <= kComNumbers; ++number) {
-        const auto &slot = table.at(number);
-        if (slot && slot->identity.empty())
-            return sectionOf(number) + " no tiene identity";
-        if (slot && table.numberOf(slot->identity) != number)
-            return "el adaptador " + slot->identity + " tiene dos números";
-    }
-    return table;
+    table.doubts.clear();
+    table.damage.clear();
 }
 
 }  // namespace marvalo

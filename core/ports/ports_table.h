@@ -1,9 +1,11 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/ports/serial_adapter.h"
@@ -12,55 +14,101 @@
 namespace marvalo {
 
 inline constexpr int kComNumbers = 5;
+// Freed adapters remembered so that they are not numbered again by
+// themselves: the newest ones, so a fixture freeing unit after unit never
+// grows the table without end.
+inline constexpr std::size_t kMaxReleased = 32;
 
-// What one COM number stands for: an adapter by identity, the name it had
-// when last seen (to say what is missing), and how RS485 is switched.
+// How a number holds on to what it stands for.
+enum class Binding {
+    Adapter,  // "por adaptador": this adapter, wherever it is plugged in
+    UsbPort,  // "por conector USB": whatever is plugged into this hub port
+};
+
+// What one COM number stands for: a target (an adapter identity, a USB
+// connector "usb-path:1-1.2:0"), the name it had when numbered (to say what
+// is missing), and how RS485 is switched.
 struct ComSlot {
     std::string identity;
     std::string name;
     bool kernelRs485 = false;  // the driver switches the transceiver, not our timed RTS
+    bool console = false;      // the operator confirmed that this number is the console
+    // Keys this program does not know, kept as they were for whoever wrote them.
+    std::vector<std::pair<std::string, std::string>> otherKeys;
 
+    Binding binding() const;
     bool operator==(const ComSlot &) const = default;
 };
 
-// COM 1..5 by adapter identity; index 0 is COM 1.
+// COM 1..5 by target; index 0 is COM 1.
 struct PortsTable {
     std::array<std::optional<ComSlot>, kComNumbers> com;
+    // Numbers the operator freed: empty until the operator assigns them.
+    std::set<int> freed;
     // Adapters the operator freed: seen before, so never numbered again by
-    // themselves.
+    // themselves (the newest kMaxReleased).
     std::vector<std::string> released;
+    // Numbers whose entry could not be read or says two things, with why
+    // and where ("línea 7: …"): never used until the operator assigns them.
+    std::map<int, std::string> doubts;
+    // Lines that could not be read, each named once ("línea 3: …"). While
+    // there are any, nothing is numbered by itself.
+    std::vector<std::string> damage;
 
     bool operator==(const PortsTable &) const = default;
     const std::optional<ComSlot> &at(int number) const {
         return com[static_cast<std::size_t>(number - 1)];
     }
     std::optional<ComSlot> &at(int number) { return com[static_cast<std::size_t>(number - 1)]; }
-    // The COM number an identity holds, if any.
-    std::optional<int> numberOf(const std::string &identity) const;
+    // The COM number whose target fits the adapter, if any.
+    std::optional<int> numberOf(const SerialAdapter &adapter) const;
 };
 
-// Adapters seen for the first time take the lowest free COM numbers, in the
-// order given; the console never takes one by itself, and adapters beyond
-// COM 5 stay without. The names of the numbered ones follow what is seen.
-// True when the table changed and is worth saving.
+bool validComNumber(int number);
+
+// Adapters seen for the first time take the lowest numbers that are free
+// and were never freed, in the order given. The console never takes one by
+// itself, nor a freed adapter, and none is taken while the table has
+// damaged lines (a damaged line may have been a number). True when the
+// table changed and is worth saving.
 bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &present);
 
-// The adapter behind COM `number`, when it has one and it is plugged in.
-const SerialAdapter *adapterAt(const PortsTable &table, int number,
-                               const std::vector<SerialAdapter> &present);
+// The one adapter present behind COM `number`, or why there is none that
+// can be trusted (Spanish): not assigned, damaged entry, not plugged in,
+// two adapters fit, the same adapter has another number, it is the console.
+Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
+                                                      const std::vector<SerialAdapter> &present);
 
 // Why COM `number` cannot be opened, naming what is there instead:
 // "no tiene adaptador. Conectados: COM 1 (FTDI …), COM 2 (CH340 …)".
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present);
 
-// The file's text: a section per COM number with an adapter.
+// The operator's changes. Each touches only the numbers it names, so that
+// applied to a table another program saved meanwhile, it loses nothing of
+// theirs. On refusal, why (Spanish).
+Result<Done, std::string> assignNumber(PortsTable &table, int number, const SerialAdapter &adapter,
+                                       bool consoleConfirmed);
+Result<Done, std::string> freeNumber(PortsTable &table, int number);
+Result<Done, std::string> swapNumbers(PortsTable &table, int first, int second);
+Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding binding,
+                                     const std::vector<SerialAdapter> &present);
+Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on);
+
+// Before a save: damaged numbers become freed ones, so that no later read
+// gives them to another adapter; the lines themselves are kept aside by
+// the caller.
+void settleDoubts(PortsTable &table);
+
+// The file's text, every value escaped so that it reads back byte for byte:
 //   [com2]
 //   identity = usb-serial:A50285BI:0
 //   name = FTDI FT232R USB UART, nº A50285BI
+//   binding = adapter
 //   kernel_rs485 = false
 std::string formatPortsTable(const PortsTable &table);
-// On a damaged text, why (Spanish); the caller starts an empty table then.
-Result<PortsTable, std::string> parsePortsTable(std::string_view text);
+// Never fails: what cannot be read lands in `damage` and `doubts`.
+// Section names are case-insensitive, unknown keys are kept.
+PortsTable parsePortsTable(std::string_view text);
 
 }  // namespace marvalo

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace marvalo {
 
@@ -13,6 +14,7 @@ struct UsbIdentity {
     std::string product;    // "FT232R USB UART"
     std::string serial;     // "A50285BI"; empty when the device has none
     int interfaceNumber = 0;
+    int portNumber = 0;   // usb-serial's port_number: several ports on one interface
     std::string usbPath;  // "1-1.2": the port of the hub it is plugged into
 };
 
@@ -25,18 +27,36 @@ struct SerialAdapter {
     std::optional<UsbIdentity> usb;
     std::string byId;  // "/dev/serial/by-id/usb-FTDI_…-if00-port0", when udev made one
     std::optional<int> latencyTimerMs;
+    // Set by markSiblings: another adapter present has the same serial
+    // number and interface (clones), so the hub port tells them apart.
+    bool sharedSerial = false;
+    // Set by markSiblings: which port of a multi-port adapter, 0 for "A".
+    std::optional<int> portIndex;
 
     bool operator==(const SerialAdapter &) const = default;
 };
 
 // What a COM number holds on to across re-plugging: for USB the serial
-// number and the interface ("usb-serial:A50285BI:0"), the hub port where an
-// adapter has no serial number ("usb-path:1-1.2:0"), the kernel name for
-// on-board ports ("kernel:ttyS0").
+// number and the interface ("usb-serial:A50285BI:0", ".N" after it for the
+// N-th port of one interface, "@1-1.2" after it for clones that share the
+// serial number), the hub port where an adapter has no serial number
+// ("usb-path:1-1.2:0"), the kernel name for on-board ports ("kernel:ttyS0").
 std::string adapterIdentity(const SerialAdapter &adapter);
+// The identity of whatever is plugged into the adapter's USB connector:
+// what a number bound "por conector USB" holds on to. Empty for on-board ports.
+std::string placeIdentity(const SerialAdapter &adapter);
+// Whether a number's identity stands for this adapter: its own identity,
+// its connector's, or the serial alone where clones are now told apart by
+// connector (the caller checks that only one fits).
+bool identityFits(const std::string &identity, const SerialAdapter &adapter);
 
-// For people: "FTDI FT232R USB UART, nº A50285BI" (or the driver and the
-// kernel name for an on-board port).
+// Marks clones and the ports of multi-port adapters among those present;
+// for each group of clones, one sentence (Spanish) saying so, to be told once.
+std::vector<std::string> markSiblings(std::vector<SerialAdapter> &present);
+
+// For people: "FTDI FT232R USB UART, nº A50285BI", "FTDI Quad RS232-HS, nº
+// FT4Q1234, puerto B", "USB Serial (1a86:7523), conector USB 1-1.4", or the
+// driver and the kernel name for an on-board port.
 std::string adapterName(const SerialAdapter &adapter);
 
 }  // namespace marvalo

@@ -8,9 +8,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <linux/serial.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "link/parity_marks.h"
 #include "link/port_names.h"
@@ -351,6 +354,50 @@ TEST(TermiosPort, RtsRestsLowAfterOpenOnARealPort) {
     int lines = 0;
     ASSERT_EQ(::ioctl(port.fd(), TIOCMGET, &lines), 0);
     EXPECT_EQ(lines & TIOCM_RTS, 0) << "the kernel raised RTS on open and it stayed up";
+}
+
+// What a driver answers and what it was asked, for the RS485 test.
+struct FakeRs485Driver {
+    static inline __u32 answer = 0;
+    static inline std::vector<__u32> asked;
+    static int call(int, unsigned long request, struct serial_rs485 *settings) {
+        if (request == TIOCGRS485)
+            settings->flags = answer;
+        else
+            asked.push_back(settings->flags);
+        return 0;
+    }
+};
+
+TEST(TermiosPort, KernelRs485KeepsTheBoardsPolarityAndGivesItBack) {
+    // 0x15: enabled, RTS low while sending (rs485-rts-active-low), RX during TX.
+    const struct {
+        __u32 driverHas, set;
+    } rows[] = {{0x15, 0x15}, {0x14, 0x15}, {0x02, 0x03}, {0x00, 0x01}};
+    for (const auto &row : rows) {
+        PtyPair pty;
+        TermiosPort port;
+        port.setDevicePath(pty.devicePath());
+        port.setKernelRs485(true);
+        FakeRs485Driver::answer = row.driverHas;
+        FakeRs485Driver::asked.clear();
+        port.setRs485Call(&FakeRs485Driver::call);
+        ASSERT_TRUE(port.open().ok()) << row.driverHas;
+        port.close();
+        EXPECT_EQ(FakeRs485Driver::asked, (std::vector<__u32>{row.set, row.driverHas}))
+            << "driver had " << row.driverHas;
+    }
+    PtyPair pty;  // a driver without RS485: named, in Spanish, the system's words after
+    TermiosPort port;
+    port.setDevicePath(pty.devicePath());
+    port.setKernelRs485(true);
+    const auto refused = port.open();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message().find(pty.devicePath() + ": su controlador no sabe"),
+              std::string::npos)
+        << refused.error().message();
+    EXPECT_NE(refused.error().message().find("(Inappropriate ioctl for device)"),
+              std::string::npos);
 }
 
 }  // namespace

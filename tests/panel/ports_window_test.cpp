@@ -30,12 +30,20 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
     rig.form->findChild<QAction *>("actPuertos")->trigger();
     auto *window = rig.form->findChild<PortsWindow *>("frmPuertos");
     ASSERT_TRUE(window && window->isVisible());
+    QStringList asked;
+    bool answer = false;
+    window->setConfirm([&](const QString &question) {
+        asked << question;
+        return answer;
+    });
     auto *numbers = window->findChild<QTableWidget *>("tblPuertos");
     auto *unnumbered = window->findChild<QTableWidget *>("tblSinNumero");
     auto text = [&](int row, int column) {
         return numbers->item(row, column)->text().toStdString();
     };
-    EXPECT_EQ(text(1, 1), "USB Serial");
+    EXPECT_EQ(text(1, 1), "USB Serial (1a86:7523), conector USB 1-1.4");
+    EXPECT_EQ(numbers->currentRow(), -1) << "no row chosen for the operator";
+    EXPECT_EQ(text(1, 4), "por conector USB") << "no serial number: known by its connector";
     EXPECT_EQ(text(1, 3), "sí");
     EXPECT_EQ(text(2, 1), "—");
 
@@ -43,17 +51,24 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
     numbers->selectRow(0);
     window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(1);
     press("cmdIntercambiar");
-    EXPECT_EQ(text(0, 1), "USB Serial") << "COM 1 and COM 2 swapped";
+    EXPECT_EQ(text(0, 1), "USB Serial (1a86:7523), conector USB 1-1.4")
+        << "COM 1 and COM 2 swapped";
     EXPECT_EQ(ports.table().at(2)->name, "FTDI FT232R USB UART, nº A50285BI");
     numbers->selectRow(1);
+    const int width = numbers->columnWidth(1);
     press("cmdLiberar");
+    EXPECT_TRUE(ports.table().at(2)) << "the operator said no";
+    answer = true;
+    press("cmdLiberar");
+    EXPECT_EQ(asked.size(), 2);
     EXPECT_FALSE(ports.table().at(2));
+    EXPECT_EQ(numbers->columnWidth(1), width) << "widths kept";
     ASSERT_EQ(unnumbered->rowCount(), 1);
     unnumbered->selectRow(0);
     window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(4);
     press("cmdAsignar");
     EXPECT_EQ(ports.table().at(5)->name, "FTDI FT232R USB UART, nº A50285BI");
-    numbers->item(4, 4)->setCheckState(Qt::Checked);
+    numbers->item(4, 5)->setCheckState(Qt::Checked);
     EXPECT_TRUE(ports.table().at(5)->kernelRs485);
     rig.form->close();
     EXPECT_FALSE(window->isVisible());

@@ -564,9 +564,10 @@ TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
          0,
          "{\"com\":2,\"device\":\"" + tree.dev().string() +
              "/ttyUSB1\",\"name\":\"FTDI FT232R USB UART, nº FTB00002\",\"driver\":\"ftdi_sio\","
-             "\"present\":true,\"console\":false,\"vendor_id\":\"0403\",\"product_id\":\"6001\","
-             "\"maker\":\"FTDI\",\"product\":\"FT232R USB UART\",\"serial\":\"FTB00002\","
-             "\"interface\":0,\"usb_path\":\"1-1.3\",\"latency_timer_ms\":16}"},
+             "\"present\":true,\"console\":false,\"binding\":\"adapter\",\"vendor_id\":\"0403\","
+             "\"product_id\":\"6001\",\"maker\":\"FTDI\",\"product\":\"FT232R USB UART\","
+             "\"serial\":\"FTB00002\",\"interface\":0,\"port_number\":0,\"usb_path\":\"1-1.3\","
+             "\"latency_timer_ms\":16}"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> argv{send.string(), "--baud", "9600"};

@@ -1,0 +1,287 @@
+#include <algorithm>
+#include <cctype>
+
+#include "core/ports/ports_table.h"
+#include "core/text/byte_text.h"
+
+namespace marvalo {
+namespace {
+
+constexpr const char *kReleasedSection = "released";
+constexpr std::size_t kQuotedBytes = 40;  // of a damaged line, in its message
+
+std::string sectionOf(int number) {
+    return "com" + std::to_string(number);
+}
+
+// Every byte back as it was: a line break, a CR, a blank at either end or a
+// control byte would otherwise be lost or change the line.
+std::string escaped(const std::string &value) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(value[i]);
+        const bool edge = i == 0 || i + 1 == value.size();
+        if (byte == '\\')
+            text += "\\\\";
+        else if (byte == '\n')
+            text += "\\n";
+        else if (byte == '\r')
+            text += "\\r";
+        else if (byte == '\t')
+            text += "\\t";
+        else if (byte == ' ' && edge)
+            text += "\\s";
+        else if (byte < 0x20 || byte == 0x7f)
+            text += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xf];
+        else
+            text += static_cast<char>(byte);
+    }
+    return text;
+}
+
+std::optional<std::string> unescaped(std::string_view text) {
+    std::string value;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            value += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return std::nullopt;
+        switch (text[i]) {
+            case '\\':
+                value += '\\';
+                break;
+            case 'n':
+                value += '\n';
+                break;
+            case 'r':
+                value += '\r';
+                break;
+            case 't':
+                value += '\t';
+                break;
+            case 's':
+                value += ' ';
+                break;
+            case 'x': {
+                if (i + 2 >= text.size() ||
+                    !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+                    !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+                    return std::nullopt;
+                value +=
+                    static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+                i += 2;
+                break;
+            }
+            default:
+                return std::nullopt;
+        }
+    }
+    return value;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::string lowered(std::string_view text) {
+    std::string lower(text);
+    std::ranges::transform(lower, lower.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+std::string quoted(std::string_view line) {
+    const std::string text = safeText(std::string(line.substr(0, kQuotedBytes)));
+    return "\"" + text + (line.size() > kQuotedBytes ? "…" : "") + "\"";
+}
+
+std::string lineText(int line) {
+    return "línea " + std::to_string(line);
+}
+
+// The reading of one file, line by line, remembering where each entry began.
+struct Reader {
+    PortsTable table;
+    int section = 0;  // 1..5 a number, 0 none, -1 [released], -2 an unknown one
+    std::array<int, kComNumbers> headerLine{};
+    std::array<int, kComNumbers> identityLine{};
+
+    void doubt(int number, const std::string &why) { table.doubts.try_emplace(number, why); }
+    void damaged(int line, const std::string &why) {
+        table.damage.push_back(lineText(line) + ": " + why);
+        if (section > 0)
+            doubt(section, lineText(line) + ": " + why);
+    }
+
+    void header(int line, std::string_view name) {
+        const std::string lower = lowered(trimmed(name));
+        section = -2;
+        if (lower == kReleasedSection) {
+            section = -1;
+            return;
+        }
+        for (int number = 1; number <= kComNumbers; ++number) {
+            if (lower == sectionOf(number))
+                section = number;
+        }
+        if (section == -2) {
+            damaged(line, "la sección " + quoted(name) + " no es ninguna de com1 a com" +
+                              std::to_string(kComNumbers) + "; se salta");
+            return;
+        }
+        auto &first = headerLine[static_cast<std::size_t>(section - 1)];
+        if (first == 0)
+            first = line;
+        if (!table.at(section))
+            table.at(section) = ComSlot{};
+    }
+
+    void released(int line, const std::string &key, const std::string &value) {
+        if (key == "identity") {
+            table.released.push_back(value);
+        } else if (key == "identities") {  // the older form, one line
+            for (std::size_t from = 0; from < value.size();) {
+                const std::size_t end = value.find(" ; ", from);
+                if (std::string one = value.substr(from, end - from); !one.empty())
+                    table.released.push_back(one);
+                from = end == std::string::npos ? value.size() : end + 3;
+            }
+        } else if (key == "numbers") {
+            std::string word;
+            for (std::size_t i = 0; i <= value.size(); ++i) {
+                if (i < value.size() && value[i] != ' ') {
+                    word += value[i];
+                    continue;
+                }
+                if (word.size() == 1 && validComNumber(word[0] - '0'))
+                    table.freed.insert(word[0] - '0');
+                else if (!word.empty())
+                    damaged(line, "\"" + safeText(word) + "\" no es un número de 1 a " +
+                                      std::to_string(kComNumbers));
+                word.clear();
+            }
+        }
+    }
+
+    void entry(int line, const std::string &key, const std::string &value) {
+        ComSlot &slot = *table.at(section);
+        if (key == "identity") {
+            auto &seen = identityLine[static_cast<std::size_t>(section - 1)];
+            if (seen != 0 && slot.identity != value)
+                doubt(section, "COM " + std::to_string(section) + " nombra dos adaptadores, " +
+                                   lineText(seen) + " y " + lineText(line));
+            seen = line;
+            slot.identity = value;
+        } else if (key == "name") {
+            slot.name = value;
+        } else if (key == "kernel_rs485" || key == "console") {
+            if (value != "true" && value != "false")
+                return damaged(line, key + " = " + safeText(value) + " admite true o false");
+            (key == "console" ? slot.console : slot.kernelRs485) = value == "true";
+        } else if (key == "binding") {
+            if (value != "adapter" && value != "usb-port")
+                return damaged(line, "binding = " + safeText(value) + " admite adapter o usb-port");
+        } else {
+            slot.otherKeys.emplace_back(key, value);
+        }
+    }
+
+    void read(int line, std::string_view text) {
+        if (text.empty() || text.front() == '#' || text.front() == ';')
+            return;
+        if (text.front() == '[' && text.back() == ']')
+            return header(line, text.substr(1, text.size() - 2));
+        const auto equals = text.find('=');
+        if (equals == std::string_view::npos || equals == 0)
+            return damaged(line, quoted(text) + " no es \"clave = valor\"");
+        const std::string key(trimmed(text.substr(0, equals)));
+        const auto value = unescaped(trimmed(text.substr(equals + 1)));
+        if (section == -2)
+            return;  // named with its section
+        if (!value)
+            return damaged(line, quoted(text) + " tiene una \\ que no se entiende");
+        if (section == 0)
+            return damaged(line, quoted(text) + " está antes de toda sección; se salta");
+        if (section == -1)
+            return released(line, key, *value);
+        entry(line, key, *value);
+    }
+
+    void finish() {
+        for (int number = 1; number <= kComNumbers; ++number) {
+            const auto &slot = table.at(number);
+            const int line = headerLine[static_cast<std::size_t>(number - 1)];
+            if (slot && slot->identity.empty())
+                doubt(number, "[com" + std::to_string(number) + "] de la " + lineText(line) +
+                                  " no tiene identity");
+            for (int other = number + 1; slot && other <= kComNumbers; ++other) {
+                if (table.at(other) && table.at(other)->identity == slot->identity) {
+                    const std::string why = "COM " + std::to_string(number) + " y COM " +
+                                            std::to_string(other) + " nombran el mismo adaptador";
+                    doubt(number, why);
+                    doubt(other, why);
+                }
+            }
+        }
+        for (const auto &[number, why] : table.doubts)
+            table.freed.erase(number);
+    }
+};
+
+}  // namespace
+
+std::string formatPortsTable(const PortsTable &table) {
+    std::string text =
+        "# Marvalo's COM numbers: which serial adapter each one stands for.\n"
+        "# \"Puertos serie…\" (F3) in the panel and marvalo-send --assign-port,\n"
+        "# --free-port, --swap-ports and --bind-port change it.\n";
+    if (!table.released.empty() || !table.freed.empty()) {
+        text += "\n[" + std::string(kReleasedSection) + "]\n";
+        if (!table.freed.empty()) {
+            std::string numbers;
+            for (int number : table.freed)
+                numbers += (numbers.empty() ? "" : " ") + std::to_string(number);
+            text += "numbers = " + numbers + "\n";
+        }
+        for (const std::string &identity : table.released)
+            text += "identity = " + escaped(identity) + "\n";
+    }
+    for (int number = 1; number <= kComNumbers; ++number) {
+        const auto &slot = table.at(number);
+        if (!slot)
+            continue;
+        text += "\n[" + sectionOf(number) + "]\n";
+        text += "identity = " + escaped(slot->identity) + "\n";
+        text += "name = " + escaped(slot->name) + "\n";
+        text += std::string("binding = ") +
+                (slot->binding() == Binding::UsbPort ? "usb-port" : "adapter") + "\n";
+        text += std::string("kernel_rs485 = ") + (slot->kernelRs485 ? "true" : "false") + "\n";
+        if (slot->console)
+            text += "console = true\n";
+        for (const auto &[key, value] : slot->otherKeys)
+            text += key + " = " + escaped(value) + "\n";
+    }
+    return text;
+}
+
+PortsTable parsePortsTable(std::string_view text) {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark))
+        text.remove_prefix(kByteOrderMark.size());
+    Reader reader;
+    for (int line = 1; !text.empty(); ++line) {
+        const auto end = text.find('\n');
+        reader.read(line, trimmed(text.substr(0, end)));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    reader.finish();
+    return reader.table;
+}
+
+}  // namespace marvalo

@@ -1,0 +1,190 @@
+// The ways a COM number was seen to reach the wrong instrument, each on a
+// fabricated sysfs whose device nodes are watched ptys: the bytes reach
+// the operator's adapter or no pty at all, and the message says why.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <fstream>
+#include <functional>
+
+#include "files/ports_file.h"
+#include "tests/fake_sysfs.h"
+#include "tests/pty_pair.h"
+#include "tests/run_program.h"
+
+namespace marvalo {
+namespace {
+
+namespace fs = std::filesystem;
+using Usb = testing::FakeSysfs::Usb;
+
+const Usb kA{"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"};
+const Usb kB{"0403", "6001", "FTDI", "FT232R USB UART", "FTB00002", "1-1.3"};
+const Usb kCloneB{"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.3"};
+
+struct Bench {
+    testing::FakeSysfs tree;
+    testing::TempFolder folder;
+    std::array<testing::PtyPair, 3> ptys;
+    fs::path table() const { return folder.path() / kPortsFileName; }
+    fs::path usbPort(const Usb &usb, const std::string &name) const {
+        return tree.sysfs() / "devices/pci0000:00/usb1" / usb.usbPath /
+               (usb.usbPath + ":1." + std::to_string(usb.interfaceNumber)) / name;
+    }
+    void plug(const std::string &name, const Usb &usb, int pty) {
+        tree.plugUsb(name, usb);
+        tree.deviceNode(name, ptys[static_cast<std::size_t>(pty)].devicePath());
+    }
+    void file(const std::string &content) const { folder.write(kPortsFileName, content); }
+    testing::ProgramRun send(std::vector<std::string> args) const {
+        args.insert(args.begin(), (folder.path() / "marvalo-send").string());
+        return testing::runProgram(args);
+    }
+};
+
+std::string received(const testing::PtyPair &pty) {
+    char bytes[256];
+    const ssize_t n = ::read(pty.controller(), bytes, sizeof bytes);
+    return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
+}
+
+const std::vector<std::string> kAsk{"--wait",        "30", "korvel", "--address", "01",
+                                    "--instruction", "D"};
+std::vector<std::string> ask(int port) {
+    std::vector<std::string> args{"--port", std::to_string(port)};
+    args.insert(args.end(), kAsk.begin(), kAsk.end());
+    return args;
+}
+
+TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
+    const std::string swapped =
+        "[com1]\nidentity = usb-serial:FTB00002:0\n[com2]\nidentity = usb-serial:A50285BI:0\n";
+    const struct {
+        const char *situation;
+        std::function<void(Bench &)> setUp;
+        std::vector<std::string> args;
+        int reaches;  // the pty that gets the request, -1 none
+        const char *says;
+    } rows[] = {
+        {"operator's swap with a damaged line in COM 2",
+         [&](Bench &b) { b.file(swapped + "kernel_rs485 = si\n"); }, ask(1), 1, "línea 5"},
+        {"the damaged entry is refused, naming the line",
+         [&](Bench &b) { b.file(swapped + "x\n"); }, ask(2), -1, "línea 5"},
+        {"capitals, an unknown key and a BOM are no damage",
+         [&](Bench &b) {
+             b.file("\xEF\xBB\xBF[COM1]\nidentity = usb-serial:FTB00002:0\nnota = banco 3\n");
+         },
+         ask(1), 1, "silence"},
+        {"a folder in the table's place",
+         [](Bench &b) {
+             fs::remove(b.table());
+             fs::create_directory(b.table());
+         },
+         ask(1), -1, "carpeta"},
+        {"a FIFO in the table's place",
+         [](Bench &b) {
+             fs::remove(b.table());
+             ::mkfifo(b.table().c_str(), 0600);
+         },
+         ask(1), -1, "FIFO"},
+        {"clones sharing a serial number",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB1", kCloneB, 1);
+             b.file("[com1]\nidentity = usb-serial:A50285BI:0\n");
+         },
+         ask(1), -1, "no se distinguen por el número de serie"},
+        {"a clone assigned by its device",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB1", kCloneB, 1);
+             b.send({"--assign-port", "2", (b.tree.dev() / "ttyUSB1").string()});
+         },
+         ask(2), 1, "silence"},
+        {"a freed number is not given to a new adapter",
+         [&](Bench &b) {
+             b.send({"--free-port", "1"});
+             b.plug("ttyUSB2", {"0403", "6015", "FTDI", "FT231X", "C3", "1-1.5"}, 2);
+         },
+         ask(1), -1, "no tiene adaptador"},
+        {"the console now",
+         [&](Bench &b) {
+             b.tree.plugUart("ttyS0", 4);
+             b.tree.deviceNode("ttyS0", b.ptys[2].devicePath());
+             b.file("[com1]\nidentity = kernel:ttyS0\n");
+             b.tree.setConsole("tty0 ttyS0");
+         },
+         ask(1), -1, "consola del sistema"},
+        {"ports of one interface told apart by port_number",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB1", kA, 1);
+             std::ofstream(b.usbPort(kA, "ttyUSB1") / "port_number") << "1\n";
+             b.file("[com1]\nidentity = usb-serial:A50285BI:0.1\n");
+         },
+         ask(1), 1, "silence"},
+        {"a fixture's new unit on the bound connector",
+         [&](Bench &b) {
+             b.file("[com1]\nidentity = usb-path:1-1.6:0\n");
+             b.plug("ttyACM0", {"2341", "0043", "Acme", "Unit", "UNIT7", "1-1.6", 0, "cdc_acm"}, 2);
+         },
+         ask(1), 2, "silence"},
+        {"a serial number holding a CR",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB0");
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB0", {"0403", "6001", "", "", "A\r5", "1-1.2"}, 0);
+             b.send({"--list-ports"});
+         },
+         ask(3), 0, "silence"},
+        {"a FIFO attribute and a link out of the tree",
+         [&](Bench &b) {
+             fs::remove(b.usbPort(kA, "").parent_path().parent_path() / "product");
+             ::mkfifo((b.usbPort(kA, "").parent_path().parent_path() / "product").c_str(), 0600);
+             fs::create_directories(b.tree.sysfs() / "class/tty/ttyEVIL");
+             fs::create_directory_symlink("/etc", b.tree.sysfs() / "class/tty/ttyEVIL/device");
+             b.file("[com1]\nidentity = usb-serial:A50285BI:0\n");
+         },
+         ask(1), 0, "silence"},
+        {"without --port it says which it used", [&](Bench &b) { b.file(swapped); }, kAsk, 1,
+         "sin --port ni --device se usa COM 1"},
+        {"another program holding the port",
+         [&](Bench &b) {
+             b.file(swapped);
+             if (::fork() == 0) {
+                 ::freopen(b.ptys[1].devicePath().c_str(), "r", stdin);
+                 ::execl("/bin/sleep", "sleep", "2", nullptr);
+                 ::_exit(1);
+             }
+             ::usleep(200'000);
+         },
+         ask(1), 1, "lo tiene abierto también sleep"},
+    };
+    for (const auto &row : rows) {
+        Bench bench;
+        fs::copy_file(MARVALO_SEND_PATH, bench.folder.path() / "marvalo-send");
+        bench.plug("ttyUSB0", kA, 0);
+        bench.plug("ttyUSB1", kB, 1);
+        for (auto &pty : bench.ptys)
+            pty.releaseDevice();
+        ::setenv("MARVALO_SYSFS_ROOT", bench.tree.sysfs().c_str(), 1);
+        ::setenv("MARVALO_DEV_ROOT", bench.tree.dev().c_str(), 1);
+        bench.send({"--list-ports"});  // the first start numbers A and B
+        row.setUp(bench);
+        const auto run = bench.send(row.args);
+        ::unsetenv("MARVALO_SYSFS_ROOT");
+        ::unsetenv("MARVALO_DEV_ROOT");
+        for (int pty = 0; pty < 3; ++pty)
+            EXPECT_EQ(!received(bench.ptys[static_cast<std::size_t>(pty)]).empty(),
+                      pty == row.reaches)
+                << row.situation << ": pty " << pty << "\n"
+                << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(row.says), std::string::npos) << row.situation << "\n"
+                                                                         << run.out << run.err;
+    }
+}
+
+}  // namespace
+}  // namespace marvalo

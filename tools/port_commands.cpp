@@ -1,0 +1,148 @@
+#include "tools/port_commands.h"
+
+#include <filesystem>
+#include <iostream>
+
+#include "core/text/byte_text.h"
+#include "core/text/number_text.h"
+#include "ports/bench_ports.h"
+#include "tools/port_listing.h"
+
+namespace marvalo {
+namespace {
+
+constexpr int kRefused = 4;
+
+std::optional<int> comNumber(const char *text) {
+    const auto number = text ? parseDecimalIn(text, 1, kComNumbers) : std::nullopt;
+    return number ? std::optional<int>(static_cast<int>(*number)) : std::nullopt;
+}
+
+// Where a /dev/serial/by-id link (or any link) leads, one hop, as a path.
+std::string linkTarget(const std::string &path) {
+    std::error_code failed;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, failed);
+    if (failed)
+        return path;
+    return (std::filesystem::path(path).parent_path() / target).lexically_normal().string();
+}
+
+// The one adapter present that `target` names: its device, kernel name,
+// by-id path or USB serial number.
+Result<const SerialAdapter *, std::string> adapterNamed(const BenchPorts &ports,
+                                                        const std::string &target) {
+    std::vector<const SerialAdapter *> named;
+    const std::string followed = linkTarget(target);
+    for (const SerialAdapter &adapter : ports.present()) {
+        const bool fits =
+            target == adapter.device || target == adapter.kernelName ||
+            target == "/dev/" + adapter.kernelName || target == adapter.byId ||
+            followed == adapter.device ||
+            (adapter.usb && !adapter.usb->serial.empty() && target == adapter.usb->serial);
+        if (fits)
+            named.push_back(&adapter);
+    }
+    if (named.size() == 1)
+        return named.front();
+    std::string list;
+    for (const SerialAdapter *adapter : named)
+        list += (list.empty() ? "" : "; ") + adapterName(*adapter) + " en " + adapter->device;
+    if (named.empty())
+        return "ningún adaptador conectado es \"" + safeText(target) +
+               "\"; dé su dispositivo (/dev/ttyUSB0), su ruta /dev/serial/by-id o su nº de "
+               "serie, como los muestra --list-ports";
+    return "\"" + safeText(target) + "\" nombra " + std::to_string(named.size()) +
+           " adaptadores (" + list + "); dé el dispositivo de uno de ellos";
+}
+
+}  // namespace
+
+Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, int argc, char **argv,
+                                         int i) {
+    const std::string name = argv[i];
+    const char *first = i + 1 < argc ? argv[i + 1] : nullptr;
+    const char *second = i + 2 < argc ? argv[i + 2] : nullptr;
+    PortCommand taken;
+    int words = 3;
+    const std::string numbers = "un número de COM del 1 al " + std::to_string(kComNumbers);
+    if (name == "--free-port") {
+        taken.kind = PortCommand::Kind::Free;
+        words = 2;
+    } else if (name == "--assign-port") {
+        taken.kind = PortCommand::Kind::Assign;
+        if (!second)
+            return name + " necesita " + numbers + " y un dispositivo, ruta by-id o nº de serie";
+        taken.target = second;
+    } else if (name == "--swap-ports") {
+        taken.kind = PortCommand::Kind::Swap;
+        const auto other = comNumber(second);
+        if (!other)
+            return name + " necesita dos números de COM del 1 al " + std::to_string(kComNumbers);
+        taken.other = *other;
+    } else if (name == "--bind-port") {
+        taken.kind = PortCommand::Kind::Bind;
+        const std::string how = second ? second : "";
+        if (how != "usb-port" && how != "adapter")
+            return name + " necesita " + numbers +
+                   " y usb-port (por conector USB) o adapter "
+                   "(por adaptador)";
+        taken.binding = how == "usb-port" ? Binding::UsbPort : Binding::Adapter;
+    } else {
+        return 0;
+    }
+    const auto number = comNumber(first);
+    if (!number)
+        return name + " necesita " + numbers;
+    if (command)
+        return std::string("dé un solo cambio de la tabla de puertos por orden");
+    taken.number = *number;
+    command = taken;
+    return words;
+}
+
+int runPortCommand(const PortCommand &command, BenchPorts &ports) {
+    Result<Done, std::string> done = Done{};
+    std::string said;
+    const std::string com = "COM " + std::to_string(command.number);
+    switch (command.kind) {
+        case PortCommand::Kind::Assign: {
+            auto adapter = adapterNamed(ports, command.target);
+            if (!adapter) {
+                done = adapter.error();
+                break;
+            }
+            if (adapter.value()->console) {
+                done = adapter.value()->device +
+                       " es la consola del sistema: asignarla pide confirmación, en \"Puertos "
+                       "serie…\" (F3) del panel";
+                break;
+            }
+            done = ports.assign(command.number, *adapter.value());
+            said = com + " es ahora " + adapterName(*adapter.value()) + ".";
+            break;
+        }
+        case PortCommand::Kind::Free:
+            done = ports.release(command.number);
+            said = com + " queda libre hasta que se le asigne un adaptador.";
+            break;
+        case PortCommand::Kind::Swap:
+            done = ports.swap(command.number, command.other);
+            said = com + " y COM " + std::to_string(command.other) + " se intercambiaron.";
+            break;
+        case PortCommand::Kind::Bind:
+            done = ports.bind(command.number, command.binding);
+            said = com + (command.binding == Binding::UsbPort
+                              ? " vale ahora para lo que se enchufe en su conector USB."
+                              : " sigue ahora a su adaptador en cualquier conector.");
+            break;
+    }
+    if (!done) {
+        std::cerr << "marvalo-send: " << safeText(done.error())
+                  << ". La tabla queda como estaba.\n";
+        return kRefused;
+    }
+    std::cout << safeText(said) << "\n" << portListingText(ports);
+    return 0;
+}
+
+}  // namespace marvalo
