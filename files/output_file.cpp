@@ -27,7 +27,7 @@ std::optional<std::string> folderProblem(std::filesystem::path folder) {
         folder = ".";
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0)
-        return "la carpeta no existe (" + systemErrorText(errno) + ")";
+        return "su carpeta: " + systemErrorText(errno);
     if (!S_ISDIR(info.st_mode))
         return "lo que debería ser su carpeta no es una carpeta";
     const std::string probe = (folder / ".marvalo-probe-XXXXXX").string();

@@ -179,13 +179,8 @@ LinkStatus NetworkPort::open() {
         parked_ = false;
         // Whatever came while parked is stale; an end of the connection
         // (a server stopped, the line given to another client) shows here.
-        while (true) {
-            auto looked = pump("abrir", Clock::now());
-            if (!looked)
-                return looked.error();
-            if (!looked.value())
-                break;
-        }
+        if (auto dropped = dropWhatArrived("abrir"); !dropped)
+            return dropped;
         pending_.clear();
         if (telnet() && agreed_ != line())
             return applyLine(line());
@@ -213,7 +208,7 @@ LinkStatus NetworkPort::open() {
         auto looked = pump("negociar RFC 2217 con", deadline);
         if (!looked)
             return looked.error();
-        if (!looked.value() && Clock::now() >= deadline) {
+        if (!reader_.comPortAgreed() && Clock::now() >= deadline) {
             return fault(LinkError::Kind::NoSuchPort, "abrir",
                          address_.hostPort() + " aceptó la conexión pero no negoció RFC 2217 en " +
                              std::to_string(timeoutMs_) + " ms");
@@ -330,14 +325,13 @@ Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
             answers_.erase(found);
             return value;
         }
-        auto looked = pump(operation, deadline);
-        if (!looked)
-            return looked.error();
-        if (!looked.value() && Clock::now() >= deadline) {
+        if (Clock::now() >= deadline) {
             return fault(LinkError::Kind::BadSettings, operation,
                          address_.hostPort() + " no respondió a " + setting + " en " +
                              std::to_string(timeoutMs_) + " ms");
         }
+        if (auto looked = pump(operation, deadline); !looked)
+            return looked.error();
     }
 }
 
@@ -414,17 +408,25 @@ LinkStatus NetworkPort::setRts(bool raised) {
     return Done{};
 }
 
-LinkStatus NetworkPort::discardInput() {
-    if (!portOpen())
-        return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
-    while (true) {
-        auto looked = pump("vaciar la entrada de", Clock::now());
+LinkStatus NetworkPort::dropWhatArrived(const std::string &operation) {
+    // Bounded: a line that streams without pause would keep it going.
+    constexpr int kMostReads = 16;
+    for (int read = 0; read < kMostReads; ++read) {
+        auto looked = pump(operation, Clock::now());
+        pending_.clear();
         if (!looked)
             return looked.error();
         if (!looked.value())
             break;
     }
-    pending_.clear();
+    return Done{};
+}
+
+LinkStatus NetworkPort::discardInput() {
+    if (!portOpen())
+        return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
+    if (auto dropped = dropWhatArrived("vaciar la entrada de"); !dropped)
+        return dropped;
     // What the server still holds from the line is the server's to drop.
     if (telnet())
         return sendRaw("vaciar la entrada de", net::purgeData(net::kPurgeReceive));

@@ -59,6 +59,7 @@ class NetworkPort final : public SerialPort {
     LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
     LinkError lost(const std::string &operation, int err);
     LinkStatus connectSocket();
+    LinkStatus dropWhatArrived(const std::string &operation);
     LinkStatus sendRaw(const std::string &operation, const Bytes &bytes);
     // One look at the socket, waiting at most until `deadline`: what came
     // is taken apart; the line's bytes go to pending_, answers to answers_.
