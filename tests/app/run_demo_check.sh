@@ -11,16 +11,12 @@ mkdir "$scratch/tmp" "$scratch/run"
 chmod 700 "$scratch/run"  # a desktop session's runtime folder, else Qt makes one in TMPDIR
 XDG_RUNTIME_DIR=$scratch/run TMPDIR=$scratch/tmp QT_QPA_PLATFORM=offscreen "$demo" "$build" >"$scratch/out" 2>&1 &
 script=$!
-panel=
 for _ in $(seq 100); do
   panel=$(pgrep -P "$script" -x marvalo) && break
   sleep 0.1
 done
-[ -n "$panel" ] || { echo "the demo never started the panel"; cat "$scratch/out"; exit 1; }
+[ -n "${panel:-}" ] || { echo "the demo never started the panel"; cat "$scratch/out"; exit 1; }
 sleep 2  # its window up and its signal handler in place
 kill -TERM "$panel"
-wait "$script"
-status=$?
-left=$(ls -A "$scratch/tmp")
-[ "$status" -eq 0 ] || { echo "run-demo ended with status $status"; cat "$scratch/out"; exit 1; }
-[ -z "$left" ] || { echo "run-demo left in the temporary folder: $left"; exit 1; }
+wait "$script" || { echo "run-demo ended with status $?"; cat "$scratch/out"; exit 1; }
+[ -z "$(ls -A "$scratch/tmp")" ] || { echo "run-demo left in /tmp: $(ls -A "$scratch/tmp")"; exit 1; }

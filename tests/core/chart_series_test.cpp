@@ -3,7 +3,6 @@
 #include <bit>
 #include <cmath>
 
-#include "core/chart/axis_scale.h"
 #include "core/frames/check_codes.h"
 #include "core/records/register_series.h"
 #include "tests/hex_bytes.h"
@@ -17,37 +16,6 @@ Bytes withCrc(Bytes frame) {
     const Bytes crc = CalcCRC(frame);
     frame.insert(frame.end(), crc.begin(), crc.end());
     return frame;
-}
-
-TEST(AxisScale, RoundTicksOverTheValuesNegativesIncluded) {
-    const struct {
-        double lowest, highest;
-        int mostTicks;
-        double low, high, step;
-        const char *lowText;
-    } rows[] = {
-        {-5, 5, 6, -5, 5, 5, "-5"},         // a signed sine: both humps
-        {15, 25, 6, 15, 25, 5, "15"},       // an f32 of 20 ± 5: not from 0
-        {0.13, 0.87, 5, 0, 1, 0.5, "0.0"},  // 1, 2 or 5 times a power of ten
-        {6.3, 6.9, 6, 6.2, 7, 0.2, "6.2"},
-        {42, 42, 5, 35, 50, 5, "35"},  // one value alone: an axis around it
-        {0, 4294967295, 6, 0, 5e9, 1e9, "0"},
-        {-2147483648.0, -2147483648.0, 5, -2.4e9, -1.8e9, 2e8, "-2400000000"},
-        {NAN, 3, 5, 0, 1, 0.5, "0.0"},  // nothing finite: a plain 0 to 1
-    };
-    for (const auto &row : rows) {
-        const AxisScale scale = roundAxis(row.lowest, row.highest, row.mostTicks);
-        const std::string name = std::to_string(row.lowest) + " .. " + std::to_string(row.highest);
-        EXPECT_NEAR(scale.low, row.low, 1e-9 * std::abs(row.step)) << name;
-        EXPECT_NEAR(scale.high, row.high, 1e-9 * std::abs(row.step)) << name;
-        EXPECT_NEAR(scale.step, row.step, 1e-12 * std::abs(row.step)) << name;
-        EXPECT_LE(static_cast<int>(scale.ticks.size()), row.mostTicks) << name;
-        if (std::isfinite(row.lowest)) {
-            EXPECT_LE(scale.low, row.lowest) << name;
-            EXPECT_GE(scale.high, row.highest) << name;
-        }
-        EXPECT_EQ(tickText(scale.ticks.front(), scale.step), row.lowText) << name;
-    }
 }
 
 TEST(RegisterSeries, OneRegisterOutOfAGoodReadReply) {
