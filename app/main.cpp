@@ -5,8 +5,10 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -93,9 +95,16 @@ constexpr const char *kHelp =
     "Usage: marvalo [--monitor] [--screenshot FILE.png [--send-first N]] [--report-shown]\n"
     "   or: marvalo --write-icon FILE.png [--icon-size N]\n"
     "\n"
-    "The Marvalo bench panel. COM n is the device in $MARVALO_COMn, else\n"
-    "/dev/ttyS(n-1). A copy unpacked in a folder of the user's own keeps its\n"
-    "settings file Comini.sdx and the monitor's marvalo-monitor.ini beside\n"
+    "The Marvalo bench panel. COM n is the device in $MARVALO_COMn when set\n"
+    "(shown in \"Puertos serie\" as \"(MARVALO_COMn)\"), else the serial adapter the\n"
+    "ports table marvalo-ports.ini gives that number. New adapters take the\n"
+    "lowest numbers never freed; \"Puertos serie…\" (F3) assigns, swaps, frees and\n"
+    "binds numbers (by adapter, or by USB connector for a fixture), as\n"
+    "marvalo-send --assign-port, --free-port, --swap-ports and --bind-port do.\n"
+    "A number whose entry is damaged, that fits two clone adapters or that is\n"
+    "now the system console is refused and nothing is sent.\n"
+    "A copy unpacked in a folder of the user's own keeps its settings file\n"
+    "Comini.sdx, marvalo-ports.ini and the monitor's marvalo-monitor.ini beside\n"
     "itself. An installed program (in /usr, /opt and the like), or one whose\n"
     "folder cannot be written, saves them in $XDG_CONFIG_HOME/marvalo\n"
     "(~/.config/marvalo), for root too, and reads them from there once saved,\n"
@@ -158,6 +167,12 @@ int main(int argc, char **argv) {
     }
 
     QApplication app(argc, argv);
+    // The panel speaks Spanish whatever the desktop's language, and so do
+    // Qt's own dialogs ("Aceptar", "Guardar") when Debian's
+    // qt6-translations-l10n is installed; without it they stay English.
+    QTranslator qtTexts;
+    if (qtTexts.load("qtbase_es", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
     if (!iconFile.isEmpty()) {
         constexpr int kLargestIcon = 512;
         if (iconSize < 1 || iconSize > kLargestIcon) {
