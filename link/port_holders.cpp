@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "os/file_descriptor.h"
 
@@ -24,6 +26,32 @@ std::string programOf(const fs::path &process) {
     return name.empty() ? "un programa" : name;
 }
 
+// Unix 98 pty devices (/dev/pts/N) have majors 136..143, 256 minors each.
+constexpr unsigned kFirstPtsMajor = 136;
+constexpr unsigned kLastPtsMajor = 143;
+constexpr unsigned kMinorsPerMajor = 256;
+
+std::optional<unsigned> ptsIndex(dev_t device) {
+    const unsigned high = ::major(device);
+    if (high < kFirstPtsMajor || high > kLastPtsMajor)
+        return std::nullopt;
+    return (high - kFirstPtsMajor) * kMinorsPerMajor + ::minor(device);
+}
+
+// True when the descriptor is the controlling side of pty number `index`:
+// the kernel names it in fdinfo as "tty-index:". Whoever holds that side is
+// the far end of the line (a simulated instrument, a test), not a program
+// competing with us for the reply.
+bool holdsControllerOf(const fs::path &process, const std::string &fd, unsigned index) {
+    FileDescriptor info(
+        ::open((process / "fdinfo" / fd).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    std::string text(512, '\0');  // a few short lines
+    const ssize_t n = info.valid() ? ::read(info.get(), text.data(), text.size()) : -1;
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    const std::string key = "tty-index:\t" + std::to_string(index) + "\n";
+    return text.find(key) != std::string::npos;
+}
+
 }  // namespace
 
 std::vector<PortHolder> otherHolders(const std::string &device, const fs::path &proc) {
@@ -32,20 +60,26 @@ std::vector<PortHolder> otherHolders(const std::string &device, const fs::path &
     if (::stat(device.c_str(), &wanted) != 0 || !S_ISCHR(wanted.st_mode))
         return holders;
     const std::string self = std::to_string(::getpid());
+    const std::optional<unsigned> index = ptsIndex(wanted.st_rdev);
     std::error_code failed;
     for (const auto &process : fs::directory_iterator(proc, failed)) {
         const std::string pid = process.path().filename().string();
         if (pid.empty() || !std::ranges::all_of(pid, ::isdigit) || pid == self)
             continue;
         std::error_code denied;
+        bool holdsDevice = false;
+        bool farEnd = false;
         for (const auto &fd : fs::directory_iterator(process.path() / "fd", denied)) {
             struct stat held {};
-            if (::stat(fd.path().c_str(), &held) == 0 && S_ISCHR(held.st_mode) &&
-                held.st_rdev == wanted.st_rdev) {
-                holders.push_back({std::stoi(pid), programOf(process.path())});
-                break;
-            }
+            if (::stat(fd.path().c_str(), &held) != 0 || !S_ISCHR(held.st_mode))
+                continue;
+            holdsDevice = holdsDevice || held.st_rdev == wanted.st_rdev;
+            farEnd = farEnd ||
+                     (index && ptsIndex(held.st_rdev) == std::nullopt &&
+                      holdsControllerOf(process.path(), fd.path().filename().string(), *index));
         }
+        if (holdsDevice && !farEnd)
+            holders.push_back({std::stoi(pid), programOf(process.path())});
     }
     std::ranges::sort(holders, {}, &PortHolder::pid);
     return holders;

@@ -15,7 +15,8 @@ struct PortHolder {
 // The other processes holding `device` open, found as fuser finds them:
 // every /proc/PID/fd whose target is the same character device. Processes
 // we may not look into are passed over; a device that is no character
-// device has none.
+// device has none. A process that also holds the controlling side of the
+// same pty is the line's far end (a simulated instrument), not a rival.
 std::vector<PortHolder> otherHolders(const std::string &device,
                                      const std::filesystem::path &proc = "/proc");
 
