@@ -26,6 +26,23 @@ Result<Done, std::string> checkNumber(int number) {
     return Done{};
 }
 
+// Whether a clone of this adapter was ever told apart by its connector: the
+// table names its serial number with a connector.
+bool hasTwin(const PortsTable &table, const SerialAdapter &adapter) {
+    if (adapter.sharedSerial)
+        return true;
+    const std::string clone = connectorIdentity(adapter);
+    const std::string serialAt = clone.substr(0, clone.find('@') + 1);
+    if (serialAt.empty())
+        return false;
+    auto named = [&](const std::string &identity) { return identity.starts_with(serialAt); };
+    for (const auto &slot : table.com) {
+        if (slot && named(slot->identity))
+            return true;
+    }
+    return std::ranges::any_of(table.released, named);
+}
+
 void remember(PortsTable &table, const std::string &identity) {
     std::erase(table.released, identity);
     table.released.push_back(identity);
@@ -98,13 +115,19 @@ Result<const SerialAdapter *, std::string> trustedAdapter(
                std::to_string(number) + " DISPOSITIVO)";
     }
     const SerialAdapter &adapter = *fits.front();
-    // An entry naming exactly this adapter (a clone at its connector) wins
-    // over one that only fits it (the serial number alone).
-    const std::string exact = adapterIdentity(adapter);
+    // An entry naming this adapter and its connector (a clone, whether or
+    // not its twin is plugged in now) wins over one that only fits it by the
+    // serial number alone, which may have been the twin's.
+    const std::string exact = connectorIdentity(adapter);
     for (int other = 1; other <= kComNumbers; ++other) {
         const auto &taken = table.at(other);
-        if (other != number && taken && identityFits(taken->identity, adapter) &&
-            (taken->identity == exact || slot->identity != exact))
+        if (other == number || !taken || !identityFits(taken->identity, adapter))
+            continue;
+        if (taken->identity == exact && slot->identity != exact)
+            return "el único adaptador que le encaja (" + adapterName(adapter) + ", " +
+                   adapter.device + ") es " + comText(other) +
+                   ", que lo nombra con su conector USB; no se le envía nada";
+        if (taken->identity == exact || slot->identity != exact)
             return "su adaptador (" + adapterName(adapter) + ") es también " + comText(other) +
                    " en la tabla; deje uno de los dos";
     }
@@ -225,8 +248,16 @@ Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding bind
     if (binding == Binding::Adapter && found.usb && found.usb->serial.empty())
         return comText(number) + " (" + adapterName(found) +
                ") no tiene número de serie: solo se le puede reconocer por su conector USB";
-    table.at(number)->identity =
+    // The serial alone would later fit its twin too, wherever it is plugged.
+    const std::string identity =
         binding == Binding::UsbPort ? placeIdentity(found) : adapterIdentity(found);
+    if (binding == Binding::Adapter && identity != connectorIdentity(found) &&
+        hasTwin(table, found))
+        return comText(number) + " (" + adapterName(found) +
+               ") tiene un gemelo con el mismo nº de serie, así que se le reconoce también por su "
+               "conector USB " +
+               found.usb->usbPath + "; por adaptador solo no se distinguirían y queda como estaba";
+    table.at(number)->identity = identity;
     return Done{};
 }
 
