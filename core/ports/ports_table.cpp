@@ -150,9 +150,14 @@ Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, i
 
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present) {
-    std::string reason = validComNumber(number) && table.at(number)
-                             ? "su adaptador (" + table.at(number)->name + ") no está conectado"
-                             : std::string("no tiene adaptador");
+    const auto *slot = validComNumber(number) && table.at(number) ? &*table.at(number) : nullptr;
+    std::string reason =
+        !slot ? std::string("no tiene adaptador")
+        : slot->binding() == Binding::UsbPort
+            ? "no hay nada conectado en su conector USB " +
+                  slot->identity.substr(slot->identity.find(':') + 1,
+                                        slot->identity.rfind(':') - slot->identity.find(':') - 1)
+            : "su adaptador (" + slot->name + ") no está conectado";
     std::string connected;
     for (int other = 1; other <= kComNumbers; ++other) {
         if (auto adapter = trustedAdapter(table, other, present); adapter && other != number)
@@ -163,7 +168,7 @@ std::string comUnavailableReason(const PortsTable &table, int number,
     for (const SerialAdapter &adapter : present) {
         if (!table.numberOf(adapter))
             plugged += std::string(plugged.empty() ? "" : ", ") + adapterName(adapter) + " en " +
-                       adapter.device;
+                       adapter.device + (adapter.console ? " (consola del sistema)" : "");
     }
     if (!plugged.empty())
         reason += ". Sin número: " + plugged;
@@ -264,6 +269,9 @@ Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding bind
 Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on) {
     if (auto valid = checkNumber(number); !valid)
         return valid;
+    if (auto doubt = table.doubts.find(number); doubt != table.doubts.end())
+        return comText(number) + " tiene la entrada dañada (" + doubt->second +
+               "); asígnele antes un adaptador";
     if (!table.at(number))
         return comText(number) + " no tiene adaptador";
     table.at(number)->kernelRs485 = on;
@@ -271,11 +279,6 @@ Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on)
 }
 
 void settleDoubts(PortsTable &table) {
-    for (const auto &[number, why] : table.doubts) {
-        table.at(number).reset();
-        table.freed.insert(number);
-    }
-    table.doubts.clear();
     table.damage.clear();
 }
 

@@ -111,12 +111,19 @@ struct Reader {
     int section = 0;  // 1..5 a number, 0 none, -1 [released], -2 an unknown one
     std::array<int, kComNumbers> headerLine{};
     std::array<int, kComNumbers> identityLine{};
+    std::array<std::vector<std::string>, kComNumbers> sectionLines;
 
-    void doubt(int number, const std::string &why) { table.doubts.try_emplace(number, why); }
+    void doubt(int number, const std::string &why) {
+        auto [found, added] = table.doubts.try_emplace(number, why);
+        if (!added && found->second.find(why) == std::string::npos)
+            found->second += "; " + why;
+    }
+    // Inside an entry the line stays with it; elsewhere it goes at the next save.
     void damaged(int line, const std::string &why) {
-        table.damage.push_back(lineText(line) + ": " + why);
         if (section > 0)
             doubt(section, lineText(line) + ": " + why);
+        else
+            table.damage.push_back(lineText(line) + ": " + why);
     }
 
     void header(int line, std::string_view name) {
@@ -193,10 +200,14 @@ struct Reader {
     }
 
     void read(int line, std::string_view text) {
-        if (text.empty() || text.front() == '#' || text.front() == ';')
+        if (text.empty())
             return;
         if (text.front() == '[' && text.back() == ']')
             return header(line, text.substr(1, text.size() - 2));
+        if (section > 0)
+            sectionLines[static_cast<std::size_t>(section - 1)].emplace_back(text);
+        if (text.front() == '#' || text.front() == ';')
+            return;
         const auto equals = text.find('=');
         if (equals == std::string_view::npos || equals == 0)
             return damaged(line, quoted(text) + " no es \"clave = valor\"");
@@ -229,8 +240,11 @@ struct Reader {
                 }
             }
         }
-        for (const auto &[number, why] : table.doubts)
+        for (const auto &[number, why] : table.doubts) {
             table.freed.erase(number);
+            if (table.at(number))
+                table.at(number)->keptLines = sectionLines[static_cast<std::size_t>(number - 1)];
+        }
     }
 };
 
@@ -257,6 +271,11 @@ std::string formatPortsTable(const PortsTable &table) {
         if (!slot)
             continue;
         text += "\n[" + sectionOf(number) + "]\n";
+        if (!slot->keptLines.empty()) {
+            for (const std::string &line : slot->keptLines)
+                text += line + "\n";
+            continue;
+        }
         text += "identity = " + escaped(slot->identity) + "\n";
         text += "name = " + escaped(slot->name) + "\n";
         text += std::string("binding = ") +
