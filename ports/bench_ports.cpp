@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "files/ports_file.h"
 
@@ -68,6 +69,9 @@ Result<MappedDevice, std::string> BenchPorts::resolve(int commPort) {
         return "la tabla de puertos \"" + safeText(tableFile_.string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
                "MARVALO_COMn)";
+    // A number standing for a serial server leads to its address.
+    if (const auto &slot = table_.at(commPort); slot && net::looksLikeServerAddress(slot->identity))
+        return MappedDevice{slot->identity, "", false, std::nullopt};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
@@ -102,6 +106,11 @@ Result<Done, std::string> BenchPorts::assign(int commPort, const SerialAdapter &
     return change(operatorChange([&](PortsTable &table) {
         return assignNumber(table, commPort, adapter, consoleConfirmed);
     }));
+}
+
+Result<Done, std::string> BenchPorts::assignServer(int commPort, const std::string &address) {
+    return change(operatorChange(
+        [&](PortsTable &table) { return marvalo::assignServer(table, commPort, address); }));
 }
 
 Result<Done, std::string> BenchPorts::swap(int first, int second) {
