@@ -84,7 +84,7 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
         for (int number = 1; number <= kComNumbers; ++number) {
             if (table.at(number) || table.freed.count(number) || table.doubts.count(number))
                 continue;
-            table.at(number) = ComSlot{identity, adapterName(adapter), false, false, {}};
+            table.at(number) = ComSlot{identity, adapterName(adapter), false, false, {}, {}};
             changed = true;
             break;
         }
@@ -195,7 +195,7 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
     if (table.at(number) && table.at(number)->identity != identity)
         remember(table, table.at(number)->identity);
     std::erase(table.released, identity);
-    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}};
+    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};
@@ -209,7 +209,7 @@ Result<Done, std::string> assignServer(PortsTable &table, int number, const std:
         why.pop_back();  // the caller ends the sentence
         return why;
     }
-    table.at(number) = ComSlot{address, address, false, false, {}};
+    table.at(number) = ComSlot{address, address, false, false, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};

@@ -144,7 +144,7 @@ TEST(PortsTable, EveryValueSurvivesSaveAndLoad) {
         table.released.push_back(value);
         if (number <= kComNumbers)
             table.at(number++) =
-                ComSlot{"usb-serial:" + value + ":0", value, true, false, {{"nota", value}}};
+                ComSlot{"usb-serial:" + value + ":0", value, true, false, {{"nota", value}}, {}};
     }
     table.freed = {};
     EXPECT_EQ(parsePortsTable(formatPortsTable(table)), table) << formatPortsTable(table);
