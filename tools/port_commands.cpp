@@ -38,6 +38,9 @@ Result<const SerialAdapter *, std::string> adapterNamed(const BenchPorts &ports,
         const bool fits =
             target == adapter.device || target == adapter.kernelName ||
             target == "/dev/" + adapter.kernelName || target == adapter.byId ||
+            (!adapter.byId.empty() &&  // as udev names it, whatever the device root
+             target ==
+                 "/dev/serial/by-id/" + std::filesystem::path(adapter.byId).filename().string()) ||
             followed == adapter.device ||
             (adapter.usb && !adapter.usb->serial.empty() && target == adapter.usb->serial);
         if (fits)
