@@ -112,7 +112,7 @@ TEST(PortsTable, EachNumberLeadsToItsOwnAdapterOrIsRefused) {
          {uart("ttyS0", true)},
          {},
          1,
-         "ttyS0 (consola del sistema)"},
+         "/dev/ttyS0 (consola del sistema)"},
         {"bound to the connector by the operator",
          "[com1]\nidentity = usb-serial:UNIT1:0\n",
          {usb("ttyACM0", "UNIT1", "1-2")},
