@@ -4,6 +4,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "ports/bench_ports.h"
 
@@ -16,6 +17,9 @@ struct Row {
     std::string name;
     std::string binding;  // "adaptador", "conector"; empty without a number
     std::string refusal;  // why the number is not used although something is there
+    // A number standing for a serial server: no adapter to look for, and
+    // whether it answers is known only on connecting.
+    std::optional<net::ServerAddress> server;
 };
 
 std::vector<Row> rowsOf(const BenchPorts &ports) {
@@ -34,6 +38,13 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
                 there = &present;
         }
         Row row{number, there, there ? adapterName(*there) : slot ? slot->name : "", "", ""};
+        if (slot && net::looksLikeServerAddress(slot->identity)) {
+            if (auto server = net::parseServerAddress(slot->identity)) {
+                row.server = server.value();
+                rows.push_back(row);
+                continue;
+            }
+        }
         if (slot)
             row.binding = slot->binding() == Binding::UsbPort ? "conector" : "adaptador";
         if (!adapter && (doubtful || there))
@@ -81,6 +92,12 @@ std::string portListingText(const BenchPorts &ports) {
         if (row.com && BenchPorts::overrideFor(*row.com))
             notes += "  (MARVALO_COM" + std::to_string(*row.com) + " lo lleva a " +
                      *BenchPorts::overrideFor(*row.com) + ")";
+        if (row.server) {
+            text += lineOf(
+                {std::to_string(row.com.value_or(0)), safeText(row.server->written), "-", "-", "-"},
+                std::string("servidor ") + row.server->kindName() + safeText(notes));
+            continue;
+        }
         text += lineOf(
             {row.com ? std::to_string(*row.com) : "-", adapter ? safeText(adapter->device) : "-",
              adapter ? safeText(adapter->driver) : "-", adapter ? "sí" : "no",
@@ -112,6 +129,12 @@ std::string portListingJson(const BenchPorts &ports) {
         };
         if (!row.refusal.empty())
             port["refused"] = safeText(row.refusal);
+        if (row.server) {
+            port["device"] = safeText(row.server->written);
+            port["present"] = nullptr;  // known only on connecting
+            port["binding"] = nullptr;
+            port["server"] = row.server->kindName();
+        }
         if (adapter && adapter->usb) {
             const UsbIdentity &usb = *adapter->usb;
             port["vendor_id"] = safeText(usb.vendorId);
