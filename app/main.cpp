@@ -5,8 +5,10 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -165,6 +167,12 @@ int main(int argc, char **argv) {
     }
 
     QApplication app(argc, argv);
+    // The panel speaks Spanish whatever the desktop's language, and so do
+    // Qt's own dialogs ("Aceptar", "Guardar") when Debian's
+    // qt6-translations-l10n is installed; without it they stay English.
+    QTranslator qtTexts;
+    if (qtTexts.load("qtbase_es", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
     if (!iconFile.isEmpty()) {
         constexpr int kLargestIcon = 512;
         if (iconSize < 1 || iconSize > kLargestIcon) {

@@ -6,6 +6,7 @@
 // come back to back and reach it in batches.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -14,6 +15,10 @@
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+
+#include "core/frames/check_codes.h"
+#include "core/settings/panel_state.h"
 
 #include "panel/monitor_window.h"
 #include "panel/response_chart.h"
@@ -89,6 +94,59 @@ Cost perExchange(MonitorWindow &monitor, std::uint64_t &sequence, int adds, bool
                 adds};
 }
 
+// A Modbus read of 125 registers from 10, the most one request asks:
+// what a change of the chart's register, format or series walks through.
+ExchangeRecord wideRead(std::uint64_t sequence) {
+    ExchangeRecord record = sample(sequence);
+    record.protocol = static_cast<std::uint8_t>(Protocol::Modbus);
+    constexpr int kRegisters = 125;
+    record.request = {0x01, 0x03, 0x00, 0x0A, 0x00, kRegisters};
+    record.reply = {0x01, 0x03, 2 * kRegisters};
+    for (int i = 0; i < kRegisters; ++i) {
+        const auto word = static_cast<std::uint16_t>(sequence * 37 + static_cast<unsigned>(i));
+        record.reply.push_back(static_cast<std::uint8_t>(word >> 8));
+        record.reply.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    }
+    for (Bytes *frame : {&record.request, &record.reply}) {
+        const Bytes crc = CalcCRC(*frame);
+        frame->insert(frame->end(), crc.begin(), crc.end());
+    }
+    return record;
+}
+
+void chartChanges() {
+    MonitorModel records;
+    MonitorWindow monitor(records, QDir::temp().filePath("marvalo-bench-monitor.ini"));
+    monitor.show();
+    for (std::size_t i = 0; i < MonitorModel::kCapacity; ++i)
+        records.add(wideRead(i + 1));
+    records.flushPending();
+    QCoreApplication::processEvents();
+    auto *format = monitor.findChild<QComboBox *>("cmbFormato");
+    auto *series = monitor.findChild<QComboBox *>("cmbGrafica");
+    auto *chosen = monitor.findChild<QComboBox *>("cmbRegistro");
+    std::printf("target: a change of the chart's register, format or series <= 100 ms\n");
+    const struct {
+        const char *what;
+        std::function<void()> change;
+    } changes[] = {
+        {"series to a register's value", [&] { series->setCurrentIndex(1); }},
+        {"register 10 to 70", [&] { chosen->setCurrentIndex(60); }},
+        {"format u16 to s16", [&] { format->setCurrentText("s16"); }},
+        {"format s16 to f32:CDAB", [&] { format->setCurrentText("f32:CDAB"); }},
+        {"series back to the first byte", [&] { series->setCurrentIndex(0); }},
+    };
+    for (const auto &change : changes) {
+        QElapsedTimer timer;
+        timer.start();
+        change.change();
+        QCoreApplication::processEvents();  // the table and the chart repainted
+        std::printf("  chart, %zu reads of 125 registers: %-32s %.1f ms\n",
+                    records.rowCount() + 0UL, change.what,
+                    static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+}
+
 void print(const char *what, Cost cost) {
     std::printf("  %-40s add %.3f ms + view %.3f ms per exchange, %.1f rows painted\n", what,
                 cost.addMs, cost.paintMs, cost.rowsPainted);
@@ -132,5 +190,6 @@ int main(int argc, char **argv) {
                 chart->pointCount());
     monitor.hide();
     print("hidden, paced:", perExchange(monitor, sequence, kPaced, true));
+    chartChanges();
     return 0;
 }

@@ -20,45 +20,4 @@ void FollowingTableView::followNewest() {
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-void FollowingTableView::rowsInserted(const QModelIndex &parent, int start, int end) {
-    const bool atBottom = !parent.isValid() && model() != nullptr && end == model()->rowCount() - 1;
-    if (!atBottom)
-        fullLayout_ = true;
-    else if (appendedFrom_ < 0)
-        appendedFrom_ = start;
-    QTableView::rowsInserted(parent, start, end);
-}
-
-void FollowingTableView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) {
-    fullLayout_ = true;  // every row below moves
-    QTableView::rowsAboutToBeRemoved(parent, start, end);
-}
-
-void FollowingTableView::reset() {
-    fullLayout_ = true;
-    QTableView::reset();
-}
-
-void FollowingTableView::doItemsLayout() {
-    const int appendedFrom = appendedFrom_;
-    const bool full = fullLayout_ || appendedFrom < 0;
-    appendedFrom_ = -1;
-    fullLayout_ = false;
-    if (full) {
-        QTableView::doItemsLayout();
-        if (followNewest_)
-            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-        return;
-    }
-    // The scroll bar's new range scrolls a following view (see rangeChanged),
-    // which moves the pixels it has and paints the strip it exposes; new
-    // rows that fit without scrolling are painted where they land.
-    updateGeometries();
-    const int last = model()->rowCount() - 1;
-    const QRect appended =
-        visualRect(model()->index(appendedFrom, 0)).united(visualRect(model()->index(last, 0)));
-    if (appended.intersects(viewport()->rect()))
-        viewport()->update(0, appended.top(), viewport()->width(), appended.height());
-}
-
 }  // namespace marvalo

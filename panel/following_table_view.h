@@ -5,10 +5,12 @@
 namespace marvalo {
 
 // A table that keeps its newest row in sight unless the operator has
-// scrolled away from the bottom to read an older one, and that pays for a
-// row added at the bottom by that row alone: the viewport is scrolled by the
-// row's height and only the exposed row is painted. A plain QTableView lays
-// out and repaints its whole viewport whenever the row count changes.
+// scrolled away from the bottom to read an older one. New rows are laid out
+// and painted as Qt does it, the whole viewport: scrolling the pixels
+// already there and painting only the strip a new row exposes once showed
+// rows twice and left others out, and a monitor that does that cannot be
+// trusted. Rows arrive in batches and cells come from a cache of laid-out
+// texts, so a full repaint costs little.
 class FollowingTableView : public QTableView {
     Q_OBJECT
 
@@ -20,19 +22,8 @@ class FollowingTableView : public QTableView {
     // Back to the bottom, following again ("Borrar", a new filter).
     void followNewest();
 
-    void doItemsLayout() override;
-
-  protected:
-    void rowsInserted(const QModelIndex &parent, int start, int end) override;
-    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
-    void reset() override;
-
   private:
     bool followNewest_ = true;
-    // Rows appended at the bottom since the last layout, and nothing else:
-    // then a layout needs no full repaint.
-    int appendedFrom_ = -1;
-    bool fullLayout_ = false;
 };
 
 }  // namespace marvalo

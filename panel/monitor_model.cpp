@@ -28,31 +28,44 @@ QString milliseconds(std::optional<double> ms, int decimals) {
 
 }  // namespace
 
-VerdictColours verdictColours(const ExchangeRecord &record) {
-    const VerdictColours failed{QColor(0xF4, 0xB6, 0xB6), QColor(0xB0, 0x10, 0x10)};
-    const VerdictColours wrong{QColor(0xF8, 0xC8, 0xC8), QColor(0xD8, 0x30, 0x30)};
-    const VerdictColours partial{QColor(0xFF, 0xE4, 0xA8), QColor(0xD0, 0x8A, 0x00)};
+VerdictMark verdictMark(const ExchangeRecord &record) {
     if (!record.verdict)
-        return failed;
+        return VerdictMark::Failed;
     switch (record.verdict->kind) {
         case VerdictKind::Ok:
-            return {QColor(), QColor(0x20, 0x90, 0x30)};
+            return VerdictMark::Good;
         case VerdictKind::Silence:
-            return {QColor(0xE0, 0xE0, 0xE0), QColor(0x80, 0x80, 0x80)};
+            return VerdictMark::Silent;
         case VerdictKind::Incomplete:
         case VerdictKind::ExtraBytes:
         case VerdictKind::StrayPrefix:
         case VerdictKind::Echo:
-            return partial;
+            return VerdictMark::Doubtful;
         case VerdictKind::BadCheck:
         case VerdictKind::Exception:
         case VerdictKind::OtherAddress:
         case VerdictKind::OtherFunction:
         case VerdictKind::Unrecognised:
         case VerdictKind::WrongCount:
-            return wrong;
+            return VerdictMark::Wrong;
     }
-    return failed;
+    return VerdictMark::Failed;
+}
+
+VerdictColours verdictColours(VerdictMark mark) {
+    switch (mark) {
+        case VerdictMark::Good:
+            return {QColor(), QColor(0x20, 0x90, 0x30)};
+        case VerdictMark::Silent:
+            return {QColor(0xE0, 0xE0, 0xE0), QColor(0x80, 0x80, 0x80)};
+        case VerdictMark::Doubtful:
+            return {QColor(0xFF, 0xE4, 0xA8), QColor(0xD0, 0x8A, 0x00)};
+        case VerdictMark::Wrong:
+            return {QColor(0xF8, 0xC8, 0xC8), QColor(0xD8, 0x30, 0x30)};
+        case VerdictMark::Failed:
+            break;
+    }
+    return {QColor(0xF4, 0xB6, 0xB6), QColor(0xB0, 0x10, 0x10)};
 }
 
 std::string valuesText(const ExchangeRecord &record, RegisterView view) {

@@ -91,11 +91,18 @@ class MonitorModel : public QAbstractTableModel {
 // Verdict to colour, in one place, for the rows and the chart's points:
 // good replies plain (green points), silence grey, damaged or partial
 // frames amber, wrong answers and failures red.
+// and its mark on the chart, told by shape as well as colour.
+enum class VerdictMark { Good, Silent, Doubtful, Wrong, Failed };
+constexpr int kVerdictMarks = 5;
+VerdictMark verdictMark(const ExchangeRecord &record);
 struct VerdictColours {
     QColor row;  // invalid: the view's own background
     QColor point;
 };
-VerdictColours verdictColours(const ExchangeRecord &record);
+VerdictColours verdictColours(VerdictMark mark);
+inline VerdictColours verdictColours(const ExchangeRecord &record) {
+    return verdictColours(verdictMark(record));
+}
 
 // What "Valores" says of a record: a read's registers, what a write
 // confirms, or nothing.

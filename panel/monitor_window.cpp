@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShowEvent>
-#include <QSpinBox>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTableView>
@@ -78,9 +78,10 @@ void MonitorWindow::buildControls() {
     series_->setObjectName("cmbGrafica");
     series_->addItem(QString::fromUtf8("Gráfica: retardo del 1er byte"));
     series_->addItem(QString::fromUtf8("Gráfica: valor del registro"));
-    register_ = new QSpinBox(this);
-    register_->setObjectName("spnRegistro");
-    register_->setRange(0, 65535);
+    register_ = new QComboBox(this);
+    register_->setObjectName("cmbRegistro");
+    register_->setToolTip(QString::fromUtf8("Registro de la gráfica: solo los que se han leído"));
+    register_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     register_->setEnabled(false);
     buttons->addWidget(problemsOnly_);
     buttons->addWidget(textOnly_);
@@ -104,7 +105,9 @@ void MonitorWindow::buildControls() {
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {45, 90, 65, 250, 300, 65, 70, 300};
+    // "Valores" stretches over what is left: at the default size it keeps
+    // room for a few registers.
+    const int widths[] = {45, 90, 65, 170, 230, 65, 70, 170};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
         table_->setColumnWidth(column, widths[column]);
 
@@ -158,17 +161,33 @@ void MonitorWindow::buildControls() {
             model_.setRegisterView(view.value());
         showSelected();
     });
-    auto chartSeries = [this] {
-        const bool registerValue = series_->currentIndex() == 1;
-        register_->setEnabled(registerValue);
-        chart_->setSeries(
-            registerValue ? ResponseChart::Series::Register : ResponseChart::Series::FirstByte,
-            register_->value());
-    };
-    connect(series_, &QComboBox::currentIndexChanged, this, chartSeries);
-    connect(register_, &QSpinBox::valueChanged, this, chartSeries);
+    connect(series_, &QComboBox::currentIndexChanged, this, &MonitorWindow::chartSeries);
+    connect(register_, &QComboBox::currentIndexChanged, this, &MonitorWindow::chartSeries);
+    connect(chart_, &ResponseChart::registersChanged, this, &MonitorWindow::offerRegisters);
     connect(chart_, &ResponseChart::rowClicked, this, &MonitorWindow::selectRow);
     watchSelection();
+    offerRegisters();
+}
+
+void MonitorWindow::chartSeries() {
+    const bool registerValue = series_->currentIndex() == kRegisterSeries;
+    register_->setEnabled(registerValue && register_->count() > 0);
+    chart_->setSeries(
+        registerValue ? ResponseChart::Series::Register : ResponseChart::Series::FirstByte,
+        register_->currentData().toInt());
+}
+
+void MonitorWindow::offerRegisters() {
+    // The register charted stays chosen while it is still offered; else
+    // the first one read.
+    const QVariant chosen = register_->currentData();
+    const QSignalBlocker quiet(register_);
+    register_->clear();
+    for (const int number : chart_->registers())
+        register_->addItem(QString("reg %1").arg(number), number);
+    const int kept = register_->findData(chosen);
+    register_->setCurrentIndex(kept >= 0 ? kept : 0);
+    chartSeries();
 }
 
 void MonitorWindow::watchSelection() {

@@ -15,7 +15,6 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QSpinBox;
 
 namespace marvalo {
 
@@ -62,12 +61,15 @@ class MonitorWindow : public QWidget {
     void onSaveCaptureRequested();
     // Atomically; the folder of a good save is where the dialogs open next.
     std::optional<QString> saveAndRemember(const QString &path, const std::string &content);
+    void chartSeries();
+    void offerRegisters();
     void watchSelection();
     int selectedRow() const;
     void showSelected();
     void refreshStatistics();
 
     static constexpr int kStatisticsMs = 250;
+    static constexpr int kRegisterSeries = 1;  // "Gráfica: valor del registro"
 
     QString stateFile_;
     MonitorState state_;
@@ -81,7 +83,7 @@ class MonitorWindow : public QWidget {
     QCheckBox *textOnly_ = nullptr;
     QComboBox *format_ = nullptr;
     QComboBox *series_ = nullptr;
-    QSpinBox *register_ = nullptr;
+    QComboBox *register_ = nullptr;
     FramePane *pane_ = nullptr;
     ResponseChart *chart_ = nullptr;
     bool everShown_ = false;  // an unseen window has no place worth keeping

@@ -2,25 +2,117 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+
+#include "core/records/register_values.h"
 
 namespace marvalo {
 namespace {
 
-constexpr int kLeftMargin = 56;
-constexpr int kBottomMargin = 16;
-constexpr int kTopMargin = 8;
-constexpr int kRightMargin = 8;
-constexpr float kNothing = std::numeric_limits<float>::quiet_NaN();
+constexpr double kNothing = std::numeric_limits<double>::quiet_NaN();
+constexpr int kMarkRadius = ResponseChart::kMarkRadius;
+constexpr int kGap = 6;
+constexpr int kLegendMark = 10;
+
+// Every outline turns the same way, so that marks gathered in one path
+// and overlapping add up instead of cutting holes in each other.
+QPolygonF sameWay(QPolygonF polygon) {
+    qreal twiceArea = 0;
+    for (qsizetype i = 0; i < polygon.size(); ++i) {
+        const QPointF &a = polygon[i];
+        const QPointF &b = polygon[(i + 1) % polygon.size()];
+        twiceArea += a.x() * b.y() - b.x() * a.y();
+    }
+    if (twiceArea < 0)
+        std::reverse(polygon.begin(), polygon.end());
+    return polygon;
+}
+
+void addOutline(QPainterPath &path, const QPolygonF &polygon) {
+    path.addPolygon(sameWay(polygon));
+    path.closeSubpath();
+}
+
+// The mark's outline around (0, 0): a good reply a dot, a doubtful one a
+// square, a wrong one a cross, a failure a diamond, silence a triangle.
+QPainterPath markShape(VerdictMark mark) {
+    constexpr qreal r = kMarkRadius;
+    QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
+    switch (mark) {
+        case VerdictMark::Good: {
+            constexpr int kSides = 16;
+            QPolygonF dot;
+            for (int i = 0; i < kSides; ++i) {
+                const double angle = 2 * M_PI * i / kSides;
+                dot << QPointF(r * std::cos(angle), r * std::sin(angle));
+            }
+            addOutline(path, dot);
+            break;
+        }
+        case VerdictMark::Doubtful:
+            addOutline(path, QPolygonF(QRectF(-r + 0.5, -r + 0.5, 2 * r - 1, 2 * r - 1)));
+            break;
+        case VerdictMark::Wrong: {
+            constexpr qreal w = 1.5;  // two bars
+            addOutline(path, QPolygonF({{-r, -r + w}, {-r + w, -r}, {r, r - w}, {r - w, r}}));
+            addOutline(path, QPolygonF({{r, -r + w}, {r - w, -r}, {-r, r - w}, {-r + w, r}}));
+            break;
+        }
+        case VerdictMark::Failed:
+            addOutline(path, QPolygonF({{0, -r - 1}, {r + 1, 0}, {0, r + 1}, {-r - 1, 0}}));
+            break;
+        case VerdictMark::Silent:
+            addOutline(path, QPolygonF({{0, -r}, {r, r}, {-r, r}}));
+            break;
+    }
+    return path;
+}
+
+const char *markName(VerdictMark mark) {
+    switch (mark) {
+        case VerdictMark::Good:
+            return "correcta";
+        case VerdictMark::Silent:
+            return "sin respuesta";
+        case VerdictMark::Doubtful:
+            return "incompleta o de más";
+        case VerdictMark::Wrong:
+            return "errónea";
+        case VerdictMark::Failed:
+            break;
+    }
+    return "fallo";
+}
+
+struct Percentile {
+    const char *name;
+    double share;
+    QColor colour;
+};
+const std::array<Percentile, 2> kPercentiles{
+    {{"mediana", 0.5, QColor(0x30, 0x60, 0xC0)}, {"p95", 0.95, QColor(0xA0, 0x30, 0xA0)}}};
+
+QString viewName(RegisterView view) {
+    static constexpr std::array<const char *, 7> kNames{"u16", "s16", "hex", "u32",
+                                                        "s32", "f32", "text"};
+    static constexpr std::array<const char *, 4> kOrders{"ABCD", "CDAB", "BADC", "DCBA"};
+    QString name = kNames[static_cast<std::size_t>(view.format)];
+    if (isWideFormat(view.format))
+        name += QString(":") + kOrders[static_cast<std::size_t>(view.order)];
+    return name;
+}
 
 }  // namespace
 
 ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
     : QWidget(parent), model_(model) {
     setObjectName("chrRespuesta");
-    setMinimumHeight(120);
+    setMinimumHeight(150);
     redraw_.setSingleShot(true);
     connect(&redraw_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     connect(&model_, &QAbstractItemModel::rowsInserted, this,
@@ -28,53 +120,101 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
     connect(&model_, &QAbstractItemModel::rowsRemoved, this,
             [this](const QModelIndex &, int first, int last) {
                 // The ring drops its oldest rows, always from the top.
-                const auto from = points_.begin() + first;
-                points_.erase(from, from + (last - first + 1));
-                highest_ = 0;
-                for (const Point &point : points_) {
-                    if (!std::isnan(point.value))
-                        highest_ = std::max(highest_, point.value);
-                }
-                update();
+                Q_ASSERT(first == 0);
+                dropFront(last - first + 1);
             });
-    connect(&model_, &QAbstractItemModel::modelReset, this, &ResponseChart::rebuild);
+    connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        points_.clear();
+        reads_.clear();
+        readKinds_.clear();
+        append(0, model_.rowCount() - 1);
+        emit registersChanged();
+    });
     connect(&model_, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &topLeft, const QModelIndex &) {
-                if (series_ == Series::Register && topLeft.column() == MonitorModel::Values)
-                    rebuild();  // another register view
+                if (topLeft.column() != MonitorModel::Values)
+                    return;
+                emit registersChanged();  // another register view: pairs or single words
+                if (series_ == Series::Register)
+                    revalue();
             });
-    rebuild();
+    append(0, model_.rowCount() - 1);
 }
 
 void ResponseChart::setSeries(Series series, int registerNumber) {
+    if (series == series_ && registerNumber == register_)
+        return;
     series_ = series;
     register_ = registerNumber;
-    rebuild();
+    revalue();
 }
 
-ResponseChart::Point ResponseChart::pointOf(const ExchangeRecord &record) const {
-    const QRgb colour = verdictColours(record).point.rgb();
-    const bool silent = record.verdict && record.verdict->kind == VerdictKind::Silence;
+std::vector<int> ResponseChart::registers() const {
+    return chartableRegisters(readKinds_, model_.registerView());
+}
+
+double ResponseChart::valueOf(int row) const {
+    const ExchangeRecord &record = model_.record(row);
     if (series_ == Series::FirstByte) {
         const auto ms = record.firstByteMs();
-        return {ms ? static_cast<float>(*ms) : kNothing, colour, silent};
+        return ms ? *ms : kNothing;
     }
-    if (auto values = decodeRegisters(record.request, record.reply, model_.registerView())) {
-        for (const RegisterValue &value : *values) {
-            if (value.number == register_ && value.asDouble())
-                return {static_cast<float>(*value.asDouble()), colour, silent};
-        }
-    }
-    return {kNothing, colour, silent};
+    const auto &read = reads_[static_cast<std::size_t>(row)];
+    if (!read)
+        return kNothing;
+    return registerValueIn(record.reply, *read, model_.registerView(), register_)
+        .value_or(kNothing);
 }
 
 void ResponseChart::append(int first, int last) {
+    bool newRead = false;
     for (int row = first; row <= last; ++row) {
-        points_.push_back(pointOf(model_.record(row)));
-        if (!std::isnan(points_.back().value))
-            highest_ = std::max(highest_, points_.back().value);
+        const ExchangeRecord &record = model_.record(row);
+        reads_.push_back(readSpan(record.request, record.reply));
+        if (reads_.back() &&
+            std::find(readKinds_.begin(), readKinds_.end(), *reads_.back()) == readKinds_.end()) {
+            readKinds_.push_back(*reads_.back());
+            newRead = true;
+        }
+        points_.push_back({valueOf(row), verdictMark(record)});
+        takeRange(points_.back().value);
     }
     scheduleRedraw();
+    if (newRead)
+        emit registersChanged();
+}
+
+void ResponseChart::dropFront(int count) {
+    points_.erase(points_.begin(), points_.begin() + count);
+    reads_.erase(reads_.begin(), reads_.begin() + count);
+    findRange();
+    update();
+}
+
+void ResponseChart::revalue() {
+    // Only the numbers change: the replies were checked as they came.
+    for (std::size_t row = 0; row < points_.size(); ++row)
+        points_[row].value = valueOf(static_cast<int>(row));
+    findRange();
+    update();
+}
+
+void ResponseChart::findRange() {
+    anyValue_ = false;
+    for (const Point &point : points_)
+        takeRange(point.value);
+}
+
+void ResponseChart::takeRange(double value) {
+    if (!std::isfinite(value))
+        return;  // NaN and the infinities have no place on an axis
+    if (!anyValue_) {
+        lowest_ = highest_ = value;
+        anyValue_ = true;
+        return;
+    }
+    lowest_ = std::min(lowest_, value);
+    highest_ = std::max(highest_, value);
 }
 
 void ResponseChart::scheduleRedraw() {
@@ -89,153 +229,280 @@ void ResponseChart::scheduleRedraw() {
         redraw_.start(static_cast<int>(kRedrawMs - since));
 }
 
-void ResponseChart::rebuild() {
-    points_.clear();
-    highest_ = 0;
-    if (model_.rowCount() > 0)
-        append(0, model_.rowCount() - 1);
+ResponseChart::Layout ResponseChart::layout() const {
+    const QFontMetrics metrics = fontMetrics();
+    const int line = metrics.height();
+    // Delays start at zero: the axis shows how far from instant they are.
+    const double low = series_ == Series::FirstByte ? std::min(0.0, lowest_) : lowest_;
+    const int usableHeight = height() - 3 * line - 4 * kGap;
+    Layout layout;
+    layout.axis = roundAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1,
+                            std::max(2, usableHeight / (2 * line)));
+    int labels = 0;
+    for (const double tick : layout.axis.ticks)
+        labels = std::max(labels, metrics.horizontalAdvance(
+                                      QString::fromStdString(tickText(tick, layout.axis.step))));
+    const int left = line + kGap + labels + kGap;
+    int right = kGap + kMarkRadius;
+    if (series_ == Series::FirstByte)
+        right += metrics.horizontalAdvance("mediana 9999.9 ms") + kGap;
+    layout.legendTop = kGap / 2;
+    const int top = layout.legendTop + line + kGap + kMarkRadius;
+    const int bottom = kMarkRadius * 3 + kGap + line + kGap;
+    layout.area = rect().adjusted(left, top, -right, -bottom);
+    return layout;
+}
+
+int ResponseChart::xOf(std::size_t index, const QRect &area) const {
+    // Each point in the middle of its share of the width.
+    const auto count = static_cast<long long>(points_.size());
+    const long long width = area.width();
+    return area.left() +
+           static_cast<int>((2 * static_cast<long long>(index) + 1) * width / (2 * count));
+}
+
+int ResponseChart::yOf(double value, const Layout &layout) {
+    const double share = (value - layout.axis.low) / (layout.axis.high - layout.axis.low);
+    return layout.area.bottom() - static_cast<int>(std::lround(share * (layout.area.height() - 1)));
+}
+
+QString ResponseChart::axisTitle() const {
+    if (series_ == Series::FirstByte)
+        return QString::fromUtf8("1er byte (ms)");
+    return QString("reg %1 (%2)").arg(register_).arg(viewName(model_.registerView()));
+}
+
+std::optional<QPoint> ResponseChart::pointPosition(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= points_.size())
+        return std::nullopt;
+    return pointAt(static_cast<std::size_t>(row), layout());
+}
+
+std::optional<QPoint> ResponseChart::pointAt(std::size_t index, const Layout &layout) const {
+    if (layout.area.width() <= 0)
+        return std::nullopt;
+    const Point &point = points_[index];
+    const int x = xOf(index, layout.area);
+    if (std::isfinite(point.value))
+        return QPoint(x, yOf(point.value, layout));
+    if (point.mark == VerdictMark::Silent || point.mark == VerdictMark::Failed)
+        return QPoint(x, layout.area.bottom() + kGap + kMarkRadius);  // under the axis
+    return std::nullopt;
+}
+
+int ResponseChart::rowAt(QPoint position) const {
+    const Layout shape = layout();
+    const QRect &area = shape.area;
+    const auto count = static_cast<long long>(points_.size());
+    if (count == 0 || area.width() <= 0)
+        return -1;
+    // The points whose marks reach `position`'s column; of them, the
+    // nearest to it.
+    const long long reach = kMarkRadius + 1;
+    const long long from =
+        std::max<long long>(0, (position.x() - reach - area.left()) * count / area.width() - 1);
+    const long long to = std::min<long long>(
+        count - 1, (position.x() + reach - area.left() + 1) * count / area.width() + 1);
+    int best = -1;
+    long long bestDistance = std::numeric_limits<long long>::max();
+    for (long long row = from; row <= to; ++row) {
+        const auto at = pointAt(static_cast<std::size_t>(row), shape);
+        if (!at || std::abs(at->x() - position.x()) > reach)
+            continue;
+        const long long dx = at->x() - position.x();
+        const long long dy = at->y() - position.y();
+        if (dx * dx + dy * dy < bestDistance) {
+            bestDistance = dx * dx + dy * dy;
+            best = static_cast<int>(row);
+        }
+    }
+    return best;
+}
+
+void ResponseChart::mousePressEvent(QMouseEvent *event) {
+    if (const int row = rowAt(event->position().toPoint()); row >= 0)
+        emit rowClicked(row);
+}
+
+void ResponseChart::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
     update();
-}
-
-QRect ResponseChart::plotArea() const {
-    return rect().adjusted(kLeftMargin, kTopMargin, -kRightMargin, -kBottomMargin);
-}
-
-float ResponseChart::highest() const {
-    return highest_ > 0 ? highest_ * 1.1F : 1.0F;
 }
 
 void ResponseChart::paintEvent(QPaintEvent *) {
     sinceDrawn_.start();
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
-    const QRect area = plotArea();
-    if (area.width() <= 0 || area.height() <= 0)
+    const Layout shape = layout();
+    if (shape.area.width() <= 0 || shape.area.height() <= 0)
         return;
+    drawAxes(painter, shape);
+    drawPoints(painter, shape);
+    drawPercentiles(painter, shape);
+    drawLegend(painter, shape);
+}
+
+void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
+    const QRect &area = layout.area;
+    const QFontMetrics metrics = fontMetrics();
+    const QColor grid = palette().midlight().color();
+    const AxisScale &axis = layout.axis;
+    for (const double tick : axis.ticks) {
+        const int y = yOf(tick, layout);
+        painter.setPen(tick == 0 && axis.low < 0 ? palette().mid().color() : grid);
+        painter.drawLine(area.left(), y, area.right(), y);
+        painter.setPen(palette().text().color());
+        painter.drawText(QRect(0, y - metrics.height() / 2, area.left() - kGap, metrics.height()),
+                         Qt::AlignRight | Qt::AlignVCenter,
+                         QString::fromStdString(tickText(tick, axis.step)));
+    }
     painter.setPen(palette().mid().color());
     painter.drawRect(area.adjusted(0, 0, -1, -1));
-    const float top = highest();
-    auto yOf = [&](float value) {
-        return area.bottom() - static_cast<int>(value / top * static_cast<float>(area.height()));
-    };
+
     painter.setPen(palette().text().color());
-    const QString unit = series_ == Series::FirstByte ? " ms" : "";
-    painter.drawText(QRect(0, area.top(), kLeftMargin - 4, 14), Qt::AlignRight,
-                     QString::number(top, 'f', top < 10 ? 1 : 0) + unit);
-    painter.drawText(QRect(0, area.bottom() - 14, kLeftMargin - 4, 14), Qt::AlignRight, "0" + unit);
+    painter.save();
+    painter.translate(metrics.ascent() / 2 + 2, area.center().y());
+    painter.rotate(-90);
+    const QString title = axisTitle();
+    painter.drawText(-metrics.horizontalAdvance(title) / 2, metrics.ascent() / 2, title);
+    painter.restore();
 
-    // One pixel column holds the points that fall in it: a line from the
-    // lowest to the highest, in the colour of its worst verdict, and a mark
-    // on the axis where one got no reply.
-    const auto count = static_cast<long>(points_.size());
-    const int columns = area.width();
-    ExchangeRecord goodOne;
-    goodOne.verdict = Verdict{VerdictKind::Ok, ""};
-    const QRgb good = verdictColours(goodOne).point.rgb();
-    // Lines gathered by colour and drawn in one call each: a thousand
-    // separate calls cost more than the lines.
-    std::vector<std::pair<QRgb, std::vector<QLine>>> lines;
-    auto lineIn = [&](QRgb colour) -> std::vector<QLine> & {
-        for (auto &[rgb, gathered] : lines) {
-            if (rgb == colour)
-                return gathered;
-        }
-        return lines.emplace_back(colour, std::vector<QLine>{}).second;
+    // Under the axis: the oldest and newest rows' numbers at the ends.
+    const int textTop = area.bottom() + kMarkRadius * 3 + kGap;
+    const QRect under(area.left(), textTop, area.width(), metrics.height());
+    painter.drawText(under, Qt::AlignHCenter,
+                     QString::fromUtf8("intercambios, del más antiguo al más nuevo"));
+    if (!points_.empty()) {
+        painter.drawText(under, Qt::AlignLeft,
+                         QString::fromUtf8("Nº %1").arg(model_.record(0).sequence));
+        painter.drawText(
+            under, Qt::AlignRight,
+            QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
+    }
+}
+
+void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
+    // Each mark drawn once into a small picture, then copied wherever it
+    // goes: one path of a hundred thousand shapes takes the rasteriser
+    // seconds. Points of one verdict that share a pixel column are drawn
+    // as the lowest and the highest of them joined by a bar, as wide as a
+    // mark for good replies and thin for the others, whose marks keep
+    // their shape.
+    const qreal ratio = devicePixelRatioF();
+    constexpr int kSide = 2 * kMarkRadius + 3;
+    std::array<QPixmap, kVerdictMarks> sprites;
+    for (int mark = 0; mark < kVerdictMarks; ++mark) {
+        const auto verdict = static_cast<VerdictMark>(mark);
+        QPixmap &sprite = sprites[static_cast<std::size_t>(mark)];
+        sprite = QPixmap(QSize(kSide, kSide) * ratio);
+        sprite.setDevicePixelRatio(ratio);
+        sprite.fill(Qt::transparent);
+        QPainter onSprite(&sprite);
+        onSprite.setRenderHint(QPainter::Antialiasing);
+        onSprite.setPen(Qt::NoPen);
+        onSprite.setBrush(verdictColours(verdict).point);
+        onSprite.drawPath(markShape(verdict).translated(kSide / 2.0, kSide / 2.0));
+    }
+    struct Column {
+        int low = 0;
+        int high = 0;
+        int points = 0;
     };
-    long previousFirst = -1;
-    for (int column = 0; column < columns && count > 0; ++column) {
-        const long first = column * count / columns;
-        const long last = std::max(first + 1, (column + 1) * count / columns);
-        if (first == previousFirst)
-            continue;  // fewer points than columns: each point once
-        previousFirst = first;
-        float low = std::numeric_limits<float>::max();
-        float high = -1;
-        QRgb colour = good;
-        bool silent = false;
-        for (long i = first; i < last && i < count; ++i) {
-            const Point &point = points_[static_cast<std::size_t>(i)];
-            silent = silent || point.silent;
-            if (point.colour != good)
-                colour = point.colour;
-            if (!std::isnan(point.value)) {
-                low = std::min(low, point.value);
-                high = std::max(high, point.value);
+    std::array<std::vector<QRect>, kVerdictMarks> bars;
+    std::array<std::vector<QPoint>, kVerdictMarks> marks;
+    std::array<Column, kVerdictMarks> column{};
+    int columnX = -1;
+    auto flush = [&] {
+        for (std::size_t mark = 0; mark < column.size(); ++mark) {
+            Column &c = column[mark];
+            if (c.points == 0)
+                continue;
+            if (c.low != c.high) {
+                const int half =
+                    mark == static_cast<std::size_t>(VerdictMark::Good) ? kMarkRadius - 1 : 1;
+                bars[mark].emplace_back(columnX - half, c.high, 2 * half + 1, c.low - c.high);
+                marks[mark].emplace_back(columnX, c.high);
             }
+            marks[mark].emplace_back(columnX, c.low);
+            c = {};
         }
-        const int x = area.left() + column;
-        const bool sparse = count * 4 < columns;  // room for each point to be a dot
-        if (high >= 0) {
-            if (sparse) {
-                painter.setPen(QPen(QColor::fromRgb(colour), 1));
-                painter.setBrush(QColor::fromRgb(colour));
-                painter.drawEllipse(QPoint(x, yOf(high)), 3, 3);
-            } else {
-                lineIn(colour).emplace_back(x, yOf(low), x, yOf(high));
-            }
+    };
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        const auto at = pointAt(i, layout);
+        if (!at)
+            continue;
+        if (at->x() != columnX) {
+            flush();
+            columnX = at->x();
         }
-        if (silent) {
-            // A no-reply has no delay: a grey mark under the axis.
-            const QColor grey(0x80, 0x80, 0x80);
-            painter.setPen(grey);
-            painter.setBrush(grey);
-            const QPoint mark[] = {
-                {x, area.bottom() + 1}, {x - 3, area.bottom() + 7}, {x + 3, area.bottom() + 7}};
-            painter.drawPolygon(mark, 3);
-        }
+        Column &c = column[static_cast<std::size_t>(points_[i].mark)];
+        c.low = c.points == 0 ? at->y() : std::max(c.low, at->y());
+        c.high = c.points == 0 ? at->y() : std::min(c.high, at->y());
+        ++c.points;
     }
-    for (const auto &[colour, gathered] : lines) {
-        painter.setPen(QPen(QColor::fromRgb(colour), 1));
-        painter.drawLines(gathered.data(), static_cast<int>(gathered.size()));
+    flush();
+    // Good replies first, so a bad one among them stays in sight.
+    for (int mark = 0; mark < kVerdictMarks; ++mark) {
+        const auto m = static_cast<std::size_t>(mark);
+        const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
+        for (const QRect &bar : bars[m])
+            painter.fillRect(bar, colour);
+        for (const QPoint &at : marks[m])
+            painter.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites[m]);
     }
-    if (series_ == Series::FirstByte && model_.stats().firstByte.count() > 0) {
-        const LatencyHistogram &latency = model_.stats().firstByte;
-        const struct {
-            const char *name;
-            double share;
-            QColor colour;
-        } lines[] = {{"mediana", 0.5, QColor(0x30, 0x60, 0xC0)},
-                     {"p95", 0.95, QColor(0xC0, 0x40, 0xC0)}};
-        for (const auto &line : lines) {
-            const float value = static_cast<float>(*latency.percentile(line.share));
+}
+
+void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {
+    const QRect &area = layout.area;
+    const LatencyHistogram &latency = model_.stats().firstByte;
+    if (series_ != Series::FirstByte || latency.count() == 0)
+        return;
+    const QFontMetrics metrics = fontMetrics();
+    int previousLabel = std::numeric_limits<int>::max();
+    for (const Percentile &line : kPercentiles) {
+        const double value = *latency.percentile(line.share);
+        const int y = yOf(value, layout);
+        painter.setPen(QPen(line.colour, 1, Qt::DashLine));
+        painter.drawLine(area.left(), y, area.right(), y);
+        // In the right margin, beside its line; the p95 is drawn after the
+        // median and goes above it when the two are close.
+        const int labelY = std::min(y, previousLabel - metrics.height());
+        previousLabel = labelY;
+        painter.setPen(line.colour);
+        painter.drawText(QRect(area.right() + kGap + kMarkRadius, labelY - metrics.height() / 2,
+                               width() - area.right(), metrics.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter,
+                         QString("%1 %2 ms").arg(line.name).arg(value, 0, 'f', 1));
+    }
+}
+
+void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
+    const QFontMetrics metrics = fontMetrics();
+    const int y = layout.legendTop + metrics.height() / 2;
+    int x = layout.area.left();
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (int mark = 0; mark < kVerdictMarks; ++mark) {
+        const auto verdict = static_cast<VerdictMark>(mark);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(verdictColours(verdict).point);
+        painter.drawPath(markShape(verdict).translated(x + kMarkRadius, y));
+        x += kLegendMark + kGap / 2;
+        const QString name = QString::fromUtf8(markName(verdict));
+        painter.setPen(palette().text().color());
+        painter.drawText(x, layout.legendTop + metrics.ascent(), name);
+        x += metrics.horizontalAdvance(name) + 2 * kGap;
+    }
+    if (series_ == Series::FirstByte) {
+        for (const Percentile &line : kPercentiles) {
             painter.setPen(QPen(line.colour, 1, Qt::DashLine));
-            painter.drawLine(area.left(), yOf(value), area.right(), yOf(value));
-            // The median's label under its line, the p95's over it: they
-            // are often a hair apart.
-            const int labelY = line.share < 0.9 ? yOf(value) + 12 : yOf(value) - 2;
-            painter.drawText(area.right() - 140, labelY,
-                             QString("%1 %2 ms").arg(line.name).arg(value, 0, 'f', 1));
+            painter.drawLine(x, y, x + 2 * kLegendMark, y);
+            x += 2 * kLegendMark + kGap / 2;
+            painter.setPen(palette().text().color());
+            painter.drawText(x, layout.legendTop + metrics.ascent(), line.name);
+            x += metrics.horizontalAdvance(line.name) + 2 * kGap;
         }
     }
-}
-
-int ResponseChart::rowAt(QPoint position) const {
-    const QRect area = plotArea();
-    const auto count = static_cast<long>(points_.size());
-    if (count == 0 || !area.adjusted(0, 0, 0, kBottomMargin).contains(position))
-        return -1;
-    const long column = position.x() - area.left();
-    const long first = column * count / area.width();
-    const long last = std::max(first + 1, (column + 1) * count / area.width());
-    const float top = highest();
-    const float wanted =
-        static_cast<float>(area.bottom() - position.y()) / static_cast<float>(area.height()) * top;
-    long best = first;
-    float distance = std::numeric_limits<float>::max();
-    for (long i = first; i < last && i < count; ++i) {
-        const float value = points_[static_cast<std::size_t>(i)].value;
-        const float gap = std::isnan(value) ? top : std::abs(value - wanted);
-        if (gap < distance) {
-            distance = gap;
-            best = i;
-        }
-    }
-    return static_cast<int>(std::min(best, count - 1));
-}
-
-void ResponseChart::mousePressEvent(QMouseEvent *event) {
-    if (const int row = rowAt(event->position().toPoint()); row >= 0)
-        emit rowClicked(row);
+    painter.setRenderHint(QPainter::Antialiasing, false);
 }
 
 }  // namespace marvalo

@@ -3,58 +3,92 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+#include <optional>
 #include <vector>
 
+#include "core/chart/axis_scale.h"
+#include "core/records/register_series.h"
 #include "panel/monitor_model.h"
 
 namespace marvalo {
 
-// Under the monitor's table: the first-byte delay of every exchange kept
-// (or one register's value, for Modbus reads), points coloured as their
-// rows, no-replies marked on the axis, the median and the 95th percentile
-// as lines. 100,000 exchanges reduce to a minimum and a maximum per pixel
-// column; a point's value is taken once, when its row arrives. A click
-// picks the row of the point nearest to it.
+// Under the monitor's table: the first-byte delay of every exchange kept,
+// or one register's value for Modbus reads, oldest on the left. The y axis
+// runs over the values shown, negatives included, with round ticks and a
+// title with the unit; a legend names the marks. A verdict is told by its
+// mark's shape as well as its colour; no-replies are marked under the axis;
+// the median and the 95th percentile of the delay are dashed lines labelled
+// in the right margin, off the data. Points keep their size however many
+// there are. A click picks the row of the point under it.
 class ResponseChart : public QWidget {
     Q_OBJECT
 
   public:
     enum class Series { FirstByte, Register };
+    static constexpr int kMarkRadius = 4;  // a mark is 9 px across at any density
 
     explicit ResponseChart(MonitorModel &model, QWidget *parent = nullptr);
 
     void setSeries(Series series, int registerNumber = 0);
     Series series() const { return series_; }
-    QSize sizeHint() const override { return {600, 160}; }
-    // The model row behind a point at `position`, or -1.
+    int registerNumber() const { return register_; }
+    // The registers read so far that the model's register view can show,
+    // each register or the first of each pair.
+    std::vector<int> registers() const;
+    QSize sizeHint() const override { return {600, 200}; }
+    // The model row behind the point under `position`, or -1.
     int rowAt(QPoint position) const;
+    // Where the point of a model row is drawn; none when it has nothing to draw.
+    std::optional<QPoint> pointPosition(int row) const;
     std::size_t pointCount() const { return points_.size(); }
+    AxisScale axis() const { return layout().axis; }
 
   signals:
     void rowClicked(int row);
+    // Another set of registers can be charted (a new read, another view).
+    void registersChanged();
 
   protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
   private:
     static constexpr int kRedrawMs = 100;
-    void scheduleRedraw();
     struct Point {
-        float value;  // NaN: nothing to chart (no reply, no such register)
-        QRgb colour;
-        bool silent;
+        double value;  // NaN: nothing to chart (no reply, no such register)
+        VerdictMark mark;
     };
-    Point pointOf(const ExchangeRecord &record) const;
+    struct Layout {
+        QRect area;  // the plot, inside the axes
+        AxisScale axis;
+        int legendTop = 0;
+    };
+    void scheduleRedraw();
+    double valueOf(int row) const;
     void append(int first, int last);
-    void rebuild();
-    QRect plotArea() const;
-    float highest() const;
+    void dropFront(int count);
+    void revalue();
+    void findRange();
+    void takeRange(double value);
+    Layout layout() const;
+    int xOf(std::size_t index, const QRect &area) const;
+    static int yOf(double value, const Layout &layout);
+    std::optional<QPoint> pointAt(std::size_t index, const Layout &layout) const;
+    QString axisTitle() const;
+    void drawAxes(QPainter &painter, const Layout &layout);
+    void drawPoints(QPainter &painter, const Layout &layout);
+    void drawPercentiles(QPainter &painter, const Layout &layout);
+    void drawLegend(QPainter &painter, const Layout &layout);
 
     MonitorModel &model_;
-    std::vector<Point> points_;  // the ring drops from the front in batches: a vector suffices
-    float highest_ = 0;          // the largest value kept, found again after a drop
-    QTimer redraw_;              // new points are drawn at most kRedrawMs apart
+    std::vector<Point> points_;                   // one per model row
+    std::vector<std::optional<ReadSpan>> reads_;  // checked once, as each row arrives
+    std::vector<ReadSpan> readKinds_;             // the distinct reads seen since the last clear
+    double lowest_ = 0;
+    double highest_ = 0;
+    bool anyValue_ = false;
+    QTimer redraw_;  // new points are drawn at most kRedrawMs apart
     QElapsedTimer sinceDrawn_;
     Series series_ = Series::FirstByte;
     int register_ = 0;

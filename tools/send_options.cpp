@@ -94,7 +94,7 @@ constexpr const char *kHelp =
     "<CR>, <1B>, <85>. A reply keeps at most 65536 bytes; the rest is counted\n"
     "(dropped_bytes) and named in the verdict.\n"
     "\n"
-    "Test plans (the file format is in the manual page):\n"
+    "Test plans (their file format: TEST PLANS in marvalo-send(1)):\n"
     "  --plan FILE       run the steps of a TOML test plan (at most 1 MiB), one\n"
     "                    line per step: PASS, FAIL, ERROR (the port failed),\n"
     "                    INTERRUMPIDO or SKIP, the name, the verdict, the\n"

@@ -24,8 +24,9 @@ void judgeAll(Protocol protocol, const Bytes &request, std::initializer_list<Row
         EXPECT_STREQ(verdictKey(verdict.kind), verdictKey(row.kind)) << row.reply;
         EXPECT_NE(verdict.text.find(row.textHas), std::string::npos)
             << row.reply << " -> " << verdict.text;
-        if (row.kind == VerdictKind::Incomplete)
+        if (row.kind == VerdictKind::Incomplete) {
             EXPECT_NE(verdict.text.rfind("incompleta", 0), 0U) << "the key says it already";
+        }
     }
 }
 

@@ -98,8 +98,9 @@ TEST(Behaviour, ThreePressesBringTheStartingViewBackWithSmallN) {
 TEST(Behaviour, ProtocolButtonLeavesThePortAsItWas) {
     for (bool open : {false, true}) {
         PanelRig rig(kKorvel19200);
-        if (open)
+        if (open) {
             ASSERT_TRUE(rig.port.open().ok());
+        }
         rig.click("cmdProt");
         EXPECT_EQ(rig.port.portOpen(), open);
         EXPECT_EQ(rig.port.settings(), "19200,e,7,1");

@@ -5,12 +5,19 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
-#include <QPaintEvent>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
+#include <QWheelEvent>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <functional>
 
+#include "core/frames/check_codes.h"
+#include "panel/following_table_view.h"
 #include "panel/monitor_access.h"
 #include "panel/monitor_window.h"
 #include "panel/response_chart.h"
@@ -94,21 +101,82 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
     EXPECT_EQ(rig.folder.read("Comini.sdx").size(), 8U) << "the settings file stays one line";
 }
 
-// The areas of a widget that get painted, as they are painted.
-class PaintRecorder : public QObject {
-  public:
-    explicit PaintRecorder(QWidget *widget) { widget->installEventFilter(this); }
-    QRegion painted;
-
-  protected:
-    bool eventFilter(QObject *, QEvent *event) override {
-        if (event->type() == QEvent::Paint)
-            painted += static_cast<QPaintEvent *>(event)->region();
-        return false;
+// What `widget` shows now, as painted bit by bit into its window's
+// backing store, against a full repaint of the same state: the model's Nº
+// of every visible row whose strip differs.
+QStringList rowsPaintedWrong(QTableView *table) {
+    QWidget *viewport = table->viewport();
+    QWidget *window = viewport->window();
+    const QPoint at = viewport->mapTo(window, QPoint());
+    const QImage shown =
+        window->screen()
+            ->grabWindow(window->winId(), at.x(), at.y(), viewport->width(), viewport->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage full = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QStringList wrong;
+    if (shown.size() != full.size())
+        return {"backing store " + QString::number(shown.height()) + " px high"};
+    for (int y = 0; y < full.height(); ++y) {
+        if (std::memcmp(shown.constScanLine(y), full.constScanLine(y),
+                        static_cast<std::size_t>(full.bytesPerLine())) == 0)
+            continue;
+        const QModelIndex row = table->indexAt(QPoint(1, y));
+        const QString name =
+            row.isValid() ? "Nº " + row.siblingAtColumn(0).data().toString() : "below the rows";
+        if (!wrong.contains(name))
+            wrong << name;
+        if (!row.isValid())
+            break;
+        y = std::max(y, table->visualRect(row).bottom());  // one name a row
     }
-};
+    return wrong;
+}
 
-TEST(MonitorWindow, FollowsTheNewestRowAndPaintsOnlyWhatANewRowExposes) {
+TEST(MonitorWindow, PaintsEveryVisibleRowAsAFullRepaintWould) {
+    testing::TempFolder folder;
+    MonitorModel model;
+    MonitorWindow monitor(model, QString::fromStdString((folder.path() / "m.ini").string()));
+    monitor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
+    auto *table = monitor.findChild<FollowingTableView *>("tblIntercambios");
+    auto *problemsOnly = monitor.findChild<QCheckBox *>("chkSoloProblemas");
+    const auto wheel = [&](int notches) {
+        QWheelEvent event(QPointF(10, 10), table->viewport()->mapToGlobal(QPointF(10, 10)),
+                          QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(table->viewport(), &event);
+    };
+    std::uint64_t sequence = 0;
+    const struct {
+        const char *name;
+        std::function<void()> before;
+        int adds;
+        int gapMs;  // between records: under kBatchMs they share a batch
+    } steps[] = {
+        {"rows that fit without scrolling", [] {}, 3, 20},
+        {"one row per batch, following", [] {}, 60, MonitorModel::kBatchMs + 2},
+        {"rows faster than batches", [] {}, 80, 3},
+        {"rows as fast as they come", [] {}, 200, 0},
+        {"one wheel notch up, rows below", [&] { wheel(1); }, 20, 5},
+        {"wheeled back to the bottom", [&] { wheel(-3); }, 40, 7},
+        {"\"Solo problemas\" on", [&] { problemsOnly->setChecked(true); }, 120, 4},
+        {"\"Solo problemas\" off", [&] { problemsOnly->setChecked(false); }, 40, 9},
+    };
+    for (const auto &step : steps) {
+        step.before();
+        for (int i = 0; i < step.adds; ++i) {
+            ++sequence;
+            model.add(judged(sequence, sequence % 3 ? VerdictKind::Ok : VerdictKind::BadCheck));
+            QTest::qWait(step.gapMs);
+        }
+        QTest::qWait(3 * MonitorModel::kBatchMs);
+        EXPECT_EQ(rowsPaintedWrong(table).join(", ").toStdString(), "") << step.name;
+    }
+    EXPECT_TRUE(table->followsNewest());
+}
+
+TEST(MonitorWindow, FollowsTheNewestRowUnlessScrolledAway) {
     testing::PanelRig rig;
     LineMonitor access(*rig.form,
                        QString::fromStdString((rig.folder.path() / "monitor.ini").string()));
@@ -128,18 +196,6 @@ TEST(MonitorWindow, FollowsTheNewestRowAndPaintsOnlyWhatANewRowExposes) {
         return table->viewport()->rect().contains(last);
     };
     EXPECT_TRUE(lastRowShown()) << "the newest row is in sight during continuous sending";
-
-    // One more row at the bottom: the view scrolls and paints about one row.
-    PaintRecorder recorder(table->viewport());
-    QTest::qWait(MonitorModel::kBatchMs + 2);
-    recorder.painted = QRegion();
-    monitor.model().add(judged(1000, VerdictKind::Ok));
-    QTest::qWait(5);
-    const int rowHeight = table->verticalHeader()->defaultSectionSize();
-    EXPECT_GT(recorder.painted.boundingRect().height(), 0);
-    EXPECT_LE(recorder.painted.boundingRect().height(), 2 * rowHeight)
-        << "painted " << recorder.painted.boundingRect().height() << " px of "
-        << table->viewport()->height();
 
     // Scrolled up to read an old row, the operator stays there.
     table->verticalScrollBar()->setValue(0);
@@ -233,6 +289,17 @@ TEST(MonitorWindow, ValuesPaneChartAndCapture) {
     monitor.findChild<QComboBox *>("cmbFormato")->setCurrentText("s16");
     EXPECT_EQ(model.index(0, MonitorModel::Values).data().toString(), "reg 10 = -1, reg 11 = 11");
 
+    // "Valores" in sight at the default size, with room for a few registers.
+    auto *table = monitor.findChild<QTableView *>("tblIntercambios");
+    EXPECT_LE(table->horizontalHeader()->sectionViewportPosition(MonitorModel::Values) + 200,
+              table->viewport()->width());
+
+    // The chart offers the registers read, from the first.
+    auto *registers = monitor.findChild<QComboBox *>("cmbRegistro");
+    ASSERT_EQ(registers->count(), 2);
+    EXPECT_EQ(registers->currentText(), "reg 10");
+    EXPECT_EQ(registers->itemText(1), "reg 11");
+
     // A click on the chart's second point selects its row, and the pane
     // takes that exchange apart.
     auto *chart = monitor.findChild<ResponseChart *>("chrRespuesta");
@@ -250,6 +317,90 @@ TEST(MonitorWindow, ValuesPaneChartAndCapture) {
     const QString capture = QString::fromStdString((folder.path() / "c.pcapng").string());
     ASSERT_FALSE(monitor.saveCapture(capture));
     EXPECT_EQ(folder.read("c.pcapng").substr(0, 4), std::string("\x0A\x0D\x0D\x0A", 4));
+}
+
+// A good reply to a read of registers 10 onwards holding `words`.
+ExchangeRecord readOf(std::uint64_t sequence, const std::vector<std::uint16_t> &words) {
+    ExchangeRecord record = judged(sequence, sequence % 5 ? VerdictKind::Ok : VerdictKind::Echo);
+    record.protocol = static_cast<std::uint8_t>(Protocol::Modbus);
+    const auto count = static_cast<std::uint8_t>(words.size());
+    record.request = {0x01, 0x03, 0x00, 0x0A, 0x00, count};
+    record.reply = {0x01, 0x03, static_cast<std::uint8_t>(2 * count)};
+    for (const std::uint16_t word : words) {
+        record.reply.push_back(static_cast<std::uint8_t>(word >> 8));
+        record.reply.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    }
+    for (Bytes *frame : {&record.request, &record.reply}) {
+        const Bytes crc = CalcCRC(*frame);
+        frame->insert(frame->end(), crc.begin(), crc.end());
+    }
+    return record;
+}
+
+TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
+    const struct {
+        const char *name;
+        const char *format;
+        std::vector<double> values;
+    } rows[] = {
+        {"a signed sine", "s16",
+         [] {
+             std::vector<double> sine;
+             for (int i = 0; i < 60; ++i)
+                 sine.push_back(std::round(1000 * std::sin(i / 6.0)));
+             return sine;
+         }()},
+        {"three far apart", "s16", {5, -3, 7}},
+        {"all negative", "s16", {-200, -180, -190, -205}},
+        {"u16 near its top", "u16", {65500, 65535, 65520}},
+        {"one value", "u16", {42}},
+        {"a f32 of 20 plus or minus 5", "f32", {15, 17.5, 20, 22.5, 25}},
+        {"s32 at its ends", "s32", {-2147483648.0, 2147483647.0}},
+    };
+    for (const auto &row : rows) {
+        MonitorModel model;
+        const RegisterView view = parseRegisterView(row.format).value();
+        model.setRegisterView(view);
+        std::uint64_t sequence = 0;
+        for (const double value : row.values) {
+            std::vector<std::uint16_t> words;
+            std::uint32_t wide = view.format == RegisterFormat::F32
+                                     ? std::bit_cast<std::uint32_t>(static_cast<float>(value))
+                                     : static_cast<std::uint32_t>(static_cast<std::int64_t>(value));
+            if (isWideFormat(view.format))
+                words.push_back(static_cast<std::uint16_t>(wide >> 16));
+            words.push_back(static_cast<std::uint16_t>(wide & 0xFFFF));
+            model.add(readOf(++sequence, words));
+        }
+        model.flushPending();
+        ResponseChart chart(model);
+        chart.resize(900, 220);
+        chart.setSeries(ResponseChart::Series::Register, 10);
+        const auto [lowest, highest] = std::minmax_element(row.values.begin(), row.values.end());
+        const AxisScale axis = chart.axis();
+        EXPECT_LE(axis.low, *lowest) << row.name;
+        EXPECT_GE(axis.high, *highest) << row.name;
+        if (*lowest != *highest) {
+            EXPECT_GT(axis.low, *lowest - axis.step) << row.name << ": from the lowest value";
+            EXPECT_LT(axis.high, *highest + axis.step) << row.name << ": to the highest";
+        }
+        // Every pixel of every dot picks its own row.
+        QStringList missed;
+        for (int point = 0; point < static_cast<int>(row.values.size()); ++point) {
+            const QPoint centre = chart.pointPosition(point).value();
+            EXPECT_TRUE(chart.rect().contains(centre)) << row.name << " point " << point;
+            constexpr int r = ResponseChart::kMarkRadius;
+            for (int dx = -r; dx <= r; ++dx) {
+                for (int dy = -r; dy <= r; ++dy) {
+                    const int picked = chart.rowAt(centre + QPoint(dx, dy));
+                    if (dx * dx + dy * dy <= r * r && picked != point)
+                        missed << QString("%1 at %2,%3: %4").arg(point).arg(dx).arg(dy).arg(picked);
+                }
+            }
+        }
+        EXPECT_TRUE(missed.isEmpty())
+            << row.name << ": " << missed.mid(0, 5).join("; ").toStdString();
+    }
 }
 
 }  // namespace

@@ -1,0 +1,50 @@
+#include "core/chart/axis_scale.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+namespace marvalo {
+
+AxisScale roundAxis(double lowest, double highest, int mostTicks) {
+    mostTicks = std::max(mostTicks, 2);
+    if (!std::isfinite(lowest) || !std::isfinite(highest) || lowest > highest) {
+        lowest = 0;
+        highest = 1;
+    }
+    if (lowest == highest) {
+        // A flat line in the middle of an axis one unit (or a tenth of the
+        // value) either side.
+        const double half = std::max(1.0, std::abs(lowest) / 10);
+        lowest -= half;
+        highest += half;
+    }
+    const double span = highest - lowest;
+    const double rough = span / (mostTicks - 1);
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    AxisScale scale;
+    for (const double multiple : std::array{1.0, 2.0, 5.0, 10.0, 20.0}) {
+        scale.step = multiple * power;
+        scale.low = std::floor(lowest / scale.step) * scale.step;
+        scale.high = std::ceil(highest / scale.step) * scale.step;
+        if (std::llround((scale.high - scale.low) / scale.step) + 1 <= mostTicks)
+            break;
+    }
+    const long long count = std::llround((scale.high - scale.low) / scale.step);
+    for (long long i = 0; i <= count; ++i) {
+        // Counted from the low end, not summed: no creeping error.
+        const double tick = scale.low + static_cast<double>(i) * scale.step;
+        scale.ticks.push_back(std::abs(tick) < scale.step / 1e6 ? 0.0 : tick);
+    }
+    return scale;
+}
+
+std::string tickText(double value, double step) {
+    const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 12), value);
+    return text;
+}
+
+}  // namespace marvalo

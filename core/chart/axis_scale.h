@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace marvalo {
+
+// A chart axis people can read: ticks at round steps (1, 2 or 5 times a
+// power of ten), the axis running from the round tick at or below the
+// lowest value to the one at or above the highest, so every value sits on
+// the axis and the ends are labelled.
+struct AxisScale {
+    double low = 0;
+    double high = 1;
+    double step = 1;
+    std::vector<double> ticks;  // low, low + step, ..., high
+};
+
+// At most `mostTicks` ticks (at least 2) over [lowest, highest]. One value
+// alone gets an axis around it; a value that is not finite gets none of the
+// axis (callers leave such points out).
+AxisScale roundAxis(double lowest, double highest, int mostTicks);
+
+// A tick's label with as many decimals as the step needs: "-0.5", "20", "1.25".
+std::string tickText(double value, double step);
+
+}  // namespace marvalo
