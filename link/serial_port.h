@@ -45,6 +45,9 @@ class SerialPort {
     // "COM 3: FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0", or why COM 3
     // leads nowhere: for the port caption's tooltip.
     std::string describeAdapter() const;
+    // The local device COM n leads to now, for looking up who else holds
+    // it; empty when it leads nowhere.
+    virtual std::string devicePath() const;
     // True when the driver switches the RS485 transceiver itself, so the
     // exchange must not time RTS around the write.
     virtual bool kernelSwitchesRs485() const { return false; }

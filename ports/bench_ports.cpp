@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "files/ports_file.h"
 
@@ -68,6 +69,11 @@ Result<MappedDevice, std::string> BenchPorts::resolve(int commPort) {
         return "la tabla de puertos \"" + safeText(tableFile_.string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
                "MARVALO_COMn)";
+    // A serial server is no adapter in sysfs: the number leads to its
+    // address, which the port checks before the first byte goes out.
+    if (const auto &slot = table_.at(commPort);
+        slot && !table_.doubts.count(commPort) && net::looksLikeServerAddress(slot->identity))
+        return MappedDevice{slot->identity, slot->name, false, std::nullopt};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)

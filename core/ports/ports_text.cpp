@@ -228,14 +228,17 @@ struct Reader {
             // another adapter.
             const auto &[saidAt, said] = bindingLine[static_cast<std::size_t>(number - 1)];
             if (slot && !slot->identity.empty() && saidAt != 0 &&
-                (said == "usb-port") != (slot->binding() == Binding::UsbPort))
-                doubt(number, lineText(saidAt) + ": binding = " + said +
-                                  " no cuadra con identity = " + safeText(slot->identity) +
-                                  (said == "usb-port"
-                                       ? ", que reconoce al adaptador por su número de serie; "
-                                         "enlácelo por conector USB con F3 o --bind-port"
-                                       : ", que es un conector USB; enlácelo por adaptador con F3 "
-                                         "o --bind-port"));
+                (said == "usb-port") != (slot->binding() == Binding::UsbPort)) {
+                const std::string why =
+                    lineText(saidAt) + ": binding = " + said +
+                    " no cuadra con identity = " + safeText(slot->identity) +
+                    (said == "usb-port" ? ", que nombra un adaptador y no un conector USB"
+                                        : ", que es un conector USB") +
+                    "; COM " + std::to_string(number) + " no se usa hasta enlazarlo con F3 o " +
+                    "--bind-port";
+                table.damage.push_back(why);
+                doubt(number, why);
+            }
             for (int other = number + 1; slot && other <= kComNumbers; ++other) {
                 if (table.at(other) && table.at(other)->identity == slot->identity) {
                     const std::string why = "COM " + std::to_string(number) + " y COM " +
