@@ -110,6 +110,11 @@ Result<Done, std::string> BenchPorts::assign(int commPort, const SerialAdapter &
     }));
 }
 
+Result<Done, std::string> BenchPorts::assignServer(int commPort, const std::string &address) {
+    return change(operatorChange(
+        [&](PortsTable &table) { return marvalo::assignServer(table, commPort, address); }));
+}
+
 Result<Done, std::string> BenchPorts::swap(int first, int second) {
     return change(
         operatorChange([&](PortsTable &table) { return swapNumbers(table, first, second); }));

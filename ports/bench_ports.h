@@ -45,6 +45,7 @@ class BenchPorts final : public PortMap {
 
     // The operator's changes, each merged into the table as it is on disk
     // under its lock and in force at the next open. On refusal, why.
+    Result<Done, std::string> assignServer(int commPort, const std::string &address);
     Result<Done, std::string> assign(int commPort, const SerialAdapter &adapter,
                                      bool consoleConfirmed = false);
     Result<Done, std::string> swap(int first, int second);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "ports/bench_ports.h"
@@ -71,7 +72,8 @@ Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, in
     } else if (name == "--assign-port") {
         taken.kind = PortCommand::Kind::Assign;
         if (!second)
-            return name + " necesita " + numbers + " y un dispositivo, ruta by-id o nº de serie";
+            return name + " necesita " + numbers +
+                   " y un dispositivo, ruta by-id, nº de serie o dirección rfc2217:// o socket://";
         taken.target = second;
     } else if (name == "--swap-ports") {
         taken.kind = PortCommand::Kind::Swap;
@@ -106,6 +108,11 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
     const std::string com = "COM " + std::to_string(command.number);
     switch (command.kind) {
         case PortCommand::Kind::Assign: {
+            if (net::looksLikeServerAddress(command.target)) {
+                done = ports.assignServer(command.number, command.target);
+                said = com + " es ahora el servidor serie " + command.target + ".";
+                break;
+            }
             auto adapter = adapterNamed(ports, command.target);
             if (!adapter) {
                 done = adapter.error();

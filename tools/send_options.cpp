@@ -40,7 +40,7 @@ constexpr const char *kHelp =
     "                    each is bound (with --json, one object per port), then exit\n"
     "The ports table (the panel's \"Puertos serie…\", F3, changes it too; every\n"
     "change is merged under a lock, so the panel and scripts never undo each other):\n"
-    "  --assign-port N DEVICE|SERIAL\n"
+    "  --assign-port N DEVICE|SERIAL|URL\n"
     "                    give COM N to the adapter at DEVICE (/dev/ttyUSB0, a\n"
     "                    /dev/serial/by-id path) or with that USB serial number\n"
     "  --free-port N     free COM N; it stays empty until assigned again\n"

@@ -1,5 +1,7 @@
 #include "core/ports/ports_table.h"
 
+#include "core/net/server_address.h"
+
 #include <algorithm>
 
 namespace marvalo {
@@ -166,6 +168,20 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
         remember(table, table.at(number)->identity);
     std::erase(table.released, identity);
     table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}};
+    table.freed.erase(number);
+    table.doubts.erase(number);
+    return Done{};
+}
+
+Result<Done, std::string> assignServer(PortsTable &table, int number, const std::string &address) {
+    if (auto valid = checkNumber(number); !valid)
+        return valid;
+    if (auto parsed = net::parseServerAddress(address); !parsed) {
+        std::string why = parsed.error();
+        why.pop_back();  // the caller ends the sentence
+        return why;
+    }
+    table.at(number) = ComSlot{address, address, false, false, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};

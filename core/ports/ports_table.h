@@ -89,6 +89,8 @@ std::string comUnavailableReason(const PortsTable &table, int number,
 // theirs. On refusal, why (Spanish).
 Result<Done, std::string> assignNumber(PortsTable &table, int number, const SerialAdapter &adapter,
                                        bool consoleConfirmed);
+// A serial server's address (rfc2217://, socket://) as what the number stands for.
+Result<Done, std::string> assignServer(PortsTable &table, int number, const std::string &address);
 Result<Done, std::string> freeNumber(PortsTable &table, int number);
 Result<Done, std::string> swapNumbers(PortsTable &table, int first, int second);
 Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding binding,
