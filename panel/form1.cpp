@@ -273,18 +273,18 @@ void Form1::warn(const QString &message) {
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (watched == lblCOM_ && event->type() == QEvent::ToolTip)
-        updatePortTooltip();
+        updatePortTooltip(true);
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::updatePortTooltip() {
+void Form1::updatePortTooltip(bool lookAgain) {
     const std::string aviso = holders_.empty() ? "" : "\nAviso: " + holders_ + ".";
-    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter() + aviso)));
+    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter(lookAgain) + aviso)));
 }
 
 std::optional<std::string> Form1::checkHolders() {
     holders_ = holdersWarning(otherHolders(port_.devicePath()));
-    updatePortTooltip();
+    updatePortTooltip(false);
     return holders_.empty() ? std::nullopt : std::optional(holders_);
 }
 
@@ -300,7 +300,9 @@ void Form1::onPortSelected() {
     if (auto chosen = port_.setCommPort(index + 1); !chosen) {
         warn(QString::fromStdString(chosen.error().message()));
     }
-    updatePortTooltip();
+    // The map looked at start-up and looks again at every open and hover:
+    // a choice alone does not walk the kernel's tree.
+    updatePortTooltip(false);
 }
 
 void Form1::onAddressSelected() {

@@ -87,7 +87,7 @@ class Form1 : public QWidget {
     ExchangeSetup gatherSetup(ExchangeMode mode) const;
     void runAndShow(ExchangeMode mode);
     void stopContinuous();
-    void updatePortTooltip();
+    void updatePortTooltip(bool lookAgain);
     // Looks for other programs holding the port, keeps what was found for
     // the caption's tooltip and hands it back for the record.
     std::optional<std::string> checkHolders();
