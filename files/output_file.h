@@ -27,4 +27,8 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
 // why (Spanish).
 Result<Done, std::string> writeOutputFile(const OutputFile &output, std::string_view content);
 
+// Whether two paths reach the same thing: one file, or one character
+// device under two names (a pty's /dev/pts/N and a symlink to it).
+bool sameFileOrDevice(const std::filesystem::path &a, const std::filesystem::path &b);
+
 }  // namespace marvalo

@@ -18,8 +18,9 @@ struct SendOutputs {
 };
 
 // Every output the options name, or nullopt once the first that cannot be
-// written has been named on stderr (nothing is sent then).
-std::optional<SendOutputs> checkSendOutputs(const SendOptions &options);
+// written, or that is `device` itself, has been named on stderr (nothing is
+// sent then).
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device);
 
 // The run's capture, opened before the first exchange and appended to as
 // each one ends; nullopt, or true from captureFailed, once a failure has

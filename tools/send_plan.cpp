@@ -62,9 +62,6 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                   << "; todas las peticiones se construyen; no se envió nada\n";
         return kExitAllGood;
     }
-    const auto outputs = checkSendOutputs(options);
-    if (!outputs)
-        return kExitRejected;
     TermiosPort port;
     port.setPortMap(benchPorts);
     ThreadSleeper sleeper;
@@ -75,6 +72,9 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                  options.baudIndex.has_value(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
     configurePort(port, settings.line);
+    const auto outputs = checkSendOutputs(options, port.devicePath());
+    if (!outputs)
+        return kExitRejected;
     settings.suiteName = options.suiteName.value_or("");
     settings.properties = options.properties;
     settings.stopRequested = stopRequested;
