@@ -111,12 +111,9 @@ struct Reader {
     int section = 0;  // 1..5 a number, 0 none, -1 [released], -2 an unknown one
     std::array<int, kComNumbers> headerLine{};
     std::array<int, kComNumbers> identityLine{};
-<<<<<<< HEAD
     std::array<std::vector<std::string>, kComNumbers> sectionLines;
-=======
     // Where each entry said how it is bound, and what it said.
     std::array<std::pair<int, std::string>, kComNumbers> bindingLine{};
->>>>>>> main
 
     void doubt(int number, const std::string &why) {
         auto [found, added] = table.doubts.try_emplace(number, why);
