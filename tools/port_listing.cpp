@@ -37,7 +37,7 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
             if (!there && slot && identityFits(slot->identity, present))
                 there = &present;
         }
-        Row row{number, there, there ? adapterName(*there) : slot ? slot->name : "", "", ""};
+        Row row{number, there, there ? adapterName(*there) : slot ? slot->name : "", "", "", {}};
         if (slot && net::looksLikeServerAddress(slot->identity)) {
             if (auto server = net::parseServerAddress(slot->identity)) {
                 row.server = server.value();

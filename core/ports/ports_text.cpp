@@ -247,8 +247,7 @@ struct Reader {
                                         : ", que es un conector USB") +
                     "; COM " + std::to_string(number) + " no se usa hasta enlazarlo con F3 o " +
                     "--bind-port";
-                table.damage.push_back(why);
-                doubt(number, why);
+                doubt(number, why);  // kept with its entry, like a damaged line
             }
             for (int other = number + 1; slot && other <= kComNumbers; ++other) {
                 if (table.at(other) && table.at(other)->identity == slot->identity) {
