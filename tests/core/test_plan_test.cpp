@@ -73,7 +73,7 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "registers solo se aplica a una lectura modbus"},
         {std::string(kStep) +
              "expect = { registers = [ { number = 1, equals = 1, format = \"f64\" } ] }",
-         "\"f64\" is no format"},
+         "\"f64\" no es un formato"},
         {"[[step]]\nprotocol = \"korvel\"\naddress = 1\nfunction = 3",
          "function no se aplica a este protocolo"},
         {"[line]\nbaud = 115200\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
