@@ -29,6 +29,36 @@ const char *spanishFor(int err) {
             return "el sistema de archivos es de solo lectura";
         case ENOTDIR:
             return "una parte de la ruta no es una carpeta";
+        case EPIPE:
+            return "el lector cerró la tubería";
+        case EINTR:
+            return "una señal interrumpió la llamada";
+        case EAGAIN:
+            return "no está lista; inténtelo de nuevo";
+        case EISDIR:
+            return "es una carpeta";
+        case EEXIST:
+            return "ya existe";
+        case ENAMETOOLONG:
+            return "el nombre es demasiado largo";
+        case ELOOP:
+            return "demasiados enlaces simbólicos";
+        case EMFILE:
+        case ENFILE:
+            return "hay demasiados archivos abiertos";
+        case ETIMEDOUT:
+            return "se agotó el tiempo";
+        case ECONNREFUSED:
+            return "conexión rechazada";
+        case ECONNRESET:
+            return "el otro extremo cortó la conexión";
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            return "no se llega a esa dirección";
+        case EINVAL:
+            return "argumento no válido";
+        case ENOTTY:
+            return "no es un terminal";
         default:
             return nullptr;
     }
@@ -40,7 +70,8 @@ std::string systemErrorText(int err) {
     const std::string system = std::strerror(err);
     if (const char *spanish = spanishFor(err))
         return std::string(spanish) + " (" + system + ")";
-    return system;
+    // Spanish first everywhere; the system's own words stay for a search.
+    return "error del sistema " + std::to_string(err) + " (" + system + ")";
 }
 
 }  // namespace marvalo
