@@ -24,9 +24,9 @@ std::string SerialPort::describe() const {
     return number + " (" + mapped.value().text() + ")";
 }
 
-std::string SerialPort::describeAdapter() const {
+std::string SerialPort::describeAdapter(bool lookAgain) const {
     const std::string number = "COM " + std::to_string(commPort_);
-    auto mapped = map_->resolve(commPort_);
+    auto mapped = lookAgain ? map_->resolve(commPort_) : map_->lastSeen(commPort_);
     if (!mapped)
         return number + ": " + mapped.error();
     return number + ": " + mapped.value().text();

@@ -43,8 +43,9 @@ class SerialPort {
     // The settings as records show them: the server's own on raw TCP.
     virtual std::string recordedSettings() const { return settings(); }
     // "COM 3: FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0", or why COM 3
-    // leads nowhere: for the port caption's tooltip.
-    std::string describeAdapter() const;
+    // leads nowhere: for the port caption's tooltip. Without lookAgain, from
+    // what the map last saw.
+    std::string describeAdapter(bool lookAgain = true) const;
     // True when the driver switches the RS485 transceiver itself, so the
     // exchange must not time RTS around the write.
     virtual bool kernelSwitchesRs485() const { return false; }

@@ -272,12 +272,12 @@ void Form1::warn(const QString &message) {
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (watched == lblCOM_ && event->type() == QEvent::ToolTip)
-        updatePortTooltip();
+        updatePortTooltip(true);
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::updatePortTooltip() {
-    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter())));
+void Form1::updatePortTooltip(bool lookAgain) {
+    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter(lookAgain))));
 }
 
 void Form1::onPortSelected() {
@@ -290,7 +290,9 @@ void Form1::onPortSelected() {
     if (auto chosen = port_.setCommPort(index + 1); !chosen) {
         warn(QString::fromStdString(chosen.error().message()));
     }
-    updatePortTooltip();
+    // The map looked at start-up and looks again at every open and hover:
+    // a choice alone does not walk the kernel's tree.
+    updatePortTooltip(false);
 }
 
 void Form1::onAddressSelected() {

@@ -85,7 +85,7 @@ class Form1 : public QWidget {
     ExchangeSetup gatherSetup(ExchangeMode mode) const;
     void runAndShow(ExchangeMode mode);
     void stopContinuous();
-    void updatePortTooltip();
+    void updatePortTooltip(bool lookAgain);
 
     SerialPort &port_;
     Sleeper &sleeper_;

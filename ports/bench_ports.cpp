@@ -62,9 +62,14 @@ std::optional<std::string> BenchPorts::overrideFor(int commPort) {
 }
 
 Result<MappedDevice, std::string> BenchPorts::resolve(int commPort) {
+    if (!overrideFor(commPort))
+        refresh();
+    return lastSeen(commPort);
+}
+
+Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     if (auto mapped = overrideFor(commPort))
         return MappedDevice{*mapped, "", false, std::nullopt};
-    refresh();
     if (!usable_)
         return "la tabla de puertos \"" + safeText(tableFile_.string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "

@@ -64,8 +64,11 @@ Result<ServerAddress, std::string> parseServerAddress(std::string_view text) {
         }
     }
     if (!known) {
-        const std::string scheme(text.substr(0, text.find("://")));
-        return refusal(text, "\"" + scheme + "://\" no es un tipo de servidor serie conocido");
+        const auto end = text.find("://");
+        if (end == std::string_view::npos)
+            return refusal(text, "no empieza por rfc2217:// ni por socket://");
+        return refusal(text, "\"" + std::string(text.substr(0, end)) +
+                                 "://\" no es un tipo de servidor serie conocido");
     }
     if (rest.find_first_of("?/#@") != std::string_view::npos)
         return refusal(text, "no admite usuario, ruta ni opciones (?, /, #, @)");

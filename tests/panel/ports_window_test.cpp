@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -70,6 +71,28 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
     EXPECT_EQ(ports.table().at(5)->name, "FTDI FT232R USB UART, nº A50285BI");
     numbers->item(4, 5)->setCheckState(Qt::Checked);
     EXPECT_TRUE(ports.table().at(5)->kernelRs485);
+    QString typed;
+    window->setAskAddress([&](const QString &) { return std::optional(typed); });
+    const struct {
+        int com;
+        const char *typed, *shown, *warning;
+    } servers[] = {
+        {3, "rfc2217://[::1]:4001", "rfc2217://[::1]:4001|servidor rfc2217|al conectar", ""},
+        {2, "/dev/ttyUSB0", "—||", "\"/dev/ttyUSB0\" no vale: no empieza por rfc2217://"},
+    };
+    for (const auto &row : servers) {
+        typed = row.typed;
+        window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(row.com - 1);
+        press("cmdPuertoRed");
+        const int at = row.com - 1;
+        EXPECT_EQ(text(at, 1) + "|" + text(at, 2) + "|" + text(at, 3), row.shown) << row.typed;
+        EXPECT_TRUE(window->findChild<QLabel *>("lblAviso")->text().contains(row.warning));
+    }
+    numbers->selectRow(2);  // swap COM 3 with COM 2, then free it there
+    press("cmdIntercambiar");
+    numbers->selectRow(1);
+    press("cmdLiberar");
+    EXPECT_EQ(text(1, 1) + text(2, 1), "——");
     rig.form->close();
     EXPECT_FALSE(window->isVisible());
 }

@@ -67,9 +67,11 @@ TEST(BenchPorts, NumbersStayWithTheirAdapters) {
         {"the operator frees COM 5 and gives it the sixth",
          [&] {
              EXPECT_TRUE(ports->release(5));
-             for (const SerialAdapter &adapter : ports->unnumbered())
-                 if (adapter.kernelName == "ttyUSB6")
+             for (const SerialAdapter &adapter : ports->unnumbered()) {
+                 if (adapter.kernelName == "ttyUSB6") {
                      EXPECT_TRUE(ports->assign(5, adapter));
+                 }
+             }
          },
          "ttyACM0 ttyUSB5 ttyUSB1 ttyUSB2 ttyUSB6", 2},
         {"the freed UART stays free", [&] { ports->refresh(); },
@@ -146,8 +148,9 @@ TEST(BenchPorts, ADamagedTableKeepsItsReadableNumbersAndIsNeverRewrittenByItself
         BenchPorts ports(config.path() / kPortsFileName, {tree.sysfs(), tree.dev()});
         const auto problem = ports.takeProblem();
         EXPECT_EQ(problem.has_value(), *row.mention != '\0') << row.content;
-        if (problem)
+        if (problem) {
             EXPECT_NE(problem->find(row.mention), std::string::npos) << *problem;
+        }
         EXPECT_EQ(ports.resolve(1).ok(), row.com1Works) << row.content;
         EXPECT_FALSE(ports.takeProblem()) << "told once: " << row.content;
         EXPECT_EQ(config.read(kPortsFileName), row.content) << "never rewritten by itself";
