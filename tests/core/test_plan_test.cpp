@@ -14,7 +14,7 @@ constexpr const char *kStep = "[[step]]\nprotocol = \"modbus\"\naddress = 1\nfun
 TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
     const std::pair<std::string, const char *> rows[] = {
         {"[[step]\nprotocol = \"korvel\"",
-         "bad.toml:1:7: el plan no es TOML válido: línea 1, columna 7 ("},
+         "bad.toml:1:8: el plan no es TOML válido: línea 1, columna 8 ("},
         {std::string(kStep) + "start = 10\nwords = 0\nexpect = { registers = [ { number = 10, "
                               "equals = 1 } ] }",
          "que la lectura no trae; la lectura no trae registros bastantes"},
