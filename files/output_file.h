@@ -37,4 +37,8 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
 Result<Done, std::string> writeOutputFile(const OutputFile &output, std::string_view content,
                                           const std::function<bool()> &stopAsked = {});
 
+// Whether two paths reach the same thing: one file, or one character
+// device under two names (a pty's /dev/pts/N and a symlink to it).
+bool sameFileOrDevice(const std::filesystem::path &a, const std::filesystem::path &b);
+
 }  // namespace marvalo

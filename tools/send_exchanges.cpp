@@ -76,7 +76,11 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         return kExitRejected;
     }
 
-    const auto outputs = checkSendOutputs(options);
+    SendLine line = lineFrom(options, bench);
+    TermiosPort port;
+    port.setPortMap(benchPorts);
+    configurePort(port, line);
+    const auto outputs = checkSendOutputs(options, port.devicePath());
     if (!outputs)
         return kExitRejected;
     if (auto clash = stdoutClash(options, *outputs))
@@ -86,10 +90,6 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     if (outputs->pcap && !(capture = openCapture(*outputs->pcap)))
         return kExitRejected;
     bool captureLost = false;
-    SendLine line = lineFrom(options, bench);
-    TermiosPort port;
-    port.setPortMap(benchPorts);
-    configurePort(port, line);
     if (auto set = port.setSettings(settingsTextFor(line, choice.value().protocol)); !set) {
         std::cerr << set.error().message() << "\n";
         return kExitRejected;

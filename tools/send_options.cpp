@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/version.h"
@@ -195,6 +196,11 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     } else if (name == "--device" || name == "--settings") {
         if (!value)
             return needs("una ruta");
+        // Refused with the other wrong options, not after a connect attempt.
+        if (name == "--device" && net::looksLikeServerAddress(value)) {
+            if (auto address = net::parseServerAddress(value); !address)
+                return "--device: " + safeText(address.error());
+        }
         (name == "--device" ? options.device : options.settingsFile) = value;
     } else if (name == "--baud") {
         const auto rate = value ? parseDecimal(value) : std::nullopt;

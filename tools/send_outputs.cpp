@@ -9,10 +9,18 @@
 namespace marvalo {
 namespace {
 
-bool checkOne(const std::optional<std::string> &path, const char *what,
+bool checkOne(const std::optional<std::string> &path, const char *what, const std::string &device,
               std::optional<OutputFile> &checked) {
     if (!path)
         return true;
+    // Written there, the report's bytes would reach the instrument as if
+    // they were requests.
+    if (sameFileOrDevice(*path, device)) {
+        std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path)
+                  << "\": es el dispositivo que se prueba (\"" << safeText(device)
+                  << "\"); dé otro archivo. Nada se envió.\n";
+        return false;
+    }
     auto output = checkOutputFile(*path);
     if (!output) {
         std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path)
@@ -25,10 +33,10 @@ bool checkOne(const std::optional<std::string> &path, const char *what,
 
 }  // namespace
 
-std::optional<SendOutputs> checkSendOutputs(const SendOptions &options) {
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device) {
     SendOutputs outputs;
-    if (!checkOne(options.junit, "el informe JUnit", outputs.junit) ||
-        !checkOne(options.pcap, "la captura", outputs.pcap))
+    if (!checkOne(options.junit, "el informe JUnit", device, outputs.junit) ||
+        !checkOne(options.pcap, "la captura", device, outputs.pcap))
         return std::nullopt;
     return outputs;
 }

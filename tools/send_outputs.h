@@ -18,8 +18,9 @@ struct SendOutputs {
 };
 
 // Every output the options name, or nullopt once the first that cannot be
-// written has been named on stderr (nothing is sent then).
-std::optional<SendOutputs> checkSendOutputs(const SendOptions &options);
+// written, or that is `device` itself, has been named on stderr (nothing is
+// sent then).
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device);
 
 // Why the outputs cannot share our stdout as asked, for a usage error:
 // two reports on one stream make neither readable. A JUnit report alone

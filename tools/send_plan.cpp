@@ -64,14 +64,6 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                   << "; todas las peticiones se construyen; no se envió nada\n";
         return kExitAllGood;
     }
-    const auto outputs = checkSendOutputs(options);
-    if (!outputs)
-        return kExitRejected;
-    if (auto clash = stdoutClash(options, *outputs))
-        return usage(*clash);
-    // The JUnit report alone on stdout: the person's lines go beside the
-    // summary, on stderr.
-    std::ostream &lines = junitOnStdout(*outputs) ? std::cerr : std::cout;
     TermiosPort port;
     port.setPortMap(benchPorts);
     ThreadSleeper sleeper;
@@ -82,6 +74,14 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                  options.baudIndex.has_value(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
     configurePort(port, settings.line);
+    const auto outputs = checkSendOutputs(options, port.devicePath());
+    if (!outputs)
+        return kExitRejected;
+    if (auto clash = stdoutClash(options, *outputs))
+        return usage(*clash);
+    // The JUnit report alone on stdout: the person's lines go beside the
+    // summary, on stderr.
+    std::ostream &lines = junitOnStdout(*outputs) ? std::cerr : std::cout;
     settings.suiteName = options.suiteName.value_or("");
     settings.properties = options.properties;
     // A closed or failing stdout ends the run as a stop does: nothing more

@@ -12,6 +12,7 @@
 
 #include "core/frames/bytes.h"
 #include "core/frames/request.h"
+#include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/number_text.h"
 
@@ -161,6 +162,12 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
         table, "[line]",
         {"device", "port", "baud", "link", "parity", "stop_bits", "wait", "stop_on_failure"});
     line.device = reader.text(table, "device");
+    // A server address is checked here, where its place in the file is
+    // known, not when the run gets to it.
+    if (line.device && net::looksLikeServerAddress(*line.device)) {
+        if (auto address = net::parseServerAddress(*line.device); !address)
+            reader.error(*table.get("device"), "device: " + address.error());
+    }
     if (auto port = reader.integer(table, "port", 1, 5))
         line.port = static_cast<int>(*port);
     if (line.device && line.port)

@@ -1,5 +1,6 @@
 #include "core/text/system_error_text.h"
 
+#include <netdb.h>
 #include <cerrno>
 #include <cstring>
 
@@ -29,8 +30,22 @@ const char *spanishFor(int err) {
             return "el sistema de archivos es de solo lectura";
         case ENOTDIR:
             return "una parte de la ruta no es una carpeta";
+        case ECONNRESET:
+            return "el otro extremo cortó la conexión";
         case EPIPE:
-            return "el lector cerró la tubería";
+            return "la conexión ya estaba cerrada";
+        case ECONNREFUSED:
+            return "conexión rechazada";
+        case ECONNABORTED:
+            return "la conexión se anuló";
+        case ETIMEDOUT:
+            return "se agotó el tiempo de espera";
+        case EHOSTUNREACH:
+            return "no hay ruta hasta ese equipo";
+        case ENETUNREACH:
+            return "no hay ruta hasta esa red";
+        case ENETDOWN:
+            return "la red está caída";
         case EINTR:
             return "una señal interrumpió la llamada";
         case EAGAIN:
@@ -46,15 +61,6 @@ const char *spanishFor(int err) {
         case EMFILE:
         case ENFILE:
             return "hay demasiados archivos abiertos";
-        case ETIMEDOUT:
-            return "se agotó el tiempo";
-        case ECONNREFUSED:
-            return "conexión rechazada";
-        case ECONNRESET:
-            return "el otro extremo cortó la conexión";
-        case EHOSTUNREACH:
-        case ENETUNREACH:
-            return "no se llega a esa dirección";
         case EINVAL:
             return "argumento no válido";
         case ENOTTY:
@@ -64,7 +70,34 @@ const char *spanishFor(int err) {
     }
 }
 
+const char *lookupSpanishFor(int code) {
+    switch (code) {
+        case EAI_NONAME:
+            return "ese nombre no existe";
+        case EAI_AGAIN:
+            return "el servidor de nombres no responde por ahora";
+        case EAI_FAIL:
+            return "el servidor de nombres falló";
+#ifdef EAI_NODATA
+        case EAI_NODATA:
+            return "ese nombre no tiene ninguna dirección";
+#endif
+#ifdef EAI_ADDRFAMILY
+        case EAI_ADDRFAMILY:
+            return "ese nombre no tiene ninguna dirección de red usable";
+#endif
+        case EAI_MEMORY:
+            return "falta memoria";
+        default:
+            return "no se pudo buscar el nombre";
+    }
+}
+
 }  // namespace
+
+std::string lookupErrorText(int code, const std::string &system) {
+    return std::string(lookupSpanishFor(code)) + " (" + system + ")";
+}
 
 std::string systemErrorText(int err) {
     const std::string system = std::strerror(err);

@@ -82,7 +82,7 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "registers solo se aplica a una lectura modbus"},
         {std::string(kStep) +
              "expect = { registers = [ { number = 1, equals = 1, format = \"f64\" } ] }",
-         "\"f64\" is no format"},
+         "\"f64\" no es un formato"},
         {"[[step]]\nprotocol = \"korvel\"\naddress = 1\nfunction = 3",
          "function no se aplica a este protocolo"},
         {"[line]\nbaud = 115200\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
@@ -90,6 +90,12 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {"[line]\nwait = \"forever\"\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
          "wait es \"forever\""},
         {"[line]\nbaud = 9600", "el plan no tiene ningún [[step]]"},
+        {"[line]\ndevice = \"rfc2217://127.0.0.1\"\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
+         "bad.toml:2:10: device: La dirección \"rfc2217://127.0.0.1\" no vale: falta \":PUERTO\""},
+        {"[line]\ndevice = \"socket://127.0.0.1:4001 \"\n[[step]]\nprotocol = \"korvel\"\naddress "
+         "= "
+         "1",
+         "bad.toml:2:10: device: La dirección \"socket://127.0.0.1:4001 \" no vale: el puerto"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},

@@ -52,6 +52,11 @@ TEST(SendTool, OneExitStatusPerOutcomeAgainstTheSimulator) {
          4,
          "/nonexistent/tty"},
         {"usage", {}, {"--count", "0", "korvel", "--address", "01"}, 64, ""},
+        {"server address without port",
+         {},
+         {"--device", "rfc2217://127.0.0.1", "korvel", "--address", "01"},
+         64,
+         ""},
         {"settings file gives line, address and protocol",
          {},
          {"--instruction", "D"},
@@ -426,6 +431,7 @@ TEST(SendTool, OutputsAreCheckedBeforeTheFirstByte) {
         {"stdout into a pipe", "/dev/stdout", false, 0, [] { return true; }},
         {"stdout into a file", "/dev/stdout", true, 0,
          [&] { return std::filesystem::is_regular_file(inFile); }},
+        {"the device under test itself", "", false, 2, [] { return true; }},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -439,7 +445,7 @@ TEST(SendTool, OutputsAreCheckedBeforeTheFirstByte) {
         });
         const std::string send = std::string(MARVALO_SEND_PATH) + " --device " + sim.devicePath() +
                                  " --plan " + (folder.path() / "one.toml").string() + " --junit " +
-                                 row.target + row.more;
+                                 (row.target.empty() ? sim.devicePath() : row.target) + row.more;
         const auto run = row.throughFile
                              ? testing::runProgram({"/bin/sh", "-c", send + " > " + inFile})
                              : testing::runProgram({"/bin/sh", "-c", send});
