@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/preset_controls.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
 #include "core/version.h"
@@ -92,7 +93,8 @@ std::filesystem::path programFolderBytes() {
 }
 
 constexpr const char *kHelp =
-    "Usage: marvalo [--monitor] [--screenshot FILE.png [--send-first N]] [--report-shown]\n"
+    "Usage: marvalo [--monitor] [--screenshot FILE.png [--set NAME=VALUE]... [--send-first N]]\n"
+    "               [--report-shown]\n"
     "   or: marvalo --write-icon FILE.png [--icon-size N]\n"
     "\n"
     "The Marvalo bench panel. COM n is the device in $MARVALO_COMn when set\n"
@@ -113,6 +115,8 @@ constexpr const char *kHelp =
     "  --monitor          open the line monitor too (F2 in the panel opens it)\n"
     "  --screenshot FILE  start as usual, save a picture of the window (of the\n"
     "                     monitor with --monitor), quit\n"
+    "  --set NAME=VALUE   before the screenshot, set the text box or the list\n"
+    "                     of that objectName (txtCadena=508, cmbFormato=s16)\n"
     "  --send-first N     press Enviar N times before the screenshot\n"
     "  --write-icon FILE  save the window icon (48x48, or --icon-size N) and quit\n"
     "  --version          print the version and quit\n"
@@ -134,6 +138,7 @@ int main(int argc, char **argv) {
     bool reportShown = false;
     bool openMonitor = false;
     int sendFirst = 0;
+    QStringList presets;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kHelp, stdout);
@@ -149,6 +154,8 @@ int main(int argc, char **argv) {
             iconSize = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--send-first") == 0 && i + 1 < argc) {
             sendFirst = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) {
+            presets << QString::fromLocal8Bit(argv[++i]);
         } else if (std::strcmp(argv[i], "--monitor") == 0) {
             openMonitor = true;
         } else if (std::strcmp(argv[i], "--report-shown") == 0) {
@@ -216,6 +223,16 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "marvalo: %s\n", qPrintable(message));
         });
         QTimer::singleShot(0, &form, [&] {
+            QList<QWidget *> windows{&form};
+            if (openMonitor)
+                windows << &monitor->window();
+            for (const QString &preset : presets) {
+                if (auto refused = marvalo::presetControl(windows, preset)) {
+                    std::fprintf(stderr, "marvalo: --set: %s\n", qPrintable(*refused));
+                    QCoreApplication::exit(64);
+                    return;
+                }
+            }
             auto *send = form.findChild<QPushButton *>("cmdEnviar");
             for (int i = 0; i < sendFirst && send != nullptr; ++i)
                 send->click();

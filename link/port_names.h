@@ -36,6 +36,9 @@ class PortMap {
   public:
     virtual ~PortMap() = default;
     virtual Result<MappedDevice, std::string> resolve(int commPort) = 0;
+    // What the map saw at its last look, without looking again: for captions
+    // and tooltips, which must not walk the kernel's tree at every change.
+    virtual Result<MappedDevice, std::string> lastSeen(int commPort) { return resolve(commPort); }
 };
 
 // $MARVALO_COMn, else /dev/ttyS(n-1): the map when none is handed over.

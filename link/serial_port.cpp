@@ -24,12 +24,17 @@ std::string SerialPort::describe() const {
     return number + " (" + mapped.value().text() + ")";
 }
 
-std::string SerialPort::describeAdapter() const {
+std::string SerialPort::describeAdapter(bool lookAgain) const {
     const std::string number = "COM " + std::to_string(commPort_);
-    auto mapped = map_->resolve(commPort_);
+    auto mapped = lookAgain ? map_->resolve(commPort_) : map_->lastSeen(commPort_);
     if (!mapped)
         return number + ": " + mapped.error();
     return number + ": " + mapped.value().text();
+}
+
+std::string SerialPort::devicePath() const {
+    auto mapped = map_->resolve(commPort_);
+    return mapped ? mapped.value().path : std::string();
 }
 
 LinkStatus SerialPort::setCommPort(int number) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/text/byte_text.h"
+#include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
@@ -272,12 +273,19 @@ void Form1::warn(const QString &message) {
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (watched == lblCOM_ && event->type() == QEvent::ToolTip)
-        updatePortTooltip();
+        updatePortTooltip(true);
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::updatePortTooltip() {
-    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter())));
+void Form1::updatePortTooltip(bool lookAgain) {
+    const std::string aviso = holders_.empty() ? "" : "\nAviso: " + holders_ + ".";
+    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter(lookAgain) + aviso)));
+}
+
+std::optional<std::string> Form1::checkHolders() {
+    holders_ = holdersWarning(otherHolders(port_.devicePath()));
+    updatePortTooltip(false);
+    return holders_.empty() ? std::nullopt : std::optional(holders_);
 }
 
 void Form1::onPortSelected() {
@@ -287,10 +295,14 @@ void Form1::onPortSelected() {
     lblCOM_->setText(QString::fromStdString(portCaption(index)));
     if (port_.portOpen())
         port_.close();
+    holders_.clear();
+    holdersLooked_ = false;
     if (auto chosen = port_.setCommPort(index + 1); !chosen) {
         warn(QString::fromStdString(chosen.error().message()));
     }
-    updatePortTooltip();
+    // The map looked at start-up and looks again at every open and hover:
+    // a choice alone does not walk the kernel's tree.
+    updatePortTooltip(false);
 }
 
 void Form1::onAddressSelected() {
@@ -387,7 +399,18 @@ void Form1::stopContinuous() {
 void Form1::runAndShow(ExchangeMode mode) {
     ExchangeSetup setup = gatherSetup(mode);
     setup.sequence = ++exchangeCount_;
-    const ExchangeOutcome outcome = runExchange(port_, sleeper_, setup, noReplyCount_);
+    // Another program on the port (ModemManager, a forgotten terminal) may
+    // eat the reply: looked for before the first write and after silence,
+    // and said beside the verdict, never in a box that would stop sending.
+    std::optional<std::string> holders;
+    if (mode == ExchangeMode::Single || !holdersLooked_) {
+        holders = checkHolders();
+        holdersLooked_ = mode == ExchangeMode::Continuous;
+    }
+    ExchangeOutcome outcome = runExchange(port_, sleeper_, setup, noReplyCount_);
+    if (!outcome.record.failure && outcome.record.reply.empty())
+        holders = checkHolders();
+    outcome.record.warning = holders;
     emit exchanged(outcome.record);
     switch (outcome.kind) {
         case ExchangeOutcome::Kind::Shown: {
@@ -424,6 +447,7 @@ void Form1::onContinuousPressed() {
     if (timer1_->isActive()) {
         timer1_->stop();
     } else {
+        holdersLooked_ = false;
         timer1_->start();
     }
 }

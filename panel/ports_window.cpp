@@ -4,12 +4,14 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "panel/form1.h"
 #include "ports/bench_ports.h"
@@ -48,6 +50,15 @@ QTableWidgetItem *deviceCell(const SerialAdapter &adapter) {
     return cell(adapter.device + (adapter.console ? kConsoleMark : ""), adapter.byId);
 }
 
+// A number that stands for a serial server, not an adapter: nothing to
+// find plugged in, and whether it answers is known only on connecting.
+std::optional<net::ServerAddress> serverOf(const std::optional<ComSlot> &slot) {
+    if (!slot || !net::looksLikeServerAddress(slot->identity))
+        return std::nullopt;
+    auto parsed = net::parseServerAddress(slot->identity);
+    return parsed ? std::optional(parsed.value()) : std::nullopt;
+}
+
 }  // namespace
 
 PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
@@ -57,6 +68,12 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     confirm_ = [this](const QString &question) {
         return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    };
+    askAddress_ = [this](const QString &question) -> std::optional<QString> {
+        bool given = false;
+        const QString text = QInputDialog::getText(this, windowTitle(), question, QLineEdit::Normal,
+                                                   QString(), &given);
+        return given ? std::optional(text.trimmed()) : std::nullopt;
     };
     numbers_ = table(this, "tblPuertos",
                      {"COM", "Adaptador", "Dispositivo", "Conectado", "Enlace",
@@ -76,6 +93,7 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     QPushButton *swap = button("cmdIntercambiar", "Intercambiar con");
     QPushButton *release = button("cmdLiberar", "Liberar el número");
     QPushButton *bind = button("cmdEnlace", "Por adaptador / por conector USB");
+    QPushButton *network = button("cmdPuertoRed", "Añadir puerto de red…");
     QPushButton *update = button("cmdActualizar", "Actualizar");
     warning_ = new QLabel(this);
     warning_->setObjectName("lblAviso");
@@ -89,6 +107,7 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     actions->addWidget(swap);
     actions->addWidget(release);
     actions->addWidget(bind);
+    actions->addWidget(network);
     actions->addStretch();
     actions->addWidget(update);
     auto *layout = new QVBoxLayout(this);
@@ -147,9 +166,26 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
         const int selected = selectedNumber();
         if (selected == 0 || !ports_.table().at(selected))
             return done("Elija primero un número con adaptador.");
+        if (serverOf(ports_.table().at(selected)))
+            return done("El COM " + std::to_string(selected) +
+                        " es un servidor serie: no tiene adaptador ni conector USB que enlazar.");
         const bool byPort = ports_.table().at(selected)->binding() == Binding::UsbPort;
         auto bound = ports_.bind(selected, byPort ? Binding::Adapter : Binding::UsbPort);
         done(bound ? "" : bound.error());
+    });
+    connect(network, &QPushButton::clicked, this, [this] {
+        const int number = chosenNumber();
+        const auto address =
+            askAddress_(QString::fromUtf8("Dirección del servidor serie para el COM %1 "
+                                          "(rfc2217://SERVIDOR:PUERTO o socket://SERVIDOR:PUERTO):")
+                            .arg(number));
+        if (!address)
+            return;
+        const std::string text = address->toStdString();
+        if (auto parsed = net::parseServerAddress(text); !parsed)
+            return done(parsed.error());
+        auto assigned = ports_.assignServer(number, text);
+        done(assigned ? "" : assigned.error());
     });
     connect(update, &QPushButton::clicked, this, &PortsWindow::refresh);
     connect(numbers_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
@@ -186,7 +222,8 @@ void PortsWindow::fill() {
         const auto &slot = table.at(number);
         auto adapter = adapterFor(table, number, ports_.present());
         const auto mapped = BenchPorts::overrideFor(number);
-        const std::string refusal = adapter ? std::string() : adapter.error();
+        const auto server = serverOf(slot);
+        const std::string refusal = adapter || server ? std::string() : adapter.error();
         numbers_->setItem(row, Number, cell("COM " + std::to_string(number)));
         numbers_->setItem(row, Adapter,
                           cell(slot                         ? slot->name
@@ -196,20 +233,26 @@ void PortsWindow::fill() {
         if (mapped)
             numbers_->setItem(row, Device,
                               cell(*mapped + " (MARVALO_COM" + std::to_string(number) + ")"));
+        else if (server)
+            numbers_->setItem(
+                row, Device,
+                cell(std::string("servidor ") + server->kindName(), server->hostPort()));
         else
             numbers_->setItem(row, Device, adapter ? deviceCell(*adapter.value()) : cell(""));
         const std::string present = mapped                                  ? "sí"
                                     : adapter                               ? "sí"
+                                    : server                                ? "al conectar"
                                     : !slot && !table.doubts.count(number)  ? ""
                                     : refusal.starts_with("su adaptador (") ? "no"
                                                                             : "no se usa";
         numbers_->setItem(row, Present, cell(present, refusal));
         numbers_->setItem(row, Bound,
-                          cell(!slot                                 ? ""
+                          cell(!slot || server                       ? ""
                                : slot->binding() == Binding::UsbPort ? "por conector USB"
                                                                      : "por adaptador"));
         auto *kernel = cell("");
-        kernel->setFlags(slot ? Qt::ItemIsUserCheckable | Qt::ItemIsEnabled : Qt::NoItemFlags);
+        kernel->setFlags(slot && !server ? Qt::ItemIsUserCheckable | Qt::ItemIsEnabled
+                                         : Qt::NoItemFlags);
         kernel->setCheckState(slot && slot->kernelRs485 ? Qt::Checked : Qt::Unchecked);
         numbers_->setItem(row, KernelRs485, kernel);
     }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -15,9 +17,9 @@ class Form1;
 // "Puertos serie": the five COM numbers, the adapter each stands for, how
 // it is bound (by adapter or by USB connector) and whether it is plugged
 // in, and the adapters without a number. The operator assigns an adapter
-// to a number, swaps two numbers, frees one, binds one to its connector, or
-// lets the driver switch RS485; each change is merged into the table on
-// disk at once and in force at the next exchange.
+// or a serial server's address to a number, swaps two numbers, frees one,
+// binds one to its connector, or lets the driver switch RS485; each change
+// is merged into the table on disk at once and in force at the next exchange.
 class PortsWindow : public QWidget {
     Q_OBJECT
 
@@ -31,6 +33,9 @@ class PortsWindow : public QWidget {
     // tests answer in its place.
     using Confirm = std::function<bool(const QString &question)>;
     void setConfirm(Confirm confirm) { confirm_ = std::move(confirm); }
+    // Asks for a serial server's address; nothing when the operator cancels.
+    using AskAddress = std::function<std::optional<QString>(const QString &question)>;
+    void setAskAddress(AskAddress ask) { askAddress_ = std::move(ask); }
 
   private:
     void fill();
@@ -44,6 +49,7 @@ class PortsWindow : public QWidget {
     QComboBox *target_ = nullptr;
     QLabel *warning_ = nullptr;
     Confirm confirm_;
+    AskAddress askAddress_;
     bool sized_ = false;  // columns fitted once; later the operator's widths stay
 };
 

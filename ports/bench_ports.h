@@ -29,6 +29,7 @@ class BenchPorts final : public PortMap {
     void refresh();
 
     Result<MappedDevice, std::string> resolve(int commPort) override;
+    Result<MappedDevice, std::string> lastSeen(int commPort) override;
 
     const PortsTable &table() const { return table_; }
     const std::vector<SerialAdapter> &present() const { return present_; }

@@ -12,11 +12,11 @@ namespace marvalo {
 // replaced by an exception, then addressed elsewhere, then its check code
 // damaged, then cut short, then preceded by stray bytes.
 struct Faults {
-    std::optional<std::uint8_t> exception;  // Modbus: this exception; ISO 1745: NAK
-    bool wrongAddress = false;              // answer as the next address up
-    bool badCheck = false;                  // Modbus CRC or ISO 1745 BCC off by one bit
-    std::optional<std::size_t> shortTo;     // only the first N bytes
-    Bytes stray;                            // sent before the answer
+    std::optional<std::uint8_t> exception{};  // Modbus: this exception; ISO 1745: NAK
+    bool wrongAddress = false;                // answer as the next address up
+    bool badCheck = false;                    // Modbus CRC or ISO 1745 BCC off by one bit
+    std::optional<std::size_t> shortTo{};     // only the first N bytes
+    Bytes stray{};                            // sent before the answer
 
     // The answer the instrument sends for `request` instead of `answer`.
     Bytes apply(const Bytes &request, Bytes answer) const;

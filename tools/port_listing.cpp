@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "ports/bench_ports.h"
 
@@ -15,6 +16,9 @@ struct Row {
     std::string name;
     std::string binding;  // "adaptador", "conector"; empty without a number
     std::string refusal;  // why the number is not used although something is there
+    // A number standing for a serial server: no adapter to look for, and
+    // whether it answers is known only on connecting.
+    std::optional<net::ServerAddress> server;
 };
 
 std::vector<Row> rowsOf(const BenchPorts &ports) {
@@ -27,6 +31,13 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
             continue;
         auto adapter = adapterFor(table, number, ports.present());
         Row row{number, adapter ? adapter.value() : nullptr, slot ? slot->name : "", "", ""};
+        if (slot && net::looksLikeServerAddress(slot->identity)) {
+            if (auto server = net::parseServerAddress(slot->identity)) {
+                row.server = server.value();
+                rows.push_back(row);
+                continue;
+            }
+        }
         if (slot)
             row.binding = slot->binding() == Binding::UsbPort ? "conector" : "adaptador";
         bool somethingThere = doubtful;
@@ -65,6 +76,13 @@ std::string portListingText(const BenchPorts &ports) {
         if (row.com && BenchPorts::overrideFor(*row.com))
             notes += "  (MARVALO_COM" + std::to_string(*row.com) + " lo lleva a " +
                      *BenchPorts::overrideFor(*row.com) + ")";
+        if (row.server) {
+            std::snprintf(line, sizeof line, "%-5d %-14s %-11s %-9s %-10s servidor %s%s\n",
+                          row.com.value_or(0), safeText(row.server->written).c_str(), "-", "-", "-",
+                          row.server->kindName(), safeText(notes).c_str());
+            text += line;
+            continue;
+        }
         std::snprintf(line, sizeof line, "%-5s %-14s %-11s %-9s %-10s %s%s\n",
                       row.com ? std::to_string(*row.com).c_str() : "-",
                       adapter ? safeText(adapter->device).c_str() : "-",
@@ -98,6 +116,12 @@ std::string portListingJson(const BenchPorts &ports) {
         };
         if (!row.refusal.empty())
             port["refused"] = safeText(row.refusal);
+        if (row.server) {
+            port["device"] = safeText(row.server->written);
+            port["present"] = nullptr;  // known only on connecting
+            port["binding"] = nullptr;
+            port["server"] = row.server->kindName();
+        }
         if (adapter && adapter->usb) {
             const UsbIdentity &usb = *adapter->usb;
             port["vendor_id"] = safeText(usb.vendorId);

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/version.h"
@@ -17,7 +18,7 @@ constexpr const char *kUsage =
     "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
     "   or: marvalo-send --list-ports [--json]\n"
-    "   or: marvalo-send --assign-port N DEVICE|SERIAL | --free-port N | --swap-ports N M |\n"
+    "   or: marvalo-send --assign-port N DEVICE|SERIAL|URL | --free-port N | --swap-ports N M |\n"
     "                    --bind-port N usb-port|adapter\n";
 
 constexpr const char *kHelp =
@@ -34,15 +35,18 @@ constexpr const char *kHelp =
     "                    settings set on the server) or socket://HOST:PORT (raw\n"
     "                    TCP, the server's settings); HOST a name, IPv4 or [IPv6]\n"
     "  --connect-timeout MS\n"
-    "                    how long a serial server may take to connect and to\n"
-    "                    answer each setting (default 3000)\n"
-    "  --list-ports      the serial adapters present, their COM numbers and how\n"
-    "                    each is bound (with --json, one object per port), then exit\n"
+    "                    the most a serial server may take to connect, and then\n"
+    "                    to answer each line setting (1..60000, default 3000)\n"
+    "  --list-ports      the serial adapters present, the serial servers in the\n"
+    "                    ports table, their COM numbers and how each is bound\n"
+    "                    (with --json, one object per port), then exit\n"
     "The ports table (the panel's \"Puertos serie…\", F3, changes it too; every\n"
     "change is merged under a lock, so the panel and scripts never undo each other):\n"
     "  --assign-port N DEVICE|SERIAL|URL\n"
     "                    give COM N to the adapter at DEVICE (/dev/ttyUSB0, a\n"
-    "                    /dev/serial/by-id path) or with that USB serial number\n"
+    "                    /dev/serial/by-id path) or with that USB serial number,\n"
+    "                    or to a serial server at URL (rfc2217://HOST:PORT or\n"
+    "                    socket://HOST:PORT)\n"
     "  --free-port N     free COM N; it stays empty until assigned again\n"
     "  --swap-ports N M  swap two numbers\n"
     "  --bind-port N usb-port|adapter\n"
@@ -192,6 +196,11 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     } else if (name == "--device" || name == "--settings") {
         if (!value)
             return needs("una ruta");
+        // Refused with the other wrong options, not after a connect attempt.
+        if (name == "--device" && net::looksLikeServerAddress(value)) {
+            if (auto address = net::parseServerAddress(value); !address)
+                return "--device: " + safeText(address.error());
+        }
         (name == "--device" ? options.device : options.settingsFile) = value;
     } else if (name == "--baud") {
         const auto rate = value ? parseDecimal(value) : std::nullopt;
@@ -257,6 +266,8 @@ std::optional<std::string> clashOf(const CommandLine &command) {
                                           {options.check, "--check"},
                                           {options.suiteName.has_value(), "--name"},
                                           {!options.properties.empty(), "--property"}}) {
+            if (given && name == std::string_view("--check"))
+                return "--check revisa un plan sin enviar nada: solo vale con --plan FILE";
             if (given)
                 return std::string(name) + " describe el informe de un plan: solo vale con --plan";
         }

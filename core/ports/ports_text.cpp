@@ -111,6 +111,8 @@ struct Reader {
     int section = 0;  // 1..5 a number, 0 none, -1 [released], -2 an unknown one
     std::array<int, kComNumbers> headerLine{};
     std::array<int, kComNumbers> identityLine{};
+    // Where each entry said how it is bound, and what it said.
+    std::array<std::pair<int, std::string>, kComNumbers> bindingLine{};
 
     void doubt(int number, const std::string &why) { table.doubts.try_emplace(number, why); }
     void damaged(int line, const std::string &why) {
@@ -187,6 +189,7 @@ struct Reader {
         } else if (key == "binding") {
             if (value != "adapter" && value != "usb-port")
                 return damaged(line, "binding = " + safeText(value) + " admite adapter o usb-port");
+            bindingLine[static_cast<std::size_t>(section - 1)] = {line, value};
         } else {
             slot.otherKeys.emplace_back(key, value);
         }
@@ -220,6 +223,22 @@ struct Reader {
             if (slot && slot->identity.empty())
                 doubt(number, "[com" + std::to_string(number) + "] de la " + lineText(line) +
                                   " no tiene identity");
+            // The binding is what the identity says; a line saying otherwise
+            // was edited by hand, and following either half could reach
+            // another adapter.
+            const auto &[saidAt, said] = bindingLine[static_cast<std::size_t>(number - 1)];
+            if (slot && !slot->identity.empty() && saidAt != 0 &&
+                (said == "usb-port") != (slot->binding() == Binding::UsbPort)) {
+                const std::string why =
+                    lineText(saidAt) + ": binding = " + said +
+                    " no cuadra con identity = " + safeText(slot->identity) +
+                    (said == "usb-port" ? ", que nombra un adaptador y no un conector USB"
+                                        : ", que es un conector USB") +
+                    "; COM " + std::to_string(number) + " no se usa hasta enlazarlo con F3 o " +
+                    "--bind-port";
+                table.damage.push_back(why);
+                doubt(number, why);
+            }
             for (int other = number + 1; slot && other <= kComNumbers; ++other) {
                 if (table.at(other) && table.at(other)->identity == slot->identity) {
                     const std::string why = "COM " + std::to_string(number) + " y COM " +

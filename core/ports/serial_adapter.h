@@ -16,6 +16,8 @@ struct UsbIdentity {
     int interfaceNumber = 0;
     int portNumber = 0;   // usb-serial's port_number: several ports on one interface
     std::string usbPath;  // "1-1.2": the port of the hub it is plugged into
+
+    bool operator==(const UsbIdentity &) const = default;
 };
 
 // One serial port that is present, as the kernel lays it out.

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ports/bench_ports.h"
 #include "tests/fake_sysfs.h"
 #include "tests/panel_rig.h"
 #include "tests/pty_pair.h"
@@ -81,6 +82,22 @@ TEST(StartUp, ADamagedFileIsSetAsideAndReported) {
     EXPECT_EQ(rig.label("lblCOM")->text(), "COM 1");
     EXPECT_EQ(rig.port.commPort(), 1);
     EXPECT_EQ(rig.form->state().baudIndex, 3);
+}
+
+TEST(StartUp, LooksForAdaptersOnce) {
+    testing::FakeSysfs tree;
+    tree.plugUsb("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"});
+    testing::TempFolder folder;
+    BenchPorts ports(folder.path() / "marvalo-ports.ini", {tree.sysfs(), tree.dev()});
+    // Plugged after the map's look: seen only if start-up looks a second time.
+    tree.plugUsb("ttyUSB1", {"1a86", "7523", "", "USB Serial", "", "1-1.4", 0, "ch341-uart"});
+    OperationLog log;
+    FakePort port{log};
+    FakeSleeper sleeper{log};
+    port.setPortMap(ports);
+    Form1 form(port, sleeper);
+    startUp(form, folder.path());
+    EXPECT_EQ(ports.present().size(), 1u);
 }
 
 TEST(Shutdown, SavesTheLiveSelectionsBeforeReleasingThePort) {

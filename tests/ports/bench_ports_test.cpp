@@ -67,9 +67,11 @@ TEST(BenchPorts, NumbersStayWithTheirAdapters) {
         {"the operator frees COM 5 and gives it the sixth",
          [&] {
              EXPECT_TRUE(ports->release(5));
-             for (const SerialAdapter &adapter : ports->unnumbered())
-                 if (adapter.kernelName == "ttyUSB6")
+             for (const SerialAdapter &adapter : ports->unnumbered()) {
+                 if (adapter.kernelName == "ttyUSB6") {
                      EXPECT_TRUE(ports->assign(5, adapter));
+                 }
+             }
          },
          "ttyACM0 ttyUSB5 ttyUSB1 ttyUSB2 ttyUSB6", 2},
         {"the freed UART stays free", [&] { ports->refresh(); },
@@ -137,6 +139,8 @@ TEST(BenchPorts, ADamagedTableKeepsItsReadableNumbersAndIsNeverRewrittenByItself
         {"[com9]\nidentity = kernel:ttyS4\n", "com9", false},
         {"[com1]\nidentity = kernel:ttyS4\nkernel_rs485 = yes\n", "true o false", false},
         {"\xEF\xBB\xBF[COM1]\nidentity = kernel:ttyS4\nnota = banco 3\n", "", true},
+        {"[com1]\nidentity = kernel:ttyS4\nbinding = usb-port\n", "línea 3: binding", false},
+        {"[com1]\nidentity = socket://127.0.0.1:4001\n[com2]\nidentity = kernel:ttyS4\n", "", true},
     };
     for (const auto &row : rows) {
         FakeSysfs tree;
@@ -146,8 +150,9 @@ TEST(BenchPorts, ADamagedTableKeepsItsReadableNumbersAndIsNeverRewrittenByItself
         BenchPorts ports(config.path() / kPortsFileName, {tree.sysfs(), tree.dev()});
         const auto problem = ports.takeProblem();
         EXPECT_EQ(problem.has_value(), *row.mention != '\0') << row.content;
-        if (problem)
+        if (problem) {
             EXPECT_NE(problem->find(row.mention), std::string::npos) << *problem;
+        }
         EXPECT_EQ(ports.resolve(1).ok(), row.com1Works) << row.content;
         EXPECT_FALSE(ports.takeProblem()) << "told once: " << row.content;
         EXPECT_EQ(config.read(kPortsFileName), row.content) << "never rewritten by itself";

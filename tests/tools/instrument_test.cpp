@@ -68,8 +68,9 @@ TEST(Instrument, AnswersAsDocumented) {
     for (const auto &row : rows) {
         const std::optional<Bytes> reply = instrument.answer(row.request);
         ASSERT_EQ(reply.has_value(), row.reply.has_value()) << row.name;
-        if (reply)
+        if (reply) {
             EXPECT_TRUE(sameBytes(*reply, *row.reply)) << row.name;
+        }
     }
 }
 

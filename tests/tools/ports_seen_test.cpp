@@ -61,6 +61,7 @@ std::vector<std::string> ask(int port) {
 TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
     const std::string swapped =
         "[com1]\nidentity = usb-serial:FTB00002:0\n[com2]\nidentity = usb-serial:A50285BI:0\n";
+    const auto server = [](Bench &b) { b.send({"--assign-port", "3", "socket://127.0.0.1:1"}); };
     const struct {
         const char *situation;
         std::function<void(Bench &)> setUp;
@@ -148,6 +149,10 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
              b.file("[com1]\nidentity = usb-serial:A50285BI:0\n");
          },
          ask(1), 0, "silence"},
+        {"a serial server listed", server, {"--list-ports"}, -1, "servidor socket"},
+        {"server in JSON", server, {"--list-ports", "--json"}, -1, R"(null,"server":"socket")"},
+        // Nothing listens on port 1 of loopback without root.
+        {"a number standing for a server that is down", server, ask(3), -1, "127.0.0.1:1 rechazó"},
         {"without --port it says which it used", [&](Bench &b) { b.file(swapped); }, kAsk, 1,
          "sin --port ni --device se usa COM 1"},
         {"another program holding the port",

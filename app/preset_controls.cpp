@@ -1,0 +1,31 @@
+#include "app/preset_controls.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace marvalo {
+
+std::optional<QString> presetControl(const QList<QWidget *> &windows, const QString &assignment) {
+    const qsizetype equals = assignment.indexOf('=');
+    if (equals <= 0)
+        return QString::fromUtf8("\"%1\" no es NOMBRE=VALOR").arg(assignment);
+    const QString name = assignment.left(equals);
+    const QString value = assignment.mid(equals + 1);
+    for (QWidget *window : windows) {
+        if (auto *box = window->findChild<QLineEdit *>(name)) {
+            box->setText(value);
+            return std::nullopt;
+        }
+        if (auto *list = window->findChild<QComboBox *>(name)) {
+            const int entry = list->findText(value);
+            if (entry < 0)
+                return QString::fromUtf8("la lista \"%1\" no tiene \"%2\"").arg(name, value);
+            list->setCurrentIndex(entry);
+            emit list->activated(entry);  // the panel's lists act on the pick
+            return std::nullopt;
+        }
+    }
+    return QString::fromUtf8("no hay cuadro de texto ni lista \"%1\"").arg(name);
+}
+
+}  // namespace marvalo
