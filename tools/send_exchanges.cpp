@@ -83,6 +83,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     const auto outputs = checkSendOutputs(options, port.devicePath());
     if (!outputs)
         return kExitRejected;
+    if (auto clash = stdoutClash(options, *outputs))
+        return usage(*clash);
     // Written as the run goes: a killed run leaves every exchange it made.
     std::optional<CaptureFile> capture;
     if (outputs->pcap && !(capture = openCapture(*outputs->pcap)))

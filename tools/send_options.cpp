@@ -266,6 +266,8 @@ std::optional<std::string> clashOf(const CommandLine &command) {
                                           {options.check, "--check"},
                                           {options.suiteName.has_value(), "--name"},
                                           {!options.properties.empty(), "--property"}}) {
+            if (given && name == std::string_view("--check"))
+                return "--check revisa un plan sin enviar nada: solo vale con --plan FILE";
             if (given)
                 return std::string(name) + " describe el informe de un plan: solo vale con --plan";
         }

@@ -1,5 +1,7 @@
 #include "tools/send_outputs.h"
 
+#include <unistd.h>
+
 #include <iostream>
 
 #include "core/text/byte_text.h"
@@ -37,6 +39,23 @@ std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const st
         !checkOne(options.pcap, "la captura", device, outputs.pcap))
         return std::nullopt;
     return outputs;
+}
+
+bool junitOnStdout(const SendOutputs &outputs) {
+    return outputs.junit && outputs.junit->ownDescriptor == STDOUT_FILENO;
+}
+
+std::optional<std::string> stdoutClash(const SendOptions &options, const SendOutputs &outputs) {
+    if (outputs.pcap && outputs.pcap->ownDescriptor == STDOUT_FILENO)
+        return std::string(
+            "--pcap apunta a la salida estándar, donde ya van las líneas o el "
+            "JSON de cada intercambio: dé un archivo para la captura. Nada se envió.");
+    if (junitOnStdout(outputs) && (options.tap || options.json))
+        return std::string("--junit apunta a la salida estándar, donde ya va el informe de ") +
+               (options.tap ? "--tap" : "--json") +
+               ": dos informes en un mismo flujo no se "
+               "pueden leer; dé un archivo para uno de ellos. Nada se envió.";
+    return std::nullopt;
 }
 
 std::optional<CaptureFile> openCapture(const OutputFile &file) {

@@ -46,6 +46,25 @@ const char *spanishFor(int err) {
             return "no hay ruta hasta esa red";
         case ENETDOWN:
             return "la red está caída";
+        case EINTR:
+            return "una señal interrumpió la llamada";
+        case EAGAIN:
+            return "no está lista; inténtelo de nuevo";
+        case EISDIR:
+            return "es una carpeta";
+        case EEXIST:
+            return "ya existe";
+        case ENAMETOOLONG:
+            return "el nombre es demasiado largo";
+        case ELOOP:
+            return "demasiados enlaces simbólicos";
+        case EMFILE:
+        case ENFILE:
+            return "hay demasiados archivos abiertos";
+        case EINVAL:
+            return "argumento no válido";
+        case ENOTTY:
+            return "no es un terminal";
         default:
             return nullptr;
     }
@@ -84,7 +103,8 @@ std::string systemErrorText(int err) {
     const std::string system = std::strerror(err);
     if (const char *spanish = spanishFor(err))
         return std::string(spanish) + " (" + system + ")";
-    return system;
+    // Spanish first everywhere; the system's own words stay for a search.
+    return "error del sistema " + std::to_string(err) + " (" + system + ")";
 }
 
 }  // namespace marvalo
