@@ -15,7 +15,14 @@ Result<CaptureFile, std::string> CaptureFile::open(const OutputFile &output) {
     constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
     const int flags = output.stream ? O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC
                                     : O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
-    FileDescriptor fd(::open(output.path.c_str(), flags, kNewFileMode));
+    // A FIFO was opened at the check, while it had a reader.
+    FileDescriptor fd(output.held ? ::fcntl(output.held->get(), F_DUPFD_CLOEXEC, 0)
+                                  : ::open(output.path.c_str(), flags, kNewFileMode));
+    if (fd.valid() && output.held) {
+        const int held = ::fcntl(fd.get(), F_GETFL);
+        if (held >= 0)
+            (void)::fcntl(fd.get(), F_SETFL, held & ~O_NONBLOCK);
+    }
     if (!fd.valid())
         return systemErrorText(errno);
     if (!output.stream) {

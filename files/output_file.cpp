@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,20 +34,24 @@ std::optional<std::string> folderProblem(std::filesystem::path folder) {
     const std::string probe = (folder / ".marvalo-probe-XXXXXX").string();
     std::string name = probe;
     FileDescriptor made(::mkstemp(name.data()));
+    // The folder is there (stat said so): ENOENT here is a file system that
+    // makes no files, such as /proc.
+    if (!made.valid() && errno == ENOENT)
+        return std::string(
+            "no se pueden crear archivos en su carpeta: ese sistema de archivos "
+            "no los admite");
     if (!made.valid())
         return "no se pueden crear archivos en su carpeta (" + systemErrorText(errno) + ")";
     ::unlink(name.c_str());
     return std::nullopt;
 }
 
-Result<Done, std::string> writeStream(const std::filesystem::path &path, std::string_view content) {
-    // O_APPEND: /dev/stdout onto a file would otherwise start over at its
-    // first byte, on top of what was printed already.
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC));
-    if (!fd.valid())
-        return systemErrorText(errno);
+Result<Done, std::string> writeAll(int fd, std::string_view content,
+                                   const std::function<bool()> &stopAsked) {
     while (!content.empty()) {
-        const ssize_t written = ::write(fd.get(), content.data(), content.size());
+        const ssize_t written = ::write(fd, content.data(), content.size());
+        if (written < 0 && errno == EINTR && stopAsked && stopAsked())
+            return std::string("una señal de parada cortó la escritura");
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -54,6 +59,35 @@ Result<Done, std::string> writeStream(const std::filesystem::path &path, std::st
         content.remove_prefix(static_cast<std::size_t>(written));
     }
     return Done{};
+}
+
+Result<Done, std::string> writeHeld(int fd, std::string_view content,
+                                    const std::function<bool()> &stopAsked) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return writeAll(fd, content, stopAsked);
+}
+
+Result<Done, std::string> writeStream(const std::filesystem::path &path, std::string_view content,
+                                      const std::function<bool()> &stopAsked) {
+    // O_NONBLOCK opens a FIFO only while it has a reader (checked before
+    // the run); the writes themselves then wait as usual.
+    FileDescriptor fd(
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid())
+        return errno == ENXIO ? std::string("la tubería no tiene lector") : systemErrorText(errno);
+    return writeHeld(fd.get(), content, stopAsked);
+}
+
+// Our own stdout or stderr under any name: /dev/stdout, /dev/fd/1,
+// /proc/self/fd/1 or the file fd 1 was redirected into.
+int ownDescriptorOf(const struct stat &info) {
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        if (sameFile(info, fd))
+            return fd;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -69,17 +103,29 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
             path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
         if (auto problem = folderProblem(folder))
             return *problem;
-        return OutputFile{path, false};
+        return OutputFile{path, false, -1, nullptr};
     }
     if (S_ISDIR(info.st_mode))
         return std::string("es una carpeta, no un archivo");
-    const bool ownOutput = sameFile(info, STDOUT_FILENO) || sameFile(info, STDERR_FILENO);
-    if (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode) || ownOutput) {
-        // Asked, not opened: opening a FIFO now would end its reader's
-        // stream before the report is in it.
+    // A character device takes every writer at once, at no offset: only
+    // a file or a pipe behind our own descriptor must be written through it.
+    const int own = S_ISCHR(info.st_mode) ? -1 : ownDescriptorOf(info);
+    if (own >= 0)
+        return OutputFile{path, true, own, nullptr};
+    if (S_ISFIFO(info.st_mode)) {
+        // A FIFO with no reader would hold the run's end for ever: opened
+        // without waiting, it says so now. Our descriptor stays open until
+        // the report is written, so the reader's stream does not end early.
+        FileDescriptor probe(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!probe.valid())
+            return errno == ENXIO ? std::string("es una tubería sin lector")
+                                  : systemErrorText(errno);
+        return OutputFile{path, true, -1, std::make_shared<FileDescriptor>(std::move(probe))};
+    }
+    if (S_ISCHR(info.st_mode)) {
         if (::access(path.c_str(), W_OK) != 0)
             return systemErrorText(errno);
-        return OutputFile{path, true};
+        return OutputFile{path, true, -1, nullptr};
     }
     if (!S_ISREG(info.st_mode))
         return std::string("no es un archivo normal, un dispositivo de caracteres ni una tubería");
@@ -87,13 +133,28 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
         return systemErrorText(errno);
     if (auto problem = folderProblem(resolvedFile(path).parent_path()))
         return *problem;
-    return OutputFile{path, false};
+    return OutputFile{path, false, -1, nullptr};
 }
 
-Result<Done, std::string> writeOutputFile(const OutputFile &output, std::string_view content) {
+Result<Done, std::string> writeOutputFile(const OutputFile &output, std::string_view content,
+                                          const std::function<bool()> &stopAsked) {
+    if (output.ownDescriptor >= 0)
+        return writeAll(output.ownDescriptor, content, stopAsked);
+    if (output.held)
+        return writeHeld(output.held->get(), content, stopAsked);
     if (output.stream)
-        return writeStream(output.path, content);
+        return writeStream(output.path, content, stopAsked);
     return saveAtomically(output.path, content);
+}
+
+bool sameFileOrDevice(const std::filesystem::path &a, const std::filesystem::path &b) {
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0)
+        return false;
+    if (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode))
+        return first.st_rdev == second.st_rdev;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace marvalo

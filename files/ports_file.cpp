@@ -38,6 +38,10 @@ Result<Done, std::string> keepAside(const fs::path &file, const std::string &byt
         ::localtime_r(&now, &local);
         std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
         copy = file.string() + ".damaged-" + stamp;
+        // Two damaged saves within a second: neither copy is lost. Under
+        // the table's lock, so no other writer picks the same name.
+        for (int again = 2; fs::exists(copy, failed); ++again)
+            copy = file.string() + ".damaged-" + stamp + "-" + std::to_string(again);
     }
     if (auto saved = saveAtomically(copy, bytes); !saved)
         return "no se pudo guardar una copia de la tabla dañada en \"" + safeText(copy.string()) +
@@ -95,16 +99,14 @@ ReadTable readTable(const fs::path &file) {
         std::string lines;
         for (const std::string &line : loaded.table.damage)
             lines += (lines.empty() ? "" : "; ") + line;
-        for (const auto &[number, why] : loaded.table.doubts) {
-            if (why.starts_with("línea "))
-                continue;  // one of the lines above
+        for (const auto &[number, why] : loaded.table.doubts)
             lines += (lines.empty() ? "" : "; ") + why;
-        }
         loaded.problem = named(file) + " tiene líneas que no se entienden (" + lines +
                          "). Los demás números siguen valiendo; los dañados no se usan y no "
-                         "se numera ningún adaptador nuevo hasta que se asigne un número. Al "
-                         "guardar el primer cambio, el original queda en \"" +
-                         safeText(file.string()) + ".damaged\".";
+                         "se numera ningún adaptador nuevo hasta que se asigne un número.";
+        if (!loaded.table.damage.empty())
+            *loaded.problem += " Al guardar el primer cambio, el original queda en \"" +
+                               safeText(file.string()) + ".damaged\".";
     }
     return read;
 }
@@ -131,12 +133,23 @@ Result<PortsTable, std::string> changePortsTable(const fs::path &file, const Por
         return cannot + changed.error() + ".";
     if (!changed.value())
         return table;
-    if (!read.loaded.table.damage.empty() || !read.loaded.table.doubts.empty()) {
+    if (!read.loaded.table.damage.empty()) {
         if (auto kept = keepAside(file, read.bytes); !kept)
             return cannot + kept.error() + ".";
         settleDoubts(table);
     }
-    if (auto saved = saveAtomically(file, formatPortsTable(table)); !saved)
+    // The oldest freed adapters go first: what would not read back whole
+    // would leave every number unusable.
+    std::string text = formatPortsTable(table);
+    while (text.size() > kMaxPortsBytes && !table.released.empty()) {
+        table.released.erase(table.released.begin());
+        text = formatPortsTable(table);
+    }
+    if (text.size() > kMaxPortsBytes)
+        return cannot + "con este cambio la tabla ocuparía " + std::to_string(text.size()) +
+               " bytes, más de los " + std::to_string(kMaxPortsBytes) +
+               " que se leen; la tabla queda como estaba.";
+    if (auto saved = saveAtomically(file, text); !saved)
         return "No se pudo guardar la tabla de puertos en \"" + safeText(file.string()) +
                "\": " + saved.error() + ". La anterior queda como estaba.";
     return table;

@@ -29,8 +29,8 @@ LoadedPortsTable loadPortsTable(const std::filesystem::path &file);
 // a few seconds for another writer at most), reads the table again under
 // it, applies `change` (true: something changed) and saves atomically. A
 // table with damaged lines is first copied aside whole, to FILE.damaged or,
-// when that exists, FILE.damaged-YYYYMMDD-HHMMSS. Nothing is saved over a
-// file that could not be read. The table as saved, or why not (Spanish).
+// when that exists, FILE.damaged-YYYYMMDD-HHMMSS (then -2, -3, …): never over an older copy.
+// Nothing is saved over a file that could not be read. The table as saved, or why not (Spanish).
 using PortsChange = std::function<Result<bool, std::string>(PortsTable &)>;
 Result<PortsTable, std::string> changePortsTable(const std::filesystem::path &file,
                                                  const PortsChange &change);

@@ -89,6 +89,14 @@ ExchangeOutcome abandon(SerialPort &port, bool rtsRaised, const LinkError &why,
     if (port.portOpen()) {
         port.close();
     }
+    if (why.kind == LinkError::Kind::Stopped) {
+        ExchangeOutcome outcome =
+            failed("Detenido al " + why.operation + " " + why.port +
+                       (nothingWritten ? ": nada se escribió en la línea." : "."),
+                   nothingWritten);
+        outcome.interrupted = true;
+        return outcome;
+    }
     return failed(why.message(), nothingWritten);
 }
 
@@ -136,6 +144,7 @@ std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock,
 ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSetup &setup,
                             std::int32_t &noReplyCount) {
     Recording recording(port, sleeper, setup);
+    port.setStopQuery(setup.stopRequested);
     auto request = BuildRequest(setup.protocol, setup.inputs);
     if (!request) {
         return recording.finish(failed(request.error().message, true));

@@ -8,7 +8,8 @@ std::string LinkError::message() const {
         text += " " + port;
     }
     text += ": " + reason;
-    if (!text.empty() && text.back() != '.') {
+    // A reason that ends in a question or a closing mark already ends.
+    if (!text.empty() && text.back() != '.' && text.back() != '?' && text.back() != '!') {
         text += ".";
     }
     return text;

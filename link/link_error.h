@@ -21,6 +21,7 @@ struct LinkError {
         NoRts,     // the device has no RTS line to switch
         Vanished,  // the device went away while open (unplugged adapter)
         Io,        // any other failure of the system call
+        Stopped,   // a stop request ended a wait before anything was sent
     };
     Kind kind = Kind::Io;
     std::string operation;  // "abrir", "escribir", ...

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/net/com_port_text.h"
+#include "core/text/byte_text.h"
 #include "core/text/system_error_text.h"
 
 namespace marvalo {
@@ -19,6 +21,7 @@ using net::ComPortCommand;
 constexpr std::size_t kMostPerRead = 64 * 1024;
 // Answers nobody waits for (a late PURGE-DATA's) are dropped beyond this.
 constexpr std::size_t kMostAnswersKept = 16;
+constexpr int kStopLookMs = 20;
 
 struct SettingAsked {
     ComPortCommand command;
@@ -42,16 +45,6 @@ Bytes baudValue(int baud) {
     const auto rate = static_cast<std::uint32_t>(baud);
     return {static_cast<std::uint8_t>(rate >> 24), static_cast<std::uint8_t>(rate >> 16),
             static_cast<std::uint8_t>(rate >> 8), static_cast<std::uint8_t>(rate)};
-}
-
-std::string answerText(ComPortCommand command, const Bytes &value) {
-    if (command == ComPortCommand::SetBaudrate && value.size() == 4) {
-        std::uint32_t rate = 0;
-        for (const std::uint8_t byte : value)
-            rate = (rate << 8) | byte;
-        return std::to_string(rate);
-    }
-    return value.empty() ? "nada" : toHex(value);
 }
 
 struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
@@ -89,6 +82,18 @@ LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,
 }
 
 LinkError NetworkPort::lost(const std::string &operation, int err) {
+    // ser2net turns a client away from a line in use by saying so and
+    // closing: before any request of ours, what it said is its reason.
+    if (!requested_ && !heard_.empty()) {
+        std::string said(heard_.begin(), heard_.end());
+        while (!said.empty() && (said.back() == '\r' || said.back() == '\n'))
+            said.pop_back();
+        return fault(LinkError::Kind::Busy, operation,
+                     address_.hostPort() + " cortó la conexión nada más aceptarla, tras enviar \"" +
+                         safeText(said) + (heard_.size() >= kMostHeardKept ? "…" : "") +
+                         "\": la línea probablemente está ocupada por otro cliente del "
+                         "servidor serie; no se envió nada a la línea");
+    }
     // ser2net hands the line to a new client (kickolduser) by closing ours.
     std::string what = address_.hostPort() +
                        " cortó la conexión (¿se detuvo el servidor serie, o dio la línea a otro "
@@ -96,6 +101,26 @@ LinkError NetworkPort::lost(const std::string &operation, int err) {
     if (err != 0)
         what += ": " + systemErrorText(err);
     return fault(LinkError::Kind::Vanished, operation, what);
+}
+
+int NetworkPort::waitFor(struct pollfd &ready, Clock::time_point deadline) const {
+    // In short looks: a signal may land between two of them (or be taken by
+    // another thread), and a stop must not wait out the whole timeout.
+    while (true) {
+        const auto look = std::min(deadline, Clock::now() + std::chrono::milliseconds(kStopLookMs));
+        const struct timespec left = timespecUntil(look);
+        const int polled = ::ppoll(&ready, 1, &left, nullptr);
+        if (polled > 0 || (polled < 0 && errno != EINTR))
+            return polled;
+        if (Clock::now() >= deadline)
+            return 0;
+        if (stopAsked())
+            return kStoppedWait;
+    }
+}
+
+LinkError NetworkPort::stopped(const std::string &operation) {
+    return fault(LinkError::Kind::Stopped, operation, "detenido");
 }
 
 LinkStatus NetworkPort::connectSocket() {
@@ -109,8 +134,10 @@ LinkStatus NetworkPort::connectSocket() {
     const int looked = ::getaddrinfo(address_.host.c_str(), service.c_str(), &hints, &found);
     if (looked != 0) {
         return error(LinkError::Kind::NoSuchPort, "abrir",
-                     "no se encuentra el servidor \"" + address_.host + "\" (" +
-                         ::gai_strerror(looked) + "); compruebe el nombre o use su dirección IP");
+                     "no se encuentra el servidor \"" + address_.host + "\": " +
+                         lookupErrorText(looked, looked == EAI_SYSTEM ? systemErrorText(errno)
+                                                                      : ::gai_strerror(looked)) +
+                         "; compruebe el nombre o use su dirección IP");
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     int lastError = ETIMEDOUT;
@@ -129,11 +156,11 @@ LinkStatus NetworkPort::connectSocket() {
             struct pollfd ready {
                 fd.get(), POLLOUT, 0
             };
-            int polled = 0;
-            do {
-                const struct timespec left = timespecUntil(deadline);
-                polled = ::ppoll(&ready, 1, &left, nullptr);
-            } while (polled < 0 && errno == EINTR);
+            const int polled = waitFor(ready, deadline);
+            if (polled == kStoppedWait) {
+                ::freeaddrinfo(found);
+                return stopped("abrir");
+            }
             if (polled <= 0) {
                 lastError = polled == 0 ? ETIMEDOUT : errno;
                 continue;
@@ -187,6 +214,8 @@ LinkStatus NetworkPort::open() {
         return Done{};
     }
     reader_ = net::TelnetReader{};
+    requested_ = false;
+    heard_.clear();
     pending_.clear();
     answers_.clear();
     if (auto connected = connectSocket(); !connected)
@@ -214,7 +243,21 @@ LinkStatus NetworkPort::open() {
                              std::to_string(timeoutMs_) + " ms");
         }
     }
-    return applyLine(line());
+    if (auto applied = applyLine(line()); !applied)
+        return applied;
+    // A refusal in the greeting has arrived by the time the settings are
+    // answered.
+    return refuseTextMode("abrir");
+}
+
+LinkStatus NetworkPort::refuseTextMode(const std::string &operation) {
+    if (!telnet() || !reader_.binaryRefused())
+        return Done{};
+    return fault(LinkError::Kind::NotASerialPort, operation,
+                 address_.hostPort() +
+                     " rechazó el modo binario de telnet (RFC 856): sin él los bytes 0D y FF no "
+                     "llegan intactos a la línea; active el modo binario en el servidor. No se "
+                     "envió nada a la línea");
 }
 
 void NetworkPort::close() {
@@ -248,8 +291,14 @@ LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes
         struct pollfd ready {
             socket_.get(), POLLOUT, 0
         };
-        const struct timespec left = timespecUntil(deadline);
-        const int polled = ::ppoll(&ready, 1, &left, nullptr);
+        const int polled = waitFor(ready, deadline);
+        if (polled == kStoppedWait && sent == 0)
+            return stopped(operation);
+        if (polled == kStoppedWait) {
+            return fault(LinkError::Kind::Io, operation,
+                         "detenido tras enviar " + std::to_string(sent) + " de " +
+                             std::to_string(bytes.size()) + " bytes a " + address_.hostPort());
+        }
         if (polled == 0) {
             return fault(LinkError::Kind::Io, operation,
                          "se enviaron " + std::to_string(sent) + " de " +
@@ -260,16 +309,25 @@ LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes
     return Done{};
 }
 
+void NetworkPort::hear(const Bytes &data) {
+    if (requested_)
+        return;
+    const std::size_t room = kMostHeardKept - std::min(kMostHeardKept, heard_.size());
+    const std::size_t kept = std::min(room, data.size());
+    heard_.insert(heard_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kept));
+}
+
 Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
                                           Clock::time_point deadline) {
     struct pollfd ready {
         socket_.get(), POLLIN, 0
     };
-    const struct timespec left = timespecUntil(deadline);
-    const int polled = ::ppoll(&ready, 1, &left, nullptr);
-    if (polled < 0 && errno != EINTR)
+    const int polled = waitFor(ready, deadline);
+    if (polled == kStoppedWait)
+        return stopped(operation);
+    if (polled < 0)
         return fault(LinkError::Kind::Io, operation, systemErrorText(errno));
-    if (polled <= 0)
+    if (polled == 0)
         return false;
     std::uint8_t chunk[kMostPerRead];
     const ssize_t n = ::recv(socket_.get(), chunk, sizeof chunk, MSG_DONTWAIT);
@@ -290,10 +348,12 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
     ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     const Bytes received(chunk, chunk + n);
     if (!telnet()) {
+        hear(received);
         pending_.insert(pending_.end(), received.begin(), received.end());
         return true;
     }
     net::TelnetInput input = reader_.feed(received);
+    hear(input.data);
     pending_.insert(pending_.end(), input.data.begin(), input.data.end());
     if (!input.junk.empty()) {
         return fault(LinkError::Kind::Io, operation,
@@ -368,8 +428,8 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
         if (answer.value() != setting.value) {
             return fault(LinkError::Kind::BadSettings, "configurar",
                          address_.hostPort() + " respondió a " + setting.name + " " +
-                             answerText(setting.command, setting.value) + " con " +
-                             answerText(setting.command, answer.value()) +
+                             net::comPortValueText(setting.command, setting.value) + " con " +
+                             net::comPortValueText(setting.command, answer.value()) +
                              ": el servidor no la admite; no se envió nada");
         }
     }
@@ -401,8 +461,10 @@ LinkStatus NetworkPort::setRts(bool raised) {
     }
     if (answer.value() != Bytes{control}) {
         return fault(LinkError::Kind::NoRts, operation,
-                     address_.hostPort() + " respondió al cambio de RTS con " +
-                         answerText(ComPortCommand::SetControl, answer.value()) +
+                     "al pedirle " +
+                         net::comPortValueText(ComPortCommand::SetControl, Bytes{control}) + ", " +
+                         address_.hostPort() + " respondió " +
+                         net::comPortValueText(ComPortCommand::SetControl, answer.value()) +
                          "; RS485 necesita un servidor que maneje RTS, o use RS232");
     }
     return Done{};
@@ -436,6 +498,9 @@ LinkStatus NetworkPort::discardInput() {
 LinkStatus NetworkPort::write(const Bytes &request) {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
+    if (auto refused = refuseTextMode("escribir en"); !refused)
+        return refused;
+    requested_ = true;
     return sendRaw("escribir en", telnet() ? net::escapeData(request) : request);
 }
 

@@ -4,6 +4,8 @@
 #include <deque>
 #include <optional>
 
+struct pollfd;
+
 #include "core/net/server_address.h"
 #include "core/net/telnet_codec.h"
 #include "link/serial_port.h"
@@ -59,7 +61,16 @@ class NetworkPort final : public SerialPort {
     LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
     LinkError lost(const std::string &operation, int err);
     LinkStatus connectSocket();
+    // ppoll until `ready` or `deadline` (0), a failure (-1, errno set) or a
+    // stop request (kStoppedWait).
+    static constexpr int kStoppedWait = -2;
+    int waitFor(struct pollfd &ready, Clock::time_point deadline) const;
+    LinkError stopped(const std::string &operation);
+    // A server that took binary mode back: refused before a byte of ours
+    // goes to the line.
+    LinkStatus refuseTextMode(const std::string &operation);
     LinkStatus dropWhatArrived(const std::string &operation);
+    void hear(const Bytes &data);
     LinkStatus sendRaw(const std::string &operation, const Bytes &bytes);
     // One look at the socket, waiting at most until `deadline`: what came
     // is taken apart; the line's bytes go to pending_, answers to answers_.
@@ -75,6 +86,12 @@ class NetworkPort final : public SerialPort {
     net::TelnetReader reader_;
     Bytes pending_;
     std::deque<net::ComPortAnswer> answers_;
+    // What the server said before our first request, kept for the message
+    // if it then hangs up (a line in use):
+    // the line's bytes only, made safe when shown.
+    static constexpr std::size_t kMostHeardKept = 120;
+    Bytes heard_;
+    bool requested_ = false;
     bool parked_ = false;                 // closed for the exchange, connection kept
     std::optional<LineSettings> agreed_;  // what the server confirmed last
 };

@@ -41,10 +41,21 @@ std::string boundedText(const fs::path &file) {
     return text;
 }
 
+// A USB string is at most 126 characters; real serial numbers and product
+// names are far shorter. Cut the same way at every look, a longer one still
+// names the same adapter, and the ports table stays within what it reads.
+constexpr std::size_t kMaxLineBytes = 64;
+
 // A sysfs attribute: one short line.
 std::string attribute(const fs::path &file) {
     std::string value = boundedText(file);
     value = value.substr(0, value.find('\n'));
+    if (value.size() > kMaxLineBytes) {
+        std::size_t cut = kMaxLineBytes;
+        while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80)
+            --cut;  // not inside a UTF-8 character
+        value.resize(cut);
+    }
     while (!value.empty() && (value.back() == ' ' || value.back() == '\r'))
         value.pop_back();
     return value;

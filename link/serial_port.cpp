@@ -32,6 +32,11 @@ std::string SerialPort::describeAdapter(bool lookAgain) const {
     return number + ": " + mapped.value().text();
 }
 
+std::string SerialPort::devicePath() const {
+    auto mapped = map_->resolve(commPort_);
+    return mapped ? mapped.value().path : std::string();
+}
+
 LinkStatus SerialPort::setCommPort(int number) {
     if (number < kFirstCommPort || number > kLastCommPort) {
         return error(LinkError::Kind::BadPortNumber, "elegir el puerto",

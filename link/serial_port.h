@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/frames/bytes.h"
@@ -46,9 +47,17 @@ class SerialPort {
     // leads nowhere: for the port caption's tooltip. Without lookAgain, from
     // what the map last saw.
     std::string describeAdapter(bool lookAgain = true) const;
+    // The local device COM n leads to now, for looking up who else holds
+    // it; empty when it leads nowhere.
+    virtual std::string devicePath() const;
     // True when the driver switches the RS485 transceiver itself, so the
     // exchange must not time RTS around the write.
     virtual bool kernelSwitchesRs485() const { return false; }
+
+    // Asked while a port waits on something other than the line (a server
+    // connecting or answering), so a stop is not held up by that wait.
+    void setStopQuery(std::function<bool()> query) { stopQuery_ = std::move(query); }
+    const std::function<bool()> &stopQuery() const { return stopQuery_; }
 
     virtual bool portOpen() const = 0;
     virtual LinkStatus open() = 0;
@@ -69,12 +78,14 @@ class SerialPort {
   protected:
     virtual LinkStatus applyLine(const LineSettings &line) = 0;
     LinkError error(LinkError::Kind kind, std::string operation, std::string reason) const;
+    bool stopAsked() const { return stopQuery_ && stopQuery_(); }
 
   private:
     int commPort_ = 1;
     PortMap *map_;
     std::string settingsText_ = "9600,n,8,1";
     LineSettings line_;
+    std::function<bool()> stopQuery_;
 };
 
 }  // namespace marvalo

@@ -115,8 +115,8 @@ std::string TermiosPort::kind() const {
     const std::string path = devicePath();
     if (!net::looksLikeServerAddress(path))
         return "local";
-    auto address = net::parseServerAddress(path);
-    return address ? address.value().kindName() : "local";
+    const char *scheme = net::schemeKindName(path);
+    return scheme ? scheme : "local";
 }
 
 std::string TermiosPort::recordedSettings() const {
@@ -132,6 +132,7 @@ LinkStatus TermiosPort::openNetwork(const std::string &text) {
     std::unique_ptr<NetworkPort> kept = std::move(network_);
     if (kept && kept->address().written == address.value().written) {
         kept->setConnectTimeoutMs(connectTimeoutMs_);
+        kept->setStopQuery(stopQuery());
         if (auto set = kept->setSettings(settings()); !set)
             return set;
         if (auto opened = kept->open(); !opened)
@@ -142,6 +143,7 @@ LinkStatus TermiosPort::openNetwork(const std::string &text) {
     kept.reset();
     auto port = std::make_unique<NetworkPort>(address.value());
     port->setConnectTimeoutMs(connectTimeoutMs_);
+    port->setStopQuery(stopQuery());
     port->setLabel(describe());
     if (auto set = port->setSettings(settings()); !set)
         return set;

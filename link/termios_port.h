@@ -33,7 +33,7 @@ class TermiosPort final : public SerialPort {
     // open; the old flags come back on close.
     void setLowLatency(bool wanted) { lowLatencyWanted_ = wanted; }
     bool kernelSwitchesRs485() const override;
-    std::string devicePath() const;
+    std::string devicePath() const override;
     std::string describe() const override;
     std::string kind() const override;
     std::string recordedSettings() const override;

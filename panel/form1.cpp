@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/text/byte_text.h"
+#include "link/port_holders.h"
 #include "link/port_names.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
@@ -277,7 +278,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void Form1::updatePortTooltip(bool lookAgain) {
-    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter(lookAgain))));
+    const std::string aviso = holders_.empty() ? "" : "\nAviso: " + holders_ + ".";
+    lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter(lookAgain) + aviso)));
+}
+
+std::optional<std::string> Form1::checkHolders() {
+    holders_ = holdersWarning(otherHolders(port_.devicePath()));
+    updatePortTooltip(false);
+    return holders_.empty() ? std::nullopt : std::optional(holders_);
 }
 
 void Form1::onPortSelected() {
@@ -287,6 +295,8 @@ void Form1::onPortSelected() {
     lblCOM_->setText(QString::fromStdString(portCaption(index)));
     if (port_.portOpen())
         port_.close();
+    holders_.clear();
+    holdersLooked_ = false;
     if (auto chosen = port_.setCommPort(index + 1); !chosen) {
         warn(QString::fromStdString(chosen.error().message()));
     }
@@ -389,7 +399,18 @@ void Form1::stopContinuous() {
 void Form1::runAndShow(ExchangeMode mode) {
     ExchangeSetup setup = gatherSetup(mode);
     setup.sequence = ++exchangeCount_;
-    const ExchangeOutcome outcome = runExchange(port_, sleeper_, setup, noReplyCount_);
+    // Another program on the port (ModemManager, a forgotten terminal) may
+    // eat the reply: looked for before the first write and after silence,
+    // and said beside the verdict, never in a box that would stop sending.
+    std::optional<std::string> holders;
+    if (mode == ExchangeMode::Single || !holdersLooked_) {
+        holders = checkHolders();
+        holdersLooked_ = mode == ExchangeMode::Continuous;
+    }
+    ExchangeOutcome outcome = runExchange(port_, sleeper_, setup, noReplyCount_);
+    if (!outcome.record.failure && outcome.record.reply.empty())
+        holders = checkHolders();
+    outcome.record.warning = holders;
     emit exchanged(outcome.record);
     switch (outcome.kind) {
         case ExchangeOutcome::Kind::Shown: {
@@ -426,6 +447,7 @@ void Form1::onContinuousPressed() {
     if (timer1_->isActive()) {
         timer1_->stop();
     } else {
+        holdersLooked_ = false;
         timer1_->start();
     }
 }

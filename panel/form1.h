@@ -3,6 +3,8 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "core/settings/panel_state.h"
 #include "link/exchange.h"
@@ -86,6 +88,9 @@ class Form1 : public QWidget {
     void runAndShow(ExchangeMode mode);
     void stopContinuous();
     void updatePortTooltip(bool lookAgain);
+    // Looks for other programs holding the port, keeps what was found for
+    // the caption's tooltip and hands it back for the record.
+    std::optional<std::string> checkHolders();
 
     SerialPort &port_;
     Sleeper &sleeper_;
@@ -94,6 +99,8 @@ class Form1 : public QWidget {
     std::uint64_t exchangeCount_ = 0;  // numbers the records from 1
     WarningSink warn_;
     std::function<bool()> stopCheck_;
+    std::string holders_;         // the last look for other programs on the port
+    bool holdersLooked_ = false;  // continuous sending looks once before its first write
 
     QLabel *image1_ = nullptr;
     QLabel *lblDisplay_ = nullptr;

@@ -206,7 +206,8 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
             case Verdict:
                 return QString::fromStdString(wrappedWords(
                     std::string(r.verdict ? verdictKey(r.verdict->kind) : "failure") + ": " +
-                        safeText(r.verdict ? r.verdict->text : r.failure.value_or("")),
+                        safeText(r.verdict ? r.verdict->text : r.failure.value_or("")) +
+                        (r.warning ? "; aviso: " + safeText(*r.warning) : ""),
                     kWordsWidth));
             default:
                 return {};
@@ -233,9 +234,14 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
             return milliseconds(r.firstByteMs(), 1);
         case Duration:
             return milliseconds(r.durationMs(), 0);
-        case Verdict:
-            return r.verdict ? QString::fromStdString(safeText(r.verdict->text))
-                             : "fallo: " + QString::fromStdString(safeText(r.failure.value_or("")));
+        case Verdict: {
+            const QString said =
+                r.verdict ? QString::fromStdString(safeText(r.verdict->text))
+                          : "fallo: " + QString::fromStdString(safeText(r.failure.value_or("")));
+            return r.warning
+                       ? said + " (aviso: " + QString::fromStdString(safeText(*r.warning)) + ")"
+                       : said;
+        }
         case Values:
             return QString::fromStdString(valuesText(r, view_));
         default:

@@ -74,9 +74,11 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
         return "la tabla de puertos \"" + safeText(tableFile_.string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
                "MARVALO_COMn)";
-    // A number standing for a serial server leads to its address.
-    if (const auto &slot = table_.at(commPort); slot && net::looksLikeServerAddress(slot->identity))
-        return MappedDevice{slot->identity, "", false, std::nullopt};
+    // A serial server is no adapter in sysfs: the number leads to its
+    // address, which the port checks before the first byte goes out.
+    if (const auto &slot = table_.at(commPort);
+        slot && !table_.doubts.count(commPort) && net::looksLikeServerAddress(slot->identity))
+        return MappedDevice{slot->identity, slot->name, false, std::nullopt};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)

@@ -1,6 +1,7 @@
 // marvalo-send: the panel's exchange without the window, for scripts. Same
 // request builder, port layer, waits and verdicts as the panel, so a script
 // and the panel never disagree about an instrument.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
@@ -40,8 +41,13 @@ int main(int argc, char **argv) {
     benchPorts.setHint(
         "elija otro con --port N, dé el dispositivo con --device RUTA o vea marvalo-send "
         "--list-ports");
-    if (auto problem = benchPorts.takeProblem())
-        std::cerr << safeText(*problem) << "\n";
+    if (auto problem = benchPorts.takeProblem()) {
+        for (std::size_t from = 0; from < problem->size();) {  // one problem a line
+            const std::size_t end = std::min(problem->find('\n', from), problem->size());
+            std::cerr << safeText(problem->substr(from, end - from)) << "\n";
+            from = end + 1;
+        }
+    }
     if (options.listPorts) {
         std::cout << (options.json ? portListingJson(benchPorts) : portListingText(benchPorts));
         return kExitAllGood;

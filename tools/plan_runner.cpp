@@ -27,7 +27,9 @@ std::string detailsOf(const ExchangeRecord &record) {
            "\npetición: " + toHex(record.request) + "\nrespuesta: " + toHex(record.reply) +
            (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
                 ? "\nmostrada: " + renderModbusReply(record.reply)
-                : "\ntexto: " + namedText(record.reply)) +
+                : "\ntexto: " +
+                      safeText(std::string_view(reinterpret_cast<const char *>(record.reply.data()),
+                                                record.reply.size()))) +
            "\n" + timing;
 }
 

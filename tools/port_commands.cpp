@@ -38,6 +38,9 @@ Result<const SerialAdapter *, std::string> adapterNamed(const BenchPorts &ports,
         const bool fits =
             target == adapter.device || target == adapter.kernelName ||
             target == "/dev/" + adapter.kernelName || target == adapter.byId ||
+            (!adapter.byId.empty() &&  // as udev names it, whatever the device root
+             target ==
+                 "/dev/serial/by-id/" + std::filesystem::path(adapter.byId).filename().string()) ||
             followed == adapter.device ||
             (adapter.usb && !adapter.usb->serial.empty() && target == adapter.usb->serial);
         if (fits)
@@ -124,8 +127,11 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
                        "serie…\" (F3) del panel";
                 break;
             }
+            const auto before = ports.table().numberOf(*adapter.value());
             done = ports.assign(command.number, *adapter.value());
             said = com + " es ahora " + adapterName(*adapter.value()) + ".";
+            if (done && before && *before != command.number && !ports.table().at(*before))
+                said += " COM " + std::to_string(*before) + " queda libre.";
             break;
         }
         case PortCommand::Kind::Free:
@@ -144,8 +150,12 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
             break;
     }
     if (!done) {
-        std::cerr << "marvalo-send: " << safeText(done.error())
-                  << ". La tabla queda como estaba.\n";
+        std::string why = done.error();
+        while (!why.empty() && why.back() == '.')
+            why.pop_back();
+        std::cerr << "marvalo-send: " << safeText(why)
+                  << (why.ends_with("queda como estaba") ? ".\n"
+                                                         : ". La tabla queda como estaba.\n");
         return kRefused;
     }
     std::cout << safeText(said) << "\n" << portListingText(ports);

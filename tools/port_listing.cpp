@@ -1,6 +1,7 @@
 #include "tools/port_listing.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "core/net/server_address.h"
@@ -30,7 +31,13 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
         if (!slot && !doubtful)
             continue;
         auto adapter = adapterFor(table, number, ports.present());
-        Row row{number, adapter ? adapter.value() : nullptr, slot ? slot->name : "", "", ""};
+        // A refused number still shows what is plugged in for it.
+        const SerialAdapter *there = adapter ? adapter.value() : nullptr;
+        for (const SerialAdapter &present : ports.present()) {
+            if (!there && slot && identityFits(slot->identity, present))
+                there = &present;
+        }
+        Row row{number, there, there ? adapterName(*there) : slot ? slot->name : "", "", "", {}};
         if (slot && net::looksLikeServerAddress(slot->identity)) {
             if (auto server = net::parseServerAddress(slot->identity)) {
                 row.server = server.value();
@@ -40,10 +47,7 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
         }
         if (slot)
             row.binding = slot->binding() == Binding::UsbPort ? "conector" : "adaptador";
-        bool somethingThere = doubtful;
-        for (const SerialAdapter &present : ports.present())
-            somethingThere = somethingThere || (slot && identityFits(slot->identity, present));
-        if (!adapter && somethingThere)
+        if (!adapter && (doubtful || there))
             row.refusal = adapter.error();
         rows.push_back(row);
     }
@@ -54,14 +58,26 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
     return rows;
 }
 
+// A column as wide as `width` characters (not bytes: "sí"), never cut.
+std::string padded(const std::string &text, std::size_t width) {
+    const auto characters = static_cast<std::size_t>(std::ranges::count_if(
+        text, [](char byte) { return (static_cast<unsigned char>(byte) & 0xC0) != 0x80; }));
+    return text + std::string(width > characters ? width - characters : 0, ' ') + " ";
+}
+
+std::string lineOf(const std::array<std::string, 5> &columns, const std::string &rest) {
+    constexpr std::array<std::size_t, 5> kWidths{5, 14, 11, 9, 10};
+    std::string line;
+    for (std::size_t column = 0; column < columns.size(); ++column)
+        line += padded(columns[column], kWidths[column]);
+    return line + rest + "\n";
+}
+
 }  // namespace
 
 std::string portListingText(const BenchPorts &ports) {
-    std::string text;
-    char line[1024];
-    std::snprintf(line, sizeof line, "%-5s %-14s %-11s %-9s %-10s %s\n", "COM", "dispositivo",
-                  "controlador", "conectado", "enlace", "adaptador");
-    text += line;
+    std::string text =
+        lineOf({"COM", "dispositivo", "controlador", "conectado", "enlace"}, "adaptador");
     for (const Row &row : rowsOf(ports)) {
         const SerialAdapter *adapter = row.adapter;
         std::string notes;
@@ -77,19 +93,16 @@ std::string portListingText(const BenchPorts &ports) {
             notes += "  (MARVALO_COM" + std::to_string(*row.com) + " lo lleva a " +
                      *BenchPorts::overrideFor(*row.com) + ")";
         if (row.server) {
-            std::snprintf(line, sizeof line, "%-5d %-14s %-11s %-9s %-10s servidor %s%s\n",
-                          row.com.value_or(0), safeText(row.server->written).c_str(), "-", "-", "-",
-                          row.server->kindName(), safeText(notes).c_str());
-            text += line;
+            text += lineOf(
+                {std::to_string(row.com.value_or(0)), safeText(row.server->written), "-", "-", "-"},
+                std::string("servidor ") + row.server->kindName() + safeText(notes));
             continue;
         }
-        std::snprintf(line, sizeof line, "%-5s %-14s %-11s %-9s %-10s %s%s\n",
-                      row.com ? std::to_string(*row.com).c_str() : "-",
-                      adapter ? safeText(adapter->device).c_str() : "-",
-                      adapter ? safeText(adapter->driver).c_str() : "-", adapter ? "sí" : "no",
-                      row.binding.empty() ? "-" : row.binding.c_str(), safeText(row.name).c_str(),
-                      safeText(notes).c_str());
-        text += line;
+        text += lineOf(
+            {row.com ? std::to_string(*row.com) : "-", adapter ? safeText(adapter->device) : "-",
+             adapter ? safeText(adapter->driver) : "-", adapter ? "sí" : "no",
+             row.binding.empty() ? "-" : row.binding},
+            safeText(row.name) + safeText(notes));
     }
     if (ports.table().com == PortsTable{}.com && ports.present().empty())
         text +=

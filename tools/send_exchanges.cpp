@@ -76,18 +76,20 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         return kExitRejected;
     }
 
-    const auto outputs = checkSendOutputs(options);
+    SendLine line = lineFrom(options, bench);
+    TermiosPort port;
+    port.setPortMap(benchPorts);
+    configurePort(port, line);
+    const auto outputs = checkSendOutputs(options, port.devicePath());
     if (!outputs)
         return kExitRejected;
+    if (auto clash = stdoutClash(options, *outputs))
+        return usage(*clash);
     // Written as the run goes: a killed run leaves every exchange it made.
     std::optional<CaptureFile> capture;
     if (outputs->pcap && !(capture = openCapture(*outputs->pcap)))
         return kExitRejected;
     bool captureLost = false;
-    SendLine line = lineFrom(options, bench);
-    TermiosPort port;
-    port.setPortMap(benchPorts);
-    configurePort(port, line);
     if (auto set = port.setSettings(settingsTextFor(line, choice.value().protocol)); !set) {
         std::cerr << set.error().message() << "\n";
         return kExitRejected;

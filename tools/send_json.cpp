@@ -69,6 +69,13 @@ void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &vi
     object["step"] = safeText(done.step.name);
     object["repetition"] = done.repetition;
     object["try"] = done.tryNumber;
+    // Cut short by a stop: the unit was not let finish, so neither.
+    if (done.outcome.interrupted) {
+        object["passed"] = nullptr;
+        object["interrupted"] = true;
+        printJsonLine(object);
+        return;
+    }
     object["passed"] = done.check.passed;
     if (!done.check.passed)
         object["expectation"] = safeText(done.check.message);

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/version.h"
@@ -195,6 +196,11 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     } else if (name == "--device" || name == "--settings") {
         if (!value)
             return needs("una ruta");
+        // Refused with the other wrong options, not after a connect attempt.
+        if (name == "--device" && net::looksLikeServerAddress(value)) {
+            if (auto address = net::parseServerAddress(value); !address)
+                return "--device: " + safeText(address.error());
+        }
         (name == "--device" ? options.device : options.settingsFile) = value;
     } else if (name == "--baud") {
         const auto rate = value ? parseDecimal(value) : std::nullopt;
@@ -260,6 +266,8 @@ std::optional<std::string> clashOf(const CommandLine &command) {
                                           {options.check, "--check"},
                                           {options.suiteName.has_value(), "--name"},
                                           {!options.properties.empty(), "--property"}}) {
+            if (given && name == std::string_view("--check"))
+                return "--check revisa un plan sin enviar nada: solo vale con --plan FILE";
             if (given)
                 return std::string(name) + " describe el informe de un plan: solo vale con --plan";
         }

@@ -1,5 +1,7 @@
 #include "tools/send_outputs.h"
 
+#include <unistd.h>
+
 #include <iostream>
 
 #include "core/text/byte_text.h"
@@ -7,10 +9,18 @@
 namespace marvalo {
 namespace {
 
-bool checkOne(const std::optional<std::string> &path, const char *what,
+bool checkOne(const std::optional<std::string> &path, const char *what, const std::string &device,
               std::optional<OutputFile> &checked) {
     if (!path)
         return true;
+    // Written there, the report's bytes would reach the instrument as if
+    // they were requests.
+    if (sameFileOrDevice(*path, device)) {
+        std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path)
+                  << "\": es el dispositivo que se prueba (\"" << safeText(device)
+                  << "\"); dé otro archivo. Nada se envió.\n";
+        return false;
+    }
     auto output = checkOutputFile(*path);
     if (!output) {
         std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path)
@@ -23,12 +33,29 @@ bool checkOne(const std::optional<std::string> &path, const char *what,
 
 }  // namespace
 
-std::optional<SendOutputs> checkSendOutputs(const SendOptions &options) {
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device) {
     SendOutputs outputs;
-    if (!checkOne(options.junit, "el informe JUnit", outputs.junit) ||
-        !checkOne(options.pcap, "la captura", outputs.pcap))
+    if (!checkOne(options.junit, "el informe JUnit", device, outputs.junit) ||
+        !checkOne(options.pcap, "la captura", device, outputs.pcap))
         return std::nullopt;
     return outputs;
+}
+
+bool junitOnStdout(const SendOutputs &outputs) {
+    return outputs.junit && outputs.junit->ownDescriptor == STDOUT_FILENO;
+}
+
+std::optional<std::string> stdoutClash(const SendOptions &options, const SendOutputs &outputs) {
+    if (outputs.pcap && outputs.pcap->ownDescriptor == STDOUT_FILENO)
+        return std::string(
+            "--pcap apunta a la salida estándar, donde ya van las líneas o el "
+            "JSON de cada intercambio: dé un archivo para la captura. Nada se envió.");
+    if (junitOnStdout(outputs) && (options.tap || options.json))
+        return std::string("--junit apunta a la salida estándar, donde ya va el informe de ") +
+               (options.tap ? "--tap" : "--json") +
+               ": dos informes en un mismo flujo no se "
+               "pueden leer; dé un archivo para uno de ellos. Nada se envió.";
+    return std::nullopt;
 }
 
 std::optional<CaptureFile> openCapture(const OutputFile &file) {

@@ -18,8 +18,18 @@ struct SendOutputs {
 };
 
 // Every output the options name, or nullopt once the first that cannot be
-// written has been named on stderr (nothing is sent then).
-std::optional<SendOutputs> checkSendOutputs(const SendOptions &options);
+// written, or that is `device` itself, has been named on stderr (nothing is
+// sent then).
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device);
+
+// Why the outputs cannot share our stdout as asked, for a usage error:
+// two reports on one stream make neither readable. A JUnit report alone
+// there moves a plan's case lines to stderr instead.
+std::optional<std::string> stdoutClash(const SendOptions &options, const SendOutputs &outputs);
+
+// Whether the JUnit report takes our stdout, so the person's lines go to
+// stderr.
+bool junitOnStdout(const SendOutputs &outputs);
 
 // The run's capture, opened before the first exchange and appended to as
 // each one ends; nullopt, or true from captureFailed, once a failure has

@@ -1,8 +1,10 @@
 // marvalo-send --plan: a test plan's steps against one unit.
+#include <cerrno>
 #include <iostream>
 
 #include "core/plans/test_plan.h"
 #include "core/text/byte_text.h"
+#include "core/text/system_error_text.h"
 #include "files/bounded_read.h"
 #include "link/termios_port.h"
 #include "tools/plan_runner.h"
@@ -62,9 +64,6 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                   << "; todas las peticiones se construyen; no se envió nada\n";
         return kExitAllGood;
     }
-    const auto outputs = checkSendOutputs(options);
-    if (!outputs)
-        return kExitRejected;
     TermiosPort port;
     port.setPortMap(benchPorts);
     ThreadSleeper sleeper;
@@ -75,45 +74,74 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                  options.baudIndex.has_value(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
     configurePort(port, settings.line);
+    const auto outputs = checkSendOutputs(options, port.devicePath());
+    if (!outputs)
+        return kExitRejected;
+    if (auto clash = stdoutClash(options, *outputs))
+        return usage(*clash);
+    // The JUnit report alone on stdout: the person's lines go beside the
+    // summary, on stderr.
+    std::ostream &lines = junitOnStdout(*outputs) ? std::cerr : std::cout;
     settings.suiteName = options.suiteName.value_or("");
     settings.properties = options.properties;
-    settings.stopRequested = stopRequested;
+    // A closed or failing stdout ends the run as a stop does: nothing more
+    // goes to the line, and what was lost is said on stderr.
+    std::optional<int> outputError;
+    auto outputLost = [&] {
+        if (!outputError && !std::cout)
+            outputError = errno;
+        return outputError.has_value();
+    };
+    settings.stopRequested = [&] { return stopRequested() || outputLost(); };
     // Streamed as the run goes, so a run that is killed keeps its capture.
     std::optional<CaptureFile> capture;
     if (outputs->pcap && !(capture = openCapture(*outputs->pcap)))
         return kExitRejected;
     bool captureLost = false;
     settings.onTry = [&](const StepTry &done) {
-        if (options.json)
+        if (options.json && !outputLost())
             printPlanTryJson(done, options.registers);
         if (capture && !captureLost)
             captureLost = captureFailed(*capture, capture->append(done.outcome.record));
     };
     settings.onCase = [&](const CaseResult &result) {
+        if (outputLost())
+            return;
         if (options.json)
             printPlanCaseJson(result);
         else if (!options.tap)
-            printCaseLine(result);
+            printCaseLine(result, lines);
+        (void)outputLost();
     };
     const PlanRun run = runPlan(*plan, port, sleeper, settings);
-    if (options.tap)
+    if (options.tap && !outputLost())
         printTap(run.report);
+    (void)outputLost();
     if (capture && !captureLost)
         captureLost = captureFailed(*capture, capture->close());
     bool saved = !captureLost;
+    std::cout.flush();  // the report may follow on the same descriptor
     if (outputs->junit) {
-        if (auto written = writeOutputFile(*outputs->junit, junitXml(run.report)); !written) {
+        if (auto written = writeOutputFile(*outputs->junit, junitXml(run.report), stopRequested);
+            !written) {
             std::cerr << "No se pudo guardar el informe JUnit \""
                       << safeText(outputs->junit->path.string()) << "\": " << written.error()
                       << "; " << unitResult(run) << ".\n";
             saved = false;
         }
     }
-    const int status = run.interrupted            ? stoppedExitStatus()
+    if (outputLost()) {
+        std::cerr << "marvalo-send: la salida estándar se cerró o no admite más ("
+                  << systemErrorText(*outputError) << "): no se envió nada más a la línea; "
+                  << unitResult(run) << ".\n";
+    }
+    const int status = stopRequested()            ? stoppedExitStatus()
+                       : outputLost()             ? kExitPortFailed
+                       : run.interrupted          ? stoppedExitStatus()
                        : run.portFailed || !saved ? kExitPortFailed
                        : run.anyFailed            ? kExitBadReply
                                                   : kExitAllGood;
-    if (options.json)
+    if (options.json && !outputLost())
         printPlanSummaryJson(run.report, saved, status);
     else if (!options.tap)
         printPlanSummary(run.report);

@@ -71,22 +71,22 @@ void printTextSummary(const ExchangeStats &stats) {
     std::cerr << std::endl;
 }
 
-void printCaseLine(const CaseResult &result) {
+void printCaseLine(const CaseResult &result, std::ostream &out) {
     using Outcome = CaseResult::Outcome;
     const char *word = result.outcome == Outcome::Passed        ? "PASS"
                        : result.outcome == Outcome::Failed      ? "FAIL"
                        : result.outcome == Outcome::Error       ? "ERROR"
                        : result.outcome == Outcome::Interrupted ? "INTERRUMPIDO"
                                                                 : "SKIP";
-    std::cout << word << "  " << safeText(result.name);
+    out << word << "  " << safeText(result.name);
     if (result.outcome != Outcome::Skipped) {
-        std::cout << "  " << result.verdict << "  " << millisecondsText(result.firstByteMs);
+        out << "  " << result.verdict << "  " << millisecondsText(result.firstByteMs);
         if (result.tries > 1)
-            std::cout << "  (" << result.tries << " intentos)";
+            out << "  (" << result.tries << " intentos)";
     }
     if (result.outcome == Outcome::Failed || result.outcome == Outcome::Error)
-        std::cout << "  -- " << safeText(result.failureMessage);
-    std::cout << std::endl;
+        out << "  -- " << safeText(result.failureMessage);
+    out << std::endl;
 }
 
 void printPlanSummary(const SuiteReport &report) {

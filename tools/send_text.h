@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ostream>
+
 #include <optional>
 
 #include "core/plans/plan_report.h"
@@ -24,7 +26,7 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
 void printTextSummary(const ExchangeStats &stats);
 
 // A plan's case: PASS, FAIL or SKIP, the name, the verdict, the time.
-void printCaseLine(const CaseResult &result);
+void printCaseLine(const CaseResult &result, std::ostream &out);
 
 // A plan's counts, on stderr.
 void printPlanSummary(const SuiteReport &report);

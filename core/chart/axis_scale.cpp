@@ -41,9 +41,21 @@ AxisScale roundAxis(double lowest, double highest, int mostTicks) {
 }
 
 std::string tickText(double value, double step) {
-    const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+    const double stepPower = std::floor(std::log10(step) + 1e-9);
     char text[64];
-    std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 12), value);
+    // Past these, fixed digits run long (a f32 near its ends is 39 digits,
+    // a denormal 44 zeros): the mantissa the step needs and an exponent.
+    // Whole numbers of a 32-bit register stay below them and read exactly.
+    if (stepPower < -6 || std::max(std::abs(value), step) >= 1e12) {
+        if (value == 0)
+            return "0";
+        const double valuePower = std::floor(std::log10(std::abs(value)) + 1e-9);
+        const int digits = static_cast<int>(std::clamp(valuePower - stepPower + 1, 1.0, 17.0));
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        return text;
+    }
+    const int decimals = stepPower >= 0 ? 0 : static_cast<int>(-stepPower);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
 }
 

@@ -21,7 +21,9 @@ struct AxisScale {
 // axis (callers leave such points out).
 AxisScale roundAxis(double lowest, double highest, int mostTicks);
 
-// A tick's label with as many decimals as the step needs: "-0.5", "20", "1.25".
+// A tick's label with as many decimals as the step needs: "-0.5", "20",
+// "1.25"; with an exponent where plain digits would run long: "-4e+38",
+// "2e-44".
 std::string tickText(double value, double step);
 
 }  // namespace marvalo

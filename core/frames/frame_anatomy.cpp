@@ -12,6 +12,12 @@ namespace marvalo {
 namespace {
 
 constexpr std::size_t kCrcLength = 2;
+// As far as the verdict looks for a frame behind stray bytes.
+constexpr std::size_t kMaxStrayBytes = 256;
+
+std::string bytesText(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
 
 std::string hexOf(const Bytes &bytes, std::size_t offset, std::size_t length) {
     return toHex(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
@@ -37,11 +43,18 @@ class Fields {
         at_ += length;
     }
     std::size_t at() const { return at_; }
+    // Bytes in front of where the frame starts, the verdict's stray prefix.
+    void addStray(std::size_t length) {
+        if (length > 0)
+            add("Bytes sobrantes", length,
+                hexOf(frame_, at_, length) + " (" + bytesText(length) + " antes de la respuesta)",
+                true);
+    }
     std::vector<FrameField> finish() {
         if (at_ < frame_.size())
             add("Sin reconocer", frame_.size() - at_,
-                hexOf(frame_, at_, frame_.size() - at_) + " (" +
-                    std::to_string(frame_.size() - at_) + " bytes)",
+                hexOf(frame_, at_, frame_.size() - at_) + " (" + bytesText(frame_.size() - at_) +
+                    ")",
                 true);
         return std::move(fields_);
     }
@@ -52,9 +65,9 @@ class Fields {
     std::vector<FrameField> fields_;
 };
 
-void crcField(Fields &fields, const Bytes &frame) {
+bool crcField(Fields &fields, const Bytes &frame) {
     if (!fields.has(kCrcLength))
-        return;
+        return false;
     const std::size_t at = fields.at();
     const Bytes expected = CalcCRC(std::span<const std::uint8_t>(frame).subspan(0, at));
     const std::string received = hexOf(frame, at, kCrcLength);
@@ -63,20 +76,23 @@ void crcField(Fields &fields, const Bytes &frame) {
                holds ? "CRC " + received + " correcto"
                      : "CRC " + received + " recibido, " + toHex(expected) + " esperado",
                !holds);
+    return true;
 }
 
-// A read's registers. The CRC is the frame's last two bytes whatever the
-// format, so the data is what lies between the byte count and it: a lone
-// last register or an odd byte is shown where it stands, never taken for
-// the CRC. A count the frame does not carry is named on its field.
+// A read's registers: the frame its byte count announces, whatever the
+// format, as the verdict reads it, so the CRC follows the announced data
+// and bytes past it are named, never taken for data. A shorter frame keeps
+// its CRC in its last two bytes; a lone last register or an odd byte is
+// shown where it stands. A count the frame does not carry is named.
 void readData(Fields &fields, const Bytes &frame, const Bytes &request, RegisterView view) {
     const std::size_t announced = frame[2];
-    const std::size_t carried = frame.size() >= 3 + kCrcLength ? frame.size() - 3 - kCrcLength : 0;
+    const std::size_t after = frame.size() - 3;
+    const std::size_t carried = after >= kCrcLength ? after - kCrcLength : after;
     const std::size_t data = std::min(announced, carried);
     fields.add("Nº de bytes", 1,
                data == announced ? std::to_string(announced)
                                  : std::to_string(announced) + " anunciados, " +
-                                       std::to_string(data) + " llegaron",
+                                       std::to_string(data) + (data == 1 ? " llegó" : " llegaron"),
                data != announced || announced % 2 != 0);
     if (const auto values = decodeRegisters(request, frame, view)) {
         for (const RegisterValue &value : *values)
@@ -127,7 +143,12 @@ std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bo
                 fields.add("Datos", count, hexOf(frame, 7, count));
         }
     }
-    crcField(fields, frame);
+    if (crcField(fields, frame) && fields.at() < frame.size()) {
+        const std::size_t extra = frame.size() - fields.at();
+        fields.add("De más", extra,
+                   hexOf(frame, fields.at(), extra) + " (" + bytesText(extra) + " tras el CRC)",
+                   true);
+    }
     return fields.finish();
 }
 
@@ -137,9 +158,15 @@ std::vector<FrameField> isoFrame(const Bytes &frame) {
         fields.add("Respuesta", 1, namedText(frame));
         return fields.finish();
     }
-    if (fields.has(3) && frame[0] == kSoh) {
+    std::size_t start = 0;
+    while (start < frame.size() && start <= kMaxStrayBytes && frame[start] != kSoh &&
+           frame[start] != kStx)
+        ++start;
+    if (start < frame.size() && start <= kMaxStrayBytes)
+        fields.addStray(start);
+    if (fields.has(3) && frame[fields.at()] == kSoh) {
         fields.add("SOH", 1, "<SOH>");
-        fields.add("Dirección", 2, textOf(frame, 1, 2));
+        fields.add("Dirección", 2, textOf(frame, fields.at(), 2));
     }
     if (!fields.has(1) || frame[fields.at()] != kStx)
         return fields.finish();
@@ -170,12 +197,28 @@ std::vector<FrameField> isoFrame(const Bytes &frame) {
     return fields.finish();
 }
 
-std::vector<FrameField> korvelFrame(const Bytes &frame, bool isRequest) {
+// Where the reply to `request` starts: at its address, behind up to
+// kMaxStrayBytes that hold some byte no line's text holds; else 0.
+std::size_t korvelStart(const Bytes &request, const Bytes &reply) {
+    if (request.size() < 3 || request[0] != kKorvelStart)
+        return 0;
+    bool noText = false;
+    for (std::size_t at = 0; at + 2 <= reply.size() && at <= kMaxStrayBytes; ++at) {
+        if (reply[at] == request[1] && reply[at + 1] == request[2])
+            return noText ? at : 0;
+        noText = noText || reply[at] < 0x20 || reply[at] > 0x7E;
+    }
+    return 0;
+}
+
+std::vector<FrameField> korvelFrame(const Bytes &frame, const Bytes &request, bool isRequest) {
     Fields fields(frame);
     if (isRequest && fields.has(3) && frame[0] == kKorvelStart) {
         fields.add("Inicio", 1, "*");
         fields.add("Dirección", 2, textOf(frame, 1, 2));
     }
+    if (!isRequest)
+        fields.addStray(korvelStart(request, frame));
     std::size_t end = frame.size();
     while (end > fields.at() && (frame[end - 1] == kCr || frame[end - 1] == kLf))
         --end;
@@ -200,7 +243,7 @@ std::vector<FrameField> requestAnatomy(std::uint8_t protocol, const Bytes &reque
         case Protocol::Iso1745:
             return isoFrame(request);
         case Protocol::Korvel:
-            return korvelFrame(request, true);
+            return korvelFrame(request, request, true);
     }
     return {};
 }
@@ -213,7 +256,7 @@ std::vector<FrameField> replyAnatomy(std::uint8_t protocol, const Bytes &request
         case Protocol::Iso1745:
             return isoFrame(reply);
         case Protocol::Korvel:
-            return korvelFrame(reply, false);
+            return korvelFrame(reply, request, false);
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "core/net/server_address.h"
 
+#include <algorithm>
 #include <array>
 
 namespace marvalo::net {
@@ -28,7 +29,12 @@ bool isIpv6Char(char c) {
 }
 
 std::string refusal(std::string_view text, const std::string &why) {
-    std::string shown(text.substr(0, 80));
+    constexpr std::size_t kMostShownBytes = 80;
+    std::size_t cut = std::min(text.size(), kMostShownBytes);
+    // Never halfway through a UTF-8 character: back to where one starts.
+    while (cut < text.size() && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    std::string shown(text.substr(0, cut));
     if (text.size() > shown.size())
         shown += "…";
     return "La dirección \"" + shown + "\" no vale: " + why + "; " + std::string(kForms) + ".";
@@ -43,6 +49,14 @@ std::string ServerAddress::hostPort() const {
 
 const char *ServerAddress::kindName() const {
     return kind == Kind::Rfc2217 ? "rfc2217" : "socket";
+}
+
+const char *schemeKindName(std::string_view text) {
+    for (const Scheme &scheme : kSchemes) {
+        if (text.starts_with(scheme.prefix))
+            return ServerAddress{scheme.kind, {}, {}, 0}.kindName();
+    }
+    return nullptr;
 }
 
 bool looksLikeServerAddress(std::string_view text) {

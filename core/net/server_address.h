@@ -29,6 +29,10 @@ struct ServerAddress {
 // (it has a scheme), so a bad one is refused instead of opened as a file.
 bool looksLikeServerAddress(std::string_view text);
 
+// "rfc2217" or "socket" from the scheme alone, valid address or not (what
+// records call the port); null for any other text.
+const char *schemeKindName(std::string_view text);
+
 // On failure, a Spanish sentence naming the text and the forms allowed.
 Result<ServerAddress, std::string> parseServerAddress(std::string_view text);
 

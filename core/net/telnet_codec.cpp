@@ -96,6 +96,7 @@ void TelnetReader::option(std::uint8_t verb, std::uint8_t code, TelnetInput &out
                 append(out.reply, {kIac, kWont, code});
             if (code == kComPort && (us_[code] || askedUs_[code]))
                 comPortRefused_ = true;
+            binaryRefused_ = binaryRefused_ || code == kBinary;
             us_[code] = false;
             askedUs_[code] = false;
             break;
@@ -110,6 +111,7 @@ void TelnetReader::option(std::uint8_t verb, std::uint8_t code, TelnetInput &out
             askedHim_[code] = false;
             break;
         default:  // kWont
+            binaryRefused_ = binaryRefused_ || code == kBinary;
             if (him_[code])
                 append(out.reply, {kIac, kDont, code});
             him_[code] = false;

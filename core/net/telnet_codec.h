@@ -95,6 +95,8 @@ class TelnetReader {
     bool comPortAgreed() const { return us_[telnet::kComPort]; }
     bool comPortRefused() const { return comPortRefused_; }
     bool binaryBothWays() const { return us_[telnet::kBinary] && him_[telnet::kBinary]; }
+    // The server said DONT or WONT BINARY: 0xFF and CR would not cross intact.
+    bool binaryRefused() const { return binaryRefused_; }
 
   private:
     enum class State { Data, Iac, Option, Sub, SubIac };
@@ -112,6 +114,7 @@ class TelnetReader {
     std::array<bool, 256> askedHim_{};
     bool comPortWanted_ = false;
     bool comPortRefused_ = false;
+    bool binaryRefused_ = false;
 };
 
 // The longest subnegotiation a serial server sends (a signature is the

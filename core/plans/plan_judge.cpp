@@ -1,6 +1,7 @@
 #include "core/plans/plan_judge.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -16,10 +17,12 @@ StepCheck failed(std::string type, std::string message) {
     return StepCheck{false, false, std::move(type), std::move(message)};
 }
 
+// The plan's number as written: the shortest text that reads back to it,
+// so 4294967295 stays whole and 0.1 stays 0.1.
 std::string shortNumber(double value) {
     char text[40];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
 }
 
 bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uint8_t>> &pattern) {
@@ -56,7 +59,12 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
                                   : *found->integer() == static_cast<std::int64_t>(*check.equals);
         if (!equal)
             return name + " = " + found->text + "; se esperaba " + shortNumber(*check.equals);
-        if ((check.min && exact < *check.min) || (check.max && exact > *check.max)) {
+        // An f32 meets its bounds at single precision too: 0.1 in the plan is
+        // the float nearest 0.1, as the unit holds it.
+        const auto bound = [&](double limit) {
+            return real ? double{static_cast<float>(limit)} : limit;
+        };
+        if ((check.min && exact < bound(*check.min)) || (check.max && exact > bound(*check.max))) {
             return name + " = " + found->text + "; se esperaba entre " +
                    (check.min ? shortNumber(*check.min) : std::string("-∞")) + " y " +
                    (check.max ? shortNumber(*check.max) : std::string("∞"));
@@ -117,12 +125,12 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record) {
     if (expect.maxFirstByteMs) {
         const auto firstByte = record.firstByteMs();
         if (!firstByte || *firstByte > *expect.maxFirstByteMs) {
-            char text[120];
-            std::snprintf(
-                text, sizeof text, "el primer byte %s; se esperaba en %.1f ms como mucho",
-                firstByte ? ("llegó a los " + shortNumber(*firstByte) + " ms").c_str() : "no llegó",
-                *expect.maxFirstByteMs);
-            return failed("expectation", text);
+            char measured[40] = "no llegó";
+            if (firstByte)
+                std::snprintf(measured, sizeof measured, "llegó a los %.1f ms", *firstByte);
+            return failed("expectation",
+                          std::string("el primer byte ") + measured + "; se esperaba en " +
+                              shortNumber(*expect.maxFirstByteMs) + " ms como mucho");
         }
     }
     return StepCheck{true, false, "", ""};

@@ -14,16 +14,10 @@ std::string xmlText(const std::string &raw) {
     std::string lines;
     for (std::size_t from = 0; from <= raw.size();) {
         const std::size_t end = raw.find('\n', from);
-        lines += (from == 0 ? "" : "\n") + safeText(raw.substr(from, end - from));
+        lines += (from == 0 ? "" : "\n") + reportText(raw.substr(from, end - from));
         if (end == std::string::npos)
             break;
         from = end + 1;
-    }
-    // safeText keeps every valid code point; XML 1.0 refuses two of them.
-    for (const char *notXml : {"\xEF\xBF\xBE", "\xEF\xBF\xBF"}) {
-        const std::string named = notXml[2] == '\xBE' ? "<FFFE>" : "<FFFF>";
-        for (std::size_t at; (at = lines.find(notXml)) != std::string::npos;)
-            lines.replace(at, 3, named);
     }
     for (char c : lines) {
         switch (c) {
@@ -65,7 +59,7 @@ std::string seconds(double value) {
 
 std::string yamlQuoted(const std::string &text) {
     std::string quoted = "\"";
-    for (char c : safeText(text)) {
+    for (char c : reportText(text)) {
         if (c == '"' || c == '\\')
             quoted.push_back('\\');
         quoted.push_back(c);
@@ -85,7 +79,7 @@ std::string systemOut(const CaseResult &result) {
 
 std::string tapName(const std::string &raw) {
     std::string name;
-    for (char c : safeText(raw)) {
+    for (char c : reportText(raw)) {
         if (c == '#' || c == '\\')
             name.push_back('\\');
         name.push_back(c);

@@ -1,6 +1,7 @@
 #include "core/plans/test_plan.h"
 
 #include <toml++/toml.h>
+#include <charconv>
 
 #include <array>
 #include <cmath>
@@ -11,6 +12,7 @@
 
 #include "core/frames/bytes.h"
 #include "core/frames/request.h"
+#include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/number_text.h"
 
@@ -22,6 +24,12 @@ constexpr int kMostRepeats = 100000;
 constexpr int kMostMs = 3'600'000;
 constexpr int kHighestAddress = 99;
 
+// A number as the plan wrote it: the shortest text that reads back to it.
+std::string shortestText(double value) {
+    char text[40];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
 std::string typeName(const toml::node &node) {
     switch (node.type()) {
         case toml::node_type::string:
@@ -30,7 +38,7 @@ std::string typeName(const toml::node &node) {
             return "el entero " + std::to_string(node.as_integer()->get());
         case toml::node_type::floating_point:
             return std::isfinite(node.as_floating_point()->get())
-                       ? "el número " + std::to_string(node.as_floating_point()->get())
+                       ? "el número " + shortestText(node.as_floating_point()->get())
                        : std::string("el número ") +
                              (std::isnan(node.as_floating_point()->get()) ? "nan" : "inf");
         case toml::node_type::boolean:
@@ -154,6 +162,12 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
         table, "[line]",
         {"device", "port", "baud", "link", "parity", "stop_bits", "wait", "stop_on_failure"});
     line.device = reader.text(table, "device");
+    // A server address is checked here, where its place in the file is
+    // known, not when the run gets to it.
+    if (line.device && net::looksLikeServerAddress(*line.device)) {
+        if (auto address = net::parseServerAddress(*line.device); !address)
+            reader.error(*table.get("device"), "device: " + address.error());
+    }
     if (auto port = reader.integer(table, "port", 1, 5))
         line.port = static_cast<int>(*port);
     if (line.device && line.port)
@@ -300,13 +314,17 @@ void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
     const int width = isWideFormat(check.view.format) ? 2 : 1;
     if (const auto range = rangeOf(step.inputs);
         range && (check.number < range->first || check.number + width - 1 > range->last)) {
-        reader.error(*fields.get("number"), "number es " + std::to_string(check.number) +
-                                                (width == 2 ? " (y el siguiente, "
-                                                              "por ser de 32 bits)"
-                                                            : "") +
-                                                ", que la lectura no trae; se admite de " +
-                                                std::to_string(range->first) + " a " +
-                                                std::to_string(range->last - (width - 1)));
+        reader.error(*fields.get("number"),
+                     "number es " + std::to_string(check.number) +
+                         (width == 2 ? " (y el siguiente, "
+                                       "por ser de 32 bits)"
+                                     : "") +
+                         ", que la lectura no trae; " +
+                         (range->last - (width - 1) < range->first
+                              ? std::string("la lectura no trae registros "
+                                            "bastantes para él")
+                              : "se admite de " + std::to_string(range->first) + " a " +
+                                    std::to_string(range->last - (width - 1))));
     }
     step.expect.registers.push_back(check);
 }
@@ -445,6 +463,15 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                 reader.integer(table, "words", 0, writing ? kMaxWriteWordCount : kMaxWordCount))
             inputs.wordCountText = std::to_string(*words);
         inputs.dataText = reader.text(table, "data").value_or("");
+        // Address 0 is a broadcast, which no unit answers: a read there
+        // could only pass on silence and would prove nothing.
+        const bool reading =
+            inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadHolding) ||
+            inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadInput);
+        if (reading && address && *address == 0)
+            reader.error(*table.get("address"),
+                         "address es 0, una difusión a la que ninguna unidad responde; una "
+                         "lectura (function 3 o 4) se admite de 1 a 99");
     } else {
         for (const char *key : {"function", "start", "words", "data"})
             notFor(key, "modbus");
@@ -485,9 +512,12 @@ Result<TestPlan, std::vector<std::string>> parseTestPlan(std::string_view text,
     try {
         document = toml::parse(text, fileName);
     } catch (const toml::parse_error &wrong) {
-        errors.push_back(
-            PlanPlace{fileName, wrong.source().begin.line, wrong.source().begin.column}.text() +
-            ": no es TOML válido: " + std::string(wrong.description()));
+        // The parser speaks English: its words come last, in parentheses.
+        const auto &at = wrong.source().begin;
+        errors.push_back(PlanPlace{fileName, at.line, at.column}.text() +
+                         ": el plan no es TOML válido: línea " + std::to_string(at.line) +
+                         ", columna " + std::to_string(at.column) + " (" +
+                         std::string(wrong.description()) + ")");
         return errors;
     }
     Reader reader(fileName, errors);

@@ -28,6 +28,23 @@ Result<Done, std::string> checkNumber(int number) {
     return Done{};
 }
 
+// Whether a clone of this adapter was ever told apart by its connector: the
+// table names its serial number with a connector.
+bool hasTwin(const PortsTable &table, const SerialAdapter &adapter) {
+    if (adapter.sharedSerial)
+        return true;
+    const std::string clone = connectorIdentity(adapter);
+    const std::string serialAt = clone.substr(0, clone.find('@') + 1);
+    if (serialAt.empty())
+        return false;
+    auto named = [&](const std::string &identity) { return identity.starts_with(serialAt); };
+    for (const auto &slot : table.com) {
+        if (slot && named(slot->identity))
+            return true;
+    }
+    return std::ranges::any_of(table.released, named);
+}
+
 void remember(PortsTable &table, const std::string &identity) {
     std::erase(table.released, identity);
     table.released.push_back(identity);
@@ -67,7 +84,7 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
         for (int number = 1; number <= kComNumbers; ++number) {
             if (table.at(number) || table.freed.count(number) || table.doubts.count(number))
                 continue;
-            table.at(number) = ComSlot{identity, adapterName(adapter), false, false, {}};
+            table.at(number) = ComSlot{identity, adapterName(adapter), false, false, {}, {}};
             changed = true;
             break;
         }
@@ -100,13 +117,19 @@ Result<const SerialAdapter *, std::string> trustedAdapter(
                std::to_string(number) + " DISPOSITIVO)";
     }
     const SerialAdapter &adapter = *fits.front();
-    // An entry naming exactly this adapter (a clone at its connector) wins
-    // over one that only fits it (the serial number alone).
-    const std::string exact = adapterIdentity(adapter);
+    // An entry naming this adapter and its connector (a clone, whether or
+    // not its twin is plugged in now) wins over one that only fits it by the
+    // serial number alone, which may have been the twin's.
+    const std::string exact = connectorIdentity(adapter);
     for (int other = 1; other <= kComNumbers; ++other) {
         const auto &taken = table.at(other);
-        if (other != number && taken && identityFits(taken->identity, adapter) &&
-            (taken->identity == exact || slot->identity != exact))
+        if (other == number || !taken || !identityFits(taken->identity, adapter))
+            continue;
+        if (taken->identity == exact && slot->identity != exact)
+            return "el único adaptador que le encaja (" + adapterName(adapter) + ", " +
+                   adapter.device + ") es " + comText(other) +
+                   ", que lo nombra con su conector USB; no se le envía nada";
+        if (taken->identity == exact || slot->identity != exact)
             return "su adaptador (" + adapterName(adapter) + ") es también " + comText(other) +
                    " en la tabla; deje uno de los dos";
     }
@@ -129,9 +152,14 @@ Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, i
 
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present) {
-    std::string reason = validComNumber(number) && table.at(number)
-                             ? "su adaptador (" + table.at(number)->name + ") no está conectado"
-                             : std::string("no tiene adaptador");
+    const auto *slot = validComNumber(number) && table.at(number) ? &*table.at(number) : nullptr;
+    std::string reason =
+        !slot ? std::string("no tiene adaptador")
+        : slot->binding() == Binding::UsbPort
+            ? "no hay nada conectado en su conector USB " +
+                  slot->identity.substr(slot->identity.find(':') + 1,
+                                        slot->identity.rfind(':') - slot->identity.find(':') - 1)
+            : "su adaptador (" + slot->name + ") no está conectado";
     std::string connected;
     for (int other = 1; other <= kComNumbers; ++other) {
         if (auto adapter = trustedAdapter(table, other, present); adapter && other != number)
@@ -142,7 +170,7 @@ std::string comUnavailableReason(const PortsTable &table, int number,
     for (const SerialAdapter &adapter : present) {
         if (!table.numberOf(adapter))
             plugged += std::string(plugged.empty() ? "" : ", ") + adapterName(adapter) + " en " +
-                       adapter.device;
+                       adapter.device + (adapter.console ? " (consola del sistema)" : "");
     }
     if (!plugged.empty())
         reason += ". Sin número: " + plugged;
@@ -167,7 +195,7 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
     if (table.at(number) && table.at(number)->identity != identity)
         remember(table, table.at(number)->identity);
     std::erase(table.released, identity);
-    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}};
+    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};
@@ -181,7 +209,7 @@ Result<Done, std::string> assignServer(PortsTable &table, int number, const std:
         why.pop_back();  // the caller ends the sentence
         return why;
     }
-    table.at(number) = ComSlot{address, address, false, false, {}};
+    table.at(number) = ComSlot{address, address, false, false, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};
@@ -241,14 +269,25 @@ Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding bind
     if (binding == Binding::Adapter && found.usb && found.usb->serial.empty())
         return comText(number) + " (" + adapterName(found) +
                ") no tiene número de serie: solo se le puede reconocer por su conector USB";
-    table.at(number)->identity =
+    // The serial alone would later fit its twin too, wherever it is plugged.
+    const std::string identity =
         binding == Binding::UsbPort ? placeIdentity(found) : adapterIdentity(found);
+    if (binding == Binding::Adapter && identity != connectorIdentity(found) &&
+        hasTwin(table, found))
+        return comText(number) + " (" + adapterName(found) +
+               ") tiene un gemelo con el mismo nº de serie, así que se le reconoce también por su "
+               "conector USB " +
+               found.usb->usbPath + "; por adaptador solo no se distinguirían y queda como estaba";
+    table.at(number)->identity = identity;
     return Done{};
 }
 
 Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on) {
     if (auto valid = checkNumber(number); !valid)
         return valid;
+    if (auto doubt = table.doubts.find(number); doubt != table.doubts.end())
+        return comText(number) + " tiene la entrada dañada (" + doubt->second +
+               "); asígnele antes un adaptador";
     if (!table.at(number))
         return comText(number) + " no tiene adaptador";
     table.at(number)->kernelRs485 = on;
@@ -256,11 +295,6 @@ Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on)
 }
 
 void settleDoubts(PortsTable &table) {
-    for (const auto &[number, why] : table.doubts) {
-        table.at(number).reset();
-        table.freed.insert(number);
-    }
-    table.doubts.clear();
     table.damage.clear();
 }
 

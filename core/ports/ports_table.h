@@ -35,6 +35,9 @@ struct ComSlot {
     bool console = false;      // the operator confirmed that this number is the console
     // Keys this program does not know, kept as they were for whoever wrote them.
     std::vector<std::pair<std::string, std::string>> otherKeys;
+    // An entry that cannot be trusted, its lines as they were: written back
+    // so that it stays refused until the operator mends or reassigns it.
+    std::vector<std::string> keptLines;
 
     Binding binding() const;
     bool operator==(const ComSlot &) const = default;
@@ -51,8 +54,9 @@ struct PortsTable {
     // Numbers whose entry could not be read or says two things, with why
     // and where ("línea 7: …"): never used until the operator assigns them.
     std::map<int, std::string> doubts;
-    // Lines that could not be read, each named once ("línea 3: …"). While
-    // there are any, nothing is numbered by itself.
+    // Lines outside any entry that could not be read, each named once
+    // ("línea 3: …"), dropped at the next save. While there are any, nothing
+    // is numbered by itself.
     std::vector<std::string> damage;
 
     bool operator==(const PortsTable &) const = default;
@@ -97,9 +101,8 @@ Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding bind
                                      const std::vector<SerialAdapter> &present);
 Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on);
 
-// Before a save: damaged numbers become freed ones, so that no later read
-// gives them to another adapter; the lines themselves are kept aside by
-// the caller.
+// Before a save: the damaged lines outside entries are dropped (the caller
+// keeps the original aside); damaged entries stay as they were.
 void settleDoubts(PortsTable &table);
 
 // The file's text, every value escaped so that it reads back byte for byte:

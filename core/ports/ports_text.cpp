@@ -111,12 +111,21 @@ struct Reader {
     int section = 0;  // 1..5 a number, 0 none, -1 [released], -2 an unknown one
     std::array<int, kComNumbers> headerLine{};
     std::array<int, kComNumbers> identityLine{};
+    std::array<std::vector<std::string>, kComNumbers> sectionLines;
+    // Where each entry said how it is bound, and what it said.
+    std::array<std::pair<int, std::string>, kComNumbers> bindingLine{};
 
-    void doubt(int number, const std::string &why) { table.doubts.try_emplace(number, why); }
+    void doubt(int number, const std::string &why) {
+        auto [found, added] = table.doubts.try_emplace(number, why);
+        if (!added && found->second.find(why) == std::string::npos)
+            found->second += "; " + why;
+    }
+    // Inside an entry the line stays with it; elsewhere it goes at the next save.
     void damaged(int line, const std::string &why) {
-        table.damage.push_back(lineText(line) + ": " + why);
         if (section > 0)
             doubt(section, lineText(line) + ": " + why);
+        else
+            table.damage.push_back(lineText(line) + ": " + why);
     }
 
     void header(int line, std::string_view name) {
@@ -187,16 +196,21 @@ struct Reader {
         } else if (key == "binding") {
             if (value != "adapter" && value != "usb-port")
                 return damaged(line, "binding = " + safeText(value) + " admite adapter o usb-port");
+            bindingLine[static_cast<std::size_t>(section - 1)] = {line, value};
         } else {
             slot.otherKeys.emplace_back(key, value);
         }
     }
 
     void read(int line, std::string_view text) {
-        if (text.empty() || text.front() == '#' || text.front() == ';')
+        if (text.empty())
             return;
         if (text.front() == '[' && text.back() == ']')
             return header(line, text.substr(1, text.size() - 2));
+        if (section > 0)
+            sectionLines[static_cast<std::size_t>(section - 1)].emplace_back(text);
+        if (text.front() == '#' || text.front() == ';')
+            return;
         const auto equals = text.find('=');
         if (equals == std::string_view::npos || equals == 0)
             return damaged(line, quoted(text) + " no es \"clave = valor\"");
@@ -220,6 +234,21 @@ struct Reader {
             if (slot && slot->identity.empty())
                 doubt(number, "[com" + std::to_string(number) + "] de la " + lineText(line) +
                                   " no tiene identity");
+            // The binding is what the identity says; a line saying otherwise
+            // was edited by hand, and following either half could reach
+            // another adapter.
+            const auto &[saidAt, said] = bindingLine[static_cast<std::size_t>(number - 1)];
+            if (slot && !slot->identity.empty() && saidAt != 0 &&
+                (said == "usb-port") != (slot->binding() == Binding::UsbPort)) {
+                const std::string why =
+                    lineText(saidAt) + ": binding = " + said +
+                    " no cuadra con identity = " + safeText(slot->identity) +
+                    (said == "usb-port" ? ", que nombra un adaptador y no un conector USB"
+                                        : ", que es un conector USB") +
+                    "; COM " + std::to_string(number) + " no se usa hasta enlazarlo con F3 o " +
+                    "--bind-port";
+                doubt(number, why);  // kept with its entry, like a damaged line
+            }
             for (int other = number + 1; slot && other <= kComNumbers; ++other) {
                 if (table.at(other) && table.at(other)->identity == slot->identity) {
                     const std::string why = "COM " + std::to_string(number) + " y COM " +
@@ -229,8 +258,11 @@ struct Reader {
                 }
             }
         }
-        for (const auto &[number, why] : table.doubts)
+        for (const auto &[number, why] : table.doubts) {
             table.freed.erase(number);
+            if (table.at(number))
+                table.at(number)->keptLines = sectionLines[static_cast<std::size_t>(number - 1)];
+        }
     }
 };
 
@@ -257,6 +289,11 @@ std::string formatPortsTable(const PortsTable &table) {
         if (!slot)
             continue;
         text += "\n[" + sectionOf(number) + "]\n";
+        if (!slot->keptLines.empty()) {
+            for (const std::string &line : slot->keptLines)
+                text += line + "\n";
+            continue;
+        }
         text += "identity = " + escaped(slot->identity) + "\n";
         text += "name = " + escaped(slot->name) + "\n";
         text += std::string("binding = ") +

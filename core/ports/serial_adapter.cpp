@@ -32,6 +32,12 @@ std::string adapterIdentity(const SerialAdapter &adapter) {
     return serialIdentity(usb) + (adapter.sharedSerial ? "@" + usb.usbPath : "");
 }
 
+std::string connectorIdentity(const SerialAdapter &adapter) {
+    if (!adapter.usb || adapter.usb->serial.empty())
+        return adapterIdentity(adapter);
+    return serialIdentity(*adapter.usb) + "@" + adapter.usb->usbPath;
+}
+
 std::string placeIdentity(const SerialAdapter &adapter) {
     return adapter.usb ? pathIdentity(*adapter.usb) : std::string();
 }

@@ -44,6 +44,10 @@ struct SerialAdapter {
 // serial number), the hub port where an adapter has no serial number
 // ("usb-path:1-1.2:0"), the kernel name for on-board ports ("kernel:ttyS0").
 std::string adapterIdentity(const SerialAdapter &adapter);
+// The adapter's identity with its connector, as a clone is known
+// ("usb-serial:A50285BI:0@1-1.2"), whether or not its twin is present;
+// adapterIdentity for one without a serial number or on-board.
+std::string connectorIdentity(const SerialAdapter &adapter);
 // The identity of whatever is plugged into the adapter's USB connector:
 // what a number bound "por conector USB" holds on to. Empty for on-board ports.
 std::string placeIdentity(const SerialAdapter &adapter);

@@ -44,6 +44,9 @@ struct ExchangeRecord {
     // put its request on the line.
     std::optional<std::string> failure;
     bool lineSawRequest = false;
+    // Said beside the verdict, never instead of it: another program holds
+    // the port and may have eaten the reply.
+    std::optional<std::string> warning;
 
     std::optional<double> firstByteMs() const {
         if (!sentUs || !firstByteUs)

@@ -166,17 +166,17 @@ Result<RegisterView, std::string> parseRegisterView(std::string_view text) {
         }
     }
     if (!known)
-        return "\"" + std::string(name) + "\" is no format: u16, s16, hex, u32, s32, f32 or text";
+        return "\"" + std::string(name) + "\" no es un formato: u16, s16, hex, u32, s32, f32 o text";
     if (colon == std::string_view::npos)
         return view;
     const std::string_view order = text.substr(colon + 1);
     if (!isWideFormat(view.format))
-        return std::string(name) + " takes no word order; u32, s32 and f32 do";
+        return std::string(name) + " no lleva orden de palabras; u32, s32 y f32 sí";
     for (const auto &[orderName, value] : kOrders) {
         if (orderName == order)
             return RegisterView{view.format, value};
     }
-    return "\"" + std::string(order) + "\" is no word order: ABCD, CDAB, BADC or DCBA";
+    return "\"" + std::string(order) + "\" no es un orden de palabras: ABCD, CDAB, BADC o DCBA";
 }
 
 std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, const Bytes &reply,

@@ -1,6 +1,7 @@
 #include "core/text/byte_text.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace marvalo {
 namespace {
@@ -173,6 +174,16 @@ std::string safeText(std::string_view bytes) {
             appendUtf8(text, codePoint);
             at += length;
         }
+    }
+    return text;
+}
+
+std::string reportText(std::string_view bytes) {
+    std::string text = safeText(bytes);
+    for (const auto &[raw, named] :
+         {std::pair{"\xEF\xBF\xBE", "<FFFE>"}, {"\xEF\xBF\xBF", "<FFFF>"}}) {
+        for (std::size_t at = 0; (at = text.find(raw, at)) != std::string::npos; at += 6)
+            text.replace(at, 3, named);
     }
     return text;
 }

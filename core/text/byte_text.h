@@ -36,4 +36,9 @@ std::string wrappedWords(std::string_view text, std::size_t width);
 // them. The result is always valid UTF-8 without control characters.
 std::string safeText(std::string_view bytes);
 
+// safeText for a report that XML 1.0 or a TAP reader takes: the two
+// non-characters U+FFFE and U+FFFF, which XML refuses, are named "<FFFE>"
+// and "<FFFF>" in every report alike.
+std::string reportText(std::string_view bytes);
+
 }  // namespace marvalo

@@ -10,4 +10,7 @@ namespace marvalo {
 // still be searched for; the rest as the system says them.
 std::string systemErrorText(int err);
 
+// The same for a failed name lookup: getaddrinfo's code and its own text.
+std::string lookupErrorText(int code, const std::string &system);
+
 }  // namespace marvalo

@@ -47,6 +47,9 @@ TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
          "Inicio=* | Dirección=01 | Texto=D | Fin de línea=<CR>"},
         {korvel, fromHex("2A 30 31 44 0D"), "30 31 44 2B 0D 0A",
          "Texto=01D+ | Fin de línea=<CR><LF>"},
+        {korvel, fromHex("2A 30 31 44 0D"), "14 DA 3E 30 31 44 0D",
+         "Bytes sobrantes=14 DA 3E (3 bytes antes de la respuesta) ! | Texto=01D | "
+         "Fin de línea=<CR>"},
     };
     for (const auto &row : rows) {
         const auto fields = row.reply
@@ -54,8 +57,8 @@ TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
                                 : requestAnatomy(row.protocol, row.request);
         EXPECT_EQ(joined(fields), row.fields) << (row.reply ? row.reply : "request");
     }
-    // The CRC is placed from the frame's end whatever the format; a frame
-    // that lacks its end says so.
+    // The CRC follows the data the byte count announces (from the end of a
+    // shorter frame) whatever the format; a frame that lacks its end says so.
     const Bytes readOf3 = fromHex("01 03 00 0A 00 03 25 C9");
     const struct {
         std::uint8_t protocol;
@@ -69,6 +72,14 @@ TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
         {modbus, "u16", "01 03 03 00 2A 01 9B 2E",
          "Dirección=1 | Función=3 | Nº de bytes=3 ! | Registro 10=00 2A | Byte suelto=01 ! | "
          "CRC=CRC 9B 2E correcto"},
+        {modbus, "u16", "01 03 02 B2 D0 5F 6E 00 03 8D 7D",
+         "Dirección=1 | Función=3 | Nº de bytes=2 | Registro 10=B2 D0 | "
+         "CRC=CRC 5F 6E recibido, CD 78 esperado ! | De más=00 03 8D 7D (4 bytes tras el CRC) !"},
+        {modbus, "u16", "01 03 06 AA",
+         "Dirección=1 | Función=3 | Nº de bytes=6 anunciados, 1 llegó ! | Byte suelto=AA !"},
+        {iso, "u16", "FF 02 30 44 03 77",
+         "Bytes sobrantes=FF (1 byte antes de la respuesta) ! | STX=<STX> | Texto=0D | "
+         "ETX=<ETX> | BCC=BCC 77 correcto"},
         {iso, "u16", "02 30 44", "STX=<STX> | Texto=0D | ETX=falta <ETX> !"},
         {iso, "u16", "02 30 44 03", "STX=<STX> | Texto=0D | ETX=<ETX> | BCC=falta el BCC !"},
         {korvel, "u16", "30 31 44", "Texto=01D | Fin de línea=falta <CR> !"},

@@ -80,6 +80,51 @@ TEST(PortsTable, EachNumberLeadsToItsOwnAdapterOrIsRefused) {
          [](PortsTable &t, auto &p) { numberNewAdapters(t, p); },
          2,
          "ttyUSB0"},
+        {"a clone's own entry wins over its twin's serial alone",
+         "[com1]\nidentity = usb-serial:S:0\n[com2]\nidentity = usb-serial:S:0@1-3\n",
+         {usb("ttyUSB1", "S", "1-3")},
+         {},
+         1,
+         "es COM 2"},
+        {"the clone's own entry with its twin away",
+         "[com1]\nidentity = usb-serial:S:0\n[com2]\nidentity = usb-serial:S:0@1-3\n",
+         {usb("ttyUSB1", "S", "1-3")},
+         {},
+         2,
+         "ttyUSB1"},
+        {"a clone is not bound by its serial alone",
+         "[com1]\nidentity = usb-serial:S:0@1-2\n[com2]\nidentity = usb-serial:S:0@1-3\n",
+         {usb("ttyUSB0", "S", "1-2")},
+         [](PortsTable &t, auto &p) {
+             EXPECT_FALSE(bindNumber(t, 1, Binding::Adapter, p));
+             p = {usb("ttyUSB1", "S", "1-3")};
+         },
+         1,
+         "no está conectado"},
+        {"an empty connector is named",
+         "[com1]\nidentity = usb-path:1-6:0\n",
+         {},
+         {},
+         1,
+         "conector USB 1-6"},
+        {"the console offered without a number is marked",
+         "",
+         {uart("ttyS0", true)},
+         {},
+         1,
+         "/dev/ttyS0 (consola del sistema)"},
+        {"a hand-written usb-port binding beside a serial identity",
+         "[com1]\nidentity = usb-serial:A:0\nbinding = usb-port\n",
+         {usb("ttyUSB0", "A", "1-2"), usb("ttyUSB1", "B", "1-2")},
+         {},
+         1,
+         "línea 3: binding = usb-port no cuadra"},
+        {"a hand-written adapter binding beside a connector",
+         "[com1]\nidentity = usb-path:1-2:0\nbinding = adapter\n",
+         {usb("ttyUSB0", "A", "1-2")},
+         {},
+         1,
+         "línea 3: binding = adapter no cuadra"},
         {"bound to the connector by the operator",
          "[com1]\nidentity = usb-serial:UNIT1:0\n",
          {usb("ttyACM0", "UNIT1", "1-2")},
@@ -111,7 +156,7 @@ TEST(PortsTable, EveryValueSurvivesSaveAndLoad) {
         table.released.push_back(value);
         if (number <= kComNumbers)
             table.at(number++) =
-                ComSlot{"usb-serial:" + value + ":0", value, true, false, {{"nota", value}}};
+                ComSlot{"usb-serial:" + value + ":0", value, true, false, {{"nota", value}}, {}};
     }
     table.freed = {};
     EXPECT_EQ(parsePortsTable(formatPortsTable(table)), table) << formatPortsTable(table);

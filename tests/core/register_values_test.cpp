@@ -79,9 +79,9 @@ TEST(RegisterValues, EveryFormatAndOrder) {
     EXPECT_FALSE(decodeRegisters(request, withCrc(fromHex("01 03 03 00 2A 01")), {}));
 
     const std::pair<const char *, const char *> refused[] = {
-        {"f16", "u16, s16, hex, u32, s32, f32 or text"},
-        {"u16:CDAB", "takes no word order"},
-        {"f32:ABDC", "ABCD, CDAB, BADC or DCBA"},
+        {"f16", "u16, s16, hex, u32, s32, f32 o text"},
+        {"u16:CDAB", "no lleva orden de palabras"},
+        {"f32:ABDC", "ABCD, CDAB, BADC o DCBA"},
     };
     for (const auto &[text, says] : refused) {
         auto view = parseRegisterView(text);

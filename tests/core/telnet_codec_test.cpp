@@ -101,6 +101,10 @@ TEST(ServerAddress, FormsAcceptedAndRefused) {
         {"socket://[::1]4001", "", "falta \":PUERTO\""},
         {"rfc2217://host:4001?ign_set_control", "", "no admite usuario, ruta ni opciones"},
         {"socket://bad host:1", "", "\"bad host\" no es un nombre"},
+        // 79 bytes, then a two-byte character across the 80 shown: cut before it.
+        {"socket://"
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\xC3\xA9:1",
+         "", "aaa…\" no vale"},
     };
     for (const Row &row : rows) {
         auto parsed = parseServerAddress(row.text);
@@ -111,7 +115,9 @@ TEST(ServerAddress, FormsAcceptedAndRefused) {
         } else {
             ASSERT_FALSE(parsed) << row.text;
             EXPECT_NE(parsed.error().find(row.why), std::string::npos) << parsed.error();
-            EXPECT_NE(parsed.error().find(row.text), std::string::npos) << parsed.error();
+            if (std::string_view(row.text).size() <= 80) {
+                EXPECT_NE(parsed.error().find(row.text), std::string::npos) << parsed.error();
+            }
         }
     }
 }

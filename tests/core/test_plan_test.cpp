@@ -13,7 +13,16 @@ constexpr const char *kStep = "[[step]]\nprotocol = \"modbus\"\naddress = 1\nfun
 
 TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
     const std::pair<std::string, const char *> rows[] = {
-        {"[[step]\nprotocol = \"korvel\"", "bad.toml:1:"},
+        {"[[step]\nprotocol = \"korvel\"",
+         "bad.toml:1:8: el plan no es TOML válido: línea 1, columna 8 ("},
+        {std::string(kStep) + "start = 10\nwords = 0\nexpect = { registers = [ { number = 10, "
+                              "equals = 1 } ] }",
+         "que la lectura no trae; la lectura no trae registros bastantes"},
+        {std::string(kStep) +
+             "words = 1\nexpect = { registers = [ { number = 0, equals = 1.5 } ] }",
+         "equals es el número 1.5; un registro u16"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 0\nfunction = 4\nwords = 1",
+         "bad.toml:3:11: address es 0, una difusión"},
         {"[[step]]\nprotocol = \"korvel\"\naddress = 1\ncolour = \"red\"",
          "bad.toml:4:1: la clave \"colour\" no existe en [[step]]"},
         {"[[step]]\nprotocol = \"korvel\"\naddress = 100",
@@ -73,7 +82,7 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "registers solo se aplica a una lectura modbus"},
         {std::string(kStep) +
              "expect = { registers = [ { number = 1, equals = 1, format = \"f64\" } ] }",
-         "\"f64\" is no format"},
+         "\"f64\" no es un formato"},
         {"[[step]]\nprotocol = \"korvel\"\naddress = 1\nfunction = 3",
          "function no se aplica a este protocolo"},
         {"[line]\nbaud = 115200\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
@@ -81,6 +90,12 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {"[line]\nwait = \"forever\"\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
          "wait es \"forever\""},
         {"[line]\nbaud = 9600", "el plan no tiene ningún [[step]]"},
+        {"[line]\ndevice = \"rfc2217://127.0.0.1\"\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
+         "bad.toml:2:10: device: La dirección \"rfc2217://127.0.0.1\" no vale: falta \":PUERTO\""},
+        {"[line]\ndevice = \"socket://127.0.0.1:4001 \"\n[[step]]\nprotocol = \"korvel\"\naddress "
+         "= "
+         "1",
+         "bad.toml:2:10: device: La dirección \"socket://127.0.0.1:4001 \" no vale: el puerto"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},
@@ -126,10 +141,11 @@ TEST(TestPlan, ReportsCarryEveryCaseAndNoRawBytes) {
         EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
     }
     const std::string tap = tapText(report);
-    for (const char *part : {"TAP version 14\n1..5\n", "not ok 2 - write \\# 2 \\\\\n",
-                             "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n", "    - \"silence\"\n",
-                             "ok 3 - later # SKIP", "not ok 4 - port\n  ---\n",
-                             "not ok 5 - cut # SKIP interrumpido"}) {
+    for (const char *part :
+         {"TAP version 14\n1..5\n", "ok 1 - read <FFFE>\n", "not ok 2 - write \\# 2 \\\\\n",
+          "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n", "    - \"silence\"\n",
+          "ok 3 - later # SKIP", "not ok 4 - port\n  ---\n",
+          "not ok 5 - cut # SKIP interrumpido"}) {
         EXPECT_NE(tap.find(part), std::string::npos) << part << "\n" << tap;
     }
 }
@@ -151,7 +167,17 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
         const char *expect;  // one register entry, register 0 of a two-word read
         Bytes words;         // the reply's four data bytes
         bool passes;
+        const char *says = nullptr;  // in the failure, the values as written
     } rows[] = {
+        {"number = 0, format = \"u32\", equals = 4294967294",
+         {0xFF, 0xFF, 0xFF, 0xFF},
+         false,
+         "reg 0 = 4294967295; se esperaba 4294967294"},
+        {"number = 0, format = \"f32\", min = 0, max = 0.1", {0x3D, 0xCC, 0xCC, 0xCD}, true},
+        {"number = 0, format = \"f32\", max = 0.05",
+         {0x3D, 0xCC, 0xCC, 0xCD},
+         false,
+         "se esperaba entre -∞ y 0.05"},
         {"number = 0, format = \"u32\", equals = 4294967295", {0xFF, 0xFF, 0xFF, 0xFF}, true},
         {"number = 0, format = \"u32\", max = 4294967294", {0xFF, 0xFF, 0xFF, 0xFF}, false},
         {"number = 0, format = \"s32\", equals = -2147483648", {0x80, 0, 0, 0}, true},
@@ -178,6 +204,8 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
                        row.expect + " } ] }",
                    readTwo, reply);
         EXPECT_EQ(check.passed, row.passes) << row.expect << " -> " << check.message;
+        if (row.says)
+            EXPECT_NE(check.message.find(row.says), std::string::npos) << check.message;
     }
 }
 

@@ -31,9 +31,11 @@ struct FakeServer {
     std::atomic<bool> stop{false};
     std::thread thread;
 
+    bool hangUp = false;  // right after the greeting
+
     FakeServer(const char *greeting, std::vector<std::pair<std::string, std::string>> answers,
-               int backlog = 4)
-        : rules(std::move(answers)) {
+               int backlog = 4, bool hangUpAfterGreeting = false)
+        : rules(std::move(answers)), hangUp(hangUpAfterGreeting) {
         sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof at;
         ::bind(listener.get(), reinterpret_cast<sockaddr *>(&at), size);
@@ -54,7 +56,7 @@ struct FakeServer {
     void serve(const Bytes &greeting) {
         FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
         say(client.get(), greeting);
-        while (!stop) {
+        while (!stop && !hangUp) {
             pollfd ready{client.get(), POLLIN, 0};
             std::uint8_t chunk[4096];
             const ssize_t n =
@@ -85,6 +87,8 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
         const char *name, *greeting;
         std::vector<std::pair<std::string, std::string>> rules;
         const char *says;
+        int stopAfterMs = 0;  // then the wait must end well before the timeout
+        bool hangUp = false;
     } rows[] = {
         {"silent accepter", "", {}, "no negoció RFC 2217 en 300 ms"},
         {"refuses the option", "FF FE 2C", {}, "no admite RFC 2217"},
@@ -92,13 +96,30 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
          "FF FD 2C",
          {{"FF FA 2C 04", "FF FA 2C 65 00 00 25 80 FF F0"}},
          "a la velocidad 19200 con 9600"},
+        {"another parity",
+         "FF FD 2C",
+         {{"FF FA 2C 04",
+           "FF FA 2C 65 00 00 4B 00 FF F0 FF FA 2C 66 08 FF F0 FF FA 2C 67 02 FF F0"}},
+         "a la paridad ninguna con impar"},
         {"settings unanswered", "FF FD 2C", {}, "no respondió a la velocidad"},
         {"telnet junk", "FF FD 2C FF 05", {}, "telnet no válido: IAC seguido"},
         {"full backlog: connect times out", "", {}, "no respondió en 300 ms"},
+        {"refuses binary", "FF FD 2C FF FE 00", {{"FF FA 2C 04", kAgreed}}, "modo binario"},
+        // ser2net's words to a client when the line is taken, "Port's device already in use".
+        {"line in use",
+         "50 6F 72 74 27 73 20 64 65 76 69 63 65 20 61 6C 72 65 61 64 79 20 69 6E 20 75 73 65 0D "
+         "0A",
+         {},
+         "tras enviar \"Port's device already in use\": la línea probablemente está ocupada",
+         0,
+         true},
+        {"stop while negotiating", "", {}, ": detenido", 50},
+        {"stop while configuring", "FF FD 2C", {}, ": detenido", 50},
+        {"full backlog: stop while connecting", "", {}, ": detenido", 50},
     };
     for (const auto &row : rows) {
         const bool backlogFull = std::string(row.name).starts_with("full");
-        FakeServer server(row.greeting, row.rules, backlogFull ? 0 : 4);
+        FakeServer server(row.greeting, row.rules, backlogFull ? 0 : 4, row.hangUp);
         // Linux drops a SYN while the accept queue is full: a connect that
         // hangs, as one to a host that is off does.
         FileDescriptor filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -110,8 +131,17 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
             ASSERT_EQ(::connect(filler.get(), reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
         }
         auto port = server.client(backlogFull ? "socket" : "rfc2217");
+        const auto started = std::chrono::steady_clock::now();
+        const auto stopAt = started + std::chrono::milliseconds(row.stopAfterMs);
+        if (row.stopAfterMs > 0)
+            port->setStopQuery([stopAt] { return std::chrono::steady_clock::now() >= stopAt; });
         auto opened = port->open();
         ASSERT_FALSE(opened) << row.name;
+        if (row.stopAfterMs > 0) {
+            EXPECT_EQ(opened.error().kind, LinkError::Kind::Stopped) << row.name;
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200))
+                << row.name;
+        }
         const std::string message = opened.error().message();
         EXPECT_NE(message.find(row.says), std::string::npos) << row.name << ": " << message;
         EXPECT_NE(message.find("127.0.0.1:" + std::to_string(server.port)), std::string::npos)

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <set>
 
 #include "core/frames/check_codes.h"
 #include "panel/following_table_view.h"
@@ -356,6 +357,8 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         {"one value", "u16", {42}},
         {"a f32 of 20 plus or minus 5", "f32", {15, 17.5, 20, 22.5, 25}},
         {"s32 at its ends", "s32", {-2147483648.0, 2147483647.0}},
+        {"f32 at its ends", "f32", {-0x1.fffffep127, 0x1.fffffep127}},
+        {"f32 denormals", "f32", {7 * 0x1p-149, 21 * 0x1p-149}},
     };
     for (const auto &row : rows) {
         MonitorModel model;
@@ -384,6 +387,14 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
             EXPECT_GT(axis.low, *lowest - axis.step) << row.name << ": from the lowest value";
             EXPECT_LT(axis.high, *highest + axis.step) << row.name << ": to the highest";
         }
+        std::set<std::string> labels;  // short, one per tick, whole numbers exact
+        for (const double tick : axis.ticks) {
+            const std::string label = tickText(tick, axis.step);
+            labels.insert(label);
+            EXPECT_TRUE(label.size() <= 11 && (row.format[0] == 'f' || std::stod(label) == tick))
+                << row.name << ": " << label;
+        }
+        EXPECT_EQ(labels.size(), axis.ticks.size()) << row.name;
         // Every pixel of every dot picks its own row.
         QStringList missed;
         for (int point = 0; point < static_cast<int>(row.values.size()); ++point) {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
+#include <cstdlib>
 
 #include "ports/bench_ports.h"
 #include "tests/fake_sysfs.h"
@@ -95,6 +98,56 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
     EXPECT_EQ(text(1, 1) + text(2, 1), "——");
     rig.form->close();
     EXPECT_FALSE(window->isVisible());
+}
+
+// A quad adapter with real by-id names, the console and an override, at
+// the size F3 opens with.
+TEST(PortsWindow, EveryColumnFitsAndTheConsoleAndOverridesStayMarked) {
+    testing::FakeSysfs tree;
+    for (int port = 0; port < 4; ++port) {
+        const std::string name = "ttyUSB" + std::to_string(port);
+        tree.plugUsb(name, {"0403", "6011", "FTDI", "Quad RS232-HS", "FT4Q1234", "1-1.2", port});
+        tree.byId(name, "usb-FTDI_Quad_RS232-HS_FT4Q1234-if0" + std::to_string(port) + "-port0");
+    }
+    tree.plugUart("ttyS0", 4);
+    tree.setConsole("ttyS0");
+    ::setenv("MARVALO_COM5", "/tmp/marvalo-sim-pty", 1);
+    testing::TempFolder config;
+    BenchPorts ports(config.path() / "marvalo-ports.ini", {tree.sysfs(), tree.dev()});
+    testing::PanelRig rig;
+    rig.port.setPortMap(ports);
+    addPortsWindow(*rig.form, ports);
+    rig.form->findChild<QAction *>("actPuertos")->trigger();
+    auto *window = rig.form->findChild<PortsWindow *>("frmPuertos");
+    auto *numbers = window->findChild<QTableWidget *>("tblPuertos");
+    for (QTableWidget *list : {numbers, window->findChild<QTableWidget *>("tblSinNumero")}) {
+        const QAbstractItemView *cells = list;
+        for (int column = 0; column < list->columnCount(); ++column) {
+            const QHeaderView *header = list->horizontalHeader();
+            EXPECT_LE(header->sectionViewportPosition(column) + header->sectionSize(column),
+                      list->viewport()->width())
+                << list->objectName().toStdString() << " column " << column << " off-screen";
+            EXPECT_GE(header->sectionSize(column),
+                      std::max(header->sectionSizeHint(column), cells->sizeHintForColumn(column)))
+                << list->objectName().toStdString() << " column " << column << " cut";
+        }
+    }
+    EXPECT_LE(numbers->rowViewportPosition(4) + numbers->rowHeight(4),
+              numbers->viewport()->height())
+        << "COM 5 cut";
+    EXPECT_EQ(numbers->item(4, 2)->text(), "/tmp/marvalo-sim-pty (MARVALO_COM5)");
+    ::unsetenv("MARVALO_COM5");
+
+    int asked = 0;
+    window->setConfirm([&](const QString &) { return ++asked == 2; });  // no, then yes
+    for (int answer = 1; answer <= 2; ++answer) {
+        window->findChild<QTableWidget *>("tblSinNumero")->selectRow(0);
+        window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(4);
+        window->findChild<QPushButton *>("cmdAsignar")->click();
+        EXPECT_EQ(asked, answer) << "the console is numbered only after a yes";
+    }
+    EXPECT_EQ(numbers->item(4, 2)->text().toStdString(),
+              (tree.dev() / "ttyS0").string() + " (consola del sistema)");
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTest>
 
 #include "tests/panel_rig.h"
+#include "tests/pty_pair.h"
 
 namespace marvalo {
 namespace {
@@ -20,6 +22,33 @@ void letTimerTick(PanelRig &rig, int ticks) {
     for (int i = 0; i < 200 && reads() < target; ++i) {
         QTest::qWait(2);
     }
+}
+
+TEST(Sends, AnotherProgramOnThePortIsNamedBesideTheVerdict) {
+    testing::PtyPair line;
+    line.releaseDevice();
+    QProcess other;  // a forgotten terminal: holds the port and eats the reply
+    other.setStandardInputFile(QString::fromStdString(line.devicePath()));
+    other.start("sleep", {"30"});
+    ASSERT_TRUE(other.waitForStarted());
+    ::setenv("MARVALO_COM1", line.devicePath().c_str(), 1);
+    PanelRig rig;
+    std::vector<std::string> said;
+    QObject::connect(rig.form.get(), &Form1::exchanged, [&](const ExchangeRecord &record) {
+        said.push_back(record.warning.value_or(""));
+    });
+    rig.click("cmdEnviar");
+    rig.click("cmdEnvioContinuado");
+    letTimerTick(rig, 2);
+    rig.click("cmdEnvioContinuado");
+    const std::string named = "el puerto lo tiene abierto también sleep (pid " +
+                              std::to_string(other.processId()) +
+                              "), que puede llevarse la respuesta";
+    EXPECT_EQ(said.front(), named);
+    EXPECT_EQ(said.back(), named) << "continuous sending, after silence";
+    EXPECT_TRUE(rig.label("lblCOM")->toolTip().toStdString().ends_with("Aviso: " + named + "."));
+    EXPECT_TRUE(rig.warnings.isEmpty()) << "a warning, never a refusal";
+    ::unsetenv("MARVALO_COM1");
 }
 
 TEST(Sends, SingleSendShowsTheReplyRenderedPerProtocol) {

@@ -139,6 +139,8 @@ TEST(BenchPorts, ADamagedTableKeepsItsReadableNumbersAndIsNeverRewrittenByItself
         {"[com9]\nidentity = kernel:ttyS4\n", "com9", false},
         {"[com1]\nidentity = kernel:ttyS4\nkernel_rs485 = yes\n", "true o false", false},
         {"\xEF\xBB\xBF[COM1]\nidentity = kernel:ttyS4\nnota = banco 3\n", "", true},
+        {"[com1]\nidentity = kernel:ttyS4\nbinding = usb-port\n", "línea 3: binding", false},
+        {"[com1]\nidentity = socket://127.0.0.1:4001\n[com2]\nidentity = kernel:ttyS4\n", "", true},
     };
     for (const auto &row : rows) {
         FakeSysfs tree;

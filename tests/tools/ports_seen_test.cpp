@@ -73,6 +73,29 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
          [&](Bench &b) { b.file(swapped + "kernel_rs485 = si\n"); }, ask(1), 1, "línea 5"},
         {"the damaged entry is refused, naming the line",
          [&](Bench &b) { b.file(swapped + "x\n"); }, ask(2), -1, "línea 5"},
+        {"another number's change keeps a damaged entry; no damaged copy is lost",
+         [&](Bench &b) {
+             for (const char *number : {"3", "4", "5"}) {
+                 b.file("x\n" + swapped + "kernel_rs485 = si\n");
+                 b.send({"--free-port", number});
+             }
+             int copies = 0;
+             for (const auto &entry : fs::directory_iterator(b.folder.path()))
+                 copies += entry.path().string().find(".damaged") != std::string::npos;
+             EXPECT_EQ(copies, 3);
+         },
+         ask(2), -1, "kernel_rs485 = si"},
+        {"names longer than the table can hold",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB0");
+             b.tree.unplug("ttyUSB1");
+             const std::string big(3000, 'S');
+             b.plug("ttyACM0", {"2341", "43", "", big, "1" + big, "1-1.6", 0, "cdc_acm"}, 0);
+             b.plug("ttyACM1", {"2341", "43", "", big, "2" + big, "1-1.7", 0, "cdc_acm"}, 1);
+             b.send({"--list-ports"});
+             b.send({"--free-port", "1"});
+         },
+         ask(3), 0, "silence"},
         {"capitals, an unknown key and a BOM are no damage",
          [&](Bench &b) {
              b.file("\xEF\xBB\xBF[COM1]\nidentity = usb-serial:FTB00002:0\nnota = banco 3\n");

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <termios.h>
 
+#include <csignal>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -24,10 +26,11 @@ std::string untimed(const std::string &out) {
     return std::regex_replace(out, std::regex("[0-9.]+ ms"), "");
 }
 
-testing::ProgramRun send(const std::string &device, std::vector<std::string> args) {
+testing::ProgramRun send(const std::string &device, std::vector<std::string> args,
+                         const testing::RunControl &control = {}) {
     args.insert(args.begin(),
                 {MARVALO_SEND_PATH, "--device", device, "--baud", "19200", "--until-complete"});
-    return runProgram(args);
+    return runProgram(args, control);
 }
 
 TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
@@ -86,7 +89,19 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         std::string says;
         bool killServer = false;
         bool kickOldUser = false;
+        int status = 4;
+        std::optional<int> interruptAfterMs;
     };
+    // Accepts (the kernel does) and never says a word.
+    FileDescriptor silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in silentAt{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t silentSize = sizeof silentAt;
+    ::bind(silent.get(), reinterpret_cast<sockaddr *>(&silentAt), silentSize);
+    ::listen(silent.get(), 4);
+    ::getsockname(silent.get(), reinterpret_cast<sockaddr *>(&silentAt), &silentSize);
+    const std::string silentUrl = "rfc2217://127.0.0.1:" + std::to_string(ntohs(silentAt.sin_port));
+    auto patient = korvel;
+    patient.insert(patient.begin(), {"--connect-timeout", "20000"});
     const Row rows[] = {
         {"unresolvable host", "rfc2217://no-such-host.invalid:4001", korvel,
          "no se encuentra el servidor \"no-such-host.invalid\""},
@@ -96,6 +111,8 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         {"raw TCP has no RTS", "socket", rs485, "no puede cambiar RTS"},
         {"server killed mid-continuous", "", continuous, "cortó|rechazó la conexión", true},
         {"line handed to another client", "", continuous, "cortó la conexión", false, true},
+        {"Ctrl-C while negotiating", silentUrl, patient, "Detenido al negociar RFC 2217", false,
+         false, 130, 300},
     };
     for (const Row &row : rows) {
         const std::vector<std::string> kicks = row.kickOldUser
@@ -122,9 +139,14 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
                 ::connect(other.get(), reinterpret_cast<sockaddr *>(&at), sizeof at);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
         });
-        const auto run = send(device, row.args);
+        testing::RunControl control;
+        control.signalAfterMs = row.interruptAfterMs;
+        control.signal = SIGINT;
+        const auto run = send(device, row.args, control);
         meddler.join();
-        EXPECT_EQ(run.status, 4) << row.name << "\n" << run.out << run.err;
+        EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.out << run.err;
+        if (row.interruptAfterMs)
+            EXPECT_LT(run.msFromSignalToExit, 500) << row.name;
         EXPECT_TRUE(std::regex_search(run.err, std::regex(row.says)))
             << row.name << ": " << run.err;
     }
