@@ -53,7 +53,7 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
     }
     for (const SerialAdapter &adapter : ports.present()) {
         if (!table.numberOf(adapter))
-            rows.push_back({std::nullopt, &adapter, adapterName(adapter), "", ""});
+            rows.push_back({std::nullopt, &adapter, adapterName(adapter), "", "", {}});
     }
     return rows;
 }

@@ -204,8 +204,9 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
                        row.expect + " } ] }",
                    readTwo, reply);
         EXPECT_EQ(check.passed, row.passes) << row.expect << " -> " << check.message;
-        if (row.says)
+        if (row.says) {
             EXPECT_NE(check.message.find(row.says), std::string::npos) << check.message;
+        }
     }
 }
 
