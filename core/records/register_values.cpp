@@ -166,7 +166,8 @@ Result<RegisterView, std::string> parseRegisterView(std::string_view text) {
         }
     }
     if (!known)
-        return "\"" + std::string(name) + "\" no es un formato: u16, s16, hex, u32, s32, f32 o text";
+        return "\"" + std::string(name) +
+               "\" no es un formato: u16, s16, hex, u32, s32, f32 o text";
     if (colon == std::string_view::npos)
         return view;
     const std::string_view order = text.substr(colon + 1);

@@ -27,8 +27,9 @@ TEST(RecordCsv, FieldsAreQuotedOnlyWhenTheyMustBe) {
     record.failure = "No se pudo abrir COM 1: \"ocupado\", inténtelo de nuevo";
     const std::string line = recordCsvLine(record);
     EXPECT_NE(
-        line.find(",2,single,iso1745,COM 1 (/dev/pts/3),local,\" 9600,e,7,1\",01 30,,,,0.000,failure,"
-                  "\"No se pudo abrir COM 1: \"\"ocupado\"\", inténtelo de nuevo\"\r\n"),
+        line.find(
+            ",2,single,iso1745,COM 1 (/dev/pts/3),local,\" 9600,e,7,1\",01 30,,,,0.000,failure,"
+            "\"No se pudo abrir COM 1: \"\"ocupado\"\", inténtelo de nuevo\"\r\n"),
         std::string::npos)
         << line;
     EXPECT_EQ(recordCsvHeader().rfind("\xEF\xBB\xBFtime,", 0), 0U) << "a BOM for spreadsheets";
