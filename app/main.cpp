@@ -93,8 +93,8 @@ std::filesystem::path programFolderBytes() {
 }
 
 constexpr const char *kHelp =
-    "Usage: marvalo [--monitor] [--screenshot FILE.png [--set NAME=VALUE]... [--send-first N]]\n"
-    "               [--report-shown]\n"
+    "Usage: marvalo [--monitor] [--report-shown]\n"
+    "   or: marvalo [--monitor] --screenshot FILE.png [--set NAME=VALUE]... [--send-first N]\n"
     "   or: marvalo --write-icon FILE.png [--icon-size N]\n"
     "\n"
     "The Marvalo bench panel. COM n is the device in $MARVALO_COMn when set\n"

@@ -15,6 +15,9 @@ PtyPair::PtyPair() {
         throw std::runtime_error("openpty failed");
     }
     devicePath_ = name;
+    // The controlling side stays in this process: a program the test starts
+    // that held it too would count as the line's far end, not as a rival.
+    ::fcntl(controller_, F_SETFD, FD_CLOEXEC);
     for (int fd : {controller_, device_}) {
         struct termios raw {};
         ::tcgetattr(fd, &raw);
