@@ -292,7 +292,9 @@ std::optional<std::string> clashOf(const CommandLine &command) {
 }  // namespace
 
 int usage(const std::string &problem) {
-    std::cerr << "marvalo-send: " << problem << "\n" << kUsage;
+    // The usage block is --help's, which help2man reads; the operator gets
+    // the sentence and where to look.
+    std::cerr << "marvalo-send: " << problem << "\nLas opciones: marvalo-send --help\n";
     return kExitUsage;
 }
 
