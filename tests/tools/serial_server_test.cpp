@@ -90,7 +90,7 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         bool killServer = false;
         bool kickOldUser = false;
         int status = 4;
-        std::optional<int> interruptAfterMs;
+        std::optional<int> interruptAfterMs = std::nullopt;
     };
     // Accepts (the kernel does) and never says a word.
     FileDescriptor silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -145,8 +145,9 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         const auto run = send(device, row.args, control);
         meddler.join();
         EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.out << run.err;
-        if (row.interruptAfterMs)
+        if (row.interruptAfterMs) {
             EXPECT_LT(run.msFromSignalToExit, 500) << row.name;
+        }
         EXPECT_TRUE(std::regex_search(run.err, std::regex(row.says)))
             << row.name << ": " << run.err;
     }
