@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/frames/check_codes.h"
+#include "core/records/register_series.h"
 #include "core/text/byte_text.h"
 
 namespace marvalo {
@@ -182,15 +183,11 @@ Result<RegisterView, std::string> parseRegisterView(std::string_view text) {
 
 std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, const Bytes &reply,
                                                           RegisterView view) {
-    if (request.size() != kRequestLength || (request[1] != 3 && request[1] != 4) ||
-        reply.size() < kReadHeading + kCrcLength || reply[0] != request[0] ||
-        reply[1] != request[1])
+    const std::optional<ReadSpan> span = readSpan(request, reply);
+    if (!span)
         return std::nullopt;
-    const std::size_t count = reply[2];
-    if (count % 2 != 0 || reply.size() != kReadHeading + count + kCrcLength || !crcHolds(reply))
-        return std::nullopt;
-    const int start = wordAt(request, 2);
-    const std::size_t registers = count / 2;
+    const int start = span->start;
+    const auto registers = static_cast<std::size_t>(span->registers);
     const std::size_t step = isWideFormat(view.format) ? 2 : 1;
     std::vector<RegisterValue> values;
     for (std::size_t i = 0; i < registers; i += step) {
