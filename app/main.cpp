@@ -23,8 +23,8 @@
 #include "files/monitor_state.h"
 #include "files/ports_file.h"
 #include "files/settings_file.h"
+#include "link/port_line.h"
 #include "link/sleeper.h"
-#include "link/termios_port.h"
 #include "panel/artwork.h"
 #include "panel/form1.h"
 #include "panel/monitor_access.h"
@@ -200,7 +200,7 @@ int main(int argc, char **argv) {
     // COM numbers that stay with their adapters, in a table beside the
     // monitor's file; $MARVALO_COMn still wins.
     marvalo::BenchPorts benchPorts(place.saveFolder / marvalo::kPortsFileName);
-    marvalo::TermiosPort port;
+    marvalo::PortLine port;
     port.setPortMap(benchPorts);
     marvalo::ThreadSleeper sleeper;
     marvalo::Form1 form(port, sleeper);

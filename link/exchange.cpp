@@ -18,16 +18,22 @@ std::int64_t wallClockUs() {
 class Recording {
   public:
     Recording(const SerialPort &port, const Sleeper &clock, const ExchangeSetup &setup)
-        : clock_(clock) {
+        : port_(port), clock_(clock) {
         record_.sequence = setup.sequence;
         record_.mode = setup.mode;
         record_.protocol = setup.protocol;
         record_.linkType = setup.linkType;
-        record_.port = port.describe();
-        record_.portKind = port.kind();
-        record_.settings = port.recordedSettings();
         record_.wallStartUs = wallClockUs();
         record_.startUs = clock.steadyUs();
+    }
+
+    // The line this exchange resolved to, as the port names it once it has
+    // been looked up (or failed to be): the record never asks again.
+    void nameLine() {
+        record_.port = port_.describe();
+        record_.portKind = port_.kind();
+        record_.settings = port_.recordedSettings();
+        named_ = true;
     }
 
     ExchangeRecord &record() { return record_; }
@@ -49,6 +55,8 @@ class Recording {
     }
 
     ExchangeOutcome finish(ExchangeOutcome outcome) {
+        if (!named_)
+            nameLine();  // refused before the line was looked up
         record_.endUs = clock_.steadyUs();
         if (outcome.kind == ExchangeOutcome::Kind::Failed) {
             record_.failure = outcome.failure;
@@ -66,8 +74,10 @@ class Recording {
     }
 
   private:
+    const SerialPort &port_;
     const Sleeper &clock_;
     ExchangeRecord record_;
+    bool named_ = false;
 };
 
 ExchangeOutcome failed(std::string message, bool nothingWritten) {
@@ -163,11 +173,12 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
         return recording.finish(abandon(port, rtsRaised, why, nothingWritten));
     };
 
-    if (!port.portOpen()) {
-        if (auto opened = port.open(); !opened) {
-            return giveUp(false, opened.error(), true);
-        }
-    }
+    // The one look-up of this exchange: a number that leads elsewhere now
+    // closes the line held from the last exchange before the new one opens.
+    auto prepared = port.prepareExchange();
+    recording.nameLine();
+    if (!prepared)
+        return giveUp(false, prepared.error(), true);
     if (auto cleared = port.discardInput(); !cleared) {
         return giveUp(false, cleared.error(), true);
     }

@@ -61,6 +61,22 @@ struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
 
 NetworkPort::NetworkPort(net::ServerAddress address) : address_(std::move(address)) {}
 
+LinkStatus NetworkPort::applySettings(const LineSettings &line) {
+    if (portOpen()) {
+        if (auto applied = applyLine(line); !applied)
+            return applied;
+    }
+    line_ = line;
+    return Done{};
+}
+
+LinkStatus NetworkPort::setSettings(const std::string &text) {
+    auto parsed = parseLineSettings(text);
+    if (!parsed)
+        return error(LinkError::Kind::BadSettings, "configurar", parsed.error());
+    return applySettings(parsed.value());
+}
+
 NetworkPort::~NetworkPort() {
     release();
 }
@@ -69,8 +85,8 @@ std::string NetworkPort::describe() const {
     return label_.empty() ? address_.written : label_;
 }
 
-std::string NetworkPort::recordedSettings() const {
-    return telnet() ? settings() : kServerSettings;
+std::string NetworkPort::recordedSettings(const std::string &asked) const {
+    return telnet() ? asked : kServerSettings;
 }
 
 LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,

@@ -2,13 +2,14 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <optional>
 
 struct pollfd;
 
 #include "core/net/server_address.h"
 #include "core/net/telnet_codec.h"
-#include "link/serial_port.h"
+#include "link/line_io.h"
 #include "os/file_descriptor.h"
 
 namespace marvalo {
@@ -20,8 +21,10 @@ inline constexpr const char *kServerSettings = "ajustes del servidor";
 // A serial line behind a TCP serial server: RFC 2217 (telnet with
 // COM-PORT-OPTION, the line settings and RTS ours) or raw TCP (the server's
 // settings, no RTS). Every wait on the server is bounded by the connect
-// timeout; every failure names HOST:PORT and what happened.
-class NetworkPort final : public SerialPort {
+// timeout; every failure names HOST:PORT and what happened. It knows only
+// its address and the settings it is to run at: which COM number led here
+// is the port above's business.
+class NetworkPort final : public LineIo {
   public:
     explicit NetworkPort(net::ServerAddress address);
     ~NetworkPort() override;
@@ -31,9 +34,12 @@ class NetworkPort final : public SerialPort {
     void setLabel(std::string label) { label_ = std::move(label); }
     std::string describe() const override;
     std::string kind() const override { return address_.kindName(); }
-    std::string recordedSettings() const override;
-    // Applied to an open connection at once (the owner's setSettings).
-    LinkStatus applyLineNow(const LineSettings &line) { return applyLine(line); }
+    std::string recordedSettings(const std::string &asked) const override;
+    // Asked while waiting on the server, so a stop is not held up by it.
+    void setStopQuery(std::function<bool()> query) { stopQuery_ = std::move(query); }
+    LinkStatus applySettings(const LineSettings &line) override;
+    // The same from a settings string (" 9600,e,7,1").
+    LinkStatus setSettings(const std::string &text);
 
     bool portOpen() const override { return socket_.valid() && !parked_; }
     // Reopening within the same run takes up the connection close() kept,
@@ -52,10 +58,13 @@ class NetworkPort final : public SerialPort {
     Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override;
     Result<Bytes, LinkError> readAvailable() override;
 
-  protected:
-    LinkStatus applyLine(const LineSettings &line) override;
-
   private:
+    LinkStatus applyLine(const LineSettings &line);
+    const LineSettings &line() const { return line_; }
+    LinkError error(LinkError::Kind kind, std::string operation, std::string reason) const {
+        return LinkError{kind, std::move(operation), describe(), std::move(reason)};
+    }
+    bool stopAsked() const { return stopQuery_ && stopQuery_(); }
     using Clock = std::chrono::steady_clock;
     bool telnet() const { return address_.kind == net::ServerAddress::Kind::Rfc2217; }
     LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
@@ -82,6 +91,8 @@ class NetworkPort final : public SerialPort {
     net::ServerAddress address_;
     std::string label_;
     int timeoutMs_ = kDefaultConnectTimeoutMs;
+    LineSettings line_;  // the settings this connection is to run at
+    std::function<bool()> stopQuery_;
     FileDescriptor socket_;
     net::TelnetReader reader_;
     Bytes pending_;

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -193,6 +195,18 @@ std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
     std::sort(found.begin(), found.end(),
               [&](const auto &a, const auto &b) { return order(a) < order(b); });
     return found;
+}
+
+std::optional<dev_t> deviceNumberOf(const DiscoveryRoots &roots, const std::string &kernelName) {
+    if (kernelName.empty() || kernelName.find('/') != std::string::npos)
+        return std::nullopt;
+    const std::string text = attribute(roots.sysfs / "class/tty" / kernelName / "dev");
+    unsigned high = 0;
+    unsigned low = 0;
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%u:%u%c", &high, &low, &extra) != 2)
+        return std::nullopt;
+    return ::makedev(high, low);
 }
 
 }  // namespace marvalo

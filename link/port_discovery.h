@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "core/ports/serial_adapter.h"
@@ -22,5 +26,10 @@ struct DiscoveryRoots {
 // to ttyS3 exist on most PCs), ptys and virtual consoles. The system
 // console is marked.
 std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots);
+
+// The device number sysfs gives the tty `kernelName` ("188:0" in its
+// "dev"), for checking the node that is opened by name; none when sysfs
+// has no such entry.
+std::optional<dev_t> deviceNumberOf(const DiscoveryRoots &roots, const std::string &kernelName);
 
 }  // namespace marvalo

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 #include "os/file_descriptor.h"
@@ -54,7 +55,9 @@ bool holdsControllerOf(const fs::path &process, const std::string &fd, unsigned 
 
 }  // namespace
 
-std::vector<PortHolder> otherHolders(const std::string &device, const fs::path &proc) {
+std::vector<PortHolder> otherHolders(const std::string &device, const fs::path &proc,
+                                     std::int64_t budgetUs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(budgetUs);
     std::vector<PortHolder> holders;
     struct stat wanted {};
     if (::stat(device.c_str(), &wanted) != 0 || !S_ISCHR(wanted.st_mode))
@@ -63,6 +66,8 @@ std::vector<PortHolder> otherHolders(const std::string &device, const fs::path &
     const std::optional<unsigned> index = ptsIndex(wanted.st_rdev);
     std::error_code failed;
     for (const auto &process : fs::directory_iterator(proc, failed)) {
+        if (std::chrono::steady_clock::now() >= until)
+            break;
         const std::string pid = process.path().filename().string();
         if (pid.empty() || !std::ranges::all_of(pid, ::isdigit) || pid == self)
             continue;
@@ -94,6 +99,22 @@ std::string holdersWarning(const std::vector<PortHolder> &holders) {
     return names.empty() ? names
                          : "el puerto lo tiene abierto también " + names +
                                ", que puede llevarse la respuesta";
+}
+
+std::optional<std::vector<PortHolder>> HolderWatch::after(const std::string &device,
+                                                          bool firstOnLine, bool silent,
+                                                          std::int64_t nowUs) {
+    const bool due = firstOnLine || device != device_ || !lookedUs_ ||
+                     (silent && nowUs - *lookedUs_ >= kHolderRecheckUs);
+    if (due) {
+        found_ = otherHolders(device);
+        device_ = device;
+        lookedUs_ = nowUs;
+        return found_;
+    }
+    if (silent)
+        return found_;
+    return std::nullopt;
 }
 
 }  // namespace marvalo

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 
@@ -24,6 +26,7 @@ struct MappedDevice {
     std::string name;                   // "FTDI FT232R USB UART, nº A50285BI"; empty when unknown
     bool kernelRs485 = false;           // the driver switches the RS485 transceiver
     std::optional<int> latencyTimerMs;  // USB adapters that hold bytes back
+    std::optional<dev_t> deviceNumber;  // what sysfs says the node is, checked at open
 
     // "FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0, latencia 16 ms"
     std::string text() const;

@@ -5,22 +5,19 @@
 #include <string>
 
 #include "core/frames/bytes.h"
+#include "link/line_io.h"
 #include "link/line_settings.h"
 #include "link/link_error.h"
 #include "link/port_names.h"
 
 namespace marvalo {
 
-// The serial port as the panel uses it: a port number and a settings string
-// chosen while closed, open and close, the RTS line, discarding input,
-// writing a request and reading whatever has arrived. Every operation that
-// can fail says so as a value.
-class SerialPort {
+// The serial port as the panel and the exchange use it: a port number and a
+// settings string chosen while closed, and the line's transfers. Every
+// operation that can fail says so as a value.
+class SerialPort : public LineTransfer {
   public:
     SerialPort();
-    virtual ~SerialPort() = default;
-    SerialPort(const SerialPort &) = delete;
-    SerialPort &operator=(const SerialPort &) = delete;
 
     int commPort() const { return commPort_; }
     // 1..5; only while closed, so an open descriptor never outlives its name.
@@ -59,21 +56,9 @@ class SerialPort {
     void setStopQuery(std::function<bool()> query) { stopQuery_ = std::move(query); }
     const std::function<bool()> &stopQuery() const { return stopQuery_; }
 
-    virtual bool portOpen() const = 0;
-    virtual LinkStatus open() = 0;
-    virtual void close() = 0;
-    virtual LinkStatus setRts(bool raised) = 0;
-    // Everything received and not yet read is thrown away.
-    virtual LinkStatus discardInput() = 0;
-    // The whole request, or the reason it could not all be written.
-    virtual LinkStatus write(const Bytes &request) = 0;
-    // Returns once the written bytes have left the transmitter.
-    virtual LinkStatus drain() = 0;
-    // Blocks until input is waiting (true) or `timeoutUs` has passed (false).
-    virtual Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) = 0;
-    // The bytes received so far, possibly none, at most 64 KiB a call (the
-    // rest stays for the next); never waits.
-    virtual Result<Bytes, LinkError> readAvailable() = 0;
+    // At the start of every exchange: the line it is to use, open. A port
+    // whose number may lead elsewhere by now looks it up here, once.
+    virtual LinkStatus prepareExchange() { return portOpen() ? LinkStatus(Done{}) : open(); }
 
   protected:
     virtual LinkStatus applyLine(const LineSettings &line) = 0;

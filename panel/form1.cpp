@@ -282,8 +282,14 @@ void Form1::updatePortTooltip(bool lookAgain) {
     lblCOM_->setToolTip(QString::fromStdString(safeText(port_.describeAdapter(lookAgain) + aviso)));
 }
 
-std::optional<std::string> Form1::checkHolders() {
-    holders_ = holdersWarning(otherHolders(port_.devicePath()));
+std::optional<std::string> Form1::checkHolders(ExchangeMode mode, const ExchangeRecord &record) {
+    const bool silent = !record.failure && record.reply.empty();
+    const bool first = mode == ExchangeMode::Single || !holdersLooked_;
+    holdersLooked_ = mode == ExchangeMode::Continuous;
+    auto found = holderWatch_.after(port_.devicePath(), first, silent, sleeper_.steadyUs());
+    if (!found)
+        return std::nullopt;
+    holders_ = holdersWarning(*found);
     updatePortTooltip(false);
     return holders_.empty() ? std::nullopt : std::optional(holders_);
 }
@@ -399,18 +405,12 @@ void Form1::stopContinuous() {
 void Form1::runAndShow(ExchangeMode mode) {
     ExchangeSetup setup = gatherSetup(mode);
     setup.sequence = ++exchangeCount_;
-    // Another program on the port (ModemManager, a forgotten terminal) may
-    // eat the reply: looked for before the first write and after silence,
-    // and said beside the verdict, never in a box that would stop sending.
-    std::optional<std::string> holders;
-    if (mode == ExchangeMode::Single || !holdersLooked_) {
-        holders = checkHolders();
-        holdersLooked_ = mode == ExchangeMode::Continuous;
-    }
     ExchangeOutcome outcome = runExchange(port_, sleeper_, setup, noReplyCount_);
-    if (!outcome.record.failure && outcome.record.reply.empty())
-        holders = checkHolders();
-    outcome.record.warning = holders;
+    // Another program on the port (ModemManager, a forgotten terminal) may
+    // eat the reply: looked for on the line the exchange used, at its first
+    // exchange and after silence, and said beside the verdict, never in a
+    // box that would stop sending.
+    outcome.record.warning = checkHolders(mode, outcome.record);
     emit exchanged(outcome.record);
     switch (outcome.kind) {
         case ExchangeOutcome::Kind::Shown: {

@@ -8,6 +8,7 @@
 
 #include "core/settings/panel_state.h"
 #include "link/exchange.h"
+#include "link/port_holders.h"
 
 class QComboBox;
 class QGroupBox;
@@ -88,9 +89,9 @@ class Form1 : public QWidget {
     void runAndShow(ExchangeMode mode);
     void stopContinuous();
     void updatePortTooltip(bool lookAgain);
-    // Looks for other programs holding the port, keeps what was found for
-    // the caption's tooltip and hands it back for the record.
-    std::optional<std::string> checkHolders();
+    // Other programs holding the line this exchange used, looked for when
+    // due; kept for the caption's tooltip and handed back for the record.
+    std::optional<std::string> checkHolders(ExchangeMode mode, const ExchangeRecord &record);
 
     SerialPort &port_;
     Sleeper &sleeper_;
@@ -100,7 +101,8 @@ class Form1 : public QWidget {
     WarningSink warn_;
     std::function<bool()> stopCheck_;
     std::string holders_;         // the last look for other programs on the port
-    bool holdersLooked_ = false;  // continuous sending looks once before its first write
+    bool holdersLooked_ = false;  // continuous sending looks once at its first exchange
+    HolderWatch holderWatch_;
 
     QLabel *image1_ = nullptr;
     QLabel *lblDisplay_ = nullptr;

@@ -1,5 +1,7 @@
 #include "ports/bench_ports.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "core/net/server_address.h"
@@ -31,6 +33,19 @@ void BenchPorts::tell(const std::string &text) {
 }
 
 void BenchPorts::reload() {
+    struct stat info {};
+    std::optional<std::array<std::int64_t, 6>> stamp;
+    if (::stat(tableFile_.c_str(), &info) == 0)
+        stamp = {static_cast<std::int64_t>(info.st_dev),
+                 static_cast<std::int64_t>(info.st_ino),
+                 static_cast<std::int64_t>(info.st_size),
+                 info.st_mtim.tv_sec * 1'000'000'000 + info.st_mtim.tv_nsec,
+                 info.st_ctim.tv_sec * 1'000'000'000 + info.st_ctim.tv_nsec,
+                 static_cast<std::int64_t>(info.st_nlink)};
+    if (stamp && stamp == tableStamp_ && usable_)
+        return;
+    ++looks_.tableReads;
+    tableStamp_ = stamp;
     LoadedPortsTable loaded = loadPortsTable(tableFile_);
     table_ = std::move(loaded.table);
     usable_ = loaded.usable;
@@ -41,6 +56,7 @@ void BenchPorts::reload() {
 void BenchPorts::refresh() {
     reload();
     present_ = discoverSerialPorts(roots_);
+    ++looks_.listings;
     for (const std::string &clones : markSiblings(present_))
         tell(clones);
     PortsTable probe = table_;
@@ -62,14 +78,22 @@ std::optional<std::string> BenchPorts::overrideFor(int commPort) {
 }
 
 Result<MappedDevice, std::string> BenchPorts::resolve(int commPort) {
-    if (!overrideFor(commPort))
-        refresh();
-    return lastSeen(commPort);
+    if (overrideFor(commPort))
+        return lastSeen(commPort);
+    refresh();
+    auto mapped = lastSeen(commPort);
+    if (!mapped)
+        return mapped;
+    for (const SerialAdapter &adapter : present_) {
+        if (adapter.device == mapped.value().path)
+            mapped.value().deviceNumber = deviceNumberOf(roots_, adapter.kernelName);
+    }
+    return mapped;
 }
 
 Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     if (auto mapped = overrideFor(commPort))
-        return MappedDevice{*mapped, "", false, std::nullopt};
+        return MappedDevice{*mapped, "", false, std::nullopt, std::nullopt};
     if (!usable_)
         return "la tabla de puertos \"" + safeText(tableFile_.string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
@@ -78,7 +102,7 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     // address, which the port checks before the first byte goes out.
     if (const auto &slot = table_.at(commPort);
         slot && !table_.doubts.count(commPort) && net::looksLikeServerAddress(slot->identity))
-        return MappedDevice{slot->identity, slot->name, false, std::nullopt};
+        return MappedDevice{slot->identity, slot->name, false, std::nullopt, std::nullopt};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
@@ -88,7 +112,7 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     }
     const SerialAdapter &found = *adapter.value();
     return MappedDevice{found.device, adapterName(found), table_.at(commPort)->kernelRs485,
-                        found.latencyTimerMs};
+                        found.latencyTimerMs, std::nullopt};
 }
 
 std::vector<SerialAdapter> BenchPorts::unnumbered() const {

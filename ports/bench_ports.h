@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -54,6 +56,14 @@ class BenchPorts final : public PortMap {
     Result<Done, std::string> bind(int commPort, Binding binding);
     Result<Done, std::string> setKernelRs485(int commPort, bool on);
 
+    // How often the table file was read and the kernel's ports listed:
+    // resolving costs nothing more while nothing changed.
+    struct Looks {
+        long tableReads = 0;
+        long listings = 0;
+    };
+    const Looks &looks() const { return looks_; }
+
     // What to tell the operator once: a damaged or unreadable table, clones
     // that share a serial number, a failed save; then cleared.
     std::optional<std::string> takeProblem();
@@ -71,6 +81,10 @@ class BenchPorts final : public PortMap {
     std::optional<std::string> problem_;
     std::set<std::string> told_;
     std::string hint_ = "vea \"Puertos serie…\" (F3)";
+    // The table file as last read (device, inode, size, change times): a
+    // file that is still the same is not read again.
+    std::optional<std::array<std::int64_t, 6>> tableStamp_;
+    Looks looks_;
 };
 
 }  // namespace marvalo

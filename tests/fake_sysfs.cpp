@@ -1,5 +1,8 @@
 #include "tests/fake_sysfs.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <fstream>
 
 namespace marvalo::testing {
@@ -77,6 +80,11 @@ void FakeSysfs::setConsole(const std::string &names) {
 
 void FakeSysfs::deviceNode(const std::string &name, const std::string &target) {
     link(dev() / name, target);
+    // As the kernel says which device the node is: the port checks it.
+    struct stat node {};
+    if (fs::is_directory(sysfs() / "class/tty" / name) && ::stat(target.c_str(), &node) == 0)
+        put(sysfs() / "class/tty" / name / "dev",
+            std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev)));
 }
 
 void FakeSysfs::byId(const std::string &name, const std::string &idName) {

@@ -18,8 +18,10 @@
 
 #include "core/text/number_text.h"
 #include "core/version.h"
-#include "link/termios_port.h"
+#include "link/line_io.h"
+#include "link/port_line.h"
 #include "os/file_descriptor.h"
+#include "os/write_all.h"
 #include "tools/faults.h"
 #include "tools/instrument.h"
 
@@ -107,10 +109,34 @@ std::string timestamp() {
 }
 
 // The two ends the simulator can serve: the controller side of its own
-// pty, or a real port through the same termios layer the panel uses.
+// pty, or a line through the same I/O interface the panel uses.
 struct Line {
     int fd = -1;
-    TermiosPort *port = nullptr;
+    SerialPort *port = nullptr;
+
+    // True once input waits (or the wait was cut by a signal), false after
+    // `timeoutMs` (-1: no end) of quiet; nullopt when the line failed.
+    std::optional<bool> wait(int timeoutMs) {
+        if (port != nullptr) {
+            constexpr std::int64_t kLongestStepUs = 3'600'000'000;
+            auto ready =
+                port->waitForInput(timeoutMs < 0 ? kLongestStepUs : std::int64_t{timeoutMs} * 1000);
+            if (!ready) {
+                std::cerr << "marvalo-sim: " << ready.error().message() << "\n";
+                return std::nullopt;
+            }
+            return ready.value() || timeoutMs < 0;
+        }
+        struct pollfd ready {
+            fd, POLLIN, 0
+        };
+        const int polled = ::poll(&ready, 1, timeoutMs);
+        if (polled < 0 && errno != EINTR) {
+            std::perror("marvalo-sim: poll");
+            return std::nullopt;
+        }
+        return polled != 0;
+    }
 
     bool read(Bytes &into) {
         if (port != nullptr) {
@@ -149,16 +175,7 @@ struct Line {
                 std::cerr << "marvalo-sim: " << written.error().message() << "\n";
             return written.ok();
         }
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-                return false;
-            }
-        }
-        return true;
+        return os::writeAll(fd, bytes.data(), bytes.size()).error == 0;
     }
 };
 
@@ -175,15 +192,8 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
     long requests = 0;
     long answers = 0;
     while (true) {
-        struct pollfd ready {
-            line.fd, POLLIN, 0
-        };
-        if (::poll(&ready, 1, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            std::perror("marvalo-sim: poll");
+        if (auto ready = line.wait(-1); !ready)
             return 1;
-        }
         // A line that never falls quiet is no request: what is kept of it is
         // bounded (the longest Modbus frame is 256 bytes) and the rest is
         // read and dropped, so a flood costs no memory.
@@ -199,8 +209,7 @@ int serve(Line &line, const Options &options, const LineSettings &settings) {
             request.insert(
                 request.end(), arrived.begin(),
                 arrived.begin() + static_cast<std::ptrdiff_t>(std::min(room, arrived.size())));
-            ready.revents = 0;
-        } while (::poll(&ready, 1, gapMs) > 0);
+        } while (line.wait(gapMs).value_or(false));
         if (overflowed) {
             if (options.log)
                 std::cout << timestamp() << " <- (more than " << kMaxRequestBytes
@@ -339,7 +348,7 @@ int main(int argc, char **argv) {
         return usage(settings.error());
 
     if (options.device) {
-        TermiosPort port;
+        PortLine port;
         port.setDevicePath(*options.device);
         if (auto set = port.setSettings(options.settings); !set)
             return usage(set.error().message());
@@ -348,7 +357,7 @@ int main(int argc, char **argv) {
             return 1;
         }
         std::cout << *options.device << std::endl;
-        Line line{port.fd(), &port};
+        Line line{-1, &port};
         return serve(line, options, settings.value());
     }
 

@@ -8,7 +8,7 @@
 #include "files/atomic_save.h"
 #include "files/settings_file.h"
 #include "link/port_holders.h"
-#include "link/termios_port.h"
+#include "link/port_line.h"
 #include "tools/send_json.h"
 #include "tools/send_line.h"
 #include "tools/send_modes.h"
@@ -21,9 +21,9 @@ namespace {
 
 // Another program with the port open (ModemManager, a forgotten terminal)
 // may eat the reply: said beside the verdict, once per program.
-void warnOfHolders(const std::string &device, std::set<int> &told) {
+void warnOfHolders(const std::vector<PortHolder> &found, std::set<int> &told) {
     std::vector<PortHolder> fresh;
-    for (const PortHolder &holder : otherHolders(device)) {
+    for (const PortHolder &holder : found) {
         if (told.insert(holder.pid).second)
             fresh.push_back(holder);
     }
@@ -77,7 +77,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     }
 
     SendLine line = lineFrom(options, bench);
-    TermiosPort port;
+    PortLine port;
     port.setPortMap(benchPorts);
     configurePort(port, line);
     const auto outputs = checkSendOutputs(options, port.devicePath());
@@ -104,8 +104,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
                   << (bench ? " (el de " + safeText(*options.settingsFile) + ")" : std::string())
                   << ": " << safeText(port.describe()) << "\n";
     std::set<int> holdersTold;
-    const std::string device = port.devicePath();
-    warnOfHolders(device, holdersTold);
+    HolderWatch holderWatch;
 
     ThreadSleeper sleeper;
     ExchangeStats stats;
@@ -115,8 +114,10 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         setup.sequence = static_cast<std::uint64_t>(n);
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
         stats.add(outcome.record);
-        if (outcome.kind != ExchangeOutcome::Kind::Failed && outcome.record.reply.empty())
-            warnOfHolders(device, holdersTold);
+        // On the line this exchange used: a COM number may lead elsewhere now.
+        const bool silent = !outcome.record.failure && outcome.record.reply.empty();
+        if (auto found = holderWatch.after(port.devicePath(), n == 1, silent, sleeper.steadyUs()))
+            warnOfHolders(*found, holdersTold);
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));
         else

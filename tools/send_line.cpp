@@ -19,7 +19,7 @@ std::string settingsTextFor(const SendLine &line, Protocol protocol) {
            std::to_string(line.stopBits.value_or(1));
 }
 
-void configurePort(TermiosPort &port, const SendLine &line) {
+void configurePort(PortLine &port, const SendLine &line) {
     port.setKernelRs485(line.kernelRs485);
     if (line.connectTimeoutMs)
         port.setConnectTimeoutMs(*line.connectTimeoutMs);

@@ -5,7 +5,7 @@
 
 #include "core/settings/panel_state.h"
 #include "link/exchange.h"
-#include "link/termios_port.h"
+#include "link/port_line.h"
 
 namespace marvalo {
 
@@ -34,7 +34,7 @@ std::string settingsTextFor(const SendLine &line, Protocol protocol);
 
 // Device or COM number, kernel RS485 and, for --until-complete, a USB
 // adapter's low latency.
-void configurePort(TermiosPort &port, const SendLine &line);
+void configurePort(PortLine &port, const SendLine &line);
 
 // One exchange's setup as the panel would gather it.
 ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInputs &inputs);

@@ -6,7 +6,7 @@
 #include "core/text/byte_text.h"
 #include "core/text/system_error_text.h"
 #include "files/bounded_read.h"
-#include "link/termios_port.h"
+#include "link/port_line.h"
 #include "tools/plan_runner.h"
 #include "tools/send_json.h"
 #include "tools/send_modes.h"
@@ -64,7 +64,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
                   << "; todas las peticiones se construyen; no se envió nada\n";
         return kExitAllGood;
     }
-    TermiosPort port;
+    PortLine port;
     port.setPortMap(benchPorts);
     ThreadSleeper sleeper;
     catchStopSignals();

@@ -10,6 +10,7 @@
 
 #include "link/exchange.h"
 #include "link/network_port.h"
+#include "link/port_line.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo {
@@ -73,9 +74,10 @@ struct FakeServer {
             }
         }
     }
-    std::unique_ptr<NetworkPort> client(const std::string &scheme) const {
-        auto network = std::make_unique<NetworkPort>(
-            net::parseServerAddress(scheme + "://127.0.0.1:" + std::to_string(port)).value());
+    // Through the port the panel holds, so its one factory picks the backend.
+    std::unique_ptr<PortLine> client(const std::string &scheme) const {
+        auto network = std::make_unique<PortLine>();
+        network->setDevicePath(scheme + "://127.0.0.1:" + std::to_string(port));
         network->setConnectTimeoutMs(300);
         EXPECT_TRUE(network->setSettings("19200,n,8,1"));
         return network;

@@ -1,4 +1,4 @@
-#include "link/termios_port.h"
+#include "link/termios_line.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <chrono>
@@ -16,7 +17,7 @@
 
 #include "core/text/system_error_text.h"
 #include "link/parity_marks.h"
-#include "link/port_names.h"
+#include "os/write_all.h"
 
 namespace marvalo {
 namespace {
@@ -84,76 +85,23 @@ std::string permissionHint(const std::string &path) {
 
 }  // namespace
 
-TermiosPort::~TermiosPort() {
+TermiosLine::TermiosLine(LineTarget target, const LineSettings &line, TermiosOptions options)
+    : target_(std::move(target)), line_(line), options_(options) {}
+
+TermiosLine::~TermiosLine() {
     close();
 }
 
-std::string TermiosPort::devicePath() const {
-    if (devicePath_)
-        return *devicePath_;
-    auto mapped = portMap().resolve(commPort());
-    return mapped ? mapped.value().path : std::string();
-}
-
-std::string TermiosPort::describe() const {
-    // A device given by path has no COM number: naming one would send the
-    // operator looking for the wrong port.
-    if (devicePath_)
-        return *devicePath_;
-    // While open, the adapter it was opened as: once unplugged, the map no
-    // longer knows where it went, and the message must still name it.
-    if (openedAs_)
-        return "COM " + std::to_string(commPort()) + " (" + openedAs_->text() + ")";
-    return SerialPort::describe();
-}
-
-bool TermiosPort::kernelSwitchesRs485() const {
+bool TermiosLine::kernelSwitchesRs485() const {
     return fd_.valid() && rs485Saved_.has_value();
 }
 
-std::string TermiosPort::kind() const {
-    const std::string path = devicePath();
-    if (!net::looksLikeServerAddress(path))
-        return "local";
-    const char *scheme = net::schemeKindName(path);
-    return scheme ? scheme : "local";
+LinkError TermiosLine::error(LinkError::Kind kind, std::string operation,
+                             std::string reason) const {
+    return LinkError{kind, std::move(operation), target_.label, std::move(reason)};
 }
 
-std::string TermiosPort::recordedSettings() const {
-    return kind() == "socket" ? kServerSettings : settings();
-}
-
-LinkStatus TermiosPort::openNetwork(const std::string &text) {
-    auto address = net::parseServerAddress(text);
-    if (!address)
-        return error(LinkError::Kind::NoSuchPort, "abrir", address.error());
-    // The connection kept from the last exchange, if it leads to the same
-    // server; any other is let go here.
-    std::unique_ptr<NetworkPort> kept = std::move(network_);
-    if (kept && kept->address().written == address.value().written) {
-        kept->setConnectTimeoutMs(connectTimeoutMs_);
-        kept->setStopQuery(stopQuery());
-        if (auto set = kept->setSettings(settings()); !set)
-            return set;
-        if (auto opened = kept->open(); !opened)
-            return opened;
-        network_ = std::move(kept);
-        return Done{};
-    }
-    kept.reset();
-    auto port = std::make_unique<NetworkPort>(address.value());
-    port->setConnectTimeoutMs(connectTimeoutMs_);
-    port->setStopQuery(stopQuery());
-    port->setLabel(describe());
-    if (auto set = port->setSettings(settings()); !set)
-        return set;
-    if (auto opened = port->open(); !opened)
-        return opened;
-    network_ = std::move(port);
-    return Done{};
-}
-
-LinkError TermiosPort::systemError(std::string operation, int err) const {
+LinkError TermiosLine::systemError(std::string operation, int err) const {
     LinkError::Kind kind = isHangup(err) ? LinkError::Kind::Vanished : LinkError::Kind::Io;
     std::string reason = systemErrorText(err);
     if (kind == LinkError::Kind::Vanished) {
@@ -162,32 +110,11 @@ LinkError TermiosPort::systemError(std::string operation, int err) const {
     return error(kind, std::move(operation), std::move(reason));
 }
 
-LinkStatus TermiosPort::open() {
+LinkStatus TermiosLine::open() {
     if (portOpen())
         return Done{};
-    // Looked up at every open: an adapter plugged in again works at once.
-    bool kernelRs485 = kernelRs485Wanted_;
-    std::string path;
-    std::optional<MappedDevice> mappedAs;
-    if (devicePath_) {
-        path = *devicePath_;
-    } else {
-        auto mapped = portMap().resolve(commPort());
-        if (!mapped)
-            return error(LinkError::Kind::NoSuchPort, "abrir", mapped.error());
-        mappedAs = mapped.value();
-        path = mappedAs->path;
-        kernelRs485 = kernelRs485 || mappedAs->kernelRs485;
-    }
-    if (!net::looksLikeServerAddress(path))
-        network_.reset();  // a local device now: the server is let go
-    else {
-        openedAs_ = mappedAs;
-        auto opened = openNetwork(path);
-        if (!opened)
-            openedAs_.reset();
-        return opened;
-    }
+    const bool kernelRs485 = options_.kernelRs485 || target_.kernelRs485;
+    const std::string &path = target_.path;
     // O_NOCTTY: the port must never become our controlling terminal.
     // O_NONBLOCK: a port without carrier must not hang the open, and reads
     // must return at once with whatever has arrived.
@@ -198,12 +125,12 @@ LinkStatus TermiosPort::open() {
             case ENOENT:
             case ENXIO:
             case ENODEV:
-                return error(
-                    LinkError::Kind::NoSuchPort, "abrir",
-                    "no existe ese puerto (" + std::string(std::strerror(err)) + "); " +
-                        (devicePath_ ? std::string("compruebe la ruta del dispositivo")
-                                     : "elija otro o asigne MARVALO_COM" +
-                                           std::to_string(commPort()) + " al dispositivo"));
+                return error(LinkError::Kind::NoSuchPort, "abrir",
+                             "no existe ese puerto (" + std::string(std::strerror(err)) + "); " +
+                                 (!target_.commPort
+                                      ? std::string("compruebe la ruta del dispositivo")
+                                      : "elija otro o asigne MARVALO_COM" +
+                                            std::to_string(*target_.commPort) + " al dispositivo"));
             case EACCES:
             case EPERM:
                 return error(LinkError::Kind::NoPermission, "abrir", permissionHint(path));
@@ -217,6 +144,8 @@ LinkStatus TermiosPort::open() {
     if (!::isatty(fd.get())) {
         return error(LinkError::Kind::NotASerialPort, "abrir", path + " no es un puerto serie");
     }
+    if (auto same = checkDeviceNumber(fd.get()); !same)
+        return same;
     // Root ignores TIOCEXCL, so an advisory lock refuses a second panel too.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         return error(LinkError::Kind::Busy, "abrir", "el puerto está en uso por otro programa");
@@ -230,8 +159,7 @@ LinkStatus TermiosPort::open() {
     }
     fd_ = std::move(fd);
     saved_ = saved;
-    openedAs_ = mappedAs;
-    if (auto applied = applyLine(line()); !applied) {
+    if (auto applied = applyNow(line_); !applied) {
         close();
         return applied;
     }
@@ -258,41 +186,67 @@ LinkStatus TermiosPort::open() {
             return switched;
         }
     }
-    if (lowLatencyWanted_)
+    if (options_.lowLatency)
         enableLowLatency();
     return Done{};
 }
 
-LinkStatus TermiosPort::enableKernelRs485() {
+LinkStatus TermiosLine::enableKernelRs485() {
     auto call = [this](unsigned long request, struct serial_rs485 *settings) {
-        return rs485Call_ ? rs485Call_(fd_.get(), request, settings)
-                          : ::ioctl(fd_.get(), request, settings);
+        return options_.rs485Call ? options_.rs485Call(fd_.get(), request, settings)
+                                  : ::ioctl(fd_.get(), request, settings);
+    };
+    // A driver may refuse to read its RS485 settings or only to change
+    // them: either way it cannot switch the transceiver, and the operator
+    // needs the same way out.
+    auto refusal = [this](int err) {
+        if (err != ENOTTY && err != EINVAL && err != EOPNOTSUPP)
+            return systemError("activar el RS485 del núcleo en", err);
+        return error(LinkError::Kind::NoRts, "activar el RS485 del núcleo en",
+                     "su controlador no sabe cambiar el sentido de un transceptor RS485 (" +
+                         std::string(std::strerror(err)) +
+                         "); quite \"RS485 del núcleo\" de este número: si el adaptador "
+                         "cambia de sentido por sí mismo, úselo como RS232, y si no, use el "
+                         "RTS temporizado del panel");
     };
     struct serial_rs485 before {};
-    if (call(TIOCGRS485, &before) != 0) {
-        const int err = errno;
-        if (err == ENOTTY || err == EINVAL) {
-            return error(LinkError::Kind::NoRts, "activar el RS485 del núcleo en",
-                         "su controlador no sabe cambiar el sentido de un transceptor RS485 (" +
-                             std::string(std::strerror(err)) +
-                             "); quite \"RS485 del núcleo\" de este número: si el adaptador "
-                             "cambia de sentido por sí mismo, úselo como RS232, y si no, use el "
-                             "RTS temporizado del panel");
-        }
-        return systemError("activar el RS485 del núcleo en", err);
-    }
+    if (call(TIOCGRS485, &before) != 0)
+        return refusal(errno);
     // Only the switch: which level of RTS means "sending" and the delays
     // are the board's wiring (rs485-rts-active-low in its device tree), and
     // the driver already knows them.
     struct serial_rs485 wanted = before;
     wanted.flags |= SER_RS485_ENABLED;
     if (call(TIOCSRS485, &wanted) != 0)
-        return systemError("activar el RS485 del núcleo en", errno);
+        return refusal(errno);
     rs485Saved_ = before;
     return Done{};
 }
 
-void TermiosPort::enableLowLatency() {
+// The node is opened by name, and a name can lead elsewhere than sysfs
+// said (a stale link, a node made by hand, an adapter replugged between
+// the look and the open): the descriptor's own device number settles it.
+LinkStatus TermiosLine::checkDeviceNumber(int fd) const {
+    struct stat opened {};
+    if (!target_.deviceNumber)
+        return Done{};
+    if (::fstat(fd, &opened) != 0)
+        return systemError("abrir", errno);
+    if (opened.st_rdev == *target_.deviceNumber)
+        return Done{};
+    auto number = [](dev_t device) {
+        return std::to_string(::major(device)) + ":" + std::to_string(::minor(device));
+    };
+    return error(LinkError::Kind::NoSuchPort, "abrir",
+                 target_.path + " es el dispositivo " + number(opened.st_rdev) +
+                     ", pero el sistema (sysfs) dice que el adaptador de ese número es el " +
+                     number(*target_.deviceNumber) +
+                     ": no se abre, para no hablar con otro aparato; vuelva a conectar el "
+                     "adaptador o revise " +
+                     target_.path);
+}
+
+void TermiosLine::enableLowLatency() {
     // USB adapters hold received bytes up to their latency timer (16 ms on
     // ftdi_sio) unless asked otherwise; drivers without the flag refuse,
     // and that is no failure.
@@ -305,11 +259,7 @@ void TermiosPort::enableLowLatency() {
         serialFlagsSaved_ = before;
 }
 
-void TermiosPort::close() {
-    if (network_) {
-        network_->close();
-        openedAs_.reset();
-    }
+void TermiosLine::close() {
     if (!fd_.valid())
         return;
     if (saved_) {
@@ -318,8 +268,8 @@ void TermiosPort::close() {
         ::tcsetattr(fd_.get(), TCSANOW, &*saved_);
     }
     if (rs485Saved_) {
-        if (rs485Call_)
-            rs485Call_(fd_.get(), TIOCSRS485, &*rs485Saved_);
+        if (options_.rs485Call)
+            options_.rs485Call(fd_.get(), TIOCSRS485, &*rs485Saved_);
         else
             ::ioctl(fd_.get(), TIOCSRS485, &*rs485Saved_);
     }
@@ -332,7 +282,6 @@ void TermiosPort::close() {
     }
     rs485Saved_.reset();
     serialFlagsSaved_.reset();
-    openedAs_.reset();
     // Exclusive mode outlives our descriptor while anyone else holds the
     // tty (a simulator keeps its pty open), so give it up explicitly.
     ::ioctl(fd_.get(), TIOCNXCL);
@@ -341,9 +290,16 @@ void TermiosPort::close() {
     pendingMark_.clear();
 }
 
-LinkStatus TermiosPort::applyLine(const LineSettings &line) {
-    if (network_)
-        return network_->applyLineNow(line);
+LinkStatus TermiosLine::applySettings(const LineSettings &line) {
+    if (fd_.valid()) {
+        if (auto applied = applyNow(line); !applied)
+            return applied;
+    }
+    line_ = line;
+    return Done{};
+}
+
+LinkStatus TermiosLine::applyNow(const LineSettings &line) {
     struct termios tio {};
     if (::tcgetattr(fd_.get(), &tio) != 0) {
         return systemError("configurar", errno);
@@ -374,9 +330,7 @@ LinkStatus TermiosPort::applyLine(const LineSettings &line) {
     return Done{};
 }
 
-LinkStatus TermiosPort::setRts(bool raised) {
-    if (network_)
-        return network_->setRts(raised);
+LinkStatus TermiosLine::setRts(bool raised) {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "cambiar RTS en", "el puerto está cerrado");
     const int rts = TIOCM_RTS;
@@ -392,9 +346,7 @@ LinkStatus TermiosPort::setRts(bool raised) {
     return Done{};
 }
 
-LinkStatus TermiosPort::discardInput() {
-    if (network_)
-        return network_->discardInput();
+LinkStatus TermiosLine::discardInput() {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
     pendingMark_.clear();
@@ -404,47 +356,26 @@ LinkStatus TermiosPort::discardInput() {
     return Done{};
 }
 
-LinkStatus TermiosPort::write(const Bytes &request) {
-    if (network_)
-        return network_->write(request);
+LinkStatus TermiosLine::write(const Bytes &request) {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
     // Generous bound: twice the time the bytes take on the wire, plus 2 s.
-    const long limitMs = 2000 + 2000L * static_cast<long>(request.size()) / bytesPerSecond(line());
-    std::size_t written = 0;
-    while (written < request.size()) {
-        const ssize_t n = ::write(fd_.get(), request.data() + written, request.size() - written);
-        if (n > 0) {
-            written += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN) {
-            return systemError("escribir en", errno);
-        }
-        struct pollfd ready {
-            fd_.get(), POLLOUT, 0
-        };
-        const int polled = ::poll(&ready, 1, static_cast<int>(limitMs));
-        if (polled == 0) {
-            return error(LinkError::Kind::Io, "escribir en",
-                         "se enviaron " + std::to_string(written) + " de " +
-                             std::to_string(request.size()) +
-                             " bytes y el puerto dejó de aceptar datos");
-        }
-        if (polled < 0 && errno != EINTR)
-            return systemError("escribir en", errno);
-        if (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            return systemError("escribir en", EIO);
-        }
+    const long limitMs = 2000 + 2000L * static_cast<long>(request.size()) / bytesPerSecond(line_);
+    const os::WriteProgress progress =
+        os::writeAll(fd_.get(), request.data(), request.size(),
+                     std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs));
+    if (progress.timedOut) {
+        return error(LinkError::Kind::Io, "escribir en",
+                     "se enviaron " + std::to_string(progress.written) + " de " +
+                         std::to_string(request.size()) +
+                         " bytes y el puerto dejó de aceptar datos");
     }
+    if (progress.error != 0)
+        return systemError("escribir en", progress.error);
     return Done{};
 }
 
-LinkStatus TermiosPort::drain() {
-    if (network_)
-        return network_->drain();
+LinkStatus TermiosLine::drain() {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "terminar de enviar por", "el puerto está cerrado");
     while (::tcdrain(fd_.get()) != 0) {
@@ -454,9 +385,7 @@ LinkStatus TermiosPort::drain() {
     return Done{};
 }
 
-Result<bool, LinkError> TermiosPort::waitForInput(std::int64_t timeoutUs) {
-    if (network_)
-        return network_->waitForInput(timeoutUs);
+Result<bool, LinkError> TermiosLine::waitForInput(std::int64_t timeoutUs) {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "esperar datos de", "el puerto está cerrado");
     // The kernel lets a poll oversleep by 0.1 % of its timeout to batch
@@ -492,9 +421,7 @@ Result<bool, LinkError> TermiosPort::waitForInput(std::int64_t timeoutUs) {
     }
 }
 
-Result<Bytes, LinkError> TermiosPort::readAvailable() {
-    if (network_)
-        return network_->readAvailable();
+Result<Bytes, LinkError> TermiosLine::readAvailable() {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
     Bytes raw;
@@ -525,7 +452,7 @@ Result<Bytes, LinkError> TermiosPort::readAvailable() {
             break;
         return systemError("leer de", errno);
     }
-    if (line().parity == LineSettings::Parity::None) {
+    if (line_.parity == LineSettings::Parity::None) {
         return raw;
     }
     return unmarkParityErrors(pendingMark_, raw);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "link/line_io.h"
+#include "link/line_target.h"
+#include "link/network_port.h"
+#include "link/termios_line.h"
+
+namespace marvalo {
+
+// What the port above the backends asks of whichever it makes.
+struct LineOptions {
+    TermiosOptions termios;
+    int connectTimeoutMs = kDefaultConnectTimeoutMs;
+    std::function<bool()> stopQuery;  // a server's waits end on a stop
+};
+
+// The one place that decides which backend carries a line: a serial
+// server's address makes a network backend, anything else a termios one.
+// The backend comes closed; an address that does not parse is refused.
+Result<std::unique_ptr<LineIo>, LinkError> makeLineIo(const LineTarget &target,
+                                                      const LineSettings &line,
+                                                      const LineOptions &options);
+
+}  // namespace marvalo
