@@ -10,6 +10,7 @@
 
 #include <linux/serial.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -360,9 +361,12 @@ TEST(TermiosPort, RtsRestsLowAfterOpenOnARealPort) {
 struct FakeRs485Driver {
     static inline __u32 answer = 0;
     static inline std::vector<__u32> asked;
+    static inline int refusesSetting = 0;  // the errno a change gets, if any
     static int call(int, unsigned long request, struct serial_rs485 *settings) {
         if (request == TIOCGRS485)
             settings->flags = answer;
+        else if (refusesSetting != 0)
+            return errno = refusesSetting, -1;
         else
             asked.push_back(settings->flags);
         return 0;
@@ -398,6 +402,15 @@ TEST(TermiosPort, KernelRs485KeepsTheBoardsPolarityAndGivesItBack) {
         << refused.error().message();
     EXPECT_NE(refused.error().message().find("(Inappropriate ioctl for device)"),
               std::string::npos);
+    // A driver that reads its RS485 settings and refuses changing them: the
+    // same way out, not the bare system words.
+    FakeRs485Driver::refusesSetting = ENOTTY;
+    port.setRs485Call(&FakeRs485Driver::call);
+    const auto refusedChange = port.open();
+    FakeRs485Driver::refusesSetting = 0;
+    ASSERT_FALSE(refusedChange.ok());
+    EXPECT_NE(refusedChange.error().message().find("úselo como RS232"), std::string::npos)
+        << refusedChange.error().message();
 }
 
 }  // namespace

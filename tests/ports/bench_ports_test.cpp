@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <array>
+#include <fstream>
 #include <functional>
 #include <sstream>
 
 #include "files/ports_file.h"
+#include "link/exchange.h"
 #include "link/termios_port.h"
 #include "tests/fake_sysfs.h"
 #include "tests/pty_pair.h"
@@ -156,6 +161,70 @@ TEST(BenchPorts, ADamagedTableKeepsItsReadableNumbersAndIsNeverRewrittenByItself
         EXPECT_EQ(ports.resolve(1).ok(), row.com1Works) << row.content;
         EXPECT_FALSE(ports.takeProblem()) << "told once: " << row.content;
         EXPECT_EQ(config.read(kPortsFileName), row.content) << "never rewritten by itself";
+    }
+}
+
+std::string drained(const testing::PtyPair &pty) {
+    char bytes[256];
+    const ssize_t n = ::read(pty.controller(), bytes, sizeof bytes);
+    return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Continuous sending to a silent unit keeps its line open between ticks;
+// another program swaps the numbers meanwhile. Each tick looks the number
+// up once: the next write reaches the adapter the table names now, the old
+// one gets nothing more, and the record names the new one. A table that
+// did not change is not read again; a node that is not the device sysfs
+// named is refused.
+TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
+    FakeSysfs tree;
+    std::array<testing::PtyPair, 2> ptys;
+    tree.plugUsb("ttyUSB0", kFtdiA);
+    tree.deviceNode("ttyUSB0", ptys[0].devicePath());
+    tree.plugUsb("ttyUSB1", kFtdiB);
+    tree.deviceNode("ttyUSB1", ptys[1].devicePath());
+    for (auto &pty : ptys)
+        pty.releaseDevice();
+    testing::TempFolder config;
+    BenchPorts ports(config.path() / kPortsFileName, {tree.sysfs(), tree.dev()});
+    BenchPorts otherProgram(config.path() / kPortsFileName, {tree.sysfs(), tree.dev()});
+    (void)ports.resolve(1);  // reads the table as its first start numbered it
+    TermiosPort port;
+    port.setPortMap(ports);
+    ExchangeSetup setup;
+    setup.mode = ExchangeMode::Continuous;
+    setup.inputs.addressText = "01";
+    setup.inputs.addressNumber = 1;
+    setup.inputs.instructionText = "D";
+    setup.waitMs = 20;
+    ThreadSleeper sleeper;
+    std::int32_t silent = 0;
+    const struct {
+        const char *step;
+        std::function<void()> before;
+        int reaches;  // -1: neither
+        const char *names;
+    } rows[] = {
+        {"first tick", [] {}, 0, "A50285BI"},
+        {"swapped by another program", [&] { ASSERT_TRUE(otherProgram.swap(1, 2)); }, 1,
+         "FTB00002"},
+        {"nothing changed", [] {}, 1, "FTB00002"},
+        {"a node that is another device",
+         [&] { std::ofstream(tree.sysfs() / "class/tty/ttyUSB1/dev") << "188:1\n"; }, -1,
+         "el adaptador de ese número es el 188:1"},
+    };
+    for (const auto &row : rows) {
+        row.before();
+        const auto reads = ports.looks();
+        const ExchangeOutcome outcome = runExchange(port, sleeper, setup, silent);
+        for (int pty = 0; pty < 2; ++pty)
+            EXPECT_EQ(drained(ptys[static_cast<std::size_t>(pty)]).empty(), pty != row.reaches)
+                << row.step << ": pty " << pty;
+        const std::string said = outcome.record.port + " " + outcome.failure;
+        EXPECT_NE(said.find(row.names), std::string::npos) << row.step << ": " << said;
+        EXPECT_EQ(ports.looks().listings, reads.listings + 1) << row.step;
+        EXPECT_EQ(ports.looks().tableReads, reads.tableReads + (row.step[0] == 's' ? 1 : 0))
+            << row.step;
     }
 }
 
