@@ -1,0 +1,99 @@
+// What resolving the line costs continuous sending to a silent unit: the
+// period of marvalo-send --continuous against a pty that never answers,
+// over a fabricated sysfs with two adapters, and how often each exchange
+// opens the ports table and sysfs (counted with strace when it is there).
+// Give one or more marvalo-send programs to compare builds:
+//   line_resolve build/tools/marvalo-send /work/main/build/tools/marvalo-send
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "files/ports_file.h"
+#include "tests/fake_sysfs.h"
+#include "tests/pty_pair.h"
+#include "tests/run_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace marvalo;
+
+constexpr int kExchanges = 30;
+constexpr int kWaitMs = 100;
+
+void measure(const std::string &program) {
+    testing::FakeSysfs tree;
+    testing::TempFolder folder;
+    testing::PtyPair silentA;
+    testing::PtyPair silentB;
+    tree.plugUsb("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"});
+    tree.deviceNode("ttyUSB0", silentA.devicePath());
+    tree.plugUsb("ttyUSB1", {"0403", "6001", "FTDI", "FT232R USB UART", "FTB00002", "1-1.3"});
+    tree.deviceNode("ttyUSB1", silentB.devicePath());
+    silentA.releaseDevice();
+    silentB.releaseDevice();
+    const fs::path copy = folder.path() / "marvalo-send";
+    fs::copy_file(program, copy);
+    ::setenv("MARVALO_SYSFS_ROOT", tree.sysfs().c_str(), 1);
+    ::setenv("MARVALO_DEV_ROOT", tree.dev().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", folder.path().c_str(), 1);
+    (void)testing::runProgram({copy.string(), "--list-ports"});  // numbers both
+    const std::vector<std::string> send{copy.string(),
+                                        "--port",
+                                        "1",
+                                        "--continuous",
+                                        "--count",
+                                        std::to_string(kExchanges),
+                                        "--wait",
+                                        std::to_string(kWaitMs),
+                                        "korvel",
+                                        "--address",
+                                        "01",
+                                        "--instruction",
+                                        "D"};
+    const auto start = std::chrono::steady_clock::now();
+    (void)testing::runProgram(send);
+    const double elapsedMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s\n  continuous period against a silent pty: %.1f ms (wait %d ms, +%.2f ms)\n",
+                program.c_str(), elapsedMs / kExchanges, kWaitMs, elapsedMs / kExchanges - kWaitMs);
+    if (fs::exists("/usr/bin/strace")) {
+        const fs::path trace = folder.path() / "trace";
+        std::vector<std::string> traced{
+            "/usr/bin/strace", "-f", "-qq", "-e", "trace=openat,newfstatat,stat,statx", "-o",
+            trace.string()};
+        traced.insert(traced.end(), send.begin(), send.end());
+        (void)testing::runProgram(traced);
+        long table = 0;
+        long sysfs = 0;
+        long stats = 0;
+        std::ifstream lines(trace);
+        for (std::string line; std::getline(lines, line);) {
+            const bool open = line.find("openat(") != std::string::npos;
+            table += open && line.find(kPortsFileName) != std::string::npos;
+            sysfs += open && line.find(tree.sysfs().string()) != std::string::npos;
+            stats += !open && line.find("/proc/") != std::string::npos;
+        }
+        std::printf("  per exchange: %.2f table opens, %.2f sysfs opens, %.1f stats in /proc\n",
+                    static_cast<double>(table) / kExchanges,
+                    static_cast<double>(sysfs) / kExchanges,
+                    static_cast<double>(stats) / kExchanges);
+    }
+    ::unsetenv("MARVALO_SYSFS_ROOT");
+    ::unsetenv("MARVALO_DEV_ROOT");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string> programs(argv + 1, argv + argc);
+    if (programs.empty())
+        programs.push_back(MARVALO_SEND_PATH);
+    for (const std::string &program : programs)
+        measure(program);
+    return 0;
+}
