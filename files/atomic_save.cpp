@@ -10,6 +10,7 @@
 
 #include "core/text/system_error_text.h"
 #include "os/file_descriptor.h"
+#include "os/write_all.h"
 
 namespace marvalo {
 namespace {
@@ -54,15 +55,9 @@ Result<Done, std::string> saveAtomically(const std::filesystem::path &file,
         return because(what, err);
     };
 
-    std::size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd.get(), content.data() + written, content.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return discard("no se pudo escribir", n < 0 ? errno : ENOSPC);
-        written += static_cast<std::size_t>(n);
-    }
+    if (const auto written = os::writeAll(fd.get(), content.data(), content.size());
+        written.error != 0)
+        return discard("no se pudo escribir", written.error);
     // mkstemp creates 0600; a bench whose file was made group-writable or
     // read-protected stays that way, and a new file is no secret.
     constexpr mode_t kNewFileMode = 0644;

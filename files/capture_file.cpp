@@ -8,6 +8,7 @@
 
 #include "core/records/pcapng.h"
 #include "core/text/system_error_text.h"
+#include "os/write_all.h"
 
 namespace marvalo {
 
@@ -45,19 +46,12 @@ Result<Done, std::string> CaptureFile::append(const ExchangeRecord &record) {
 Result<Done, std::string> CaptureFile::write(const std::string &bytes) {
     if (!fd_.valid())
         return std::string("la captura ya está cerrada");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            const std::string why = systemErrorText(written < 0 ? errno : ENOSPC);
-            // Half a block would end the capture's validity there.
-            if (!stream_ && ::ftruncate(fd_.get(), length_) == 0)
-                ::lseek(fd_.get(), length_, SEEK_SET);
-            return why;
-        }
-        done += static_cast<std::size_t>(written);
+    if (const auto written = os::writeAll(fd_.get(), bytes.data(), bytes.size());
+        written.error != 0) {
+        // Half a block would end the capture's validity there.
+        if (!stream_ && ::ftruncate(fd_.get(), length_) == 0)
+            ::lseek(fd_.get(), length_, SEEK_SET);
+        return systemErrorText(written.error);
     }
     length_ += static_cast<off_t>(bytes.size());
     return Done{};

@@ -12,6 +12,7 @@
 #include "core/text/system_error_text.h"
 #include "files/atomic_save.h"
 #include "os/file_descriptor.h"
+#include "os/write_all.h"
 
 namespace marvalo {
 namespace {
@@ -48,16 +49,11 @@ std::optional<std::string> folderProblem(std::filesystem::path folder) {
 
 Result<Done, std::string> writeAll(int fd, std::string_view content,
                                    const std::function<bool()> &stopAsked) {
-    while (!content.empty()) {
-        const ssize_t written = ::write(fd, content.data(), content.size());
-        if (written < 0 && errno == EINTR && stopAsked && stopAsked())
-            return std::string("una señal de parada cortó la escritura");
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return systemErrorText(errno);
-        content.remove_prefix(static_cast<std::size_t>(written));
-    }
+    const auto written = os::writeAll(fd, content.data(), content.size(), std::nullopt, stopAsked);
+    if (written.stopped)
+        return std::string("una señal de parada cortó la escritura");
+    if (written.error != 0)
+        return systemErrorText(written.error);
     return Done{};
 }
 
