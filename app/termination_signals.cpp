@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "os/stop_signals.h"
+
 namespace marvalo {
 namespace {
 
@@ -49,7 +51,7 @@ void closeOnTerminationSignals(QWidget &window) {
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int number : {SIGTERM, SIGHUP, SIGINT}) {
+    for (int number : kStopSignals) {
         ::sigaction(number, &action, nullptr);
     }
 }

@@ -24,6 +24,7 @@ class PortLine final : public SerialPort {
     void setDevicePath(std::string path) { givenPath_ = std::move(path); }
     void setKernelRs485(bool wanted) { options_.termios.kernelRs485 = wanted; }
     void setLowLatency(bool wanted) { options_.termios.lowLatency = wanted; }
+    void setKernelRs485Off(bool wanted) { options_.termios.kernelRs485Off = wanted; }
     void setRs485Call(Rs485Call call) { options_.termios.rs485Call = call; }
     // Bounds connecting to a serial server and every wait on its answers.
     void setConnectTimeoutMs(int ms) { options_.connectTimeoutMs = ms; }

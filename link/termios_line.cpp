@@ -185,17 +185,28 @@ LinkStatus TermiosLine::open() {
             close();
             return switched;
         }
+    } else if (options_.kernelRs485Off) {
+        disableKernelRs485();
     }
     if (options_.lowLatency)
         enableLowLatency();
     return Done{};
 }
 
+int TermiosLine::rs485(unsigned long request, struct serial_rs485 *settings) const {
+    return options_.rs485Call ? options_.rs485Call(fd_.get(), request, settings)
+                              : ::ioctl(fd_.get(), request, settings);
+}
+
+void TermiosLine::disableKernelRs485() {
+    struct serial_rs485 now {};
+    if (rs485(TIOCGRS485, &now) != 0 || (now.flags & SER_RS485_ENABLED) == 0)
+        return;  // no RS485 in the driver, or off already
+    now.flags &= ~static_cast<__u32>(SER_RS485_ENABLED);
+    (void)rs485(TIOCSRS485, &now);
+}
+
 LinkStatus TermiosLine::enableKernelRs485() {
-    auto call = [this](unsigned long request, struct serial_rs485 *settings) {
-        return options_.rs485Call ? options_.rs485Call(fd_.get(), request, settings)
-                                  : ::ioctl(fd_.get(), request, settings);
-    };
     // A driver may refuse to read its RS485 settings or only to change
     // them: either way it cannot switch the transceiver, and the operator
     // needs the same way out.
@@ -210,14 +221,14 @@ LinkStatus TermiosLine::enableKernelRs485() {
                          "RTS temporizado del panel");
     };
     struct serial_rs485 before {};
-    if (call(TIOCGRS485, &before) != 0)
+    if (rs485(TIOCGRS485, &before) != 0)
         return refusal(errno);
     // Only the switch: which level of RTS means "sending" and the delays
     // are the board's wiring (rs485-rts-active-low in its device tree), and
     // the driver already knows them.
     struct serial_rs485 wanted = before;
     wanted.flags |= SER_RS485_ENABLED;
-    if (call(TIOCSRS485, &wanted) != 0)
+    if (rs485(TIOCSRS485, &wanted) != 0)
         return refusal(errno);
     rs485Saved_ = before;
     return Done{};
@@ -268,10 +279,7 @@ void TermiosLine::close() {
         ::tcsetattr(fd_.get(), TCSANOW, &*saved_);
     }
     if (rs485Saved_) {
-        if (options_.rs485Call)
-            options_.rs485Call(fd_.get(), TIOCSRS485, &*rs485Saved_);
-        else
-            ::ioctl(fd_.get(), TIOCSRS485, &*rs485Saved_);
+        (void)rs485(TIOCSRS485, &*rs485Saved_);
     }
     if (serialFlagsSaved_) {
         struct serial_struct serial {};

@@ -23,6 +23,10 @@ struct TermiosOptions {
     // Ask USB adapters to hand bytes over at once (ASYNC_LOW_LATENCY) while
     // open; the old flags come back on close.
     bool lowLatency = false;
+    // Switch a driver's RS485 mode off at open and leave it off: the way
+    // back to a plain line after a run that could not give it back (one
+    // ended by SIGKILL).
+    bool kernelRs485Off = false;
     Rs485Call rs485Call = nullptr;  // null: the real ioctl
 };
 
@@ -58,7 +62,9 @@ class TermiosLine final : public LineIo {
     LinkError systemError(std::string operation, int err) const;
     LinkStatus applyNow(const LineSettings &line);
     LinkStatus checkDeviceNumber(int fd) const;
+    int rs485(unsigned long request, struct serial_rs485 *settings) const;
     LinkStatus enableKernelRs485();
+    void disableKernelRs485();
     void enableLowLatency();
 
     LineTarget target_;

@@ -21,6 +21,7 @@ std::string settingsTextFor(const SendLine &line, Protocol protocol) {
 
 void configurePort(PortLine &port, const SendLine &line) {
     port.setKernelRs485(line.kernelRs485);
+    port.setKernelRs485Off(line.kernelRs485Off);
     if (line.connectTimeoutMs)
         port.setConnectTimeoutMs(*line.connectTimeoutMs);
     // A USB adapter's latency timer would hold a finished reply back.

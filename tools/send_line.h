@@ -22,6 +22,7 @@ struct SendLine {
     std::optional<int> waitMs;
     bool untilComplete = false;
     bool kernelRs485 = false;
+    bool kernelRs485Off = false;          // --rs232 given: a driver's RS485 mode is switched off
     std::optional<int> connectTimeoutMs;  // a serial server's; else the port's default
 };
 

@@ -58,7 +58,8 @@ constexpr const char *kHelp =
     "written to any port.\n"
     "  --baud RATE       1200, 2400, 4800, 9600 (default) or 19200\n"
     "  --rs485, --rs232  the link; RS485 raises RTS 50 ms before each write and\n"
-    "                    drops it the panel's hold time after it\n"
+    "                    drops it the panel's hold time after it; --rs232 also\n"
+    "                    switches off a driver's RS485 mode a killed run left on\n"
     "  --rs485-kernel    let the driver switch the RS485 transceiver (TIOCSRS485)\n"
     "                    instead of timing RTS; refused by most USB adapters\n"
     "  --parity none|even|odd, --stop-bits 1|2\n"
@@ -346,6 +347,8 @@ SendLine lineFrom(const SendOptions &options, const std::optional<SettingsValues
     line.waitMs = options.waitMs;
     line.untilComplete = options.untilComplete;
     line.kernelRs485 = options.kernelRs485;
+    line.kernelRs485Off =
+        !options.kernelRs485 && options.linkType == static_cast<std::uint8_t>(LinkType::Rs232);
     line.connectTimeoutMs = options.connectTimeoutMs;
     return line;
 }

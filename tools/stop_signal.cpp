@@ -7,6 +7,8 @@
 #include <csignal>
 #include <thread>
 
+#include "os/stop_signals.h"
+
 namespace marvalo {
 namespace {
 
@@ -22,7 +24,7 @@ void catchStopSignals() {
     struct sigaction stop {};
     stop.sa_handler = onStop;
     sigemptyset(&stop.sa_mask);
-    for (int number : {SIGINT, SIGTERM, SIGHUP})
+    for (int number : kStopSignals)
         ::sigaction(number, &stop, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }

@@ -2,7 +2,8 @@
 
 namespace marvalo {
 
-// SIGINT, SIGTERM and SIGHUP ask the run to stop; SIGPIPE is ignored, so a
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT and every other signal that would end
+// the run (os/stop_signals.h) ask it to stop; SIGPIPE is ignored, so a
 // reader that goes away shows as a failed write instead of killing us with
 // the port still set our way.
 void catchStopSignals();

@@ -233,7 +233,7 @@ TEST(Program, ComOneIsTheUsbAdapterNeverTheConsoleNorAPhantom) {
 
 TEST(Program, ATerminationSignalClosesLikeTheWindowAndKeepsTheChoices) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const int stopSignals[] = {SIGTERM, SIGHUP, SIGINT};
+    const int stopSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGUSR1};
     std::vector<std::unique_ptr<testing::TempFolder>> folders;
     std::vector<std::filesystem::path> programFolders;
     std::vector<pid_t> panels;

@@ -402,6 +402,16 @@ TEST(TermiosPort, KernelRs485KeepsTheBoardsPolarityAndGivesItBack) {
         << refused.error().message();
     EXPECT_NE(refused.error().message().find("(Inappropriate ioctl for device)"),
               std::string::npos);
+    // --rs232 after a run killed with RS485 on: switched off and left off.
+    FakeRs485Driver::answer = 0x15;
+    FakeRs485Driver::asked.clear();
+    TermiosPort plain;
+    plain.setDevicePath(pty.devicePath());
+    plain.setKernelRs485Off(true);
+    plain.setRs485Call(&FakeRs485Driver::call);
+    ASSERT_TRUE(plain.open().ok());
+    plain.close();
+    EXPECT_EQ(FakeRs485Driver::asked, std::vector<__u32>{0x14});
     // A driver that reads its RS485 settings and refuses changing them: the
     // same way out, not the bare system words.
     FakeRs485Driver::refusesSetting = ENOTTY;

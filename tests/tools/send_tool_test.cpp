@@ -345,7 +345,7 @@ TEST(SendTool, PlansRunAgainstTheSimulatorAndTheirReportsValidate) {
     }
 }
 
-// Ctrl-C, SIGTERM and SIGHUP while a step pauses and while it waits: one
+// Ctrl-C, SIGTERM, SIGHUP and Ctrl-\ while a step pauses and while it waits: one
 // request reached the unit, none after the signal; the exit status names
 // the signal; the report says what happened to each step and validates.
 TEST(SendTool, AStopSendsNothingMoreAndTheReportSaysSo) {
@@ -363,7 +363,7 @@ TEST(SendTool, AStopSendsNothingMoreAndTheReportSaysSo) {
         {"during the wait", {"--silent"}, "<skipped message=\"interrumpido\"/>"},
     };
     const std::string schema = junitSchema().string();
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         for (const auto &phase : phases) {
             SCOPED_TRACE(std::string(phase.phase) + ", signal " + std::to_string(signal));
             std::vector<std::string> simOptions = phase.sim;
