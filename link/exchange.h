@@ -56,8 +56,10 @@ struct ExchangeOutcome {
     ExchangeRecord record;          // always, whatever the kind
 };
 
-// One exchange: build, open if closed, clear, (RS485: RTS up, lead time),
-// write, (RS485: hold, drain, RTS down, clear), wait, read once, show, close.
+// One exchange: build, resolve the line once and open it (the line held
+// from the last exchange goes on only if it is the same), clear, (RS485:
+// RTS up, lead time), write, (RS485: hold, drain, RTS down, clear), wait,
+// read once, show, close.
 // A continuous exchange that reads nothing counts it and keeps the port
 // open. Any failure drops RTS and closes the port before it is reported.
 // The reply wait is watched rather than slept: what arrives is read at once

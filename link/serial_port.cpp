@@ -16,9 +16,11 @@ LinkError SerialPort::error(LinkError::Kind kind, std::string operation, std::st
     return LinkError{kind, std::move(operation), describe(), std::move(reason)};
 }
 
+// Outside an exchange the port names what the map saw last: only an
+// exchange (and a tooltip asked to look again) walks the kernel's tree.
 std::string SerialPort::describe() const {
     const std::string number = "COM " + std::to_string(commPort_);
-    auto mapped = map_->resolve(commPort_);
+    auto mapped = map_->lastSeen(commPort_);
     if (!mapped)
         return number;
     return number + " (" + mapped.value().text() + ")";
@@ -33,7 +35,7 @@ std::string SerialPort::describeAdapter(bool lookAgain) const {
 }
 
 std::string SerialPort::devicePath() const {
-    auto mapped = map_->resolve(commPort_);
+    auto mapped = map_->lastSeen(commPort_);
     return mapped ? mapped.value().path : std::string();
 }
 

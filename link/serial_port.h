@@ -44,8 +44,8 @@ class SerialPort : public LineTransfer {
     // leads nowhere: for the port caption's tooltip. Without lookAgain, from
     // what the map last saw.
     std::string describeAdapter(bool lookAgain = true) const;
-    // The local device COM n leads to now, for looking up who else holds
-    // it; empty when it leads nowhere.
+    // The local device COM n leads to (as the map last saw it), for looking
+    // up who else holds it; empty when it leads nowhere.
     virtual std::string devicePath() const;
     // True when the driver switches the RS485 transceiver itself, so the
     // exchange must not time RTS around the write.
