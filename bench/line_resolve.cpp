@@ -13,6 +13,10 @@
 #include <vector>
 
 #include "files/ports_file.h"
+#include "link/exchange.h"
+#include "link/port_holders.h"
+#include "link/port_line.h"
+#include "ports/bench_ports.h"
 #include "tests/fake_sysfs.h"
 #include "tests/pty_pair.h"
 #include "tests/run_program.h"
@@ -87,12 +91,56 @@ void measure(const std::string &program) {
     ::unsetenv("MARVALO_DEV_ROOT");
 }
 
+// The panel's own path, in this process: continuous sending at 9600 to a
+// silent unit, each tick an exchange and the other-holder look when due,
+// and the ports table's own count of reads and listings.
+void measurePanelPath() {
+    testing::FakeSysfs tree;
+    testing::TempFolder folder;
+    testing::PtyPair silent;
+    tree.plugUsb("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"});
+    tree.deviceNode("ttyUSB0", silent.devicePath());
+    silent.releaseDevice();
+    BenchPorts ports(folder.path() / kPortsFileName, {tree.sysfs(), tree.dev()});
+    PortLine port;
+    port.setPortMap(ports);
+    ExchangeSetup setup;
+    setup.mode = ExchangeMode::Continuous;
+    setup.baudIndex = 3;  // 9600
+    setup.inputs.addressText = "01";
+    setup.inputs.addressNumber = 1;
+    setup.inputs.instructionText = "D";
+    ThreadSleeper sleeper;
+    HolderWatch holders;
+    std::int32_t noReply = 0;
+    constexpr int kTicks = 10;
+    const auto before = ports.looks();
+    const auto start = std::chrono::steady_clock::now();
+    for (int tick = 0; tick < kTicks; ++tick) {
+        const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReply);
+        (void)holders.after(port.devicePath(), tick == 0, outcome.record.reply.empty(),
+                            sleeper.steadyUs());
+    }
+    const double periodMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count() /
+        kTicks;
+    const int waitMs = replyWaitMs(3, ExchangeMode::Continuous);
+    std::printf(
+        "panel path, 9600, silent pty\n  continuous period: %.1f ms (wait %d ms, +%.2f "
+        "ms); per exchange: %.1f table reads, %.1f sysfs listings\n",
+        periodMs, waitMs, periodMs - waitMs,
+        static_cast<double>(ports.looks().tableReads - before.tableReads) / kTicks,
+        static_cast<double>(ports.looks().listings - before.listings) / kTicks);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     std::vector<std::string> programs(argv + 1, argv + argc);
     if (programs.empty())
         programs.push_back(MARVALO_SEND_PATH);
+    measurePanelPath();
     for (const std::string &program : programs)
         measure(program);
     return 0;
