@@ -1,6 +1,7 @@
 // The network port against serial servers written here, each misbehaving
 // in one way a real one can: on loopback only.
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,25 +18,35 @@ namespace {
 
 using testing::fromHex;
 
+std::string hexOf(const std::string &text) {
+    return toHex(Bytes(text.begin(), text.end()));
+}
+
 // The answers to SET-BAUDRATE 19200, DATASIZE 8, PARITY NONE, STOPSIZE 1.
 constexpr const char *kAgreed =
     "FF FA 2C 65 00 00 4B 00 FF F0 FF FA 2C 66 08 FF F0 FF FA 2C 67 01 FF F0 FF FA 2C 68 01 FF F0";
 
-// One connection on 127.0.0.1: a greeting, then each rule's answer once,
-// when what the client sent holds its trigger; everything sent is kept.
+// Connections on 127.0.0.1, one after another: the first `refusals` are
+// told those words (hex) and closed; each other gets a greeting, then each
+// rule's answer once, when what the client sent holds its trigger (the
+// answer "-" hangs up). Everything sent is kept, and when it came.
 struct FakeServer {
     FileDescriptor listener{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     int port = 0;
     std::vector<std::pair<std::string, std::string>> rules;  // trigger, answer (hex)
     std::string received;                                    // hex
+    std::vector<std::pair<std::size_t, std::chrono::steady_clock::time_point>> arrivals;
+    std::vector<std::string> refusals;
     std::atomic<bool> stop{false};
+    std::atomic<bool> dropNow{false};  // hang up on the connection being served
     std::thread thread;
 
     bool hangUp = false;  // right after the greeting
 
     FakeServer(const char *greeting, std::vector<std::pair<std::string, std::string>> answers,
-               int backlog = 4, bool hangUpAfterGreeting = false)
-        : rules(std::move(answers)), hangUp(hangUpAfterGreeting) {
+               int backlog = 4, bool hangUpAfterGreeting = false,
+               std::vector<std::string> refuseFirst = {})
+        : rules(std::move(answers)), refusals(std::move(refuseFirst)), hangUp(hangUpAfterGreeting) {
         sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof at;
         ::bind(listener.get(), reinterpret_cast<sockaddr *>(&at), size);
@@ -45,7 +56,8 @@ struct FakeServer {
         if (backlog > 0)
             thread = std::thread([this, greeting] { serve(fromHex(greeting)); });
     }
-    ~FakeServer() {
+    ~FakeServer() { finish(); }
+    void finish() {
         stop = true;
         if (thread.joinable())
             thread.join();
@@ -54,24 +66,51 @@ struct FakeServer {
         (void)!::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
     void serve(const Bytes &greeting) {
-        FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
-        say(client.get(), greeting);
-        while (!stop && !hangUp) {
-            pollfd ready{client.get(), POLLIN, 0};
+        for (std::size_t served = 0; !stop; ++served) {
+            pollfd waiting{listener.get(), POLLIN, 0};
+            while (!stop && ::poll(&waiting, 1, 20) <= 0) {
+            }
+            if (stop)
+                return;
+            FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
+            if (served < refusals.size()) {
+                say(client.get(), fromHex(refusals[served].c_str()));
+                continue;
+            }
+            say(client.get(), greeting);
+            converse(client.get());
+        }
+    }
+    void converse(int client) {
+        dropNow = false;
+        while (!stop && !hangUp && !dropNow) {
+            pollfd ready{client, POLLIN, 0};
             std::uint8_t chunk[4096];
-            const ssize_t n =
-                ::poll(&ready, 1, 20) > 0 ? ::read(client.get(), chunk, sizeof chunk) : -1;
+            const ssize_t n = ::poll(&ready, 1, 20) > 0 ? ::read(client, chunk, sizeof chunk) : -1;
             if (n == 0)
                 return;
-            if (n > 0)
+            if (n > 0) {
                 received += (received.empty() ? "" : " ") + toHex(Bytes(chunk, chunk + n));
+                arrivals.emplace_back(received.size(), std::chrono::steady_clock::now());
+            }
             for (auto &[trigger, answer] : rules) {
-                if (!trigger.empty() && received.find(trigger) != std::string::npos) {
-                    say(client.get(), fromHex(answer));
-                    trigger.clear();
-                }
+                if (trigger.empty() || received.find(trigger) == std::string::npos)
+                    continue;
+                trigger.clear();
+                if (answer == "-")
+                    return;
+                say(client, fromHex(answer));
             }
         }
+    }
+    // When the bytes `hex` had all come.
+    std::chrono::steady_clock::time_point cameAt(const std::string &hex) const {
+        const std::size_t end = received.find(hex) + hex.size();
+        for (const auto &[size, at] : arrivals) {
+            if (size >= end)
+                return at;
+        }
+        return {};
     }
     std::unique_ptr<NetworkPort> client(const std::string &scheme) const {
         auto network = std::make_unique<NetworkPort>(
@@ -83,6 +122,10 @@ struct FakeServer {
 };
 
 TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
+    std::string endless = "FF FD 2C FF FA 2C 65";
+    for (int i = 0; i < 300; ++i)
+        endless += " 00";
+    const std::string openFailure = hexOf("Device open failure: No such file\r\n");
     const struct {
         const char *name, *greeting;
         std::vector<std::pair<std::string, std::string>> rules;
@@ -113,6 +156,8 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
          "tras enviar \"Port's device already in use\": la línea probablemente está ocupada",
          0,
          true},
+        {"device open failure", openFailure.c_str(), {}, "no pudo abrir su dispositivo", 0, true},
+        {"a subnegotiation that never ends", endless.c_str(), {}, "más de 256 bytes sin cerrar"},
         {"stop while negotiating", "", {}, ": detenido", 50},
         {"stop while configuring", "FF FD 2C", {}, ": detenido", 50},
         {"full backlog: stop while connecting", "", {}, ": detenido", 50},
@@ -160,19 +205,179 @@ TEST(NetworkPort, Rs485SwitchesRtsThroughTheServerAroundTheWrite) {
     setup.baudSelection = 4;
     setup.inputs.addressText = "01";
     setup.inputs.addressNumber = 1;
-    setup.inputs.instructionText = "D";
+    // 40 bytes: 20.8 ms on the line at 19200, all before RTS may fall (the
+    // hold, 0 here, counts from there).
+    setup.inputs.instructionText = std::string(36, 'D');
     setup.waitMs = 50;
     ThreadSleeper sleeper;
     std::int32_t noReplies = 0;
     auto port = server.client("rfc2217");
     const ExchangeOutcome outcome = runExchange(*port, sleeper, setup, noReplies);
     EXPECT_EQ(outcome.failure, "");
-    server.stop = true;
-    server.thread.join();
+    server.finish();
     const auto on = server.received.find("FF FA 2C 05 0B FF F0");
-    const auto request = server.received.find("2A 30 31 44 0D");  // *01D CR
+    const auto request = server.received.find("44 44 0D");  // the request's end
     const auto off = server.received.find("FF FA 2C 05 0C FF F0");
     EXPECT_TRUE(on < request && request < off && off != std::string::npos) << server.received;
+    EXPECT_GE(server.cameAt("FF FA 2C 05 0C FF F0") - server.cameAt("44 44 0D"),
+              std::chrono::microseconds(20'833 - 1'000));
+}
+
+}  // namespace
+}  // namespace marvalo
+
+namespace marvalo {
+namespace {
+
+ExchangeSetup korvelSetup(bool endWhenComplete) {
+    ExchangeSetup setup;
+    setup.inputs.addressText = "01";
+    setup.inputs.addressNumber = 1;
+    setup.inputs.instructionText = "D";
+    setup.waitMs = 250;
+    setup.endWhenComplete = endWhenComplete;
+    return setup;
+}
+
+constexpr const char *kRequest = "2A 30 31 44 0D";  // *01D CR
+constexpr const char *kReply = "30 31 44 2B 30 30 32 33 2E 34 0D";
+
+// What a server says is the line's only when it is: a refusal, a hang-up,
+// broken telnet are faults quoting it, never a reply to judge.
+TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
+    const std::string inUse = hexOf("Port already in use\r\n");
+    const std::string replyThenJunk = std::string(kReply) + " FF 05";
+    const std::string openSubnegotiation = std::string("FF FA 2C 06 ") + kReply;
+    const struct {
+        const char *name, *scheme, *greeting;
+        std::vector<std::pair<std::string, std::string>> rules;
+        const char *fails;  // empty: the reply is shown
+        const char *reply;  // what the record holds
+        std::vector<std::string> refuseFirst = {};
+        bool afterOurRelease = false;
+        bool wholeWait = false;  // as the panel waits, not until a complete reply
+    } rows[] = {
+        {"refusal after the request",
+         "socket",
+         "",
+         {{kRequest, inUse}, {kRequest, "-"}},
+         "\"Port already in use\": la línea probablemente está ocupada",
+         ""},
+        {"refusal before the request, not closed",
+         "socket",
+         inUse.c_str(),
+         {},
+         "Port already in use",
+         ""},
+        {"telnet junk right after a whole reply",
+         "rfc2217",
+         "FF FD 2C",
+         {{"FF FA 2C 04", kAgreed}, {kRequest, replyThenJunk}},
+         "telnet no válido",
+         kReply,
+         {},
+         false,
+         true},
+        {"a subnegotiation left open before the reply",
+         "rfc2217",
+         "FF FD 2C",
+         {{"FF FA 2C 04", kAgreed}, {kRequest, openSubnegotiation}},
+         "no la cerró en 200 ms",
+         ""},
+        {"a baud answer before the request",
+         "rfc2217",
+         "FF FD 2C FF FA 2C 65 00 00 25 80 FF F0",
+         {{"FF FA 2C 04", kAgreed}, {kRequest, kReply}},
+         "",
+         kReply},
+        {"WONT BINARY, then agreeing",
+         "rfc2217",
+         "FF FD 2C FF FC 00 FF FB 00",
+         {{"FF FA 2C 04", kAgreed}, {kRequest, kReply}},
+         "",
+         kReply},
+        {"raw: in use right after our own release",
+         "socket",
+         "",
+         {{kRequest, kReply}},
+         "",
+         kReply,
+         {hexOf("Port's device already in use\r\n")},
+         true},
+        {"telnet: in use right after our own release",
+         "rfc2217",
+         "FF FD 2C",
+         {{"FF FA 2C 04", kAgreed}, {kRequest, kReply}},
+         "",
+         kReply,
+         {hexOf("Port's device already in use\r\n")},
+         true},
+    };
+    for (const auto &row : rows) {
+        if (row.afterOurRelease) {
+            FakeServer otherAccepter("", {});
+            auto held = otherAccepter.client("socket");
+            ASSERT_TRUE(held->open()) << row.name;
+        }
+        FakeServer server(row.greeting, row.rules, 4, false, row.refuseFirst);
+        auto port = server.client(row.scheme);
+        ThreadSleeper sleeper;
+        std::int32_t noReplies = 0;
+        const ExchangeOutcome outcome =
+            runExchange(*port, sleeper, korvelSetup(!row.wholeWait), noReplies);
+        if (*row.fails == '\0') {
+            EXPECT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << row.name << outcome.failure;
+        } else {
+            EXPECT_EQ(outcome.kind, ExchangeOutcome::Kind::Failed) << row.name;
+            EXPECT_NE(outcome.failure.find(row.fails), std::string::npos)
+                << row.name << ": " << outcome.failure;
+        }
+        EXPECT_EQ(toHex(outcome.record.reply), row.reply) << row.name;
+    }
+}
+
+TEST(NetworkPort, AHeldConnectionDroppedWhileIdleIsOpenedAgainQuietly) {
+    const std::string second = std::string(kRequest) + " " + kRequest;
+    FakeServer server("", {{kRequest, kReply}, {second, kReply}});
+    auto port = server.client("socket");
+    ThreadSleeper sleeper;
+    std::int32_t noReplies = 0;
+    ASSERT_EQ(runExchange(*port, sleeper, korvelSetup(true), noReplies).kind,
+              ExchangeOutcome::Kind::Shown);
+    server.dropNow = true;  // a server restarted, or its idle timeout
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const ExchangeOutcome again = runExchange(*port, sleeper, korvelSetup(true), noReplies);
+    EXPECT_EQ(again.kind, ExchangeOutcome::Kind::Shown) << again.failure;
+    EXPECT_EQ(toHex(again.record.reply), kReply);
+}
+
+// A name server that never answers: the wait ends with the timeout, or
+// with a stop, not when the resolver gives up.
+int hangingLookup(const char *, const char *, const struct addrinfo *, struct addrinfo **) {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    return EAI_AGAIN;
+}
+
+TEST(NetworkPort, ANameLookupEndsWithTheTimeoutOrAStop) {
+    for (const int stopAfterMs : {0, 50}) {
+        NetworkPort port(net::parseServerAddress("rfc2217://bench-3.lab:4001").value());
+        port.setConnectTimeoutMs(300);
+        port.setNameLookup(hangingLookup);
+        const auto started = std::chrono::steady_clock::now();
+        const auto stopAt = started + std::chrono::milliseconds(stopAfterMs);
+        if (stopAfterMs > 0)
+            port.setStopQuery([stopAt] { return std::chrono::steady_clock::now() >= stopAt; });
+        auto opened = port.open();
+        ASSERT_FALSE(opened);
+        EXPECT_LT(std::chrono::steady_clock::now() - started,
+                  std::chrono::milliseconds(stopAfterMs > 0 ? 150 : 450));
+        EXPECT_EQ(opened.error().kind,
+                  stopAfterMs > 0 ? LinkError::Kind::Stopped : LinkError::Kind::NoSuchPort);
+        if (stopAfterMs == 0) {
+            EXPECT_NE(opened.error().message().find("\"bench-3.lab\" en 300 ms"), std::string::npos)
+                << opened.error().message();
+        }
+    }
 }
 
 }  // namespace
