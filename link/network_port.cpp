@@ -498,8 +498,7 @@ void NetworkPort::hear(const Bytes &data) {
     heard_.insert(heard_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kept));
 }
 
-std::optional<LinkError> NetworkPort::takeLineBytes(const std::string &operation,
-                                                    const Bytes &data) {
+std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
     hear(data);
     if (!screening_) {
         pending_.insert(pending_.end(), data.begin(), data.end());
@@ -512,8 +511,9 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const std::string &operation
             return std::nullopt;
         case net::ServerRefusal::Verdict::Refusal:
             refused_ = true;
+            // Turned away: whatever was under way, the open is what failed.
             return fault(said.lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort,
-                         operation,
+                         "abrir",
                          address_.hostPort() + " rechazó la conexión tras enviar \"" + said.words +
                              "\": " + said.meaning + "; no se envió nada a la línea");
         case net::ServerRefusal::Verdict::NotOne:
@@ -563,12 +563,12 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
     ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     const Bytes received(chunk, chunk + n);
     if (!telnet()) {
-        if (auto refused = takeLineBytes(operation, received))
+        if (auto refused = takeLineBytes(received))
             return *refused;
         return true;
     }
     net::TelnetInput input = reader_.feed(received);
-    if (auto refused = takeLineBytes(operation, input.data))
+    if (auto refused = takeLineBytes(input.data))
         return *refused;
     if (!input.junk.empty()) {
         // What came whole before the junk is the line's: it reaches the

@@ -75,7 +75,7 @@ class NetworkPort final : public SerialPort {
     LinkStatus sleepFor(const std::string &operation, std::chrono::microseconds time);
     // The line's bytes of one read: held back while the connection's first
     // bytes may still be the server turning us away.
-    std::optional<LinkError> takeLineBytes(const std::string &operation, const Bytes &data);
+    std::optional<LinkError> takeLineBytes(const Bytes &data);
     // Answers that came before a request are no answer to it.
     LinkStatus forgetEarlyAnswers(const std::string &operation);
     // ppoll until `ready` or `deadline` (0), a failure (-1, errno set) or a

@@ -11,6 +11,7 @@
 
 #include "link/exchange.h"
 #include "link/network_port.h"
+#include "link/termios_port.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo {
@@ -378,6 +379,30 @@ TEST(NetworkPort, ANameLookupEndsWithTheTimeoutOrAStop) {
                 << opened.error().message();
         }
     }
+}
+
+}  // namespace
+}  // namespace marvalo
+
+namespace marvalo {
+namespace {
+
+TEST(NetworkPort, AServerBehindAComNumberIsNamedOnce) {
+    struct ServerMap final : PortMap {
+        std::string address;
+        Result<MappedDevice, std::string> resolve(int) override {
+            return MappedDevice{address, address, false, std::nullopt};  // as the table keeps it
+        }
+    } map;
+    FakeServer server("", {{kRequest, kReply}});
+    map.address = "socket://127.0.0.1:" + std::to_string(server.port);
+    TermiosPort port;
+    port.setPortMap(map);
+    ThreadSleeper sleeper;
+    std::int32_t noReplies = 0;
+    const ExchangeOutcome outcome = runExchange(port, sleeper, korvelSetup(true), noReplies);
+    EXPECT_EQ(outcome.record.port, "COM 1 (" + map.address + ")");
+    EXPECT_EQ(outcome.record.portKind, "socket");
 }
 
 }  // namespace
