@@ -140,27 +140,32 @@ std::string NetworkPort::heardText() const {
     return safeText(said) + (heard_.size() >= kMostHeardKept ? "…" : "");
 }
 
+LinkError NetworkPort::turnedAway(const std::string &words, bool lineInUse,
+                                  const std::string &meaning) {
+    refused_ = true;
+    // Whatever was under way, the open is what failed: the server never
+    // gave us the line, so nothing of ours reached it.
+    return fault(lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort, "abrir",
+                 address_.hostPort() + " rechazó la conexión tras enviar \"" + words +
+                     "\": " + meaning + "; no se envió nada a la línea");
+}
+
 LinkError NetworkPort::lost(const std::string &operation, int err) {
     closedByServer_ = true;
     // ser2net turns a client away by saying why and closing, before or
     // after our request: what it said is its reason, never a reply.
-    if (!proven_ && !heard_.empty()) {
-        refused_ = true;
+    const bool spokeFirst = !proven_ && !heard_.empty();
+    if (spokeFirst) {
         const net::ServerRefusal said = net::readRefusal(heard_);
-        const bool known = said.verdict == net::ServerRefusal::Verdict::Refusal;
-        const bool before = heardBeforeRequest_ > 0 || !requested_;
-        return fault(known && !said.lineInUse ? LinkError::Kind::NoSuchPort : LinkError::Kind::Busy,
-                     operation,
-                     address_.hostPort() + " cortó la conexión nada más aceptarla, tras enviar \"" +
-                         (known ? said.words : heardText()) +
-                         "\": " + (known ? said.meaning : net::kLineLikelyTaken) +
-                         (known || before ? "; no se envió nada a la línea"
-                                          : "; no se toma como respuesta del instrumento"));
+        if (said.verdict == net::ServerRefusal::Verdict::Refusal)
+            return turnedAway(said.words, said.lineInUse, said.meaning);
+        if (!requested_)
+            return turnedAway(heardText(), true, net::kLineLikelyTaken);
     }
     // ser2net hands the line to a new client (kickolduser) by closing ours.
-    std::string what = address_.hostPort() +
-                       " cortó la conexión (¿se detuvo el servidor serie, o dio la línea a otro "
-                       "cliente?)";
+    std::string what = address_.hostPort() + " cortó la conexión" +
+                       (spokeFirst ? " tras enviar \"" + heardText() + "\"" : std::string()) +
+                       " (¿se detuvo el servidor serie, o dio la línea a otro cliente?)";
     if (err != 0)
         what += ": " + systemErrorText(err);
     if (requested_)
@@ -369,7 +374,6 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
     refused_ = false;
     closedByServer_ = false;
     heard_.clear();
-    heardBeforeRequest_ = 0;
     if (auto connected = connectSocket(); !connected)
         return connected;
     lastUsed_ = Clock::now();
@@ -510,12 +514,7 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
         case net::ServerRefusal::Verdict::Unsure:
             return std::nullopt;
         case net::ServerRefusal::Verdict::Refusal:
-            refused_ = true;
-            // Turned away: whatever was under way, the open is what failed.
-            return fault(said.lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort,
-                         "abrir",
-                         address_.hostPort() + " rechazó la conexión tras enviar \"" + said.words +
-                             "\": " + said.meaning + "; no se envió nada a la línea");
+            return turnedAway(said.words, said.lineInUse, said.meaning);
         case net::ServerRefusal::Verdict::NotOne:
             break;
     }
@@ -751,8 +750,6 @@ LinkStatus NetworkPort::write(const Bytes &request) {
         return refused;
     if (requested_)
         proven_ = true;
-    else
-        heardBeforeRequest_ = heard_.size();
     requested_ = true;
     wroteSinceLook_ = true;
     lastUsed_ = Clock::now();

@@ -66,6 +66,7 @@ class NetworkPort final : public SerialPort {
     bool telnet() const { return address_.kind == net::ServerAddress::Kind::Rfc2217; }
     LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
     LinkError lost(const std::string &operation, int err);
+    LinkError turnedAway(const std::string &words, bool lineInUse, const std::string &meaning);
     LinkStatus connectSocket();
     Result<struct addrinfo *, LinkError> lookUp(Clock::time_point deadline);
     LinkStatus connectAndNegotiate(bool afterOurRelease);
@@ -109,7 +110,6 @@ class NetworkPort final : public SerialPort {
     // bytes only, made safe when shown.
     static constexpr std::size_t kMostHeardKept = 120;
     Bytes heard_;
-    std::size_t heardBeforeRequest_ = 0;
     bool requested_ = false;
     bool proven_ = false;        // an exchange ended with the connection alive
     bool screening_ = false;     // the first bytes are not told apart from a refusal yet
