@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "core/net/server_address.h"
-#include "core/net/server_refusal.h"
 #include "core/net/telnet_codec.h"
 #include "tests/hex_bytes.h"
 
@@ -76,63 +75,6 @@ TEST(TelnetCodec, ReadsSplitAnywhereGiveTheSameDataAndAnswers) {
         EXPECT_EQ(answers, row.answers) << row.reads[0];
         EXPECT_EQ(states, row.states) << row.reads[0];
         EXPECT_EQ(!junk.empty(), row.junk) << row.reads[0] << ": " << junk;
-    }
-}
-
-// RFC 1143: the last word counts; a refusal the server takes back is none.
-TEST(TelnetCodec, BinaryIsRefusedOnlyWhileTheServerStillRefusesIt) {
-    const std::pair<std::vector<const char *>, bool> rows[] = {
-        {{"FF FC 00"}, true},
-        {{"FF FE 00"}, true},
-        {{"FF FC 00", "FF FB 00"}, false},
-        {{"FF FE 00", "FF FD 00"}, false},
-        {{"FF FB 00", "FF FC 00"}, true},
-        {{"FF FB 00 FF FD 00"}, false},
-    };
-    for (const auto &[reads, refused] : rows) {
-        TelnetReader reader;
-        (void)reader.start(true);
-        for (const char *read : reads)
-            (void)reader.feed(fromHex(read));
-        EXPECT_EQ(reader.binaryRefused(), refused) << reads.back();
-    }
-}
-
-TEST(TelnetCodec, ASubnegotiationLongerThanAnyServersIsJunkWithoutWaitingForItsEnd) {
-    TelnetReader reader;
-    (void)reader.start(true);
-    EXPECT_EQ(reader.feed(fromHex("FF FA 2C 65")).junk, "");
-    EXPECT_EQ(reader.feed(Bytes(kMaxSubnegotiation - 2, 0)).junk, "");
-    EXPECT_TRUE(reader.insideSubnegotiation());
-    EXPECT_NE(reader.feed(Bytes{0, 0x41}).junk.find("sin cerrar"), std::string::npos);
-}
-
-// ser2net's refusals, told apart from a reply from the first bytes on.
-TEST(ServerRefusal, TheFirstBytesAreARefusalOnlyWhenTheWholeLineIsOne) {
-    using Verdict = ServerRefusal::Verdict;
-    const struct {
-        std::string first;
-        Verdict verdict;
-        bool inUse;
-    } rows[] = {
-        {"Port already in use\r\n", Verdict::Refusal, true},
-        {"Port's device already in use\r\n", Verdict::Refusal, true},
-        {"Device open failure: Permission denied\r\n", Verdict::Refusal, false},
-        {"P", Verdict::Unsure, true},
-        {"Port already in use", Verdict::Unsure, true},
-        {"Port already in use" + std::string(200, ' '), Verdict::NotOne, false},
-        {"01D+0023.4\r", Verdict::NotOne, false},
-        {"Port", Verdict::Unsure, true},
-        {"Portal\r", Verdict::NotOne, false},
-        {"", Verdict::Unsure, true},
-    };
-    for (const auto &row : rows) {
-        const ServerRefusal said = readRefusal(bytesOf(row.first));
-        EXPECT_EQ(said.verdict, row.verdict) << row.first;
-        EXPECT_EQ(said.lineInUse, row.inUse) << row.first;
-        if (row.verdict == Verdict::Refusal) {
-            EXPECT_EQ(said.words, row.first.substr(0, row.first.size() - 2));
-        }
     }
 }
 

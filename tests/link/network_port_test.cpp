@@ -7,12 +7,14 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "link/exchange.h"
 #include "link/network_port.h"
 #include "link/termios_port.h"
 #include "tests/hex_bytes.h"
+#include "tests/korvel_reading.h"
 
 namespace marvalo {
 namespace {
@@ -30,13 +32,13 @@ constexpr const char *kAgreed =
 // Connections on 127.0.0.1, one after another: the first `refusals` are
 // told those words (hex) and closed; each other gets a greeting, then each
 // rule's answer once, when what the client sent holds its trigger (the
-// answer "-" hangs up). Everything sent is kept, and when it came.
+// answer "-" hangs up). Everything sent is kept, and when each rule fired.
 struct FakeServer {
     FileDescriptor listener{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     int port = 0;
     std::vector<std::pair<std::string, std::string>> rules;  // trigger, answer (hex)
     std::string received;                                    // hex
-    std::vector<std::pair<std::size_t, std::chrono::steady_clock::time_point>> arrivals;
+    std::map<std::string, std::chrono::steady_clock::time_point> firedAt;
     std::vector<std::string> refusals;
     std::atomic<bool> stop{false};
     std::atomic<bool> dropNow{false};  // hang up on the connection being served
@@ -57,8 +59,7 @@ struct FakeServer {
         if (backlog > 0)
             thread = std::thread([this, greeting] { serve(fromHex(greeting)); });
     }
-    ~FakeServer() { finish(); }
-    void finish() {
+    ~FakeServer() {
         stop = true;
         if (thread.joinable())
             thread.join();
@@ -90,13 +91,12 @@ struct FakeServer {
             const ssize_t n = ::poll(&ready, 1, 20) > 0 ? ::read(client, chunk, sizeof chunk) : -1;
             if (n == 0)
                 return;
-            if (n > 0) {
+            if (n > 0)
                 received += (received.empty() ? "" : " ") + toHex(Bytes(chunk, chunk + n));
-                arrivals.emplace_back(received.size(), std::chrono::steady_clock::now());
-            }
             for (auto &[trigger, answer] : rules) {
                 if (trigger.empty() || received.find(trigger) == std::string::npos)
                     continue;
+                firedAt[trigger] = std::chrono::steady_clock::now();
                 trigger.clear();
                 if (answer == "-")
                     return;
@@ -104,28 +104,28 @@ struct FakeServer {
             }
         }
     }
-    // When the bytes `hex` had all come.
-    std::chrono::steady_clock::time_point cameAt(const std::string &hex) const {
-        const std::size_t end = received.find(hex) + hex.size();
-        for (const auto &[size, at] : arrivals) {
-            if (size >= end)
-                return at;
-        }
-        return {};
+    std::string url(const std::string &scheme, const std::string &host = "127.0.0.1") const {
+        return scheme + "://" + host + ":" + std::to_string(port);
     }
-    std::unique_ptr<NetworkPort> client(const std::string &scheme) const {
-        auto network = std::make_unique<NetworkPort>(
-            net::parseServerAddress(scheme + "://127.0.0.1:" + std::to_string(port)).value());
+    std::unique_ptr<NetworkPort> client(const std::string &scheme,
+                                        const std::string &host = "127.0.0.1") const {
+        auto network =
+            std::make_unique<NetworkPort>(net::parseServerAddress(url(scheme, host)).value());
         network->setConnectTimeoutMs(300);
         EXPECT_TRUE(network->setSettings("19200,n,8,1"));
         return network;
     }
 };
 
+// A name server that never answers: the wait ends with the timeout, or
+// with a stop, not when the resolver gives up.
+int hangingLookup(const char *, const char *, const struct addrinfo *, struct addrinfo **) {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    return EAI_AGAIN;
+}
+
 TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
-    std::string endless = "FF FD 2C FF FA 2C 65";
-    for (int i = 0; i < 300; ++i)
-        endless += " 00";
+    const std::string endless = "FF FD 2C FF FA 2C 65 " + hexOf(std::string(300, '\0'));
     const std::string openFailure = hexOf("Device open failure: No such file\r\n");
     const struct {
         const char *name, *greeting;
@@ -133,6 +133,7 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
         const char *says;
         int stopAfterMs = 0;  // then the wait must end well before the timeout
         bool hangUp = false;
+        bool hangingNameServer = false;
     } rows[] = {
         {"silent accepter", "", {}, "no negoció RFC 2217 en 300 ms"},
         {"refuses the option", "FF FE 2C", {}, "no admite RFC 2217"},
@@ -162,6 +163,8 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
         {"stop while negotiating", "", {}, ": detenido", 50},
         {"stop while configuring", "FF FD 2C", {}, ": detenido", 50},
         {"full backlog: stop while connecting", "", {}, ": detenido", 50},
+        {"name server silent", "", {}, "\"localhost\" en 300 ms", 0, false, true},
+        {"name server silent: stop", "", {}, ": detenido", 50, false, true},
     };
     for (const auto &row : rows) {
         const bool backlogFull = std::string(row.name).starts_with("full");
@@ -176,7 +179,9 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
                            {}};
             ASSERT_EQ(::connect(filler.get(), reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
         }
-        auto port = server.client(backlogFull ? "socket" : "rfc2217");
+        auto port = server.client(backlogFull ? "socket" : "rfc2217",
+                                  row.hangingNameServer ? "localhost" : "127.0.0.1");
+        port->setNameLookup(hangingLookup);
         const auto started = std::chrono::steady_clock::now();
         const auto stopAt = started + std::chrono::milliseconds(row.stopAfterMs);
         if (row.stopAfterMs > 0)
@@ -190,8 +195,7 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
         }
         const std::string message = opened.error().message();
         EXPECT_NE(message.find(row.says), std::string::npos) << row.name << ": " << message;
-        EXPECT_NE(message.find("127.0.0.1:" + std::to_string(server.port)), std::string::npos)
-            << message;
+        EXPECT_NE(message.find(":" + std::to_string(server.port)), std::string::npos) << message;
         EXPECT_FALSE(port->portOpen()) << row.name;
     }
 }
@@ -199,6 +203,7 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
 TEST(NetworkPort, Rs485SwitchesRtsThroughTheServerAroundTheWrite) {
     FakeServer server("FF FD 2C", {{"FF FA 2C 04", kAgreed},
                                    {"FF FA 2C 05 0B", "FF FA 2C 69 0B FF F0"},
+                                   {"44 44 0D", ""},
                                    {"FF FA 2C 05 0C", "FF FA 2C 69 0C FF F0"}});
     ExchangeSetup setup;
     setup.linkType = static_cast<std::uint8_t>(LinkType::Rs485);
@@ -215,194 +220,94 @@ TEST(NetworkPort, Rs485SwitchesRtsThroughTheServerAroundTheWrite) {
     auto port = server.client("rfc2217");
     const ExchangeOutcome outcome = runExchange(*port, sleeper, setup, noReplies);
     EXPECT_EQ(outcome.failure, "");
-    server.finish();
+    server.stop = true;
+    server.thread.join();
     const auto on = server.received.find("FF FA 2C 05 0B FF F0");
     const auto request = server.received.find("44 44 0D");  // the request's end
     const auto off = server.received.find("FF FA 2C 05 0C FF F0");
     EXPECT_TRUE(on < request && request < off && off != std::string::npos) << server.received;
-    EXPECT_GE(server.cameAt("FF FA 2C 05 0C FF F0") - server.cameAt("44 44 0D"),
+    EXPECT_GE(server.firedAt["FF FA 2C 05 0C"] - server.firedAt["44 44 0D"],
               std::chrono::microseconds(20'833 - 1'000));
-}
-
-}  // namespace
-}  // namespace marvalo
-
-namespace marvalo {
-namespace {
-
-ExchangeSetup korvelSetup(bool endWhenComplete) {
-    ExchangeSetup setup;
-    setup.inputs.addressText = "01";
-    setup.inputs.addressNumber = 1;
-    setup.inputs.instructionText = "D";
-    setup.waitMs = 250;
-    setup.endWhenComplete = endWhenComplete;
-    return setup;
 }
 
 constexpr const char *kRequest = "2A 30 31 44 0D";  // *01D CR
 constexpr const char *kReply = "30 31 44 2B 30 30 32 33 2E 34 0D";
 
+// COM 1 leads to the server, as the ports table keeps one: by its address.
+struct ServerMap final : PortMap {
+    std::string address;
+    Result<MappedDevice, std::string> resolve(int) override {
+        return MappedDevice{address, address, false, std::nullopt};
+    }
+};
+
 // What a server says is the line's only when it is: a refusal, a hang-up,
 // broken telnet are faults quoting it, never a reply to judge.
 TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
+    using Rules = std::vector<std::pair<std::string, std::string>>;
+    auto agreedThen = [](const std::string &answer) {
+        return Rules{{"FF FA 2C 04", kAgreed}, {kRequest, answer}};
+    };
     const std::string inUse = hexOf("Port already in use\r\n");
-    const std::string replyThenJunk = std::string(kReply) + " FF 05";
-    const std::string openSubnegotiation = std::string("FF FA 2C 06 ") + kReply;
+    const Rules refuse = {{kRequest, inUse}, {kRequest, "-"}}, raw = {{kRequest, kReply}};
+    const Rules junk = agreedThen(kReply + std::string(" FF 05")), plain = agreedThen(kReply);
+    const Rules leftOpen = agreedThen(std::string("FF FA 2C 06 ") + kReply);
+    const std::vector<std::string> taken = {hexOf("Port's device already in use\r\n")};
     const struct {
-        const char *name, *scheme, *greeting;
-        std::vector<std::pair<std::string, std::string>> rules;
-        const char *fails;  // empty: the reply is shown
-        const char *reply;  // what the record holds
+        const char *name, *scheme;
+        std::string greeting;
+        Rules rules;
+        const char *fails;  // empty: the reply is shown, and recorded
         std::vector<std::string> refuseFirst = {};
-        bool afterOurRelease = false;
-        bool wholeWait = false;  // as the panel waits, not until a complete reply
+        bool afterOurRelease = false, wholeWait = false;  // as the panel waits
     } rows[] = {
-        {"refusal after the request",
-         "socket",
-         "",
-         {{kRequest, inUse}, {kRequest, "-"}},
-         "\"Port already in use\": la línea probablemente está ocupada",
-         ""},
-        {"refusal before the request, not closed",
-         "socket",
-         inUse.c_str(),
-         {},
-         "Port already in use",
-         ""},
-        {"telnet junk right after a whole reply",
-         "rfc2217",
-         "FF FD 2C",
-         {{"FF FA 2C 04", kAgreed}, {kRequest, replyThenJunk}},
-         "telnet no válido",
-         kReply,
-         {},
-         false,
-         true},
-        {"a subnegotiation left open before the reply",
-         "rfc2217",
-         "FF FD 2C",
-         {{"FF FA 2C 04", kAgreed}, {kRequest, openSubnegotiation}},
-         "no la cerró en 200 ms",
-         ""},
-        {"a baud answer before the request",
-         "rfc2217",
-         "FF FD 2C FF FA 2C 65 00 00 25 80 FF F0",
-         {{"FF FA 2C 04", kAgreed}, {kRequest, kReply}},
-         "",
-         kReply},
-        {"WONT BINARY, then agreeing",
-         "rfc2217",
-         "FF FD 2C FF FC 00 FF FB 00",
-         {{"FF FA 2C 04", kAgreed}, {kRequest, kReply}},
-         "",
-         kReply},
-        {"raw: in use right after our own release",
-         "socket",
-         "",
-         {{kRequest, kReply}},
-         "",
-         kReply,
-         {hexOf("Port's device already in use\r\n")},
-         true},
-        {"telnet: in use right after our own release",
-         "rfc2217",
-         "FF FD 2C",
-         {{"FF FA 2C 04", kAgreed}, {kRequest, kReply}},
-         "",
-         kReply,
-         {hexOf("Port's device already in use\r\n")},
-         true},
+        {"refusal after the request", "socket", "", refuse, "use\": la línea probablemente"},
+        {"refusal before the request, not closed", "socket", inUse, {}, "Port already in use"},
+        {"junk after a whole reply", "rfc2217", "FF FD 2C", junk, "no válido", {}, false, true},
+        {"a subnegotiation left open", "rfc2217", "FF FD 2C", leftOpen, "no la cerró en 200 ms"},
+        {"a baud answer first", "rfc2217", "FF FD 2C FF FA 2C 65 00 00 25 80 FF F0", plain, ""},
+        {"WONT BINARY, then agreeing", "rfc2217", "FF FD 2C FF FC 00 FF FB 00", plain, ""},
+        {"raw: in use after our own release", "socket", "", raw, "", taken, true},
+        {"telnet: in use after our own release", "rfc2217", "FF FD 2C", plain, "", taken, true},
     };
     for (const auto &row : rows) {
         if (row.afterOurRelease) {
             FakeServer otherAccepter("", {});
-            auto held = otherAccepter.client("socket");
-            ASSERT_TRUE(held->open()) << row.name;
+            ASSERT_TRUE(otherAccepter.client("socket")->open()) << row.name;
         }
-        FakeServer server(row.greeting, row.rules, 4, false, row.refuseFirst);
-        auto port = server.client(row.scheme);
+        FakeServer server(row.greeting.c_str(), row.rules, 4, false, row.refuseFirst);
+        ServerMap map;
+        map.address = server.url(row.scheme);
+        TermiosPort port;
+        port.setPortMap(map);
+        port.setConnectTimeoutMs(300);
+        ASSERT_TRUE(port.setSettings("19200,n,8,1"));
         ThreadSleeper sleeper;
         std::int32_t noReplies = 0;
         const ExchangeOutcome outcome =
-            runExchange(*port, sleeper, korvelSetup(!row.wholeWait), noReplies);
-        if (*row.fails == '\0') {
-            EXPECT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << row.name << outcome.failure;
-        } else {
-            EXPECT_EQ(outcome.kind, ExchangeOutcome::Kind::Failed) << row.name;
-            EXPECT_NE(outcome.failure.find(row.fails), std::string::npos)
-                << row.name << ": " << outcome.failure;
-        }
-        EXPECT_EQ(toHex(outcome.record.reply), row.reply) << row.name;
+            runExchange(port, sleeper, testing::korvelReading(250, !row.wholeWait), noReplies);
+        EXPECT_TRUE(*row.fails ? outcome.failure.find(row.fails) != std::string::npos
+                               : outcome.failure.empty())
+            << row.name << ": " << outcome.failure;
+        EXPECT_EQ(outcome.kind == ExchangeOutcome::Kind::Failed, *row.fails != '\0') << row.name;
+        const bool replied = *row.fails == '\0' || row.wholeWait;
+        EXPECT_EQ(toHex(outcome.record.reply), replied ? kReply : "") << row.name;
+        EXPECT_EQ(outcome.record.port, "COM 1 (" + map.address + ")");
     }
 }
 
 TEST(NetworkPort, AHeldConnectionDroppedWhileIdleIsOpenedAgainQuietly) {
-    const std::string second = std::string(kRequest) + " " + kRequest;
-    FakeServer server("", {{kRequest, kReply}, {second, kReply}});
+    FakeServer server("", {{kRequest, kReply}, {std::string(kRequest) + " " + kRequest, kReply}});
     auto port = server.client("socket");
     ThreadSleeper sleeper;
     std::int32_t noReplies = 0;
-    ASSERT_EQ(runExchange(*port, sleeper, korvelSetup(true), noReplies).kind,
-              ExchangeOutcome::Kind::Shown);
+    ASSERT_EQ(runExchange(*port, sleeper, testing::korvelReading(250, true), noReplies).failure,
+              "");
     server.dropNow = true;  // a server restarted, or its idle timeout
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    const ExchangeOutcome again = runExchange(*port, sleeper, korvelSetup(true), noReplies);
-    EXPECT_EQ(again.kind, ExchangeOutcome::Kind::Shown) << again.failure;
-    EXPECT_EQ(toHex(again.record.reply), kReply);
-}
-
-// A name server that never answers: the wait ends with the timeout, or
-// with a stop, not when the resolver gives up.
-int hangingLookup(const char *, const char *, const struct addrinfo *, struct addrinfo **) {
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    return EAI_AGAIN;
-}
-
-TEST(NetworkPort, ANameLookupEndsWithTheTimeoutOrAStop) {
-    for (const int stopAfterMs : {0, 50}) {
-        NetworkPort port(net::parseServerAddress("rfc2217://bench-3.lab:4001").value());
-        port.setConnectTimeoutMs(300);
-        port.setNameLookup(hangingLookup);
-        const auto started = std::chrono::steady_clock::now();
-        const auto stopAt = started + std::chrono::milliseconds(stopAfterMs);
-        if (stopAfterMs > 0)
-            port.setStopQuery([stopAt] { return std::chrono::steady_clock::now() >= stopAt; });
-        auto opened = port.open();
-        ASSERT_FALSE(opened);
-        EXPECT_LT(std::chrono::steady_clock::now() - started,
-                  std::chrono::milliseconds(stopAfterMs > 0 ? 150 : 450));
-        EXPECT_EQ(opened.error().kind,
-                  stopAfterMs > 0 ? LinkError::Kind::Stopped : LinkError::Kind::NoSuchPort);
-        if (stopAfterMs == 0) {
-            EXPECT_NE(opened.error().message().find("\"bench-3.lab\" en 300 ms"), std::string::npos)
-                << opened.error().message();
-        }
-    }
-}
-
-}  // namespace
-}  // namespace marvalo
-
-namespace marvalo {
-namespace {
-
-TEST(NetworkPort, AServerBehindAComNumberIsNamedOnce) {
-    struct ServerMap final : PortMap {
-        std::string address;
-        Result<MappedDevice, std::string> resolve(int) override {
-            return MappedDevice{address, address, false, std::nullopt};  // as the table keeps it
-        }
-    } map;
-    FakeServer server("", {{kRequest, kReply}});
-    map.address = "socket://127.0.0.1:" + std::to_string(server.port);
-    TermiosPort port;
-    port.setPortMap(map);
-    ThreadSleeper sleeper;
-    std::int32_t noReplies = 0;
-    const ExchangeOutcome outcome = runExchange(port, sleeper, korvelSetup(true), noReplies);
-    EXPECT_EQ(outcome.record.port, "COM 1 (" + map.address + ")");
-    EXPECT_EQ(outcome.record.portKind, "socket");
+    const ExchangeOutcome again =
+        runExchange(*port, sleeper, testing::korvelReading(250, true), noReplies);
+    EXPECT_EQ(toHex(again.record.reply), kReply) << again.failure;
 }
 
 }  // namespace

@@ -6,14 +6,13 @@
 #include <termios.h>
 
 #include <csignal>
-#include <filesystem>
 #include <optional>
 #include <regex>
 #include <thread>
 
-#include "link/exchange.h"
 #include "link/termios_port.h"
 #include "os/file_descriptor.h"
+#include "tests/korvel_reading.h"
 #include "tests/pty_pair.h"
 #include "tests/run_program.h"
 #include "tests/ser2net_process.h"
@@ -157,17 +156,6 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
     }
 }
 
-// Connected to a server's port and held, as another bench's panel would.
-FileDescriptor holdAccepter(const std::string &url) {
-    FileDescriptor other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in at{AF_INET,
-                   htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)))),
-                   {htonl(INADDR_LOOPBACK)},
-                   {}};
-    EXPECT_EQ(::connect(other.get(), reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
-    return other;
-}
-
 // ser2net tells a second client "Port already in use" and hangs up, before
 // or after the request: never a reply a plan may pass on.
 TEST(SerialServer, ALineHeldByAnotherClientFailsThePlanQuotingTheServer) {
@@ -180,7 +168,13 @@ TEST(SerialServer, ALineHeldByAnotherClientFailsThePlanQuotingTheServer) {
                  "expect = { verdict = \"ok\" }\n");
     const std::vector<std::string> plan = {"--plan", (folder.path() / "plan.toml").string()};
     ASSERT_EQ(send(server.socketUrl(), plan).status, 0);
-    const FileDescriptor other = holdAccepter(server.socketUrl());
+    const std::string url = server.socketUrl();
+    FileDescriptor other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));  // another bench's
+    sockaddr_in at{AF_INET,
+                   htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)))),
+                   {htonl(INADDR_LOOPBACK)},
+                   {}};
+    ASSERT_EQ(::connect(other.get(), reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     for (int run = 0; run < 10; ++run) {
         const auto held = send(server.socketUrl(), plan);
@@ -197,12 +191,7 @@ TEST(SerialServer, SwitchingBetweenTwoAcceptersOfOneLineLosesNoExchange) {
     testing::Ser2netProcess server(sim.devicePath(), sim.devicePath());
     TermiosPort port;
     ASSERT_TRUE(port.setSettings("9600,n,8,1"));
-    ExchangeSetup setup;
-    setup.inputs.addressText = "01";
-    setup.inputs.addressNumber = 1;
-    setup.inputs.instructionText = "D";
-    setup.waitMs = 500;
-    setup.endWhenComplete = true;
+    const ExchangeSetup setup = testing::korvelReading(500, true);
     ThreadSleeper sleeper;
     std::int32_t noReplies = 0;
     for (int exchange = 0; exchange < 6; ++exchange) {
@@ -211,17 +200,6 @@ TEST(SerialServer, SwitchingBetweenTwoAcceptersOfOneLineLosesNoExchange) {
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplies);
         EXPECT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << url << ": " << outcome.failure;
         EXPECT_EQ(outcome.display, "01D+0023.4\r") << url;
-    }
-}
-
-// The simulator sits at the line's end; a server's address is the other end.
-TEST(SerialServer, TheSimulatorRefusesToServeAServerAddress) {
-    const std::string sim = std::filesystem::path(MARVALO_SEND_PATH).parent_path() / "marvalo-sim";
-    for (const char *address : {"socket://127.0.0.1:4001", "RFC2217://bench-3:4001"}) {
-        const auto run = runProgram({sim, "--device", address});
-        EXPECT_EQ(run.status, 64) << address;
-        EXPECT_NE(run.err.find("es la dirección de un servidor serie"), std::string::npos)
-            << run.err;
     }
 }
 
