@@ -8,8 +8,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "core/net/com_port_text.h"
+#include "core/net/server_refusal.h"
 #include "core/text/byte_text.h"
 #include "core/text/system_error_text.h"
 
@@ -57,6 +63,52 @@ struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
             static_cast<long>(left % kUsPerSecond) * 1000};
 }
 
+// ser2net gives a device back up to ~20 ms after a client leaves: another
+// accepter of the same line refuses "in use" until then. Our own release
+// is remembered so that refusal is tried again, not reported.
+constexpr auto kHandBackWindow = std::chrono::milliseconds(1000);
+constexpr auto kRetryPause = std::chrono::milliseconds(5);
+// How long a raw accepter is given to refuse right after our own release.
+constexpr auto kRefusalSettle = std::chrono::milliseconds(50);
+// A held connection dropped after this long unused is the server's
+// housekeeping (a restart, an idle timeout): connected again quietly. One
+// dropped sooner is news (the line taken, the server gone mid-run).
+constexpr auto kIdleBeforeQuietReopen = std::chrono::milliseconds(1000);
+// A subnegotiation left open this long holds back every byte after it.
+constexpr auto kMostSubnegotiationTime = std::chrono::milliseconds(200);
+
+struct OwnRelease {
+    std::mutex lock;
+    std::string host;
+    std::chrono::steady_clock::time_point at{};
+};
+
+OwnRelease &ownRelease() {
+    static OwnRelease last;
+    return last;
+}
+
+bool releasedLately(const std::string &host) {
+    OwnRelease &last = ownRelease();
+    const std::lock_guard hold(last.lock);
+    return last.host == host && std::chrono::steady_clock::now() - last.at < kHandBackWindow;
+}
+
+// A name lookup runs on a thread of its own, so the wait for it can end
+// with the timeout or a stop; one given up on finishes and frees itself.
+struct PendingLookup {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    int result = 0;
+    int err = 0;
+    struct addrinfo *found = nullptr;
+    ~PendingLookup() {
+        if (found != nullptr)
+            ::freeaddrinfo(found);
+    }
+};
+
 }  // namespace
 
 NetworkPort::NetworkPort(net::ServerAddress address) : address_(std::move(address)) {}
@@ -97,25 +149,43 @@ LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,
     return error(kind, operation, what);
 }
 
+std::string NetworkPort::heardText() const {
+    std::string said(heard_.begin(), heard_.end());
+    while (!said.empty() && (said.back() == '\r' || said.back() == '\n'))
+        said.pop_back();
+    return safeText(said) + (heard_.size() >= kMostHeardKept ? "…" : "");
+}
+
+LinkError NetworkPort::turnedAway(const std::string &words, bool lineInUse,
+                                  const std::string &meaning) {
+    refused_ = true;
+    // Whatever was under way, the open is what failed: the server never
+    // gave us the line, so nothing of ours reached it.
+    return fault(lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort, "abrir",
+                 address_.hostPort() + " rechazó la conexión tras enviar \"" + words +
+                     "\": " + meaning + "; no se envió nada a la línea");
+}
+
 LinkError NetworkPort::lost(const std::string &operation, int err) {
-    // ser2net turns a client away from a line in use by saying so and
-    // closing: before any request of ours, what it said is its reason.
-    if (!requested_ && !heard_.empty()) {
-        std::string said(heard_.begin(), heard_.end());
-        while (!said.empty() && (said.back() == '\r' || said.back() == '\n'))
-            said.pop_back();
-        return fault(LinkError::Kind::Busy, operation,
-                     address_.hostPort() + " cortó la conexión nada más aceptarla, tras enviar \"" +
-                         safeText(said) + (heard_.size() >= kMostHeardKept ? "…" : "") +
-                         "\": la línea probablemente está ocupada por otro cliente del "
-                         "servidor serie; no se envió nada a la línea");
+    closedByServer_ = true;
+    // ser2net turns a client away by saying why and closing, before or
+    // after our request: what it said is its reason, never a reply.
+    const bool spokeFirst = !proven_ && !heard_.empty();
+    if (spokeFirst) {
+        const net::ServerRefusal said = net::readRefusal(heard_);
+        if (said.verdict == net::ServerRefusal::Verdict::Refusal)
+            return turnedAway(said.words, said.lineInUse, said.meaning);
+        if (!requested_)
+            return turnedAway(heardText(), true, net::kLineLikelyTaken);
     }
     // ser2net hands the line to a new client (kickolduser) by closing ours.
-    std::string what = address_.hostPort() +
-                       " cortó la conexión (¿se detuvo el servidor serie, o dio la línea a otro "
-                       "cliente?)";
+    std::string what = address_.hostPort() + " cortó la conexión" +
+                       (spokeFirst ? " tras enviar \"" + heardText() + "\"" : std::string()) +
+                       " (¿se detuvo el servidor serie, o dio la línea a otro cliente?)";
     if (err != 0)
         what += ": " + systemErrorText(err);
+    if (requested_)
+        what += "; lo recibido en este intercambio no se toma como respuesta";
     return fault(LinkError::Kind::Vanished, operation, what);
 }
 
@@ -139,25 +209,90 @@ LinkError NetworkPort::stopped(const std::string &operation) {
     return fault(LinkError::Kind::Stopped, operation, "detenido");
 }
 
-LinkStatus NetworkPort::connectSocket() {
-    const std::string where = address_.hostPort();
+LinkStatus NetworkPort::sleepFor(const std::string &operation, std::chrono::microseconds time) {
+    const auto until = Clock::now() + time;
+    while (Clock::now() < until) {
+        if (stopAsked())
+            return stopped(operation);
+        std::this_thread::sleep_for(std::min<Clock::duration>(
+            until - Clock::now(), std::chrono::milliseconds(kStopLookMs)));
+    }
+    return Done{};
+}
+
+Result<struct addrinfo *, LinkError> NetworkPort::lookUp(Clock::time_point deadline) {
     struct addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
-    struct addrinfo *found = nullptr;
     const std::string service = std::to_string(address_.port);
-    const int looked = ::getaddrinfo(address_.host.c_str(), service.c_str(), &hints, &found);
-    if (looked != 0) {
+    auto refused = [this](int looked, int err) {
         return error(LinkError::Kind::NoSuchPort, "abrir",
                      "no se encuentra el servidor \"" + address_.host + "\": " +
-                         lookupErrorText(looked, looked == EAI_SYSTEM ? systemErrorText(errno)
+                         lookupErrorText(looked, looked == EAI_SYSTEM ? systemErrorText(err)
                                                                       : ::gai_strerror(looked)) +
                          "; compruebe el nombre o use su dirección IP");
+    };
+    // An address written as numbers needs no name server: no thread, no wait.
+    struct addrinfo numericHints = hints;
+    numericHints.ai_flags |= AI_NUMERICHOST;
+    struct addrinfo *found = nullptr;
+    const int numeric =
+        ::getaddrinfo(address_.host.c_str(), service.c_str(), &numericHints, &found);
+    if (numeric == 0)
+        return found;
+    if (numeric != EAI_NONAME)
+        return refused(numeric, errno);
+    const NameLookup call = nameLookup_ ? nameLookup_ : &::getaddrinfo;
+    auto pending = std::make_shared<PendingLookup>();
+    try {
+        std::thread([pending, call, host = address_.host, service, hints] {
+            struct addrinfo *answer = nullptr;
+            const int result = call(host.c_str(), service.c_str(), &hints, &answer);
+            const int err = errno;
+            const std::lock_guard hold(pending->lock);
+            pending->found = answer;
+            pending->result = result;
+            pending->err = err;
+            pending->finished = true;
+            pending->done.notify_all();
+        }).detach();
+    } catch (const std::system_error &) {
+        return error(LinkError::Kind::NoSuchPort, "abrir",
+                     "no se pudo buscar el servidor \"" + address_.host +
+                         "\": el sistema no deja crear otro hilo; use su dirección IP");
     }
+    std::unique_lock hold(pending->lock);
+    while (!pending->finished) {
+        if (Clock::now() >= deadline) {
+            return error(LinkError::Kind::NoSuchPort, "abrir",
+                         "no se encontró el servidor \"" + address_.host + "\" en " +
+                             std::to_string(timeoutMs_) +
+                             " ms: el servidor de nombres no respondió; compruebe la red o use su "
+                             "dirección IP");
+        }
+        if (stopAsked())
+            return stopped("buscar el servidor de");
+        pending->done.wait_until(
+            hold, std::min(deadline, Clock::now() + std::chrono::milliseconds(kStopLookMs)));
+    }
+    if (pending->result != 0)
+        return refused(pending->result, pending->err);
+    found = pending->found;
+    pending->found = nullptr;
+    return found;
+}
+
+LinkStatus NetworkPort::connectSocket() {
+    const std::string where = address_.hostPort();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    auto looked = lookUp(deadline);
+    if (!looked)
+        return looked.error();
+    const std::unique_ptr<struct addrinfo, void (*)(struct addrinfo *)> found(looked.value(),
+                                                                              ::freeaddrinfo);
     int lastError = ETIMEDOUT;
-    for (const struct addrinfo *at = found; at != nullptr; at = at->ai_next) {
+    for (const struct addrinfo *at = found.get(); at != nullptr; at = at->ai_next) {
         FileDescriptor fd(::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                                    at->ai_protocol));
         if (!fd.valid()) {
@@ -173,10 +308,8 @@ LinkStatus NetworkPort::connectSocket() {
                 fd.get(), POLLOUT, 0
             };
             const int polled = waitFor(ready, deadline);
-            if (polled == kStoppedWait) {
-                ::freeaddrinfo(found);
+            if (polled == kStoppedWait)
                 return stopped("abrir");
-            }
             if (polled <= 0) {
                 lastError = polled == 0 ? ETIMEDOUT : errno;
                 continue;
@@ -195,10 +328,8 @@ LinkStatus NetworkPort::connectSocket() {
         const int on = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         socket_ = std::move(fd);
-        ::freeaddrinfo(found);
         return Done{};
     }
-    ::freeaddrinfo(found);
     switch (lastError) {
         case ECONNREFUSED:
             return error(LinkError::Kind::NoSuchPort, "abrir",
@@ -223,21 +354,55 @@ LinkStatus NetworkPort::open() {
         // Whatever came while parked is stale; an end of the connection
         // (a server stopped, the line given to another client) shows here.
         if (auto dropped = dropWhatArrived("abrir"); !dropped)
-            return dropped;
+            return reopenIfDroppedWhileIdle(dropped.error(), true);
         pending_.clear();
         if (telnet() && agreed_ != line())
             return applyLine(line());
         return Done{};
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+    const bool afterOurRelease = releasedLately(address_.host);
+    while (true) {
+        auto opened = connectAndNegotiate(afterOurRelease);
+        // "In use" right after we let a line go is most likely ourselves,
+        // a moment ago: ask again until the server has handed it back.
+        if (opened || opened.error().kind != LinkError::Kind::Busy || !afterOurRelease ||
+            Clock::now() + kRetryPause >= deadline)
+            return opened;
+        if (auto paused = sleepFor("abrir", kRetryPause); !paused)
+            return paused;
+    }
+}
+
+LinkStatus NetworkPort::reopenIfDroppedWhileIdle(const LinkError &why, bool nothingWritten) {
+    if (why.kind != LinkError::Kind::Vanished || !nothingWritten ||
+        Clock::now() - lastUsed_ < kIdleBeforeQuietReopen)
+        return why;
+    return connectAndNegotiate(false);
+}
+
+LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
+    release();
     reader_ = net::TelnetReader{};
     requested_ = false;
+    proven_ = false;
+    screening_ = true;
+    refused_ = false;
+    closedByServer_ = false;
     heard_.clear();
-    pending_.clear();
-    answers_.clear();
     if (auto connected = connectSocket(); !connected)
         return connected;
-    if (!telnet())
+    lastUsed_ = Clock::now();
+    if (!telnet()) {
+        // A raw accepter says nothing when it takes us, so a refusal can
+        // only be waited for; worth it only when one is likely.
+        const auto settle = Clock::now() + kRefusalSettle;
+        while (afterOurRelease && screening_ && Clock::now() < settle) {
+            if (auto looked = pump("abrir", settle); !looked)
+                return looked.error();
+        }
         return Done{};
+    }
     if (auto sent = sendRaw("negociar RFC 2217 con", reader_.start(true)); !sent)
         return sent;
     // RFC 2217: no COM-PORT-OPTION subnegotiation before the server agreed.
@@ -277,16 +442,36 @@ LinkStatus NetworkPort::refuseTextMode(const std::string &operation) {
 }
 
 void NetworkPort::close() {
+    // Telnet the server broke is no connection to keep.
+    if (!junkAfterData_.empty()) {
+        release();
+        return;
+    }
+    if (socket_.valid() && requested_)
+        proven_ = true;
     parked_ = socket_.valid();
     pending_.clear();
+    lastUsed_ = Clock::now();
 }
 
 void NetworkPort::release() {
+    if (socket_.valid() && !refused_ && !closedByServer_) {
+        OwnRelease &last = ownRelease();
+        const std::lock_guard hold(last.lock);
+        last.host = address_.host;
+        last.at = Clock::now();
+    }
     socket_.reset();
     parked_ = false;
     agreed_.reset();
     pending_.clear();
     answers_.clear();
+    held_.clear();
+    heldStale_ = 0;
+    rtsRaised_ = false;
+    wroteSinceLook_ = false;
+    subnegotiationSince_.reset();
+    junkAfterData_.clear();
 }
 
 LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes) {
@@ -326,15 +511,44 @@ LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes
 }
 
 void NetworkPort::hear(const Bytes &data) {
-    if (requested_)
+    if (proven_)
         return;
     const std::size_t room = kMostHeardKept - std::min(kMostHeardKept, heard_.size());
     const std::size_t kept = std::min(room, data.size());
     heard_.insert(heard_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kept));
 }
 
+std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
+    hear(data);
+    if (!screening_) {
+        pending_.insert(pending_.end(), data.begin(), data.end());
+        return std::nullopt;
+    }
+    held_.insert(held_.end(), data.begin(), data.end());
+    const net::ServerRefusal said = net::readRefusal(held_);
+    switch (said.verdict) {
+        case net::ServerRefusal::Verdict::Unsure:
+            return std::nullopt;
+        case net::ServerRefusal::Verdict::Refusal:
+            return turnedAway(said.words, said.lineInUse, said.meaning);
+        case net::ServerRefusal::Verdict::NotOne:
+            break;
+    }
+    screening_ = false;
+    pending_.insert(pending_.end(), held_.begin() + static_cast<std::ptrdiff_t>(heldStale_),
+                    held_.end());
+    held_.clear();
+    heldStale_ = 0;
+    return std::nullopt;
+}
+
 Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
                                           Clock::time_point deadline) {
+    if (!junkAfterData_.empty()) {
+        return fault(LinkError::Kind::Io, operation,
+                     address_.hostPort() + " envió telnet no válido tras " +
+                         "los datos ya recibidos: " + junkAfterData_);
+    }
     struct pollfd ready {
         socket_.get(), POLLIN, 0
     };
@@ -364,17 +578,27 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
     ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     const Bytes received(chunk, chunk + n);
     if (!telnet()) {
-        hear(received);
-        pending_.insert(pending_.end(), received.begin(), received.end());
+        if (auto refused = takeLineBytes(received))
+            return *refused;
         return true;
     }
     net::TelnetInput input = reader_.feed(received);
-    hear(input.data);
-    pending_.insert(pending_.end(), input.data.begin(), input.data.end());
+    if (auto refused = takeLineBytes(input.data))
+        return *refused;
     if (!input.junk.empty()) {
+        // What came whole before the junk is the line's: it reaches the
+        // record, and the fault follows at the next look.
+        if (!pending_.empty()) {
+            junkAfterData_ = input.junk;
+            return true;
+        }
         return fault(LinkError::Kind::Io, operation,
                      address_.hostPort() + " envió telnet no válido: " + input.junk);
     }
+    if (!reader_.insideSubnegotiation())
+        subnegotiationSince_.reset();
+    else if (!subnegotiationSince_)
+        subnegotiationSince_ = Clock::now();
     for (net::ComPortAnswer &answer : input.answers) {
         if (answer.command == ComPortCommand::PurgeData)
             continue;  // nobody waits for it
@@ -411,6 +635,20 @@ Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
     }
 }
 
+LinkStatus NetworkPort::forgetEarlyAnswers(const std::string &operation) {
+    // Bounded: a line that streams without pause would keep it going.
+    constexpr int kMostReads = 16;
+    for (int read = 0; read < kMostReads; ++read) {
+        auto looked = pump(operation, Clock::now());
+        if (!looked)
+            return looked.error();
+        if (!looked.value())
+            break;
+    }
+    answers_.clear();
+    return Done{};
+}
+
 LinkStatus NetworkPort::applyLine(const LineSettings &line) {
     if (!telnet() || !portOpen())
         return Done{};  // raw TCP: the server's own settings
@@ -430,6 +668,8 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
          net::setStopsize(static_cast<std::uint8_t>(line.stopBits)),
          {static_cast<std::uint8_t>(line.stopBits)}},
     };
+    if (auto forgotten = forgetEarlyAnswers("configurar"); !forgotten)
+        return forgotten;
     // All four at once: one round trip instead of four.
     Bytes requests;
     for (const SettingAsked &setting : asked)
@@ -463,6 +703,8 @@ LinkStatus NetworkPort::setRts(bool raised) {
                      "necesita rfc2217:// con un servidor que maneje RTS, o use RS232");
     }
     const std::uint8_t control = raised ? net::kControlRtsOn : net::kControlRtsOff;
+    if (auto forgotten = forgetEarlyAnswers(operation); !forgotten)
+        return forgotten;
     if (auto sent = sendRaw(operation, net::setControl(control)); !sent)
         return sent;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
@@ -483,6 +725,7 @@ LinkStatus NetworkPort::setRts(bool raised) {
                          net::comPortValueText(ComPortCommand::SetControl, answer.value()) +
                          "; RS485 necesita un servidor que maneje RTS, o use RS232");
     }
+    rtsRaised_ = raised;
     return Done{};
 }
 
@@ -492,6 +735,7 @@ LinkStatus NetworkPort::dropWhatArrived(const std::string &operation) {
     for (int read = 0; read < kMostReads; ++read) {
         auto looked = pump(operation, Clock::now());
         pending_.clear();
+        heldStale_ = held_.size();
         if (!looked)
             return looked.error();
         if (!looked.value())
@@ -503,8 +747,12 @@ LinkStatus NetworkPort::dropWhatArrived(const std::string &operation) {
 LinkStatus NetworkPort::discardInput() {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "vaciar la entrada de", "el puerto está cerrado");
-    if (auto dropped = dropWhatArrived("vaciar la entrada de"); !dropped)
-        return dropped;
+    // Found closed as an exchange begins, nothing of it has gone yet.
+    const bool exchangeStarts = !wroteSinceLook_;
+    if (auto dropped = dropWhatArrived("vaciar la entrada de"); !dropped) {
+        if (auto reopened = reopenIfDroppedWhileIdle(dropped.error(), exchangeStarts); !reopened)
+            return reopened;
+    }
     // What the server still holds from the line is the server's to drop.
     if (telnet())
         return sendRaw("vaciar la entrada de", net::purgeData(net::kPurgeReceive));
@@ -516,12 +764,33 @@ LinkStatus NetworkPort::write(const Bytes &request) {
         return error(LinkError::Kind::NotOpen, "escribir en", "el puerto está cerrado");
     if (auto refused = refuseTextMode("escribir en"); !refused)
         return refused;
+    if (requested_)
+        proven_ = true;
     requested_ = true;
-    return sendRaw("escribir en", telnet() ? net::escapeData(request) : request);
+    wroteSinceLook_ = true;
+    lastUsed_ = Clock::now();
+    if (auto sent = sendRaw("escribir en", telnet() ? net::escapeData(request) : request); !sent)
+        return sent;
+    if (!rtsRaised_)
+        return Done{};
+    // The server has no drain to offer: RTS may only fall once the frame
+    // has left its UART, bytes × bits per character / baud from now, and
+    // the RS485 hold is counted from there.
+    const LineSettings &settings = line();
+    const std::int64_t bitsPerByte = 1 + settings.dataBits +
+                                     (settings.parity == LineSettings::Parity::None ? 0 : 1) +
+                                     settings.stopBits;
+    constexpr std::int64_t kUsPerSecond = 1'000'000;
+    const std::int64_t frameUs =
+        (static_cast<std::int64_t>(request.size()) * bitsPerByte * kUsPerSecond + settings.baud -
+         1) /
+        settings.baud;
+    return sleepFor("escribir en", std::chrono::microseconds(frameUs));
 }
 
 LinkStatus NetworkPort::drain() {
-    // The server writes the line itself; nothing of ours is left to leave.
+    // The server writes the line itself; write() waited the frame's time
+    // when RTS is ours to lower.
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "terminar de enviar por", "el puerto está cerrado");
     return Done{};
@@ -530,6 +799,8 @@ LinkStatus NetworkPort::drain() {
 Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "esperar datos de", "el puerto está cerrado");
+    wroteSinceLook_ = false;
+    lastUsed_ = Clock::now();
     const auto deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
     // Telnet alone (an answer, a line state) wakes the socket but brings
     // nothing for the reply: keep waiting until data or the deadline.
@@ -537,6 +808,14 @@ Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
         auto looked = pump("esperar datos de", deadline);
         if (!looked)
             return looked.error();
+        if (subnegotiationSince_ &&
+            Clock::now() - *subnegotiationSince_ > kMostSubnegotiationTime) {
+            return fault(LinkError::Kind::Io, "esperar datos de",
+                         address_.hostPort() +
+                             " abrió una subnegociación telnet (IAC SB) y no la cerró en " +
+                             std::to_string(kMostSubnegotiationTime.count()) +
+                             " ms: los datos que siguen no se pueden leer");
+        }
         if (!looked.value())
             return false;
     }
@@ -546,9 +825,12 @@ Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
 Result<Bytes, LinkError> NetworkPort::readAvailable() {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
-    // What waitForInput took is handed over first: a server that hung up
-    // right after the reply must not take the reply with it.
-    if (pending_.empty()) {
+    wroteSinceLook_ = false;
+    lastUsed_ = Clock::now();
+    // One more look, never a wait: a server that hung up right after what it
+    // sent must not have that taken for a reply. Bytes before junk are
+    // handed over first.
+    if (junkAfterData_.empty() || pending_.empty()) {
         auto looked = pump("leer de", Clock::now());
         if (!looked)
             return looked.error();

@@ -6,6 +6,7 @@
 #include <optional>
 
 struct pollfd;
+struct addrinfo;
 
 #include "core/net/server_address.h"
 #include "core/net/telnet_codec.h"
@@ -30,6 +31,11 @@ class NetworkPort final : public LineIo {
     ~NetworkPort() override;
 
     void setConnectTimeoutMs(int ms) { timeoutMs_ = ms; }
+    // How a server's name becomes addresses (getaddrinfo's form); a test
+    // hands over one that hangs, as a name server that never answers does.
+    using NameLookup = int (*)(const char *host, const char *service, const struct addrinfo *hints,
+                               struct addrinfo **found);
+    void setNameLookup(NameLookup lookup) { nameLookup_ = lookup; }
     // How messages name the port when it came through a COM number.
     void setLabel(std::string label) { label_ = std::move(label); }
     std::string describe() const override;
@@ -69,7 +75,19 @@ class NetworkPort final : public LineIo {
     bool telnet() const { return address_.kind == net::ServerAddress::Kind::Rfc2217; }
     LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
     LinkError lost(const std::string &operation, int err);
+    LinkError turnedAway(const std::string &words, bool lineInUse, const std::string &meaning);
     LinkStatus connectSocket();
+    Result<struct addrinfo *, LinkError> lookUp(Clock::time_point deadline);
+    LinkStatus connectAndNegotiate(bool afterOurRelease);
+    // A held connection found closed by the server, with nothing written
+    // since it was last used and after a while idle: connected again.
+    LinkStatus reopenIfDroppedWhileIdle(const LinkError &why, bool nothingWritten);
+    LinkStatus sleepFor(const std::string &operation, std::chrono::microseconds time);
+    // The line's bytes of one read: held back while the connection's first
+    // bytes may still be the server turning us away.
+    std::optional<LinkError> takeLineBytes(const Bytes &data);
+    // Answers that came before a request are no answer to it.
+    LinkStatus forgetEarlyAnswers(const std::string &operation);
     // ppoll until `ready` or `deadline` (0), a failure (-1, errno set) or a
     // stop request (kStoppedWait).
     static constexpr int kStoppedWait = -2;
@@ -80,6 +98,7 @@ class NetworkPort final : public LineIo {
     LinkStatus refuseTextMode(const std::string &operation);
     LinkStatus dropWhatArrived(const std::string &operation);
     void hear(const Bytes &data);
+    std::string heardText() const;
     LinkStatus sendRaw(const std::string &operation, const Bytes &bytes);
     // One look at the socket, waiting at most until `deadline`: what came
     // is taken apart; the line's bytes go to pending_, answers to answers_.
@@ -97,12 +116,24 @@ class NetworkPort final : public LineIo {
     net::TelnetReader reader_;
     Bytes pending_;
     std::deque<net::ComPortAnswer> answers_;
-    // What the server said before our first request, kept for the message
-    // if it then hangs up (a line in use):
-    // the line's bytes only, made safe when shown.
+    // What the server said before the connection carried a whole exchange,
+    // kept for the message if it then hangs up (a line in use): the line's
+    // bytes only, made safe when shown.
     static constexpr std::size_t kMostHeardKept = 120;
     Bytes heard_;
     bool requested_ = false;
+    bool proven_ = false;        // an exchange ended with the connection alive
+    bool screening_ = false;     // the first bytes are not told apart from a refusal yet
+    Bytes held_;                 // the line's bytes meanwhile
+    std::size_t heldStale_ = 0;  // of which came before the last discard
+    bool refused_ = false;       // the server turned this connection away
+    bool closedByServer_ = false;
+    bool rtsRaised_ = false;
+    bool wroteSinceLook_ = false;  // a request went and nothing was read since
+    Clock::time_point lastUsed_{};
+    std::optional<Clock::time_point> subnegotiationSince_;
+    std::string junkAfterData_;           // reported once the line's bytes before it are read
+    NameLookup nameLookup_ = nullptr;     // null: getaddrinfo
     bool parked_ = false;                 // closed for the exchange, connection kept
     std::optional<LineSettings> agreed_;  // what the server confirmed last
 };

@@ -17,7 +17,8 @@ std::string describePort(int commPort) {
 }
 
 std::string MappedDevice::text() const {
-    std::string shown = name.empty() ? path : name + ", " + path;
+    // A serial server's name is its address: said once.
+    std::string shown = name.empty() || name == path ? path : name + ", " + path;
     if (latencyTimerMs)
         shown += ", latencia " + std::to_string(*latencyTimerMs) + " ms";
     return shown;

@@ -271,6 +271,16 @@ void PortsWindow::fill() {
         unnumbered_->resizeColumnsToContents();
         sized_ = true;
     }
+    // Widths the operator set stay; a longer text than any before (a
+    // server's address) widens its column rather than being cut.
+    for (QTableWidget *shown : {numbers_, unnumbered_}) {
+        for (int column = 0; column < shown->columnCount(); ++column) {
+            const int needed =
+                static_cast<const QAbstractItemView *>(shown)->sizeHintForColumn(column);
+            if (shown->columnWidth(column) < needed)
+                shown->setColumnWidth(column, needed);
+        }
+    }
 }
 
 int PortsWindow::selectedNumber() const {

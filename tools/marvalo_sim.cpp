@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "core/net/server_address.h"
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/version.h"
 #include "link/line_io.h"
@@ -281,6 +283,14 @@ int main(int argc, char **argv) {
             const char *path = value();
             if (path == nullptr)
                 return usage("--device needs a path");
+            // The simulator plays the instrument at the end of a line; a
+            // serial server is the other end, where the panel sits.
+            if (net::looksLikeServerAddress(path))
+                return usage(std::string("--device \"") + safeText(path) +
+                             "\" es la dirección de un servidor serie, y el simulador solo "
+                             "sirve un puerto serie local: dé el dispositivo del que el "
+                             "servidor lee (su connector, /dev/tty... o un pty), o ningún "
+                             "--device para que abra un pty propio");
             options.device = path;
         } else if (name == "--settings") {
             const char *text = value();

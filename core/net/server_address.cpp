@@ -18,6 +18,19 @@ struct Scheme {
 constexpr std::array kSchemes{Scheme{"rfc2217://", ServerAddress::Kind::Rfc2217},
                               Scheme{"socket://", ServerAddress::Kind::Socket}};
 
+// Schemes are case-insensitive (RFC 3986, 3.1): RFC2217:// is rfc2217://.
+bool startsWithScheme(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        const char c = text[i];
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != prefix[i])
+            return false;
+    }
+    return true;
+}
+
 bool isNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_';
@@ -53,7 +66,7 @@ const char *ServerAddress::kindName() const {
 
 const char *schemeKindName(std::string_view text) {
     for (const Scheme &scheme : kSchemes) {
-        if (text.starts_with(scheme.prefix))
+        if (startsWithScheme(text, scheme.prefix))
             return ServerAddress{scheme.kind, {}, {}, 0}.kindName();
     }
     return nullptr;
@@ -71,7 +84,7 @@ Result<ServerAddress, std::string> parseServerAddress(std::string_view text) {
     std::string_view rest;
     bool known = false;
     for (const Scheme &scheme : kSchemes) {
-        if (text.substr(0, scheme.prefix.size()) == scheme.prefix) {
+        if (startsWithScheme(text, scheme.prefix)) {
             address.kind = scheme.kind;
             rest = text.substr(scheme.prefix.size());
             known = true;

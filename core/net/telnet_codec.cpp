@@ -96,7 +96,7 @@ void TelnetReader::option(std::uint8_t verb, std::uint8_t code, TelnetInput &out
                 append(out.reply, {kIac, kWont, code});
             if (code == kComPort && (us_[code] || askedUs_[code]))
                 comPortRefused_ = true;
-            binaryRefused_ = binaryRefused_ || code == kBinary;
+            binaryRefusedUs_ = binaryRefusedUs_ || code == kBinary;
             us_[code] = false;
             askedUs_[code] = false;
             break;
@@ -111,7 +111,7 @@ void TelnetReader::option(std::uint8_t verb, std::uint8_t code, TelnetInput &out
             askedHim_[code] = false;
             break;
         default:  // kWont
-            binaryRefused_ = binaryRefused_ || code == kBinary;
+            binaryRefusedHim_ = binaryRefusedHim_ || code == kBinary;
             if (him_[code])
                 append(out.reply, {kIac, kDont, code});
             him_[code] = false;
@@ -142,6 +142,17 @@ void TelnetReader::subnegotiation(TelnetInput &out) {
     }
 }
 
+void TelnetReader::keepSub(std::uint8_t byte, TelnetInput &out) {
+    // Refused the moment it outgrows any server's: waiting for its end would
+    // swallow everything the server sends after, the reply included.
+    if (sub_.size() >= kMaxSubnegotiation) {
+        out.junk = "una subnegociación de más de " + std::to_string(kMaxSubnegotiation) +
+                   " bytes sin cerrar";
+        return;
+    }
+    sub_.push_back(byte);
+}
+
 TelnetInput TelnetReader::feed(const Bytes &received) {
     TelnetInput out;
     out.data.reserve(received.size());
@@ -164,7 +175,6 @@ TelnetInput TelnetReader::feed(const Bytes &received) {
                     state_ = State::Option;
                 } else if (byte == kSb) {
                     sub_.clear();
-                    subOverflow_ = false;
                     state_ = State::Sub;
                 } else if (byte >= kFirstCommand) {
                     state_ = State::Data;  // NOP, GA, BRK, AYT...: nothing for the line
@@ -178,29 +188,18 @@ TelnetInput TelnetReader::feed(const Bytes &received) {
                 state_ = State::Data;
                 break;
             case State::Sub:
-                if (byte == kIac) {
+                if (byte == kIac)
                     state_ = State::SubIac;
-                } else if (sub_.size() < kMaxSubnegotiation) {
-                    sub_.push_back(byte);
-                } else {
-                    subOverflow_ = true;
-                }
+                else
+                    keepSub(byte, out);
                 break;
             case State::SubIac:
                 if (byte == kIac) {
-                    if (sub_.size() < kMaxSubnegotiation)
-                        sub_.push_back(kIac);
-                    else
-                        subOverflow_ = true;
+                    keepSub(kIac, out);
                     state_ = State::Sub;
                 } else if (byte == kSe) {
                     state_ = State::Data;
-                    if (subOverflow_) {
-                        out.junk = "una subnegociación de más de " +
-                                   std::to_string(kMaxSubnegotiation) + " bytes";
-                    } else {
-                        subnegotiation(out);
-                    }
+                    subnegotiation(out);
                 } else {
                     out.junk = "una subnegociación sin cerrar (" + hexPair(kIac, byte) +
                                " en lugar de FF F0)";

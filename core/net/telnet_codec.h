@@ -95,18 +95,25 @@ class TelnetReader {
     bool comPortAgreed() const { return us_[telnet::kComPort]; }
     bool comPortRefused() const { return comPortRefused_; }
     bool binaryBothWays() const { return us_[telnet::kBinary] && him_[telnet::kBinary]; }
-    // The server said DONT or WONT BINARY: 0xFF and CR would not cross intact.
-    bool binaryRefused() const { return binaryRefused_; }
+    // The server said DONT or WONT BINARY and has not agreed since: 0xFF and
+    // CR would not cross intact. The last word counts (RFC 1143): a server
+    // may refuse first and agree a moment later.
+    bool binaryRefused() const {
+        return (binaryRefusedUs_ && !us_[telnet::kBinary]) ||
+               (binaryRefusedHim_ && !him_[telnet::kBinary]);
+    }
+    // Inside IAC SB ... not yet closed by IAC SE: the line's bytes wait.
+    bool insideSubnegotiation() const { return state_ == State::Sub || state_ == State::SubIac; }
 
   private:
     enum class State { Data, Iac, Option, Sub, SubIac };
     void option(std::uint8_t verb, std::uint8_t code, TelnetInput &out);
     void subnegotiation(TelnetInput &out);
+    void keepSub(std::uint8_t byte, TelnetInput &out);
 
     State state_ = State::Data;
     std::uint8_t verb_ = 0;
     Bytes sub_;
-    bool subOverflow_ = false;
     // RFC 1143's rule that stops loops: answer only a change of state.
     std::array<bool, 256> us_{};       // options we perform
     std::array<bool, 256> him_{};      // options the server performs
@@ -114,7 +121,8 @@ class TelnetReader {
     std::array<bool, 256> askedHim_{};
     bool comPortWanted_ = false;
     bool comPortRefused_ = false;
-    bool binaryRefused_ = false;
+    bool binaryRefusedUs_ = false;
+    bool binaryRefusedHim_ = false;
 };
 
 // The longest subnegotiation a serial server sends (a signature is the

@@ -88,6 +88,8 @@ TEST(ServerAddress, FormsAcceptedAndRefused) {
         {"rfc2217://127.0.0.1:4001", "127.0.0.1:4001", ""},
         {"socket://bench-3.lab:23", "bench-3.lab:23", ""},
         {"rfc2217://[::1]:65535", "[::1]:65535", ""},
+        {"RFC2217://127.0.0.1:4001", "127.0.0.1:4001", ""},  // schemes are case-insensitive
+        {"Socket://bench-3.lab:23", "bench-3.lab:23", ""},
         {"telnet://127.0.0.1:23", "", "\"telnet://\" no es un tipo"},
         {"rfc2217://127.0.0.1", "", "falta \":PUERTO\""},
         {"rfc2217://:4001", "", "falta el nombre"},

@@ -1,42 +1,56 @@
 // The network port against serial servers written here, each misbehaving
 // in one way a real one can: on loopback only.
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "link/exchange.h"
 #include "link/network_port.h"
 #include "link/port_line.h"
+#include "link/termios_port.h"
 #include "tests/hex_bytes.h"
+#include "tests/korvel_reading.h"
 
 namespace marvalo {
 namespace {
 
 using testing::fromHex;
 
+std::string hexOf(const std::string &text) {
+    return toHex(Bytes(text.begin(), text.end()));
+}
+
 // The answers to SET-BAUDRATE 19200, DATASIZE 8, PARITY NONE, STOPSIZE 1.
 constexpr const char *kAgreed =
     "FF FA 2C 65 00 00 4B 00 FF F0 FF FA 2C 66 08 FF F0 FF FA 2C 67 01 FF F0 FF FA 2C 68 01 FF F0";
 
-// One connection on 127.0.0.1: a greeting, then each rule's answer once,
-// when what the client sent holds its trigger; everything sent is kept.
+// Connections on 127.0.0.1, one after another: the first `refusals` are
+// told those words (hex) and closed; each other gets a greeting, then each
+// rule's answer once, when what the client sent holds its trigger (the
+// answer "-" hangs up). Everything sent is kept, and when each rule fired.
 struct FakeServer {
     FileDescriptor listener{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     int port = 0;
     std::vector<std::pair<std::string, std::string>> rules;  // trigger, answer (hex)
     std::string received;                                    // hex
+    std::map<std::string, std::chrono::steady_clock::time_point> firedAt;
+    std::vector<std::string> refusals;
     std::atomic<bool> stop{false};
+    std::atomic<bool> dropNow{false};  // hang up on the connection being served
     std::thread thread;
 
     bool hangUp = false;  // right after the greeting
 
     FakeServer(const char *greeting, std::vector<std::pair<std::string, std::string>> answers,
-               int backlog = 4, bool hangUpAfterGreeting = false)
-        : rules(std::move(answers)), hangUp(hangUpAfterGreeting) {
+               int backlog = 4, bool hangUpAfterGreeting = false,
+               std::vector<std::string> refuseFirst = {})
+        : rules(std::move(answers)), refusals(std::move(refuseFirst)), hangUp(hangUpAfterGreeting) {
         sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof at;
         ::bind(listener.get(), reinterpret_cast<sockaddr *>(&at), size);
@@ -55,42 +69,73 @@ struct FakeServer {
         (void)!::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
     void serve(const Bytes &greeting) {
-        FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
-        say(client.get(), greeting);
-        while (!stop && !hangUp) {
-            pollfd ready{client.get(), POLLIN, 0};
+        for (std::size_t served = 0; !stop; ++served) {
+            pollfd waiting{listener.get(), POLLIN, 0};
+            while (!stop && ::poll(&waiting, 1, 20) <= 0) {
+            }
+            if (stop)
+                return;
+            FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
+            if (served < refusals.size()) {
+                say(client.get(), fromHex(refusals[served].c_str()));
+                continue;
+            }
+            say(client.get(), greeting);
+            converse(client.get());
+        }
+    }
+    void converse(int client) {
+        dropNow = false;
+        while (!stop && !hangUp && !dropNow) {
+            pollfd ready{client, POLLIN, 0};
             std::uint8_t chunk[4096];
-            const ssize_t n =
-                ::poll(&ready, 1, 20) > 0 ? ::read(client.get(), chunk, sizeof chunk) : -1;
+            const ssize_t n = ::poll(&ready, 1, 20) > 0 ? ::read(client, chunk, sizeof chunk) : -1;
             if (n == 0)
                 return;
             if (n > 0)
                 received += (received.empty() ? "" : " ") + toHex(Bytes(chunk, chunk + n));
             for (auto &[trigger, answer] : rules) {
-                if (!trigger.empty() && received.find(trigger) != std::string::npos) {
-                    say(client.get(), fromHex(answer));
-                    trigger.clear();
-                }
+                if (trigger.empty() || received.find(trigger) == std::string::npos)
+                    continue;
+                firedAt[trigger] = std::chrono::steady_clock::now();
+                trigger.clear();
+                if (answer == "-")
+                    return;
+                say(client, fromHex(answer));
             }
         }
     }
+    std::string url(const std::string &scheme, const std::string &host = "127.0.0.1") const {
+        return scheme + "://" + host + ":" + std::to_string(port);
+    }
     // Through the port the panel holds, so its one factory picks the backend.
-    std::unique_ptr<PortLine> client(const std::string &scheme) const {
+    std::unique_ptr<PortLine> client(const std::string &scheme,
+                                     const std::string &host = "127.0.0.1") const {
         auto network = std::make_unique<PortLine>();
-        network->setDevicePath(scheme + "://127.0.0.1:" + std::to_string(port));
+        network->setDevicePath(url(scheme, host));
         network->setConnectTimeoutMs(300);
         EXPECT_TRUE(network->setSettings("19200,n,8,1"));
         return network;
     }
 };
 
+// A name server that never answers: the wait ends with the timeout, or
+// with a stop, not when the resolver gives up.
+int hangingLookup(const char *, const char *, const struct addrinfo *, struct addrinfo **) {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    return EAI_AGAIN;
+}
+
 TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
+    const std::string endless = "FF FD 2C FF FA 2C 65 " + hexOf(std::string(300, '\0'));
+    const std::string openFailure = hexOf("Device open failure: No such file\r\n");
     const struct {
         const char *name, *greeting;
         std::vector<std::pair<std::string, std::string>> rules;
         const char *says;
         int stopAfterMs = 0;  // then the wait must end well before the timeout
         bool hangUp = false;
+        bool hangingNameServer = false;
     } rows[] = {
         {"silent accepter", "", {}, "no negoció RFC 2217 en 300 ms"},
         {"refuses the option", "FF FE 2C", {}, "no admite RFC 2217"},
@@ -115,9 +160,13 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
          "tras enviar \"Port's device already in use\": la línea probablemente está ocupada",
          0,
          true},
+        {"device open failure", openFailure.c_str(), {}, "no pudo abrir su dispositivo", 0, true},
+        {"a subnegotiation that never ends", endless.c_str(), {}, "más de 256 bytes sin cerrar"},
         {"stop while negotiating", "", {}, ": detenido", 50},
         {"stop while configuring", "FF FD 2C", {}, ": detenido", 50},
         {"full backlog: stop while connecting", "", {}, ": detenido", 50},
+        {"name server silent", "", {}, "\"localhost\" en 300 ms", 0, false, true},
+        {"name server silent: stop", "", {}, ": detenido", 50, false, true},
     };
     for (const auto &row : rows) {
         const bool backlogFull = std::string(row.name).starts_with("full");
@@ -132,7 +181,14 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
                            {}};
             ASSERT_EQ(::connect(filler.get(), reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
         }
-        auto port = server.client(backlogFull ? "socket" : "rfc2217");
+        // The backend itself: only it can be handed a name lookup that hangs.
+        auto port = std::make_unique<NetworkPort>(
+            net::parseServerAddress(server.url(backlogFull ? "socket" : "rfc2217",
+                                               row.hangingNameServer ? "localhost" : "127.0.0.1"))
+                .value());
+        port->setConnectTimeoutMs(300);
+        ASSERT_TRUE(port->setSettings("19200,n,8,1"));
+        port->setNameLookup(hangingLookup);
         const auto started = std::chrono::steady_clock::now();
         const auto stopAt = started + std::chrono::milliseconds(row.stopAfterMs);
         if (row.stopAfterMs > 0)
@@ -146,8 +202,7 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
         }
         const std::string message = opened.error().message();
         EXPECT_NE(message.find(row.says), std::string::npos) << row.name << ": " << message;
-        EXPECT_NE(message.find("127.0.0.1:" + std::to_string(server.port)), std::string::npos)
-            << message;
+        EXPECT_NE(message.find(":" + std::to_string(server.port)), std::string::npos) << message;
         EXPECT_FALSE(port->portOpen()) << row.name;
     }
 }
@@ -155,6 +210,7 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
 TEST(NetworkPort, Rs485SwitchesRtsThroughTheServerAroundTheWrite) {
     FakeServer server("FF FD 2C", {{"FF FA 2C 04", kAgreed},
                                    {"FF FA 2C 05 0B", "FF FA 2C 69 0B FF F0"},
+                                   {"44 44 0D", ""},
                                    {"FF FA 2C 05 0C", "FF FA 2C 69 0C FF F0"}});
     ExchangeSetup setup;
     setup.linkType = static_cast<std::uint8_t>(LinkType::Rs485);
@@ -162,7 +218,9 @@ TEST(NetworkPort, Rs485SwitchesRtsThroughTheServerAroundTheWrite) {
     setup.baudSelection = 4;
     setup.inputs.addressText = "01";
     setup.inputs.addressNumber = 1;
-    setup.inputs.instructionText = "D";
+    // 40 bytes: 20.8 ms on the line at 19200, all before RTS may fall (the
+    // hold, 0 here, counts from there).
+    setup.inputs.instructionText = std::string(36, 'D');
     setup.waitMs = 50;
     ThreadSleeper sleeper;
     std::int32_t noReplies = 0;
@@ -172,9 +230,91 @@ TEST(NetworkPort, Rs485SwitchesRtsThroughTheServerAroundTheWrite) {
     server.stop = true;
     server.thread.join();
     const auto on = server.received.find("FF FA 2C 05 0B FF F0");
-    const auto request = server.received.find("2A 30 31 44 0D");  // *01D CR
+    const auto request = server.received.find("44 44 0D");  // the request's end
     const auto off = server.received.find("FF FA 2C 05 0C FF F0");
     EXPECT_TRUE(on < request && request < off && off != std::string::npos) << server.received;
+    EXPECT_GE(server.firedAt["FF FA 2C 05 0C"] - server.firedAt["44 44 0D"],
+              std::chrono::microseconds(20'833 - 1'000));
+}
+
+constexpr const char *kRequest = "2A 30 31 44 0D";  // *01D CR
+constexpr const char *kReply = "30 31 44 2B 30 30 32 33 2E 34 0D";
+
+// COM 1 leads to the server, as the ports table keeps one: by its address.
+struct ServerMap final : PortMap {
+    std::string address;
+    Result<MappedDevice, std::string> resolve(int) override {
+        return MappedDevice{address, address, false, std::nullopt, std::nullopt};
+    }
+};
+
+// What a server says is the line's only when it is: a refusal, a hang-up,
+// broken telnet are faults quoting it, never a reply to judge.
+TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
+    using Rules = std::vector<std::pair<std::string, std::string>>;
+    auto agreedThen = [](const std::string &answer) {
+        return Rules{{"FF FA 2C 04", kAgreed}, {kRequest, answer}};
+    };
+    const std::string inUse = hexOf("Port already in use\r\n");
+    const Rules refuse = {{kRequest, inUse}, {kRequest, "-"}}, raw = {{kRequest, kReply}};
+    const Rules junk = agreedThen(kReply + std::string(" FF 05")), plain = agreedThen(kReply);
+    const Rules leftOpen = agreedThen(std::string("FF FA 2C 06 ") + kReply);
+    const std::vector<std::string> taken = {hexOf("Port's device already in use\r\n")};
+    const struct {
+        const char *name, *scheme;
+        std::string greeting;
+        Rules rules;
+        const char *fails;  // empty: the reply is shown, and recorded
+        std::vector<std::string> refuseFirst = {};
+        bool afterOurRelease = false, wholeWait = false;  // as the panel waits
+    } rows[] = {
+        {"refusal after the request", "socket", "", refuse, "use\": la línea probablemente"},
+        {"refusal before the request, not closed", "socket", inUse, {}, "Port already in use"},
+        {"junk after a whole reply", "rfc2217", "FF FD 2C", junk, "no válido", {}, false, true},
+        {"a subnegotiation left open", "rfc2217", "FF FD 2C", leftOpen, "no la cerró en 200 ms"},
+        {"a baud answer first", "rfc2217", "FF FD 2C FF FA 2C 65 00 00 25 80 FF F0", plain, ""},
+        {"WONT BINARY, then agreeing", "rfc2217", "FF FD 2C FF FC 00 FF FB 00", plain, ""},
+        {"raw: in use after our own release", "socket", "", raw, "", taken, true},
+        {"telnet: in use after our own release", "rfc2217", "FF FD 2C", plain, "", taken, true},
+    };
+    for (const auto &row : rows) {
+        if (row.afterOurRelease) {
+            FakeServer otherAccepter("", {});
+            ASSERT_TRUE(otherAccepter.client("socket")->open()) << row.name;
+        }
+        FakeServer server(row.greeting.c_str(), row.rules, 4, false, row.refuseFirst);
+        ServerMap map;
+        map.address = server.url(row.scheme);
+        TermiosPort port;
+        port.setPortMap(map);
+        port.setConnectTimeoutMs(300);
+        ASSERT_TRUE(port.setSettings("19200,n,8,1"));
+        ThreadSleeper sleeper;
+        std::int32_t noReplies = 0;
+        const ExchangeOutcome outcome =
+            runExchange(port, sleeper, testing::korvelReading(250, !row.wholeWait), noReplies);
+        EXPECT_TRUE(*row.fails ? outcome.failure.find(row.fails) != std::string::npos
+                               : outcome.failure.empty())
+            << row.name << ": " << outcome.failure;
+        EXPECT_EQ(outcome.kind == ExchangeOutcome::Kind::Failed, *row.fails != '\0') << row.name;
+        const bool replied = *row.fails == '\0' || row.wholeWait;
+        EXPECT_EQ(toHex(outcome.record.reply), replied ? kReply : "") << row.name;
+        EXPECT_EQ(outcome.record.port, "COM 1 (" + map.address + ")");
+    }
+}
+
+TEST(NetworkPort, AHeldConnectionDroppedWhileIdleIsOpenedAgainQuietly) {
+    FakeServer server("", {{kRequest, kReply}, {std::string(kRequest) + " " + kRequest, kReply}});
+    auto port = server.client("socket");
+    ThreadSleeper sleeper;
+    std::int32_t noReplies = 0;
+    ASSERT_EQ(runExchange(*port, sleeper, testing::korvelReading(250, true), noReplies).failure,
+              "");
+    server.dropNow = true;  // a server restarted, or its idle timeout
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const ExchangeOutcome again =
+        runExchange(*port, sleeper, testing::korvelReading(250, true), noReplies);
+    EXPECT_EQ(toHex(again.record.reply), kReply) << again.failure;
 }
 
 }  // namespace

@@ -81,6 +81,8 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
         const char *typed, *shown, *warning;
     } servers[] = {
         {3, "rfc2217://[::1]:4001", "rfc2217://[::1]:4001|servidor rfc2217|al conectar", ""},
+        {4, "RFC2217://bench-3.laboratorio.example:4001",
+         "RFC2217://bench-3.laboratorio.example:4001|servidor rfc2217|al conectar", ""},
         {2, "/dev/ttyUSB0", "—||", "\"/dev/ttyUSB0\" no vale: no empieza por rfc2217://"},
     };
     for (const auto &row : servers) {
@@ -90,6 +92,9 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
         const int at = row.com - 1;
         EXPECT_EQ(text(at, 1) + "|" + text(at, 2) + "|" + text(at, 3), row.shown) << row.typed;
         EXPECT_TRUE(window->findChild<QLabel *>("lblAviso")->text().contains(row.warning));
+        EXPECT_GE(numbers->columnWidth(1),
+                  static_cast<const QAbstractItemView *>(numbers)->sizeHintForColumn(1))
+            << row.typed << " cut";
     }
     numbers->selectRow(2);  // swap COM 3 with COM 2, then free it there
     press("cmdIntercambiar");

@@ -10,11 +10,14 @@
 #include <regex>
 #include <thread>
 
+#include "link/termios_port.h"
 #include "os/file_descriptor.h"
+#include "tests/korvel_reading.h"
 #include "tests/pty_pair.h"
 #include "tests/run_program.h"
 #include "tests/ser2net_process.h"
 #include "tests/sim_process.h"
+#include "tests/temp_folder.h"
 
 namespace marvalo {
 namespace {
@@ -150,6 +153,53 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         }
         EXPECT_TRUE(std::regex_search(run.err, std::regex(row.says)))
             << row.name << ": " << run.err;
+    }
+}
+
+// ser2net tells a second client "Port already in use" and hangs up, before
+// or after the request: never a reply a plan may pass on.
+TEST(SerialServer, ALineHeldByAnotherClientFailsThePlanQuotingTheServer) {
+    testing::SimProcess behindRfc2217, behindSocket;
+    testing::Ser2netProcess server(behindRfc2217.devicePath(), behindSocket.devicePath());
+    testing::TempFolder folder;
+    folder.write("plan.toml",
+                 "[line]\nwait = \"until-complete\"\n[[step]]\nname = \"reading\"\n"
+                 "protocol = \"korvel\"\naddress = 1\ninstruction = \"D\"\n"
+                 "expect = { verdict = \"ok\" }\n");
+    const std::vector<std::string> plan = {"--plan", (folder.path() / "plan.toml").string()};
+    ASSERT_EQ(send(server.socketUrl(), plan).status, 0);
+    const std::string url = server.socketUrl();
+    FileDescriptor other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));  // another bench's
+    sockaddr_in at{AF_INET,
+                   htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)))),
+                   {htonl(INADDR_LOOPBACK)},
+                   {}};
+    ASSERT_EQ(::connect(other.get(), reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int run = 0; run < 10; ++run) {
+        const auto held = send(server.socketUrl(), plan);
+        EXPECT_EQ(held.status, 4) << held.out << held.err;
+        EXPECT_NE(held.out.find("ERROR"), std::string::npos) << held.out;
+        EXPECT_NE(held.out.find("\"Port already in use\""), std::string::npos) << held.out;
+    }
+}
+
+// The panel moving from one accepter of a line to another: ser2net hands
+// the device back a moment after our connection to the first one ends.
+TEST(SerialServer, SwitchingBetweenTwoAcceptersOfOneLineLosesNoExchange) {
+    testing::SimProcess sim;
+    testing::Ser2netProcess server(sim.devicePath(), sim.devicePath());
+    TermiosPort port;
+    ASSERT_TRUE(port.setSettings("9600,n,8,1"));
+    const ExchangeSetup setup = testing::korvelReading(500, true);
+    ThreadSleeper sleeper;
+    std::int32_t noReplies = 0;
+    for (int exchange = 0; exchange < 6; ++exchange) {
+        const std::string url = exchange % 2 == 0 ? server.rfc2217Url() : server.socketUrl();
+        port.setDevicePath(url);
+        const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplies);
+        EXPECT_EQ(outcome.kind, ExchangeOutcome::Kind::Shown) << url << ": " << outcome.failure;
+        EXPECT_EQ(outcome.display, "01D+0023.4\r") << url;
     }
 }
 
