@@ -53,9 +53,9 @@ QTableWidgetItem *deviceCell(const SerialAdapter &adapter) {
 // A number that stands for a serial server, not an adapter: nothing to
 // find plugged in, and whether it answers is known only on connecting.
 std::optional<net::ServerAddress> serverOf(const std::optional<ComSlot> &slot) {
-    if (!slot || !net::looksLikeServerAddress(slot->identity))
+    if (!slot || !slot->identity.as<ServerId>())
         return std::nullopt;
-    auto parsed = net::parseServerAddress(slot->identity);
+    auto parsed = net::parseServerAddress(slot->identity.text());
     return parsed ? std::optional(parsed.value()) : std::nullopt;
 }
 

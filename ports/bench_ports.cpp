@@ -17,6 +17,17 @@ PortsChange operatorChange(std::function<Result<Done, std::string>(PortsTable &)
     };
 }
 
+// A change saved although the number would then be refused, or reach
+// another adapter, would say "done" and leave the old number working.
+Result<Done, std::string> takesEffect(const PortsTable &table, int commPort,
+                                      const SerialAdapter &adapter,
+                                      const std::vector<SerialAdapter> &present) {
+    if (auto reaches = reachesAdapter(table, commPort, adapter, present); !reaches)
+        return "el cambio no valdría, porque COM " + std::to_string(commPort) + " " +
+               reaches.error();
+    return Done{};
+}
+
 }  // namespace
 
 BenchPorts::BenchPorts(std::filesystem::path tableFile, DiscoveryRoots roots)
@@ -77,8 +88,8 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     // A serial server is no adapter in sysfs: the number leads to its
     // address, which the port checks before the first byte goes out.
     if (const auto &slot = table_.at(commPort);
-        slot && !table_.doubts.count(commPort) && net::looksLikeServerAddress(slot->identity))
-        return MappedDevice{slot->identity, slot->name, false, std::nullopt};
+        slot && !table_.doubts.count(commPort) && slot->identity.as<ServerId>())
+        return MappedDevice{slot->identity.text(), slot->name, false, std::nullopt};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
@@ -110,8 +121,11 @@ Result<Done, std::string> BenchPorts::change(const PortsChange &what) {
 
 Result<Done, std::string> BenchPorts::assign(int commPort, const SerialAdapter &adapter,
                                              bool consoleConfirmed) {
-    return change(operatorChange([&](PortsTable &table) {
-        return assignNumber(table, commPort, adapter, consoleConfirmed);
+    const auto present = present_;
+    return change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
+        if (auto assigned = assignNumber(table, commPort, adapter, consoleConfirmed); !assigned)
+            return assigned;
+        return takesEffect(table, commPort, adapter, present);
     }));
 }
 
@@ -131,8 +145,12 @@ Result<Done, std::string> BenchPorts::release(int commPort) {
 
 Result<Done, std::string> BenchPorts::bind(int commPort, Binding binding) {
     const auto present = present_;
-    return change(operatorChange(
-        [&](PortsTable &table) { return bindNumber(table, commPort, binding, present); }));
+    return change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
+        auto before = adapterFor(table, commPort, present);
+        if (auto bound = bindNumber(table, commPort, binding, present); !bound || !before)
+            return bound;
+        return takesEffect(table, commPort, *before.value(), present);
+    }));
 }
 
 Result<Done, std::string> BenchPorts::setKernelRs485(int commPort, bool on) {

@@ -112,8 +112,15 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
     switch (command.kind) {
         case PortCommand::Kind::Assign: {
             if (net::looksLikeServerAddress(command.target)) {
+                const auto &before = ports.table().at(command.number);
+                const std::string displaced =
+                    before && !before->identity.as<ServerId>() ? before->name : "";
                 done = ports.assignServer(command.number, command.target);
                 said = com + " es ahora el servidor serie " + command.target + ".";
+                // Never numbered again by itself: said now, not found out later.
+                if (!displaced.empty())
+                    said += " " + displaced +
+                            " queda sin número hasta que se le asigne uno (--assign-port).";
                 break;
             }
             auto adapter = adapterNamed(ports, command.target);

@@ -34,12 +34,12 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
         // A refused number still shows what is plugged in for it.
         const SerialAdapter *there = adapter ? adapter.value() : nullptr;
         for (const SerialAdapter &present : ports.present()) {
-            if (!there && slot && identityFits(slot->identity, present))
+            if (!there && slot && slot->identity.fits(present))
                 there = &present;
         }
         Row row{number, there, there ? adapterName(*there) : slot ? slot->name : "", "", "", {}};
-        if (slot && net::looksLikeServerAddress(slot->identity)) {
-            if (auto server = net::parseServerAddress(slot->identity)) {
+        if (slot && slot->identity.as<ServerId>()) {
+            if (auto server = net::parseServerAddress(slot->identity.text())) {
                 row.server = server.value();
                 rows.push_back(row);
                 continue;

@@ -11,11 +11,11 @@ std::string comText(int number) {
     return "COM " + std::to_string(number);
 }
 
-std::vector<const SerialAdapter *> fitting(const std::string &identity,
+std::vector<const SerialAdapter *> fitting(const PortIdentity &identity,
                                            const std::vector<SerialAdapter> &present) {
     std::vector<const SerialAdapter *> fits;
     for (const SerialAdapter &adapter : present) {
-        if (identityFits(identity, adapter))
+        if (identity.fits(adapter))
             fits.push_back(&adapter);
     }
     return fits;
@@ -29,15 +29,16 @@ Result<Done, std::string> checkNumber(int number) {
 }
 
 // Whether a clone of this adapter was ever told apart by its connector: the
-// table names its serial number with a connector.
+// table names its serial number with a connector. Once seen, neither clone
+// is ever numbered by the serial number alone, which would fit the other.
 bool hasTwin(const PortsTable &table, const SerialAdapter &adapter) {
     if (adapter.sharedSerial)
         return true;
-    const std::string clone = connectorIdentity(adapter);
-    const std::string serialAt = clone.substr(0, clone.find('@') + 1);
-    if (serialAt.empty())
-        return false;
-    auto named = [&](const std::string &identity) { return identity.starts_with(serialAt); };
+    const PortIdentity own = connectorIdentity(adapter);
+    auto named = [&](const PortIdentity &identity) {
+        const auto *id = identity.as<AdapterId>();
+        return id != nullptr && !id->connector.empty() && sameSerialAdapter(identity, own);
+    };
     for (const auto &slot : table.com) {
         if (slot && named(slot->identity))
             return true;
@@ -45,7 +46,28 @@ bool hasTwin(const PortsTable &table, const SerialAdapter &adapter) {
     return std::ranges::any_of(table.released, named);
 }
 
-void remember(PortsTable &table, const std::string &identity) {
+// A clone's entry, naming its connector (that it fits is checked apart).
+bool namesConnector(const PortIdentity &identity) {
+    const auto *id = identity.as<AdapterId>();
+    return id != nullptr && !id->connector.empty();
+}
+
+// What a number takes for this adapter: with its connector where a twin was seen.
+PortIdentity numberedIdentity(const PortsTable &table, const SerialAdapter &adapter) {
+    return hasTwin(table, adapter) ? connectorIdentity(adapter) : adapterIdentity(adapter);
+}
+
+// A freed adapter stays freed whether or not its twin is around, so it is
+// matched as a number would match it; a freed connector is not every
+// adapter ever plugged into it.
+bool wasReleased(const PortsTable &table, const SerialAdapter &adapter) {
+    const PortIdentity own = adapterIdentity(adapter);
+    return std::ranges::any_of(table.released, [&](const PortIdentity &identity) {
+        return identity == own || (identity.as<AdapterId>() && identity.fits(adapter));
+    });
+}
+
+void remember(PortsTable &table, const PortIdentity &identity) {
     std::erase(table.released, identity);
     table.released.push_back(identity);
     if (table.released.size() > kMaxReleased)
@@ -56,7 +78,7 @@ void remember(PortsTable &table, const std::string &identity) {
 }  // namespace
 
 Binding ComSlot::binding() const {
-    return identity.starts_with("usb-path:") ? Binding::UsbPort : Binding::Adapter;
+    return identity.as<UsbPlace>() ? Binding::UsbPort : Binding::Adapter;
 }
 
 bool validComNumber(int number) {
@@ -65,7 +87,7 @@ bool validComNumber(int number) {
 
 std::optional<int> PortsTable::numberOf(const SerialAdapter &adapter) const {
     for (int number = 1; number <= kComNumbers; ++number) {
-        if (at(number) && identityFits(at(number)->identity, adapter))
+        if (at(number) && at(number)->identity.fits(adapter))
             return number;
     }
     return std::nullopt;
@@ -78,9 +100,9 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
     for (const SerialAdapter &adapter : present) {
         if (adapter.console || table.numberOf(adapter))
             continue;  // writing requests to the system console helps nobody
-        const std::string identity = adapterIdentity(adapter);
-        if (std::ranges::find(table.released, identity) != table.released.end())
+        if (wasReleased(table, adapter))
             continue;
+        const PortIdentity identity = numberedIdentity(table, adapter);
         for (int number = 1; number <= kComNumbers; ++number) {
             if (table.at(number) || table.freed.count(number) || table.doubts.count(number))
                 continue;
@@ -120,16 +142,16 @@ Result<const SerialAdapter *, std::string> trustedAdapter(
     // An entry naming this adapter and its connector (a clone, whether or
     // not its twin is plugged in now) wins over one that only fits it by the
     // serial number alone, which may have been the twin's.
-    const std::string exact = connectorIdentity(adapter);
+    const bool exact = namesConnector(slot->identity);
     for (int other = 1; other <= kComNumbers; ++other) {
         const auto &taken = table.at(other);
-        if (other == number || !taken || !identityFits(taken->identity, adapter))
+        if (other == number || !taken || !taken->identity.fits(adapter))
             continue;
-        if (taken->identity == exact && slot->identity != exact)
+        if (namesConnector(taken->identity) && !exact)
             return "el único adaptador que le encaja (" + adapterName(adapter) + ", " +
                    adapter.device + ") es " + comText(other) +
                    ", que lo nombra con su conector USB; no se le envía nada";
-        if (taken->identity == exact || slot->identity != exact)
+        if (namesConnector(taken->identity) || !exact)
             return "su adaptador (" + adapterName(adapter) + ") es también " + comText(other) +
                    " en la tabla; deje uno de los dos";
     }
@@ -156,9 +178,7 @@ std::string comUnavailableReason(const PortsTable &table, int number,
     std::string reason =
         !slot ? std::string("no tiene adaptador")
         : slot->binding() == Binding::UsbPort
-            ? "no hay nada conectado en su conector USB " +
-                  slot->identity.substr(slot->identity.find(':') + 1,
-                                        slot->identity.rfind(':') - slot->identity.find(':') - 1)
+            ? "no hay nada conectado en su conector USB " + slot->identity.as<UsbPlace>()->place
             : "su adaptador (" + slot->name + ") no está conectado";
     std::string connected;
     for (int other = 1; other <= kComNumbers; ++other) {
@@ -185,10 +205,13 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
         return valid;
     if (adapter.console && !consoleConfirmed)
         return adapter.device + " es la consola del sistema; asignarla pide confirmación";
-    const std::string identity = adapterIdentity(adapter);
+    const PortIdentity identity = numberedIdentity(table, adapter);
     for (int other = 1; other <= kComNumbers; ++other) {
-        if (other != number && table.at(other) && table.at(other)->identity == identity) {
-            table.at(other).reset();  // one number per adapter
+        // One number per adapter: another that would reach it too (its
+        // serial alone, its connector) would make both refused.
+        if (other != number && table.at(other) &&
+            (table.at(other)->identity == identity || table.at(other)->identity.fits(adapter))) {
+            table.at(other).reset();
             table.freed.insert(other);
         }
     }
@@ -209,6 +232,9 @@ Result<Done, std::string> assignServer(PortsTable &table, int number, const std:
         why.pop_back();  // the caller ends the sentence
         return why;
     }
+    // The adapter it displaces is not numbered again by itself.
+    if (table.at(number) && table.at(number)->identity != PortIdentity(address))
+        remember(table, table.at(number)->identity);
     table.at(number) = ComSlot{address, address, false, false, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
@@ -270,7 +296,7 @@ Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding bind
         return comText(number) + " (" + adapterName(found) +
                ") no tiene número de serie: solo se le puede reconocer por su conector USB";
     // The serial alone would later fit its twin too, wherever it is plugged.
-    const std::string identity =
+    const PortIdentity identity =
         binding == Binding::UsbPort ? placeIdentity(found) : adapterIdentity(found);
     if (binding == Binding::Adapter && identity != connectorIdentity(found) &&
         hasTwin(table, found))
@@ -291,6 +317,18 @@ Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on)
     if (!table.at(number))
         return comText(number) + " no tiene adaptador";
     table.at(number)->kernelRs485 = on;
+    return Done{};
+}
+
+Result<Done, std::string> reachesAdapter(const PortsTable &table, int number,
+                                         const SerialAdapter &adapter,
+                                         const std::vector<SerialAdapter> &present) {
+    auto found = adapterFor(table, number, present);
+    if (!found)
+        return found.error();
+    if (found.value()->device != adapter.device)
+        return "llevaría a " + adapterName(*found.value()) + " (" + found.value()->device +
+               ") y no a " + adapterName(adapter);
     return Done{};
 }
 

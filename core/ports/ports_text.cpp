@@ -242,7 +242,7 @@ struct Reader {
                 (said == "usb-port") != (slot->binding() == Binding::UsbPort)) {
                 const std::string why =
                     lineText(saidAt) + ": binding = " + said +
-                    " no cuadra con identity = " + safeText(slot->identity) +
+                    " no cuadra con identity = " + safeText(slot->identity.text()) +
                     (said == "usb-port" ? ", que nombra un adaptador y no un conector USB"
                                         : ", que es un conector USB") +
                     "; COM " + std::to_string(number) + " no se usa hasta enlazarlo con F3 o " +
@@ -281,8 +281,8 @@ std::string formatPortsTable(const PortsTable &table) {
                 numbers += (numbers.empty() ? "" : " ") + std::to_string(number);
             text += "numbers = " + numbers + "\n";
         }
-        for (const std::string &identity : table.released)
-            text += "identity = " + escaped(identity) + "\n";
+        for (const PortIdentity &identity : table.released)
+            text += "identity = " + escaped(identity.text()) + "\n";
     }
     for (int number = 1; number <= kComNumbers; ++number) {
         const auto &slot = table.at(number);
@@ -294,7 +294,7 @@ std::string formatPortsTable(const PortsTable &table) {
                 text += line + "\n";
             continue;
         }
-        text += "identity = " + escaped(slot->identity) + "\n";
+        text += "identity = " + escaped(slot->identity.text()) + "\n";
         text += "name = " + escaped(slot->name) + "\n";
         text += std::string("binding = ") +
                 (slot->binding() == Binding::UsbPort ? "usb-port" : "adapter") + "\n";
