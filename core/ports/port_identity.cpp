@@ -14,7 +14,8 @@ constexpr std::string_view kPlace = "usb-path:";
 constexpr std::string_view kKernel = "kernel:";
 
 std::string interfaceText(int interfaceNumber, int portNumber) {
-    return std::to_string(interfaceNumber) + (portNumber != 0 ? "." + std::to_string(portNumber) : "");
+    return std::to_string(interfaceNumber) +
+           (portNumber != 0 ? "." + std::to_string(portNumber) : "");
 }
 
 bool number(std::string_view text, int &value) {
@@ -100,9 +101,12 @@ std::string PortIdentity::text() const {
     struct Text {
         std::string operator()(const UnknownId &id) const { return id.text; }
         std::string operator()(const ServerId &id) const { return id.address; }
-        std::string operator()(const KernelPort &id) const { return std::string(kKernel) + id.name; }
+        std::string operator()(const KernelPort &id) const {
+            return std::string(kKernel) + id.name;
+        }
         std::string operator()(const UsbPlace &id) const {
-            return std::string(kPlace) + id.place + ":" + interfaceText(id.interfaceNumber, id.portNumber);
+            return std::string(kPlace) + id.place + ":" +
+                   interfaceText(id.interfaceNumber, id.portNumber);
         }
         std::string operator()(const AdapterId &id) const {
             const bool made = !id.vendorId.empty() || !id.productId.empty();

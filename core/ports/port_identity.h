@@ -66,11 +66,14 @@ class PortIdentity {
     PortIdentity(const std::string &text) : PortIdentity(std::string_view(text)) {}
     PortIdentity(const char *text) : PortIdentity(std::string_view(text)) {}
     template <typename Kind>
-        requires std::is_constructible_v<Value, Kind>
-    PortIdentity(Kind value) : value_(std::move(value)) {}
+    requires std::is_constructible_v<Value, Kind> PortIdentity(Kind value)
+        : value_(std::move(value)) {}
 
     const Value &value() const { return value_; }
-    template <typename Kind> const Kind *as() const { return std::get_if<Kind>(&value_); }
+    template <typename Kind>
+    const Kind *as() const {
+        return std::get_if<Kind>(&value_);
+    }
     bool empty() const;
     // The text it is saved as: the text it was read from.
     std::string text() const;

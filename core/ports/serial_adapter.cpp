@@ -9,7 +9,8 @@ namespace {
 
 AdapterId serialId(const SerialAdapter &adapter) {
     const UsbIdentity &usb = *adapter.usb;
-    return AdapterId{usb.vendorId, usb.productId, usb.serial, usb.interfaceNumber, usb.portNumber, {}};
+    return AdapterId{usb.vendorId,        usb.productId,  usb.serial,
+                     usb.interfaceNumber, usb.portNumber, {}};
 }
 
 std::string placeOf(const UsbIdentity &usb) {
