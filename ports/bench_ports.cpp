@@ -30,8 +30,8 @@ Result<Done, std::string> takesEffect(const PortsTable &table, int commPort,
 
 }  // namespace
 
-BenchPorts::BenchPorts(std::filesystem::path tableFile, DiscoveryRoots roots)
-    : tableFile_(std::move(tableFile)), roots_(std::move(roots)) {
+BenchPorts::BenchPorts(PortsTablePlace place, DiscoveryRoots roots)
+    : place_(std::move(place)), roots_(std::move(roots)) {
     refresh();
 }
 
@@ -42,7 +42,7 @@ void BenchPorts::tell(const std::string &text) {
 }
 
 void BenchPorts::reload() {
-    LoadedPortsTable loaded = loadPortsTable(tableFile_);
+    LoadedPortsTable loaded = loadPortsTable(place_.inUse());
     table_ = std::move(loaded.table);
     usable_ = loaded.usable;
     if (loaded.problem)
@@ -82,7 +82,7 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     if (auto mapped = overrideFor(commPort))
         return MappedDevice{*mapped, "", false, std::nullopt};
     if (!usable_)
-        return "la tabla de puertos \"" + safeText(tableFile_.string()) +
+        return "la tabla de puertos \"" + safeText(tableFile().string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
                "MARVALO_COMn)";
     // A serial server is no adapter in sysfs: the number leads to its
@@ -93,7 +93,7 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
-                                      ? " (\"" + safeText(tableFile_.string()) + "\")"
+                                      ? " (\"" + safeText(tableFile().string()) + "\")"
                                       : std::string();
         return adapter.error() + where + "; " + hint_;
     }
@@ -112,7 +112,7 @@ std::vector<SerialAdapter> BenchPorts::unnumbered() const {
 }
 
 Result<Done, std::string> BenchPorts::change(const PortsChange &what) {
-    auto changed = changePortsTable(tableFile_, what);
+    auto changed = changePortsTable(place_, what);
     if (!changed)
         return changed.error();
     table_ = changed.value();

@@ -108,7 +108,7 @@ std::string portListingText(const BenchPorts &ports) {
         text +=
             "No se encontró ningún adaptador serie. Conecte uno, o compruebe que el usuario "
             "está en el grupo dueño del dispositivo (normalmente dialout).\n";
-    return text;
+    return text + "Tabla de puertos: " + safeText(ports.tableFile().string()) + "\n";
 }
 
 std::string portListingJson(const BenchPorts &ports) {
