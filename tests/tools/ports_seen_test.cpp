@@ -1,7 +1,9 @@
 // The ways a COM number was seen to reach the wrong instrument, each on a
 // fabricated sysfs whose device nodes are watched ptys: the bytes reach
 // the operator's adapter or no pty at all, and the message says why.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,6 +244,53 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
              b.send({"--list-ports"});
          },
          ask(3), -1, "no tiene adaptador"},
+        {"a table beside an installed copy, read until the user's own exists",
+         [&](Bench &b) {
+             const fs::path opt = "/opt/marvalo-ports-test-" + std::to_string(::getpid());
+             fs::create_directories(opt);
+             fs::copy_file(MARVALO_SEND_PATH, opt / "marvalo-send");
+             std::ofstream(opt / kPortsFileName) << swapped;
+             ::setenv("XDG_CONFIG_HOME", (b.folder.path() / "config").c_str(), 1);
+             auto installed = [&](std::vector<std::string> args) {
+                 args.insert(args.begin(), (opt / "marvalo-send").string());
+                 return testing::runProgram(args);
+             };
+             installed({"--assign-port", "3", "socket://127.0.0.1:1"});
+             installed(ask(1));
+             const auto listed = installed({"--list-ports"}).out;
+             EXPECT_NE(listed.find("config/marvalo/marvalo-ports.ini"), std::string::npos)
+                 << listed;
+             ::unsetenv("XDG_CONFIG_HOME");
+             fs::remove_all(opt);
+         },
+         {"--list-ports"},
+         1,
+         "Tabla de puertos"},
+        {"a build tree's programs share the table at its top",
+         [&](Bench &b) {
+             b.file(swapped);
+             b.folder.write("CMakeCache.txt", "");
+             fs::create_directories(b.folder.path() / "tools");
+             fs::copy_file(MARVALO_SEND_PATH, b.folder.path() / "tools/marvalo-send");
+             auto args = ask(1);
+             args.insert(args.begin(), (b.folder.path() / "tools/marvalo-send").string());
+             testing::runProgram(args);
+         },
+         {"--list-ports"},
+         1,
+         "Tabla de puertos"},
+        {"a lock held by a hung program",
+         [&](Bench &b) {
+             b.plug("ttyUSB2", {"0403", "6015", "FTDI", "FT231X", "C3", "1-1.5"}, 2);
+             const std::string lock = b.table().string() + ".lock";
+             if (::fork() == 0) {
+                 ::flock(::open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX);
+                 ::execl("/bin/sleep", "sleep", "4", nullptr);
+                 ::_exit(1);
+             }
+             ::usleep(200'000);
+         },
+         ask(1), 0, "(sleep) tiene tomada la tabla"},
         {"another program holding the port",
          [&](Bench &b) {
              b.file(swapped);
