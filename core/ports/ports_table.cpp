@@ -116,28 +116,26 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
 
 namespace {
 
-// Empty reason: nothing there, for comUnavailableReason to tell.
-Result<const SerialAdapter *, std::string> trustedAdapter(
+// Without the data of what is there instead, which only the caller's
+// refusal needs: the numbers' own look-ups use this one.
+Result<const SerialAdapter *, PortRefusal> trustedAdapter(
     const PortsTable &table, int number, const std::vector<SerialAdapter> &present) {
-    if (auto valid = checkNumber(number); !valid)
-        return valid.error();
+    using Code = PortRefusal::Code;
+    if (!validComNumber(number))
+        return PortRefusal{Code::NoSuchNumber, number, 0, {}, {}, {}, {}};
     if (auto doubt = table.doubts.find(number); doubt != table.doubts.end())
-        return "su entrada en la tabla no se puede usar (" + doubt->second +
-               "); no se envía nada hasta que se le asigne un adaptador";
+        return PortRefusal{Code::DamagedEntry, number, 0, doubt->second, {}, {}, {}};
     const auto &slot = table.at(number);
     if (!slot)
-        return std::string();
+        return PortRefusal{Code::Unassigned, number, 0, {}, {}, {}, {}};
     const auto fits = fitting(slot->identity, present);
-    if (fits.empty())
-        return std::string();
-    if (fits.size() > 1) {
-        std::string which;
-        for (const SerialAdapter *adapter : fits)
-            which += (which.empty() ? "" : "; ") + adapterName(*adapter) + ", " + adapter->device;
-        return "le encajan " + std::to_string(fits.size()) + " adaptadores (" + which +
-               ") y no se sabe cuál es el suyo; asígnele uno (F3 o marvalo-send --assign-port " +
-               std::to_string(number) + " DISPOSITIVO)";
+    if (fits.empty()) {
+        if (const auto *place = slot->identity.as<UsbPlace>())
+            return PortRefusal{Code::EmptyConnector, number, 0, place->place, {}, {}, {}};
+        return PortRefusal{Code::NotPlugged, number, 0, slot->name, {}, {}, {}};
     }
+    if (fits.size() > 1)
+        return PortRefusal{Code::SeveralFit, number, 0, {}, fits, {}, {}};
     const SerialAdapter &adapter = *fits.front();
     // An entry naming this adapter and its connector (a clone, whether or
     // not its twin is plugged in now) wins over one that only fits it by the
@@ -148,55 +146,50 @@ Result<const SerialAdapter *, std::string> trustedAdapter(
         if (other == number || !taken || !taken->identity.fits(adapter))
             continue;
         if (namesConnector(taken->identity) && !exact)
-            return "el único adaptador que le encaja (" + adapterName(adapter) + ", " +
-                   adapter.device + ") es " + comText(other) +
-                   ", que lo nombra con su conector USB; no se le envía nada";
+            return PortRefusal{Code::ClaimedByConnector, number, other, {}, fits, {}, {}};
         if (namesConnector(taken->identity) || !exact)
-            return "su adaptador (" + adapterName(adapter) + ") es también " + comText(other) +
-                   " en la tabla; deje uno de los dos";
+            return PortRefusal{Code::AlsoOtherNumber, number, other, {}, fits, {}, {}};
     }
     if (adapter.console && !slot->console)
-        return adapter.device +
-               " es ahora la consola del sistema y no se le envía nada; si de verdad es el "
-               "instrumento, asígnelo otra vez en \"Puertos serie…\" (F3) y confírmelo";
+        return PortRefusal{Code::NowConsole, number, 0, {}, fits, {}, {}};
     return &adapter;
 }
 
 }  // namespace
 
+Result<const SerialAdapter *, PortRefusal> findAdapter(const PortsTable &table, int number,
+                                                       const std::vector<SerialAdapter> &present) {
+    auto found = trustedAdapter(table, number, present);
+    if (found)
+        return found;
+    PortRefusal refusal = found.error();
+    using Code = PortRefusal::Code;
+    if (refusal.code == Code::Unassigned || refusal.code == Code::NotPlugged ||
+        refusal.code == Code::EmptyConnector) {
+        for (int other = 1; other <= kComNumbers; ++other) {
+            if (auto adapter = trustedAdapter(table, other, present); adapter && other != number)
+                refusal.numbered.emplace_back(other, adapter.value());
+        }
+        for (const SerialAdapter &adapter : present) {
+            if (!table.numberOf(adapter))
+                refusal.unnumbered.push_back(&adapter);
+        }
+    }
+    return refusal;
+}
+
 Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
                                                       const std::vector<SerialAdapter> &present) {
-    auto found = trustedAdapter(table, number, present);
-    if (!found && found.error().empty())
-        return comUnavailableReason(table, number, present);
-    return found;
+    auto found = findAdapter(table, number, present);
+    if (!found)
+        return refusalText(found.error());
+    return found.value();
 }
 
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present) {
-    const auto *slot = validComNumber(number) && table.at(number) ? &*table.at(number) : nullptr;
-    std::string reason =
-        !slot ? std::string("no tiene adaptador")
-        : slot->binding() == Binding::UsbPort
-            ? "no hay nada conectado en su conector USB " + slot->identity.as<UsbPlace>()->place
-            : "su adaptador (" + slot->name + ") no está conectado";
-    std::string connected;
-    for (int other = 1; other <= kComNumbers; ++other) {
-        if (auto adapter = trustedAdapter(table, other, present); adapter && other != number)
-            connected += std::string(connected.empty() ? "" : ", ") + comText(other) + " (" +
-                         adapterName(*adapter.value()) + ")";
-    }
-    std::string plugged;
-    for (const SerialAdapter &adapter : present) {
-        if (!table.numberOf(adapter))
-            plugged += std::string(plugged.empty() ? "" : ", ") + adapterName(adapter) + " en " +
-                       adapter.device + (adapter.console ? " (consola del sistema)" : "");
-    }
-    if (!plugged.empty())
-        reason += ". Sin número: " + plugged;
-    if (connected.empty())
-        return reason + ". No hay ningún otro adaptador serie con número conectado";
-    return reason + ". Conectados: " + connected;
+    auto found = findAdapter(table, number, present);
+    return found ? std::string() : refusalText(found.error());
 }
 
 Result<Done, std::string> assignNumber(PortsTable &table, int number, const SerialAdapter &adapter,

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/ports/port_refusal.h"
 #include "core/ports/serial_adapter.h"
 #include "core/result.h"
 
@@ -78,8 +79,12 @@ bool validComNumber(int number);
 bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &present);
 
 // The one adapter present behind COM `number`, or why there is none that
-// can be trusted (Spanish): not assigned, damaged entry, not plugged in,
-// two adapters fit, the same adapter has another number, it is the console.
+// can be trusted: not assigned, damaged entry, not plugged in, two adapters
+// fit, the same adapter has another number, it is the console. The
+// refusal points into `present`.
+Result<const SerialAdapter *, PortRefusal> findAdapter(const PortsTable &table, int number,
+                                                       const std::vector<SerialAdapter> &present);
+// The same, the refusal said in Spanish.
 Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
                                                       const std::vector<SerialAdapter> &present);
 

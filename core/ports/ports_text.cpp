@@ -268,6 +268,64 @@ struct Reader {
 
 }  // namespace
 
+std::string refusalText(const PortRefusal &refusal) {
+    using Code = PortRefusal::Code;
+    const std::string number = std::to_string(refusal.number);
+    const std::string other = "COM " + std::to_string(refusal.other);
+    const SerialAdapter *first = refusal.adapters.empty() ? nullptr : refusal.adapters.front();
+    switch (refusal.code) {
+        case Code::NoSuchNumber:
+            return "el número " + number + " no es ninguno de COM 1 a COM " +
+                   std::to_string(kComNumbers);
+        case Code::DamagedEntry:
+            return "su entrada en la tabla no se puede usar (" + refusal.detail +
+                   "); no se envía nada hasta que se le asigne un adaptador";
+        case Code::SeveralFit: {
+            std::string which;
+            for (const SerialAdapter *adapter : refusal.adapters)
+                which +=
+                    (which.empty() ? "" : "; ") + adapterName(*adapter) + ", " + adapter->device;
+            return "le encajan " + std::to_string(refusal.adapters.size()) + " adaptadores (" +
+                   which +
+                   ") y no se sabe cuál es el suyo; asígnele uno (F3 o marvalo-send "
+                   "--assign-port " +
+                   number + " DISPOSITIVO)";
+        }
+        case Code::ClaimedByConnector:
+            return "el único adaptador que le encaja (" + adapterName(*first) + ", " +
+                   first->device + ") es " + other +
+                   ", que lo nombra con su conector USB; no se le envía nada";
+        case Code::AlsoOtherNumber:
+            return "su adaptador (" + adapterName(*first) + ") es también " + other +
+                   " en la tabla; deje uno de los dos";
+        case Code::NowConsole:
+            return first->device +
+                   " es ahora la consola del sistema y no se le envía nada; si de verdad es el "
+                   "instrumento, asígnelo otra vez en \"Puertos serie…\" (F3) y confírmelo";
+        case Code::Unassigned:
+        case Code::NotPlugged:
+        case Code::EmptyConnector:
+            break;
+    }
+    std::string reason = refusal.code == Code::Unassigned ? std::string("no tiene adaptador")
+                         : refusal.code == Code::EmptyConnector
+                             ? "no hay nada conectado en su conector USB " + refusal.detail
+                             : "su adaptador (" + refusal.detail + ") no está conectado";
+    std::string plugged;
+    for (const SerialAdapter *adapter : refusal.unnumbered)
+        plugged += std::string(plugged.empty() ? "" : ", ") + adapterName(*adapter) + " en " +
+                   adapter->device + (adapter->console ? " (consola del sistema)" : "");
+    if (!plugged.empty())
+        reason += ". Sin número: " + plugged;
+    if (refusal.numbered.empty())
+        return reason + ". No hay ningún otro adaptador serie con número conectado";
+    std::string connected;
+    for (const auto &[com, adapter] : refusal.numbered)
+        connected += std::string(connected.empty() ? "" : ", ") + "COM " + std::to_string(com) +
+                     " (" + adapterName(*adapter) + ")";
+    return reason + ". Conectados: " + connected;
+}
+
 std::string formatPortsTable(const PortsTable &table) {
     std::string text =
         "# Marvalo's COM numbers: which serial adapter each one stands for.\n"
