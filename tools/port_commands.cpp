@@ -135,8 +135,13 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
                 break;
             }
             const auto before = ports.table().numberOf(*adapter.value());
+            const auto &held = ports.table().at(command.number);
+            const std::string displaced =
+                held && !held->identity.fits(*adapter.value()) ? held->name : "";
             done = ports.assign(command.number, *adapter.value());
             said = com + " es ahora " + adapterName(*adapter.value()) + ".";
+            if (done && !displaced.empty())
+                said += " " + displaced + " queda sin número hasta que se le asigne uno.";
             if (done && before && *before != command.number && !ports.table().at(*before))
                 said += " COM " + std::to_string(*before) + " queda libre.";
             break;
