@@ -101,6 +101,19 @@ std::string quoted(std::string_view line) {
     return "\"" + text + (line.size() > kQuotedBytes ? "…" : "") + "\"";
 }
 
+// An adapter's identity as older versions read it; its make goes on a line
+// of its own. A freed adapter is kept without it: it then stays freed
+// whatever its make, which errs on the side of numbering nothing.
+PortIdentity withoutMake(const PortIdentity &identity) {
+    const auto *id = identity.as<AdapterId>();
+    if (id == nullptr)
+        return identity;
+    AdapterId unmade = *id;
+    unmade.vendorId.clear();
+    unmade.productId.clear();
+    return unmade;
+}
+
 std::string lineText(int line) {
     return "línea " + std::to_string(line);
 }
@@ -114,6 +127,8 @@ struct Reader {
     std::array<std::vector<std::string>, kComNumbers> sectionLines;
     // Where each entry said how it is bound, and what it said.
     std::array<std::pair<int, std::string>, kComNumbers> bindingLine{};
+    // Where each entry gave its adapter's make ("0403:6001"), and what it gave.
+    std::array<std::pair<int, std::string>, kComNumbers> makeLine{};
 
     void doubt(int number, const std::string &why) {
         auto [found, added] = table.doubts.try_emplace(number, why);
@@ -197,6 +212,8 @@ struct Reader {
             if (value != "adapter" && value != "usb-port")
                 return damaged(line, "binding = " + safeText(value) + " admite adapter o usb-port");
             bindingLine[static_cast<std::size_t>(section - 1)] = {line, value};
+        } else if (key == "make") {
+            makeLine[static_cast<std::size_t>(section - 1)] = {line, value};
         } else {
             slot.otherKeys.emplace_back(key, value);
         }
@@ -227,6 +244,24 @@ struct Reader {
         entry(line, key, *value);
     }
 
+    // The make is a line of its own, so that the identity line stays as
+    // older versions wrote and read it.
+    void withMake(int number, int line, const std::string &made) {
+        ComSlot &slot = *table.at(number);
+        const auto *id = slot.identity.as<AdapterId>();
+        const auto colon = made.find(':');
+        if (id == nullptr || !id->vendorId.empty() || colon == std::string::npos || colon == 0 ||
+            colon + 1 == made.size())
+            return doubt(number,
+                         lineText(line) + ": make = " + safeText(made) +
+                             (id == nullptr ? " solo vale junto a un adaptador USB"
+                                            : " admite FABRICANTE:PRODUCTO, como 0403:6001"));
+        AdapterId made_ = *id;
+        made_.vendorId = made.substr(0, colon);
+        made_.productId = made.substr(colon + 1);
+        slot.identity = made_;
+    }
+
     void finish() {
         for (int number = 1; number <= kComNumbers; ++number) {
             const auto &slot = table.at(number);
@@ -237,6 +272,9 @@ struct Reader {
             // The binding is what the identity says; a line saying otherwise
             // was edited by hand, and following either half could reach
             // another adapter.
+            if (const auto &[madeAt, made] = makeLine[static_cast<std::size_t>(number - 1)];
+                slot && madeAt != 0)
+                withMake(number, madeAt, made);
             const auto &[saidAt, said] = bindingLine[static_cast<std::size_t>(number - 1)];
             if (slot && !slot->identity.empty() && saidAt != 0 &&
                 (said == "usb-port") != (slot->binding() == Binding::UsbPort)) {
@@ -340,7 +378,7 @@ std::string formatPortsTable(const PortsTable &table) {
             text += "numbers = " + numbers + "\n";
         }
         for (const PortIdentity &identity : table.released)
-            text += "identity = " + escaped(identity.text()) + "\n";
+            text += "identity = " + escaped(withoutMake(identity).text()) + "\n";
     }
     for (int number = 1; number <= kComNumbers; ++number) {
         const auto &slot = table.at(number);
@@ -352,7 +390,12 @@ std::string formatPortsTable(const PortsTable &table) {
                 text += line + "\n";
             continue;
         }
-        text += "identity = " + escaped(slot->identity.text()) + "\n";
+        if (const auto *id = slot->identity.as<AdapterId>(); id && !id->vendorId.empty()) {
+            text += "identity = " + escaped(withoutMake(slot->identity).text()) + "\n";
+            text += "make = " + escaped(id->vendorId + ":" + id->productId) + "\n";
+        } else {
+            text += "identity = " + escaped(slot->identity.text()) + "\n";
+        }
         text += "name = " + escaped(slot->name) + "\n";
         text += std::string("binding = ") +
                 (slot->binding() == Binding::UsbPort ? "usb-port" : "adapter") + "\n";

@@ -598,7 +598,7 @@ TEST(SendTool, ComNumbersComeFromTheAdaptersTable) {
     }
     ::unsetenv("MARVALO_SYSFS_ROOT");
     ::unsetenv("MARVALO_DEV_ROOT");
-    EXPECT_NE(unpacked.read(kPortsFileName).find("identity = usb-id:0403:6001:FTB00002:0"),
+    EXPECT_NE(unpacked.read(kPortsFileName).find("identity = usb-serial:FTB00002:0"),
               std::string::npos);
 }
 
