@@ -21,6 +21,7 @@ struct PortRefusal {
         ClaimedByConnector,  // adapters[0] fits, but `other` names it with its connector
         AlsoOtherNumber,     // adapters[0] is `other` too
         NowConsole,          // adapters[0] became the system console
+        OtherMake,  // adapters[0] has the serial of an older entry named `detail`, not its make
     };
     Code code = Code::Unassigned;
     int number = 0;

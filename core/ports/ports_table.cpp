@@ -152,6 +152,13 @@ Result<const SerialAdapter *, PortRefusal> trustedAdapter(
     }
     if (adapter.console && !slot->console)
         return PortRefusal{Code::NowConsole, number, 0, {}, fits, {}, {}};
+    // An entry from before the make was kept has only the name it was given
+    // to tell an Arduino "0001" from a CP2102 "0001".
+    const auto *id = slot->identity.as<AdapterId>();
+    const auto make = [](const std::string &name) { return name.substr(0, name.find(", nº ")); };
+    if (id && id->vendorId.empty() && !slot->name.empty() &&
+        make(slot->name) != make(adapterName(adapter)))
+        return PortRefusal{Code::OtherMake, number, 0, slot->name, fits, {}, {}};
     return &adapter;
 }
 

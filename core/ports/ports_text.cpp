@@ -340,6 +340,12 @@ std::string refusalText(const PortRefusal &refusal) {
             return first->device +
                    " es ahora la consola del sistema y no se le envía nada; si de verdad es el "
                    "instrumento, asígnelo otra vez en \"Puertos serie…\" (F3) y confírmelo";
+        case Code::OtherMake:
+            return "su adaptador era " + refusal.detail + ", y el que tiene su nº de serie (" +
+                   adapterName(*first) + ", " + first->device +
+                   ") es de otra marca; no se le envía nada. Si es el suyo, asígneselo (F3 o "
+                   "marvalo-send --assign-port " +
+                   number + " DISPOSITIVO)";
         case Code::Unassigned:
         case Code::NotPlugged:
         case Code::EmptyConnector:

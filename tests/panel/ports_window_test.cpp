@@ -181,11 +181,10 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
         testing::TempFolder config;
         const auto file = config.path() / "marvalo-ports.ini";
         // A stale name in the table: the column shows the adapter reached now.
-        config.write(
-            "marvalo-ports.ini",
-            std::string(row.button) == "cmdAsignar"
-                ? "[released]\nnumbers = 1 3 4 5\n[com2]\nidentity = usb-serial:B2:0\nname = viejo\n"
-                : "");
+        config.write("marvalo-ports.ini", std::string(row.button) == "cmdAsignar"
+                                              ? "[released]\nnumbers = 1 3 4 5\n[com2]\nidentity = "
+                                                "usb-serial:B2:0\nmake = 0403:6001\nname = viejo\n"
+                                              : "");
         BenchPorts ports(file, {tree.sysfs(), tree.dev()});
         BenchPorts script(file, {tree.sysfs(), tree.dev()});
         PortsWindow window(ports);

@@ -190,6 +190,13 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
                     0);
          },
          ask(3), -1, "CP2102, nº 0001) no está conectado"},
+        {"two makes share a serial number, in a table from before the make was kept",
+         [&](Bench &b) {
+             b.plug("ttyACM0", {"2341", "0043", "Arduino", "Uno", "0001", "1-1.4", 0, "cdc_acm"},
+                    2);
+             b.file("[com3]\nidentity = usb-serial:0001:0\nname = Silicon Labs CP2102, nº 0001\n");
+         },
+         ask(3), -1, "es de otra marca"},
         {"a clone plugged back alone elsewhere, then its twin",
          [&](Bench &b) {
              b.file(
