@@ -197,9 +197,9 @@ int main(int argc, char **argv) {
     const marvalo::SettingsPlace place = marvalo::chooseSettingsPlace(programFolder);
     marvalo::removeStaleTemporaries(marvalo::resolvedSettingsFile(place.saveFolder).parent_path());
 
-    // COM numbers that stay with their adapters, in a table beside the
-    // monitor's file; $MARVALO_COMn still wins.
-    marvalo::BenchPorts benchPorts(place.saveFolder / marvalo::kPortsFileName);
+    // COM numbers that stay with their adapters, in the table marvalo-send
+    // finds by the same rule; $MARVALO_COMn still wins.
+    marvalo::BenchPorts benchPorts(marvalo::portsTablePlace(programFolder));
     marvalo::PortLine port;
     port.setPortMap(benchPorts);
     marvalo::ThreadSleeper sleeper;

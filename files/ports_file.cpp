@@ -2,16 +2,22 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "core/text/byte_text.h"
 #include "core/text/system_error_text.h"
 #include "files/atomic_save.h"
 #include "files/bounded_read.h"
+#include "files/file_places.h"
 #include "os/file_descriptor.h"
 
 namespace marvalo {
@@ -20,7 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxPortsBytes = 16 * 1024;  // five short sections and the freed ones
-constexpr auto kLockPatience = std::chrono::seconds(5);
+// Saves take milliseconds: a lock held longer is a program that hangs, and
+// waiting for it would freeze the panel at every exchange.
+constexpr auto kLockPatience = std::chrono::seconds(1);
 constexpr auto kLockRetry = std::chrono::milliseconds(20);
 
 std::string named(const fs::path &file) {
@@ -49,29 +57,63 @@ Result<Done, std::string> keepAside(const fs::path &file, const std::string &byt
     return Done{};
 }
 
+// Who holds the flock on this descriptor's file, from /proc/locks:
+// "proceso 1234 (marvalo)", or empty when the kernel does not say.
+std::string lockHolder(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return {};
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream words(line);
+        std::string number, kind, mode, access, pid, file;
+        words >> number >> kind;
+        if (kind == "->")  // a waiter, not the holder
+            continue;
+        words >> mode >> access >> pid >> file;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (kind != "FLOCK" ||
+            std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3 ||
+            inode != info.st_ino || major != ::major(info.st_dev) ||
+            minor != ::minor(info.st_dev) || pid == std::to_string(::getpid()))
+            continue;
+        std::string program;
+        std::getline(std::ifstream("/proc/" + pid + "/comm"), program);
+        return "proceso " + pid + (program.empty() ? "" : " (" + safeText(program) + ")");
+    }
+    return {};
+}
+
+// The lock beside the file the table's name leads to, so that two links to
+// one table take one lock; never through a link itself.
 class TableLock {
   public:
     explicit TableLock(const fs::path &file)
-        : fd_(::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY,
-                     0644)) {}
-    Result<Done, std::string> take(const fs::path &file) {
+        : path_(resolvedFile(file).string() + ".lock"),
+          fd_(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0644)) {}
+    Result<Done, std::string> take() {
         if (!fd_.valid())
-            return "no se pudo abrir \"" + safeText(file.string()) +
-                   ".lock\": " + systemErrorText(errno);
+            return "no se pudo abrir \"" + safeText(path_) + "\": " +
+                   (errno == ELOOP ? std::string("es un enlace, y el cerrojo nunca se sigue")
+                                   : systemErrorText(errno));
         const auto until = std::chrono::steady_clock::now() + kLockPatience;
         while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
-                return "no se pudo bloquear \"" + safeText(file.string()) +
-                       ".lock\": " + systemErrorText(errno);
-            if (std::chrono::steady_clock::now() > until)
-                return "otro programa lleva más de 5 s guardando la tabla (\"" +
-                       safeText(file.string()) + ".lock\")";
+                return "no se pudo bloquear \"" + safeText(path_) + "\": " + systemErrorText(errno);
+            if (std::chrono::steady_clock::now() > until) {
+                const std::string holder = lockHolder(fd_.get());
+                return (holder.empty() ? std::string("otro programa") : holder) +
+                       " tiene tomada la tabla desde hace más de 1 s (\"" + safeText(path_) +
+                       "\"); si está colgado, ciérrelo";
+            }
             std::this_thread::sleep_for(kLockRetry);
         }
         return Done{};
     }
 
   private:
+    std::string path_;
     FileDescriptor fd_;  // closing it gives the lock back
 };
 
@@ -113,18 +155,36 @@ ReadTable readTable(const fs::path &file) {
 
 }  // namespace
 
+fs::path PortsTablePlace::inUse() const {
+    std::error_code failed;
+    return fs::symlink_status(own, failed).type() != fs::file_type::not_found ? own : beside;
+}
+
+PortsTablePlace portsTablePlace(const fs::path &programFolder) {
+    std::error_code failed;
+    for (const fs::path &top : {programFolder, programFolder.parent_path()}) {
+        if (!top.empty() && fs::exists(top / "CMakeCache.txt", failed))
+            return {top / kPortsFileName, top / kPortsFileName};
+    }
+    const FilePlace place = chooseFilePlace(programFolder, kPortsFileName);
+    return {programFolder / kPortsFileName, place.saveFolder / kPortsFileName};
+}
+
 LoadedPortsTable loadPortsTable(const fs::path &file) {
     return readTable(file).loaded;
 }
 
-Result<PortsTable, std::string> changePortsTable(const fs::path &file, const PortsChange &change) {
+Result<PortsTable, std::string> changePortsTable(const PortsTablePlace &place,
+                                                 const PortsChange &change) {
+    const fs::path &file = place.own;
     const std::string cannot = "No se pudo cambiar la tabla de puertos: ";
     std::error_code ignored;  // a folder that cannot be made is named by the lock
     fs::create_directories(file.parent_path(), ignored);
     TableLock lock(file);
-    if (auto taken = lock.take(file); !taken)
+    if (auto taken = lock.take(); !taken)
         return cannot + taken.error() + ".";
-    ReadTable read = readTable(file);
+    // Under the lock: another program may have saved the per-user copy.
+    ReadTable read = readTable(place.inUse());
     if (!read.loaded.usable)
         return *read.loaded.problem;
     PortsTable table = read.loaded.table;

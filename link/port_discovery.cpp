@@ -127,6 +127,26 @@ std::string driverOf(fs::path device) {
     return driver;
 }
 
+// The connector as /dev/serial/by-path names it: the host controller's own
+// device and the chain of hub ports ("pci-0000:00:14.0-usb-0:1.2"). The bus
+// number in "1-1.2" is given in the order the controllers registered at
+// boot, which may change; the controller's address does not.
+std::string stablePlace(const fs::path &usbDevice, const fs::path &root) {
+    const std::string name = usbDevice.filename().string();
+    const auto dash = name.find('-');
+    if (dash == std::string::npos)
+        return {};
+    for (fs::path dir = usbDevice.parent_path(); !dir.empty() && dir != root;
+         dir = dir.parent_path()) {
+        if (!dir.filename().string().starts_with("usb"))
+            continue;
+        const std::string controller = dir.parent_path().filename().string();
+        const bool pci = controller.size() == 12 && controller[4] == ':' && controller[7] == ':';
+        return (pci ? "pci-" : "platform-") + controller + "-usb-0:" + name.substr(dash + 1);
+    }
+    return {};
+}
+
 }  // namespace
 
 DiscoveryRoots DiscoveryRoots::fromEnvironment() {
@@ -177,6 +197,7 @@ std::vector<SerialAdapter> discoverSerialPorts(const DiscoveryRoots &roots) {
             usb.product = attribute(*usbDevice / "product");
             usb.serial = attribute(*usbDevice / "serial");
             usb.usbPath = usbDevice->filename().string();
+            usb.place = stablePlace(*usbDevice, sysfsRoot);
             if (const auto interface = ancestorWith(device, "bInterfaceNumber", sysfsRoot))
                 usb.interfaceNumber = numberAttribute(*interface / "bInterfaceNumber").value_or(0);
             usb.portNumber = numberAttribute(device / "port_number", 10).value_or(0);

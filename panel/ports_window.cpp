@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -24,6 +25,21 @@ enum OtherColumn { OtherAdapter, OtherDevice, OtherDriver, OtherColumns };
 constexpr int kWidth = 980;
 constexpr int kHeight = 500;
 constexpr const char *kConsoleMark = " (consola del sistema)";
+constexpr int kIdentityRole = Qt::UserRole;  // what a row stood for when drawn
+constexpr int kDeviceRole = Qt::UserRole + 1;
+
+std::string comText(int number) {
+    return "COM " + std::to_string(number);
+}
+
+// What COM `number` stands for now, for people: the adapter it reaches,
+// else the name it was given.
+std::string slotName(const PortsTable &table, int number,
+                     const std::vector<SerialAdapter> &present) {
+    if (auto adapter = adapterFor(table, number, present))
+        return adapterName(*adapter.value());
+    return table.at(number) ? table.at(number)->name : std::string("nada");
+}
 
 QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers) {
     auto *shown = new QTableWidget(0, static_cast<int>(headers.size()), parent);
@@ -53,9 +69,9 @@ QTableWidgetItem *deviceCell(const SerialAdapter &adapter) {
 // A number that stands for a serial server, not an adapter: nothing to
 // find plugged in, and whether it answers is known only on connecting.
 std::optional<net::ServerAddress> serverOf(const std::optional<ComSlot> &slot) {
-    if (!slot || !net::looksLikeServerAddress(slot->identity))
+    if (!slot || !slot->identity.as<ServerId>())
         return std::nullopt;
-    auto parsed = net::parseServerAddress(slot->identity);
+    auto parsed = net::parseServerAddress(slot->identity.text());
     return parsed ? std::optional(parsed.value()) : std::nullopt;
 }
 
@@ -115,6 +131,10 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     layout->addWidget(unnumbered_);
     layout->addLayout(actions);
     layout->addWidget(warning_);
+    tableFile_ = new QLabel(this);
+    tableFile_->setObjectName("lblTabla");
+    tableFile_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(tableFile_);
     auto *note = new QLabel(
         QString::fromUtf8(
             "Los cambios valen desde el próximo envío. \"Enlace\": por adaptador, el número "
@@ -128,11 +148,10 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     resize(kWidth, kHeight);
 
     connect(assign, &QPushButton::clicked, this, [this] {
-        const int row = unnumbered_->currentRow();
-        const auto without = ports_.unnumbered();
-        if (row < 0 || row >= static_cast<int>(without.size()))
-            return done("Elija primero un adaptador sin número.");
-        const SerialAdapter &adapter = without[static_cast<std::size_t>(row)];
+        const auto chosen = stillChosenAdapter();
+        if (!chosen)
+            return;
+        const SerialAdapter &adapter = *chosen;
         const bool console = adapter.console &&
                              confirm_(QString::fromStdString(safeText(
                                  adapter.device + " es la consola del sistema. ¿Darle el COM " +
@@ -145,26 +164,29 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
         done(assigned ? "" : assigned.error());
     });
     connect(swap, &QPushButton::clicked, this, [this] {
-        const int selected = selectedNumber();
+        const int selected = stillChosenNumber();
         if (selected == 0)
-            return done("Elija primero un número en la lista.");
+            return;
         auto swapped = ports_.swap(selected, chosenNumber());
         done(swapped ? "" : swapped.error());
     });
     connect(release, &QPushButton::clicked, this, [this] {
-        const int selected = selectedNumber();
+        const int selected = stillChosenNumber();
         if (selected == 0)
-            return done("Elija primero un número en la lista.");
-        if (!confirm_(QString::fromUtf8("¿Liberar el COM %1? Quedará vacío hasta que le asigne "
-                                        "otro adaptador.")
-                          .arg(selected)))
+            return;
+        const std::string name = slotName(ports_.table(), selected, ports_.present());
+        if (!confirm_(QString::fromStdString(
+                safeText("¿Liberar el " + comText(selected) + " (" + name +
+                         ")? Quedará vacío hasta que le asigne otro adaptador."))))
             return;
         auto freed = ports_.release(selected);
         done(freed ? "" : freed.error());
     });
     connect(bind, &QPushButton::clicked, this, [this] {
-        const int selected = selectedNumber();
-        if (selected == 0 || !ports_.table().at(selected))
+        const int selected = stillChosenNumber();
+        if (selected == 0)
+            return;
+        if (!ports_.table().at(selected))
             return done("Elija primero un número con adaptador.");
         if (serverOf(ports_.table().at(selected)))
             return done("El COM " + std::to_string(selected) +
@@ -191,7 +213,11 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
     connect(numbers_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         if (item->column() != KernelRs485)
             return;
-        auto set = ports_.setKernelRs485(item->row() + 1, item->checkState() == Qt::Checked);
+        const bool on = item->checkState() == Qt::Checked;
+        numbers_->setCurrentCell(item->row(), Number);
+        if (stillChosenNumber() == 0)
+            return;
+        auto set = ports_.setKernelRs485(item->row() + 1, on);
         done(set ? "" : set.error());
     });
     fill();
@@ -200,6 +226,57 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
 void PortsWindow::done(const std::string &failure) {
     warning_->setText(QString::fromStdString(safeText(failure)));
     fill();
+}
+
+void PortsWindow::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        reread();
+}
+
+void PortsWindow::reread() {
+    ports_.refresh();
+    if (auto problem = ports_.takeProblem())
+        warning_->setText(QString::fromStdString(safeText(*problem)));
+    fill();
+}
+
+int PortsWindow::stillChosenNumber() {
+    const int selected = selectedNumber();
+    if (selected == 0) {
+        done("Elija primero un número en la lista.");
+        return 0;
+    }
+    const QString shown = numbers_->item(selected - 1, Number)->data(kIdentityRole).toString();
+    ports_.refresh();
+    const auto &slot = ports_.table().at(selected);
+    const std::string now = slot ? slot->identity.text() : std::string();
+    if (shown.toStdString() == now)
+        return selected;
+    done("La tabla de puertos cambió mientras estaba abierta: el " + comText(selected) +
+         " es ahora " + slotName(ports_.table(), selected, ports_.present()) +
+         ". No se hizo nada; vuelva a elegir.");
+    return 0;
+}
+
+std::optional<SerialAdapter> PortsWindow::stillChosenAdapter() {
+    const int row = unnumbered_->currentRow();
+    if (row < 0 || unnumbered_->selectedItems().isEmpty()) {
+        done("Elija primero un adaptador sin número.");
+        return std::nullopt;
+    }
+    const QTableWidgetItem *item = unnumbered_->item(row, OtherAdapter);
+    const std::string identity = item->data(kIdentityRole).toString().toStdString();
+    const std::string device = item->data(kDeviceRole).toString().toStdString();
+    ports_.refresh();
+    for (const SerialAdapter &adapter : ports_.unnumbered()) {
+        if (adapterIdentity(adapter).text() == identity && adapter.device == device)
+            return adapter;
+    }
+    done(safeText(item->text().toStdString()) +
+         " ya no está entre los adaptadores sin número (se desconectó o se le dio un número "
+         "mientras la ventana estaba abierta). No se hizo nada; vuelva a elegir.");
+    return std::nullopt;
 }
 
 void PortsWindow::refresh() {
@@ -224,9 +301,14 @@ void PortsWindow::fill() {
         const auto mapped = BenchPorts::overrideFor(number);
         const auto server = serverOf(slot);
         const std::string refusal = adapter || server ? std::string() : adapter.error();
-        numbers_->setItem(row, Number, cell("COM " + std::to_string(number)));
+        auto *numberCell = cell(comText(number));
+        numberCell->setData(kIdentityRole,
+                            QString::fromStdString(slot ? slot->identity.text() : std::string()));
+        numbers_->setItem(row, Number, numberCell);
+        // The adapter the number reaches now, not the name it was given.
         numbers_->setItem(row, Adapter,
-                          cell(slot                         ? slot->name
+                          cell(adapter                      ? adapterName(*adapter.value())
+                               : slot                       ? slot->name
                                : table.doubts.count(number) ? "(dañada)"
                                                             : "—",
                                refusal));
@@ -260,12 +342,14 @@ void PortsWindow::fill() {
     unnumbered_->setRowCount(static_cast<int>(without.size()));
     for (std::size_t i = 0; i < without.size(); ++i) {
         const int row = static_cast<int>(i);
-        unnumbered_->setItem(
-            row, OtherAdapter,
-            cell(adapterName(without[i]) + (without[i].console ? kConsoleMark : "")));
+        auto *named = cell(adapterName(without[i]) + (without[i].console ? kConsoleMark : ""));
+        named->setData(kIdentityRole, QString::fromStdString(adapterIdentity(without[i]).text()));
+        named->setData(kDeviceRole, QString::fromStdString(without[i].device));
+        unnumbered_->setItem(row, OtherAdapter, named);
         unnumbered_->setItem(row, OtherDevice, deviceCell(without[i]));
         unnumbered_->setItem(row, OtherDriver, cell(without[i].driver));
     }
+    tableFile_->setText(QString::fromStdString("Tabla: " + safeText(ports_.tableFile().string())));
     if (!sized_) {
         numbers_->resizeColumnsToContents();
         unnumbered_->resizeColumnsToContents();

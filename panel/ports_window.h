@@ -5,6 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "core/ports/serial_adapter.h"
+
 class QComboBox;
 class QLabel;
 class QTableWidget;
@@ -29,6 +31,13 @@ class PortsWindow : public QWidget {
     // Reads the table and what is plugged in again, redraws both lists and
     // leaves no row selected, so no button acts on a row nobody chose.
     void refresh();
+
+  protected:
+    // Another program may have changed the table while the window was in
+    // the background: it is read again whenever the window comes to the front.
+    void changeEvent(QEvent *event) override;
+
+  public:
     // Asks the operator before freeing a number or numbering the console;
     // tests answer in its place.
     using Confirm = std::function<bool(const QString &question)>;
@@ -39,15 +48,22 @@ class PortsWindow : public QWidget {
 
   private:
     void fill();
+    void reread();
     void done(const std::string &failure);
     int selectedNumber() const;  // 1..5, or 0
     int chosenNumber() const;
+    // Before an action: the table and the adapters read again, and the
+    // chosen number (or adapter) still the one the operator saw; 0 (or
+    // nothing) and said when it is gone or now stands for another.
+    int stillChosenNumber();
+    std::optional<SerialAdapter> stillChosenAdapter();
 
     BenchPorts &ports_;
     QTableWidget *numbers_ = nullptr;
     QTableWidget *unnumbered_ = nullptr;
     QComboBox *target_ = nullptr;
     QLabel *warning_ = nullptr;
+    QLabel *tableFile_ = nullptr;
     Confirm confirm_;
     AskAddress askAddress_;
     bool sized_ = false;  // columns fitted once; later the operator's widths stay

@@ -19,10 +19,21 @@ PortsChange operatorChange(std::function<Result<Done, std::string>(PortsTable &)
     };
 }
 
+// A change saved although the number would then be refused, or reach
+// another adapter, would say "done" and leave the old number working.
+Result<Done, std::string> takesEffect(const PortsTable &table, int commPort,
+                                      const SerialAdapter &adapter,
+                                      const std::vector<SerialAdapter> &present) {
+    if (auto reaches = reachesAdapter(table, commPort, adapter, present); !reaches)
+        return "el cambio no valdría, porque COM " + std::to_string(commPort) + " " +
+               reaches.error();
+    return Done{};
+}
+
 }  // namespace
 
-BenchPorts::BenchPorts(std::filesystem::path tableFile, DiscoveryRoots roots)
-    : tableFile_(std::move(tableFile)), roots_(std::move(roots)) {
+BenchPorts::BenchPorts(PortsTablePlace place, DiscoveryRoots roots)
+    : place_(std::move(place)), roots_(std::move(roots)) {
     refresh();
 }
 
@@ -33,9 +44,10 @@ void BenchPorts::tell(const std::string &text) {
 }
 
 void BenchPorts::reload() {
+    const std::filesystem::path file = place_.inUse();
     struct stat info {};
     std::optional<std::array<std::int64_t, 6>> stamp;
-    if (::stat(tableFile_.c_str(), &info) == 0)
+    if (::stat(file.c_str(), &info) == 0)
         stamp = {static_cast<std::int64_t>(info.st_dev),
                  static_cast<std::int64_t>(info.st_ino),
                  static_cast<std::int64_t>(info.st_size),
@@ -46,7 +58,7 @@ void BenchPorts::reload() {
         return;
     ++looks_.tableReads;
     tableStamp_ = stamp;
-    LoadedPortsTable loaded = loadPortsTable(tableFile_);
+    LoadedPortsTable loaded = loadPortsTable(file);
     table_ = std::move(loaded.table);
     usable_ = loaded.usable;
     if (loaded.problem)
@@ -95,18 +107,18 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     if (auto mapped = overrideFor(commPort))
         return MappedDevice{*mapped, "", false, std::nullopt, std::nullopt};
     if (!usable_)
-        return "la tabla de puertos \"" + safeText(tableFile_.string()) +
+        return "la tabla de puertos \"" + safeText(tableFile().string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
                "MARVALO_COMn)";
     // A serial server is no adapter in sysfs: the number leads to its
     // address, which the port checks before the first byte goes out.
     if (const auto &slot = table_.at(commPort);
-        slot && !table_.doubts.count(commPort) && net::looksLikeServerAddress(slot->identity))
-        return MappedDevice{slot->identity, slot->name, false, std::nullopt, std::nullopt};
+        slot && !table_.doubts.count(commPort) && slot->identity.as<ServerId>())
+        return MappedDevice{slot->identity.text(), slot->name, false, std::nullopt, std::nullopt};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
-                                      ? " (\"" + safeText(tableFile_.string()) + "\")"
+                                      ? " (\"" + safeText(tableFile().string()) + "\")"
                                       : std::string();
         return adapter.error() + where + "; " + hint_;
     }
@@ -125,7 +137,7 @@ std::vector<SerialAdapter> BenchPorts::unnumbered() const {
 }
 
 Result<Done, std::string> BenchPorts::change(const PortsChange &what) {
-    auto changed = changePortsTable(tableFile_, what);
+    auto changed = changePortsTable(place_, what);
     if (!changed)
         return changed.error();
     table_ = changed.value();
@@ -134,8 +146,11 @@ Result<Done, std::string> BenchPorts::change(const PortsChange &what) {
 
 Result<Done, std::string> BenchPorts::assign(int commPort, const SerialAdapter &adapter,
                                              bool consoleConfirmed) {
-    return change(operatorChange([&](PortsTable &table) {
-        return assignNumber(table, commPort, adapter, consoleConfirmed);
+    const auto present = present_;
+    return change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
+        if (auto assigned = assignNumber(table, commPort, adapter, consoleConfirmed); !assigned)
+            return assigned;
+        return takesEffect(table, commPort, adapter, present);
     }));
 }
 
@@ -155,8 +170,12 @@ Result<Done, std::string> BenchPorts::release(int commPort) {
 
 Result<Done, std::string> BenchPorts::bind(int commPort, Binding binding) {
     const auto present = present_;
-    return change(operatorChange(
-        [&](PortsTable &table) { return bindNumber(table, commPort, binding, present); }));
+    return change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
+        auto before = adapterFor(table, commPort, present);
+        if (auto bound = bindNumber(table, commPort, binding, present); !bound || !before)
+            return bound;
+        return takesEffect(table, commPort, *before.value(), present);
+    }));
 }
 
 Result<Done, std::string> BenchPorts::setKernelRs485(int commPort, bool on) {

@@ -23,8 +23,11 @@ namespace marvalo {
 // under whatever ttyUSBn it came back as.
 class BenchPorts final : public PortMap {
   public:
-    explicit BenchPorts(std::filesystem::path tableFile,
+    explicit BenchPorts(PortsTablePlace place,
                         DiscoveryRoots roots = DiscoveryRoots::fromEnvironment());
+    explicit BenchPorts(const std::filesystem::path &tableFile,
+                        DiscoveryRoots roots = DiscoveryRoots::fromEnvironment())
+        : BenchPorts(PortsTablePlace{tableFile, tableFile}, std::move(roots)) {}
 
     // Reads the table and what is present again, and gives adapters seen
     // for the first time the lowest numbers never used (a locked merge).
@@ -35,7 +38,8 @@ class BenchPorts final : public PortMap {
 
     const PortsTable &table() const { return table_; }
     const std::vector<SerialAdapter> &present() const { return present_; }
-    const std::filesystem::path &tableFile() const { return tableFile_; }
+    // The table file in use now, to name to the operator.
+    std::filesystem::path tableFile() const { return place_.inUse(); }
     // False when the file could not be read whole: then no number is used.
     bool usable() const { return usable_; }
     // The adapters present that have no number.
@@ -73,7 +77,7 @@ class BenchPorts final : public PortMap {
     void reload();
     void tell(const std::string &text);
 
-    std::filesystem::path tableFile_;
+    PortsTablePlace place_;
     DiscoveryRoots roots_;
     PortsTable table_;
     bool usable_ = true;

@@ -33,8 +33,13 @@ FakeSysfs::FakeSysfs() {
     link(sysfs() / "class/tty/ptyp0", "../../devices/virtual/tty/ptyp0");
 }
 
+fs::path FakeSysfs::usbDevice(const Usb &usb) const {
+    return sysfs() / "devices/pci0000:00" / usb.controller /
+           ("usb" + usb.usbPath.substr(0, usb.usbPath.find('-'))) / usb.usbPath;
+}
+
 void FakeSysfs::plugUsb(const std::string &name, const Usb &usb) {
-    const fs::path usbDevice = sysfs() / "devices/pci0000:00/usb1" / usb.usbPath;
+    const fs::path usbDevice = this->usbDevice(usb);
     put(usbDevice / "idVendor", usb.vendor);
     put(usbDevice / "idProduct", usb.product);
     put(usbDevice / "manufacturer", usb.maker);

@@ -21,7 +21,10 @@ class FakeSysfs {
         int interfaceNumber = 0;
         std::string driver = "ftdi_sio";
         int latencyMs = 16;
+        std::string controller = "0000:00:14.0";  // the host controller's PCI address
     };
+    // Where the USB device lies: below its controller and root hub.
+    std::filesystem::path usbDevice(const Usb &usb) const;
     // ttyUSBn under usb-serial, or ttyACMn on its interface with cdc_acm.
     void plugUsb(const std::string &name, const Usb &usb);
     void plugUart(const std::string &name, int type);  // type 0: no UART behind it

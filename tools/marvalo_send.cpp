@@ -17,16 +17,12 @@ namespace {
 
 using namespace marvalo;
 
-// The panel's COM numbers: the same table, where the panel keeps it when
-// both are installed (or unpacked) in one folder.
-std::filesystem::path portsTablePath() {
+// The panel's COM numbers: the same table, found by the panel's rule.
+PortsTablePlace portsTable() {
     std::error_code noFolder;
     const std::filesystem::path programFolder =
         std::filesystem::read_symlink("/proc/self/exe", noFolder).parent_path();
-    return chooseFilePlace(noFolder ? std::filesystem::current_path() : programFolder,
-                           kPortsFileName)
-               .saveFolder /
-           kPortsFileName;
+    return portsTablePlace(noFolder ? std::filesystem::current_path() : programFolder);
 }
 
 }  // namespace
@@ -37,7 +33,7 @@ int main(int argc, char **argv) {
         return command.error().status;
     const SendOptions &options = command.value().options;
 
-    BenchPorts benchPorts(portsTablePath());
+    BenchPorts benchPorts(portsTable());
     benchPorts.setHint(
         "elija otro con --port N, dé el dispositivo con --device RUTA o vea marvalo-send "
         "--list-ports");

@@ -112,8 +112,15 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
     switch (command.kind) {
         case PortCommand::Kind::Assign: {
             if (net::looksLikeServerAddress(command.target)) {
+                const auto &before = ports.table().at(command.number);
+                const std::string displaced =
+                    before && !before->identity.as<ServerId>() ? before->name : "";
                 done = ports.assignServer(command.number, command.target);
                 said = com + " es ahora el servidor serie " + command.target + ".";
+                // Never numbered again by itself: said now, not found out later.
+                if (!displaced.empty())
+                    said += " " + displaced +
+                            " queda sin número hasta que se le asigne uno (--assign-port).";
                 break;
             }
             auto adapter = adapterNamed(ports, command.target);
@@ -128,8 +135,13 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
                 break;
             }
             const auto before = ports.table().numberOf(*adapter.value());
+            const auto &held = ports.table().at(command.number);
+            const std::string displaced =
+                held && !held->identity.fits(*adapter.value()) ? held->name : "";
             done = ports.assign(command.number, *adapter.value());
             said = com + " es ahora " + adapterName(*adapter.value()) + ".";
+            if (done && !displaced.empty())
+                said += " " + displaced + " queda sin número hasta que se le asigne uno.";
             if (done && before && *before != command.number && !ports.table().at(*before))
                 said += " COM " + std::to_string(*before) + " queda libre.";
             break;

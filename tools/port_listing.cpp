@@ -34,12 +34,12 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
         // A refused number still shows what is plugged in for it.
         const SerialAdapter *there = adapter ? adapter.value() : nullptr;
         for (const SerialAdapter &present : ports.present()) {
-            if (!there && slot && identityFits(slot->identity, present))
+            if (!there && slot && slot->identity.fits(present))
                 there = &present;
         }
         Row row{number, there, there ? adapterName(*there) : slot ? slot->name : "", "", "", {}};
-        if (slot && net::looksLikeServerAddress(slot->identity)) {
-            if (auto server = net::parseServerAddress(slot->identity)) {
+        if (slot && slot->identity.as<ServerId>()) {
+            if (auto server = net::parseServerAddress(slot->identity.text())) {
                 row.server = server.value();
                 rows.push_back(row);
                 continue;
@@ -108,7 +108,7 @@ std::string portListingText(const BenchPorts &ports) {
         text +=
             "No se encontró ningún adaptador serie. Conecte uno, o compruebe que el usuario "
             "está en el grupo dueño del dispositivo (normalmente dialout).\n";
-    return text;
+    return text + "Tabla de puertos: " + safeText(ports.tableFile().string()) + "\n";
 }
 
 std::string portListingJson(const BenchPorts &ports) {

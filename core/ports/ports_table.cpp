@@ -11,11 +11,11 @@ std::string comText(int number) {
     return "COM " + std::to_string(number);
 }
 
-std::vector<const SerialAdapter *> fitting(const std::string &identity,
+std::vector<const SerialAdapter *> fitting(const PortIdentity &identity,
                                            const std::vector<SerialAdapter> &present) {
     std::vector<const SerialAdapter *> fits;
     for (const SerialAdapter &adapter : present) {
-        if (identityFits(identity, adapter))
+        if (identity.fits(adapter))
             fits.push_back(&adapter);
     }
     return fits;
@@ -29,15 +29,16 @@ Result<Done, std::string> checkNumber(int number) {
 }
 
 // Whether a clone of this adapter was ever told apart by its connector: the
-// table names its serial number with a connector.
+// table names its serial number with a connector. Once seen, neither clone
+// is ever numbered by the serial number alone, which would fit the other.
 bool hasTwin(const PortsTable &table, const SerialAdapter &adapter) {
     if (adapter.sharedSerial)
         return true;
-    const std::string clone = connectorIdentity(adapter);
-    const std::string serialAt = clone.substr(0, clone.find('@') + 1);
-    if (serialAt.empty())
-        return false;
-    auto named = [&](const std::string &identity) { return identity.starts_with(serialAt); };
+    const PortIdentity own = connectorIdentity(adapter);
+    auto named = [&](const PortIdentity &identity) {
+        const auto *id = identity.as<AdapterId>();
+        return id != nullptr && !id->connector.empty() && sameSerialAdapter(identity, own);
+    };
     for (const auto &slot : table.com) {
         if (slot && named(slot->identity))
             return true;
@@ -45,7 +46,28 @@ bool hasTwin(const PortsTable &table, const SerialAdapter &adapter) {
     return std::ranges::any_of(table.released, named);
 }
 
-void remember(PortsTable &table, const std::string &identity) {
+// A clone's entry, naming its connector (that it fits is checked apart).
+bool namesConnector(const PortIdentity &identity) {
+    const auto *id = identity.as<AdapterId>();
+    return id != nullptr && !id->connector.empty();
+}
+
+// What a number takes for this adapter: with its connector where a twin was seen.
+PortIdentity numberedIdentity(const PortsTable &table, const SerialAdapter &adapter) {
+    return hasTwin(table, adapter) ? connectorIdentity(adapter) : adapterIdentity(adapter);
+}
+
+// A freed adapter stays freed whether or not its twin is around, so it is
+// matched as a number would match it; a freed connector is not every
+// adapter ever plugged into it.
+bool wasReleased(const PortsTable &table, const SerialAdapter &adapter) {
+    const PortIdentity own = adapterIdentity(adapter);
+    return std::ranges::any_of(table.released, [&](const PortIdentity &identity) {
+        return identity == own || (identity.as<AdapterId>() && identity.fits(adapter));
+    });
+}
+
+void remember(PortsTable &table, const PortIdentity &identity) {
     std::erase(table.released, identity);
     table.released.push_back(identity);
     if (table.released.size() > kMaxReleased)
@@ -56,7 +78,7 @@ void remember(PortsTable &table, const std::string &identity) {
 }  // namespace
 
 Binding ComSlot::binding() const {
-    return identity.starts_with("usb-path:") ? Binding::UsbPort : Binding::Adapter;
+    return identity.as<UsbPlace>() ? Binding::UsbPort : Binding::Adapter;
 }
 
 bool validComNumber(int number) {
@@ -65,7 +87,7 @@ bool validComNumber(int number) {
 
 std::optional<int> PortsTable::numberOf(const SerialAdapter &adapter) const {
     for (int number = 1; number <= kComNumbers; ++number) {
-        if (at(number) && identityFits(at(number)->identity, adapter))
+        if (at(number) && at(number)->identity.fits(adapter))
             return number;
     }
     return std::nullopt;
@@ -78,9 +100,9 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
     for (const SerialAdapter &adapter : present) {
         if (adapter.console || table.numberOf(adapter))
             continue;  // writing requests to the system console helps nobody
-        const std::string identity = adapterIdentity(adapter);
-        if (std::ranges::find(table.released, identity) != table.released.end())
+        if (wasReleased(table, adapter))
             continue;
+        const PortIdentity identity = numberedIdentity(table, adapter);
         for (int number = 1; number <= kComNumbers; ++number) {
             if (table.at(number) || table.freed.count(number) || table.doubts.count(number))
                 continue;
@@ -94,89 +116,87 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
 
 namespace {
 
-// Empty reason: nothing there, for comUnavailableReason to tell.
-Result<const SerialAdapter *, std::string> trustedAdapter(
+// Without the data of what is there instead, which only the caller's
+// refusal needs: the numbers' own look-ups use this one.
+Result<const SerialAdapter *, PortRefusal> trustedAdapter(
     const PortsTable &table, int number, const std::vector<SerialAdapter> &present) {
-    if (auto valid = checkNumber(number); !valid)
-        return valid.error();
+    using Code = PortRefusal::Code;
+    if (!validComNumber(number))
+        return PortRefusal{Code::NoSuchNumber, number, 0, {}, {}, {}, {}};
     if (auto doubt = table.doubts.find(number); doubt != table.doubts.end())
-        return "su entrada en la tabla no se puede usar (" + doubt->second +
-               "); no se envía nada hasta que se le asigne un adaptador";
+        return PortRefusal{Code::DamagedEntry, number, 0, doubt->second, {}, {}, {}};
     const auto &slot = table.at(number);
     if (!slot)
-        return std::string();
+        return PortRefusal{Code::Unassigned, number, 0, {}, {}, {}, {}};
     const auto fits = fitting(slot->identity, present);
-    if (fits.empty())
-        return std::string();
-    if (fits.size() > 1) {
-        std::string which;
-        for (const SerialAdapter *adapter : fits)
-            which += (which.empty() ? "" : "; ") + adapterName(*adapter) + ", " + adapter->device;
-        return "le encajan " + std::to_string(fits.size()) + " adaptadores (" + which +
-               ") y no se sabe cuál es el suyo; asígnele uno (F3 o marvalo-send --assign-port " +
-               std::to_string(number) + " DISPOSITIVO)";
+    if (fits.empty()) {
+        if (const auto *place = slot->identity.as<UsbPlace>())
+            return PortRefusal{Code::EmptyConnector, number, 0, place->place, {}, {}, {}};
+        return PortRefusal{Code::NotPlugged, number, 0, slot->name, {}, {}, {}};
     }
+    if (fits.size() > 1)
+        return PortRefusal{Code::SeveralFit, number, 0, {}, fits, {}, {}};
     const SerialAdapter &adapter = *fits.front();
     // An entry naming this adapter and its connector (a clone, whether or
     // not its twin is plugged in now) wins over one that only fits it by the
     // serial number alone, which may have been the twin's.
-    const std::string exact = connectorIdentity(adapter);
+    const bool exact = namesConnector(slot->identity);
     for (int other = 1; other <= kComNumbers; ++other) {
         const auto &taken = table.at(other);
-        if (other == number || !taken || !identityFits(taken->identity, adapter))
+        if (other == number || !taken || !taken->identity.fits(adapter))
             continue;
-        if (taken->identity == exact && slot->identity != exact)
-            return "el único adaptador que le encaja (" + adapterName(adapter) + ", " +
-                   adapter.device + ") es " + comText(other) +
-                   ", que lo nombra con su conector USB; no se le envía nada";
-        if (taken->identity == exact || slot->identity != exact)
-            return "su adaptador (" + adapterName(adapter) + ") es también " + comText(other) +
-                   " en la tabla; deje uno de los dos";
+        if (namesConnector(taken->identity) && !exact)
+            return PortRefusal{Code::ClaimedByConnector, number, other, {}, fits, {}, {}};
+        if (namesConnector(taken->identity) || !exact)
+            return PortRefusal{Code::AlsoOtherNumber, number, other, {}, fits, {}, {}};
     }
     if (adapter.console && !slot->console)
-        return adapter.device +
-               " es ahora la consola del sistema y no se le envía nada; si de verdad es el "
-               "instrumento, asígnelo otra vez en \"Puertos serie…\" (F3) y confírmelo";
+        return PortRefusal{Code::NowConsole, number, 0, {}, fits, {}, {}};
+    // An entry from before the make was kept has only the name it was given
+    // to tell an Arduino "0001" from a CP2102 "0001".
+    const auto *id = slot->identity.as<AdapterId>();
+    const auto make = [](const std::string &name) { return name.substr(0, name.find(", nº ")); };
+    if (id && id->vendorId.empty() && !slot->name.empty() &&
+        make(slot->name) != make(adapterName(adapter)))
+        return PortRefusal{Code::OtherMake, number, 0, slot->name, fits, {}, {}};
     return &adapter;
 }
 
 }  // namespace
 
+Result<const SerialAdapter *, PortRefusal> findAdapter(const PortsTable &table, int number,
+                                                       const std::vector<SerialAdapter> &present) {
+    auto found = trustedAdapter(table, number, present);
+    if (found)
+        return found;
+    PortRefusal refusal = found.error();
+    using Code = PortRefusal::Code;
+    if (refusal.code == Code::Unassigned || refusal.code == Code::NotPlugged ||
+        refusal.code == Code::EmptyConnector) {
+        for (int other = 1; other <= kComNumbers; ++other) {
+            if (auto adapter = trustedAdapter(table, other, present); adapter && other != number)
+                refusal.numbered.emplace_back(other, adapter.value());
+        }
+        for (const SerialAdapter &adapter : present) {
+            if (!table.numberOf(adapter))
+                refusal.unnumbered.push_back(&adapter);
+        }
+    }
+    return refusal;
+}
+
 Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
                                                       const std::vector<SerialAdapter> &present) {
-    auto found = trustedAdapter(table, number, present);
-    if (!found && found.error().empty())
-        return comUnavailableReason(table, number, present);
-    return found;
+    auto found = findAdapter(table, number, present);
+    if (!found)
+        return refusalText(found.error());
+    return found.value();
 }
 
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present) {
-    const auto *slot = validComNumber(number) && table.at(number) ? &*table.at(number) : nullptr;
-    std::string reason =
-        !slot ? std::string("no tiene adaptador")
-        : slot->binding() == Binding::UsbPort
-            ? "no hay nada conectado en su conector USB " +
-                  slot->identity.substr(slot->identity.find(':') + 1,
-                                        slot->identity.rfind(':') - slot->identity.find(':') - 1)
-            : "su adaptador (" + slot->name + ") no está conectado";
-    std::string connected;
-    for (int other = 1; other <= kComNumbers; ++other) {
-        if (auto adapter = trustedAdapter(table, other, present); adapter && other != number)
-            connected += std::string(connected.empty() ? "" : ", ") + comText(other) + " (" +
-                         adapterName(*adapter.value()) + ")";
-    }
-    std::string plugged;
-    for (const SerialAdapter &adapter : present) {
-        if (!table.numberOf(adapter))
-            plugged += std::string(plugged.empty() ? "" : ", ") + adapterName(adapter) + " en " +
-                       adapter.device + (adapter.console ? " (consola del sistema)" : "");
-    }
-    if (!plugged.empty())
-        reason += ". Sin número: " + plugged;
-    if (connected.empty())
-        return reason + ". No hay ningún otro adaptador serie con número conectado";
-    return reason + ". Conectados: " + connected;
+    auto found = findAdapter(table, number, present);
+    return found ? std::string() : refusalText(found.error());
 }
 
 Result<Done, std::string> assignNumber(PortsTable &table, int number, const SerialAdapter &adapter,
@@ -185,10 +205,13 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
         return valid;
     if (adapter.console && !consoleConfirmed)
         return adapter.device + " es la consola del sistema; asignarla pide confirmación";
-    const std::string identity = adapterIdentity(adapter);
+    const PortIdentity identity = numberedIdentity(table, adapter);
     for (int other = 1; other <= kComNumbers; ++other) {
-        if (other != number && table.at(other) && table.at(other)->identity == identity) {
-            table.at(other).reset();  // one number per adapter
+        // One number per adapter: another that would reach it too (its
+        // serial alone, its connector) would make both refused.
+        if (other != number && table.at(other) &&
+            (table.at(other)->identity == identity || table.at(other)->identity.fits(adapter))) {
+            table.at(other).reset();
             table.freed.insert(other);
         }
     }
@@ -209,6 +232,9 @@ Result<Done, std::string> assignServer(PortsTable &table, int number, const std:
         why.pop_back();  // the caller ends the sentence
         return why;
     }
+    // The adapter it displaces is not numbered again by itself.
+    if (table.at(number) && table.at(number)->identity != PortIdentity(address))
+        remember(table, table.at(number)->identity);
     table.at(number) = ComSlot{address, address, false, false, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
@@ -270,7 +296,7 @@ Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding bind
         return comText(number) + " (" + adapterName(found) +
                ") no tiene número de serie: solo se le puede reconocer por su conector USB";
     // The serial alone would later fit its twin too, wherever it is plugged.
-    const std::string identity =
+    const PortIdentity identity =
         binding == Binding::UsbPort ? placeIdentity(found) : adapterIdentity(found);
     if (binding == Binding::Adapter && identity != connectorIdentity(found) &&
         hasTwin(table, found))
@@ -291,6 +317,18 @@ Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on)
     if (!table.at(number))
         return comText(number) + " no tiene adaptador";
     table.at(number)->kernelRs485 = on;
+    return Done{};
+}
+
+Result<Done, std::string> reachesAdapter(const PortsTable &table, int number,
+                                         const SerialAdapter &adapter,
+                                         const std::vector<SerialAdapter> &present) {
+    auto found = adapterFor(table, number, present);
+    if (!found)
+        return found.error();
+    if (found.value()->device != adapter.device)
+        return "llevaría a " + adapterName(*found.value()) + " (" + found.value()->device +
+               ") y no a " + adapterName(adapter);
     return Done{};
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/ports/port_refusal.h"
 #include "core/ports/serial_adapter.h"
 #include "core/result.h"
 
@@ -25,11 +26,11 @@ enum class Binding {
     UsbPort,  // "por conector USB": whatever is plugged into this hub port
 };
 
-// What one COM number stands for: a target (an adapter identity, a USB
-// connector "usb-path:1-1.2:0"), the name it had when numbered (to say what
-// is missing), and how RS485 is switched.
+// What one COM number stands for: a target (an adapter, a USB connector, a
+// serial server), the name it had when numbered (to say what is missing),
+// and how RS485 is switched.
 struct ComSlot {
-    std::string identity;
+    PortIdentity identity;
     std::string name;
     bool kernelRs485 = false;  // the driver switches the transceiver, not our timed RTS
     bool console = false;      // the operator confirmed that this number is the console
@@ -50,7 +51,7 @@ struct PortsTable {
     std::set<int> freed;
     // Adapters the operator freed: seen before, so never numbered again by
     // themselves (the newest kMaxReleased).
-    std::vector<std::string> released;
+    std::vector<PortIdentity> released;
     // Numbers whose entry could not be read or says two things, with why
     // and where ("línea 7: …"): never used until the operator assigns them.
     std::map<int, std::string> doubts;
@@ -78,8 +79,12 @@ bool validComNumber(int number);
 bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &present);
 
 // The one adapter present behind COM `number`, or why there is none that
-// can be trusted (Spanish): not assigned, damaged entry, not plugged in,
-// two adapters fit, the same adapter has another number, it is the console.
+// can be trusted: not assigned, damaged entry, not plugged in, two adapters
+// fit, the same adapter has another number, it is the console. The
+// refusal points into `present`.
+Result<const SerialAdapter *, PortRefusal> findAdapter(const PortsTable &table, int number,
+                                                       const std::vector<SerialAdapter> &present);
+// The same, the refusal said in Spanish.
 Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
                                                       const std::vector<SerialAdapter> &present);
 
@@ -87,6 +92,13 @@ Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, i
 // "no tiene adaptador. Conectados: COM 1 (FTDI …), COM 2 (CH340 …)".
 std::string comUnavailableReason(const PortsTable &table, int number,
                                  const std::vector<SerialAdapter> &present);
+
+// After an operator's change: COM `number` now reaches `adapter`, or why
+// not, so that a change that cannot take effect is refused rather than
+// saved (Spanish, after "COM n").
+Result<Done, std::string> reachesAdapter(const PortsTable &table, int number,
+                                         const SerialAdapter &adapter,
+                                         const std::vector<SerialAdapter> &present);
 
 // The operator's changes. Each touches only the numbers it names, so that
 // applied to a table another program saved meanwhile, it loses nothing of

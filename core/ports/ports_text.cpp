@@ -101,6 +101,19 @@ std::string quoted(std::string_view line) {
     return "\"" + text + (line.size() > kQuotedBytes ? "…" : "") + "\"";
 }
 
+// An adapter's identity as older versions read it; its make goes on a line
+// of its own. A freed adapter is kept without it: it then stays freed
+// whatever its make, which errs on the side of numbering nothing.
+PortIdentity withoutMake(const PortIdentity &identity) {
+    const auto *id = identity.as<AdapterId>();
+    if (id == nullptr)
+        return identity;
+    AdapterId unmade = *id;
+    unmade.vendorId.clear();
+    unmade.productId.clear();
+    return unmade;
+}
+
 std::string lineText(int line) {
     return "línea " + std::to_string(line);
 }
@@ -114,6 +127,8 @@ struct Reader {
     std::array<std::vector<std::string>, kComNumbers> sectionLines;
     // Where each entry said how it is bound, and what it said.
     std::array<std::pair<int, std::string>, kComNumbers> bindingLine{};
+    // Where each entry gave its adapter's make ("0403:6001"), and what it gave.
+    std::array<std::pair<int, std::string>, kComNumbers> makeLine{};
 
     void doubt(int number, const std::string &why) {
         auto [found, added] = table.doubts.try_emplace(number, why);
@@ -197,6 +212,8 @@ struct Reader {
             if (value != "adapter" && value != "usb-port")
                 return damaged(line, "binding = " + safeText(value) + " admite adapter o usb-port");
             bindingLine[static_cast<std::size_t>(section - 1)] = {line, value};
+        } else if (key == "make") {
+            makeLine[static_cast<std::size_t>(section - 1)] = {line, value};
         } else {
             slot.otherKeys.emplace_back(key, value);
         }
@@ -227,6 +244,24 @@ struct Reader {
         entry(line, key, *value);
     }
 
+    // The make is a line of its own, so that the identity line stays as
+    // older versions wrote and read it.
+    void withMake(int number, int line, const std::string &made) {
+        ComSlot &slot = *table.at(number);
+        const auto *id = slot.identity.as<AdapterId>();
+        const auto colon = made.find(':');
+        if (id == nullptr || !id->vendorId.empty() || colon == std::string::npos || colon == 0 ||
+            colon + 1 == made.size())
+            return doubt(number,
+                         lineText(line) + ": make = " + safeText(made) +
+                             (id == nullptr ? " solo vale junto a un adaptador USB"
+                                            : " admite FABRICANTE:PRODUCTO, como 0403:6001"));
+        AdapterId made_ = *id;
+        made_.vendorId = made.substr(0, colon);
+        made_.productId = made.substr(colon + 1);
+        slot.identity = made_;
+    }
+
     void finish() {
         for (int number = 1; number <= kComNumbers; ++number) {
             const auto &slot = table.at(number);
@@ -237,12 +272,15 @@ struct Reader {
             // The binding is what the identity says; a line saying otherwise
             // was edited by hand, and following either half could reach
             // another adapter.
+            if (const auto &[madeAt, made] = makeLine[static_cast<std::size_t>(number - 1)];
+                slot && madeAt != 0)
+                withMake(number, madeAt, made);
             const auto &[saidAt, said] = bindingLine[static_cast<std::size_t>(number - 1)];
             if (slot && !slot->identity.empty() && saidAt != 0 &&
                 (said == "usb-port") != (slot->binding() == Binding::UsbPort)) {
                 const std::string why =
                     lineText(saidAt) + ": binding = " + said +
-                    " no cuadra con identity = " + safeText(slot->identity) +
+                    " no cuadra con identity = " + safeText(slot->identity.text()) +
                     (said == "usb-port" ? ", que nombra un adaptador y no un conector USB"
                                         : ", que es un conector USB") +
                     "; COM " + std::to_string(number) + " no se usa hasta enlazarlo con F3 o " +
@@ -268,6 +306,70 @@ struct Reader {
 
 }  // namespace
 
+std::string refusalText(const PortRefusal &refusal) {
+    using Code = PortRefusal::Code;
+    const std::string number = std::to_string(refusal.number);
+    const std::string other = "COM " + std::to_string(refusal.other);
+    const SerialAdapter *first = refusal.adapters.empty() ? nullptr : refusal.adapters.front();
+    switch (refusal.code) {
+        case Code::NoSuchNumber:
+            return "el número " + number + " no es ninguno de COM 1 a COM " +
+                   std::to_string(kComNumbers);
+        case Code::DamagedEntry:
+            return "su entrada en la tabla no se puede usar (" + refusal.detail +
+                   "); no se envía nada hasta que se le asigne un adaptador";
+        case Code::SeveralFit: {
+            std::string which;
+            for (const SerialAdapter *adapter : refusal.adapters)
+                which +=
+                    (which.empty() ? "" : "; ") + adapterName(*adapter) + ", " + adapter->device;
+            return "le encajan " + std::to_string(refusal.adapters.size()) + " adaptadores (" +
+                   which +
+                   ") y no se sabe cuál es el suyo; asígnele uno (F3 o marvalo-send "
+                   "--assign-port " +
+                   number + " DISPOSITIVO)";
+        }
+        case Code::ClaimedByConnector:
+            return "el único adaptador que le encaja (" + adapterName(*first) + ", " +
+                   first->device + ") es " + other +
+                   ", que lo nombra con su conector USB; no se le envía nada";
+        case Code::AlsoOtherNumber:
+            return "su adaptador (" + adapterName(*first) + ") es también " + other +
+                   " en la tabla; deje uno de los dos";
+        case Code::NowConsole:
+            return first->device +
+                   " es ahora la consola del sistema y no se le envía nada; si de verdad es el "
+                   "instrumento, asígnelo otra vez en \"Puertos serie…\" (F3) y confírmelo";
+        case Code::OtherMake:
+            return "su adaptador era " + refusal.detail + ", y el que tiene su nº de serie (" +
+                   adapterName(*first) + ", " + first->device +
+                   ") es de otra marca; no se le envía nada. Si es el suyo, asígneselo (F3 o "
+                   "marvalo-send --assign-port " +
+                   number + " DISPOSITIVO)";
+        case Code::Unassigned:
+        case Code::NotPlugged:
+        case Code::EmptyConnector:
+            break;
+    }
+    std::string reason = refusal.code == Code::Unassigned ? std::string("no tiene adaptador")
+                         : refusal.code == Code::EmptyConnector
+                             ? "no hay nada conectado en su conector USB " + refusal.detail
+                             : "su adaptador (" + refusal.detail + ") no está conectado";
+    std::string plugged;
+    for (const SerialAdapter *adapter : refusal.unnumbered)
+        plugged += std::string(plugged.empty() ? "" : ", ") + adapterName(*adapter) + " en " +
+                   adapter->device + (adapter->console ? " (consola del sistema)" : "");
+    if (!plugged.empty())
+        reason += ". Sin número: " + plugged;
+    if (refusal.numbered.empty())
+        return reason + ". No hay ningún otro adaptador serie con número conectado";
+    std::string connected;
+    for (const auto &[com, adapter] : refusal.numbered)
+        connected += std::string(connected.empty() ? "" : ", ") + "COM " + std::to_string(com) +
+                     " (" + adapterName(*adapter) + ")";
+    return reason + ". Conectados: " + connected;
+}
+
 std::string formatPortsTable(const PortsTable &table) {
     std::string text =
         "# Marvalo's COM numbers: which serial adapter each one stands for.\n"
@@ -281,8 +383,8 @@ std::string formatPortsTable(const PortsTable &table) {
                 numbers += (numbers.empty() ? "" : " ") + std::to_string(number);
             text += "numbers = " + numbers + "\n";
         }
-        for (const std::string &identity : table.released)
-            text += "identity = " + escaped(identity) + "\n";
+        for (const PortIdentity &identity : table.released)
+            text += "identity = " + escaped(withoutMake(identity).text()) + "\n";
     }
     for (int number = 1; number <= kComNumbers; ++number) {
         const auto &slot = table.at(number);
@@ -294,7 +396,12 @@ std::string formatPortsTable(const PortsTable &table) {
                 text += line + "\n";
             continue;
         }
-        text += "identity = " + escaped(slot->identity) + "\n";
+        if (const auto *id = slot->identity.as<AdapterId>(); id && !id->vendorId.empty()) {
+            text += "identity = " + escaped(withoutMake(slot->identity).text()) + "\n";
+            text += "make = " + escaped(id->vendorId + ":" + id->productId) + "\n";
+        } else {
+            text += "identity = " + escaped(slot->identity.text()) + "\n";
+        }
         text += "name = " + escaped(slot->name) + "\n";
         text += std::string("binding = ") +
                 (slot->binding() == Binding::UsbPort ? "usb-port" : "adapter") + "\n";

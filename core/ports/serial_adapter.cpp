@@ -7,54 +7,48 @@
 namespace marvalo {
 namespace {
 
-std::string serialIdentity(const UsbIdentity &usb) {
-    std::string identity = "usb-serial:" + usb.serial + ":" + std::to_string(usb.interfaceNumber);
-    if (usb.portNumber != 0)
-        identity += "." + std::to_string(usb.portNumber);
-    return identity;
+AdapterId serialId(const SerialAdapter &adapter) {
+    const UsbIdentity &usb = *adapter.usb;
+    return AdapterId{usb.vendorId,        usb.productId,  usb.serial,
+                     usb.interfaceNumber, usb.portNumber, {}};
 }
 
-std::string pathIdentity(const UsbIdentity &usb) {
-    std::string identity = "usb-path:" + usb.usbPath + ":" + std::to_string(usb.interfaceNumber);
-    if (usb.portNumber != 0)
-        identity += "." + std::to_string(usb.portNumber);
-    return identity;
+std::string placeOf(const UsbIdentity &usb) {
+    return usb.place.empty() ? usb.usbPath : usb.place;
 }
 
 }  // namespace
 
-std::string adapterIdentity(const SerialAdapter &adapter) {
+PortIdentity adapterIdentity(const SerialAdapter &adapter) {
     if (!adapter.usb)
-        return "kernel:" + adapter.kernelName;
-    const UsbIdentity &usb = *adapter.usb;
-    if (usb.serial.empty())
-        return pathIdentity(usb);
-    return serialIdentity(usb) + (adapter.sharedSerial ? "@" + usb.usbPath : "");
+        return KernelPort{adapter.kernelName};
+    if (adapter.usb->serial.empty())
+        return placeIdentity(adapter);
+    return adapter.sharedSerial ? connectorIdentity(adapter) : PortIdentity(serialId(adapter));
 }
 
-std::string connectorIdentity(const SerialAdapter &adapter) {
+PortIdentity connectorIdentity(const SerialAdapter &adapter) {
     if (!adapter.usb || adapter.usb->serial.empty())
         return adapterIdentity(adapter);
-    return serialIdentity(*adapter.usb) + "@" + adapter.usb->usbPath;
+    AdapterId id = serialId(adapter);
+    id.connector = placeOf(*adapter.usb);
+    return id;
 }
 
-std::string placeIdentity(const SerialAdapter &adapter) {
-    return adapter.usb ? pathIdentity(*adapter.usb) : std::string();
-}
-
-bool identityFits(const std::string &identity, const SerialAdapter &adapter) {
-    if (identity == adapterIdentity(adapter))
-        return true;
+PortIdentity placeIdentity(const SerialAdapter &adapter) {
     if (!adapter.usb)
+        return {};
+    return UsbPlace{placeOf(*adapter.usb), adapter.usb->interfaceNumber, adapter.usb->portNumber};
+}
+
+bool sameSerialAdapter(const PortIdentity &first, const PortIdentity &second) {
+    const auto *a = first.as<AdapterId>();
+    const auto *b = second.as<AdapterId>();
+    if (a == nullptr || b == nullptr || a->serial != b->serial ||
+        a->interfaceNumber != b->interfaceNumber || a->portNumber != b->portNumber)
         return false;
-    if (identity == placeIdentity(adapter))
-        return true;
-    if (adapter.usb->serial.empty())
-        return false;
-    // A number taken before a clone came along, or a clone's number while
-    // its twin is away: the serial alone, or the serial at this connector.
-    const std::string serial = serialIdentity(*adapter.usb);
-    return identity == serial || identity == serial + "@" + adapter.usb->usbPath;
+    const bool bothMade = !a->vendorId.empty() && !b->vendorId.empty();
+    return !bothMade || (a->vendorId == b->vendorId && a->productId == b->productId);
 }
 
 std::vector<std::string> markSiblings(std::vector<SerialAdapter> &present) {
@@ -63,7 +57,7 @@ std::vector<std::string> markSiblings(std::vector<SerialAdapter> &present) {
         if (!adapter.usb)
             continue;
         if (!adapter.usb->serial.empty())
-            bySerial[serialIdentity(*adapter.usb)].push_back(&adapter);
+            bySerial[PortIdentity(serialId(adapter)).text()].push_back(&adapter);
         byDevice[adapter.usb->usbPath].push_back(&adapter);
     }
     std::vector<std::string> told;

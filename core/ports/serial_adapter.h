@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ports/port_identity.h"
+
 namespace marvalo {
 
 // What the USB layer says about the device behind a serial port.
@@ -16,6 +18,10 @@ struct UsbIdentity {
     int interfaceNumber = 0;
     int portNumber = 0;   // usb-serial's port_number: several ports on one interface
     std::string usbPath;  // "1-1.2": the port of the hub it is plugged into
+    // The same connector named so that it stays when the host controllers
+    // register in another order at boot: the controller's device and the
+    // port chain, as /dev/serial/by-path names it ("pci-0000:00:14.0-usb-0:1.2").
+    std::string place = {};
 
     bool operator==(const UsbIdentity &) const = default;
 };
@@ -38,23 +44,22 @@ struct SerialAdapter {
     bool operator==(const SerialAdapter &) const = default;
 };
 
-// What a COM number holds on to across re-plugging: for USB the serial
-// number and the interface ("usb-serial:A50285BI:0", ".N" after it for the
-// N-th port of one interface, "@1-1.2" after it for clones that share the
-// serial number), the hub port where an adapter has no serial number
-// ("usb-path:1-1.2:0"), the kernel name for on-board ports ("kernel:ttyS0").
-std::string adapterIdentity(const SerialAdapter &adapter);
-// The adapter's identity with its connector, as a clone is known
-// ("usb-serial:A50285BI:0@1-1.2"), whether or not its twin is present;
-// adapterIdentity for one without a serial number or on-board.
-std::string connectorIdentity(const SerialAdapter &adapter);
-// The identity of whatever is plugged into the adapter's USB connector:
-// what a number bound "por conector USB" holds on to. Empty for on-board ports.
-std::string placeIdentity(const SerialAdapter &adapter);
-// Whether a number's identity stands for this adapter: its own identity,
-// its connector's, or the serial alone where clones are now told apart by
-// connector (the caller checks that only one fits).
-bool identityFits(const std::string &identity, const SerialAdapter &adapter);
+// What a COM number holds on to across re-plugging: for USB the make, the
+// serial number and the interface (and the port of a multi-port
+// interface), with the connector for clones that share the serial number;
+// the connector where an adapter has no serial number; the kernel name for
+// on-board ports.
+PortIdentity adapterIdentity(const SerialAdapter &adapter);
+// The adapter's identity with its connector, as a clone is known, whether
+// or not its twin is present; adapterIdentity for one without a serial
+// number or on-board.
+PortIdentity connectorIdentity(const SerialAdapter &adapter);
+// Whatever is plugged into the adapter's USB connector: what a number bound
+// "por conector USB" holds on to. Empty for on-board ports.
+PortIdentity placeIdentity(const SerialAdapter &adapter);
+// Whether two identities name one adapter but for the connector (an entry
+// from an older table, without the make, names any make).
+bool sameSerialAdapter(const PortIdentity &first, const PortIdentity &second);
 
 // Marks clones and the ports of multi-port adapters among those present;
 // for each group of clones, one sentence (Spanish) saying so, to be told once.

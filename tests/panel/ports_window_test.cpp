@@ -9,6 +9,7 @@
 #include <QTableWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "ports/bench_ports.h"
 #include "tests/fake_sysfs.h"
@@ -153,6 +154,74 @@ TEST(PortsWindow, EveryColumnFitsAndTheConsoleAndOverridesStayMarked) {
     }
     EXPECT_EQ(numbers->item(4, 2)->text().toStdString(),
               (tree.dev() / "ttyS0").string() + " (consola del sistema)");
+}
+
+// A script changes the table while F3 is open on the row the operator
+// chose: the action is refused and says so; it never lands on whatever
+// adapter now sits in that row, and questions name the adapter.
+TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
+    const testing::FakeSysfs::Usb kA{"0403", "6001", "FTDI", "FT232R", "A1", "1-1.2"};
+    const testing::FakeSysfs::Usb kB{"0403", "6001", "FTDI", "FT232R", "B2", "1-1.3"};
+    const struct {
+        const char *button;
+        std::function<void(BenchPorts &)> script;
+        const char *warning;
+        std::string comsAfter;  // serials of COM 1..3 afterwards
+    } rows[] = {
+        {"cmdLiberar", [](BenchPorts &p) { ASSERT_TRUE(p.swap(1, 2)); },
+         "es ahora FTDI FT232R, nº B2", "B2 A1 -"},
+        {"cmdAsignar",
+         [](BenchPorts &p) {
+             const SerialAdapter a = p.unnumbered().at(0);
+             ASSERT_TRUE(p.assign(3, a));
+         },
+         "nº A1 ya no está entre los adaptadores sin número", "- B2 A1"},
+        {"cmdIntercambiar", [](BenchPorts &p) { ASSERT_TRUE(p.release(1)); }, "es ahora nada",
+         "- B2 -"},
+    };
+    for (const auto &row : rows) {
+        testing::FakeSysfs tree;
+        tree.plugUsb("ttyUSB0", kA);
+        tree.plugUsb("ttyUSB1", kB);
+        testing::TempFolder config;
+        const auto file = config.path() / "marvalo-ports.ini";
+        // A stale name in the table: the column shows the adapter reached now.
+        config.write("marvalo-ports.ini", std::string(row.button) == "cmdAsignar"
+                                              ? "[released]\nnumbers = 1 3 4 5\n[com2]\nidentity = "
+                                                "usb-serial:B2:0\nmake = 0403:6001\nname = viejo\n"
+                                              : "");
+        BenchPorts ports(file, {tree.sysfs(), tree.dev()});
+        BenchPorts script(file, {tree.sysfs(), tree.dev()});
+        PortsWindow window(ports);
+        window.refresh();
+        QStringList asked;
+        window.setConfirm([&](const QString &question) {
+            asked << question;
+            return true;
+        });
+        auto *numbers = window.findChild<QTableWidget *>("tblPuertos");
+        EXPECT_TRUE(numbers->item(1, 1)->text().contains("nº B2")) << row.button;
+        EXPECT_TRUE(window.findChild<QLabel *>("lblTabla")->text().contains(file.c_str()));
+        numbers->selectRow(0);
+        window.findChild<QTableWidget *>("tblSinNumero")->selectRow(0);
+        row.script(script);
+        window.findChild<QPushButton *>(row.button)->click();
+        EXPECT_TRUE(window.findChild<QLabel *>("lblAviso")->text().contains(row.warning))
+            << row.button << ": " << window.findChild<QLabel *>("lblAviso")->text().toStdString();
+        std::string coms;
+        for (int number = 1; number <= 3; ++number) {
+            auto adapter = adapterFor(ports.table(), number, ports.present());
+            coms += (number > 1 ? " " : "") + (adapter ? adapter.value()->usb->serial : "-");
+        }
+        EXPECT_EQ(coms, row.comsAfter) << row.button;
+        EXPECT_TRUE(asked.isEmpty()) << row.button;
+        if (std::string(row.button) == "cmdLiberar") {  // chosen again, the question names it
+            numbers->selectRow(0);
+            window.findChild<QPushButton *>(row.button)->click();
+            EXPECT_TRUE(asked.value(0).contains("COM 1 (FTDI FT232R, nº B2)"))
+                << asked.value(0).toStdString();
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The ways a COM number was seen to reach the wrong instrument, each on a
 // fabricated sysfs whose device nodes are watched ptys: the bytes reach
 // the operator's adapter or no pty at all, and the message says why.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,8 +32,8 @@ struct Bench {
     std::array<testing::PtyPair, 3> ptys;
     fs::path table() const { return folder.path() / kPortsFileName; }
     fs::path usbPort(const Usb &usb, const std::string &name) const {
-        return tree.sysfs() / "devices/pci0000:00/usb1" / usb.usbPath /
-               (usb.usbPath + ":1." + std::to_string(usb.interfaceNumber)) / name;
+        return tree.usbDevice(usb) / (usb.usbPath + ":1." + std::to_string(usb.interfaceNumber)) /
+               name;
     }
     void plug(const std::string &name, const Usb &usb, int pty) {
         tree.plugUsb(name, usb);
@@ -178,6 +180,124 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
         {"a number standing for a server that is down", server, ask(3), -1, "127.0.0.1:1 rechazó"},
         {"without --port it says which it used", [&](Bench &b) { b.file(swapped); }, kAsk, 1,
          "sin --port ni --device se usa COM 1"},
+        {"two makes share a serial number",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB0");
+             b.plug("ttyUSB2", {"10c4", "ea60", "Silicon Labs", "CP2102", "0001", "1-1.4"}, 2);
+             b.send({"--list-ports"});
+             b.tree.unplug("ttyUSB2");
+             b.plug("ttyACM0", {"2341", "0043", "Arduino", "Uno", "0001", "1-1.4", 0, "cdc_acm"},
+                    0);
+         },
+         ask(3), -1, "CP2102, nº 0001) no está conectado"},
+        {"two makes share a serial number, in a table from before the make was kept",
+         [&](Bench &b) {
+             b.plug("ttyACM0", {"2341", "0043", "Arduino", "Uno", "0001", "1-1.4", 0, "cdc_acm"},
+                    2);
+             b.file("[com3]\nidentity = usb-serial:0001:0\nname = Silicon Labs CP2102, nº 0001\n");
+         },
+         ask(3), -1, "es de otra marca"},
+        {"a clone plugged back alone elsewhere, then its twin",
+         [&](Bench &b) {
+             b.file(
+                 "[com1]\nidentity = usb-serial:A50285BI:0@1-1.2\n[com2]\nidentity = "
+                 "usb-serial:A50285BI:0@1-1.3\n");
+             b.tree.unplug("ttyUSB0");
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB2", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.4"}, 2);
+             b.send({"--list-ports"});
+             b.tree.unplug("ttyUSB2");
+             b.plug("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.5"}, 0);
+         },
+         ask(3), -1, "no está conectado"},
+        {"a fixture bound to its connector after the controllers swapped bus numbers",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB0");
+             b.plug("ttyACM0", {"2341", "0043", "Acme", "Unit", "U1", "1-1.6", 0, "cdc_acm"}, 2);
+             b.send({"--list-ports"});
+             b.send({"--bind-port", "3", "usb-port"});
+             b.tree.unplug("ttyACM0");
+             b.plug("ttyACM0", {"2341", "0043", "Acme", "Unit", "U2", "2-1.6", 0, "cdc_acm"}, 2);
+             b.plug(
+                 "ttyACM1",
+                 {"2341", "0043", "Acme", "Unit", "U3", "1-1.6", 0, "cdc_acm", 16, "0000:00:1d.0"},
+                 0);
+         },
+         ask(3), 2, "silence"},
+        {"a clone known by its connector given another number",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB0");
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB1", kCloneB, 1);
+             b.file("[com1]\nidentity = usb-serial:A50285BI:0@1-1.3\n");
+             b.send({"--assign-port", "2", "ttyUSB1"});
+         },
+         ask(2), 1, "silence"},
+        {"a freed clone stays freed when its twin goes",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB1", kCloneB, 1);
+             b.file("");
+             b.send({"--list-ports"});
+             b.send({"--free-port", "2"});
+             b.tree.unplug("ttyUSB0");
+             b.send({"--list-ports"});
+         },
+         ask(3), -1, "no tiene adaptador"},
+        {"an adapter displaced by a server is not renumbered unsaid",
+         [&](Bench &b) {
+             const auto said = b.send({"--assign-port", "2", "socket://127.0.0.1:1"});
+             EXPECT_NE(said.out.find("FTB00002 queda sin número"), std::string::npos) << said.out;
+             b.send({"--list-ports"});
+         },
+         ask(3), -1, "no tiene adaptador"},
+        {"a table beside an installed copy, read until the user's own exists",
+         [&](Bench &b) {
+             const fs::path opt = "/opt/marvalo-ports-test-" + std::to_string(::getpid());
+             fs::create_directories(opt);
+             fs::copy_file(MARVALO_SEND_PATH, opt / "marvalo-send");
+             std::ofstream(opt / kPortsFileName) << swapped;
+             ::setenv("XDG_CONFIG_HOME", (b.folder.path() / "config").c_str(), 1);
+             auto installed = [&](std::vector<std::string> args) {
+                 args.insert(args.begin(), (opt / "marvalo-send").string());
+                 return testing::runProgram(args);
+             };
+             installed({"--assign-port", "3", "socket://127.0.0.1:1"});
+             installed(ask(1));
+             const auto listed = installed({"--list-ports"}).out;
+             EXPECT_NE(listed.find("config/marvalo/marvalo-ports.ini"), std::string::npos)
+                 << listed;
+             ::unsetenv("XDG_CONFIG_HOME");
+             fs::remove_all(opt);
+         },
+         {"--list-ports"},
+         1,
+         "Tabla de puertos"},
+        {"a build tree's programs share the table at its top",
+         [&](Bench &b) {
+             b.file(swapped);
+             b.folder.write("CMakeCache.txt", "");
+             fs::create_directories(b.folder.path() / "tools");
+             fs::copy_file(MARVALO_SEND_PATH, b.folder.path() / "tools/marvalo-send");
+             auto args = ask(1);
+             args.insert(args.begin(), (b.folder.path() / "tools/marvalo-send").string());
+             testing::runProgram(args);
+         },
+         {"--list-ports"},
+         1,
+         "Tabla de puertos"},
+        {"a lock held by a hung program",
+         [&](Bench &b) {
+             b.plug("ttyUSB2", {"0403", "6015", "FTDI", "FT231X", "C3", "1-1.5"}, 2);
+             const std::string lock = b.table().string() + ".lock";
+             if (::fork() == 0) {
+                 ::flock(::open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX);
+                 ::execl("/bin/sleep", "sleep", "4", nullptr);
+                 ::_exit(1);
+             }
+             ::usleep(200'000);
+         },
+         ask(1), 0, "(sleep) tiene tomada la tabla"},
         {"another program holding the port",
          [&](Bench &b) {
              b.file(swapped);
