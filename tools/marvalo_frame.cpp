@@ -17,8 +17,8 @@ constexpr int kExitUsage = 64;  // EX_USAGE
 constexpr const char *kUsage =
     "Usage: marvalo-frame korvel  --address NN [--instruction TEXT]\n"
     "   or: marvalo-frame iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-frame modbus  --address N --function 3|4|16|5 [--start N] [--words N] "
-    "[--data LIST]\n";
+    "   or: marvalo-frame modbus  --address N --function CODE [its options] [--registers FORMAT]\n"
+    "   or: marvalo-frame modbus  --raw HEX [--crc add|keep]\n";
 
 constexpr const char *kHelp =
     "Prints the request frame the Marvalo panel would send, as upper-case hex\n"
@@ -49,6 +49,7 @@ int rejected(const std::string &message) {
 int main(int argc, char **argv) {
     using namespace marvalo;
     RequestArgs args;
+    RegisterView view;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
         if (word == "--help" || word == "-h") {
@@ -58,6 +59,15 @@ int main(int argc, char **argv) {
         if (word == "--version") {
             std::cout << "marvalo-frame " << kVersion << "\n";
             return 0;
+        }
+        if (word == "--registers") {
+            auto parsed = i + 1 < argc ? parseRegisterView(argv[i + 1])
+                                       : Result<RegisterView, std::string>("falta FORMAT[:ORDER]");
+            if (!parsed)
+                return usage("--registers: " + parsed.error());
+            view = parsed.value();
+            i += 2;
+            continue;
         }
         auto taken = takeRequestArg(args, argc, argv, i);
         if (!taken)
@@ -69,16 +79,11 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         return usage("name a protocol");
     }
-    auto choice = requestFrom(args);
+    auto choice = requestFrom(args, {}, {}, view);
     if (!choice) {
         return choice.error().usage ? usage(choice.error().message)
                                     : rejected(choice.error().message);
     }
-    auto frame =
-        BuildRequest(static_cast<std::uint8_t>(choice.value().protocol), choice.value().inputs);
-    if (!frame) {
-        return rejected(frame.error().message);
-    }
-    std::cout << toHex(frame.value()) << "\n";
+    std::cout << toHex(choice.value().frame) << "\n";
     return std::cout.flush() ? 0 : 1;
 }

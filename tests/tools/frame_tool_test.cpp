@@ -46,9 +46,13 @@ TEST(FrameTool, PrintsEveryWorkedFrame) {
 
 TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
     const std::vector<std::vector<std::string>> rows{
-        {"modbus", "--address", "1", "--function", "3", "--start", "512", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "3", "--start", "65536", "--words", "1"},
         {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "128"},
-        {"modbus", "--address", "100", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "248", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "0", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "6", "--start", "0", "--value", "65536"},
+        {"modbus", "--address", "1", "--function", "1", "--start", "0", "--bits", "2001"},
+        {"modbus", "--address", "1", "--function", "99"},
         {"modbus", "--address", "x", "--function", "3"},
         {"modbus", "--address", "1", "--function", "6"},
         {"korvel", "--address", "1", "--instruction", "D"},
