@@ -29,8 +29,8 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "bad.toml:3:11: address es el entero 100"},
         {"[[step]]\nprotocol = \"dnp3\"\naddress = 1",
          "protocol es \"dnp3\"; se admite \"korvel\""},
-        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 6",
-         "function es 6; se admite 3, 4, 16 o 5"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 99",
+         "function es 99; se admite 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 22, 23, 43"},
         {std::string(kStep) + "expect = { verdict = \"fine\" }",
          "verdict es \"fine\", que no es ningún veredicto"},
         {std::string(kStep) + "expect = { reply_hex = \"01 03 0\" }", "reply_hex es \"01 03 0\""},
@@ -74,9 +74,9 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {std::string(kStep) + "start = 70000\nwords = 3", "bad.toml:5:9: start es el entero 70000"},
         {"[line]\nwait = -1\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
          "bad.toml:2:8: wait es el entero -1; se admite"},
-        {std::string(kStep) + "start = 512",
-         "bad.toml:5:9: start es el entero 512; se admite un "
-         "entero de 0 a 511"},
+        {std::string(kStep) + "start = 65536",
+         "bad.toml:5:9: start es el entero 65536; se admite un "
+         "entero de 0 a 65535"},
         {"[step]\nprotocol = \"korvel\"\naddress = 1", "bad.toml:1:1: step es una tabla"},
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\nexpect = { registers = [] }",
          "registers solo se aplica a una lectura modbus"},
