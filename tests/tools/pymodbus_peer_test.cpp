@@ -127,7 +127,8 @@ TEST_F(PymodbusPeer, EveryFunctionIsJudgedOkAndWritesReachTheStore) {
     for (const auto &row : rows) {
         std::vector<std::string> request = row.request;
         auto registers = std::find(request.begin(), request.end(), "--registers");
-        std::vector<std::string> before{"--json"};
+        const std::string capture = (folder_.path() / "c.pcapng").string();
+        std::vector<std::string> before{"--json", "--pcap", capture};
         if (registers != request.end()) {
             before.insert(before.end(), registers, registers + 2);
             request.erase(registers, registers + 2);
@@ -138,6 +139,14 @@ TEST_F(PymodbusPeer, EveryFunctionIsJudgedOkAndWritesReachTheStore) {
         EXPECT_EQ(first["verdict"], "ok") << row.request[1] << ": " << first.dump();
         EXPECT_NE(run.out.find(row.answered), std::string::npos) << row.request[1] << "\n"
                                                                  << run.out;
+        // Wireshark's own dissector takes the capture apart, the comment
+        // names the function.
+        const auto read = runProgram({"/usr/bin/tshark", "-o", "mbrtu.tcp.port:502", "-o",
+                                      "mbrtu.crc_verification:TRUE", "-V", "-r", capture});
+        EXPECT_EQ(read.status, 0) << read.err;
+        EXPECT_EQ(read.out.find("Malformed"), std::string::npos) << row.request[1] << read.out;
+        EXPECT_NE(read.out.find("función " + row.request[1] + " ("), std::string::npos) << read.out;
+        EXPECT_NE(read.out.find("[CRC-16 Status: Good]"), std::string::npos) << read.out;
     }
     // The store's own account of every write, in the order sent.
     std::ifstream log(store());
