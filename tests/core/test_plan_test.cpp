@@ -96,6 +96,28 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "= "
          "1",
          "bad.toml:2:10: device: La dirección \"socket://127.0.0.1:4001 \" no vale: el puerto"},
+        // Beyond the panel's functions: what cannot apply, where it stands.
+        {std::string(kStep) + "start = 0\nwords = 2\nexpect = { bits = [1, 0] }",
+         "bad.toml:7:19: bits solo se aplica a una lectura de bits modbus"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 1\nstart = 0\nbits = 4\n"
+         "expect = { bits = [1, 0] }",
+         "bad.toml:7:19: bits trae 2 valores y el paso lee 4"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 6\nstart = 1\nvalue = 70000",
+         "bad.toml:6:9: value: El valor \"70000\" está fuera del rango de u16"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 1\n"
+         "format = \"f32\"\nvalues = [1e39]",
+         "bad.toml:7:10: values: El valor \"1e+39\" no es un número f32"},
+        {std::string(kStep) + "start = 0\nwords = 1\nvalue = 3",
+         "bad.toml:7:9: value no se aplica a la función 3"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 0\nfunction = 1\nstart = 0\nbits = 1",
+         "bad.toml:3:11: address es 0, una difusión"},
+        {std::string(kStep) + "start = 0\nwords = 1\nexpect = { exception = \"oops\" }",
+         "bad.toml:7:24: exception es \"oops\"; se admite illegal-function"},
+        {std::string(kStep) +
+             "start = 0\nwords = 1\nexpect = { identity = { VendorName = \"x\" } }",
+         "identity solo se aplica a una identificación modbus"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 43\nobject = \"all\"",
+         "bad.toml:5:10: object: El objeto \"all\" no es válido"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},
