@@ -92,5 +92,33 @@ TEST(FrameTool, UsageErrorsExit64) {
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
 }
 
+TEST(FrameTool, FieldsAndAReplyAreTakenApartAndJudged) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<const char *> says;
+    } rows[] = {
+        // A right 6 is its request again: judged ok, not our own echo.
+        {{"--function", "6", "--start", "10", "--value", "1234", "--reply",
+          "11 06 00 0A 04 D2 29 C5"},
+         0,
+         {"  2  2  Registro  10\n", "  4  2  Valor  1234\n", "ok: respuesta correcta (8 bytes)"}},
+        {{"--function", "17", "--reply", "11 11 03 4D FF 41 00 00"},
+         3,
+         {"  4  1  En marcha  sí (FF)\n", "recibido, EE CA esperado  !\n", "bad-check: "}},
+        {{"--function", "1", "--start", "0", "--bits", "10", "--fields"},
+         0,
+         {"  4  2  Nº de bits  10\n"}},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{kTool, "modbus", "--address", "17"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, row.status) << row.args[1] << run.err;
+        for (const char *says : row.says)
+            EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run.out;
+    }
+}
+
 }  // namespace
 }  // namespace marvalo
