@@ -33,6 +33,19 @@ TEST(FrameTool, PrintsEveryWorkedFrame) {
          "01 05 00 07 FF 00 3D FB\n"},
         {{"modbus", "--address", "17", "--function", "5", "--data", "0"},
          "11 05 00 00 FF 00 8E AA\n"},
+        // The table's forms of the panel's two writes give the panel's bytes.
+        {{"modbus", "--address", "1", "--function", "16", "--start", "10", "--values", "100,300"},
+         "01 10 00 0A 00 02 04 00 64 01 2C 32 42\n"},
+        {{"modbus", "--address", "1", "--function", "5", "--start", "7", "--value", "on"},
+         "01 05 00 07 FF 00 3D FB\n"},
+        // The application protocol's own examples (its CRC from the serial line guide).
+        {{"modbus", "--address", "17", "--function", "6", "--start", "1", "--value", "3"},
+         "11 06 00 01 00 03 9A 9B\n"},
+        {{"modbus", "--address", "17", "--function", "15", "--start", "19", "--values",
+          "1,0,1,1,0,0,1,1,1,0"},
+         "11 0F 00 13 00 0A 02 CD 01 BF 0B\n"},
+        {{"modbus", "--raw", "01 07 41 E2", "--crc", "keep"}, "01 07 41 E2\n"},
+        {{"modbus", "--raw", "01 07"}, "01 07 41 E2\n"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> argv{kTool};
