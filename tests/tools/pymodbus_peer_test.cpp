@@ -122,7 +122,8 @@ TEST_F(PymodbusPeer, EveryFunctionIsJudgedOkAndWritesReachTheStore) {
         {{"--function", "7"}, "\"reply\":\"11 07"},
         {{"--function", "8", "--data-hex", "A5 37"}, "\"reply\":\"11 08 00 00 A5 37"},
         {{"--function", "17"}, "\"reply\":\"11 11"},
-        {{"--function", "43", "--object", "extended"}, "52 54 55 2D 31 37"},  // "RTU-17"
+        // Too long for one answer: the rest asked from the object it names.
+        {{"--function", "43", "--object", "extended"}, "\"request\":\"11 2B 0E 03 81"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> request = row.request;
@@ -135,8 +136,13 @@ TEST_F(PymodbusPeer, EveryFunctionIsJudgedOkAndWritesReachTheStore) {
         }
         const auto run = send(request, before);
         EXPECT_EQ(run.status, 0) << row.request[1] << "\n" << run.out << run.err;
-        const auto first = nlohmann::json::parse(run.out.substr(0, run.out.find('\n')));
-        EXPECT_EQ(first["verdict"], "ok") << row.request[1] << ": " << first.dump();
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            const auto exchange = nlohmann::json::parse(line);
+            if (!exchange.contains("summary")) {
+                EXPECT_EQ(exchange["verdict"], "ok") << row.request[1] << ": " << line;
+            }
+        }
         EXPECT_NE(run.out.find(row.answered), std::string::npos) << row.request[1] << "\n"
                                                                  << run.out;
         // Wireshark's own dissector takes the capture apart, the comment

@@ -4,7 +4,7 @@ Usage: pymodbus_server.py DEVICE UNIT STORE_LOG
 
 Its map: coils 0..99 (1, 0, 1, 1, 0, ...), discrete inputs 0..99, holding
 registers 0..99 (0, 100, 200, ...), input registers 0..99 (1000 + n), and
-a device identification with two parts of objects. Every write to the store
+a device identification whose extended read comes in two parts. Every write to the store
 is appended to STORE_LOG as "KIND ADDRESS V1 V2 ..." (KIND co or hr), so a
 test checks what reached the unit without asking it over the line.
 """
@@ -42,7 +42,9 @@ store = ModbusSlaveContext(
     ir=ModbusSequentialDataBlock(0, [1000 + n for n in range(100)]),
     zero_mode=True,
 )
-identity = ModbusDeviceIdentification(info_name={
+# Two long private objects: an extended read does not fit one answer, so
+# the unit says "more follows" and names the next object.
+identity = ModbusDeviceIdentification(info={0x80: "A" * 150, 0x81: "B" * 150}, info_name={
     "VendorName": "Marvalo Test Bench",
     "ProductCode": "PM-3",
     "MajorMinorRevision": "3.0",
