@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "core/frames/check_codes.h"
+#include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
 #include "tools/register_json.h"
@@ -77,6 +78,18 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
     if (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)) {
         if (auto written = writtenJson(record.request, view.value_or(RegisterView{})))
             line["written"] = *written;
+    }
+    if (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)) {
+        if (const auto bits = readBits(record.request, record.reply)) {
+            line["bits"] = nlohmann::ordered_json::array();
+            for (const bool bit : *bits)
+                line["bits"].push_back(bit ? 1 : 0);
+        } else if (const auto objects = deviceObjects(record.reply)) {
+            line["identity"] = nlohmann::ordered_json::array();
+            for (const DeviceObject &object : *objects)
+                line["identity"].push_back(
+                    {{"id", object.id}, {"name", object.name}, {"text", object.text}});
+        }
     }
     if (record.verdict) {
         line["verdict"] = verdictKey(record.verdict->kind);

@@ -7,6 +7,7 @@
 
 #include "core/frames/frame_chars.h"
 #include "core/modbus/function_table.h"
+#include "core/modbus/reply_values.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
 #include "core/text/latin1.h"
@@ -76,7 +77,8 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
 
 // The bits, objects and exception a Modbus step expects, from a reply the
 // verdict already found whole and checked.
-std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &reply) {
+std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &request,
+                                         const Bytes &reply) {
     if (expect.exception && reply.size() > 2 && reply[2] != *expect.exception) {
         const ModbusExceptionInfo *wanted = findModbusException(*expect.exception);
         return "llegó la excepción " + toHex(Bytes{reply[2]}) + " (" +
@@ -84,43 +86,29 @@ std::optional<std::string> modbusProblem(const StepExpectation &expect, const By
                std::string(wanted ? wanted->key : "");
     }
     if (expect.bits) {
-        constexpr std::size_t kBitsAt = 3;
-        std::string got;
-        bool same = reply.size() > kBitsAt;
-        for (std::size_t bit = 0; bit < expect.bits->size(); ++bit) {
-            const std::size_t at = kBitsAt + bit / 8;
-            const bool value = at + 2 < reply.size() && ((reply[at] >> (bit % 8)) & 1);
-            got += value ? "1" : "0";
-            same = same && value == (*expect.bits)[bit];
-        }
-        if (!same) {
-            std::string wanted;
+        const auto bits = readBits(request, reply);
+        if (!bits || *bits != *expect.bits) {
+            std::string got, wanted;
+            for (const bool bit : bits.value_or(std::vector<bool>{}))
+                got += bit ? "1" : "0";
             for (const bool bit : *expect.bits)
                 wanted += bit ? "1" : "0";
-            return "los bits son " + got + "; se esperaba " + wanted;
+            return (bits ? "los bits son " + got : std::string("la respuesta no trae bits")) +
+                   "; se esperaba " + wanted;
         }
     }
-    // 43/14's objects: id, length, text, after its eight-byte heading.
-    constexpr std::size_t kObjectsAt = 8;
+    const std::vector<DeviceObject> objects =
+        expect.identity.empty() ? std::vector<DeviceObject>{}
+                                : deviceObjects(reply).value_or(std::vector<DeviceObject>{});
     for (const auto &[id, text] : expect.identity) {
-        std::optional<std::string> found;
-        std::size_t at = kObjectsAt;
-        for (std::size_t n = 0;
-             reply.size() >= kObjectsAt && n < reply[7] && at + 2 <= reply.size(); ++n) {
-            const std::size_t length = reply[at + 1];
-            if (at + 2 + length > reply.size())
-                break;
-            if (reply[at] == id)
-                found = safeText(
-                    std::string(reply.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                                reply.begin() + static_cast<std::ptrdiff_t>(at + 2 + length)));
-            at += 2 + length;
-        }
+        const DeviceObject *found = nullptr;
+        for (const DeviceObject &object : objects)
+            found = object.id == id ? &object : found;
         const std::string name(deviceObjectName(id));
         if (!found)
             return "la identificación no trae " + name;
-        if (*found != text)
-            return name + " es \"" + *found + "\"; se esperaba \"" + text + "\"";
+        if (found->text != text)
+            return name + " es \"" + found->text + "\"; se esperaba \"" + text + "\"";
     }
     return std::nullopt;
 }
@@ -174,7 +162,7 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record) {
     }
     if (auto problem = registerProblem(step, record))
         return failed("expectation", *problem);
-    if (auto problem = modbusProblem(expect, record.reply))
+    if (auto problem = modbusProblem(expect, record.request, record.reply))
         return failed("expectation", *problem);
     if (expect.maxFirstByteMs) {
         const auto firstByte = record.firstByteMs();

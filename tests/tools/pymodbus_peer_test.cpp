@@ -104,8 +104,8 @@ TEST_F(PymodbusPeer, EveryFunctionIsJudgedOkAndWritesReachTheStore) {
         std::vector<std::string> request;
         const char *answered;  // a part of the JSON line that only the right answer gives
     } rows[] = {
-        {{"--function", "1", "--start", "0", "--bits", "10"}, "\"reply\":\"11 01 02 6D 03"},
-        {{"--function", "2", "--start", "0", "--bits", "10"}, "\"reply\":\"11 02 02 55 01"},
+        {{"--function", "1", "--start", "0", "--bits", "10"}, "\"bits\":[1,0,1,1,0,1,1,0,1,1]"},
+        {{"--function", "2", "--start", "0", "--bits", "10"}, "\"bits\":[1,0,1,0,1,0,1,0,1,0]"},
         {{"--function", "3", "--start", "1", "--words", "2"}, "\"reply\":\"11 03 04 00 64 00 C8"},
         {{"--function", "4", "--start", "0", "--words", "2"}, "\"reply\":\"11 04 04 03 E8 03 E9"},
         {{"--function", "5", "--start", "3", "--value", "on"}, "\"coils\":[1]"},
@@ -124,6 +124,8 @@ TEST_F(PymodbusPeer, EveryFunctionIsJudgedOkAndWritesReachTheStore) {
         {{"--function", "17"}, "\"reply\":\"11 11"},
         // Too long for one answer: the rest asked from the object it names.
         {{"--function", "43", "--object", "extended"}, "\"request\":\"11 2B 0E 03 81"},
+        {{"--function", "43", "--object", "1"},
+         R"("identity":[{"id":1,"name":"ProductCode","text":"PM-3"}])"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> request = row.request;
