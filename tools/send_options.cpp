@@ -13,8 +13,8 @@ namespace {
 
 constexpr const char *kUsage =
     "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
-    "[--words N] [--data LIST]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function CODE [its options]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --raw HEX [--crc add|keep]\n"
     "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
     "   or: marvalo-send --list-ports [--json]\n"
@@ -88,7 +88,8 @@ constexpr const char *kHelp =
     "                    CDAB, BADC or DCBA; integers are exact, f32 its shortest\n"
     "                    digits (JSON: \"NaN\", \"Infinity\", \"-Infinity\" as\n"
     "                    strings), an odd last register comes alone in u16 (JSON:\n"
-    "                    \"lone\": true); a write's reply says what it confirms\n"
+    "                    \"lone\": true); a write's reply says what it confirms;\n"
+    "                    also the format --value and --values are written in\n"
     "\n"
     "Without --json, one line per exchange: the reply as the panel shows it\n"
     "(control characters named), its hex, the first byte's delay after the\n"
