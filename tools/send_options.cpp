@@ -13,8 +13,8 @@ namespace {
 
 constexpr const char *kUsage =
     "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function 3|4|16|5 [--start N] "
-    "[--words N] [--data LIST]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function CODE [its options]\n"
+    "   or: marvalo-send [LINE OPTIONS] modbus --raw HEX [--crc add|keep]\n"
     "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
     "   or: marvalo-send --list-ports [--json]\n"
@@ -90,7 +90,8 @@ constexpr const char *kHelp =
     "                    CDAB, BADC or DCBA; integers are exact, f32 its shortest\n"
     "                    digits (JSON: \"NaN\", \"Infinity\", \"-Infinity\" as\n"
     "                    strings), an odd last register comes alone in u16 (JSON:\n"
-    "                    \"lone\": true); a write's reply says what it confirms\n"
+    "                    \"lone\": true); a write's reply says what it confirms;\n"
+    "                    also the format --value and --values are written in\n"
     "\n"
     "Without --json, one line per exchange: the reply as the panel shows it\n"
     "(control characters named), its hex, the first byte's delay after the\n"
@@ -211,10 +212,10 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
             return needs("una de las velocidades del panel: 1200, 2400, 4800, 9600 o 19200");
         options.baudIndex = *index;
     } else if (name == "--parity") {
-        const std::string parity = value ? value : "";
-        if (parity != "none" && parity != "even" && parity != "odd")
+        const auto parity = value ? parityFromKey(value) : std::nullopt;
+        if (!parity)
             return needs("none, even u odd");
-        options.parity = parity[0] == 'n' ? 'n' : parity[0] == 'e' ? 'e' : 'o';
+        options.parity = *parity;
     } else if (name == "--stop-bits") {
         const auto bits = value ? parseDecimalIn(value, 1, 2) : std::nullopt;
         if (!bits)

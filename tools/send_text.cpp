@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "core/frames/request.h"
+#include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
 #include "tools/send_line.h"
 
@@ -41,6 +42,18 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
               << toHex(record.reply) << "]  " << millisecondsText(record.firstByteMs()) << "  "
               << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
               << std::endl;
+    const bool modbus = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    if (const auto bits = modbus ? readBits(record.request, record.reply) : std::nullopt) {
+        std::cout << "    bits desde " << ((record.request[2] << 8) | record.request[3]) << ":";
+        for (const bool bit : *bits)
+            std::cout << (bit ? " 1" : " 0");
+        std::cout << std::endl;
+    } else if (const auto objects = modbus ? deviceObjects(record.reply) : std::nullopt) {
+        for (const DeviceObject &object : *objects)
+            std::cout << "    "
+                      << (object.name.empty() ? "objeto " + std::to_string(object.id) : object.name)
+                      << " = \"" << object.text << "\"" << std::endl;
+    }
     if (auto values = valuesOf(record, view)) {
         std::cout << "    " << registersLine(*values) << std::endl;
     } else if (auto confirmed =

@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "core/frames/frame_chars.h"
+#include "core/modbus/function_table.h"
+#include "core/modbus/reply_values.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
 #include "core/text/latin1.h"
@@ -73,6 +75,44 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
     return std::nullopt;
 }
 
+// The bits, objects and exception a Modbus step expects, from a reply the
+// verdict already found whole and checked.
+std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &request,
+                                         const Bytes &reply) {
+    if (expect.exception && reply.size() > 2 && reply[2] != *expect.exception) {
+        const ModbusExceptionInfo *wanted = findModbusException(*expect.exception);
+        return "llegó la excepción " + toHex(Bytes{reply[2]}) + " (" +
+               modbusExceptionName(reply[2]) + "); se esperaba " +
+               std::string(wanted ? wanted->key : "");
+    }
+    if (expect.bits) {
+        const auto bits = readBits(request, reply);
+        if (!bits || *bits != *expect.bits) {
+            std::string got, wanted;
+            for (const bool bit : bits.value_or(std::vector<bool>{}))
+                got += bit ? "1" : "0";
+            for (const bool bit : *expect.bits)
+                wanted += bit ? "1" : "0";
+            return (bits ? "los bits son " + got : std::string("la respuesta no trae bits")) +
+                   "; se esperaba " + wanted;
+        }
+    }
+    const std::vector<DeviceObject> objects =
+        expect.identity.empty() ? std::vector<DeviceObject>{}
+                                : deviceObjects(reply).value_or(std::vector<DeviceObject>{});
+    for (const auto &[id, text] : expect.identity) {
+        const DeviceObject *found = nullptr;
+        for (const DeviceObject &object : objects)
+            found = object.id == id ? &object : found;
+        const std::string name(deviceObjectName(id));
+        if (!found)
+            return "la identificación no trae " + name;
+        if (found->text != text)
+            return name + " es \"" + found->text + "\"; se esperaba \"" + text + "\"";
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string replyText(std::uint8_t protocol, const Bytes &reply) {
@@ -121,6 +161,8 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record) {
         }
     }
     if (auto problem = registerProblem(step, record))
+        return failed("expectation", *problem);
+    if (auto problem = modbusProblem(expect, record.request, record.reply))
         return failed("expectation", *problem);
     if (expect.maxFirstByteMs) {
         const auto firstByte = record.firstByteMs();

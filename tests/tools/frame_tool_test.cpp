@@ -33,6 +33,19 @@ TEST(FrameTool, PrintsEveryWorkedFrame) {
          "01 05 00 07 FF 00 3D FB\n"},
         {{"modbus", "--address", "17", "--function", "5", "--data", "0"},
          "11 05 00 00 FF 00 8E AA\n"},
+        // The table's forms of the panel's two writes give the panel's bytes.
+        {{"modbus", "--address", "1", "--function", "16", "--start", "10", "--values", "100,300"},
+         "01 10 00 0A 00 02 04 00 64 01 2C 32 42\n"},
+        {{"modbus", "--address", "1", "--function", "5", "--start", "7", "--value", "on"},
+         "01 05 00 07 FF 00 3D FB\n"},
+        // The application protocol's own examples (its CRC from the serial line guide).
+        {{"modbus", "--address", "17", "--function", "6", "--start", "1", "--value", "3"},
+         "11 06 00 01 00 03 9A 9B\n"},
+        {{"modbus", "--address", "17", "--function", "15", "--start", "19", "--values",
+          "1,0,1,1,0,0,1,1,1,0"},
+         "11 0F 00 13 00 0A 02 CD 01 BF 0B\n"},
+        {{"modbus", "--raw", "01 07 41 E2", "--crc", "keep"}, "01 07 41 E2\n"},
+        {{"modbus", "--raw", "01 07"}, "01 07 41 E2\n"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> argv{kTool};
@@ -46,9 +59,13 @@ TEST(FrameTool, PrintsEveryWorkedFrame) {
 
 TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
     const std::vector<std::vector<std::string>> rows{
-        {"modbus", "--address", "1", "--function", "3", "--start", "512", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "3", "--start", "65536", "--words", "1"},
         {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "128"},
-        {"modbus", "--address", "100", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "248", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "0", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "6", "--start", "0", "--value", "65536"},
+        {"modbus", "--address", "1", "--function", "1", "--start", "0", "--bits", "2001"},
+        {"modbus", "--address", "1", "--function", "99"},
         {"modbus", "--address", "x", "--function", "3"},
         {"modbus", "--address", "1", "--function", "6"},
         {"korvel", "--address", "1", "--instruction", "D"},
@@ -86,6 +103,34 @@ TEST(FrameTool, UsageErrorsExit64) {
     const auto help = runProgram({kTool, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+TEST(FrameTool, FieldsAndAReplyAreTakenApartAndJudged) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<const char *> says;
+    } rows[] = {
+        // A right 6 is its request again: judged ok, not our own echo.
+        {{"--function", "6", "--start", "10", "--value", "1234", "--reply",
+          "11 06 00 0A 04 D2 29 C5"},
+         0,
+         {"  2  2  Registro  10\n", "  4  2  Valor  1234\n", "ok: respuesta correcta (8 bytes)"}},
+        {{"--function", "17", "--reply", "11 11 03 4D FF 41 00 00"},
+         3,
+         {"  4  1  En marcha  sí (FF)\n", "recibido, EE CA esperado  !\n", "bad-check: "}},
+        {{"--function", "1", "--start", "0", "--bits", "10", "--fields"},
+         0,
+         {"  4  2  Nº de bits  10\n"}},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{kTool, "modbus", "--address", "17"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, row.status) << row.args[1] << run.err;
+        for (const char *says : row.says)
+            EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run.out;
+    }
 }
 
 }  // namespace
