@@ -8,7 +8,7 @@
 #include "link/termios_port.h"
 #include "tests/hex_bytes.h"
 #include "tests/sim_process.h"
-#include "tools/faults.h"
+#include "core/sim/faults.h"
 
 namespace marvalo {
 namespace {
