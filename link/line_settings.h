@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/line/line_types.h"
 #include "core/result.h"
 
 namespace marvalo {
@@ -11,7 +12,7 @@ namespace marvalo {
 // a value. The rate may carry a leading blank (the baud list's items do) and
 // the parity letter may be in either case; this is all the panel builds.
 struct LineSettings {
-    enum class Parity { None, Even, Odd };
+    using Parity = marvalo::Parity;
     int baud = 9600;
     Parity parity = Parity::None;
     int dataBits = 8;

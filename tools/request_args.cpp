@@ -105,11 +105,9 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         if (!args.function)
             return usage("modbus necesita --function");
         const auto code = parseDecimal(*args.function);
-        inputs.functionIndex = -1;
-        for (std::size_t i = 0; i < kModbusFunctions.size(); ++i) {
-            if (code && *code == kModbusFunctions[i].code)
-                inputs.functionIndex = static_cast<int>(i);
-        }
+        const bool byte = code && *code >= 0 && *code <= 0xFF;
+        inputs.functionIndex =
+            byte ? panelFunctionIndex(static_cast<std::uint8_t>(*code)).value_or(-1) : -1;
         if (inputs.functionIndex < 0) {
             return refused("La función Modbus \"" + *args.function +
                            "\" no está en la lista: use 3, 4, 16 o 5.");

@@ -15,8 +15,8 @@ std::string millisecondsText(std::optional<double> ms) {
 std::string settingsTextFor(const SendLine &line, Protocol protocol) {
     const bool sevenBits = protocol == Protocol::Iso1745;
     return std::string(kBaudRates[static_cast<std::size_t>(line.baudIndex)].itemText) + "," +
-           line.parity.value_or(sevenBits ? 'e' : 'n') + "," + (sevenBits ? "7" : "8") + "," +
-           std::to_string(line.stopBits.value_or(1));
+           parityLetter(line.parity.value_or(sevenBits ? Parity::Even : Parity::None)) + "," +
+           (sevenBits ? "7" : "8") + "," + std::to_string(line.stopBits.value_or(1));
 }
 
 void configurePort(TermiosPort &port, const SendLine &line) {

@@ -16,7 +16,7 @@ struct SendLine {
     int port = kFirstCommPort;
     int baudIndex = 3;
     std::uint8_t linkType = 0;
-    std::optional<char> parity;  // else the protocol's
+    std::optional<Parity> parity;  // else the protocol's
     std::optional<int> stopBits;
     ExchangeMode mode = ExchangeMode::Single;
     std::optional<int> waitMs;

@@ -209,10 +209,10 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
             return needs("una de las velocidades del panel: 1200, 2400, 4800, 9600 o 19200");
         options.baudIndex = *index;
     } else if (name == "--parity") {
-        const std::string parity = value ? value : "";
-        if (parity != "none" && parity != "even" && parity != "odd")
+        const auto parity = value ? parityFromKey(value) : std::nullopt;
+        if (!parity)
             return needs("none, even u odd");
-        options.parity = parity[0] == 'n' ? 'n' : parity[0] == 'e' ? 'e' : 'o';
+        options.parity = *parity;
     } else if (name == "--stop-bits") {
         const auto bits = value ? parseDecimalIn(value, 1, 2) : std::nullopt;
         if (!bits)

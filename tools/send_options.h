@@ -28,7 +28,7 @@ struct SendOptions {
     std::optional<std::string> device;
     std::optional<int> baudIndex;
     std::optional<std::uint8_t> linkType;
-    std::optional<char> parity;
+    std::optional<Parity> parity;
     std::optional<int> stopBits;
     std::optional<std::string> settingsFile;
     bool continuous = false;

@@ -5,6 +5,7 @@
 
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
+#include "core/modbus/function_table.h"
 #include "core/settings/panel_state.h"
 #include "core/text/byte_text.h"
 
@@ -115,6 +116,173 @@ void readData(Fields &fields, const Bytes &frame, const Bytes &request, Register
     }
 }
 
+std::string wordText(const Bytes &frame, std::size_t at) {
+    return std::to_string(wordAt(frame, at));
+}
+
+// A bit list as it stands on the wire: each byte's lowest bit first,
+// numbered from `first`; bits past `count` (the last byte's padding) left out.
+std::string bitsText(const Bytes &frame, std::size_t at, std::size_t bytes, int first,
+                     std::size_t count) {
+    std::string text = "desde " + std::to_string(first) + ":";
+    for (std::size_t bit = 0; bit < count && bit / 8 < bytes; ++bit)
+        text += (frame[at + bit / 8] >> (bit % 8)) & 1 ? " 1" : " 0";
+    return text;
+}
+
+// The rest of the frame before its CRC, as it comes.
+void dataToCrc(Fields &fields, const Bytes &frame, const char *name) {
+    if (fields.at() + kCrcLength < frame.size()) {
+        const std::size_t length = frame.size() - kCrcLength - fields.at();
+        fields.add(name, length, hexOf(frame, fields.at(), length));
+    }
+}
+
+// The fields after address and function that a request's layout puts
+// there; an answer that echoes its request has the same.
+void requestFields(Fields &fields, const Bytes &frame, const ModbusFunctionInfo &info,
+                   bool echoHeadOnly) {
+    const bool bits = info.code == 1 || info.code == 2 || info.code == 15;
+    switch (info.request) {
+        case RequestLayout::StartCount:
+        case RequestLayout::StartCountBytes:
+            if (!fields.has(4))
+                return;
+            fields.add("Inicio", 2, wordText(frame, 2));
+            fields.add(bits ? "Nº de bits" : "Nº de registros", 2, wordText(frame, 4));
+            if (info.request == RequestLayout::StartCountBytes && !echoHeadOnly && fields.has(1)) {
+                const std::size_t count = frame[6];
+                fields.add("Nº de bytes", 1, std::to_string(count));
+                if (fields.has(count))
+                    fields.add("Datos", count,
+                               bits ? bitsText(frame, 7, count, static_cast<int>(wordAt(frame, 2)),
+                                               static_cast<std::size_t>(wordAt(frame, 4)))
+                                    : hexOf(frame, 7, count));
+            }
+            return;
+        case RequestLayout::StartValue:
+            if (!fields.has(4))
+                return;
+            if (info.code == 5) {
+                fields.add("Bobina", 2, wordText(frame, 2));
+                fields.add("Valor", 2, hexOf(frame, 4, 2));
+            } else {
+                fields.add("Registro", 2, wordText(frame, 2));
+                fields.add("Valor", 2, wordText(frame, 4));
+            }
+            return;
+        case RequestLayout::MaskWrite:
+            if (!fields.has(6))
+                return;
+            fields.add("Registro", 2, wordText(frame, 2));
+            fields.add("Máscara AND", 2, hexOf(frame, 4, 2));
+            fields.add("Máscara OR", 2, hexOf(frame, 6, 2));
+            return;
+        case RequestLayout::ReadWrite:
+            if (!fields.has(9))
+                return;
+            fields.add("Inicio de lectura", 2, wordText(frame, 2));
+            fields.add("Nº de registros leídos", 2, wordText(frame, 4));
+            fields.add("Inicio de escritura", 2, wordText(frame, 6));
+            fields.add("Nº de registros escritos", 2, wordText(frame, 8));
+            fields.add("Nº de bytes", 1, std::to_string(frame[10]));
+            if (fields.has(frame[10]))
+                fields.add("Datos", frame[10], hexOf(frame, 11, frame[10]));
+            return;
+        case RequestLayout::SubFunction:
+            if (!fields.has(2))
+                return;
+            fields.add("Subfunción", 2, wordText(frame, 2));
+            dataToCrc(fields, frame, "Datos");
+            return;
+        case RequestLayout::Mei:
+            if (!fields.has(3))
+                return;
+            fields.add("Tipo MEI", 1, std::to_string(frame[2]));
+            fields.add("Código de lectura", 1, std::to_string(frame[3]));
+            fields.add("Objeto", 1, std::to_string(frame[4]));
+            return;
+        case RequestLayout::Bare:
+            return;
+    }
+}
+
+// 43/14's answer: its heading, then each object by id and name.
+void meiObjects(Fields &fields, const Bytes &frame) {
+    constexpr std::size_t kHeading = 8;
+    if (!fields.has(kHeading - 2))
+        return;
+    fields.add("Tipo MEI", 1, std::to_string(frame[2]));
+    fields.add("Código de lectura", 1, std::to_string(frame[3]));
+    fields.add("Conformidad", 1, hexOf(frame, 4, 1));
+    fields.add("Siguen más", 1, frame[5] == 0xFF ? "sí (FF)" : "no (" + hexOf(frame, 5, 1) + ")");
+    fields.add("Siguiente objeto", 1, std::to_string(frame[6]));
+    fields.add("Nº de objetos", 1, std::to_string(frame[7]));
+    for (std::size_t object = 0; object < frame[7] && fields.has(2); ++object) {
+        const std::uint8_t id = frame[fields.at()];
+        const std::size_t length = frame[fields.at() + 1];
+        if (!fields.has(2 + length))
+            return;
+        const std::string_view name = deviceObjectName(id);
+        fields.add("Objeto " + std::to_string(id) + (name.empty() ? "" : " " + std::string(name)),
+                   2 + length, "\"" + textOf(frame, fields.at() + 2, length) + "\"");
+    }
+}
+
+void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, RegisterView view) {
+    const auto form = replyFormOf(request);
+    if (!form || form->function != frame[1] || !form->info) {
+        dataToCrc(fields, frame, "Datos");
+        return;
+    }
+    const ModbusFunctionInfo &info = *form->info;
+    switch (form->shape) {
+        case ReplyShape::ByteCount:
+            if (!fields.has(1))
+                return;
+            if (info.count == CountRule::Words) {
+                readData(fields, frame, request, view);
+            } else if (info.count == CountRule::Bits) {
+                const std::size_t count = frame[2];
+                fields.add("Nº de bytes", 1, std::to_string(count), count != form->byteCount);
+                if (fields.has(count))
+                    fields.add("Bits", count,
+                               bitsText(frame, 3, count, static_cast<int>(wordAt(request, 2)),
+                                        form->bits.value_or(0)));
+            } else {
+                // 17: the server's id and run indicator lead; the rest is its own.
+                const std::size_t count = frame[2];
+                fields.add("Nº de bytes", 1, std::to_string(count));
+                if (count >= 2 && fields.has(count)) {
+                    fields.add("Id del servidor", 1, hexOf(frame, 3, 1));
+                    fields.add("En marcha", 1,
+                               frame[4] == 0xFF ? "sí (FF)" : "no (" + hexOf(frame, 4, 1) + ")");
+                    if (count > 2)
+                        fields.add("Resto", count - 2,
+                                   "\"" + textOf(frame, 5, count - 2) + "\" (" +
+                                       hexOf(frame, 5, count - 2) + ")");
+                }
+            }
+            return;
+        case ReplyShape::Echo:
+            requestFields(fields, frame, info, false);
+            return;
+        case ReplyShape::EchoHead:
+            requestFields(fields, frame, info, true);
+            return;
+        case ReplyShape::Fixed:
+            if (fields.has(1))
+                fields.add("Estado", 1, hexOf(frame, 2, 1));
+            return;
+        case ReplyShape::MeiObjects:
+            meiObjects(fields, frame);
+            return;
+        case ReplyShape::Unknown:
+            dataToCrc(fields, frame, "Datos");
+            return;
+    }
+}
+
 std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bool isReply,
                                     RegisterView view) {
     Fields fields(frame);
@@ -129,19 +297,12 @@ std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bo
     if (exception) {
         if (fields.has(1))
             fields.add("Excepción", 1, hexOf(frame, 2, 1));
-    } else if (isReply && (function == 3 || function == 4) && fields.has(1)) {
-        readData(fields, frame, request, view);
-    } else if (fields.has(4)) {
-        const bool coil = function == 5;
-        fields.add(coil ? "Bobina" : "Inicio", 2, std::to_string(wordAt(frame, 2)));
-        fields.add(coil ? "Valor" : "Nº de registros", 2,
-                   coil ? hexOf(frame, 4, 2) : std::to_string(wordAt(frame, 4)));
-        if (!isReply && function == 16 && fields.has(1)) {
-            const std::size_t count = frame[6];
-            fields.add("Nº de bytes", 1, std::to_string(count));
-            if (fields.has(count))
-                fields.add("Datos", count, hexOf(frame, 7, count));
-        }
+    } else if (isReply) {
+        replyFields(fields, frame, request, view);
+    } else if (const ModbusFunctionInfo *info = findModbusFunction(function)) {
+        requestFields(fields, frame, *info, false);
+    } else {
+        dataToCrc(fields, frame, "Datos");
     }
     if (crcField(fields, frame) && fields.at() < frame.size()) {
         const std::size_t extra = frame.size() - fields.at();

@@ -10,6 +10,9 @@
 namespace marvalo {
 namespace {
 
+// The panel's functions other than its two reads.
+constexpr std::uint8_t kForceCoil = 5;
+constexpr std::uint8_t kWriteWords = 16;
 // Function 5 with FF 00 forces the coil on; the panel never forces one off.
 constexpr std::uint8_t kCoilOnHigh = 0xFF;
 constexpr std::uint8_t kCoilOnLow = 0x00;
@@ -190,18 +193,16 @@ Result<Bytes, RequestError> buildModbus(const RequestInputs &inputs) {
                             "La dirección " + std::to_string(inputs.addressNumber) +
                                 " está fuera de rango: debe estar entre 0 y 99."};
     }
-    if (inputs.functionIndex < 0 ||
-        inputs.functionIndex >= static_cast<int>(kModbusFunctions.size())) {
+    const std::optional<std::uint8_t> code = panelFunctionCode(inputs.functionIndex);
+    if (!code) {
         // An empty selection would send a bare CRC of nothing (FF FF).
         return RequestError{RequestField::Function,
                             "No hay ninguna función Modbus seleccionada: elija una en "
                             "\"Funciones MODBUS\"."};
     }
-    const auto function = static_cast<ModbusFunctionIndex>(inputs.functionIndex);
-    Bytes frame{static_cast<std::uint8_t>(inputs.addressNumber),
-                kModbusFunctions[static_cast<std::size_t>(inputs.functionIndex)].code};
+    Bytes frame{static_cast<std::uint8_t>(inputs.addressNumber), *code};
 
-    if (function == ModbusFunctionIndex::ForceCoil) {
+    if (*code == kForceCoil) {
         auto coil = takeNumber(inputs.dataText, kCoilInput);
         if (!coil)
             return coil.error();
@@ -216,7 +217,7 @@ Result<Bytes, RequestError> buildModbus(const RequestInputs &inputs) {
     auto start = takeNumber(inputs.instructionText, kStartAddressInput);
     if (!start)
         return start.error();
-    const bool writing = function == ModbusFunctionIndex::WriteWords;
+    const bool writing = *code == kWriteWords;
     auto words = takeNumber(inputs.wordCountText, writing ? kWriteWordCountInput : kWordCountInput);
     if (!words)
         return words.error();

@@ -56,7 +56,7 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
     if (auto link = reader.choice(table, "link", {"rs232", "rs485"}))
         line.linkType = static_cast<std::uint8_t>(*link);
     if (auto parity = reader.choice(table, "parity", {"none", "even", "odd"}))
-        line.parity = std::array{'n', 'e', 'o'}[*parity];
+        line.parity = static_cast<Parity>(*parity);
     if (auto bits = reader.integer(table, "stop_bits", 1, 2))
         line.stopBits = static_cast<int>(*bits);
     if (const toml::node *wait = table.get("wait")) {
@@ -242,10 +242,8 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
         }
     }
     if (const toml::node *registers = table.get("registers")) {
-        const bool read =
-            modbus &&
-            (step.inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadHolding) ||
-             step.inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadInput));
+        const auto code = panelFunctionCode(step.inputs.functionIndex);
+        const bool read = modbus && code && (*code == 3 || *code == 4);
         if (!read) {
             reader.error(*registers,
                          "registers solo se aplica a una lectura modbus (function 3 "
@@ -310,11 +308,10 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
     if (modbus) {
         notFor("instruction", "korvel e iso1745");
         inputs.functionIndex = -1;
+        std::optional<std::uint8_t> function;
         if (auto code = reader.integer(table, "function", 0, 255)) {
-            for (std::size_t i = 0; i < kModbusFunctions.size(); ++i) {
-                if (kModbusFunctions[i].code == *code)
-                    inputs.functionIndex = static_cast<int>(i);
-            }
+            function = static_cast<std::uint8_t>(*code);
+            inputs.functionIndex = panelFunctionIndex(*function).value_or(-1);
             if (inputs.functionIndex < 0)
                 reader.error(*table.get("function"),
                              "function es " + std::to_string(*code) + "; se admite 3, 4, 16 o 5");
@@ -323,8 +320,7 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                          "el paso \"" + step.name + "\" no tiene function (3, 4, 16 o 5)");
         }
         // The builder's own ranges, so the plan is refused once, here.
-        const bool writing =
-            inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::WriteWords);
+        const bool writing = function == 16;
         if (auto start = reader.integer(table, "start", 0, kMaxStartAddress))
             inputs.instructionText = std::to_string(*start);
         if (auto words =
@@ -333,9 +329,7 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
         inputs.dataText = reader.text(table, "data").value_or("");
         // Address 0 is a broadcast, which no unit answers: a read there
         // could only pass on silence and would prove nothing.
-        const bool reading =
-            inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadHolding) ||
-            inputs.functionIndex == static_cast<int>(ModbusFunctionIndex::ReadInput);
+        const bool reading = function == 3 || function == 4;
         if (reading && address && *address == 0)
             reader.error(*table.get("address"),
                          "address es 0, una difusión a la que ninguna unidad responde; una "

@@ -59,7 +59,7 @@ struct PlanLine {
     std::optional<int> port;
     std::optional<int> baudIndex;
     std::optional<std::uint8_t> linkType;
-    std::optional<char> parity;  // 'n', 'e', 'o'
+    std::optional<Parity> parity;
     std::optional<int> stopBits;
     // "single", "continuous", "until-complete" or a number of milliseconds.
     std::optional<std::string> waitMode;

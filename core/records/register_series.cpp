@@ -6,15 +6,13 @@
 #include <set>
 
 #include "core/frames/check_codes.h"
+#include "core/modbus/function_table.h"
 
 namespace marvalo {
 namespace {
 
 constexpr std::size_t kReadHeading = 3;  // address, function, byte count
 constexpr std::size_t kCrcLength = 2;
-constexpr std::size_t kRequestLength = 8;
-constexpr std::uint8_t kReadHolding = 3;
-constexpr std::uint8_t kReadInput = 4;
 
 std::uint32_t byteAt(const Bytes &bytes, std::size_t at) {
     return bytes[at];
@@ -23,8 +21,10 @@ std::uint32_t byteAt(const Bytes &bytes, std::size_t at) {
 }  // namespace
 
 std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply) {
-    if (request.size() != kRequestLength ||
-        (request[1] != kReadHolding && request[1] != kReadInput) ||
+    // 3, 4 and 23 read registers from the start their request names first.
+    const auto form = replyFormOf(request);
+    if (!form || !form->info || form->shape != ReplyShape::ByteCount ||
+        form->info->count != CountRule::Words || form->bits ||
         reply.size() < kReadHeading + kCrcLength || reply[0] != request[0] ||
         reply[1] != request[1])
         return std::nullopt;

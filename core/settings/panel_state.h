@@ -2,22 +2,13 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/line/line_types.h"
+
 namespace marvalo {
-
-// Values of PanelState::protocol. The protocol button steps through them in
-// this order; any other stored value is a damaged settings line.
-enum class Protocol : std::uint8_t { Korvel = 0, Iso1745 = 1, Modbus = 2 };
-inline constexpr std::size_t kProtocolCount = 3;
-bool isProtocol(std::uint8_t value);
-// "korvel", "iso1745", "modbus": for command lines and files.
-inline constexpr std::array<std::string_view, kProtocolCount> kProtocolKeys{"korvel", "iso1745",
-                                                                            "modbus"};
-
-enum class LinkType : std::uint8_t { Rs232 = 0, Rs485 = 1 };
-inline constexpr std::array<std::string_view, 2> kLinkTypeNames{"RS232", "RS485"};
 
 struct BaudRate {
     std::string_view itemText;  // as the baud list holds it: the leading blank goes on the line
@@ -42,6 +33,9 @@ std::string portCaption(int portIndex);  // "COM 3"
 inline constexpr int kAddressCount = 100;
 std::string addressText(int address);  // "07": index and number agree
 
+// The panel's "Funciones MODBUS" list: its items in the order shown, each
+// naming the function it sends by code. Only the panel and its settings
+// speak of a position in this list; everything past it speaks of codes.
 enum class ModbusFunctionIndex : int {
     ReadHolding = 0,
     WriteWords = 1,
@@ -58,6 +52,10 @@ inline constexpr std::array<ModbusFunction, 4> kModbusFunctions{{
     {"Forzar Estado", 5},
     {"Leer(0x04)", 4},
 }};
+// The code of the list's item `functionIndex`; none for no item (-1).
+std::optional<std::uint8_t> panelFunctionCode(int functionIndex);
+// The item that sends `code`; none for a function the panel does not offer.
+std::optional<int> panelFunctionIndex(std::uint8_t code);
 // The two functions that carry a data text and so show the data input.
 bool functionTakesData(int functionIndex);
 

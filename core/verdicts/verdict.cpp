@@ -6,15 +6,15 @@
 
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
+#include "core/modbus/function_table.h"
 #include "core/settings/panel_state.h"
 #include "core/text/byte_text.h"
 
 namespace marvalo {
 namespace {
 
-constexpr std::size_t kModbusExceptionLength = 5;   // address, function, code, CRC
-constexpr std::size_t kModbusFixedReplyLength = 8;  // 5 and 16 answer with 8 bytes
-constexpr std::size_t kModbusReadOverhead = 5;      // address, function, count, CRC
+constexpr std::size_t kModbusExceptionLength = 5;  // address, function, code, CRC
+constexpr std::size_t kModbusReadOverhead = 5;     // address, function, count, CRC
 // Leftovers of an earlier answer are a frame at most; looking further for
 // an answer behind them would let a flood of bytes cost a square of its size.
 constexpr std::size_t kMaxStrayBytes = 256;
@@ -44,27 +44,10 @@ std::string registersCount(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " registro" : " registros");
 }
 
-// ---- Modbus RTU ----
+// ---- Modbus RTU: the shapes come from the function table ----
 
-struct ModbusAsk {
-    std::uint8_t address;
-    std::uint8_t function;
-    std::size_t replyLength;                // what a well-formed answer to this request measures
-    std::optional<std::uint8_t> byteCount;  // 3 and 4: the count the reply must carry
-};
-
-std::optional<ModbusAsk> modbusAsk(const Bytes &request) {
-    constexpr std::size_t kReadRequestLength = 8;
-    if (request.size() < kReadRequestLength)
-        return std::nullopt;
-    ModbusAsk ask{request[0], request[1], kModbusFixedReplyLength, std::nullopt};
-    if (ask.function == 3 || ask.function == 4) {
-        const std::size_t words = (std::size_t{request[4]} << 8) | request[5];
-        ask.replyLength = kModbusReadOverhead + 2 * words;
-        // A count beyond one byte has no well-formed answer; 0 marks it.
-        ask.byteCount = static_cast<std::uint8_t>(2 * words <= 0xFF ? 2 * words : 0);
-    }
-    return ask;
+std::span<const std::uint8_t> from(const Bytes &bytes, std::size_t offset) {
+    return std::span<const std::uint8_t>(bytes).subspan(offset);
 }
 
 bool crcHolds(const Bytes &reply, std::size_t offset, std::size_t length) {
@@ -73,23 +56,26 @@ bool crcHolds(const Bytes &reply, std::size_t offset, std::size_t length) {
 }
 
 // Is there a whole, checked answer to `ask` at `offset`? Returns its length.
-std::optional<std::size_t> frameAt(const ModbusAsk &ask, const Bytes &reply, std::size_t offset) {
+std::optional<std::size_t> frameAt(const ReplyForm &ask, const Bytes &reply, std::size_t offset) {
     if (offset + 2 > reply.size() || reply[offset] != ask.address)
         return std::nullopt;
     const std::uint8_t function = reply[offset + 1];
     if (function == (ask.function | kModbusExceptionBit) &&
         crcHolds(reply, offset, kModbusExceptionLength))
         return kModbusExceptionLength;
-    if (function == ask.function && crcHolds(reply, offset, ask.replyLength))
-        return ask.replyLength;
+    if (function != ask.function)
+        return std::nullopt;
+    const auto length = rightReplyLength(ask, from(reply, offset));
+    if (length && crcHolds(reply, offset, *length))
+        return length;
     return std::nullopt;
 }
 
-Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes &reply);
+Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes &reply);
 
 // The tail of an earlier answer followed by a whole one: common in
 // continuous sending at low rates, where the last reply outlives its wait.
-std::optional<Verdict> strayPrefix(const ModbusAsk &ask, const Bytes &request, const Bytes &reply) {
+std::optional<Verdict> strayPrefix(const ReplyForm &ask, const Bytes &request, const Bytes &reply) {
     for (std::size_t offset = 1; offset + 2 <= reply.size() && offset <= kMaxStrayBytes; ++offset) {
         if (auto length = frameAt(ask, reply, offset)) {
             const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
@@ -105,8 +91,8 @@ std::optional<Verdict> strayPrefix(const ModbusAsk &ask, const Bytes &request, c
 }
 
 // A read answered with its own byte count, whose CRC holds over the length
-// that count gives: the instrument answered another number of registers.
-std::optional<Verdict> otherCount(const ModbusAsk &ask, const Bytes &reply) {
+// that count gives: the unit answered another quantity than was asked.
+std::optional<Verdict> otherCount(const ReplyForm &ask, const Bytes &reply) {
     constexpr std::size_t kCountAt = 2;
     if (!ask.byteCount || reply.size() <= kCountAt || reply[0] != ask.address ||
         reply[1] != ask.function || reply[kCountAt] == *ask.byteCount)
@@ -114,6 +100,12 @@ std::optional<Verdict> otherCount(const ModbusAsk &ask, const Bytes &reply) {
     const std::size_t count = reply[kCountAt];
     if (!crcHolds(reply, 0, kModbusReadOverhead + count))
         return std::nullopt;
+    if (ask.bits) {
+        return verdict(VerdictKind::WrongCount, "la respuesta trae " + bytesCount(count) +
+                                                    " de bits; se pidieron " +
+                                                    std::to_string(*ask.bits) + " bits (" +
+                                                    bytesCount(*ask.byteCount) + ")");
+    }
     const std::size_t asked = *ask.byteCount / 2;
     return verdict(VerdictKind::WrongCount, "la respuesta trae " +
                                                 (count % 2 == 0 ? registersCount(count / 2)
@@ -121,15 +113,48 @@ std::optional<Verdict> otherCount(const ModbusAsk &ask, const Bytes &reply) {
                                                 "; se pidieron " + std::to_string(asked));
 }
 
-Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes &reply) {
+// What a whole, checked right answer may still get wrong, by its shape.
+std::optional<Verdict> shapeFault(const ReplyForm &ask, const Bytes &request, const Bytes &reply,
+                                  std::size_t length) {
+    if (ask.byteCount && reply[2] != *ask.byteCount) {
+        return verdict(VerdictKind::Unrecognised, "la respuesta anuncia " + bytesCount(reply[2]) +
+                                                      " de datos y se pidieron " +
+                                                      bytesCount(*ask.byteCount));
+    }
+    if (ask.bits && *ask.bits % 8 != 0 && *ask.byteCount > 0) {
+        const std::uint8_t last = reply[length - 3];
+        if ((last >> (*ask.bits % 8)) != 0)
+            return verdict(VerdictKind::Unrecognised,
+                           "los bits sin usar del último byte (" + hexByte(last) + ") no son cero");
+    }
+    if (ask.echoed > 2 &&
+        (request.size() < ask.echoed || reply.size() < ask.echoed ||
+         !std::equal(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(ask.echoed),
+                     reply.begin()))) {
+        return verdict(
+            VerdictKind::Unrecognised,
+            "la respuesta no repite los campos de la petición (" +
+                toHex(Bytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(
+                                                               std::min(ask.echoed, length - 2)))) +
+                ")");
+    }
+    return std::nullopt;
+}
+
+Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes &reply) {
     const std::uint8_t function = reply.size() > 1 ? reply[1] : ask.function;
     const bool exception = function == (ask.function | kModbusExceptionBit);
-    const std::size_t expected = exception ? kModbusExceptionLength : ask.replyLength;
     if (auto wrongCount = otherCount(ask, reply))
         return *wrongCount;
-    if (reply.size() < 2 || ((function == ask.function || exception) && reply.size() < expected)) {
-        return verdict(VerdictKind::Incomplete,
-                       "llegaron " + std::to_string(reply.size()) + " de " + bytesCount(expected));
+    const std::optional<std::size_t> expected =
+        exception ? std::optional<std::size_t>(kModbusExceptionLength)
+                  : rightReplyLength(ask, from(reply, 0));
+    if (reply.size() < 2 ||
+        ((function == ask.function || exception) && (!expected || reply.size() < *expected))) {
+        return verdict(
+            VerdictKind::Incomplete,
+            expected ? "llegaron " + std::to_string(reply.size()) + " de " + bytesCount(*expected)
+                     : "llegaron " + bytesCount(reply.size()) + ", aún sin una respuesta entera");
     }
     if (function != ask.function && !exception) {
         if (reply[0] != ask.address) {
@@ -141,9 +166,9 @@ Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes
                        "responde con la función " + std::to_string(function) +
                            " a una petición de la función " + std::to_string(ask.function));
     }
-    if (!crcHolds(reply, 0, expected)) {
+    if (!crcHolds(reply, 0, *expected)) {
         return verdict(VerdictKind::BadCheck,
-                       "el CRC no corresponde a los " + bytesCount(expected) + " de la respuesta");
+                       "el CRC no corresponde a los " + bytesCount(*expected) + " de la respuesta");
     }
     if (reply[0] != ask.address) {
         return verdict(VerdictKind::OtherAddress,
@@ -154,28 +179,18 @@ Verdict judgeModbusFrame(const ModbusAsk &ask, const Bytes &request, const Bytes
         return verdict(VerdictKind::Exception,
                        "excepción " + hexByte(reply[2]) + ": " + modbusExceptionName(reply[2]));
     }
-    if (ask.byteCount && reply[2] != *ask.byteCount) {
-        return verdict(VerdictKind::Unrecognised, "la respuesta anuncia " + bytesCount(reply[2]) +
-                                                      " de datos y se pidieron " +
-                                                      bytesCount(*ask.byteCount));
-    }
-    constexpr std::size_t kEchoedFields = 6;  // address, function, start or coil, count or value
-    if (!ask.byteCount &&
-        !std::equal(request.begin(), request.begin() + kEchoedFields, reply.begin())) {
-        return verdict(VerdictKind::Unrecognised,
-                       "la respuesta no repite los campos de la petición (" +
-                           toHex(Bytes(reply.begin(), reply.begin() + kEchoedFields)) + ")");
-    }
-    if (reply.size() > expected) {
+    if (auto fault = shapeFault(ask, request, reply, *expected))
+        return *fault;
+    if (reply.size() > *expected) {
         return verdict(
             VerdictKind::ExtraBytes,
-            "respuesta correcta seguida de " + bytesCount(reply.size() - expected) + " de más");
+            "respuesta correcta seguida de " + bytesCount(reply.size() - *expected) + " de más");
     }
-    return verdict(VerdictKind::Ok, "respuesta correcta (" + bytesCount(expected) + ")");
+    return verdict(VerdictKind::Ok, "respuesta correcta (" + bytesCount(*expected) + ")");
 }
 
 Verdict judgeModbus(const Bytes &request, const Bytes &reply) {
-    const auto ask = modbusAsk(request);
+    const auto ask = replyFormOf(request);
     if (!ask) {
         return verdict(VerdictKind::Unrecognised, "la petición no es una trama Modbus completa");
     }
@@ -348,28 +363,8 @@ const char *verdictName(VerdictKind kind) {
 }
 
 std::string modbusExceptionName(std::uint8_t code) {
-    switch (code) {
-        case 0x01:
-            return "función no permitida";
-        case 0x02:
-            return "dirección de datos no permitida";
-        case 0x03:
-            return "valor de datos no permitido";
-        case 0x04:
-            return "fallo del dispositivo";
-        case 0x05:
-            return "petición aceptada, en proceso";
-        case 0x06:
-            return "dispositivo ocupado";
-        case 0x08:
-            return "error de paridad en la memoria";
-        case 0x0A:
-            return "ruta de pasarela no disponible";
-        case 0x0B:
-            return "el destino de la pasarela no respondió";
-        default:
-            return "código de excepción desconocido";
-    }
+    const ModbusExceptionInfo *known = findModbusException(code);
+    return known ? std::string(known->name) : "código de excepción desconocido";
 }
 
 Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
@@ -378,8 +373,9 @@ Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &rep
     if (reply.empty() && !broadcast) {
         return verdict(VerdictKind::Silence, "sin respuesta");
     }
-    // Function 5's right answer is its request, byte for byte.
-    const bool answerEchoesRequest = modbus && !broadcast && request.size() > 1 && request[1] == 5;
+    // Some functions' right answer is their request, byte for byte.
+    const auto form = modbus && !broadcast ? replyFormOf(request) : std::nullopt;
+    const bool answerEchoesRequest = form && form->shape == ReplyShape::Echo;
     if (startsWith(reply, request) && !(answerEchoesRequest && reply.size() == request.size())) {
         return verdict(VerdictKind::Echo, reply.size() == request.size()
                                               ? "eco: se recibió la propia petición"

@@ -1,0 +1,209 @@
+#include "core/modbus/function_table.h"
+
+#include <array>
+
+#include "core/frames/check_codes.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::size_t kCrcLength = 2;
+constexpr std::size_t kHeadLength = 2;         // address, function
+constexpr std::size_t kCountAt = 2;            // a ByteCount answer's count
+constexpr std::size_t kByteCountOverhead = 5;  // address, function, count, CRC
+constexpr std::size_t kMeiHeading = 8;  // address, 2B, 0E, code, conformity, more, next, count
+
+// Quantity limits from the application protocol: what one answer of at
+// most 253 bytes of PDU can carry.
+constexpr std::array<ModbusFunctionInfo, 14> kFunctions{{
+    {1, "leer bobinas", "read-coils", RequestLayout::StartCount, ReplyShape::ByteCount,
+     CountRule::Bits, 0, 2000, false},
+    {2, "leer entradas discretas", "read-discrete-inputs", RequestLayout::StartCount,
+     ReplyShape::ByteCount, CountRule::Bits, 0, 2000, false},
+    {3, "leer registros de retención", "read-holding-registers", RequestLayout::StartCount,
+     ReplyShape::ByteCount, CountRule::Words, 0, 125, false},
+    {4, "leer registros de entrada", "read-input-registers", RequestLayout::StartCount,
+     ReplyShape::ByteCount, CountRule::Words, 0, 125, false},
+    {5, "escribir una bobina", "write-single-coil", RequestLayout::StartValue, ReplyShape::Echo,
+     CountRule::Announced, 0, 0, true},
+    {6, "escribir un registro", "write-single-register", RequestLayout::StartValue,
+     ReplyShape::Echo, CountRule::Announced, 0, 0, true},
+    {7, "leer estado de excepción", "read-exception-status", RequestLayout::Bare, ReplyShape::Fixed,
+     CountRule::Announced, 5, 0, false},
+    {8, "diagnóstico", "diagnostics", RequestLayout::SubFunction, ReplyShape::Echo,
+     CountRule::Announced, 0, 0, false},
+    {15, "escribir varias bobinas", "write-multiple-coils", RequestLayout::StartCountBytes,
+     ReplyShape::EchoHead, CountRule::Announced, 8, 1968, true},
+    {16, "escribir varios registros", "write-multiple-registers", RequestLayout::StartCountBytes,
+     ReplyShape::EchoHead, CountRule::Announced, 8, 123, true},
+    {17, "identificador del servidor", "report-server-id", RequestLayout::Bare,
+     ReplyShape::ByteCount, CountRule::Announced, 0, 0, false},
+    {22, "escribir con máscara", "mask-write-register", RequestLayout::MaskWrite, ReplyShape::Echo,
+     CountRule::Announced, 0, 0, true},
+    {23, "leer y escribir registros", "read-write-registers", RequestLayout::ReadWrite,
+     ReplyShape::ByteCount, CountRule::Words, 0, 125, true},
+    {43, "identificación del dispositivo", "read-device-identification", RequestLayout::Mei,
+     ReplyShape::MeiObjects, CountRule::Announced, 0, 0, false},
+}};
+
+constexpr std::array<ModbusExceptionInfo, 9> kExceptions{{
+    {0x01, "illegal-function", "función no permitida"},
+    {0x02, "illegal-data-address", "dirección de datos no permitida"},
+    {0x03, "illegal-data-value", "valor de datos no permitido"},
+    {0x04, "server-device-failure", "fallo del dispositivo"},
+    {0x05, "acknowledge", "petición aceptada, en proceso"},
+    {0x06, "server-device-busy", "dispositivo ocupado"},
+    {0x08, "memory-parity-error", "error de paridad en la memoria"},
+    {0x0A, "gateway-path-unavailable", "ruta de pasarela no disponible"},
+    {0x0B, "gateway-target-failed", "el destino de la pasarela no respondió"},
+}};
+
+constexpr std::array<std::string_view, 7> kObjectNames{
+    "VendorName",  "ProductCode", "MajorMinorRevision", "VendorUrl",
+    "ProductName", "ModelName",   "UserApplicationName"};
+
+std::size_t wordAt(const Bytes &bytes, std::size_t at) {
+    return (std::size_t{bytes[at]} << 8) | bytes[at + 1];
+}
+
+// The shortest request each layout makes, CRC included; a raw frame
+// shorter than that has no fields to take a shape from.
+std::size_t layoutLength(RequestLayout layout) {
+    switch (layout) {
+        case RequestLayout::StartCount:
+        case RequestLayout::StartValue:
+            return 8;
+        case RequestLayout::StartCountBytes:
+            return 9;
+        case RequestLayout::MaskWrite:
+            return 10;
+        case RequestLayout::ReadWrite:
+            return 13;
+        case RequestLayout::SubFunction:
+            return 6;
+        case RequestLayout::Bare:
+            return 4;
+        case RequestLayout::Mei:
+            return 7;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::span<const ModbusFunctionInfo> modbusFunctions() {
+    return kFunctions;
+}
+
+const ModbusFunctionInfo *findModbusFunction(std::uint8_t code) {
+    for (const ModbusFunctionInfo &row : kFunctions) {
+        if (row.code == code)
+            return &row;
+    }
+    return nullptr;
+}
+
+std::span<const ModbusExceptionInfo> modbusExceptions() {
+    return kExceptions;
+}
+
+const ModbusExceptionInfo *findModbusException(std::uint8_t code) {
+    for (const ModbusExceptionInfo &row : kExceptions) {
+        if (row.code == code)
+            return &row;
+    }
+    return nullptr;
+}
+
+const ModbusExceptionInfo *findModbusException(std::string_view key) {
+    for (const ModbusExceptionInfo &row : kExceptions) {
+        if (row.key == key)
+            return &row;
+    }
+    return nullptr;
+}
+
+std::string_view deviceObjectName(std::uint8_t id) {
+    return id < kObjectNames.size() ? kObjectNames[id] : std::string_view{};
+}
+
+std::optional<ReplyForm> replyFormOf(const Bytes &request) {
+    if (request.size() < kHeadLength + kCrcLength)
+        return std::nullopt;
+    ReplyForm form;
+    form.address = request[0];
+    form.function = request[1];
+    const ModbusFunctionInfo *info = findModbusFunction(form.function);
+    if (!info || request.size() < layoutLength(info->request))
+        return form;  // Unknown: address, function and a CRC are all there is to judge
+    // 8's echo is sub-function 0's; other sub-functions answer otherwise.
+    if (info->request == RequestLayout::SubFunction && wordAt(request, 2) != 0)
+        return form;
+    form.info = info;
+    form.shape = info->reply;
+    switch (info->reply) {
+        case ReplyShape::ByteCount: {
+            if (info->count == CountRule::Announced)
+                break;
+            // 23 reads with its first quantity, like 3 and 4.
+            const std::size_t quantity = wordAt(request, 4);
+            const std::size_t count =
+                info->count == CountRule::Bits ? (quantity + 7) / 8 : 2 * quantity;
+            if (info->count == CountRule::Bits)
+                form.bits = quantity;
+            // A count beyond one byte has no right answer; 0 marks it.
+            form.byteCount = count <= 0xFF ? count : 0;
+            form.length = kByteCountOverhead + count;
+            break;
+        }
+        case ReplyShape::Echo:
+            form.echoed = request.size() - kCrcLength;
+            form.length = request.size();
+            break;
+        case ReplyShape::EchoHead:
+            form.echoed = 6;  // address, function, start, quantity
+            form.length = info->fixedLength;
+            break;
+        case ReplyShape::Fixed:
+            form.length = info->fixedLength;
+            break;
+        case ReplyShape::MeiObjects:
+            form.echoed = 4;  // address, function, MEI type, read code
+            break;
+        case ReplyShape::Unknown:
+            break;
+    }
+    return form;
+}
+
+std::optional<std::size_t> rightReplyLength(const ReplyForm &form,
+                                            std::span<const std::uint8_t> reply) {
+    if (form.length)
+        return form.length;
+    switch (form.shape) {
+        case ReplyShape::ByteCount:
+            if (reply.size() <= kCountAt)
+                return std::nullopt;
+            return kByteCountOverhead + reply[kCountAt];
+        case ReplyShape::MeiObjects: {
+            if (reply.size() < kMeiHeading)
+                return std::nullopt;
+            std::size_t at = kMeiHeading;
+            for (std::size_t object = 0; object < reply[kMeiHeading - 1]; ++object) {
+                if (at + 2 > reply.size())
+                    return std::nullopt;
+                at += 2 + reply[at + 1];
+            }
+            return at + kCrcLength;
+        }
+        case ReplyShape::Unknown:
+            // Nothing says where such an answer ends but a CRC that holds.
+            if (reply.size() >= kHeadLength + kCrcLength && crcHolds(reply))
+                return reply.size();
+            return std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace marvalo
