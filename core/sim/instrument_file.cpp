@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "core/modbus/function_table.h"
 #include "core/plans/reply_pattern.h"
 #include "core/sim/live_values.h"
 #include "core/sim/text_answers.h"
@@ -26,12 +27,6 @@ const std::initializer_list<std::string_view> kBehaviourNames{"constant", "count
 const std::initializer_list<std::string_view> kFaultNames{
     "silent", "delay",         "echo",  "exception", "bad-check",
     "short",  "wrong-address", "stray", "slow",      "count"};
-
-// FC 43/14's standard objects, by the names the Modbus application
-// protocol gives them; others go by number (0x80 and up are the maker's).
-constexpr std::string_view kIdentityNames[] = {
-    "VendorName",  "ProductCode", "MajorMinorRevision", "VendorUrl",
-    "ProductName", "ModelName",   "UserApplicationName"};
 
 std::string tableName(Table table) {
     return std::string(kTableNames.begin()[static_cast<std::size_t>(table)]);
@@ -297,9 +292,11 @@ void readServerId(Reader &reader, const toml::table &table, Instrument &instrume
 void readIdentity(Reader &reader, const toml::table &table, Instrument &instrument) {
     for (auto &&[key, node] : table) {
         std::optional<std::uint8_t> number;
-        for (std::size_t i = 0; i < std::size(kIdentityNames); ++i) {
-            if (key.str() == kIdentityNames[i])
-                number = static_cast<std::uint8_t>(i);
+        // The standard objects by their names, the maker's (0x80 up) by number.
+        for (int id = 0; id < 0x80 && !number; ++id) {
+            const std::string_view standard = deviceObjectName(static_cast<std::uint8_t>(id));
+            if (!standard.empty() && key.str() == standard)
+                number = static_cast<std::uint8_t>(id);
         }
         if (!number) {
             const std::string text(key.str());

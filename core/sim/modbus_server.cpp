@@ -4,6 +4,7 @@
 
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
+#include "core/modbus/function_table.h"
 #include "core/sim/live_values.h"
 
 namespace marvalo::sim {
@@ -12,7 +13,6 @@ namespace {
 constexpr std::uint8_t kIllegalFunction = 0x01;
 constexpr std::uint8_t kIllegalAddress = 0x02;
 constexpr std::uint8_t kIllegalValue = 0x03;
-constexpr std::uint8_t kReadDeviceId = 0x0E;  // FC 43's MEI type for identification
 
 std::uint16_t wordAt(const Bytes &frame, std::size_t at) {
     return static_cast<std::uint16_t>((frame[at] << 8) | frame[at + 1]);
@@ -33,27 +33,6 @@ ModbusOutcome exceptionOutcome(const Bytes &frame, std::uint8_t code, bool readO
     return ModbusOutcome{
         sealed({frame[0], static_cast<std::uint8_t>(frame[1] | kModbusExceptionBit), code}), code,
         readOnly, false};
-}
-
-// The frame length each function's request has, address and CRC included:
-// a fixed one, or the fixed heading before the data a byte count counts.
-struct Layout {
-    std::uint8_t code;
-    std::size_t length;       // fixed length, or the heading's before the data
-    bool counted = false;     // a byte count says how much data follows
-    std::size_t atLeast = 0;  // FC 8: any data after the sub-function
-};
-constexpr Layout kLayouts[] = {
-    {1, 8},           {2, 8},        {3, 8},        {4, 8},  {5, 8},   {6, 8},         {7, 4},
-    {8, 6, false, 6}, {15, 9, true}, {16, 9, true}, {17, 4}, {22, 10}, {23, 13, true}, {43, 7},
-};
-
-const Layout *layoutOf(std::uint8_t code) {
-    for (const Layout &layout : kLayouts) {
-        if (layout.code == code)
-            return &layout;
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -174,7 +153,7 @@ Bytes ModbusServer::identification(std::uint8_t code, std::uint8_t object) const
             break;
     }
     const std::uint8_t conformity = 0x83;  // basic, regular, extended; one at a time too
-    Bytes out{kReadDeviceId, code, conformity, more, nextId, count};
+    Bytes out{kMeiDeviceIdentification, code, conformity, more, nextId, count};
     out.insert(out.end(), objects.begin(), objects.end());
     return out;
 }
@@ -182,19 +161,21 @@ Bytes ModbusServer::identification(std::uint8_t code, std::uint8_t object) const
 ModbusOutcome ModbusServer::answer(const Bytes &frame, double seconds) {
     const bool broadcast = frame[0] == kModbusBroadcast;
     const std::uint8_t function = frame[1];
-    const Layout *layout = layoutOf(function);
-    if (layout == nullptr)
+    const ModbusFunctionInfo *info = findModbusFunction(function);
+    if (info == nullptr)
         return broadcast ? ModbusOutcome{} : exceptionOutcome(frame, kIllegalFunction);
     // FC 43 is a family: only its MEI type 14 is a function we have.
-    if (function == 43 && frame.size() >= 5 && frame[2] != kReadDeviceId)
+    if (function == 43 && frame.size() >= 5 && frame[2] != kMeiDeviceIdentification)
         return broadcast ? ModbusOutcome{} : exceptionOutcome(frame, kIllegalFunction);
     // A frame too short for its function's fields is no request at all;
     // one with a byte count is measured against it below.
-    const bool fits = layout->atLeast != 0 ? frame.size() >= layout->atLeast
-                      : layout->counted    ? frame.size() >= layout->length
-                                           : frame.size() == layout->length;
-    if (!fits)
+    const std::size_t shortest = layoutLength(info->request);
+    const bool counted = info->request == RequestLayout::StartCountBytes ||
+                         info->request == RequestLayout::ReadWrite ||
+                         info->request == RequestLayout::SubFunction;
+    if (counted ? frame.size() < shortest : frame.size() != shortest)
         return ModbusOutcome{std::nullopt, 0, false, true};
+    const int most = info->maxQuantity;
     moveLiveValues(seconds);
 
     Bytes pdu{function};
@@ -213,7 +194,7 @@ ModbusOutcome ModbusServer::answer(const Bytes &frame, double seconds) {
         case 2: {
             const std::uint16_t start = wordAt(frame, 2), quantity = wordAt(frame, 4);
             const Table table = function == 1 ? Table::Coils : Table::DiscreteInputs;
-            if (quantity < 1 || quantity > 2000) {
+            if (quantity < 1 || quantity > most) {
                 refuse(kIllegalValue);
                 break;
             }
@@ -228,7 +209,7 @@ ModbusOutcome ModbusServer::answer(const Bytes &frame, double seconds) {
         case 4: {
             const std::uint16_t start = wordAt(frame, 2), quantity = wordAt(frame, 4);
             const Table table = function == 3 ? Table::Holding : Table::Input;
-            if (quantity < 1 || quantity > 125) {
+            if (quantity < 1 || quantity > most) {
                 refuse(kIllegalValue);
                 break;
             }
@@ -277,8 +258,7 @@ ModbusOutcome ModbusServer::answer(const Bytes &frame, double seconds) {
             const std::size_t count = frame[6];
             const bool coils = function == 15;
             const std::size_t expected = coils ? (quantity + 7) / 8 : 2 * std::size_t{quantity};
-            if (quantity < 1 || quantity > (coils ? 0x7B0 : 0x7B) || count != expected ||
-                frame.size() != 9 + count) {
+            if (quantity < 1 || quantity > most || count != expected || frame.size() != 9 + count) {
                 refuse(kIllegalValue);
                 break;
             }
@@ -315,8 +295,8 @@ ModbusOutcome ModbusServer::answer(const Bytes &frame, double seconds) {
             const std::uint16_t readStart = wordAt(frame, 2), readQuantity = wordAt(frame, 4);
             const std::uint16_t writeStart = wordAt(frame, 6), writeQuantity = wordAt(frame, 8);
             const std::size_t count = frame[10];
-            if (readQuantity < 1 || readQuantity > 0x7D || writeQuantity < 1 ||
-                writeQuantity > 0x79 || count != 2 * std::size_t{writeQuantity} ||
+            if (readQuantity < 1 || readQuantity > most || writeQuantity < 1 ||
+                writeQuantity > kMaxReadWriteWrites || count != 2 * std::size_t{writeQuantity} ||
                 frame.size() != 13 + count) {
                 refuse(kIllegalValue);
                 break;
