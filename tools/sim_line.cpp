@@ -208,7 +208,12 @@ Result<std::unique_ptr<SimLine>, std::string> openDeviceLine(const std::string &
 
 Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const std::string &hostPort, bool rfc2217,
                                                           bool anyAddress) {
-    auto address = net::parseServerAddress("socket://" + hostPort);
+    // Port 0 asks the system for a free one; a client's address never has it.
+    const bool anyPort = hostPort.ends_with(":0");
+    auto address = net::parseServerAddress(
+        "socket://" + (anyPort ? hostPort.substr(0, hostPort.size() - 1) + "1" : hostPort));
+    if (address && anyPort)
+        address.value().port = 0;
     const std::string option = rfc2217 ? "--listen-rfc2217" : "--listen";
     if (!address)
         return option + " es \"" + hostPort +

@@ -151,6 +151,20 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
         }
         out.known = played != nullptr;
     };
+    // No text frame: a Modbus frame for one of ours whose CRC is wrong?
+    auto notText = [&] {
+        if (request.size() < kModbusMinimum)
+            return;
+        for (auto &one : played_) {
+            if (one->modbus && one->model.address == request[0]) {
+                out.protocol = Protocol::Modbus;
+                out.address = request[0];
+                out.known = true;
+                out.badCheck = true;
+                out.function = request[1];
+            }
+        }
+    };
     std::string instruction;
     switch (out.protocol) {
         case Protocol::Modbus: {
@@ -174,8 +188,10 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
         }
         case Protocol::Iso1745: {
             // SOH A A STX text ETX BCC
-            if (request.size() < 6 || request[3] != kStx || request[request.size() - 2] != kEtx)
+            if (request.size() < 6 || request[3] != kStx || request[request.size() - 2] != kEtx) {
+                notText();
                 return out;
+            }
             const std::string digits(request.begin() + 1, request.begin() + 3);
             if (digits[0] < '0' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9')
                 return out;
@@ -203,18 +219,7 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
         case Protocol::Korvel: {
             // "*" A A instruction CR
             if (request.size() < 4 || request.front() != kKorvelStart || request.back() != kCr) {
-                // No text frame: a Modbus frame for one of ours whose CRC is wrong?
-                if (request.size() >= kModbusMinimum) {
-                    for (auto &one : played_) {
-                        if (one->modbus && one->model.address == request[0]) {
-                            out.protocol = Protocol::Modbus;
-                            out.address = request[0];
-                            out.known = true;
-                            out.badCheck = true;
-                            out.function = request[1];
-                        }
-                    }
-                }
+                notText();
                 return out;
             }
             const std::string digits(request.begin() + 1, request.begin() + 3);

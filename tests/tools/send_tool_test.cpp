@@ -18,6 +18,7 @@
 #include "files/ports_file.h"
 #include "os/file_descriptor.h"
 #include "tests/fake_sysfs.h"
+#include "tests/junit_schema.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
 #include "tests/streaming_peer.h"
@@ -26,6 +27,7 @@
 namespace marvalo {
 namespace {
 
+using testing::junitSchema;
 using testing::runProgram;
 
 TEST(SendTool, OneExitStatusPerOutcomeAgainstTheSimulator) {
@@ -259,12 +261,6 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
             EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B4800)) << "port given back";
         }
     }
-}
-
-std::filesystem::path junitSchema() {
-    // Beside the clone, or where MARVALO_JUNIT_SCHEMA says (a work tree sits deeper).
-    const char *given = std::getenv("MARVALO_JUNIT_SCHEMA");
-    return given ? given : MARVALO_SOURCE_DIR "/../shared/data/junit-10.xsd";
 }
 
 std::size_t requestsSeen(testing::SimProcess &sim) {
