@@ -120,8 +120,9 @@ TEST(SimFile, EachAddressAnswersMarvaloSendAsTheFileSaysOnEveryServing) {
         options.insert(options.end(), serving.begin(), serving.end());
         testing::SimProcess sim(options);
         for (const auto &row : rows) {
-            std::vector<std::string> argv{MARVALO_SEND_PATH, "--device", sim.devicePath(), "--baud",
-                                          "19200"};
+            std::vector<std::string> argv{MARVALO_SEND_PATH, "--device", sim.devicePath(),
+                                          "--baud",          "19200",    "--until-complete",
+                                          "--wait",          "300"};
             argv.insert(argv.end(), row.send.begin(), row.send.end());
             const auto run = runProgram(argv);
             EXPECT_EQ(run.status, row.status) << sim.devicePath() << " " << row.send[2] << run.err;
