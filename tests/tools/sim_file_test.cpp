@@ -159,6 +159,31 @@ TEST(SimFile, ARefusedFileNamesItsPlaceAndAWatchedBadChangeLeavesTheInstruments)
     EXPECT_NE(runProgram(read).out.find("05D+0099.9"), std::string::npos);
 }
 
+TEST(SimFile, ThePrintedInstrumentAnswersAsTheBuiltInOne) {
+    testing::TempFolder folder;
+    const auto printed = runProgram({MARVALO_SIM_PATH, "--print-instrument", "--address", "07"});
+    ASSERT_EQ(printed.status, 0);
+    folder.write("own.toml", printed.out);
+    testing::SimProcess builtIn({"--address", "07"});
+    testing::SimProcess fromFile({"--instrument", (folder.path() / "own.toml").string()});
+    for (const std::vector<std::string> &request :
+         {std::vector<std::string>{"korvel", "--address", "07", "--instruction", "V"},
+          {"iso1745", "--address", "07", "--instruction", "0D"},
+          {"modbus", "--address", "7", "--function", "3", "--start", "500", "--words", "6"}}) {
+        std::string outs[2];
+        for (int i = 0; i < 2; ++i) {
+            std::vector<std::string> argv{MARVALO_SEND_PATH, "--device",
+                                          (i == 0 ? builtIn : fromFile).devicePath(),
+                                          "--until-complete"};
+            argv.insert(argv.end(), request.begin(), request.end());
+            outs[i] = runProgram(argv).out;
+            outs[i] = outs[i].substr(0, outs[i].find("  ", outs[i].find("]")));  // not the time
+        }
+        EXPECT_EQ(outs[0], outs[1]);
+        EXPECT_NE(outs[0].find("["), std::string::npos) << outs[0];
+    }
+}
+
 // A master of our own: its bytes go out as the test says, pauses included.
 struct RawMaster {
     int fd;
