@@ -13,13 +13,6 @@ namespace {
 
 constexpr std::size_t kModbusMinimum = 4;  // address, function, CRC
 
-std::uint64_t mixed(std::uint64_t x) {
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return x ^ (x >> 31);
-}
-
 // The functions whose request carries a start, and those with a quantity
 // after it, for a rule's start and quantity.
 bool hasStart(std::uint8_t function) {
@@ -97,10 +90,7 @@ struct LineEngine::Played {
             const std::uint64_t n = ++ruleMatches[i];
             if (n % static_cast<std::uint64_t>(rule.every) != 0)
                 return nullptr;
-            if (rule.probability &&
-                static_cast<double>(mixed(rule.seed * 0x100000001B3ULL + n) >> 11) /
-                        9007199254740992.0 >=
-                    *rule.probability)
+            if (rule.probability && drawnFraction(rule.seed, n) >= *rule.probability)
                 return nullptr;
             index = static_cast<int>(i);
             return &rule;

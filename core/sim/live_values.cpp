@@ -36,6 +36,11 @@ std::uint64_t mixed(std::uint64_t x) {
 
 }  // namespace
 
+double drawnFraction(std::uint64_t seed, std::uint64_t n) {
+    return static_cast<double>(mixed(seed * 0x100000001B3ULL + n) >> 11) /
+           9007199254740992.0;  // 2^53
+}
+
 std::optional<std::string> valueProblem(double value, RegisterFormat format) {
     if (!std::isfinite(value))
         return "no es finito";
@@ -102,9 +107,7 @@ double valueAt(const LiveValue &live, std::uint64_t requests, double seconds) {
                        : std::round(wave);
         }
         case Behaviour::Random: {
-            const double unit =
-                static_cast<double>(mixed(live.seed * 0x100000001B3ULL + requests) >> 11) /
-                9007199254740992.0;  // 2^53
+            const double unit = drawnFraction(live.seed, requests);
             const double drawn = live.min + unit * (live.max - live.min);
             return live.view.format == RegisterFormat::F32 ? drawn : std::round(drawn);
         }
