@@ -33,10 +33,9 @@ using namespace marvalo;
 constexpr int kExitUsage = 64;
 
 constexpr const char *kHelp =
-    "Usage: marvalo-sim [--instrument FILE [--watch]] [--device PATH | --listen HOST:PORT |\n"
-    "                   --listen-rfc2217 HOST:PORT [--listen-any]] [--settings \" 9600,n,8,1\"]\n"
-    "                   [--address NN] [FAULTS] [--judge FILE.xml] [--judge-json FILE] [--log]\n"
-    "       marvalo-sim --print-instrument [--address NN]\n"
+    "Usage: marvalo-sim [--instrument FILE [--watch]] [--device PATH | --listen[-rfc2217] "
+    "HOST:PORT] [--settings S] [--address NN] [FAULTS] [--judge FILE.xml] [--log]\n"
+    "   or: marvalo-sim --print-instrument [--address NN]\n"
     "\n"
     "Plays Marvalo-compatible instruments. Without --device it opens a\n"
     "pseudo-terminal pair and prints, as the first line of its output, the path\n"
@@ -45,7 +44,8 @@ constexpr const char *kHelp =
     "--listen it serves one TCP client at a time, raw (marvalo-send --device\n"
     "socket://HOST:PORT), and with --listen-rfc2217 as a telnet RFC 2217 serial\n"
     "server (rfc2217://HOST:PORT); both print that address first. Only\n"
-    "127.0.0.1 and ::1 unless --listen-any; port 0 picks a free one.\n"
+    "127.0.0.1 and ::1 unless --listen-any; port 0 picks a free one. --settings\n"
+    "takes a string such as \" 9600,n,8,1\".\n"
     "\n"
     "--instrument FILE plays the instruments a TOML file describes (several\n"
     "addresses and protocols on one line, blocks of registers, typed values\n"
@@ -513,12 +513,19 @@ int main(int argc, char **argv) {
         *slot = checked.value();
     }
 
-    auto line = options.device   ? openDeviceLine(*options.device, settingsText)
-                : options.listen ? openTcpLine(*options.listen, options.rfc2217, options.listenAny)
-                                 : openPtyLine();
+    std::optional<net::ServerAddress> listen;
+    if (options.listen) {
+        auto address = listenAddress(*options.listen, options.rfc2217, options.listenAny);
+        if (!address)
+            return usage(address.error());
+        listen = address.value();
+    }
+    auto line = options.device ? openDeviceLine(*options.device, settingsText)
+                : listen       ? openTcpLine(*listen, options.rfc2217)
+                               : openPtyLine();
     if (!line) {
         std::cerr << "marvalo-sim: " << line.error() << "\n";
-        return options.listen ? kExitUsage : 1;
+        return 1;
     }
     catchStopSignals();
     std::cout << line.value()->where() << std::endl;

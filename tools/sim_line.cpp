@@ -206,8 +206,8 @@ Result<std::unique_ptr<SimLine>, std::string> openDeviceLine(const std::string &
     return std::unique_ptr<SimLine>(std::move(line));
 }
 
-Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const std::string &hostPort, bool rfc2217,
-                                                          bool anyAddress) {
+Result<net::ServerAddress, std::string> listenAddress(const std::string &hostPort, bool rfc2217,
+                                                      bool anyAddress) {
     // Port 0 asks the system for a free one; a client's address never has it.
     const bool anyPort = hostPort.ends_with(":0");
     auto address = net::parseServerAddress(
@@ -218,18 +218,26 @@ Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const std::string &hos
     if (!address)
         return option + " es \"" + hostPort +
                "\"; se admite HOST:PUERTO, como 127.0.0.1:5020 o [::1]:5020";
-    const std::string host = address.value().host;
+    const std::string &host = address.value().host;
     const bool loopback = host == "127.0.0.1" || host == "::1" || host == "localhost";
     if (!loopback && !anyAddress)
         return option + " es \"" + hostPort +
                "\", que no es de esta máquina; se admite 127.0.0.1 o ::1, o cualquier dirección "
                "con --listen-any";
+    return address;
+}
+
+Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const net::ServerAddress &address,
+                                                          bool rfc2217) {
+    const std::string option = rfc2217 ? "--listen-rfc2217" : "--listen";
+    const std::string &host = address.host;
+    const bool loopback = host == "127.0.0.1" || host == "::1" || host == "localhost";
     struct addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
     struct addrinfo *found = nullptr;
-    const std::string port = std::to_string(address.value().port);
+    const std::string port = std::to_string(address.port);
     if (const int problem = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); problem != 0)
         return option + ": no se encuentra \"" + host + "\" (" + ::gai_strerror(problem) + ")";
     FileDescriptor listener(
@@ -242,7 +250,7 @@ Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const std::string &hos
     const int family = found->ai_family;
     ::freeaddrinfo(found);
     if (!bound)
-        return systemError(option + ": no se puede escuchar en " + address.value().hostPort());
+        return systemError(option + ": no se puede escuchar en " + address.hostPort());
     struct sockaddr_storage local {};
     socklen_t length = sizeof local;
     ::getsockname(listener.get(), reinterpret_cast<sockaddr *>(&local), &length);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/frames/bytes.h"
+#include "core/net/server_address.h"
 #include "core/net/telnet_codec.h"
 #include "core/result.h"
 #include "link/termios_port.h"
@@ -37,9 +38,12 @@ Result<std::unique_ptr<SimLine>, std::string> openPtyLine();
 // A real serial device through the termios layer the panel uses.
 Result<std::unique_ptr<SimLine>, std::string> openDeviceLine(const std::string &path,
                                                              const std::string &settings);
-// A TCP listener at HOST:PORT ("127.0.0.1:5020", "[::1]:0" picks a port)
-// serving one client at a time. Only loopback unless `anyAddress`.
-Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const std::string &hostPort, bool rfc2217,
-                                                          bool anyAddress);
+// Where to listen, from HOST:PORT ("127.0.0.1:5020"; port 0 picks one):
+// only loopback unless `anyAddress`. On refusal, what is allowed.
+Result<net::ServerAddress, std::string> listenAddress(const std::string &hostPort, bool rfc2217,
+                                                      bool anyAddress);
+// A TCP listener there, serving one client at a time.
+Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const net::ServerAddress &address,
+                                                          bool rfc2217);
 
 }  // namespace marvalo
