@@ -145,7 +145,8 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
                             std::int32_t &noReplyCount) {
     Recording recording(port, sleeper, setup);
     port.setStopQuery(setup.stopRequested);
-    auto request = BuildRequest(setup.protocol, setup.inputs);
+    auto request = setup.request ? Result<Bytes, RequestError>(*setup.request)
+                                 : BuildRequest(setup.protocol, setup.inputs);
     if (!request) {
         return recording.finish(failed(request.error().message, true));
     }

@@ -28,6 +28,9 @@ struct ExchangeSetup {
     int baudSelection = 0;       // the baud list's live selection: sets the RS485 hold
     std::array<std::int16_t, kBaudCount> rs485Hold{};
     RequestInputs inputs;
+    // Beyond the panel: a request already built, sent instead of the one
+    // the inputs would build.
+    std::optional<Bytes> request;
     std::uint64_t sequence = 0;  // numbers the record
     // Beyond the panel, for scripts: another reply wait, and ending the wait
     // as soon as the reply is a complete frame.

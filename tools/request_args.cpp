@@ -4,7 +4,9 @@
 #include <cstring>
 #include <utility>
 
+#include "core/frames/request.h"
 #include "core/text/number_text.h"
+#include "tools/modbus_args.h"
 
 namespace marvalo {
 namespace {
@@ -14,13 +16,23 @@ struct Option {
     std::optional<std::string> RequestArgs::*field;
     bool forModbus;  // else for the text protocols; --address is for both
 };
-constexpr std::array<Option, 6> kOptions{{
+constexpr std::array<Option, 16> kOptions{{
     {"--address", &RequestArgs::address, true},
     {"--instruction", &RequestArgs::instruction, false},
     {"--function", &RequestArgs::function, true},
     {"--start", &RequestArgs::start, true},
     {"--words", &RequestArgs::words, true},
     {"--data", &RequestArgs::data, true},
+    {"--bits", &RequestArgs::bits, true},
+    {"--value", &RequestArgs::value, true},
+    {"--values", &RequestArgs::values, true},
+    {"--and-mask", &RequestArgs::andMask, true},
+    {"--or-mask", &RequestArgs::orMask, true},
+    {"--read-start", &RequestArgs::readStart, true},
+    {"--data-hex", &RequestArgs::dataHex, true},
+    {"--object", &RequestArgs::object, true},
+    {"--raw", &RequestArgs::raw, true},
+    {"--crc", &RequestArgs::crc, true},
 }};
 
 RequestArgsProblem usage(std::string message) {
@@ -35,11 +47,29 @@ RequestArgsProblem refused(std::string message) {
 const char *const kRequestArgsHelp =
     "  korvel, iso1745     --address is the two-digit text of the address list\n"
     "                      (00..99); --instruction the text to send (may be empty).\n"
-    "  modbus              --address is the device address 0..99; --function the\n"
-    "                      function code: 3 and 4 read --words words from --start,\n"
-    "                      16 writes the ';'-separated bytes of --data from --start\n"
-    "                      with a byte count of twice --words, 5 forces on the coil\n"
-    "                      whose number is --data.\n"
+    "  modbus              --address is the unit 1..247 (0: a broadcast write,\n"
+    "                      which nobody answers; 248..255 with --any-address);\n"
+    "                      --function the function code, with what it carries:\n"
+    "                        1, 2   --start N --bits N (1..2000)   read coils, inputs\n"
+    "                        3, 4   --start N --words N (1..125)   read registers\n"
+    "                        5      --start N --value on|off       write a coil\n"
+    "                        6      --start N --value V            write a register\n"
+    "                        15     --start N --values 1,0,1,...   write coils (1..1968)\n"
+    "                        16     --start N --values V,...       write registers\n"
+    "                                                              (1..123)\n"
+    "                        22     --start N --and-mask M --or-mask M\n"
+    "                        23     --read-start N --words N --start N --values V,...\n"
+    "                        7      read exception status;  17  report server id\n"
+    "                        8      diagnostics 0 (return query data) --data-hex \"12 34\"\n"
+    "                        43     device identification --object basic|regular|\n"
+    "                               extended|N, fetched until the unit says no more\n"
+    "                      --value(s) are numbers in --registers FORMAT:ORDER (u16\n"
+    "                      default; s16, hex, u32, s32, f32 two words each).\n"
+    "                      The panel's forms stay: 16 with --words N and the\n"
+    "                      ';'-separated bytes of --data (byte count twice --words),\n"
+    "                      5 forcing on the coil whose number is --data (0..99 only).\n"
+    "                      --raw \"01 03 00 00 00 0A\" sends any frame, its CRC added\n"
+    "                      (--crc add, the default) or as given (--crc keep).\n"
     "\n"
     "Texts are taken as the panel's boxes would hold them: numbers may carry a\n"
     "sign and blanks around them, characters must have an 8-bit (Latin-1) code,\n"
@@ -62,6 +92,10 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
         }
         return "protocolo desconocido '" + word + "'";
     }
+    if (word == "--any-address") {
+        args.anyAddress = true;
+        return 1;
+    }
     for (const Option &option : kOptions) {
         if (word != option.name)
             continue;
@@ -75,11 +109,12 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
 
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<Protocol> protocolDefault,
-                                                      std::optional<int> addressDefault) {
+                                                      std::optional<int> addressDefault,
+                                                      RegisterView view) {
     const std::optional<Protocol> protocol = args.protocol ? args.protocol : protocolDefault;
     if (!protocol)
         return usage("falta el protocolo: korvel, iso1745 o modbus");
-    if (!args.address && !addressDefault)
+    if (!args.address && !addressDefault && !args.raw)
         return usage("falta --address");
     const bool isModbus = *protocol == Protocol::Modbus;
     for (const Option &option : kOptions) {
@@ -89,8 +124,17 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
             return usage(std::string(option.name) + " no vale para " + protocolName(*protocol));
     }
 
-    RequestChoice choice{*protocol, {}};
+    RequestChoice choice{*protocol, {}, {}};
     RequestInputs &inputs = choice.inputs;
+    if (isModbus && !isPanelModbusForm(args)) {
+        auto frame = modbusFrameFrom(args, addressDefault, view);
+        if (!frame)
+            return frame.error();
+        choice.frame = std::move(frame).value();
+        return choice;
+    }
+    if (args.anyAddress)
+        return usage("--any-address es para Modbus fuera de las formas del panel");
     if (isModbus) {
         if (args.address) {
             const auto address = parseDecimal(*args.address);
@@ -102,16 +146,9 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         } else {
             inputs.addressNumber = *addressDefault;
         }
-        if (!args.function)
-            return usage("modbus necesita --function");
         const auto code = parseDecimal(*args.function);
-        const bool byte = code && *code >= 0 && *code <= 0xFF;
         inputs.functionIndex =
-            byte ? panelFunctionIndex(static_cast<std::uint8_t>(*code)).value_or(-1) : -1;
-        if (inputs.functionIndex < 0) {
-            return refused("La función Modbus \"" + *args.function +
-                           "\" no está en la lista: use 3, 4, 16 o 5.");
-        }
+            panelFunctionIndex(static_cast<std::uint8_t>(code.value_or(0))).value_or(-1);
         inputs.instructionText = args.start.value_or("");
         inputs.wordCountText = args.words.value_or("");
         inputs.dataText = args.data.value_or("");
@@ -119,6 +156,10 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         inputs.addressText = args.address ? *args.address : addressText(*addressDefault);
         inputs.instructionText = args.instruction.value_or("");
     }
+    auto frame = BuildRequest(static_cast<std::uint8_t>(*protocol), inputs);
+    if (!frame)
+        return refused(frame.error().message);
+    choice.frame = std::move(frame).value();
     return choice;
 }
 

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "core/frames/bytes.h"
+#include "core/records/register_values.h"
 #include "core/result.h"
 #include "core/settings/panel_state.h"
 
@@ -10,7 +12,10 @@ namespace marvalo {
 
 // The request half of a command line, one parser for every tool:
 //   korvel|iso1745 --address NN [--instruction TEXT]
-//   modbus --address N --function 3|4|16|5 [--start N] [--words N] [--data LIST]
+//   modbus --address N --function CODE [--start N] [--words N] [--bits N]
+//          [--value V] [--values V,...] [--and-mask M --or-mask M] [--read-start N]
+//          [--data-hex HEX] [--object basic|regular|extended|N] [--data LIST]
+//   modbus --raw HEX [--crc add|keep]
 struct RequestArgs {
     std::optional<Protocol> protocol;
     std::optional<std::string> address;
@@ -19,6 +24,17 @@ struct RequestArgs {
     std::optional<std::string> start;
     std::optional<std::string> words;
     std::optional<std::string> data;
+    std::optional<std::string> bits;
+    std::optional<std::string> value;
+    std::optional<std::string> values;
+    std::optional<std::string> andMask;
+    std::optional<std::string> orMask;
+    std::optional<std::string> readStart;
+    std::optional<std::string> dataHex;
+    std::optional<std::string> object;
+    std::optional<std::string> raw;
+    std::optional<std::string> crc;
+    bool anyAddress = false;  // Modbus addresses 248..255, which the standard reserves
 };
 
 // Takes argv[i] (and its value) when it is a protocol name or a request
@@ -28,18 +44,23 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
 
 struct RequestChoice {
     Protocol protocol;
-    RequestInputs inputs;
+    RequestInputs inputs;  // the panel's, for its own forms
+    Bytes frame;           // the request, built once, whichever form gave it
 };
 struct RequestArgsProblem {
     bool usage;           // the command line is wrong (exit 64), else an input was refused (2)
     std::string message;  // Spanish: a usage problem, or the panel's message for a refused input
 };
 
-// The panel's inputs from the arguments; the protocol and the address may
-// come from a settings file instead (an address as the list's index, 0..99).
+// The request from the arguments; the protocol and the address may come
+// from a settings file instead (an address as the list's index, 0..99).
+// The panel's own forms (Korvel, ISO 1745, 16 with --data or --words alone,
+// 5 with --data) are built as the panel builds them; every other Modbus
+// request from the function table, its --values read in `view`.
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<Protocol> protocolDefault = {},
-                                                      std::optional<int> addressDefault = {});
+                                                      std::optional<int> addressDefault = {},
+                                                      RegisterView view = {});
 
 // "korvel", "iso1745", "modbus".
 std::string protocolName(Protocol protocol);

@@ -3,7 +3,7 @@
 #include <iostream>
 #include <set>
 
-#include "core/frames/request.h"
+#include "core/modbus/modbus_request.h"
 #include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/settings_file.h"
@@ -30,6 +30,9 @@ void warnOfHolders(const std::string &device, std::set<int> &told) {
     if (!fresh.empty())
         std::cerr << "marvalo-send: aviso: " << safeText(holdersWarning(fresh)) << ".\n";
 }
+
+// One part per object id at most: a unit that keeps saying "more" ends there.
+constexpr std::uint64_t kMostIdentificationParts = 256;
 
 int exitStatusOf(const ExchangeStats &stats) {
     if (stats.failures > 0)
@@ -63,16 +66,12 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     auto choice = requestFrom(
         request,
         bench ? std::optional<Protocol>(static_cast<Protocol>(bench->protocol)) : std::nullopt,
-        bench ? std::optional<int>(bench->addressIndex) : std::nullopt);
+        bench ? std::optional<int>(bench->addressIndex) : std::nullopt,
+        options.registers.value_or(RegisterView{}));
     if (!choice) {
         if (choice.error().usage)
             return usage(choice.error().message);
         std::cerr << choice.error().message << "\n";
-        return kExitRejected;
-    }
-    const auto protocol = static_cast<std::uint8_t>(choice.value().protocol);
-    if (auto built = BuildRequest(protocol, choice.value().inputs); !built) {
-        std::cerr << built.error().message << "\n";
         return kExitRejected;
     }
 
@@ -95,6 +94,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         return kExitRejected;
     }
     ExchangeSetup setup = setupFor(line, choice.value().protocol, choice.value().inputs);
+    setup.request = choice.value().frame;
 
     catchStopSignals();
     setup.stopRequested = stopRequested;
@@ -111,9 +111,12 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     ExchangeStats stats;
     bool outputClosed = false;
     std::int32_t noReplyCount = 0;
+    std::uint64_t sequence = 0;
+    std::uint64_t parts = 0;
+    ExchangeSetup current = setup;
     for (long n = 1; n <= options.count && !stopRequested(); ++n) {
-        setup.sequence = static_cast<std::uint64_t>(n);
-        const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+        current.sequence = ++sequence;
+        const ExchangeOutcome outcome = runExchange(port, sleeper, current, noReplyCount);
         stats.add(outcome.record);
         if (outcome.kind != ExchangeOutcome::Kind::Failed && outcome.record.reply.empty())
             warnOfHolders(device, holdersTold);
@@ -131,6 +134,17 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         }
         if (outcome.kind == ExchangeOutcome::Kind::Failed)
             break;
+        // 43/14: objects the unit says are still to come are fetched, each
+        // part an exchange of its own, before the next repetition.
+        if (auto next =
+                nextIdentificationRequest(current.request.value_or(Bytes{}), outcome.record.reply);
+            next && ++parts < kMostIdentificationParts) {
+            current.request = *next;
+            --n;
+            continue;
+        }
+        current = setup;
+        parts = 0;
         if (n < options.count)
             pauseUnlessStopped(options.intervalMs);
     }

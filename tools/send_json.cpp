@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "core/frames/check_codes.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
 #include "tools/register_json.h"
@@ -18,6 +19,37 @@ nlohmann::ordered_json milliseconds(std::optional<double> ms) {
         return nullptr;
     // Microsecond digits, no float noise.
     return std::round(*ms * 1000.0) / 1000.0;
+}
+
+// What a write request carries, as numbers: registers in the view the
+// values were given in, coils as 0 and 1, a mask write's two masks.
+std::optional<nlohmann::ordered_json> writtenJson(const Bytes &request, RegisterView view) {
+    if (auto registers = writtenRegisters(request, view))
+        return registersJson(*registers);
+    if (request.size() < 8 || !crcHolds(request))
+        return std::nullopt;
+    const int start = (request[2] << 8) | request[3];
+    switch (request[1]) {
+        case 5:
+            return nlohmann::ordered_json{{"start", start},
+                                          {"coils", {request[4] == 0xFF ? 1 : 0}}};
+        case 15: {
+            const int count = (request[4] << 8) | request[5];
+            nlohmann::ordered_json coils = nlohmann::ordered_json::array();
+            for (int bit = 0;
+                 bit < count && 7 + static_cast<std::size_t>(bit / 8) < request.size() - 2; ++bit)
+                coils.push_back((request[7 + bit / 8] >> (bit % 8)) & 1);
+            return nlohmann::ordered_json{{"start", start}, {"coils", coils}};
+        }
+        case 22:
+            if (request.size() != 10)
+                return std::nullopt;
+            return nlohmann::ordered_json{{"register", start},
+                                          {"and_mask", (request[4] << 8) | request[5]},
+                                          {"or_mask", (request[6] << 8) | request[7]}};
+        default:
+            return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -42,6 +74,10 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
         {"last_byte_ms", milliseconds(record.lastByteMs())},
         {"duration_ms", milliseconds(record.durationMs())},
     };
+    if (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)) {
+        if (auto written = writtenJson(record.request, view.value_or(RegisterView{})))
+            line["written"] = *written;
+    }
     if (record.verdict) {
         line["verdict"] = verdictKey(record.verdict->kind);
         line["verdict_text"] = safeText(record.verdict->text);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/frames/frame_chars.h"
+#include "core/modbus/function_table.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
 #include "core/text/latin1.h"
@@ -73,6 +74,57 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
     return std::nullopt;
 }
 
+// The bits, objects and exception a Modbus step expects, from a reply the
+// verdict already found whole and checked.
+std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &reply) {
+    if (expect.exception && reply.size() > 2 && reply[2] != *expect.exception) {
+        const ModbusExceptionInfo *wanted = findModbusException(*expect.exception);
+        return "llegó la excepción " + toHex(Bytes{reply[2]}) + " (" +
+               modbusExceptionName(reply[2]) + "); se esperaba " +
+               std::string(wanted ? wanted->key : "");
+    }
+    if (expect.bits) {
+        constexpr std::size_t kBitsAt = 3;
+        std::string got;
+        bool same = reply.size() > kBitsAt;
+        for (std::size_t bit = 0; bit < expect.bits->size(); ++bit) {
+            const std::size_t at = kBitsAt + bit / 8;
+            const bool value = at + 2 < reply.size() && ((reply[at] >> (bit % 8)) & 1);
+            got += value ? "1" : "0";
+            same = same && value == (*expect.bits)[bit];
+        }
+        if (!same) {
+            std::string wanted;
+            for (const bool bit : *expect.bits)
+                wanted += bit ? "1" : "0";
+            return "los bits son " + got + "; se esperaba " + wanted;
+        }
+    }
+    // 43/14's objects: id, length, text, after its eight-byte heading.
+    constexpr std::size_t kObjectsAt = 8;
+    for (const auto &[id, text] : expect.identity) {
+        std::optional<std::string> found;
+        std::size_t at = kObjectsAt;
+        for (std::size_t n = 0;
+             reply.size() >= kObjectsAt && n < reply[7] && at + 2 <= reply.size(); ++n) {
+            const std::size_t length = reply[at + 1];
+            if (at + 2 + length > reply.size())
+                break;
+            if (reply[at] == id)
+                found = safeText(
+                    std::string(reply.begin() + static_cast<std::ptrdiff_t>(at + 2),
+                                reply.begin() + static_cast<std::ptrdiff_t>(at + 2 + length)));
+            at += 2 + length;
+        }
+        const std::string name(deviceObjectName(id));
+        if (!found)
+            return "la identificación no trae " + name;
+        if (*found != text)
+            return name + " es \"" + *found + "\"; se esperaba \"" + text + "\"";
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string replyText(std::uint8_t protocol, const Bytes &reply) {
@@ -121,6 +173,8 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record) {
         }
     }
     if (auto problem = registerProblem(step, record))
+        return failed("expectation", *problem);
+    if (auto problem = modbusProblem(expect, record.reply))
         return failed("expectation", *problem);
     if (expect.maxFirstByteMs) {
         const auto firstByte = record.firstByteMs();

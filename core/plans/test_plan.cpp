@@ -12,6 +12,8 @@
 
 #include "core/frames/bytes.h"
 #include "core/frames/request.h"
+#include "core/modbus/function_table.h"
+#include "core/modbus/modbus_request.h"
 #include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/number_text.h"
@@ -197,10 +199,91 @@ void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
     step.expect.registers.push_back(check);
 }
 
+// bits, identity and exception: each only where the step's function can
+// bring it.
+void readModbusExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
+    StepExpectation &expect = step.expect;
+    const bool modbus = step.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    const ModbusFunctionInfo *info = modbus ? findModbusFunction(step.function) : nullptr;
+    if (const toml::node *node = table.get("bits")) {
+        const bool bitRead =
+            info && info->count == CountRule::Bits && info->reply == ReplyShape::ByteCount;
+        const toml::array *items = node->as_array();
+        if (!bitRead) {
+            reader.error(*node,
+                         "bits solo se aplica a una lectura de bits modbus (function 1 o 2)");
+        } else if (!items) {
+            reader.error(*node, "bits es " + typeName(*node) + "; se admite una lista de 0 y 1");
+        } else {
+            std::vector<bool> bits;
+            for (const toml::node &item : *items) {
+                const auto *bit = item.as_integer();
+                if (!bit || (bit->get() != 0 && bit->get() != 1)) {
+                    reader.error(item, "cada bit es 0 o 1; este es " + typeName(item));
+                    return;
+                }
+                bits.push_back(bit->get() == 1);
+            }
+            const auto asked = parseDecimal(step.inputs.wordCountText);
+            if (asked && static_cast<long>(bits.size()) != *asked)
+                reader.error(*node, "bits trae " + std::to_string(bits.size()) +
+                                        " valores y el paso lee " + std::to_string(*asked) +
+                                        "; se admite uno por bit leído");
+            expect.bits = std::move(bits);
+        }
+    }
+    if (const toml::node *node = table.get("identity")) {
+        const toml::table *objects = node->as_table();
+        if (!info || info->reply != ReplyShape::MeiObjects) {
+            reader.error(*node,
+                         "identity solo se aplica a una identificación modbus (function 43)");
+        } else if (!objects) {
+            reader.error(*node, "identity es " + typeName(*node) +
+                                    "; se admite una tabla { VendorName = \"…\", … }");
+        } else {
+            for (auto &&[key, value] : *objects) {
+                std::optional<std::uint8_t> id;
+                for (std::uint8_t known = 0; known < 7; ++known) {
+                    if (deviceObjectName(known) == key.str())
+                        id = known;
+                }
+                if (!id || !value.is_string()) {
+                    reader.error(value, std::string(key.str()) +
+                                            (id ? " es " + typeName(value) + "; se admite un texto"
+                                                : " no es un objeto; se admite VendorName, "
+                                                  "ProductCode, MajorMinorRevision, VendorUrl, "
+                                                  "ProductName, ModelName o "
+                                                  "UserApplicationName"));
+                    continue;
+                }
+                expect.identity.emplace_back(*id, std::string(value.as_string()->get()));
+            }
+        }
+    }
+    if (auto key = reader.text(table, "exception")) {
+        const ModbusExceptionInfo *known = modbus ? findModbusException(*key) : nullptr;
+        if (!known) {
+            std::string list;
+            for (const ModbusExceptionInfo &row : modbusExceptions())
+                list += (list.empty() ? "" : ", ") + std::string(row.key);
+            reader.error(*table.get("exception"),
+                         modbus ? "exception es \"" + *key + "\"; se admite " + list
+                                : std::string("exception solo se aplica a un paso modbus"));
+        } else if (table.get("verdict") && expect.verdict != VerdictKind::Exception) {
+            reader.error(*table.get("exception"),
+                         "exception pide verdict = \"exception\"; el paso dice otro");
+        } else {
+            expect.exception = known->code;
+            expect.verdict = VerdictKind::Exception;
+        }
+    }
+}
+
 void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
     StepExpectation &expect = step.expect;
     reader.onlyKeys(table, "expect",
-                    {"verdict", "reply_hex", "text", "registers", "max_first_byte_ms"});
+                    {"verdict", "reply_hex", "text", "registers", "max_first_byte_ms", "bits",
+                     "identity", "exception"});
     if (auto key = reader.text(table, "verdict")) {
         bool known = false;
         std::string list;
@@ -242,12 +325,13 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
         }
     }
     if (const toml::node *registers = table.get("registers")) {
-        const auto code = panelFunctionCode(step.inputs.functionIndex);
-        const bool read = modbus && code && (*code == 3 || *code == 4);
+        const ModbusFunctionInfo *info = findModbusFunction(step.function);
+        const bool read = modbus && info && info->count == CountRule::Words &&
+                          info->reply == ReplyShape::ByteCount;
         if (!read) {
             reader.error(*registers,
                          "registers solo se aplica a una lectura modbus (function 3 "
-                         "o 4)");
+                         "o 4, o la 23)");
         } else if (!registers->is_array()) {
             reader.error(*registers, "registers es " + typeName(*registers) +
                                          "; se admite una lista de { number, equals } o "
@@ -257,6 +341,7 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
                 readRegister(reader, entry, step);
         }
     }
+    readModbusExpectation(reader, table, step);
     if (const toml::node *node = table.get("max_first_byte_ms")) {
         expect.maxFirstByteMs = reader.number(table, "max_first_byte_ms");
         if (expect.maxFirstByteMs && *expect.maxFirstByteMs < 0) {
@@ -267,7 +352,8 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
     }
     // Silence has no first byte, no text and no registers to judge.
     if (expect.verdict != VerdictKind::Ok) {
-        for (const char *key : {"max_first_byte_ms", "text", "registers", "reply_hex"}) {
+        for (const char *key :
+             {"max_first_byte_ms", "text", "registers", "reply_hex", "bits", "identity"}) {
             const bool judged =
                 expect.verdict != VerdictKind::Silence && std::string_view(key) == "reply_hex";
             if (const toml::node *node = table.get(key); node && !judged)
@@ -280,11 +366,207 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
     }
 }
 
+// A TOML number as the command line would type it, for the one parser of
+// values in every format.
+std::optional<std::string> numberText(const toml::node &node) {
+    if (const auto *whole = node.as_integer())
+        return std::to_string(whole->get());
+    if (const auto *real = node.as_floating_point()) {
+        char text[40];
+        const auto end = std::to_chars(text, text + sizeof text, real->get()).ptr;
+        return std::string(text, end);
+    }
+    return std::nullopt;
+}
+
+// `values = [...]` as one "a,b,c" list; an item that is no number is named.
+std::optional<std::string> valuesList(Reader &reader, const toml::node &node) {
+    std::string list;
+    const toml::array *items = node.as_array();
+    if (!items || items->empty()) {
+        reader.error(node, "values es " + typeName(node) + "; se admite una lista de números");
+        return std::nullopt;
+    }
+    for (const toml::node &item : *items) {
+        auto text = numberText(item);
+        if (!text) {
+            reader.error(item, "cada valor es un número; este es " + typeName(item));
+            return std::nullopt;
+        }
+        list += (list.empty() ? "" : ",") + *text;
+    }
+    return list;
+}
+
+// Which keys each layout reads; any other Modbus key is refused where it
+// stands.
+bool layoutReads(const ModbusFunctionInfo &info, std::string_view key) {
+    switch (info.request) {
+        case RequestLayout::StartCount:
+            return key == "start" || key == (info.count == CountRule::Bits ? "bits" : "words");
+        case RequestLayout::StartValue:
+            return key == "start" || key == "value" || (key == "format" && info.code == 6);
+        case RequestLayout::StartCountBytes:
+            return key == "start" || key == "values" ||
+                   ((key == "format" || key == "order") && info.code == 16);
+        case RequestLayout::MaskWrite:
+            return key == "start" || key == "and_mask" || key == "or_mask";
+        case RequestLayout::ReadWrite:
+            return key == "read_start" || key == "words" || key == "start" || key == "values" ||
+                   key == "format" || key == "order";
+        case RequestLayout::SubFunction:
+            return key == "data_hex";
+        case RequestLayout::Mei:
+            return key == "object";
+        case RequestLayout::Bare:
+            return false;
+    }
+    return false;
+}
+
+constexpr std::array<const char *, 12> kModbusKeys{"start",   "words",      "bits",     "value",
+                                                   "values",  "format",     "order",    "and_mask",
+                                                   "or_mask", "read_start", "data_hex", "object"};
+
+// A step of any function in the table, built as marvalo-send builds it
+// once the step has no other fault (one fault, one message): what it reads,
+// and the first key it lacks.
+struct PendingCall {
+    ModbusCall call;
+    std::string missing;
+};
+std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &table, PlanStep &step,
+                                          const ModbusFunctionInfo &info, std::uint8_t address) {
+    std::string missing;
+    for (const char *key : kModbusKeys) {
+        if (const toml::node *node = table.get(key); node && !layoutReads(info, key))
+            reader.error(*node, std::string(key) + " no se aplica a la función " +
+                                    std::to_string(info.code) + " (" + std::string(info.name) +
+                                    ")");
+    }
+    const std::size_t errorsBefore = reader.errorCount();
+    ModbusCall call;
+    call.address = address;
+    call.function = info.code;
+    auto word = [&](const char *key, int &into, bool needed) {
+        if (auto value = reader.integer(table, key, 0, 65535))
+            into = static_cast<int>(*value);
+        else if (needed && !table.get(key) && missing.empty())
+            missing = key;
+    };
+    const bool startCount = info.request == RequestLayout::StartCount;
+    if (layoutReads(info, "start"))
+        word("start", call.start, true);
+    if (layoutReads(info, "read_start"))
+        word("read_start", call.readStart, true);
+    if (layoutReads(info, "words") || (startCount && layoutReads(info, "bits")))
+        word(layoutReads(info, "bits") ? "bits" : "words", call.quantity, true);
+    if (layoutReads(info, "and_mask"))
+        word("and_mask", call.andMask, true);
+    if (layoutReads(info, "or_mask"))
+        word("or_mask", call.orMask, true);
+    // What a read brings, for the register checks that name one.
+    if (startCount || info.request == RequestLayout::ReadWrite) {
+        step.inputs.instructionText =
+            std::to_string(info.request == RequestLayout::ReadWrite ? call.readStart : call.start);
+        step.inputs.wordCountText = std::to_string(call.quantity);
+    }
+    std::string viewText = reader.text(table, "format").value_or("u16");
+    if (auto order = reader.text(table, "order"))
+        viewText += ":" + *order;
+    const auto view = parseRegisterView(viewText);
+    if (!view && table.get("format"))
+        reader.error(*table.get("format"), "format/order: " + view.error());
+    if (info.request == RequestLayout::StartValue) {
+        const toml::node *node = table.get("value");
+        if (!node) {
+            missing = missing.empty() ? "value" : missing;
+        } else if (info.code == 5) {
+            if (node->is_boolean())
+                call.value = node->as_boolean()->get() ? 0xFF00 : 0;
+            else if (auto text = reader.choice(table, "value", {"off", "on"}))
+                call.value = *text == 1 ? 0xFF00 : 0;
+        } else if (auto text = numberText(*node); text && view) {
+            auto words = wordsFromValues(*text, view.value());
+            if (!words)
+                reader.error(*node, "value: " + words.error());
+            else if (words.value().size() != 1)
+                reader.error(*node,
+                             "value de la función 6 es un solo registro: format u16, s16 o hex");
+            else
+                call.value = words.value()[0];
+        } else if (!text) {
+            reader.error(*node, "value es " + typeName(*node) + "; se admite un número");
+        }
+    }
+    if (layoutReads(info, "values")) {
+        const toml::node *node = table.get("values");
+        if (!node) {
+            missing = missing.empty() ? "values" : missing;
+        } else if (auto list = valuesList(reader, *node)) {
+            if (info.code == 15) {
+                auto bits = bitsFromValues(*list);
+                if (bits)
+                    call.bits = std::move(bits).value();
+                else
+                    reader.error(*node, "values: " + bits.error());
+            } else if (view) {
+                auto words = wordsFromValues(*list, view.value());
+                if (words)
+                    call.words = std::move(words).value();
+                else
+                    reader.error(*node, "values: " + words.error());
+            }
+        }
+    }
+    if (auto hex = reader.text(table, "data_hex")) {
+        if (auto data = bytesFromHexText(*hex))
+            call.data = *data;
+        else
+            reader.error(*table.get("data_hex"),
+                         "data_hex es \"" + *hex + "\"; se admiten bytes en hex (\"12 34\")");
+    }
+    if (info.request == RequestLayout::Mei) {
+        const toml::node *node = table.get("object");
+        std::string object = "basic";
+        if (node && node->is_integer())
+            object = std::to_string(node->as_integer()->get());
+        else if (auto text = reader.text(table, "object"))
+            object = *text;
+        if (auto objects = deviceObjectsOf(object); objects)
+            std::tie(call.readCode, call.objectId) = objects.value();
+        else if (node)
+            reader.error(*node, "object: " + objects.error());
+    }
+    if (reader.errorCount() != errorsBefore)
+        return {};
+    return PendingCall{call, missing};
+}
+
+// `raw = "01 07"`: any frame, its CRC added; judged as far as its function
+// code allows.
+void readRawStep(Reader &reader, const toml::table &table, PlanStep &step) {
+    for (const char *key : {"address", "function", "start", "words", "data"}) {
+        if (const toml::node *node = table.get(key))
+            reader.error(*node, std::string(key) + " no va con raw: la trama ya trae lo suyo");
+    }
+    const auto hex = reader.text(table, "raw");
+    if (!hex)
+        return;
+    if (auto frame = rawModbusFrame(*hex, true); frame) {
+        step.function = frame.value()[1];
+        step.request = std::move(frame).value();
+    } else
+        reader.error(*table.get("raw"), "raw: " + frame.error());
+}
+
 void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::size_t index) {
     const std::size_t errorsBefore = reader.errorCount();
     reader.onlyKeys(table, "[[step]]",
-                    {"name", "protocol", "address", "instruction", "function", "start", "words",
-                     "data", "expect", "retries", "delay_ms", "repeat", "stop_on_failure"});
+                    {"name",  "protocol", "address", "instruction", "function", "start",
+                     "words", "data",     "bits",    "value",       "values",   "format",
+                     "order", "and_mask", "or_mask", "read_start",  "data_hex", "object",
+                     "raw",   "expect",   "retries", "delay_ms",    "repeat",   "stop_on_failure"});
     step.place = reader.placeOf(table.source());
     step.name = reader.text(table, "name").value_or("paso " + std::to_string(index + 1));
     const auto protocol = reader.choice(table, "protocol", {"korvel", "iso1745", "modbus"});
@@ -294,48 +576,84 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                                      "\"modbus\"");
     step.protocol = static_cast<std::uint8_t>(protocol.value_or(0));
     const bool modbus = step.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
-    const auto address = reader.integer(table, "address", 0, kHighestAddress);
-    if (!table.get("address"))
-        reader.error(step.place, "el paso \"" + step.name + "\" no tiene address (0 a 99)");
+    const bool raw = modbus && table.get("raw");
+    std::optional<long long> address;
+    if (!raw)
+        address =
+            reader.integer(table, "address", 0, modbus ? kHighestUnitAddress : kHighestAddress);
+    if (!table.get("address") && !raw)
+        reader.error(step.place, "el paso \"" + step.name + "\" no tiene address (" +
+                                     (modbus ? "1 a 247" : "0 a 99") + ")");
     RequestInputs &inputs = step.inputs;
-    inputs.addressNumber = static_cast<int>(address.value_or(0));
+    inputs.addressNumber = address ? static_cast<int>(*address) : 0;
     inputs.addressText = addressText(inputs.addressNumber);
     auto notFor = [&](const char *key, const char *protocols) {
         if (const toml::node *node = table.get(key))
             reader.error(*node, std::string(key) + " no se aplica a este protocolo; se aplica a " +
                                     protocols);
     };
-    if (modbus) {
+    std::optional<PendingCall> pending;
+    if (raw) {
+        notFor("instruction", "korvel e iso1745");
+        readRawStep(reader, table, step);
+    } else if (modbus) {
         notFor("instruction", "korvel e iso1745");
         inputs.functionIndex = -1;
         std::optional<std::uint8_t> function;
+        const ModbusFunctionInfo *info = nullptr;
         if (auto code = reader.integer(table, "function", 0, 255)) {
             function = static_cast<std::uint8_t>(*code);
-            inputs.functionIndex = panelFunctionIndex(*function).value_or(-1);
-            if (inputs.functionIndex < 0)
-                reader.error(*table.get("function"),
-                             "function es " + std::to_string(*code) + "; se admite 3, 4, 16 o 5");
+            step.function = *function;
+            info = findModbusFunction(*function);
+            if (!info) {
+                std::string known;
+                for (const ModbusFunctionInfo &row : modbusFunctions())
+                    known += (known.empty() ? "" : ", ") + std::to_string(row.code);
+                reader.error(*table.get("function"), "function es " + std::to_string(*code) +
+                                                         "; se admite " + known +
+                                                         ", u otra trama con raw");
+            }
         } else if (!table.get("function")) {
-            reader.error(step.place,
-                         "el paso \"" + step.name + "\" no tiene function (3, 4, 16 o 5)");
+            reader.error(step.place, "el paso \"" + step.name +
+                                         "\" no tiene function (1, 2, 3, 4, 5, 6, 15, 16...)");
         }
-        // The builder's own ranges, so the plan is refused once, here.
-        const bool writing = function == 16;
-        if (auto start = reader.integer(table, "start", 0, kMaxStartAddress))
-            inputs.instructionText = std::to_string(*start);
-        if (auto words =
-                reader.integer(table, "words", 0, writing ? kMaxWriteWordCount : kMaxWordCount))
-            inputs.wordCountText = std::to_string(*words);
-        inputs.dataText = reader.text(table, "data").value_or("");
-        // Address 0 is a broadcast, which no unit answers: a read there
-        // could only pass on silence and would prove nothing.
-        const bool reading = function == 3 || function == 4;
-        if (reading && address && *address == 0)
-            reader.error(*table.get("address"),
-                         "address es 0, una difusión a la que ninguna unidad responde; una "
-                         "lectura (function 3 o 4) se admite de 1 a 99");
+        // The panel's own forms stay as the panel builds them: 16 with a
+        // data list, 5 forcing the coil its data names.
+        const bool panelForm = (function == 16 && !table.get("values")) ||
+                               (function == 5 && table.get("data") && !table.get("value"));
+        if (panelForm) {
+            inputs.functionIndex = panelFunctionIndex(*function).value_or(-1);
+            for (const char *key : kModbusKeys) {
+                const std::string_view name = key;
+                if (const toml::node *node = table.get(key);
+                    node && name != "start" && name != "words")
+                    reader.error(*node, std::string(key) + " no va con data, la forma del panel");
+            }
+            const bool writing = function == 16;
+            if (auto start = reader.integer(table, "start", 0, kMaxStartAddress))
+                inputs.instructionText = std::to_string(*start);
+            if (auto words =
+                    reader.integer(table, "words", 0, writing ? kMaxWriteWordCount : kMaxWordCount))
+                inputs.wordCountText = std::to_string(*words);
+            inputs.dataText = reader.text(table, "data").value_or("");
+        } else if (info) {
+            notFor("data", "la función 16 sin values y la 5 sin value (las formas del panel)");
+            // Address 0 is a broadcast, which no unit answers: a read there
+            // could only pass on silence and would prove nothing.
+            if (table.get("address") && inputs.addressNumber == 0 &&
+                (!info->writes || info->reply == ReplyShape::ByteCount))
+                reader.error(*table.get("address"),
+                             "address es 0, una difusión a la que ninguna unidad responde; la "
+                             "función " +
+                                 std::to_string(info->code) + " se admite de 1 a 247");
+            else
+                pending = readModbusCall(reader, table, step, *info,
+                                         static_cast<std::uint8_t>(inputs.addressNumber));
+        }
     } else {
-        for (const char *key : {"function", "start", "words", "data"})
+        for (const char *key : {"function", "data", "raw"})
+            notFor(key, "modbus");
+        for (const char *key : kModbusKeys)
             notFor(key, "modbus");
         inputs.instructionText = reader.text(table, "instruction").value_or("");
     }
@@ -351,7 +669,16 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
     }
     // The panel's own refusals, in its words, before anything is sent.
     // Only a step without other faults: one fault, one message.
-    if (reader.errorCount() == errorsBefore) {
+    if (reader.errorCount() == errorsBefore && pending) {
+        if (!pending->missing.empty())
+            reader.error(step.place, "el paso \"" + step.name + "\" no tiene " + pending->missing +
+                                         ", que la función " + std::to_string(step.function) +
+                                         " necesita");
+        else if (auto frame = buildModbusCall(pending->call); frame)
+            step.request = std::move(frame).value();
+        else
+            reader.error(step.place, "el paso \"" + step.name + "\": " + frame.error());
+    } else if (reader.errorCount() == errorsBefore && !step.request) {
         if (auto built = BuildRequest(step.protocol, inputs); !built)
             reader.error(step.place, "el paso \"" + step.name + "\": " + built.error().message);
     }

@@ -39,13 +39,24 @@ struct StepExpectation {
     std::optional<std::string> textPattern;
     std::vector<RegisterExpectation> registers;
     std::optional<double> maxFirstByteMs;
+    // Modbus beyond the registers: the bits a read of 1 or 2 brings (from
+    // its start, as many as it asks), the device identification objects by
+    // id and the text each must hold (43/14), and which exception must come
+    // (implies verdict "exception").
+    std::optional<std::vector<bool>> bits;
+    std::vector<std::pair<std::uint8_t, std::string>> identity;
+    std::optional<std::uint8_t> exception;
 };
 
 struct PlanStep {
     std::string name;
     PlanPlace place;
     std::uint8_t protocol = 0;
-    RequestInputs inputs;
+    std::uint8_t function = 0;  // Modbus: the function code the step sends
+    RequestInputs inputs;  // the panel's forms; for the other Modbus steps, start and words read
+    // A Modbus request built from the function table (every form but the
+    // panel's own), sent instead of what `inputs` would build.
+    std::optional<Bytes> request;
     StepExpectation expect;
     int retries = 0;
     int delayMs = 0;

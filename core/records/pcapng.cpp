@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/modbus/function_table.h"
 #include "core/settings/panel_state.h"
 #include "core/text/byte_text.h"
 #include "core/version.h"
@@ -145,6 +146,16 @@ std::string packetBody(const ExchangeRecord &record, const Bytes &frame, bool fr
     return body;
 }
 
+// "; función 6 (escribir un registro)": what a Modbus request asks, named
+// from the function table, for a reader of the capture without a dissector.
+std::string functionComment(const ExchangeRecord &record) {
+    if (record.protocol != static_cast<std::uint8_t>(Protocol::Modbus) || record.request.size() < 2)
+        return {};
+    const ModbusFunctionInfo *info = findModbusFunction(record.request[1]);
+    return "; función " + std::to_string(record.request[1]) +
+           (info ? " (" + std::string(info->name) + ")" : " (fuera de la tabla)");
+}
+
 std::string verdictComment(const ExchangeRecord &record) {
     if (!record.verdict)
         return "#" + std::to_string(record.sequence) +
@@ -195,10 +206,10 @@ std::string pcapngExchange(const ExchangeRecord &record) {
         block(kEnhancedPacket,
               packetBody(record, record.request, false, sentNs,
                          record.reply.empty()
-                             ? verdictComment(record)
+                             ? verdictComment(record) + functionComment(record)
                              : "#" + std::to_string(record.sequence) + " petición en " +
                                    safeText(record.port) + " (" + safeText(record.portKind) + ", " +
-                                   safeText(record.settings) + ")"));
+                                   safeText(record.settings) + ")" + functionComment(record)));
     if (!record.reply.empty()) {
         packets +=
             block(kEnhancedPacket, packetBody(record, record.reply, true,

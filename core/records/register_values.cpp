@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/frames/check_codes.h"
+#include "core/modbus/function_table.h"
 #include "core/records/register_series.h"
 #include "core/text/byte_text.h"
 
@@ -58,6 +59,12 @@ std::uint32_t wideAt(const Bytes &bytes, std::size_t at, WordOrder order) {
     }
     return (std::uint32_t{abcd[0]} << 24) | (std::uint32_t{abcd[1]} << 16) |
            (std::uint32_t{abcd[2]} << 8) | abcd[3];
+}
+
+std::string hexOf4(int word) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%04X", word);
+    return hex;
 }
 
 std::string quotedText(const std::string &named) {
@@ -211,22 +218,208 @@ std::string registersLine(const std::vector<RegisterValue> &values) {
 }
 
 std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &reply) {
-    constexpr std::size_t kWriteReplyLength = 8;
-    if (reply.size() != kWriteReplyLength || request.size() < kWriteReplyLength ||
-        !crcHolds(reply) || !std::equal(reply.begin(), reply.begin() + 6, request.begin()))
+    // Only a right answer of a write that echoes what it did.
+    const auto form = replyFormOf(request);
+    if (!form || !form->info || !form->info->writes || !form->length ||
+        reply.size() != *form->length || reply.size() < kRequestLength || !crcHolds(reply) ||
+        !std::equal(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(form->echoed),
+                    request.begin()))
         return std::nullopt;
     const int first = wordAt(reply, 2);
     const int second = wordAt(reply, 4);
-    if (reply[1] == 16) {
-        return "escritos " + std::to_string(second) +
-               (second == 1 ? " registro desde " : " registros desde ") + std::to_string(first);
+    auto count = [&](const char *one, const char *many) {
+        return std::to_string(second) + (second == 1 ? one : many) + std::to_string(first);
+    };
+    switch (reply[1]) {
+        case 16:
+            return "escritos " + count(" registro desde ", " registros desde ");
+        case 15:
+            return "escritas " + count(" bobina desde ", " bobinas desde ");
+        case 5: {
+            constexpr int kCoilOn = 0xFF00;
+            return "bobina " + std::to_string(first) + " forzada a " +
+                   (second == kCoilOn ? "ON" : "OFF");
+        }
+        case 6:
+            return "registro " + std::to_string(first) + " escrito: " + std::to_string(second);
+        case 22:
+            return "registro " + std::to_string(first) + " con máscara AND " + hexOf4(second) +
+                   ", OR " + hexOf4(wordAt(reply, 6));
+        default:
+            return std::nullopt;
     }
-    if (reply[1] == 5) {
-        constexpr int kCoilOn = 0xFF00;
-        return "bobina " + std::to_string(first) + " forzada a " +
-               (second == kCoilOn ? "ON" : "OFF");
+}
+
+namespace {
+
+std::vector<std::string_view> listItems(std::string_view list) {
+    std::vector<std::string_view> items;
+    while (true) {
+        const auto comma = list.find(',');
+        std::string_view item = list.substr(0, comma);
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ')
+            item.remove_suffix(1);
+        items.push_back(item);
+        if (comma == std::string_view::npos)
+            return items;
+        list.remove_prefix(comma + 1);
     }
-    return std::nullopt;
+}
+
+std::string quotedItem(std::string_view item) {
+    return "\"" + std::string(item.substr(0, 24)) + (item.size() > 24 ? "…" : "") + "\"";
+}
+
+Result<std::int64_t, std::string> integerItem(std::string_view item, RegisterView view,
+                                              std::int64_t min, std::int64_t max) {
+    std::int64_t value = 0;
+    std::string_view digits = item;
+    int base = 10;
+    if (view.format == RegisterFormat::Hex) {
+        if (digits.starts_with("0x") || digits.starts_with("0X"))
+            digits.remove_prefix(2);
+        base = 16;
+    }
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    const std::string range = view.format == RegisterFormat::Hex
+                                  ? "de 0 a FFFF"
+                                  : "de " + std::to_string(min) + " a " + std::to_string(max);
+    if (digits.empty() || end != digits.data() + digits.size() ||
+        (error != std::errc{} && error != std::errc::result_out_of_range))
+        return "El valor " + quotedItem(item) + " no es un número " +
+               std::string(formatName(view.format)) + ": se admite " + range + ".";
+    if (error == std::errc::result_out_of_range || value < min || value > max)
+        return "El valor " + quotedItem(item) + " está fuera del rango de " +
+               std::string(formatName(view.format)) + ": se admite " + range + ".";
+    return value;
+}
+
+// A, B, C, D (A the most significant) onto the wire in `order`, the inverse
+// of how a read takes them.
+void appendWide(std::vector<std::uint16_t> &words, std::uint32_t value, WordOrder order) {
+    const std::uint8_t a = value >> 24, b = (value >> 16) & 0xFF, c = (value >> 8) & 0xFF,
+                       d = value & 0xFF;
+    std::array<std::uint8_t, 4> wire{};
+    switch (order) {
+        case WordOrder::ABCD:
+            wire = {a, b, c, d};
+            break;
+        case WordOrder::CDAB:
+            wire = {c, d, a, b};
+            break;
+        case WordOrder::BADC:
+            wire = {b, a, d, c};
+            break;
+        case WordOrder::DCBA:
+            wire = {d, c, b, a};
+            break;
+    }
+    words.push_back(static_cast<std::uint16_t>((wire[0] << 8) | wire[1]));
+    words.push_back(static_cast<std::uint16_t>((wire[2] << 8) | wire[3]));
+}
+
+}  // namespace
+
+Result<std::vector<std::uint16_t>, std::string> wordsFromValues(std::string_view list,
+                                                                RegisterView view) {
+    if (view.format == RegisterFormat::Text)
+        return std::string("text no se escribe con valores: use u16, s16, hex, u32, s32 o f32.");
+    std::vector<std::uint16_t> words;
+    for (const std::string_view item : listItems(list)) {
+        switch (view.format) {
+            case RegisterFormat::U16:
+            case RegisterFormat::Hex:
+            case RegisterFormat::S16: {
+                const bool s16 = view.format == RegisterFormat::S16;
+                auto value = integerItem(item, view, s16 ? -32768 : 0, s16 ? 32767 : 65535);
+                if (!value)
+                    return value.error();
+                words.push_back(static_cast<std::uint16_t>(value.value() & 0xFFFF));
+                break;
+            }
+            case RegisterFormat::U32:
+            case RegisterFormat::S32: {
+                const bool s32 = view.format == RegisterFormat::S32;
+                auto value = integerItem(item, view, s32 ? -2147483648LL : 0,
+                                         s32 ? 2147483647LL : 4294967295LL);
+                if (!value)
+                    return value.error();
+                appendWide(words, static_cast<std::uint32_t>(value.value() & 0xFFFFFFFF),
+                           view.order);
+                break;
+            }
+            case RegisterFormat::F32: {
+                float value = 0;
+                const auto [end, error] =
+                    std::from_chars(item.data(), item.data() + item.size(), value);
+                if (item.empty() || end != item.data() + item.size() || error != std::errc{} ||
+                    !std::isfinite(value))
+                    return "El valor " + quotedItem(item) +
+                           " no es un número f32: se admite un número finito de hasta "
+                           "±3.4028235e+38.";
+                appendWide(words, std::bit_cast<std::uint32_t>(value), view.order);
+                break;
+            }
+            case RegisterFormat::Text:
+                break;
+        }
+    }
+    return words;
+}
+
+Result<std::vector<bool>, std::string> bitsFromValues(std::string_view list) {
+    std::vector<bool> bits;
+    for (const std::string_view item : listItems(list)) {
+        if (item == "1" || item == "on")
+            bits.push_back(true);
+        else if (item == "0" || item == "off")
+            bits.push_back(false);
+        else
+            return "El valor " + quotedItem(item) + " no es un bit: se admite 0 o 1 (off u on).";
+    }
+    return bits;
+}
+
+std::optional<std::vector<RegisterValue>> writtenRegisters(const Bytes &request,
+                                                           RegisterView view) {
+    constexpr std::size_t kSingleAt = 4;      // 6: start, then the value
+    constexpr std::size_t kMultipleAt = 7;    // 16: start, quantity, count
+    constexpr std::size_t kReadWriteAt = 11;  // 23: read start and quantity first
+    if (request.size() < kRequestLength || !crcHolds(request))
+        return std::nullopt;
+    std::size_t at = 0;
+    std::size_t startAt = 2;
+    std::size_t count = 0;
+    if (request[1] == 6) {
+        at = kSingleAt;
+        count = 2;
+    } else if (request[1] == 16 && request.size() > kMultipleAt) {
+        at = kMultipleAt;
+        count = request[6];
+    } else if (request[1] == 23 && request.size() > kReadWriteAt) {
+        at = kReadWriteAt;
+        startAt = 6;
+        count = request[10];
+    } else {
+        return std::nullopt;
+    }
+    if (at + count + kCrcLength != request.size() || count % 2 != 0)
+        return std::nullopt;
+    // Laid out as a read's answer, so one decoder serves both.
+    Bytes asRead{request[0], request[1], static_cast<std::uint8_t>(count)};
+    asRead.insert(asRead.end(), request.begin() + static_cast<std::ptrdiff_t>(at),
+                  request.begin() + static_cast<std::ptrdiff_t>(at + count));
+    const int start = (request[startAt] << 8) | request[startAt + 1];
+    const std::size_t registers = count / 2;
+    const std::size_t step = isWideFormat(view.format) ? 2 : 1;
+    std::vector<RegisterValue> values;
+    for (std::size_t i = 0; i < registers; i += step)
+        values.push_back(decodedAt(asRead, kReadHeading + 2 * i, start + static_cast<int>(i), view,
+                                   i + step > registers));
+    return values;
 }
 
 }  // namespace marvalo

@@ -85,4 +85,19 @@ std::string registersLine(const std::vector<RegisterValue> &values);
 // "bobina 7 forzada a ON" (5); none for other replies.
 std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &reply);
 
+// The words that write "1234,-5" or "21.5" in `view`, in its word order:
+// u16 0..65535, s16 -32768..32767, hex 0..FFFF (with or without 0x), u32,
+// s32 and f32 two words each. A value outside its format's range is refused
+// naming it and the range; text is not written this way.
+Result<std::vector<std::uint16_t>, std::string> wordsFromValues(std::string_view list,
+                                                                RegisterView view);
+
+// "1,0,1": coils to write. Each 0 or 1 (also on/off).
+Result<std::vector<bool>, std::string> bitsFromValues(std::string_view list);
+
+// The registers a write request (6, 16, 23) carries, numbered from the
+// start it writes at, in `view`: what was written, as numbers. None for
+// other requests.
+std::optional<std::vector<RegisterValue>> writtenRegisters(const Bytes &request, RegisterView view);
+
 }  // namespace marvalo

@@ -29,8 +29,8 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "bad.toml:3:11: address es el entero 100"},
         {"[[step]]\nprotocol = \"dnp3\"\naddress = 1",
          "protocol es \"dnp3\"; se admite \"korvel\""},
-        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 6",
-         "function es 6; se admite 3, 4, 16 o 5"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 99",
+         "function es 99; se admite 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 22, 23, 43"},
         {std::string(kStep) + "expect = { verdict = \"fine\" }",
          "verdict es \"fine\", que no es ningún veredicto"},
         {std::string(kStep) + "expect = { reply_hex = \"01 03 0\" }", "reply_hex es \"01 03 0\""},
@@ -74,9 +74,9 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {std::string(kStep) + "start = 70000\nwords = 3", "bad.toml:5:9: start es el entero 70000"},
         {"[line]\nwait = -1\n[[step]]\nprotocol = \"korvel\"\naddress = 1",
          "bad.toml:2:8: wait es el entero -1; se admite"},
-        {std::string(kStep) + "start = 512",
-         "bad.toml:5:9: start es el entero 512; se admite un "
-         "entero de 0 a 511"},
+        {std::string(kStep) + "start = 65536",
+         "bad.toml:5:9: start es el entero 65536; se admite un "
+         "entero de 0 a 65535"},
         {"[step]\nprotocol = \"korvel\"\naddress = 1", "bad.toml:1:1: step es una tabla"},
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\nexpect = { registers = [] }",
          "registers solo se aplica a una lectura modbus"},
@@ -96,6 +96,28 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "= "
          "1",
          "bad.toml:2:10: device: La dirección \"socket://127.0.0.1:4001 \" no vale: el puerto"},
+        // Beyond the panel's functions: what cannot apply, where it stands.
+        {std::string(kStep) + "start = 0\nwords = 2\nexpect = { bits = [1, 0] }",
+         "bad.toml:7:19: bits solo se aplica a una lectura de bits modbus"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 1\nstart = 0\nbits = 4\n"
+         "expect = { bits = [1, 0] }",
+         "bad.toml:7:19: bits trae 2 valores y el paso lee 4"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 6\nstart = 1\nvalue = 70000",
+         "bad.toml:6:9: value: El valor \"70000\" está fuera del rango de u16"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 1\n"
+         "format = \"f32\"\nvalues = [1e39]",
+         "bad.toml:7:10: values: El valor \"1e+39\" no es un número f32"},
+        {std::string(kStep) + "start = 0\nwords = 1\nvalue = 3",
+         "bad.toml:7:9: value no se aplica a la función 3"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 0\nfunction = 1\nstart = 0\nbits = 1",
+         "bad.toml:3:11: address es 0, una difusión"},
+        {std::string(kStep) + "start = 0\nwords = 1\nexpect = { exception = \"oops\" }",
+         "bad.toml:7:24: exception es \"oops\"; se admite illegal-function"},
+        {std::string(kStep) +
+             "start = 0\nwords = 1\nexpect = { identity = { VendorName = \"x\" } }",
+         "identity solo se aplica a una identificación modbus"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 43\nobject = \"all\"",
+         "bad.toml:5:10: object: El objeto \"all\" no es válido"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},

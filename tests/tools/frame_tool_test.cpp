@@ -46,9 +46,13 @@ TEST(FrameTool, PrintsEveryWorkedFrame) {
 
 TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
     const std::vector<std::vector<std::string>> rows{
-        {"modbus", "--address", "1", "--function", "3", "--start", "512", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "3", "--start", "65536", "--words", "1"},
         {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "128"},
-        {"modbus", "--address", "100", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "248", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "0", "--function", "3", "--start", "0", "--words", "1"},
+        {"modbus", "--address", "1", "--function", "6", "--start", "0", "--value", "65536"},
+        {"modbus", "--address", "1", "--function", "1", "--start", "0", "--bits", "2001"},
+        {"modbus", "--address", "1", "--function", "99"},
         {"modbus", "--address", "x", "--function", "3"},
         {"modbus", "--address", "1", "--function", "6"},
         {"korvel", "--address", "1", "--instruction", "D"},
@@ -86,6 +90,34 @@ TEST(FrameTool, UsageErrorsExit64) {
     const auto help = runProgram({kTool, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+TEST(FrameTool, FieldsAndAReplyAreTakenApartAndJudged) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<const char *> says;
+    } rows[] = {
+        // A right 6 is its request again: judged ok, not our own echo.
+        {{"--function", "6", "--start", "10", "--value", "1234", "--reply",
+          "11 06 00 0A 04 D2 29 C5"},
+         0,
+         {"  2  2  Registro  10\n", "  4  2  Valor  1234\n", "ok: respuesta correcta (8 bytes)"}},
+        {{"--function", "17", "--reply", "11 11 03 4D FF 41 00 00"},
+         3,
+         {"  4  1  En marcha  sí (FF)\n", "recibido, EE CA esperado  !\n", "bad-check: "}},
+        {{"--function", "1", "--start", "0", "--bits", "10", "--fields"},
+         0,
+         {"  4  2  Nº de bits  10\n"}},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{kTool, "modbus", "--address", "17"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, row.status) << row.args[1] << run.err;
+        for (const char *says : row.says)
+            EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run.out;
+    }
 }
 
 }  // namespace

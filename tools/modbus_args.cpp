@@ -1,0 +1,270 @@
+#include "tools/modbus_args.h"
+
+#include <array>
+#include <tuple>
+#include <utility>
+
+#include "core/frames/bytes.h"
+#include "core/modbus/function_table.h"
+#include "core/modbus/modbus_request.h"
+#include "core/text/number_text.h"
+
+namespace marvalo {
+namespace {
+
+using Field = std::optional<std::string> RequestArgs::*;
+
+RequestArgsProblem usage(std::string message) {
+    return {true, std::move(message)};
+}
+RequestArgsProblem refused(std::string message) {
+    return {false, std::move(message)};
+}
+
+// Which options each request layout reads: every other one is refused.
+struct LayoutOptions {
+    RequestLayout layout;
+    std::array<const char *, 4> options;
+};
+constexpr std::array<LayoutOptions, 8> kLayoutOptions{{
+    {RequestLayout::StartCount, {"--start", "--words", "--bits"}},
+    {RequestLayout::StartValue, {"--start", "--value"}},
+    {RequestLayout::StartCountBytes, {"--start", "--values"}},
+    {RequestLayout::MaskWrite, {"--start", "--and-mask", "--or-mask"}},
+    {RequestLayout::ReadWrite, {"--read-start", "--words", "--start", "--values"}},
+    {RequestLayout::SubFunction, {"--data-hex"}},
+    {RequestLayout::Bare, {}},
+    {RequestLayout::Mei, {"--object"}},
+}};
+
+struct Named {
+    const char *name;
+    Field field;
+};
+constexpr std::array<Named, 11> kFields{{
+    {"--start", &RequestArgs::start},
+    {"--words", &RequestArgs::words},
+    {"--bits", &RequestArgs::bits},
+    {"--value", &RequestArgs::value},
+    {"--values", &RequestArgs::values},
+    {"--and-mask", &RequestArgs::andMask},
+    {"--or-mask", &RequestArgs::orMask},
+    {"--read-start", &RequestArgs::readStart},
+    {"--data-hex", &RequestArgs::dataHex},
+    {"--object", &RequestArgs::object},
+    {"--data", &RequestArgs::data},
+}};
+
+bool reads(const ModbusFunctionInfo &info, std::string_view option) {
+    for (const LayoutOptions &row : kLayoutOptions) {
+        if (row.layout != info.request)
+            continue;
+        for (const char *name : row.options) {
+            if (name && option == name) {
+                // 1 and 2 count bits, 3 and 4 words.
+                if (info.request == RequestLayout::StartCount)
+                    return (option == "--bits") == (info.count == CountRule::Bits) ||
+                           option == "--start";
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+Result<int, RequestArgsProblem> number(const std::optional<std::string> &text, const char *option,
+                                       long min, long max) {
+    if (!text)
+        return refused(std::string("Falta ") + option + ": se admite de " + std::to_string(min) +
+                       " a " + std::to_string(max) + ".");
+    const auto value = parseDecimal(*text);
+    if (!value || *value < min || *value > max)
+        return refused(std::string(option) + " \"" + *text + "\" no es válido: se admite de " +
+                       std::to_string(min) + " a " + std::to_string(max) + ".");
+    return static_cast<int>(*value);
+}
+
+// A mask in decimal or as 0x hex.
+Result<int, RequestArgsProblem> mask(const std::optional<std::string> &text, const char *option) {
+    if (text && (text->starts_with("0x") || text->starts_with("0X"))) {
+        auto words = wordsFromValues(*text, RegisterView{RegisterFormat::Hex, {}});
+        if (words && words.value().size() == 1)
+            return static_cast<int>(words.value()[0]);
+        return refused(std::string(option) + " \"" + *text +
+                       "\" no es válido: se admite de 0 a 65535, o de 0x0000 a 0xFFFF.");
+    }
+    return number(text, option, 0, 0xFFFF);
+}
+
+Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const ModbusFunctionInfo &info,
+                                            int address, RegisterView view) {
+    for (const Named &named : kFields) {
+        if (args.*named.field && !reads(info, named.name))
+            return usage(std::string(named.name) + " no vale para la función " +
+                         std::to_string(info.code) + " (" + std::string(info.name) + ")");
+    }
+    ModbusCall call;
+    call.address = static_cast<std::uint8_t>(address);
+    call.function = info.code;
+    auto take = [&](Result<int, RequestArgsProblem> taken, int &into) {
+        if (taken)
+            into = taken.value();
+        return taken.ok() ? std::optional<RequestArgsProblem>() : taken.error();
+    };
+    std::optional<RequestArgsProblem> wrong;
+    if (info.request != RequestLayout::Bare && info.request != RequestLayout::SubFunction &&
+        info.request != RequestLayout::Mei && info.request != RequestLayout::ReadWrite)
+        wrong = take(number(args.start, "--start", 0, 0xFFFF), call.start);
+    switch (info.request) {
+        case RequestLayout::StartCount:
+            if (!wrong)
+                wrong = take(number(info.count == CountRule::Bits ? args.bits : args.words,
+                                    info.count == CountRule::Bits ? "--bits" : "--words", 1,
+                                    info.maxQuantity),
+                             call.quantity);
+            break;
+        case RequestLayout::StartValue:
+            if (wrong)
+                break;
+            if (!args.value) {
+                wrong = refused(info.code == 5 ? "Falta --value: on u off."
+                                               : "Falta --value: el número a escribir.");
+            } else if (info.code == 5) {
+                if (*args.value != "on" && *args.value != "off")
+                    wrong = refused("--value \"" + *args.value +
+                                    "\" no es válido para una bobina: on u off.");
+                call.value = *args.value == "on" ? 0xFF00 : 0;
+            } else if (isWideFormat(view.format)) {
+                wrong = refused(
+                    "La función 6 escribe un solo registro: --registers u16, s16 o "
+                    "hex; para " +
+                    std::string(formatName(view.format)) + " use la 16 con --values.");
+            } else if (auto words = wordsFromValues(*args.value, view);
+                       !words || words.value().size() != 1) {
+                wrong = refused(words ? "--value lleva un solo número; varios, con la 16 y "
+                                        "--values."
+                                      : words.error());
+            } else {
+                call.value = words.value()[0];
+            }
+            break;
+        case RequestLayout::StartCountBytes:
+        case RequestLayout::ReadWrite:
+            if (wrong)
+                break;
+            if (info.request == RequestLayout::ReadWrite &&
+                ((wrong =
+                      take(number(args.readStart, "--read-start", 0, 0xFFFF), call.readStart)) ||
+                 (wrong =
+                      take(number(args.words, "--words", 1, info.maxQuantity), call.quantity)) ||
+                 (wrong = take(number(args.start, "--start", 0, 0xFFFF), call.start))))
+                break;
+            if (!args.values) {
+                wrong = refused(info.code == 15 ? "Falta --values: los bits, \"1,0,1\"."
+                                                : "Falta --values: los números a escribir.");
+            } else if (info.code == 15) {
+                auto bits = bitsFromValues(*args.values);
+                if (bits)
+                    call.bits = std::move(bits).value();
+                else
+                    wrong = refused(bits.error());
+            } else {
+                auto words = wordsFromValues(*args.values, view);
+                if (words)
+                    call.words = std::move(words).value();
+                else
+                    wrong = refused(words.error());
+            }
+            break;
+        case RequestLayout::MaskWrite:
+            if (!wrong)
+                wrong = take(mask(args.andMask, "--and-mask"), call.andMask);
+            if (!wrong)
+                wrong = take(mask(args.orMask, "--or-mask"), call.orMask);
+            break;
+        case RequestLayout::SubFunction:
+            if (args.dataHex) {
+                auto data = bytesFromHexText(*args.dataHex);
+                if (!data)
+                    wrong = refused("--data-hex \"" + *args.dataHex +
+                                    "\" no son bytes en hex (\"12 34\").");
+                else
+                    call.data = *data;
+            }
+            break;
+        case RequestLayout::Mei: {
+            auto objects = deviceObjectsOf(args.object.value_or("basic"));
+            if (!objects)
+                wrong = refused(objects.error());
+            else
+                std::tie(call.readCode, call.objectId) = objects.value();
+            break;
+        }
+        case RequestLayout::Bare:
+            break;
+    }
+    if (wrong)
+        return *wrong;
+    auto frame = buildModbusCall(call, args.anyAddress);
+    if (!frame)
+        return refused(frame.error());
+    return std::move(frame).value();
+}
+
+}  // namespace
+
+bool isPanelModbusForm(const RequestArgs &args) {
+    const auto code = args.function ? parseDecimal(*args.function) : std::nullopt;
+    if (!code || args.raw)
+        return false;
+    if (*code == 5)
+        return args.data.has_value() && !args.value;
+    return *code == 16 && !args.values;
+}
+
+Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
+                                                  std::optional<int> addressDefault,
+                                                  RegisterView view) {
+    if (args.raw) {
+        for (const Named &named : kFields) {
+            if (args.*named.field)
+                return usage(std::string(named.name) + " no va con --raw: la trama ya está dada");
+        }
+        if (args.function || args.address)
+            return usage("--raw trae su dirección y su función: sin --address ni --function");
+        const std::string crc = args.crc.value_or("add");
+        if (crc != "add" && crc != "keep")
+            return usage("--crc necesita add o keep");
+        auto frame = rawModbusFrame(*args.raw, crc == "add");
+        if (!frame)
+            return refused(frame.error());
+        return std::move(frame).value();
+    }
+    if (args.crc)
+        return usage("--crc va con --raw");
+    int address = addressDefault.value_or(0);
+    if (args.address) {
+        const auto given = parseDecimal(*args.address);
+        if (!given || *given < 0 || *given > 255)
+            return refused("La dirección \"" + *args.address +
+                           "\" no es válida: se admite de 1 a 247, 0 para una difusión de "
+                           "escritura, o con --any-address hasta 255.");
+        address = static_cast<int>(*given);
+    }
+    if (!args.function)
+        return usage("modbus necesita --function (o --raw)");
+    const auto code = parseDecimal(*args.function);
+    const ModbusFunctionInfo *info = code && *code >= 0 && *code <= 0xFF
+                                         ? findModbusFunction(static_cast<std::uint8_t>(*code))
+                                         : nullptr;
+    if (!info) {
+        std::string known;
+        for (const ModbusFunctionInfo &row : modbusFunctions())
+            known += (known.empty() ? "" : ", ") + std::to_string(row.code);
+        return refused("La función Modbus \"" + *args.function + "\" no está en la tabla: use " +
+                       known + ", o --raw para cualquier otra trama.");
+    }
+    return fromTable(args, *info, address, view);
+}
+
+}  // namespace marvalo
