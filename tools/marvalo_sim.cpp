@@ -267,6 +267,11 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
     const int delayMs = options_.delayMs + answer.delayMs;
     if (delayMs > 0)
         pauseUnlessStopped(delayMs);
+    // A stop during the delay ends the run: no reply starts after it.
+    if (stopRequested()) {
+        seen.answer.reply.reset();
+        return true;
+    }
     ++answers_;
     if (answers_ % options_.faultEvery == 0)
         *reply = options_.faults.apply(answer.protocol, request, std::move(*reply));
@@ -276,6 +281,8 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
         for (std::size_t i = 0; i < reply->size(); ++i) {
             if (i > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
+            if (stopRequested())
+                break;
             if (!line_.write(Bytes{(*reply)[i]}))
                 return false;
         }
