@@ -297,5 +297,22 @@ print(c.write_register(0, 1, slave=3).exception_code)
     EXPECT_EQ(run.out, "[11, 12, 13]\n[21, 22]\n[21, 7, 8]\n[31]\n2\n") << run.err;
 }
 
+TEST(SimFile, MbpollPollsTwoAddressesOfOneFile) {
+    if (!std::filesystem::exists("/usr/bin/mbpoll"))
+        GTEST_SKIP() << "mbpoll is not installed";
+    testing::TempFolder folder;
+    folder.write("line.toml", kLine);
+    testing::SimProcess sim({"--instrument", (folder.path() / "line.toml").string()});
+    const auto run =
+        runProgram({"/usr/bin/mbpoll", "-m", "rtu", "-b", "19200", "-P", "none", "-a", "1,3", "-0",
+                    "-t", "4", "-r", "0", "-c", "1", "-1", sim.devicePath()});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const std::size_t first = run.out.find("Polling slave 1");
+    const std::size_t second = run.out.find("Polling slave 3");
+    ASSERT_NE(second, std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("[0]: \t11", first), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("[0]: \t31", second), std::string::npos) << run.out;
+}
+
 }  // namespace
 }  // namespace marvalo
