@@ -207,20 +207,23 @@ TEST(SimFile, TheJudgeNamesABadCrcAndARequestBrokenByAPause) {
     const std::filesystem::path report = folder.path() / "judge.xml";
     const std::filesystem::path json = folder.path() / "judge.json";
     {
-        testing::SimProcess sim({"--instrument", (folder.path() / "line.toml").string(), "--judge",
-                                 report.string(), "--judge-json", json.string()});
+        // At 1200 baud a character takes 8.3 ms: a busy machine's late
+        // wake-ups stay well inside the pauses the test makes.
+        testing::SimProcess sim({"--instrument", (folder.path() / "line.toml").string(),
+                                 "--settings", " 1200,n,8,1", "--judge", report.string(),
+                                 "--judge-json", json.string()});
         RawMaster master(sim.devicePath());
         const Bytes read = sealed({1, 3, 0, 0, 0, 1});
         Bytes badCrc = read;
         badCrc[6] ^= 0xFF;
-        const auto pause = std::chrono::milliseconds(50);
+        const auto pause = std::chrono::milliseconds(150);
         master.send(read);
         std::this_thread::sleep_for(pause);
         master.send(badCrc);
         std::this_thread::sleep_for(pause);
-        // Five characters at 19200 baud: 2.6 ms, past the 1.8 ms that end a frame.
+        // Five characters: 41.7 ms, past the 29.2 ms that end a frame.
         master.send(Bytes(read.begin(), read.begin() + 3));
-        std::this_thread::sleep_for(std::chrono::microseconds(2604));
+        std::this_thread::sleep_for(std::chrono::microseconds(41667));
         master.send(Bytes(read.begin() + 3, read.end()));
         std::this_thread::sleep_for(pause);
     }
