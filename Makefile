@@ -28,6 +28,7 @@ bench: build
 	@$(BUILD)/bench/startup $(BUILD)/app/marvalo
 	@$(BUILD)/bench/monitor_append
 	@$(BUILD)/bench/line_resolve
+	@$(BUILD)/bench/sim_answer
 
 # marvalo_<version>_<arch>.deb here, checked the way Debian checks packages.
 package: build

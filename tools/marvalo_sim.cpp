@@ -1,31 +1,32 @@
-// marvalo-sim: plays an instrument on a serial line, so the panel can be
-// shown, tested and benchmarked without hardware.
-#include <fcntl.h>
+// marvalo-sim: plays instruments on a serial line, so the panel can be
+// shown, tested and benchmarked without hardware, and judges the master
+// that talks to them.
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "core/net/server_address.h"
+#include "core/sim/faults.h"
+#include "core/sim/frame_timing.h"
+#include "core/sim/instrument_file.h"
+#include "core/sim/line_engine.h"
+#include "core/sim/master_judge.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/version.h"
-#include "link/line_io.h"
-#include "link/port_line.h"
-#include "os/file_descriptor.h"
-#include "os/write_all.h"
-#include "tools/faults.h"
-#include "tools/instrument.h"
+#include "files/bounded_read.h"
+#include "files/output_file.h"
+#include "link/line_settings.h"
+#include "tools/sim_line.h"
+#include "tools/stop_signal.h"
 
 namespace {
 
@@ -34,19 +35,34 @@ using namespace marvalo;
 constexpr int kExitUsage = 64;
 
 constexpr const char *kHelp =
-    "Usage: marvalo-sim [--device PATH] [--settings \" 9600,n,8,1\"] [--address NN] [FAULTS] "
-    "[--log]\n"
+    "Usage: marvalo-sim [--instrument FILE [--watch]] [--device PATH | --listen[-rfc2217] "
+    "HOST:PORT] [--settings S] [--address NN] [FAULTS] [--judge FILE.xml] [--log]\n"
+    "   or: marvalo-sim --print-instrument [--address NN]\n"
     "\n"
-    "Plays a Marvalo-compatible instrument. Without --device it opens a\n"
+    "Plays Marvalo-compatible instruments. Without --device it opens a\n"
     "pseudo-terminal pair and prints, as the first line of its output, the path\n"
     "the panel should use (MARVALO_COM1=that-path marvalo). With --device it\n"
-    "serves a real serial port at --settings (default \" 9600,n,8,1\").\n"
+    "serves a real serial port at --settings (default \" 9600,n,8,1\"). With\n"
+    "--listen it serves one TCP client at a time, raw (marvalo-send --device\n"
+    "socket://HOST:PORT), and with --listen-rfc2217 as a telnet RFC 2217 serial\n"
+    "server (rfc2217://HOST:PORT); both print that address first. Only\n"
+    "127.0.0.1 and ::1 unless --listen-any; port 0 picks a free one. --settings\n"
+    "takes a string such as \" 9600,n,8,1\".\n"
     "\n"
-    "It answers at --address (default 01), in all three protocols: Korvel\n"
-    "*01D<CR> with 01D+0023.4<CR> (V the version, A the address, else ?);\n"
-    "ISO 1745 0D with STX 0D+0023.4 ETX BCC (a wrong BCC gets NAK); Modbus RTU\n"
-    "through libmodbus, holding register n holding n and input register n\n"
-    "holding 1000 + n (n < 600), with 256 coils, but for 500..511, which hold\n"
+    "--instrument FILE plays the instruments a TOML file describes (several\n"
+    "addresses and protocols on one line, blocks of registers, typed values\n"
+    "that count, ramp, wave or wander, rules that spoil chosen answers, Korvel\n"
+    "and ISO 1745 dialogues); see the README, \"Simulating instruments\". A file\n"
+    "with any error is refused, each error at file:line:column, before anything\n"
+    "is served. --watch re-reads the file when it changes; a bad change is\n"
+    "refused the same way and the instruments go on as they were.\n"
+    "\n"
+    "Without a file it plays its own instrument at --address (default 01), in\n"
+    "all three protocols; --print-instrument writes it as a file, a starting\n"
+    "point for your own. Korvel *01D<CR> gets 01D+0023.4<CR> (V the version, A\n"
+    "the address, else ?); ISO 1745 0D gets STX 0D+0023.4 ETX BCC (a wrong BCC\n"
+    "gets NAK); Modbus RTU: holding register n holds n and input register n\n"
+    "holds 1000 + n (n < 600), with 256 coils, but for 500..511, which hold\n"
     "values for the 32-bit and signed formats (32-bit ones high word first):\n"
     "  500 u32 3000000366     502 u32 4294967295     504 s32 -2147483648\n"
     "  506 f32 20 +/- 5, a sine, and 508 s16 +/-1000, a sine, one step of 40\n"
@@ -54,9 +70,12 @@ constexpr const char *kHelp =
     "  509 s16 -1234          510 u32 a counter from 3000000000, one up with\n"
     "      every Modbus request answered\n"
     "(marvalo-send ... modbus --start 500 --words 12 --registers u32).\n"
-    "A Modbus frame too short for its function is not answered; one whose\n"
-    "counts disagree with its length gets exception 03. A line that sends more\n"
-    "than 4096 bytes without a pause is not answered.\n"
+    "Modbus functions 1-8 (8 with sub-function 0), 15, 16, 17, 22, 23 and 43/14\n"
+    "are answered; others get exception 01, a bad quantity or byte count 03,\n"
+    "addresses outside the blocks 02. A frame too short for its function is\n"
+    "not answered. A frame ends after 3.5 quiet characters (1.75 ms above\n"
+    "19200 baud). A line that sends more than 4096 bytes without a pause is not\n"
+    "answered.\n"
     "\n"
     "Faults, for tests and demonstrations (all combine with --drop-every):\n"
     "  --silent            never answer\n"
@@ -73,15 +92,37 @@ constexpr const char *kHelp =
     "  --slow MS           pause MS milliseconds between the answer's bytes\n"
     "  --fault-every N     apply the faults above to every Nth answer only\n"
     "\n"
+    "Judging the master:\n"
+    "  --judge FILE.xml    at the end, a JUnit testcase for every request seen,\n"
+    "                      failed where the master was at fault: a bad CRC or\n"
+    "                      BCC, a pause inside a request longer than 1.5\n"
+    "                      characters, a request less than 3.5 characters after\n"
+    "                      our reply, a function, quantity or range the\n"
+    "                      instrument refused, a write to a read-only block; an\n"
+    "                      address nobody has is named, not failed\n"
+    "  --judge-json FILE   the same as JSON, with the master's turnaround\n"
+    "Both end with a summary line on stderr.\n"
+    "\n"
     "Output:\n"
     "  --log               print each request and answer in hex with a timestamp\n"
     "\n"
-    "Exit status: 1 the line could not be opened or failed; 64 the command\n"
-    "line is wrong. Otherwise it serves until it is stopped.\n";
+    "Exit status: 1 the line could not be opened or failed; 2 the instrument\n"
+    "file was refused; 64 the command line is wrong. Otherwise it serves until\n"
+    "it is stopped (0, the judge's files written).\n";
+
+constexpr int kExitRefusedFile = 2;
 
 struct Options {
     std::optional<std::string> device;
-    std::string settings = " 9600,n,8,1";
+    std::optional<std::string> settings;
+    std::optional<std::string> instrumentFile;
+    std::optional<std::string> listen;
+    bool rfc2217 = false;
+    bool listenAny = false;
+    bool watch = false;
+    bool printInstrument = false;
+    std::optional<std::string> judgeXml;
+    std::optional<std::string> judgeJson;
     int address = 1;
     bool silent = false;
     int delayMs = 0;
@@ -110,153 +151,246 @@ std::string timestamp() {
     return withMs;
 }
 
-// The two ends the simulator can serve: the controller side of its own
-// pty, or a line through the same I/O interface the panel uses.
-struct Line {
-    int fd = -1;
-    SerialPort *port = nullptr;
-
-    // True once input waits (or the wait was cut by a signal), false after
-    // `timeoutMs` (-1: no end) of quiet; nullopt when the line failed.
-    std::optional<bool> wait(int timeoutMs) {
-        if (port != nullptr) {
-            constexpr std::int64_t kLongestStepUs = 3'600'000'000;
-            auto ready =
-                port->waitForInput(timeoutMs < 0 ? kLongestStepUs : std::int64_t{timeoutMs} * 1000);
-            if (!ready) {
-                std::cerr << "marvalo-sim: " << ready.error().message() << "\n";
-                return std::nullopt;
-            }
-            return ready.value() || timeoutMs < 0;
-        }
-        struct pollfd ready {
-            fd, POLLIN, 0
-        };
-        const int polled = ::poll(&ready, 1, timeoutMs);
-        if (polled < 0 && errno != EINTR) {
-            std::perror("marvalo-sim: poll");
-            return std::nullopt;
-        }
-        return polled != 0;
+// The instruments of a file, or every error in it on stderr.
+std::optional<sim::InstrumentFile> readInstruments(const std::string &path) {
+    auto text = readBoundedFile(path, sim::kMostInstrumentFileBytes);
+    if (!text) {
+        std::cerr << "marvalo-sim: " << path << ": " << text.error().reason << "\n";
+        return std::nullopt;
     }
-
-    bool read(Bytes &into) {
-        if (port != nullptr) {
-            auto got = port->readAvailable();
-            if (!got) {
-                std::cerr << "marvalo-sim: " << got.error().message() << "\n";
-                return false;
-            }
-            into.insert(into.end(), got.value().begin(), got.value().end());
-            return true;
-        }
-        std::uint8_t chunk[1024];
-        constexpr std::size_t kMostPerCall = 64 * 1024;  // a flood must not keep us here
-        for (std::size_t taken = 0; taken < kMostPerCall;) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n > 0) {
-                into.insert(into.end(), chunk, chunk + n);
-                taken += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EAGAIN)
-                return true;
-            // EIO: nobody holds the other end. We keep it open ourselves, so
-            // this only happens when the pty is torn down.
-            return n < 0 && errno == EIO;
-        }
-        return true;
+    auto file = sim::parseInstrumentFile(text.value(), path);
+    if (!file) {
+        for (const std::string &error : file.error())
+            std::cerr << "marvalo-sim: " << error << "\n";
+        return std::nullopt;
     }
-
-    bool write(const Bytes &bytes) {
-        if (port != nullptr) {
-            auto written = port->write(bytes);
-            if (!written)
-                std::cerr << "marvalo-sim: " << written.error().message() << "\n";
-            return written.ok();
-        }
-        return os::writeAll(fd, bytes.data(), bytes.size()).error == 0;
-    }
-};
-
-// A request ends when the line has been quiet for four character times
-// (Modbus RTU asks for 3.5), never less than 5 ms.
-int frameGapMs(const LineSettings &line) {
-    const int bitsPerChar = 10 + (line.parity == LineSettings::Parity::None ? 0 : 1);
-    return std::max(5, 4 * bitsPerChar * 1000 / line.baud + 1);
+    return std::move(file).value();
 }
 
-int serve(Line &line, const Options &options, const LineSettings &settings) {
-    Instrument instrument(options.address);
-    const int gapMs = frameGapMs(settings);
-    long requests = 0;
-    long answers = 0;
-    while (true) {
-        if (auto ready = line.wait(-1); !ready)
+std::optional<std::filesystem::file_time_type> changedAt(const std::string &path) {
+    std::error_code failed;
+    const auto when = std::filesystem::last_write_time(path, failed);
+    return failed ? std::nullopt : std::optional(when);
+}
+
+// The settings string the line runs at: the command line's, else the
+// file's [line], else 9600 8N1.
+std::string lineSettingsText(const Options &options, const sim::LineModel &line) {
+    if (options.settings)
+        return *options.settings;
+    const int baud = line.baud.value_or(9600);
+    return std::string(baud < 10000 ? " " : "") + std::to_string(baud) + "," +
+           line.parity.value_or('n') + ",8," + std::to_string(line.stopBits.value_or(1));
+}
+
+using Clock = std::chrono::steady_clock;
+
+struct Outputs {
+    std::optional<OutputFile> junit;
+    std::optional<OutputFile> json;
+};
+
+class Server {
+  public:
+    Server(SimLine &line, const Options &options, sim::LineEngine engine, LineSettings settings)
+        : line_(line),
+          options_(options),
+          engine_(std::move(engine)),
+          opened_(Clock::now()),
+          judge_(timingOf(settings)) {
+        setTiming(settings);
+    }
+
+    int run();
+    const sim::MasterJudge &judge() const { return judge_; }
+
+  private:
+    static sim::CharTiming timingOf(const LineSettings &settings) {
+        return sim::charTiming(settings.baud, settings.parity != LineSettings::Parity::None,
+                               settings.stopBits);
+    }
+    void setTiming(const LineSettings &settings) {
+        settings_ = settings;
+        timing_ = timingOf(settings);
+    }
+    double nowUs() const {
+        return std::chrono::duration<double, std::micro>(Clock::now() - opened_).count();
+    }
+    bool answer(const Bytes &request, sim::SeenRequest &seen);
+    void watchFile();
+
+    SimLine &line_;
+    const Options &options_;
+    sim::LineEngine engine_;
+    Clock::time_point opened_;
+    sim::MasterJudge judge_;
+    LineSettings settings_;
+    sim::CharTiming timing_;
+    long requests_ = 0;
+    long answers_ = 0;
+    double lastFrameEndUs_ = -1;
+    bool lastFrameOurs_ = false;
+    std::optional<std::filesystem::file_time_type> fileTime_;
+};
+
+void Server::watchFile() {
+    const auto now = changedAt(*options_.instrumentFile);
+    if (!now || now == fileTime_)
+        return;
+    fileTime_ = now;
+    if (auto file = readInstruments(*options_.instrumentFile)) {
+        engine_ = sim::LineEngine(*file);
+        std::cerr << "marvalo-sim: " << *options_.instrumentFile
+                  << " leído de nuevo: " << file->instruments.size() << " instrumentos\n";
+    } else {
+        std::cerr << "marvalo-sim: el cambio no se aplica; siguen los instrumentos de antes\n";
+    }
+}
+
+bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
+    ++requests_;
+    if (options_.log)
+        std::cout << timestamp() << " <- " << toHex(request) << std::endl;
+    if (options_.echo && !line_.write(request))
+        return false;
+    sim::LineAnswer answer = engine_.answer(request, nowUs() / 1e6);
+    seen.answer = answer;
+    if (answer.echo && !options_.echo && !line_.write(request))
+        return false;
+    std::optional<Bytes> &reply = answer.reply;
+    const bool dropped = options_.dropEvery > 0 && requests_ % options_.dropEvery == 0;
+    if (!reply || options_.silent || dropped) {
+        if (options_.log)
+            std::cout << timestamp() << " -- " << (reply ? "(held back)" : "(no answer)")
+                      << std::endl;
+        seen.answer.reply.reset();
+        return true;
+    }
+    const int delayMs = options_.delayMs + answer.delayMs;
+    if (delayMs > 0)
+        pauseUnlessStopped(delayMs);
+    // A stop during the delay ends the run: no reply starts after it.
+    if (stopRequested()) {
+        seen.answer.reply.reset();
+        return true;
+    }
+    ++answers_;
+    if (answers_ % options_.faultEvery == 0)
+        *reply = options_.faults.apply(answer.protocol, request, std::move(*reply));
+    seen.answer.reply = reply;
+    const int slowMs = std::max(options_.slowMs, answer.slowMs);
+    if (slowMs > 0) {
+        for (std::size_t i = 0; i < reply->size(); ++i) {
+            if (i > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
+            if (stopRequested())
+                break;
+            if (!line_.write(Bytes{(*reply)[i]}))
+                return false;
+        }
+    } else if (!line_.write(*reply)) {
+        return false;
+    }
+    // On a real line the reply's last character leaves a while after the
+    // write returns; on a pty or a socket it is gone at once.
+    lastFrameEndUs_ =
+        nowUs() + (line_.timed() ? timing_.charUs * static_cast<double>(reply->size()) : 0);
+    lastFrameOurs_ = true;
+    if (options_.log)
+        std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;
+    return true;
+}
+
+int Server::run() {
+    if (options_.instrumentFile)
+        fileTime_ = changedAt(*options_.instrumentFile);
+    constexpr int kWatchEveryMs = 300;
+    while (!stopRequested()) {
+        struct pollfd ready {
+            line_.pollFd(), POLLIN, 0
+        };
+        const int got = ::poll(&ready, 1, options_.watch ? kWatchEveryMs : -1);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            std::perror("marvalo-sim: poll");
             return 1;
-        // A line that never falls quiet is no request: what is kept of it is
-        // bounded (the longest Modbus frame is 256 bytes) and the rest is
-        // read and dropped, so a flood costs no memory.
+        }
+        if (options_.watch)
+            watchFile();
+        if (got == 0)
+            continue;
+        if (auto baud = line_.takeBaudChange()) {
+            settings_.baud = *baud;
+            setTiming(settings_);
+        }
+        // A frame ends after 3.5 quiet characters. A line that never falls
+        // quiet is no request: what is kept of it is bounded (the longest
+        // Modbus frame is 256 bytes) and the rest is read and dropped.
         constexpr std::size_t kMaxRequestBytes = 4096;
+        const struct timespec gap { 0, static_cast<long>(timing_.t35Us * 1000) };
         Bytes request;
         bool overflowed = false;
+        sim::SeenRequest seen;
+        double lastUs = -1;
         do {
             Bytes arrived;
-            if (!line.read(arrived))
+            if (!line_.read(arrived))
                 return 1;
+            const double atUs = nowUs();
+            if (!arrived.empty()) {
+                if (lastUs < 0)
+                    seen.startUs = atUs;
+                else
+                    seen.longestGapUs = std::max(seen.longestGapUs, atUs - lastUs);
+                lastUs = atUs;
+            }
             const std::size_t room = kMaxRequestBytes - request.size();
             overflowed = overflowed || arrived.size() > room;
             request.insert(
                 request.end(), arrived.begin(),
                 arrived.begin() + static_cast<std::ptrdiff_t>(std::min(room, arrived.size())));
-        } while (line.wait(gapMs).value_or(false));
+            ready = {line_.pollFd(), POLLIN, 0};
+        } while (::ppoll(&ready, 1, &gap, nullptr) > 0);
         if (overflowed) {
-            if (options.log)
+            if (options_.log)
                 std::cout << timestamp() << " <- (more than " << kMaxRequestBytes
                           << " bytes without a pause: not answered)" << std::endl;
             continue;
         }
         if (request.empty()) {
-            // Hang-up without data: wait for the other end to come back.
+            // A hang-up, or a new client: wait for bytes.
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        ++requests;
-        if (options.log)
-            std::cout << timestamp() << " <- " << toHex(request) << std::endl;
-        if (options.echo && !line.write(request))
+        // Reads come a poll's wake-up apart: gaps under a character are the
+        // line's own pace, not the master's.
+        if (seen.longestGapUs < timing_.charUs)
+            seen.longestGapUs = 0;
+        seen.endUs = lastUs;
+        seen.bytes = request;
+        if (lastFrameEndUs_ >= 0)
+            seen.afterPreviousUs = seen.startUs - lastFrameEndUs_;
+        seen.previousWasOurs = lastFrameOurs_;
+        lastFrameEndUs_ = lastUs;
+        lastFrameOurs_ = false;
+        if (!answer(request, seen))
             return 1;
-
-        std::optional<Bytes> reply = instrument.answer(request);
-        const bool dropped = options.dropEvery > 0 && requests % options.dropEvery == 0;
-        if (!reply || options.silent || dropped) {
-            if (options.log) {
-                std::cout << timestamp() << " -- " << (reply ? "(held back)" : "(no answer)")
-                          << std::endl;
-            }
-            continue;
-        }
-        if (options.delayMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
-        }
-        ++answers;
-        if (answers % options.faultEvery == 0)
-            reply = options.faults.apply(request, std::move(*reply));
-        if (options.slowMs > 0) {
-            for (std::size_t i = 0; i < reply->size(); ++i) {
-                if (i > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(options.slowMs));
-                if (!line.write(Bytes{(*reply)[i]}))
-                    return 1;
-            }
-        } else if (!line.write(*reply)) {
-            return 1;
-        }
-        if (options.log)
-            std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;
+        judge_.add(std::move(seen));
     }
+    return 0;
+}
+
+// Reads a number option's value within its range, or says what it takes.
+template <typename Apply>
+std::optional<int> numberOption(int argc, char **argv, int &i, long low, long high,
+                                const char *problem, Apply apply) {
+    const char *text = i + 1 < argc ? argv[++i] : nullptr;
+    const auto value = text ? parseDecimalIn(text, low, high) : std::nullopt;
+    if (!value)
+        return usage(problem);
+    apply(*value);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -266,11 +400,11 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        std::optional<int> refused;
         if (name == "--help" || name == "-h") {
             std::cout << kHelp;
             return 0;
-        }
-        if (name == "--version") {
+        } else if (name == "--version") {
             std::cout << "marvalo-sim " << kVersion << "\n";
             return 0;
         } else if (name == "--silent") {
@@ -279,70 +413,72 @@ int main(int argc, char **argv) {
             options.echo = true;
         } else if (name == "--log") {
             options.log = true;
-        } else if (name == "--device") {
-            const char *path = value();
-            if (path == nullptr)
-                return usage("--device needs a path");
+        } else if (name == "--watch") {
+            options.watch = true;
+        } else if (name == "--listen-any") {
+            options.listenAny = true;
+        } else if (name == "--print-instrument") {
+            options.printInstrument = true;
+        } else if (name == "--device" || name == "--instrument" || name == "--listen" ||
+                   name == "--listen-rfc2217" || name == "--judge" || name == "--judge-json" ||
+                   name == "--settings") {
+            const char *text = value();
+            if (text == nullptr)
+                return usage(name + " necesita un valor (véase --help)");
             // The simulator plays the instrument at the end of a line; a
             // serial server is the other end, where the panel sits.
-            if (net::looksLikeServerAddress(path))
-                return usage(std::string("--device \"") + safeText(path) +
+            if (name == "--device" && net::looksLikeServerAddress(text))
+                return usage(std::string("--device \"") + safeText(text) +
                              "\" es la dirección de un servidor serie, y el simulador solo "
                              "sirve un puerto serie local: dé el dispositivo del que el "
                              "servidor lee (su connector, /dev/tty... o un pty), o ningún "
-                             "--device para que abra un pty propio");
-            options.device = path;
-        } else if (name == "--settings") {
-            const char *text = value();
-            if (text == nullptr)
-                return usage("--settings needs a string such as \" 9600,n,8,1\"");
-            options.settings = text;
+                             "--device para que abra un pty propio; para servir en la red, "
+                             "--listen o --listen-rfc2217");
+            if (name == "--device")
+                options.device = text;
+            else if (name == "--instrument")
+                options.instrumentFile = text;
+            else if (name == "--judge")
+                options.judgeXml = text;
+            else if (name == "--judge-json")
+                options.judgeJson = text;
+            else if (name == "--settings")
+                options.settings = text;
+            else {
+                options.listen = text;
+                options.rfc2217 = name == "--listen-rfc2217";
+            }
         } else if (name == "--address") {
-            const char *text = value();
-            const auto address = text ? parseDecimalIn(text, 0, 99) : std::nullopt;
-            if (!address)
-                return usage("--address takes a number from 00 to 99");
-            options.address = static_cast<int>(*address);
+            refused = numberOption(argc, argv, i, 0, 99, "--address takes a number from 00 to 99",
+                                   [&](long v) { options.address = static_cast<int>(v); });
         } else if (name == "--delay") {
-            const char *text = value();
-            const auto delay = text ? parseDecimalIn(text, 0, 60000) : std::nullopt;
-            if (!delay)
-                return usage("--delay takes milliseconds from 0 to 60000");
-            options.delayMs = static_cast<int>(*delay);
+            refused =
+                numberOption(argc, argv, i, 0, 60000, "--delay takes milliseconds from 0 to 60000",
+                             [&](long v) { options.delayMs = static_cast<int>(v); });
         } else if (name == "--drop-every") {
-            const char *text = value();
-            const auto every = text ? parseDecimalIn(text, 1, 1000000) : std::nullopt;
-            if (!every)
-                return usage("--drop-every takes a number of requests from 1 up");
-            options.dropEvery = static_cast<int>(*every);
+            refused = numberOption(argc, argv, i, 1, 1000000,
+                                   "--drop-every takes a number of requests from 1 up",
+                                   [&](long v) { options.dropEvery = static_cast<int>(v); });
         } else if (name == "--bad-check") {
             options.faults.badCheck = true;
         } else if (name == "--wrong-address") {
             options.faults.wrongAddress = true;
         } else if (name == "--exception") {
-            const char *text = value();
-            const auto code = text ? parseDecimalIn(text, 1, 255) : std::nullopt;
-            if (!code)
-                return usage("--exception takes a Modbus exception code from 1 to 255");
-            options.faults.exception = static_cast<std::uint8_t>(*code);
+            refused = numberOption(
+                argc, argv, i, 1, 255, "--exception takes a Modbus exception code from 1 to 255",
+                [&](long v) { options.faults.exception = static_cast<std::uint8_t>(v); });
         } else if (name == "--short") {
-            const char *text = value();
-            const auto count = text ? parseDecimalIn(text, 0, 100000) : std::nullopt;
-            if (!count)
-                return usage("--short takes a number of bytes from 0 up");
-            options.faults.shortTo = static_cast<std::size_t>(*count);
+            refused =
+                numberOption(argc, argv, i, 0, 100000, "--short takes a number of bytes from 0 up",
+                             [&](long v) { options.faults.shortTo = static_cast<std::size_t>(v); });
         } else if (name == "--fault-every") {
-            const char *text = value();
-            const auto every = text ? parseDecimalIn(text, 1, 1000000) : std::nullopt;
-            if (!every)
-                return usage("--fault-every takes a number of answers from 1 up");
-            options.faultEvery = static_cast<int>(*every);
+            refused = numberOption(argc, argv, i, 1, 1000000,
+                                   "--fault-every takes a number of answers from 1 up",
+                                   [&](long v) { options.faultEvery = static_cast<int>(v); });
         } else if (name == "--slow") {
-            const char *text = value();
-            const auto pause = text ? parseDecimalIn(text, 0, 10000) : std::nullopt;
-            if (!pause)
-                return usage("--slow takes milliseconds from 0 to 10000");
-            options.slowMs = static_cast<int>(*pause);
+            refused =
+                numberOption(argc, argv, i, 0, 10000, "--slow takes milliseconds from 0 to 10000",
+                             [&](long v) { options.slowMs = static_cast<int>(v); });
         } else if (name == "--stray") {
             const char *text = value();
             const auto bytes = text ? bytesFromHexText(text) : std::nullopt;
@@ -352,42 +488,83 @@ int main(int argc, char **argv) {
         } else {
             return usage("unknown option '" + name + "'");
         }
+        if (refused)
+            return *refused;
     }
-    const auto settings = parseLineSettings(options.settings);
+    if (options.printInstrument) {
+        std::cout << sim::builtInInstrumentText(options.address);
+        return 0;
+    }
+    if (options.device && options.listen)
+        return usage("--device y --listen no van juntos: el simulador sirve una sola línea");
+    if (options.watch && !options.instrumentFile)
+        return usage("--watch necesita --instrument FILE");
+
+    std::optional<sim::InstrumentFile> file;
+    if (options.instrumentFile) {
+        file = readInstruments(*options.instrumentFile);
+        if (!file)
+            return kExitRefusedFile;
+    } else {
+        auto builtIn =
+            sim::parseInstrumentFile(sim::builtInInstrumentText(options.address), "(incorporado)");
+        file = std::move(builtIn).value();
+        file->line = {};  // without a file, the line stays as the command line says
+    }
+    const std::string settingsText = lineSettingsText(options, file->line);
+    const auto settings = parseLineSettings(settingsText);
     if (!settings)
         return usage(settings.error());
-
-    if (options.device) {
-        PortLine port;
-        port.setDevicePath(*options.device);
-        if (auto set = port.setSettings(options.settings); !set)
-            return usage(set.error().message());
-        if (auto opened = port.open(); !opened) {
-            std::cerr << "marvalo-sim: " << opened.error().message() << "\n";
-            return 1;
+    // Every output is checked before the line opens, so a run never ends
+    // with verdicts it cannot write.
+    Outputs outputs;
+    for (auto [path, slot] : {std::pair{&options.judgeXml, &outputs.junit},
+                              std::pair{&options.judgeJson, &outputs.json}}) {
+        if (!*path)
+            continue;
+        auto checked = checkOutputFile(**path);
+        if (!checked) {
+            std::cerr << "marvalo-sim: no se puede escribir en \"" << **path
+                      << "\": " << checked.error() << "\n";
+            return kExitUsage;
         }
-        std::cout << *options.device << std::endl;
-        Line line{-1, &port};
-        return serve(line, options, settings.value());
+        *slot = checked.value();
     }
 
-    int controller = -1;
-    int device = -1;
-    char name[256] = {};
-    if (::openpty(&controller, &device, name, nullptr, nullptr) != 0) {
-        std::perror("marvalo-sim: openpty");
+    std::optional<net::ServerAddress> listen;
+    if (options.listen) {
+        auto address = listenAddress(*options.listen, options.rfc2217, options.listenAny);
+        if (!address)
+            return usage(address.error());
+        listen = address.value();
+    }
+    auto line = options.device ? openDeviceLine(*options.device, settingsText)
+                : listen       ? openTcpLine(*listen, options.rfc2217)
+                               : openPtyLine();
+    if (!line) {
+        std::cerr << "marvalo-sim: " << line.error() << "\n";
         return 1;
     }
-    FileDescriptor controllerEnd(controller);
-    // Holding the device end ourselves keeps the pty alive between the
-    // panel's exchanges, which close and reopen it.
-    FileDescriptor deviceEnd(device);
-    struct termios raw {};
-    ::tcgetattr(device, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(device, TCSANOW, &raw);
-    ::fcntl(controller, F_SETFL, ::fcntl(controller, F_GETFL) | O_NONBLOCK);
-    std::cout << name << std::endl;
-    Line line{controller, nullptr};
-    return serve(line, options, settings.value());
+    catchStopSignals();
+    std::cout << line.value()->where() << std::endl;
+    Server server(*line.value(), options, sim::LineEngine(*file), settings.value());
+    const int status = server.run();
+    if (outputs.junit || outputs.json)
+        std::cerr << "marvalo-sim: " << server.judge().summary() << "\n";
+    int written = status;
+    if (outputs.junit) {
+        if (auto done =
+                writeOutputFile(*outputs.junit, junitXml(server.judge().report("marvalo-sim")));
+            !done) {
+            std::cerr << "marvalo-sim: " << *options.judgeXml << ": " << done.error() << "\n";
+            written = 1;
+        }
+    }
+    if (outputs.json) {
+        if (auto done = writeOutputFile(*outputs.json, server.judge().json()); !done) {
+            std::cerr << "marvalo-sim: " << *options.judgeJson << ": " << done.error() << "\n";
+            written = 1;
+        }
+    }
+    return written;
 }

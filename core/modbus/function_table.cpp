@@ -66,8 +66,8 @@ std::size_t wordAt(const Bytes &bytes, std::size_t at) {
     return (std::size_t{bytes[at]} << 8) | bytes[at + 1];
 }
 
-// The shortest request each layout makes, CRC included; a raw frame
-// shorter than that has no fields to take a shape from.
+}  // namespace
+
 std::size_t layoutLength(RequestLayout layout) {
     switch (layout) {
         case RequestLayout::StartCount:
@@ -88,8 +88,6 @@ std::size_t layoutLength(RequestLayout layout) {
     }
     return 0;
 }
-
-}  // namespace
 
 std::span<const ModbusFunctionInfo> modbusFunctions() {
     return kFunctions;

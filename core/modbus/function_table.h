@@ -60,6 +60,11 @@ struct ModbusFunctionInfo {
 };
 
 std::span<const ModbusFunctionInfo> modbusFunctions();
+// The shortest request each layout makes, CRC included; a raw frame
+// shorter than that has no fields to take a shape from. Layouts without a
+// byte count or data (all but StartCountBytes, ReadWrite, SubFunction) make
+// requests of exactly that length.
+std::size_t layoutLength(RequestLayout layout);
 // None for a code this table does not hold.
 const ModbusFunctionInfo *findModbusFunction(std::uint8_t code);
 

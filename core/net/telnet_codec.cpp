@@ -62,6 +62,11 @@ Bytes purgeData(std::uint8_t which) {
     return comPortRequest(ComPortCommand::PurgeData, {which});
 }
 
+Bytes serverAnswer(ComPortCommand command, const Bytes &value) {
+    return comPortRequest(
+        static_cast<ComPortCommand>(static_cast<std::uint8_t>(command) + kServerCodeOffset), value);
+}
+
 Bytes TelnetReader::start(bool comPort) {
     Bytes out;
     append(out, {kIac, kWill, kBinary, kIac, kDo, kBinary});
@@ -79,7 +84,7 @@ void TelnetReader::option(std::uint8_t verb, std::uint8_t code, TelnetInput &out
     // Binary both ways and COM-PORT-OPTION from us; anything else the
     // server offers or asks for is refused once, so nothing waits on it.
     const bool wantUs = code == kBinary || (code == kComPort && comPortWanted_);
-    const bool wantHim = code == kBinary;
+    const bool wantHim = code == kBinary || (code == kComPort && server_);
     switch (verb) {
         case kDo:
             if (!wantUs) {
@@ -124,6 +129,13 @@ void TelnetReader::subnegotiation(TelnetInput &out) {
     if (sub_.size() < 2 || sub_[0] != kComPort)
         return;  // another option's subnegotiation: we never agreed to one
     const std::uint8_t code = sub_[1];
+    if (server_) {
+        // A client's command; a server's answer sent to a server means nothing.
+        if (code >= 1 && code <= static_cast<std::uint8_t>(ComPortCommand::PurgeData))
+            out.answers.push_back(
+                {static_cast<ComPortCommand>(code), Bytes(sub_.begin() + 2, sub_.end())});
+        return;
+    }
     if (code <= kServerCodeOffset)
         return;  // a client's command sent to us: a server has no business here
     const auto command = static_cast<ComPortCommand>(code - kServerCodeOffset);

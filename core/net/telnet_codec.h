@@ -61,6 +61,8 @@ Bytes setParity(ComPortParity parity);
 Bytes setStopsize(std::uint8_t bits);
 Bytes setControl(std::uint8_t control);
 Bytes purgeData(std::uint8_t which);
+// A server's answer to a client's command: its code + 100 and the value it now holds.
+Bytes serverAnswer(ComPortCommand command, const Bytes &value);
 
 // A server's answer to one of the commands above: the client's code and the
 // value the server now holds.
@@ -88,6 +90,11 @@ class TelnetReader {
     // What the client says first: binary both ways, and, unless raw, that it
     // will speak COM-PORT-OPTION (the server answers DO).
     Bytes start(bool comPort);
+    // The other side: a serial server's, which agrees to the client's
+    // COM-PORT-OPTION and hands its commands over as `answers` (the client's
+    // code and value), for the server to carry out and answer with
+    // serverAnswer.
+    void serve() { server_ = true; }
     TelnetInput feed(const Bytes &received);
 
     // Whether the server agreed to each: COM-PORT-OPTION (it said DO) and
@@ -120,6 +127,7 @@ class TelnetReader {
     std::array<bool, 256> askedUs_{};  // asked for, no answer yet
     std::array<bool, 256> askedHim_{};
     bool comPortWanted_ = false;
+    bool server_ = false;
     bool comPortRefused_ = false;
     bool binaryRefusedUs_ = false;
     bool binaryRefusedHim_ = false;

@@ -67,4 +67,32 @@ bool patternFinds(std::string_view pattern, std::string_view text) {
     return compiled.ok() && RE2::PartialMatch(text, compiled);
 }
 
+struct CompiledPattern::Compiled {
+    RE2 re;
+    explicit Compiled(std::string_view pattern) : re(pattern, patternOptions()) {}
+};
+
+CompiledPattern::CompiledPattern(std::string_view pattern)
+    : compiled_(std::make_unique<Compiled>(pattern)) {}
+CompiledPattern::~CompiledPattern() = default;
+CompiledPattern::CompiledPattern(CompiledPattern &&) noexcept = default;
+CompiledPattern &CompiledPattern::operator=(CompiledPattern &&) noexcept = default;
+
+int CompiledPattern::groups() const {
+    return compiled_->re.ok() ? compiled_->re.NumberOfCapturingGroups() : 0;
+}
+
+std::optional<std::vector<std::string>> CompiledPattern::wholeMatch(std::string_view text) const {
+    if (!compiled_->re.ok())
+        return std::nullopt;
+    const int count = groups();
+    std::vector<re2::StringPiece> found(static_cast<std::size_t>(count) + 1);
+    if (!compiled_->re.Match(text, 0, text.size(), RE2::ANCHOR_BOTH, found.data(), count + 1))
+        return std::nullopt;
+    std::vector<std::string> out;
+    for (int i = 1; i <= count; ++i)
+        out.emplace_back(std::string_view(found[static_cast<std::size_t>(i)]));
+    return out;
+}
+
 }  // namespace marvalo

@@ -17,6 +17,7 @@
 #include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/number_text.h"
+#include "core/toml/toml_reader.h"
 
 namespace marvalo {
 namespace {
@@ -25,139 +26,6 @@ constexpr int kMostRetries = 100;
 constexpr int kMostRepeats = 100000;
 constexpr int kMostMs = 3'600'000;
 constexpr int kHighestAddress = 99;
-
-// A number as the plan wrote it: the shortest text that reads back to it.
-std::string shortestText(double value) {
-    char text[40];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
-std::string typeName(const toml::node &node) {
-    switch (node.type()) {
-        case toml::node_type::string:
-            return "el texto \"" + std::string(node.as_string()->get()) + "\"";
-        case toml::node_type::integer:
-            return "el entero " + std::to_string(node.as_integer()->get());
-        case toml::node_type::floating_point:
-            return std::isfinite(node.as_floating_point()->get())
-                       ? "el número " + shortestText(node.as_floating_point()->get())
-                       : std::string("el número ") +
-                             (std::isnan(node.as_floating_point()->get()) ? "nan" : "inf");
-        case toml::node_type::boolean:
-            return node.as_boolean()->get() ? "true" : "false";
-        case toml::node_type::table:
-            return "una tabla";
-        case toml::node_type::array:
-            return "una lista";
-        default:
-            return "una fecha u hora";
-    }
-}
-
-// Reads one table of the plan, collecting every error with its place.
-class Reader {
-  public:
-    Reader(std::string file, std::vector<std::string> &errors)
-        : file_(std::move(file)), errors_(errors) {}
-
-    PlanPlace placeOf(const toml::source_region &region) const {
-        return PlanPlace{file_, region.begin.line, region.begin.column};
-    }
-    void error(const toml::node &node, const std::string &what) {
-        errors_.push_back(placeOf(node.source()).text() + ": " + what);
-    }
-    void error(const PlanPlace &place, const std::string &what) {
-        errors_.push_back(place.text() + ": " + what);
-    }
-    std::size_t errorCount() const { return errors_.size(); }
-
-    // Every key of `table` must be one of `allowed`.
-    void onlyKeys(const toml::table &table, const char *what,
-                  std::initializer_list<std::string_view> allowed) {
-        for (auto &&[key, node] : table) {
-            bool known = false;
-            std::string list;
-            for (std::string_view name : allowed) {
-                known = known || key.str() == name;
-                list += (list.empty() ? "" : ", ") + std::string(name);
-            }
-            if (!known) {
-                errors_.push_back(placeOf(key.source()).text() + ": la clave \"" +
-                                  std::string(key.str()) + "\" no existe en " + what +
-                                  "; se admiten: " + list);
-            }
-        }
-    }
-
-    std::optional<std::string> text(const toml::table &table, const char *key) {
-        const toml::node *node = table.get(key);
-        if (node == nullptr)
-            return std::nullopt;
-        if (!node->is_string()) {
-            error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un texto");
-            return std::nullopt;
-        }
-        return std::string(node->as_string()->get());
-    }
-
-    std::optional<long long> integer(const toml::table &table, const char *key, long long low,
-                                     long long high) {
-        const toml::node *node = table.get(key);
-        if (node == nullptr)
-            return std::nullopt;
-        if (!node->is_integer() || node->as_integer()->get() < low ||
-            node->as_integer()->get() > high) {
-            error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un entero de " +
-                             std::to_string(low) + " a " + std::to_string(high));
-            return std::nullopt;
-        }
-        return node->as_integer()->get();
-    }
-
-    std::optional<double> number(const toml::table &table, const char *key) {
-        const toml::node *node = table.get(key);
-        if (node == nullptr)
-            return std::nullopt;
-        // NaN would make every comparison false: a check that never fails.
-        if (auto value = node->value<double>(); value && node->is_number() && std::isfinite(*value))
-            return *value;
-        error(*node, std::string(key) + " es " + typeName(*node) + "; se admite un número finito");
-        return std::nullopt;
-    }
-
-    std::optional<bool> boolean(const toml::table &table, const char *key) {
-        const toml::node *node = table.get(key);
-        if (node == nullptr)
-            return std::nullopt;
-        if (!node->is_boolean()) {
-            error(*node, std::string(key) + " es " + typeName(*node) + "; se admite true o false");
-            return std::nullopt;
-        }
-        return node->as_boolean()->get();
-    }
-
-    // A text that must be one of `choices`.
-    std::optional<std::size_t> choice(const toml::table &table, const char *key,
-                                      std::initializer_list<std::string_view> choices) {
-        auto value = text(table, key);
-        if (!value)
-            return std::nullopt;
-        std::size_t index = 0;
-        std::string list;
-        for (std::string_view name : choices) {
-            if (name == *value)
-                return index;
-            list += (list.empty() ? "" : ", ") + std::string("\"") + std::string(name) + "\"";
-            ++index;
-        }
-        error(*table.get(key), std::string(key) + " es \"" + *value + "\"; se admite " + list);
-        return std::nullopt;
-    }
-
-  private:
-    std::string file_;
-    std::vector<std::string> &errors_;
-};
 
 void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
     reader.onlyKeys(
@@ -818,10 +686,6 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
 
 }  // namespace
 
-std::string PlanPlace::text() const {
-    return file + ":" + std::to_string(line) + ":" + std::to_string(column);
-}
-
 Result<TestPlan, std::vector<std::string>> parseTestPlan(std::string_view text,
                                                          const std::string &fileName) {
     std::vector<std::string> errors;
@@ -829,18 +693,12 @@ Result<TestPlan, std::vector<std::string>> parseTestPlan(std::string_view text,
     plan.name = fileName.substr(fileName.find_last_of('/') + 1);
     if (plan.name.size() > 5 && plan.name.ends_with(".toml"))
         plan.name.resize(plan.name.size() - 5);
-    toml::table document;
-    try {
-        document = toml::parse(text, fileName);
-    } catch (const toml::parse_error &wrong) {
-        // The parser speaks English: its words come last, in parentheses.
-        const auto &at = wrong.source().begin;
-        errors.push_back(PlanPlace{fileName, at.line, at.column}.text() +
-                         ": el plan no es TOML válido: línea " + std::to_string(at.line) +
-                         ", columna " + std::to_string(at.column) + " (" +
-                         std::string(wrong.description()) + ")");
+    auto parsed = parseToml(text, fileName, "el plan");
+    if (!parsed) {
+        errors.push_back(parsed.error());
         return errors;
     }
+    const toml::table &document = parsed.value();
     Reader reader(fileName, errors);
     reader.onlyKeys(document, "el plan", {"line", "step"});
     if (const toml::node *line = document.get("line")) {

@@ -9,17 +9,13 @@
 #include "core/records/register_values.h"
 #include "core/result.h"
 #include "core/settings/panel_state.h"
+#include "core/text/text_place.h"
 #include "core/verdicts/verdict.h"
 
 namespace marvalo {
 
 // Where something stands in a plan file, for messages: "unit.toml:12:5".
-struct PlanPlace {
-    std::string file;
-    std::uint32_t line = 0;
-    std::uint32_t column = 0;
-    std::string text() const;
-};
+using PlanPlace = TextPlace;
 
 // One register a read must bring: equal to a value, or within a range,
 // decoded as the monitor and the command line decode it. Finite, exact

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "core/frames/check_codes.h"
+#include "core/sim/faults.h"
 #include "core/verdicts/verdict.h"
 #include "link/exchange.h"
 #include "link/termios_port.h"
 #include "tests/hex_bytes.h"
 #include "tests/sim_process.h"
-#include "tools/faults.h"
 
 namespace marvalo {
 namespace {

@@ -18,6 +18,7 @@
 #include "files/ports_file.h"
 #include "os/file_descriptor.h"
 #include "tests/fake_sysfs.h"
+#include "tests/junit_schema.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
 #include "tests/streaming_peer.h"
@@ -26,6 +27,7 @@
 namespace marvalo {
 namespace {
 
+using testing::junitSchema;
 using testing::runProgram;
 
 TEST(SendTool, OneExitStatusPerOutcomeAgainstTheSimulator) {
@@ -261,12 +263,6 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
     }
 }
 
-std::filesystem::path junitSchema() {
-    // Beside the clone, or where MARVALO_JUNIT_SCHEMA says (a work tree sits deeper).
-    const char *given = std::getenv("MARVALO_JUNIT_SCHEMA");
-    return given ? given : MARVALO_SOURCE_DIR "/../shared/data/junit-10.xsd";
-}
-
 std::size_t requestsSeen(testing::SimProcess &sim) {
     const std::string log = sim.log();
     std::size_t count = 0;
@@ -315,6 +311,12 @@ TEST(SendTool, PlansRunAgainstTheSimulatorAndTheirReportsValidate) {
          {false, 300, SIGINT},
          130,
          {"SKIP  a broadcast is heard by nobody", "skipped=\"6\"", "\"interrumpido\""}},
+        {"a counter past a billion and a scale, played from one file",
+         {"--instrument", examples + "counter-and-scale.instrument.toml"},
+         examples + "counter-and-scale.toml",
+         {},
+         0,
+         {"PASS  the scale answers on the same line  ok", "tests=\"4\" failures=\"0\""}},
         {"a bad plan sends nothing",
          {},
          (folder.path() / "bad.toml").string(),

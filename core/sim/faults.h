@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/frames/bytes.h"
+#include "core/settings/panel_state.h"
 
 namespace marvalo {
 
@@ -13,13 +14,15 @@ namespace marvalo {
 // damaged, then cut short, then preceded by stray bytes.
 struct Faults {
     std::optional<std::uint8_t> exception{};  // Modbus: this exception; ISO 1745: NAK
-    bool wrongAddress = false;                // answer as the next address up
+    bool wrongAddress = false;                // answer as another address
     bool badCheck = false;                    // Modbus CRC or ISO 1745 BCC off by one bit
     std::optional<std::size_t> shortTo{};     // only the first N bytes
     Bytes stray{};                            // sent before the answer
+    std::optional<int> as{};                  // the other address; else the next one up
 
     // The answer the instrument sends for `request` instead of `answer`.
     Bytes apply(const Bytes &request, Bytes answer) const;
+    Bytes apply(Protocol protocol, const Bytes &request, Bytes answer) const;
 };
 
 }  // namespace marvalo

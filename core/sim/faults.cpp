@@ -1,11 +1,11 @@
-#include "tools/faults.h"
+#include "core/sim/faults.h"
 
 #include <span>
 
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
 #include "core/settings/panel_state.h"
-#include "tools/instrument.h"
+#include "core/sim/line_engine.h"
 
 namespace marvalo {
 namespace {
@@ -18,16 +18,17 @@ void resealModbus(Bytes &frame) {
     frame.insert(frame.end(), crc.begin(), crc.end());
 }
 
-Bytes wrongAddress(Protocol protocol, const Bytes &request, Bytes answer) {
+Bytes wrongAddress(Protocol protocol, const Bytes &request, Bytes answer, std::optional<int> as) {
     switch (protocol) {
         case Protocol::Modbus:
-            ++answer[0];
+            answer[0] =
+                as ? static_cast<std::uint8_t>(*as) : static_cast<std::uint8_t>(answer[0] + 1);
             resealModbus(answer);
             return answer;
         case Protocol::Iso1745: {
             // A heading names the answering address; ours names the next one.
             const int next =
-                (std::stoi(std::string(request.begin() + 1, request.begin() + 3)) + 1) %
+                as.value_or(std::stoi(std::string(request.begin() + 1, request.begin() + 3)) + 1) %
                 kAddressCount;
             const std::string digits = addressText(next);
             Bytes heading{kSoh, static_cast<std::uint8_t>(digits[0]),
@@ -40,7 +41,8 @@ Bytes wrongAddress(Protocol protocol, const Bytes &request, Bytes answer) {
     }
     // Korvel answers start with the address digits.
     const std::string digits = addressText(
-        (std::stoi(std::string(request.begin() + 1, request.begin() + 3)) + 1) % kAddressCount);
+        as.value_or(std::stoi(std::string(request.begin() + 1, request.begin() + 3)) + 1) %
+        kAddressCount);
     answer[0] = static_cast<std::uint8_t>(digits[0]);
     answer[1] = static_cast<std::uint8_t>(digits[1]);
     return answer;
@@ -49,7 +51,10 @@ Bytes wrongAddress(Protocol protocol, const Bytes &request, Bytes answer) {
 }  // namespace
 
 Bytes Faults::apply(const Bytes &request, Bytes answer) const {
-    const Protocol protocol = Instrument::protocolOf(request);
+    return apply(sim::protocolOf(request), request, std::move(answer));
+}
+
+Bytes Faults::apply(Protocol protocol, const Bytes &request, Bytes answer) const {
     if (exception) {
         if (protocol == Protocol::Modbus) {
             answer = {request[0], static_cast<std::uint8_t>(request[1] | kModbusExceptionBit),
@@ -61,7 +66,7 @@ Bytes Faults::apply(const Bytes &request, Bytes answer) const {
     }
     constexpr std::size_t kAddressDigits = 2;
     if (wrongAddress && answer.size() >= kAddressDigits) {
-        answer = marvalo::wrongAddress(protocol, request, std::move(answer));
+        answer = marvalo::wrongAddress(protocol, request, std::move(answer), as);
     }
     if (badCheck && protocol != Protocol::Korvel && !answer.empty()) {
         answer.back() ^= 0x01;
