@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace marvalo::testing {
@@ -22,6 +23,11 @@ struct RunControl {
     bool closeOutputAfterFirstLine = false;
     std::optional<int> signalAfterMs;
     int signal = 0;
+    // More signals, each (milliseconds after the one before, signal):
+    // SIGSTOP then SIGCONT. msFromSignalToExit counts from the last.
+    std::vector<std::pair<int, int>> thenSignals = {};
+    // Its stdout a pipe that is never read, as a stalled `| less` is.
+    bool outputNeverRead = false;
 };
 
 // Runs a program to completion with its output captured, no shell involved.

@@ -2,7 +2,9 @@
 #include "tools/send_options.h"
 
 #include <iostream>
+#include <set>
 
+#include "core/frames/framing_chars.h"
 #include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
@@ -119,6 +121,8 @@ constexpr const char *kHelp =
     "that is missing or takes no file, or a directory, refuses the run (exit\n"
     "2). --count, --interval, --settings and a request do not go with --plan;\n"
     "--tap, --junit, --check, --name and --property need it (exit 64).\n"
+    "Each option is given once (--property may repeat): a second one, or\n"
+    "--rs232 with --rs485, is refused (exit 64).\n"
     "\n"
     "Ctrl-C (or SIGTERM, SIGHUP) stops the run: from then on nothing more is\n"
     "written to the line (it is checked right before RTS and every write), a\n"
@@ -153,6 +157,12 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     const std::string name = argv[i];
     const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
     auto needs = [&](const char *what) { return name + " necesita " + what; };
+    // A NUL cannot come in argv, but a line break or an escape can.
+    const bool path = name == "--device" || name == "--settings" || name == "--plan" ||
+                      name == "--junit" || name == "--pcap";
+    if (const auto bad = path && value ? controlCharIn(value) : std::nullopt)
+        return name + " tiene el carácter de control " + bad->name + " en la posición " +
+               std::to_string(bad->offset + 1) + ": se admite una ruta sin caracteres de control";
     if (name == "--rs485" || name == "--rs232") {
         options.linkType =
             static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
@@ -301,8 +311,15 @@ int usage(const std::string &problem) {
 Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
     CommandLine command;
     SendOptions &options = command.options;
+    std::set<std::string> given;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
+        // A second value would silently win over the first.
+        if (word.starts_with("--") && word != "--property" &&
+            !given.insert(word == "--rs232" ? "--rs485" : word).second)
+            return CommandLineEnd{usage(safeText(word) +
+                                        " se dio dos veces (o con su contrario): dé cada "
+                                        "opción una vez")};
         if (word == "--help" || word == "-h") {
             std::cout << kUsage << "\n" << kHelp << kRequestArgsHelp << kExitHelp;
             return CommandLineEnd{kExitAllGood};

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "core/frames/bytes.h"
+#include "core/frames/framing_chars.h"
 #include "core/frames/request.h"
 #include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
@@ -162,6 +163,13 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
         table, "[line]",
         {"device", "port", "baud", "link", "parity", "stop_bits", "wait", "stop_on_failure"});
     line.device = reader.text(table, "device");
+    if (const auto bad = line.device ? controlCharIn(*line.device) : std::nullopt) {
+        reader.error(*table.get("device"),
+                     "device tiene el carácter de control " + bad->name + " en la posición " +
+                         std::to_string(bad->offset + 1) +
+                         "; se admite una ruta o una dirección sin caracteres de control");
+        line.device.reset();
+    }
     // A server address is checked here, where its place in the file is
     // known, not when the run gets to it.
     if (line.device && net::looksLikeServerAddress(*line.device)) {
@@ -248,8 +256,10 @@ std::optional<ReadRange> rangeOf(const RequestInputs &inputs) {
 
 // The exact values a format can show: an equals outside them never passes.
 std::optional<std::string> equalsProblem(double value, RegisterFormat format) {
+    // Below the midpoint between the largest float and 2^128 a value rounds
+    // to a finite float: FLT_MAX as printed, 3.4028235e+38, is one.
     if (format == RegisterFormat::F32)
-        return std::abs(value) <= std::numeric_limits<float>::max()
+        return std::abs(value) < 0x1.ffffffp127
                    ? std::nullopt
                    : std::optional<std::string>("; se admite un número que quepa en un f32");
     const auto [low, high, name] =
@@ -476,6 +486,15 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
         for (const char *key : {"function", "start", "words", "data"})
             notFor(key, "modbus");
         inputs.instructionText = reader.text(table, "instruction").value_or("");
+        if (const auto bad = framingCharIn(step.protocol, inputs.instructionText))
+            reader.error(*table.get("instruction"),
+                         "instruction tiene " + bad->name + " en la posición " +
+                             std::to_string(bad->offset + 1) +
+                             ", que en la línea cierra o abre una trama y haría de ella dos; se "
+                             "admite una instrucción sin " +
+                             (modbus               ? ""
+                              : step.protocol == 0 ? "<CR>"
+                                                   : "<SOH>, <STX> ni <ETX>"));
     }
     step.retries = static_cast<int>(reader.integer(table, "retries", 0, kMostRetries).value_or(0));
     step.delayMs = static_cast<int>(reader.integer(table, "delay_ms", 0, kMostMs).value_or(0));

@@ -18,6 +18,7 @@
 #include "files/ports_file.h"
 #include "os/file_descriptor.h"
 #include "tests/fake_sysfs.h"
+#include "tests/pty_pair.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
 #include "tests/streaming_peer.h"
@@ -468,6 +469,131 @@ TEST(SendTool, OutputsAreCheckedBeforeTheFirstByte) {
         if (row.status != 0) {
             EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
         }
+    }
+}
+
+// What must never be an output, nor reach a line: refused before a byte
+// goes out, and a second pty (the device the plan names, or the output)
+// hears nothing. "PTY" and "DIR" stand for the watched pty and the folder.
+TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
+    testing::TempFolder folder;
+    testing::PtyPair watched;
+    const std::string korvel = "[[step]]\nprotocol = \"korvel\"\naddress = 1\n";
+    const std::string plan = korvel + "instruction = \"D\"\n";
+    folder.write("plan.toml", plan);
+    std::filesystem::create_directory(folder.path() / "sub");
+    std::filesystem::create_symlink(folder.path() / "plan.toml", folder.path() / "link.toml");
+    const std::string nul = "[line]\ndevice = \"PTY\\u0000-rig-B\"\n" + plan;
+    constexpr auto npos = std::string::npos;
+    const struct {
+        const char *name;
+        std::string plan;  // written to p.toml when not empty
+        std::vector<std::string> args;
+        int status;
+        const char *says;
+    } rows[] = {
+        {"a report over the plan",
+         "",
+         {"--plan", "DIR/plan.toml", "--junit", "DIR/plan.toml"},
+         2,
+         "es el plan"},
+        {"a capture over it by another name",
+         "",
+         {"--plan", "DIR/plan.toml", "--pcap", "DIR/sub/../plan.toml"},
+         2,
+         "es el plan"},
+        {"through a link",
+         "",
+         {"--plan", "DIR/link.toml", "--junit", "DIR/plan.toml"},
+         2,
+         "es el plan"},
+        {"--check checks it too",
+         "",
+         {"--plan", "DIR/plan.toml", "--check", "--junit", "DIR/plan.toml"},
+         2,
+         "es el plan"},
+        {"--check, a missing folder",
+         "",
+         {"--plan", "DIR/plan.toml", "--check", "--junit", "DIR/no/r.xml"},
+         2,
+         "su carpeta"},
+        {"report and capture on one file",
+         "",
+         {"--plan", "DIR/plan.toml", "--junit", "DIR/r.xml", "--pcap", "DIR/sub/../r.xml"},
+         64,
+         "al mismo archivo"},
+        {"a report down another line",
+         "",
+         {"--plan", "DIR/plan.toml", "--junit", "PTY"},
+         2,
+         "es un terminal que no es el de este programa"},
+        {"a capture down another line",
+         "",
+         {"--plan", "DIR/plan.toml", "--pcap", "PTY"},
+         2,
+         "es un terminal"},
+        {"a report on stderr",
+         "",
+         {"--plan", "DIR/plan.toml", "--junit", "/dev/stderr"},
+         64,
+         "salida de errores"},
+        {"a NUL in the device",
+         nul,
+         {"--plan", "DIR/p.toml"},
+         2,
+         "p.toml:2:10: device tiene el carácter de control <00> en la posición 11"},
+        {"a CR in a Korvel instruction",
+         korvel + "instruction = \"D\\r*02W\"\n",
+         {"--plan", "DIR/p.toml", "--device", "PTY"},
+         2,
+         "p.toml:4:15: instruction tiene <CR> en la posición 2"},
+        {"an ETX in an ISO 1745 one",
+         "[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"0D\\u0003\"\n",
+         {"--plan", "DIR/p.toml", "--device", "PTY"},
+         2,
+         "instruction tiene <ETX> en la posición 3"},
+        {"a CR on the command line",
+         "",
+         {"--device", "PTY", "korvel", "--address", "01", "--instruction", "D\r*02W"},
+         2,
+         "<CR> en la posición 2"},
+        {"a line break in a path",
+         "",
+         {"--plan", "DIR/plan.toml", "--junit", "DIR/r\n.xml"},
+         64,
+         "--junit tiene el carácter de control <LF>"},
+        {"an option given twice",
+         "",
+         {"--plan", "DIR/plan.toml", "--junit", "DIR/a.xml", "--junit", "DIR/b.xml"},
+         64,
+         "--junit se dio dos veces"},
+    };
+    auto placed = [&](std::string text) {
+        for (const auto &[from, to] :
+             {std::pair<std::string, std::string>{"PTY", watched.devicePath()},
+              {"DIR", folder.path().string()}}) {
+            for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), to);
+        }
+        return text;
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.plan.empty())
+            folder.write("p.toml", placed(row.plan));
+        testing::SimProcess sim({"--log"}, true);
+        std::vector<std::string> argv{MARVALO_SEND_PATH};
+        if (std::ranges::count(row.args, "--device") == 0 && row.plan.find("device") == npos)
+            argv.insert(argv.end(), {"--device", sim.devicePath()});
+        for (const std::string &arg : row.args)
+            argv.push_back(placed(arg));
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, row.status) << run.out << run.err;
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+        char heard[64];
+        EXPECT_LT(::read(watched.controller(), heard, sizeof heard), 1) << "a byte reached the pty";
+        EXPECT_EQ(requestsSeen(sim), 0u);
+        EXPECT_EQ(folder.read("plan.toml"), plan);
     }
 }
 
