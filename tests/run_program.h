@@ -21,7 +21,7 @@ struct ProgramRun {
 // a signal after a while (Ctrl-C, kill).
 struct RunControl {
     bool closeOutputAfterFirstLine = false;
-    std::optional<int> signalAfterMs;
+    std::optional<int> signalAfterMs = std::nullopt;
     int signal = 0;
     // More signals, each (milliseconds after the one before, signal):
     // SIGSTOP then SIGCONT. msFromSignalToExit counts from the last.

@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -595,6 +596,146 @@ TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
         EXPECT_EQ(requestsSeen(sim), 0u);
         EXPECT_EQ(folder.read("plan.toml"), plan);
     }
+}
+
+// Stops and signals as a rig engineer meets them: a slow reader or a full
+// pipe does not hold a stop (the figure is printed; the bound is generous
+// for a loaded machine), TAP streams, a closed stdout stops the plan, a
+// process stop is not the unit's, nohup's SIGHUP stays ignored.
+TEST(SendTool, StopsAndSignalsAsARigUsesThem) {
+    testing::TempFolder folder;
+    const std::string many =
+        "[line]\nbaud = 19200\nwait = \"until-complete\"\n[[step]]\n"
+        "protocol = \"korvel\"\naddress = 1\ninstruction = \"D\"\n"
+        "repeat = 600\n";
+    const std::string paced =
+        "[line]\nbaud = 19200\nwait = \"until-complete\"\n[[step]]\n"
+        "protocol = \"korvel\"\naddress = 1\ninstruction = \"D\"\n"
+        "repeat = 10\ndelay_ms = 150\n";
+    const std::string late =
+        "[[step]]\nprotocol = \"korvel\"\naddress = 1\ninstruction = "
+        "\"D\"\nexpect = { max_first_byte_ms = 1000 }\n";
+    const std::string fifo = (folder.path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    folder.write("kept.pcapng", "an earlier capture");
+    using Check = std::function<void(const testing::ProgramRun &, testing::SimProcess &)>;
+    auto stoppedFast = [](const char *says) -> Check {
+        return [says](const testing::ProgramRun &run, testing::SimProcess &) {
+            std::printf("  stop to exit: %ld ms\n", run.msFromSignalToExit);
+            EXPECT_LT(run.msFromSignalToExit, 1000);
+            EXPECT_EQ(run.status, 130) << run.err;
+            EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+        };
+    };
+    const struct {
+        const char *name;
+        std::vector<std::string> sim;
+        std::string plan;  // else a single exchange
+        std::vector<std::string> more;
+        testing::RunControl control;
+        Check check;
+    } rows[] = {
+        {"a report to a FIFO read at 1 KB/s",
+         {},
+         many,
+         {"--junit", fifo},
+         {.signalAfterMs = 4500, .signal = SIGINT},
+         stoppedFast("quedó incompleto")},
+        {"JSON into a pipe nobody reads",
+         {},
+         many,
+         {"--json"},
+         {.signalAfterMs = 2500, .signal = SIGINT, .outputNeverRead = true},
+         stoppedFast("la salida estándar quedó incompleta")},
+        {"--tap | head -n 1",
+         {},
+         paced,
+         {"--tap"},
+         {.closeOutputAfterFirstLine = true},
+         [](const testing::ProgramRun &run, testing::SimProcess &sim) {
+             EXPECT_EQ(run.out, "TAP version 14\n");
+             EXPECT_EQ(run.status, 4) << run.err;
+             EXPECT_LE(requestsSeen(sim), 1u) << "none after the reader left";
+         }},
+        {"TAP streams: a killed run keeps its cases",
+         {},
+         paced,
+         {"--tap"},
+         {.signalAfterMs = 700, .signal = SIGKILL},
+         [](const testing::ProgramRun &run, testing::SimProcess &) {
+             EXPECT_NE(run.out.find("1..10\nok 1 - paso 1 \\#1\nok 2 - paso 1 \\#2\n"),
+                       std::string::npos)
+                 << run.out;
+         }},
+        {"SIGSTOP and SIGCONT during the wait",
+         {"--delay", "500"},
+         late,
+         {},
+         {.signalAfterMs = 250, .signal = SIGSTOP, .thenSignals = {{2500, SIGCONT}}},
+         [](const testing::ProgramRun &run, testing::SimProcess &) {
+             EXPECT_EQ(run.status, 0) << run.out << run.err;
+             EXPECT_NE(run.out.find("PASS  paso 1  ok  tiempo desconocido"), std::string::npos)
+                 << run.out;
+         }},
+        {"nohup: an ignored SIGHUP stays ignored",
+         {},
+         paced,
+         {},
+         {.signalAfterMs = 300, .signal = SIGHUP},
+         [](const testing::ProgramRun &run, testing::SimProcess &sim) {
+             EXPECT_EQ(run.status, 0) << run.err;
+             EXPECT_EQ(requestsSeen(sim), 10u);
+         }},
+        {"a stdout that takes nothing, one exchange",
+         {},
+         "",
+         {">", "/dev/full"},
+         {},
+         [](const testing::ProgramRun &run, testing::SimProcess &) {
+             EXPECT_EQ(run.status, 4);
+             EXPECT_NE(run.err.find("la salida estándar no admite más"), std::string::npos)
+                 << run.err;
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> simOptions = row.sim;
+        simOptions.push_back("--log");
+        testing::SimProcess sim(simOptions, true);
+        folder.write("p.toml", row.plan);
+        std::string command = std::string(MARVALO_SEND_PATH) + " --device " + sim.devicePath() +
+                              (row.plan.empty() ? " korvel --address 01 --instruction D"
+                                                : " --plan " + (folder.path() / "p.toml").string());
+        for (const std::string &arg : row.more)
+            command += " " + arg;
+        std::atomic<bool> ended = false;  // then the rest is drained at once
+        std::thread reader([&] {
+            if (std::ranges::count(row.more, fifo) == 0)
+                return;
+            FileDescriptor in(::open(fifo.c_str(), O_RDONLY));
+            char chunk[1024];
+            while (::read(in.get(), chunk, sizeof chunk) > 0) {
+                for (int tenth = 0; tenth < 10 && !ended; ++tenth)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+        const bool nohup = row.control.signal == SIGHUP;
+        if (nohup)
+            ::signal(SIGHUP, SIG_IGN);
+        // exec keeps the shell's pid, so the signals reach marvalo-send.
+        const auto run = runProgram({"/bin/sh", "-c", "exec " + command}, row.control);
+        if (nohup)
+            ::signal(SIGHUP, SIG_DFL);
+        ended = true;
+        reader.join();
+        row.check(run, sim);
+    }
+    // An existing capture is replaced only once an exchange reached the line.
+    const auto refused =
+        runProgram({MARVALO_SEND_PATH, "--device", "/nonexistent/tty", "--pcap",
+                    (folder.path() / "kept.pcapng").string(), "korvel", "--address", "01"});
+    EXPECT_EQ(refused.status, 4);
+    EXPECT_EQ(folder.read("kept.pcapng"), "an earlier capture");
 }
 
 TEST(SendTool, CapturesAreReadBackByTshark) {
