@@ -150,8 +150,11 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
             report.cases.push_back(result);
             if (settings.onCase)
                 settings.onCase(result);
-            // The pause after a step; a stop ends it and the run.
-            for (int waited = 0; !stopped && waited < step.delayMs; waited += kStopCheckMs) {
+            // The pause after a step; a stop ends it and the run. After the
+            // last case nothing follows: a stop then cuts nothing short.
+            const bool last = &step == &plan.steps.back() && repetition == step.repeat;
+            for (int waited = 0; !stopped && !last && waited < step.delayMs;
+                 waited += kStopCheckMs) {
                 if (stopAsked()) {
                     stopped = true;
                     run.interrupted = true;

@@ -588,6 +588,12 @@ TEST(SendTool, StopsAndSignalsAsARigUsesThem) {
          "PASS  paso 1  ok  tiempo desconocido"},
         {{}, paced, "", {.signalAfterMs = 300, .signal = SIGHUP}, 0, "10 pasaron"},
         {{}, "", " > /dev/full", {}, 4, "la salida estándar no admite más"},
+        {{},
+         line + korvel + "delay_ms = 3000\n",
+         "",
+         {.signalAfterMs = 1000, .signal = SIGINT},
+         0,
+         "1 pasaron"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.says);
