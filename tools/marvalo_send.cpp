@@ -40,6 +40,8 @@ std::filesystem::path portsTablePath() {
 int withOutputChecked(StdoutWriter &out, int status) {
     std::cout.flush();
     const int lost = out.error();
+    if (lost == ECANCELED)
+        std::cerr << kStdoutCutText << ".\n";
     if (lost == 0 || lost == EPIPE || lost == ECANCELED)
         return status;
     std::cerr << "marvalo-send: la salida estándar no admite más (" << systemErrorText(lost)

@@ -123,8 +123,9 @@ constexpr const char *kHelp =
     "file or the ports table (under any name), or a terminal that is not this\n"
     "program's own (another serial line) refuses the run (exit 2); both on one\n"
     "file, or either on stderr, is refused (exit 64). An existing capture is\n"
-    "replaced only once an exchange reached the line. --count, --interval, --settings and a request do not go with --plan;\n"
-    "--tap, --junit, --check, --name and --property need it (exit 64).\n"
+    "replaced only once an exchange reached the line. --count, --interval,\n"
+    "--settings and a request do not go with --plan; --tap, --junit, --check,\n"
+    "--name and --property need it (exit 64).\n"
     "Each option is given once (--property may repeat): a second one, or\n"
     "--rs232 with --rs485, is refused (exit 64).\n"
     "\n"
@@ -153,8 +154,9 @@ constexpr const char *kExitHelp =
     "step failed); 2 an input was rejected (the panel's message), or the plan is\n"
     "invalid or an output cannot be written, and nothing was sent; 4 the port\n"
     "failed (the message names the device and the fix), or a report or the\n"
-    "capture could not be written at the end (the message still says how the\n"
-    "unit did); 64 the command line is wrong; 128 + the signal's number when a\n"
+    "capture could not be written at the end, or stdout took no more (the\n"
+    "message still says how the unit did); 64 the command line is wrong; 128 + the signal's number "
+    "when a\n"
     "signal stopped the run: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP.\n";
 
 std::optional<int> baudIndexOf(long rate) {

@@ -161,9 +161,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
         printPlanSummary(run.report);
     std::cout.flush();
     if (const int lost = out.error(); lost == ECANCELED) {
-        std::cerr << "marvalo-send: la salida estándar quedó incompleta: su lector no la leyó a "
-                     "tiempo tras la señal de parada; "
-                  << unitResult(run) << ".\n";
+        std::cerr << kStdoutCutText << "; " << unitResult(run) << ".\n";
     } else if (lost != 0) {
         std::cerr << "marvalo-send: la salida estándar se cerró o no admite más ("
                   << systemErrorText(lost) << "): no se envió nada más a la línea; "

@@ -6,6 +6,11 @@
 
 namespace marvalo {
 
+// What stderr says when a stop cut our stdout short (then "; …" or ".").
+inline constexpr const char *kStdoutCutText =
+    "marvalo-send: la salida estándar quedó incompleta: su lector no la leyó a tiempo tras la "
+    "señal de parada";
+
 // std::cout through one write rule (writeWhole) while this lives: a write
 // a signal interrupts is tried again, a stop's writes end once `giveUp`
 // says so, and what went wrong is kept as an errno for the message.
