@@ -155,9 +155,9 @@ constexpr const char *kExitHelp =
     "invalid or an output cannot be written, and nothing was sent; 4 the port\n"
     "failed (the message names the device and the fix), or a report or the\n"
     "capture could not be written at the end, or stdout took no more (the\n"
-    "message still says how the unit did); 64 the command line is wrong; 128 + the signal's number "
-    "when a\n"
-    "signal stopped the run: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP.\n";
+    "message still says how the unit did); 64 the command line is wrong; 128 +\n"
+    "the signal's number when a signal stopped the run: 130 Ctrl-C (SIGINT),\n"
+    "143 SIGTERM, 129 SIGHUP.\n";
 
 std::optional<int> baudIndexOf(long rate) {
     for (std::size_t i = 0; i < kBaudCount; ++i) {
