@@ -1,12 +1,19 @@
 #include "files/output_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "core/text/system_error_text.h"
@@ -49,12 +56,57 @@ std::optional<std::string> folderProblem(std::filesystem::path folder) {
 
 Result<Done, std::string> writeAll(int fd, std::string_view content,
                                    const std::function<bool()> &stopAsked) {
-    const auto written = os::writeAll(fd, content.data(), content.size(), std::nullopt, stopAsked);
-    if (written.stopped)
-        return std::string("una señal de parada cortó la escritura");
-    if (written.error != 0)
-        return systemErrorText(written.error);
+    const int error = writeWhole(fd, content, stopAsked);
+    if (error == ECANCELED)
+        return std::string("una señal de parada cortó la escritura: quedó incompleto");
+    if (error != 0)
+        return systemErrorText(error);
     return Done{};
+}
+
+// Every terminal driver the kernel has (/proc/tty/drivers: name, node,
+// major, minors), so a terminal is known without opening it: opening a
+// serial line raises its modem lines.
+bool isTerminal(dev_t device) {
+    std::ifstream drivers("/proc/tty/drivers");
+    for (std::string line; std::getline(drivers, line);) {
+        std::istringstream fields(line);
+        std::string name, node, minors;
+        unsigned major = 0;
+        if (!(fields >> name >> node >> major >> minors) || major != ::major(device))
+            continue;
+        unsigned long low = 0;
+        unsigned long high = 0;
+        const int read = std::sscanf(minors.c_str(), "%lu-%lu", &low, &high);
+        if (read == 1)
+            high = low;
+        if (read >= 1 && ::minor(device) >= low && ::minor(device) <= high)
+            return true;
+    }
+    return false;
+}
+
+// The terminals that are ours to write to: /dev/tty, our controlling
+// terminal (field 7 of /proc/self/stat) and the terminals of our stdout
+// and stderr. Any other is another line, or someone else's screen.
+bool ownTerminal(dev_t device) {
+    if (device == ::makedev(5, 0))
+        return true;
+    std::ifstream stat("/proc/self/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(std::min(text.rfind(')') + 1, text.size())));
+    std::string state;
+    long pid = 0, group = 0, session = 0, terminal = 0;
+    if (fields >> state >> pid >> group >> session >> terminal && terminal != 0 &&
+        static_cast<dev_t>(::makedev((terminal >> 8) & 0xfff,
+                                     (terminal & 0xff) | ((terminal >> 12) & 0xfff00))) == device)
+        return true;
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device)
+            return true;
+    }
+    return false;
 }
 
 Result<Done, std::string> writeHeld(int fd, std::string_view content,
@@ -88,6 +140,33 @@ int ownDescriptorOf(const struct stat &info) {
 
 }  // namespace
 
+int writeWhole(int fd, std::string_view content, const std::function<bool()> &giveUp) {
+    while (!content.empty()) {
+        if (giveUp && giveUp())
+            return ECANCELED;
+        // Waited for in short looks, so a stop is seen however slow the
+        // reader; a chunk a pipe with room takes whole never blocks.
+        struct pollfd out {
+            fd, POLLOUT, 0
+        };
+        const int ready = ::poll(&out, 1, kWriteLookMs);
+        if (ready < 0 && errno != EINTR)
+            return errno;
+        if (ready <= 0)
+            continue;
+        const ssize_t written =
+            ::write(fd, content.data(), std::min<std::size_t>(content.size(), PIPE_BUF));
+        if (written < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return ENOSPC;
+        content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
 Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &path) {
     if (path.empty())
         return std::string("no es un nombre de archivo");
@@ -119,6 +198,10 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
         return OutputFile{path, true, -1, std::make_shared<FileDescriptor>(std::move(probe))};
     }
     if (S_ISCHR(info.st_mode)) {
+        if (isTerminal(info.st_rdev) && !ownTerminal(info.st_rdev))
+            return std::string(
+                "es un terminal que no es el de este programa (otra línea serie u otra "
+                "consola): lo escrito llegaría a lo que tenga conectado; dé un archivo");
         if (::access(path.c_str(), W_OK) != 0)
             return systemErrorText(errno);
         return OutputFile{path, true, -1, nullptr};

@@ -14,7 +14,8 @@ namespace marvalo {
 // Where a report or a capture goes, checked before a run sends anything.
 struct OutputFile {
     std::filesystem::path path;
-    // A character device, a FIFO, or our own stdout/stderr by another name
+    // A character device (a terminal only if it is our own), a FIFO, or our own stdout/stderr by
+    // another name
     // (/dev/stdout, /proc/self/fd/1): written to in place, appending, never
     // replaced. Else a regular file (or none yet) saved atomically.
     bool stream = false;
@@ -36,6 +37,12 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
 // failure, why (Spanish).
 Result<Done, std::string> writeOutputFile(const OutputFile &output, std::string_view content,
                                           const std::function<bool()> &stopAsked = {});
+
+// Writes `content` whole to `fd`, whatever kind of file it is: 0, or the
+// errno of the write that failed, or ECANCELED once `giveUp` says so (it is
+// asked at least every kWriteLookMs while a slow reader holds the write).
+inline constexpr int kWriteLookMs = 10;
+int writeWhole(int fd, std::string_view content, const std::function<bool()> &giveUp);
 
 // Whether two paths reach the same thing: one file, or one character
 // device under two names (a pty's /dev/pts/N and a symlink to it).

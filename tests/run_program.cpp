@@ -31,7 +31,7 @@ ProgramRun runProgram(const std::vector<std::string> &argv, const RunControl &co
     int outFd = mkstemp(outPath);
     const int errFd = mkstemp(errPath);
     int pipeEnds[2] = {-1, -1};
-    if (control.closeOutputAfterFirstLine && pipe(pipeEnds) == 0) {
+    if ((control.closeOutputAfterFirstLine || control.outputNeverRead) && pipe(pipeEnds) == 0) {
         close(outFd);
         outFd = pipeEnds[1];
     }
@@ -50,7 +50,7 @@ ProgramRun runProgram(const std::vector<std::string> &argv, const RunControl &co
         _exit(127);
     }
     close(outFd);
-    if (pipeEnds[0] >= 0) {
+    if (pipeEnds[0] >= 0 && control.closeOutputAfterFirstLine) {
         char c = 0;
         while (read(pipeEnds[0], &c, 1) == 1) {
             run.out.push_back(c);
@@ -64,6 +64,11 @@ ProgramRun runProgram(const std::vector<std::string> &argv, const RunControl &co
         std::this_thread::sleep_for(std::chrono::milliseconds(*control.signalAfterMs));
         signalled = std::chrono::steady_clock::now();
         kill(child, control.signal);
+        for (const auto &[afterMs, signal] : control.thenSignals) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+            signalled = std::chrono::steady_clock::now();
+            kill(child, signal);
+        }
     }
     int status = 0;
     struct rusage usage {};
@@ -77,9 +82,11 @@ ProgramRun runProgram(const std::vector<std::string> &argv, const RunControl &co
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     run.maxResidentKb = usage.ru_maxrss;
+    if (control.outputNeverRead)
+        close(pipeEnds[0]);
     close(errFd);
-    if (pipeEnds[0] < 0)
-        run.out = slurp(outPath);
+    if (!control.closeOutputAfterFirstLine)
+        run.out = slurp(outPath);  // empty when it never went there
     run.err = slurp(errPath);
     unlink(outPath);
     unlink(errPath);

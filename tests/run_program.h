@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace marvalo::testing {
@@ -20,8 +21,13 @@ struct ProgramRun {
 // a signal after a while (Ctrl-C, kill).
 struct RunControl {
     bool closeOutputAfterFirstLine = false;
-    std::optional<int> signalAfterMs;
+    std::optional<int> signalAfterMs = std::nullopt;
     int signal = 0;
+    // More signals, each (milliseconds after the one before, signal):
+    // SIGSTOP then SIGCONT. msFromSignalToExit counts from the last.
+    std::vector<std::pair<int, int>> thenSignals = {};
+    // Its stdout a pipe that is never read, as a stalled `| less` is.
+    bool outputNeverRead = false;
 };
 
 // Runs a program to completion with its output captured, no shell involved.

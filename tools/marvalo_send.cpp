@@ -2,16 +2,20 @@
 // request builder, port layer, waits and verdicts as the panel, so a script
 // and the panel never disagree about an instrument.
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <iostream>
 
 #include "core/text/byte_text.h"
+#include "core/text/system_error_text.h"
 #include "files/file_places.h"
 #include "files/ports_file.h"
 #include "ports/bench_ports.h"
 #include "tools/port_listing.h"
 #include "tools/send_modes.h"
 #include "tools/send_options.h"
+#include "tools/stdout_writer.h"
+#include "tools/stop_signal.h"
 
 namespace {
 
@@ -25,12 +29,26 @@ PortsTablePlace portsTable() {
     return portsTablePlace(noFolder ? std::filesystem::current_path() : programFolder);
 }
 
-}  // namespace
+// Every mode ends as a plan does when stdout takes no more (> /dev/full):
+// exit 4 and a sentence. A reader that left (| head -n 1) ends a run of
+// exchanges quietly, with the exit status of what was seen; a stop that
+// cut the output short has the signal's status already.
+int withOutputChecked(StdoutWriter &out, int status) {
+    std::cout.flush();
+    const int lost = out.error();
+    if (lost == ECANCELED)
+        std::cerr << kStdoutCutText << ".\n";
+    if (lost == 0 || lost == EPIPE || lost == ECANCELED)
+        return status;
+    std::cerr << "marvalo-send: la salida estándar no admite más (" << systemErrorText(lost)
+              << "): lo que quedaba por escribir se perdió.\n";
+    return kExitPortFailed;
+}
 
-int main(int argc, char **argv) {
+int run(int argc, char **argv, StdoutWriter &out) {
     auto command = parseCommandLine(argc, argv);
     if (!command)
-        return command.error().status;
+        return withOutputChecked(out, command.error().status);
     const SendOptions &options = command.value().options;
 
     BenchPorts benchPorts(portsTable());
@@ -46,11 +64,18 @@ int main(int argc, char **argv) {
     }
     if (options.listPorts) {
         std::cout << (options.json ? portListingJson(benchPorts) : portListingText(benchPorts));
-        return kExitAllGood;
+        return withOutputChecked(out, kExitAllGood);
     }
     if (options.portCommand)
-        return runPortCommand(*options.portCommand, benchPorts);
+        return withOutputChecked(out, runPortCommand(*options.portCommand, benchPorts));
     if (options.plan)
-        return runPlanFile(options, benchPorts);
-    return runExchanges(options, command.value().request, benchPorts);
+        return runPlanFile(options, benchPorts, out);
+    return withOutputChecked(out, runExchanges(options, command.value().request, benchPorts));
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    StdoutWriter out(stopWriteTimeIsUp);
+    return run(argc, argv, out);
 }

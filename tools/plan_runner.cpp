@@ -100,21 +100,32 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
             bool cutShort = false;
             for (int attempt = 1; attempt <= step.retries + 1; ++attempt) {
                 setup.sequence = ++sequence;
+                const unsigned stopsBefore = settings.processStops ? settings.processStops() : 0;
                 const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+                const bool timingUnknown =
+                    settings.processStops && settings.processStops() != stopsBefore;
                 cutShort = outcome.interrupted;
                 if (cutShort && outcome.nothingWritten && attempt == 1)
                     break;  // the line never saw this step: skipped, not interrupted
                 if (attempt > 1)
                     result.earlierTries.push_back(result.verdict +
                                                   (check.passed ? "" : ": " + check.message));
-                check = judgeStep(step, outcome.record);
+                check = judgeStep(step, outcome.record, !timingUnknown);
                 result.tries = attempt;
-                result.details = detailsOf(outcome.record);
-                result.verdict =
-                    outcome.record.verdict ? verdictKey(outcome.record.verdict->kind) : "failure";
-                result.firstByteMs = outcome.record.firstByteMs();
+                result.details = detailsOf(outcome.record) +
+                                 (timingUnknown ? "\ntiempos desconocidos: el proceso estuvo "
+                                                  "detenido durante el intento"
+                                                : "");
+                // A try a stop cut short, or one the line failed, has no
+                // verdict of the unit's.
+                result.verdict = cutShort                 ? "interrumpido"
+                                 : outcome.record.verdict ? verdictKey(outcome.record.verdict->kind)
+                                                          : "sin veredicto";
+                result.timingUnknown = timingUnknown;
+                result.firstByteMs = timingUnknown ? std::nullopt : outcome.record.firstByteMs();
                 if (settings.onTry)
-                    settings.onTry(StepTry{step, repetition, attempt, outcome, check});
+                    settings.onTry(
+                        StepTry{step, repetition, attempt, outcome, check, timingUnknown});
                 if (check.passed || check.portFailed || cutShort)
                     break;
             }
@@ -140,8 +151,11 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
             report.cases.push_back(result);
             if (settings.onCase)
                 settings.onCase(result);
-            // The pause after a step; a stop ends it and the run.
-            for (int waited = 0; !stopped && waited < step.delayMs; waited += kStopCheckMs) {
+            // The pause after a step; a stop ends it and the run. After the
+            // last case nothing follows: a stop then cuts nothing short.
+            const bool last = &step == &plan.steps.back() && repetition == step.repeat;
+            for (int waited = 0; !stopped && !last && waited < step.delayMs;
+                 waited += kStopCheckMs) {
                 if (stopAsked()) {
                     stopped = true;
                     run.interrupted = true;

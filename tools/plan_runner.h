@@ -21,6 +21,9 @@ struct StepTry {
     int tryNumber;   // from 1
     const ExchangeOutcome &outcome;
     const StepCheck &check;
+    // The process was stopped during the try (Ctrl-Z, SIGSTOP): its times
+    // are ours, not the unit's.
+    bool timingUnknown = false;
 };
 
 struct PlanRunSettings {
@@ -28,6 +31,7 @@ struct PlanRunSettings {
     std::string suiteName;
     std::vector<std::pair<std::string, std::string>> properties;
     std::function<bool()> stopRequested;         // Ctrl-C: nothing more is sent
+    std::function<unsigned()> processStops;      // how often the process was continued
     std::function<void(const StepTry &)> onTry;  // every exchange
     std::function<void(const CaseResult &)> onCase;
 };

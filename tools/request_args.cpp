@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/frames/framing_chars.h"
 #include "core/frames/request.h"
 #include "core/text/number_text.h"
 #include "tools/modbus_args.h"
@@ -155,6 +156,13 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
     } else {
         inputs.addressText = args.address ? *args.address : addressText(*addressDefault);
         inputs.instructionText = args.instruction.value_or("");
+        // What the panel's one-line box cannot hold: a second frame.
+        if (const auto bad =
+                framingCharIn(static_cast<std::uint8_t>(*protocol), inputs.instructionText))
+            return refused("La instrucción tiene " + bad->name + " en la posición " +
+                           std::to_string(bad->offset + 1) +
+                           ", que en la línea cierra o abre una trama y haría de ella dos: "
+                           "quítelo.");
     }
     auto frame = BuildRequest(static_cast<std::uint8_t>(*protocol), inputs);
     if (!frame)

@@ -79,10 +79,13 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     PortLine port;
     port.setPortMap(benchPorts);
     configurePort(port, line);
-    const auto outputs = checkSendOutputs(options, port.devicePath());
+    std::vector<NamedInput> inputs{{benchPorts.tableFile(), "la tabla de puertos"}};
+    if (options.settingsFile)
+        inputs.emplace_back(*options.settingsFile, "el archivo de configuración");
+    const auto outputs = checkSendOutputs(options, port.devicePath(), inputs);
     if (!outputs)
         return kExitRejected;
-    if (auto clash = stdoutClash(options, *outputs))
+    if (auto clash = outputClash(options, *outputs))
         return usage(*clash);
     // Written as the run goes: a killed run leaves every exchange it made.
     std::optional<CaptureFile> capture;

@@ -118,8 +118,17 @@ void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &vi
     object["step"] = safeText(done.step.name);
     object["repetition"] = done.repetition;
     object["try"] = done.tryNumber;
+    // Times across a process stop are ours, not the unit's.
+    if (done.timingUnknown) {
+        for (const char *time : {"first_byte_ms", "last_byte_ms", "duration_ms"})
+            object[time] = nullptr;
+        object["timing_unknown"] = true;
+    }
     // Cut short by a stop: the unit was not let finish, so neither.
     if (done.outcome.interrupted) {
+        object["verdict"] = nullptr;
+        object.erase("verdict_text");
+        object["reason"] = "interrumpido: una señal de parada cortó la espera";
         object["passed"] = nullptr;
         object["interrupted"] = true;
         printJsonLine(object);

@@ -2,7 +2,9 @@
 #include "tools/send_options.h"
 
 #include <iostream>
+#include <set>
 
+#include "core/frames/framing_chars.h"
 #include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
@@ -109,26 +111,42 @@ constexpr const char *kHelp =
     "                    what came; with --json one object per exchange, one per\n"
     "                    skipped or interrupted step and a summary; with --pcap\n"
     "                    every try in the capture\n"
-    "  --check           read the plan and build every request; send nothing\n"
+    "  --check           read the plan, build every request and check every\n"
+    "                    output as a run would; send nothing\n"
     "  --junit FILE      write a JUnit XML report: a file atomically, a device,\n"
     "                    FIFO or /dev/stdout in place (never replaced)\n"
-    "  --tap             print TAP version 14 instead of the lines (not with\n"
-    "                    --json)\n"
+    "  --tap             print TAP version 14 instead of the lines, each case as\n"
+    "                    it ends (not with --json)\n"
     "  --name NAME       the unit under test, as the report's suite name\n"
     "  --property KEY=VALUE\n"
     "                    a property of the report (repeatable)\n"
     "\n"
     "--junit and --pcap are checked before the first byte is sent: a folder\n"
-    "that is missing or takes no file, or a directory, refuses the run (exit\n"
-    "2). --count, --interval, --settings and a request do not go with --plan;\n"
-    "--tap, --junit, --check, --name and --property need it (exit 64).\n"
+    "that is missing or takes no file, a directory, the plan, the settings\n"
+    "file or the ports table (under any name), or a terminal that is not this\n"
+    "program's own (another serial line) refuses the run (exit 2); both on one\n"
+    "file, or either on stderr, is refused (exit 64). An existing capture is\n"
+    "replaced only once an exchange reached the line. --count, --interval,\n"
+    "--settings and a request do not go with --plan; --tap, --junit, --check,\n"
+    "--name and --property need it (exit 64).\n"
+    "Each option is given once (--property may repeat): a second one, or\n"
+    "--rs232 with --rs485, is refused (exit 64).\n"
     "\n"
     "Ctrl-C (or SIGTERM, SIGHUP) stops the run: from then on nothing more is\n"
     "written to the line (it is checked right before RTS and every write), a\n"
     "wait or a pause ends at once, a plan's step in progress is reported as\n"
     "interrupted and the rest as skipped, the reports are written and the port\n"
-    "is given back as it was. A closed output (| head -n 1) ends the run the\n"
-    "same way, without a summary.\n"
+    "is given back as it was. What is still to be written gets 50 ms: a\n"
+    "reader too slow for it (a FIFO, a full pipe) gets an incomplete output,\n"
+    "said so on stderr. A stop that cut nothing short leaves the run's own\n"
+    "exit status. Signals ignored at the start (nohup) stay ignored. A process\n"
+    "stop (Ctrl-Z, SIGSTOP) during a plan's try marks its timing unknown, never\n"
+    "judged against max_first_byte_ms. A closed output (| head -n 1) ends a run\n"
+    "of exchanges the same way, without a summary and with the status of what\n"
+    "it saw; it ends a plan before its next request, exit 4. A stdout that\n"
+    "fails otherwise (> /dev/full) gives exit 4 and a sentence in every mode.\n"
+    "A path with a control character, a Korvel instruction with CR, or an ISO\n"
+    "1745 one with SOH, STX or ETX (a second frame on the line) is refused.\n"
     "\n"
     "The request:\n";
 
@@ -139,9 +157,10 @@ constexpr const char *kExitHelp =
     "step failed); 2 an input was rejected (the panel's message), or the plan is\n"
     "invalid or an output cannot be written, and nothing was sent; 4 the port\n"
     "failed (the message names the device and the fix), or a report or the\n"
-    "capture could not be written at the end (the message still says how the\n"
-    "unit did); 64 the command line is wrong; 128 + the signal's number when a\n"
-    "signal stopped the run: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP.\n";
+    "capture could not be written at the end, or stdout took no more (the\n"
+    "message still says how the unit did); 64 the command line is wrong; 128 +\n"
+    "the signal's number when a signal stopped the run: 130 Ctrl-C (SIGINT),\n"
+    "143 SIGTERM, 129 SIGHUP.\n";
 
 std::optional<int> baudIndexOf(long rate) {
     for (std::size_t i = 0; i < kBaudCount; ++i) {
@@ -156,6 +175,12 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
     const std::string name = argv[i];
     const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
     auto needs = [&](const char *what) { return name + " necesita " + what; };
+    // A NUL cannot come in argv, but a line break or an escape can.
+    const bool path = name == "--device" || name == "--settings" || name == "--plan" ||
+                      name == "--junit" || name == "--pcap";
+    if (const auto bad = path && value ? controlCharIn(value) : std::nullopt)
+        return name + " tiene el carácter de control " + bad->name + " en la posición " +
+               std::to_string(bad->offset + 1) + ": se admite una ruta sin caracteres de control";
     if (name == "--rs485" || name == "--rs232") {
         options.linkType =
             static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
@@ -304,8 +329,15 @@ int usage(const std::string &problem) {
 Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
     CommandLine command;
     SendOptions &options = command.options;
+    std::set<std::string> given;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
+        // A second value would silently win over the first.
+        if (word.starts_with("--") && word != "--property" &&
+            !given.insert(word == "--rs232" ? "--rs485" : word).second)
+            return CommandLineEnd{usage(safeText(word) +
+                                        " se dio dos veces (o con su contrario): dé cada "
+                                        "opción una vez")};
         if (word == "--help" || word == "-h") {
             std::cout << kUsage << "\n" << kHelp << kRequestArgsHelp << kExitHelp;
             return CommandLineEnd{kExitAllGood};

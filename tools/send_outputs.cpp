@@ -1,5 +1,6 @@
 #include "tools/send_outputs.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -10,9 +11,19 @@ namespace marvalo {
 namespace {
 
 bool checkOne(const std::optional<std::string> &path, const char *what, const std::string &device,
-              std::optional<OutputFile> &checked) {
+              const std::vector<NamedInput> &inputs, std::optional<OutputFile> &checked) {
     if (!path)
         return true;
+    // The very file under any name (sub/../plan.toml, a link): written,
+    // it would be lost, and the next run would read a report as its input.
+    for (const auto &[input, name] : inputs) {
+        if (!input.empty() && sameFileOrDevice(*path, input)) {
+            std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path) << "\": es "
+                      << name << " (\"" << safeText(input.string())
+                      << "\"), que se perdería; dé otro archivo. Nada se envió.\n";
+            return false;
+        }
+    }
     // Written there, the report's bytes would reach the instrument as if
     // they were requests.
     if (sameFileOrDevice(*path, device)) {
@@ -33,10 +44,11 @@ bool checkOne(const std::optional<std::string> &path, const char *what, const st
 
 }  // namespace
 
-std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device) {
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device,
+                                            const std::vector<NamedInput> &inputs) {
     SendOutputs outputs;
-    if (!checkOne(options.junit, "el informe JUnit", device, outputs.junit) ||
-        !checkOne(options.pcap, "la captura", device, outputs.pcap))
+    if (!checkOne(options.junit, "el informe JUnit", device, inputs, outputs.junit) ||
+        !checkOne(options.pcap, "la captura", device, inputs, outputs.pcap))
         return std::nullopt;
     return outputs;
 }
@@ -45,7 +57,36 @@ bool junitOnStdout(const SendOutputs &outputs) {
     return outputs.junit && outputs.junit->ownDescriptor == STDOUT_FILENO;
 }
 
-std::optional<std::string> stdoutClash(const SendOptions &options, const SendOutputs &outputs) {
+std::optional<std::string> outputClash(const SendOptions &options, const SendOutputs &outputs) {
+    // One file reached by two names: the report's rename would replace the
+    // capture, or both would be interleaved in it.
+    const auto canonical = [](const std::filesystem::path &path) {
+        std::error_code unknown;
+        return std::filesystem::weakly_canonical(path, unknown);
+    };
+    if (outputs.junit && outputs.pcap &&
+        (sameFileOrDevice(outputs.junit->path, outputs.pcap->path) ||
+         canonical(outputs.junit->path) == canonical(outputs.pcap->path)) &&
+        outputs.pcap->path != "/dev/null")
+        return std::string("--junit y --pcap llevan al mismo archivo (\"") +
+               safeText(outputs.pcap->path.string()) +
+               "\"): uno borraría al otro; dé un archivo para cada uno. Nada se envió.";
+    // Our stderr takes the warnings and the summary: a report there would
+    // not be a report. Nor is one on stdout when the lines moved to stderr
+    // share its file (2>&1).
+    struct stat out {};
+    struct stat err {};
+    const bool errIsOut = ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
+                          !S_ISCHR(out.st_mode) && out.st_dev == err.st_dev &&
+                          out.st_ino == err.st_ino;
+    for (const auto &[output, option] :
+         {std::pair{&outputs.junit, "--junit"}, std::pair{&outputs.pcap, "--pcap"}}) {
+        if (*output && ((*output)->ownDescriptor == STDERR_FILENO ||
+                        ((*output)->ownDescriptor == STDOUT_FILENO && errIsOut)))
+            return std::string(option) +
+                   " apunta a la salida de errores, donde van los avisos y el resumen: dé un "
+                   "archivo para él. Nada se envió.";
+    }
     if (outputs.pcap && outputs.pcap->ownDescriptor == STDOUT_FILENO)
         return std::string(
             "--pcap apunta a la salida estándar, donde ya van las líneas o el "

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/records/exchange_record.h"
@@ -17,15 +19,20 @@ struct SendOutputs {
     std::optional<OutputFile> pcap;
 };
 
-// Every output the options name, or nullopt once the first that cannot be
-// written, or that is `device` itself, has been named on stderr (nothing is
-// sent then).
-std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device);
+// A file the run reads (the plan, the settings, the ports table) and its
+// name in a message ("el plan").
+using NamedInput = std::pair<std::filesystem::path, const char *>;
 
-// Why the outputs cannot share our stdout as asked, for a usage error:
-// two reports on one stream make neither readable. A JUnit report alone
-// there moves a plan's case lines to stderr instead.
-std::optional<std::string> stdoutClash(const SendOptions &options, const SendOutputs &outputs);
+// Every output the options name, or nullopt once the first that cannot be
+// written, that is `device` itself or one of `inputs`, has been named on
+// stderr (nothing is sent then).
+std::optional<SendOutputs> checkSendOutputs(const SendOptions &options, const std::string &device,
+                                            const std::vector<NamedInput> &inputs);
+
+// Why the outputs cannot go where asked, for a usage error: two outputs on
+// one file, two reports on one stream, a report on our stderr. A JUnit
+// report alone on stdout moves a plan's case lines to stderr instead.
+std::optional<std::string> outputClash(const SendOptions &options, const SendOutputs &outputs);
 
 // Whether the JUnit report takes our stdout, so the person's lines go to
 // stderr.

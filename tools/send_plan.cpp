@@ -13,6 +13,7 @@
 #include "tools/send_outputs.h"
 #include "tools/send_tap.h"
 #include "tools/send_text.h"
+#include "tools/stdout_writer.h"
 #include "tools/stop_signal.h"
 
 namespace marvalo {
@@ -49,49 +50,57 @@ const char *unitResult(const PlanRun &run) {
     return "la unidad pasó todos los pasos";
 }
 
+std::size_t caseCount(const TestPlan &plan) {
+    std::size_t count = 0;
+    for (const PlanStep &step : plan.steps)
+        count += static_cast<std::size_t>(step.repeat);
+    return count;
+}
+
 }  // namespace
 
-// --plan FILE: check it whole, then (without --check) check every output,
-// run it, print a line per case (or TAP, or JSON per exchange) and write
-// the reports.
-int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
+// --plan FILE: check it whole and check every output as the run would,
+// then (without --check) run it, print a line per case (or TAP, or JSON
+// per exchange) as it ends and write the reports.
+int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter &out) {
+    // Before the plan is read: a stop while a large plan loads still gets
+    // its report, and nohup's ignored SIGHUP stays ignored.
+    catchStopSignals();
     const auto plan = readPlan(*options.plan);
     if (!plan)
         return kExitRejected;
-    if (options.check) {
-        std::cout << "plan " << safeText(plan->name) << ": " << plan->steps.size()
-                  << (plan->steps.size() == 1 ? " paso" : " pasos")
-                  << "; todas las peticiones se construyen; no se envió nada\n";
-        return kExitAllGood;
-    }
     PortLine port;
     port.setPortMap(benchPorts);
-    ThreadSleeper sleeper;
-    catchStopSignals();
     PlanRunSettings settings;
     settings.line =
         planLine(plan->line, lineFrom(options, std::nullopt), options.port || options.device,
                  options.baudIndex.has_value(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
     configurePort(port, settings.line);
-    const auto outputs = checkSendOutputs(options, port.devicePath());
+    const auto outputs = checkSendOutputs(
+        options, port.devicePath(),
+        {{*options.plan, "el plan"}, {benchPorts.tableFile(), "la tabla de puertos"}});
     if (!outputs)
         return kExitRejected;
-    if (auto clash = stdoutClash(options, *outputs))
+    if (auto clash = outputClash(options, *outputs))
         return usage(*clash);
+    if (options.check) {
+        std::cout << "plan " << safeText(plan->name) << ": " << plan->steps.size()
+                  << (plan->steps.size() == 1 ? " paso" : " pasos")
+                  << "; todas las peticiones se construyen y las salidas se pueden escribir; no "
+                     "se envió nada\n";
+        return kExitAllGood;
+    }
+    ThreadSleeper sleeper;
     // The JUnit report alone on stdout: the person's lines go beside the
     // summary, on stderr.
     std::ostream &lines = junitOnStdout(*outputs) ? std::cerr : std::cout;
     settings.suiteName = options.suiteName.value_or("");
     settings.properties = options.properties;
+    settings.processStops = processContinues;
     // A closed or failing stdout ends the run as a stop does: nothing more
     // goes to the line, and what was lost is said on stderr.
-    std::optional<int> outputError;
-    auto outputLost = [&] {
-        if (!outputError && !std::cout)
-            outputError = errno;
-        return outputError.has_value();
-    };
+    auto outputLost = [&] { return out.error() != 0 || out.readerGone(); };
     settings.stopRequested = [&] { return stopRequested() || outputLost(); };
     // Streamed as the run goes, so a run that is killed keeps its capture.
     std::optional<CaptureFile> capture;
@@ -104,48 +113,61 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
         if (capture && !captureLost)
             captureLost = captureFailed(*capture, capture->append(done.outcome.record));
     };
+    std::size_t caseNumber = 0;
     settings.onCase = [&](const CaseResult &result) {
+        ++caseNumber;
         if (outputLost())
             return;
         if (options.json)
             printPlanCaseJson(result);
-        else if (!options.tap)
+        else if (options.tap)
+            printTapCase(caseNumber, result);
+        else
             printCaseLine(result, lines);
-        (void)outputLost();
     };
+    if (options.tap)
+        printTapHeader(caseCount(*plan));
     const PlanRun run = runPlan(*plan, port, sleeper, settings);
-    if (options.tap && !outputLost())
-        printTap(run.report);
-    (void)outputLost();
     if (capture && !captureLost)
         captureLost = captureFailed(*capture, capture->close());
     bool saved = !captureLost;
+    bool reportCut = false;
     std::cout.flush();  // the report may follow on the same descriptor
     if (outputs->junit) {
-        if (auto written = writeOutputFile(*outputs->junit, junitXml(run.report), stopRequested);
+        if (auto written =
+                writeOutputFile(*outputs->junit, junitXml(run.report), stopWriteTimeIsUp);
             !written) {
             std::cerr << "No se pudo guardar el informe JUnit \""
                       << safeText(outputs->junit->path.string()) << "\": " << written.error()
                       << "; " << unitResult(run) << ".\n";
             saved = false;
+            reportCut = stopRequested();
         }
     }
-    if (outputLost()) {
-        std::cerr << "marvalo-send: la salida estándar se cerró o no admite más ("
-                  << systemErrorText(*outputError) << "): no se envió nada más a la línea; "
-                  << unitResult(run) << ".\n";
-    }
-    const int status = stopRequested()            ? stoppedExitStatus()
-                       : outputLost()             ? kExitPortFailed
-                       : run.interrupted          ? stoppedExitStatus()
-                       : run.portFailed || !saved ? kExitPortFailed
-                       : run.anyFailed            ? kExitBadReply
-                                                  : kExitAllGood;
+    // A stop that cut nothing (it came once every step had ended and every
+    // report was out) leaves the unit's own status.
+    auto statusNow = [&] {
+        const int lost = out.error();
+        return stopRequested() && (run.interrupted || reportCut || lost == ECANCELED)
+                   ? stoppedExitStatus()
+               : lost != 0 || run.portFailed || !saved ? kExitPortFailed
+               : run.anyFailed                         ? kExitBadReply
+                                                       : kExitAllGood;
+    };
+    const int status = statusNow();
     if (options.json && !outputLost())
         printPlanSummaryJson(run.report, saved, status);
     else if (!options.tap)
         printPlanSummary(run.report);
-    return status;
+    std::cout.flush();
+    if (const int lost = out.error(); lost == ECANCELED) {
+        std::cerr << kStdoutCutText << "; " << unitResult(run) << ".\n";
+    } else if (lost != 0) {
+        std::cerr << "marvalo-send: la salida estándar se cerró o no admite más ("
+                  << systemErrorText(lost) << "): no se envió nada más a la línea; "
+                  << unitResult(run) << ".\n";
+    }
+    return statusNow();
 }
 
 }  // namespace marvalo

@@ -4,8 +4,12 @@
 
 namespace marvalo {
 
-void printTap(const SuiteReport &report) {
-    std::cout << tapText(report) << std::flush;
+void printTapHeader(std::size_t cases) {
+    std::cout << tapHeader(cases) << std::flush;
+}
+
+void printTapCase(std::size_t number, const CaseResult &result) {
+    std::cout << tapCase(number, result) << std::flush;
 }
 
 }  // namespace marvalo

@@ -93,7 +93,9 @@ void printCaseLine(const CaseResult &result, std::ostream &out) {
                                                                 : "SKIP";
     out << word << "  " << safeText(result.name);
     if (result.outcome != Outcome::Skipped) {
-        out << "  " << result.verdict << "  " << millisecondsText(result.firstByteMs);
+        out << "  " << result.verdict << "  "
+            << (result.timingUnknown ? "tiempo desconocido (proceso detenido)"
+                                     : millisecondsText(result.firstByteMs));
         if (result.tries > 1)
             out << "  (" << result.tries << " intentos)";
     }

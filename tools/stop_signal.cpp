@@ -1,10 +1,13 @@
 #include "tools/stop_signal.h"
 
 #include <signal.h>
+#include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <thread>
 
 #include "os/stop_signals.h"
@@ -13,9 +16,26 @@ namespace marvalo {
 namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
+volatile std::sig_atomic_t continues = 0;
+// When the first stop came, in CLOCK_MONOTONIC milliseconds (lock-free, so
+// a handler may set it).
+std::atomic<std::int64_t> stopAtMs{0};
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+std::int64_t monotonicMs() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
 
 extern "C" void onStop(int number) {
+    if (stopSignal == 0)
+        stopAtMs = monotonicMs();
     stopSignal = number;
+}
+
+extern "C" void onContinue(int) {
+    continues = continues + 1;
 }
 
 }  // namespace
@@ -24,13 +44,30 @@ void catchStopSignals() {
     struct sigaction stop {};
     stop.sa_handler = onStop;
     sigemptyset(&stop.sa_mask);
-    for (int number : kStopSignals)
+    for (int number : kStopSignals) {
+        struct sigaction inherited {};
+        if (::sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(number, &stop, nullptr);
+    }
+    struct sigaction resumed {};
+    resumed.sa_handler = onContinue;
+    resumed.sa_flags = SA_RESTART;
+    sigemptyset(&resumed.sa_mask);
+    ::sigaction(SIGCONT, &resumed, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool stopRequested() {
     return stopSignal != 0;
+}
+
+bool stopWriteTimeIsUp() {
+    return stopRequested() && monotonicMs() - stopAtMs.load() >= kStopWriteMs;
+}
+
+unsigned processContinues() {
+    return static_cast<unsigned>(continues);
 }
 
 int stoppedExitStatus() {

@@ -15,7 +15,9 @@ struct StepCheck {
     std::string message;      // the operator's sentence: what was expected and what came
 };
 
-StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record);
+// Without `timingKnown` (the process was stopped during the try) the
+// first-byte time is no measure of the unit and is not judged.
+StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown = true);
 
 // The text a step's `text` pattern meets: the reply without its framing (a
 // Korvel line without its trailing CR and LF, an ISO 1745 block's text

@@ -149,39 +149,44 @@ std::string junitXml(const SuiteReport &report) {
     return xml + "</testsuite>\n";
 }
 
-std::string tapText(const SuiteReport &report) {
+std::string tapHeader(std::size_t cases) {
+    return "TAP version 14\n1.." + std::to_string(cases) + "\n";
+}
+
+std::string tapCase(std::size_t number, const CaseResult &result) {
     using Outcome = CaseResult::Outcome;
-    std::string tap = "TAP version 14\n1.." + std::to_string(report.cases.size()) + "\n";
-    std::size_t number = 0;
-    for (const CaseResult &result : report.cases) {
-        ++number;
-        const bool ok = result.outcome == Outcome::Passed || result.outcome == Outcome::Skipped;
-        tap += std::string(ok ? "ok " : "not ok ") + std::to_string(number) + " - " +
-               tapName(result.name);
-        if (result.outcome == Outcome::Skipped)
-            tap += " # SKIP no se ejecutó: el plan se detuvo";
-        else if (result.outcome == Outcome::Interrupted)
-            tap += " # SKIP interrumpido";
-        tap += "\n";
-        const bool failed = result.outcome == Outcome::Failed || result.outcome == Outcome::Error;
-        if (!failed && result.earlierTries.empty())
-            continue;
-        tap += "  ---\n";
-        if (failed) {
-            tap += "  message: " + yamlQuoted(result.failureMessage) +
-                   "\n  severity: " + (result.outcome == Outcome::Failed ? "fail" : "error") +
-                   "\n  type: " + yamlQuoted(result.failureType) + "\n";
-        }
-        tap += "  tries: " + std::to_string(result.tries) + "\n";
-        if (!result.earlierTries.empty()) {
-            tap += "  earlier_tries:\n";
-            for (const std::string &earlier : result.earlierTries)
-                tap += "    - " + yamlQuoted(earlier) + "\n";
-        }
-        if (failed)
-            tap += "  details: " + yamlQuoted(result.details) + "\n";
-        tap += "  ...\n";
+    const bool ok = result.outcome == Outcome::Passed || result.outcome == Outcome::Skipped;
+    std::string tap =
+        std::string(ok ? "ok " : "not ok ") + std::to_string(number) + " - " + tapName(result.name);
+    if (result.outcome == Outcome::Skipped)
+        tap += " # SKIP no se ejecutó: el plan se detuvo";
+    else if (result.outcome == Outcome::Interrupted)
+        tap += " # SKIP interrumpido";
+    tap += "\n";
+    const bool failed = result.outcome == Outcome::Failed || result.outcome == Outcome::Error;
+    if (!failed && result.earlierTries.empty())
+        return tap;
+    tap += "  ---\n";
+    if (failed) {
+        tap += "  message: " + yamlQuoted(result.failureMessage) +
+               "\n  severity: " + (result.outcome == Outcome::Failed ? "fail" : "error") +
+               "\n  type: " + yamlQuoted(result.failureType) + "\n";
     }
+    tap += "  tries: " + std::to_string(result.tries) + "\n";
+    if (!result.earlierTries.empty()) {
+        tap += "  earlier_tries:\n";
+        for (const std::string &earlier : result.earlierTries)
+            tap += "    - " + yamlQuoted(earlier) + "\n";
+    }
+    if (failed)
+        tap += "  details: " + yamlQuoted(result.details) + "\n";
+    return tap + "  ...\n";
+}
+
+std::string tapText(const SuiteReport &report) {
+    std::string tap = tapHeader(report.cases.size());
+    for (std::size_t n = 0; n < report.cases.size(); ++n)
+        tap += tapCase(n + 1, report.cases[n]);
     return tap;
 }
 

@@ -19,9 +19,12 @@ struct CaseResult {
     std::string failureType;                // a verdict key, or "expectation"
     std::string failureMessage;             // the operator's sentence
     double seconds = 0;
-    std::string verdict;  // the last try's verdict key, "failure" when the line failed
+    // The last try's verdict key; "sin veredicto" when the line failed,
+    // "interrumpido" when a stop cut it short.
+    std::string verdict;
     std::optional<double> firstByteMs;
-    std::string details;  // request and reply in hex, the named text, the timing
+    std::string details;         // request and reply in hex, the named text, the timing
+    bool timingUnknown = false;  // the process was stopped during the try
 };
 
 // A plan's run, as CI servers read it.
@@ -53,5 +56,9 @@ std::string junitXml(const SuiteReport &report);
 // interrupted case "not ok ... # SKIP interrumpido", failures and retried
 // cases with YAML diagnostics.
 std::string tapText(const SuiteReport &report);
+// The same in pieces, to stream a run: the version and plan lines (the
+// count of cases is known before the first runs), then each case as it ends.
+std::string tapHeader(std::size_t cases);
+std::string tapCase(std::size_t number, const CaseResult &result);
 
 }  // namespace marvalo

@@ -11,11 +11,13 @@
 #include <tuple>
 
 #include "core/frames/bytes.h"
+#include "core/frames/framing_chars.h"
 #include "core/frames/request.h"
 #include "core/modbus/function_table.h"
 #include "core/modbus/modbus_request.h"
 #include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
+#include "core/records/exchange_record.h"
 #include "core/text/number_text.h"
 #include "core/toml/toml_reader.h"
 
@@ -32,6 +34,13 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
         table, "[line]",
         {"device", "port", "baud", "link", "parity", "stop_bits", "wait", "stop_on_failure"});
     line.device = reader.text(table, "device");
+    if (const auto bad = line.device ? controlCharIn(*line.device) : std::nullopt) {
+        reader.error(*table.get("device"),
+                     "device tiene el carácter de control " + bad->name + " en la posición " +
+                         std::to_string(bad->offset + 1) +
+                         "; se admite una ruta o una dirección sin caracteres de control");
+        line.device.reset();
+    }
     // A server address is checked here, where its place in the file is
     // known, not when the run gets to it.
     if (line.device && net::looksLikeServerAddress(*line.device)) {
@@ -116,23 +125,34 @@ std::optional<ReadRange> rangeOf(const RequestInputs &inputs) {
     return ReadRange{*start, *start + *words - 1};
 }
 
-// The exact values a format can show: an equals outside them never passes.
-std::optional<std::string> equalsProblem(double value, RegisterFormat format) {
-    if (format == RegisterFormat::F32)
-        return std::abs(value) <= std::numeric_limits<float>::max()
-                   ? std::nullopt
-                   : std::optional<std::string>("; se admite un número que quepa en un f32");
-    const auto [low, high, name] =
-        format == RegisterFormat::S16   ? std::tuple{-32768.0, 32767.0, "s16"}
-        : format == RegisterFormat::U32 ? std::tuple{0.0, 4294967295.0, "u32"}
-        : format == RegisterFormat::S32 ? std::tuple{-2147483648.0, 2147483647.0, "s32"}
-                                        : std::tuple{0.0, 65535.0, "u16 o hex"};
-    if (value >= low && value <= high && value == std::trunc(value))
-        return std::nullopt;
+// An integer format's values, and its name for messages.
+std::tuple<double, double, const char *> integerRange(RegisterFormat format) {
+    return format == RegisterFormat::S16   ? std::tuple{-32768.0, 32767.0, "s16"}
+           : format == RegisterFormat::U32 ? std::tuple{0.0, 4294967295.0, "u32"}
+           : format == RegisterFormat::S32 ? std::tuple{-2147483648.0, 2147483647.0, "s32"}
+                                           : std::tuple{0.0, 65535.0, "u16 o hex"};
+}
+
+std::string rangeText(RegisterFormat format) {
+    const auto [low, high, name] = integerRange(format);
     char range[80];
     std::snprintf(range, sizeof range, "; un registro %s lee enteros de %.0f a %.0f", name, low,
                   high);
-    return std::string(range);
+    return range;
+}
+
+// The exact values a format can show: an equals outside them never passes.
+std::optional<std::string> equalsProblem(double value, RegisterFormat format) {
+    // Below the midpoint between the largest float and 2^128 a value rounds
+    // to a finite float: FLT_MAX as printed, 3.4028235e+38, is one.
+    if (format == RegisterFormat::F32)
+        return std::abs(value) < 0x1.ffffffp127
+                   ? std::nullopt
+                   : std::optional<std::string>("; se admite un número que quepa en un f32");
+    const auto [low, high, name] = integerRange(format);
+    if (value >= low && value <= high && value == std::trunc(value))
+        return std::nullopt;
+    return rangeText(format);
 }
 
 void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
@@ -180,6 +200,28 @@ void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
         if (auto problem = equalsProblem(*check.equals, check.view.format))
             reader.error(*fields.get("equals"),
                          "equals es " + typeName(*fields.get("equals")) + *problem);
+    }
+    // Bounds no value of the format reaches, and a second, other equals.
+    if (check.view.format != RegisterFormat::F32) {
+        const auto [low, high, name] = integerRange(check.view.format);
+        const auto unreachable = [&](const char *key) {
+            reader.error(*fields.get(key), std::string(key) + " es " + typeName(*fields.get(key)) +
+                                               ", que ningún valor alcanza" +
+                                               rangeText(check.view.format));
+        };
+        if (check.min && *check.min > high)
+            unreachable("min");
+        if (check.max && *check.max < low)
+            unreachable("max");
+    }
+    for (const RegisterExpectation &earlier : step.expect.registers) {
+        if (check.equals && earlier.equals && earlier.number == check.number &&
+            earlier.view.format == check.view.format && earlier.view.order == check.view.order &&
+            *earlier.equals != *check.equals)
+            reader.error(*fields.get("equals"),
+                         "el registro " + std::to_string(check.number) + " ya debe ser " +
+                             shortestText(*earlier.equals) +
+                             "; dos valores distintos no pueden cumplirse a la vez");
     }
     const int width = isWideFormat(check.view.format) ? 2 : 1;
     if (const auto range = rangeOf(step.inputs);
@@ -342,6 +384,19 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
         }
     }
     readModbusExpectation(reader, table, step);
+    // A broadcast is answered by nobody: no first byte, no reply to compare.
+    const bool broadcast = modbus && step.inputs.addressNumber == 0;
+    for (const char *key : {"max_first_byte_ms", "reply_hex"}) {
+        if (const toml::node *node = table.get(key); node && broadcast)
+            reader.error(*node, std::string(key) +
+                                    " no puede cumplirse en una difusión (address 0), a la "
+                                    "que ninguna unidad responde");
+    }
+    if (expect.replyBytes && expect.replyBytes->size() > kMaxReplyBytes)
+        reader.error(*table.get("reply_hex"), "reply_hex tiene " +
+                                                  std::to_string(expect.replyBytes->size()) +
+                                                  " bytes; una respuesta guarda " +
+                                                  std::to_string(kMaxReplyBytes) + " como mucho");
     if (const toml::node *node = table.get("max_first_byte_ms")) {
         expect.maxFirstByteMs = reader.number(table, "max_first_byte_ms");
         if (expect.maxFirstByteMs && *expect.maxFirstByteMs < 0) {
@@ -656,6 +711,15 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
         for (const char *key : kModbusKeys)
             notFor(key, "modbus");
         inputs.instructionText = reader.text(table, "instruction").value_or("");
+        if (const auto bad = framingCharIn(step.protocol, inputs.instructionText))
+            reader.error(*table.get("instruction"),
+                         "instruction tiene " + bad->name + " en la posición " +
+                             std::to_string(bad->offset + 1) +
+                             ", que en la línea cierra o abre una trama y haría de ella dos; se "
+                             "admite una instrucción sin " +
+                             (modbus               ? ""
+                              : step.protocol == 0 ? "<CR>"
+                                                   : "<SOH>, <STX> ni <ETX>"));
     }
     step.retries = static_cast<int>(reader.integer(table, "retries", 0, kMostRetries).value_or(0));
     step.delayMs = static_cast<int>(reader.integer(table, "delay_ms", 0, kMostMs).value_or(0));

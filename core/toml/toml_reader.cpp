@@ -4,15 +4,11 @@
 #include <cmath>
 
 namespace marvalo {
-namespace {
 
-// A number as the plan wrote it: the shortest text that reads back to it.
 std::string shortestText(double value) {
     char text[40];
     return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
-
-}  // namespace
 
 std::string typeName(const toml::node &node) {
     switch (node.type()) {

@@ -17,6 +17,8 @@ namespace marvalo {
 // What a node of a TOML file holds, in the words of a message: "el texto
 // \"x\"", "el entero 3", "una tabla".
 std::string typeName(const toml::node &node);
+// A number as the file wrote it: the shortest text that reads back to it.
+std::string shortestText(double value);
 
 // The document, or why it is no TOML, at its place. `what` names the file's
 // kind in the message: "el plan", "el instrumento".

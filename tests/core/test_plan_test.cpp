@@ -118,6 +118,34 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "identity solo se aplica a una identificación modbus"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 43\nobject = \"all\"",
          "bad.toml:5:10: object: El objeto \"all\" no es válido"},
+        {"[line]\ndevice = \"/dev/pts/3\\u0000-rig-B\"\n[[step]]\nprotocol = \"korvel\"\naddress = "
+         "1",
+         "bad.toml:2:10: device tiene el carácter de control <00> en la posición 11"},
+        {"[[step]]\nprotocol = \"korvel\"\naddress = 1\ninstruction = \"D\\r*02W\"",
+         "bad.toml:4:15: instruction tiene <CR> en la posición 2"},
+        {std::string(kStep) +
+             "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, min = 70000 } ] }",
+         "bad.toml:7:46: min es el entero 70000, que ningún valor alcanza; un registro u16"},
+        {std::string(kStep) +
+             "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, max = -1 } ] }",
+         "bad.toml:7:46: max es el entero -1, que ningún valor alcanza"},
+        {std::string(kStep) +
+             "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, equals = 1 }, "
+             "{ number = 0, equals = 2 } ] }",
+         "el registro 0 ya debe ser 1; dos valores distintos"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 0\nfunction = 5\ndata = \"1\"\n"
+         "expect = { max_first_byte_ms = 5 }",
+         "bad.toml:6:32: max_first_byte_ms no puede cumplirse en una difusión"},
+        {std::string(kStep) +
+             "start = 0\nwords = 1\nexpect = { verdict = \"bad-check\", reply_hex = \"" +
+             [] {
+                 std::string hex;
+                 for (int i = 0; i <= 65536; ++i)
+                     hex += "00 ";
+                 return hex;
+             }() +
+             "\" }",
+         "reply_hex tiene 65537 bytes; una respuesta guarda 65536"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},
@@ -215,6 +243,7 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
         {"number = 0, format = \"f32\", equals = 0", {0x7F, 0xC0, 0, 0}, false},
         {"number = 1, format = \"s16\", equals = -1", {0, 0, 0xFF, 0xFF}, true},
         {"number = 1, min = 65535", {0, 0, 0xFF, 0xFF}, true},
+        {"number = 0, format = \"f32\", equals = 3.4028235e+38", {0x7F, 0x7F, 0xFF, 0xFF}, true},
     };
     for (const auto &row : rows) {
         Bytes reply{1, 3, 4};

@@ -86,6 +86,9 @@ TEST(PlanRunner, NothingReachesTheLineAfterAStop) {
         for (const CaseResult &result : run.report.cases)
             outcomes.push_back(result.outcome);
         EXPECT_EQ(outcomes, row.outcomes) << row.name;
+        if (row.outcomes[0] == Outcome::Interrupted) {
+            EXPECT_EQ(run.report.cases[0].verdict, "interrumpido") << "no verdict of the unit's";
+        }
     }
 }
 

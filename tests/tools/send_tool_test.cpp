@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "os/file_descriptor.h"
 #include "tests/fake_sysfs.h"
 #include "tests/junit_schema.h"
+#include "tests/pty_pair.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
 #include "tests/streaming_peer.h"
@@ -471,6 +473,173 @@ TEST(SendTool, OutputsAreCheckedBeforeTheFirstByte) {
             EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
         }
     }
+}
+
+// What must never be an output, nor reach a line: refused before a byte
+// goes out: a second pty (the device the plan names, or the output) hears
+// nothing, nor does the simulator that is the device otherwise. "PTY" and
+// "DIR" stand for the watched pty and the folder; arguments split at spaces.
+TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
+    testing::TempFolder folder;
+    testing::PtyPair watched;
+    const std::string korvel = "[[step]]\nprotocol = \"korvel\"\naddress = 1\n";
+    const std::string plan = korvel + "instruction = \"D\"\n";
+    folder.write("plan.toml", plan);
+    std::filesystem::create_directory(folder.path() / "sub");
+    std::filesystem::create_symlink(folder.path() / "plan.toml", folder.path() / "link.toml");
+    const struct {
+        std::string plan;  // written to p.toml when not empty
+        std::string args;
+        int status;
+        const char *says;
+    } rows[] = {
+        {"", "--plan DIR/plan.toml --junit DIR/plan.toml", 2, "es el plan"},
+        {"", "--plan DIR/plan.toml --pcap DIR/sub/../plan.toml", 2, "es el plan"},
+        {"", "--plan DIR/link.toml --junit DIR/plan.toml", 2, "es el plan"},
+        {"", "--plan DIR/plan.toml --check --junit DIR/plan.toml", 2, "es el plan"},
+        {"", "--plan DIR/plan.toml --check --junit DIR/no/r.xml", 2, "su carpeta"},
+        {"", "--plan DIR/plan.toml --junit DIR/r.xml --pcap DIR/sub/../r.xml", 64, "mismo archivo"},
+        {"", "--plan DIR/plan.toml --junit PTY", 2, "es un terminal que no es el de este programa"},
+        {"", "--plan DIR/plan.toml --junit /dev/stderr", 64, "salida de errores"},
+        {"[line]\ndevice = \"PTY\\u0000-rig-B\"\n" + plan, "--plan DIR/p.toml", 2,
+         "p.toml:2:10: device tiene el carácter de control <00> en la posición"},
+        {korvel + "instruction = \"D\\r*02W\"\n", "--plan DIR/p.toml --device PTY", 2,
+         "p.toml:4:15: instruction tiene <CR> en la posición 2"},
+        {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"0D\\u0003\"\n",
+         "--plan DIR/p.toml --device PTY", 2, "instruction tiene <ETX> en la posición 3"},
+        {"", "--device PTY korvel --address 01 --instruction D\r*02W", 2, "<CR> en la posición 2"},
+        {"", "--plan DIR/plan.toml --junit DIR/r\n.xml", 64,
+         "--junit tiene el carácter de control"},
+        {"", "--plan DIR/plan.toml --junit DIR/a.xml --junit DIR/b.xml", 64, "se dio dos veces"},
+    };
+    auto placed = [&](std::string text) {
+        for (const auto &[from, to] :
+             {std::pair{"PTY", watched.devicePath()}, std::pair{"DIR", folder.path().string()}}) {
+            for (std::size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, std::string_view(from).size(), to);
+        }
+        return text;
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.args);
+        folder.write("p.toml", placed(row.plan));
+        testing::SimProcess sim({"--log"}, true);
+        std::vector<std::string> argv{MARVALO_SEND_PATH};
+        if (row.args.find("--device") == std::string::npos &&
+            row.plan.find("device") == std::string::npos)
+            argv.insert(argv.end(), {"--device", sim.devicePath()});
+        std::istringstream words(row.args);
+        for (std::string word; std::getline(words, word, ' ');)
+            argv.push_back(placed(word));
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, row.status) << run.out << run.err;
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+        char heard[64];
+        EXPECT_LT(::read(watched.controller(), heard, sizeof heard), 1) << "a byte reached the pty";
+        EXPECT_EQ(requestsSeen(sim), 0u);
+        EXPECT_EQ(folder.read("plan.toml"), plan);
+    }
+}
+
+// Stops and signals as a rig engineer meets them: a slow reader or a full
+// pipe does not hold a stop (the figure is printed; the bound is generous
+// for a loaded machine), TAP streams, a closed stdout stops the plan, a
+// process stop is not the unit's, nohup's SIGHUP stays ignored.
+TEST(SendTool, StopsAndSignalsAsARigUsesThem) {
+    testing::TempFolder folder;
+    const std::string line = "[line]\nbaud = 19200\nwait = \"until-complete\"\n";
+    const std::string korvel =
+        "[[step]]\nprotocol = \"korvel\"\naddress = 1\ninstruction = \"D\"\n";
+    const std::string many = line + korvel + "repeat = 600\n";
+    const std::string paced = line + korvel + "repeat = 10\ndelay_ms = 150\n";
+    const std::string fifo = (folder.path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> sim;
+        std::string plan;  // else a single exchange
+        std::string more;
+        testing::RunControl control;
+        int status;
+        const char *says;  // in stdout and stderr
+        std::size_t mostRequests = 1000;
+    } rows[] = {
+        {{},
+         many,
+         " --junit " + fifo,
+         {.signalAfterMs = 4500, .signal = SIGINT},
+         130,
+         "quedó incompleto"},
+        {{},
+         many,
+         " --json",
+         {.signalAfterMs = 2500, .signal = SIGINT, .outputNeverRead = true},
+         130,
+         "la salida estándar quedó incompleta"},
+        {{}, paced, " --tap", {.closeOutputAfterFirstLine = true}, 4, "se cerró", 1},
+        {{},
+         paced,
+         " --tap",
+         {.signalAfterMs = 700, .signal = SIGKILL},
+         -1,
+         "1..10\nok 1 - paso 1 \\#1\nok 2 - paso 1 \\#2\n"},
+        {{"--delay", "500"},
+         korvel + "expect = { max_first_byte_ms = 1000 }\n",
+         "",
+         {.signalAfterMs = 250, .signal = SIGSTOP, .thenSignals = {{2500, SIGCONT}}},
+         0,
+         "PASS  paso 1  ok  tiempo desconocido"},
+        {{}, paced, "", {.signalAfterMs = 300, .signal = SIGHUP}, 0, "10 pasaron"},
+        {{}, "", " > /dev/full", {}, 4, "la salida estándar no admite más"},
+        {{},
+         line + korvel + "delay_ms = 3000\n",
+         "",
+         {.signalAfterMs = 1000, .signal = SIGINT},
+         0,
+         "1 pasaron"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.says);
+        std::vector<std::string> simOptions = row.sim;
+        simOptions.push_back("--log");
+        testing::SimProcess sim(simOptions, true);
+        folder.write("p.toml", row.plan);
+        const std::string command =
+            std::string(MARVALO_SEND_PATH) + " --device " + sim.devicePath() +
+            (row.plan.empty() ? " korvel --address 01 --instruction D"
+                              : " --plan " + (folder.path() / "p.toml").string()) +
+            row.more;
+        std::atomic<bool> ended = false;  // then the rest is drained at once
+        std::thread reader([&] {
+            FileDescriptor in(
+                row.more.find(fifo) == std::string::npos ? -1 : ::open(fifo.c_str(), O_RDONLY));
+            char chunk[1024];  // 1 KB a second
+            while (in.valid() && ::read(in.get(), chunk, sizeof chunk) > 0) {
+                for (int tenth = 0; tenth < 10 && !ended; ++tenth)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+        const bool nohup = row.control.signal == SIGHUP;
+        ::signal(SIGHUP, nohup ? SIG_IGN : SIG_DFL);
+        // exec keeps the shell's pid, so the signals reach marvalo-send.
+        const auto run = runProgram({"/bin/sh", "-c", "exec " + command}, row.control);
+        ::signal(SIGHUP, SIG_DFL);
+        ended = true;
+        reader.join();
+        if (row.control.signal == SIGINT) {
+            std::printf("  stop to exit: %ld ms\n", run.msFromSignalToExit);
+            EXPECT_LT(run.msFromSignalToExit, 1000);
+        }
+        EXPECT_EQ(run.status, row.status) << run.err;
+        EXPECT_NE((run.out + run.err).find(row.says), std::string::npos) << run.out << run.err;
+        EXPECT_LE(requestsSeen(sim), row.mostRequests) << "none after the reader left";
+    }
+    // An existing capture is replaced only once an exchange reached the line.
+    folder.write("kept.pcapng", "an earlier capture");
+    EXPECT_EQ(runProgram({MARVALO_SEND_PATH, "--device", "/nonexistent/tty", "--pcap",
+                          (folder.path() / "kept.pcapng").string(), "korvel", "--address", "01"})
+                  .status,
+              4);
+    EXPECT_EQ(folder.read("kept.pcapng"), "an earlier capture");
 }
 
 TEST(SendTool, CapturesAreReadBackByTshark) {
