@@ -57,6 +57,9 @@ TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
             {"33 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "1 byte sobrante "},
             {"55 AA", VerdictKind::Unrecognised, "55 AA"},
         });
+    // 200 registers: more than a byte count can announce, so no answer is right.
+    judgeAll(Protocol::Modbus, fromHex("01 03 00 00 00 C8 44 5C"),
+             {{"01 03 02 00 07 F9 86", VerdictKind::WrongCount, "se pidieron 200"}});
 }
 
 TEST(Verdict, ModbusWritesCoilsAndBroadcasts) {
@@ -115,6 +118,9 @@ TEST(Verdict, KorvelLinesAreCompleteWhenTheyEndInCr) {
                  {"30 0D 30 31 44 2B 30 0D", VerdictKind::StrayPrefix, "2 bytes sobrantes"},
                  {"45 52 52 20 30 31 0D", VerdictKind::Ok, "completa"},
                  {"14 DA 3E 30 31 44", VerdictKind::Incomplete, "CR"},
+                 {"30 32 44 2B 30 30 32 33 0D", VerdictKind::OtherAddress, "dirección \"02\""},
+                 {"30 31 44 2B 39 0D 30 31 44 2B 32 0D", VerdictKind::ExtraBytes, "6 bytes de más"},
+                 {"30 31 44 0D 0A 30 31 44 0D", VerdictKind::ExtraBytes, "4 bytes de más"},
              });
 }
 
