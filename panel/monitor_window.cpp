@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -283,19 +284,29 @@ void MonitorWindow::onCopyRequested() {
     QApplication::clipboard()->setText(selectedRowsText());
 }
 
-std::optional<QString> MonitorWindow::saveCsv(const QString &path) {
-    std::string text = recordCsvHeader();
+std::optional<QString> MonitorWindow::saveCsv(const QString &path, CsvStyle style) {
+    std::string text = recordCsvHeader(style);
     for (int row = 0; row < model_.rowCount(); ++row)
-        text += recordCsvLine(model_.record(row));
+        text += recordCsvLine(model_.record(row), style);
     return saveAndRemember(path, text);
 }
 
+CsvStyle MonitorWindow::localCsvStyle() {
+    return csvStyleFor(QLocale().decimalPoint().toStdString());
+}
+
 void MonitorWindow::onSaveRequested() {
+    const QString decimalComma = QString::fromUtf8("CSV con coma decimal, separado por ; (*.csv)");
+    const QString plain = QString::fromUtf8("CSV con punto decimal, separado por , (*.csv)");
+    QString chosen = localCsvStyle() == CsvStyle::DecimalComma ? decimalComma : plain;
     const QString path = QFileDialog::getSaveFileName(
-        this, QString::fromUtf8("Guardar intercambios"), saveDialogStart(), "CSV (*.csv)");
+        this, QString::fromUtf8("Guardar intercambios"), saveDialogStart(),
+        chosen == decimalComma ? decimalComma + ";;" + plain : plain + ";;" + decimalComma,
+        &chosen);
     if (path.isEmpty())
         return;
-    if (auto problem = saveCsv(path))
+    const CsvStyle style = chosen == decimalComma ? CsvStyle::DecimalComma : CsvStyle::Plain;
+    if (auto problem = saveCsv(path, style))
         QMessageBox::warning(this, windowTitle(), *problem);
 }
 

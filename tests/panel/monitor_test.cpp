@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -86,6 +87,12 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
         EXPECT_NE(saved.find(",1,single,korvel,"), std::string::npos) << saved;
         EXPECT_NE(saved.find(",silence,sin respuesta\r\n"), std::string::npos) << saved;
         EXPECT_FALSE(monitor.saveCsv("/nonexistent-folder/x.csv").value_or("").isEmpty());
+        // Where the decimal mark is a comma, "Guardar…" offers `;` and `,` first.
+        QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+        ASSERT_EQ(MonitorWindow::localCsvStyle(), CsvStyle::DecimalComma);
+        QLocale::setDefault(QLocale::c());
+        ASSERT_FALSE(monitor.saveCsv(csv, CsvStyle::DecimalComma).has_value());
+        EXPECT_NE(rig.folder.read("x.csv").find(";1;single;korvel;"), std::string::npos);
         rig.form->close();
         EXPECT_FALSE(monitor.isVisible()) << "closes with the panel";
     }
