@@ -154,6 +154,9 @@ void MonitorWindow::buildControls() {
             statisticsTimer_.start();
     });
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
+    // The pane shows only an exchange still in the table.
+    connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::showSelected);
+    connect(&model_, &QAbstractItemModel::rowsRemoved, this, &MonitorWindow::showSelected);
     connect(copy, &QPushButton::clicked, this, &MonitorWindow::onCopyRequested);
     connect(save, &QPushButton::clicked, this, &MonitorWindow::onSaveRequested);
     connect(saveCapture, &QPushButton::clicked, this, &MonitorWindow::onSaveCaptureRequested);
@@ -175,7 +178,7 @@ void MonitorWindow::chartSeries() {
     register_->setEnabled(registerValue && register_->count() > 0);
     chart_->setSeries(
         registerValue ? ResponseChart::Series::Register : ResponseChart::Series::FirstByte,
-        register_->currentData().toInt());
+        register_->count() > 0 ? register_->currentData().toInt() : -1);
 }
 
 void MonitorWindow::offerRegisters() {
@@ -261,6 +264,7 @@ void MonitorWindow::onProblemsOnlyToggled(bool only) {
     table_->setModel(only ? static_cast<QAbstractItemModel *>(&problems_)
                           : static_cast<QAbstractItemModel *>(&model_));
     watchSelection();  // a new model brings a new selection model
+    showSelected();
     table_->followNewest();
 }
 

@@ -269,6 +269,8 @@ int ResponseChart::yOf(double value, const Layout &layout) {
 QString ResponseChart::axisTitle() const {
     if (series_ == Series::FirstByte)
         return QString::fromUtf8("1er byte (ms)");
+    if (register_ < 0)
+        return QString::fromUtf8("ningún registro leído");
     return QString("reg %1 (%2)").arg(register_).arg(viewName(model_.registerView()));
 }
 

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -325,6 +326,20 @@ TEST(MonitorWindow, ValuesPaneChartAndCapture) {
     const QString capture = QString::fromStdString((folder.path() / "c.pcapng").string());
     ASSERT_FALSE(monitor.saveCapture(capture));
     EXPECT_EQ(folder.read("c.pcapng").substr(0, 4), std::string("\x0A\x0D\x0D\x0A", 4));
+
+    // The pane shows no exchange out of sight: hidden by "Solo problemas",
+    // or gone with "Borrar", after which the chart names no register.
+    auto *paneView = monitor.findChild<QPlainTextEdit *>("txtAnatomia");
+    monitor.selectRow(0);
+    ASSERT_FALSE(paneView->toPlainText().isEmpty());
+    monitor.findChild<QCheckBox *>("chkSoloProblemas")->setChecked(true);
+    EXPECT_TRUE(paneView->toPlainText().isEmpty()) << "row 0 is good, hidden";
+    monitor.findChild<QCheckBox *>("chkSoloProblemas")->setChecked(false);
+    monitor.selectRow(1);
+    monitor.findChild<QComboBox *>("cmbGrafica")->setCurrentIndex(1);
+    QTest::mouseClick(monitor.findChild<QPushButton *>("cmdBorrar"), Qt::LeftButton);
+    EXPECT_TRUE(paneView->toPlainText().isEmpty());
+    EXPECT_FALSE(chart->axisTitle().contains("reg ")) << chart->axisTitle().toStdString();
 }
 
 // A good reply to a read of registers 10 onwards holding `words`.
