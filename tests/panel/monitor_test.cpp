@@ -214,6 +214,27 @@ TEST(MonitorWindow, FollowsTheNewestRowUnlessScrolledAway) {
     EXPECT_EQ(table->verticalScrollBar()->value(), 0);
 }
 
+TEST(MonitorWindow, AnOldRowBeingReadStaysInSightAsTheRingDropsRows) {
+    testing::TempFolder folder;
+    MonitorModel model(200);
+    MonitorWindow monitor(model, QString::fromStdString((folder.path() / "m.ini").string()));
+    monitor.show();
+    for (std::uint64_t n = 1; n <= 200; ++n)
+        model.add(judged(n, VerdictKind::Ok));
+    model.flushPending();
+    QTest::qWait(5);
+    auto *table = monitor.findChild<QTableView *>("tblIntercambios");
+    table->scrollTo(model.index(100, 0), QAbstractItemView::PositionAtTop);
+    const auto topSequence = [&] { return model.record(table->rowAt(0)).sequence; };
+    ASSERT_EQ(topSequence(), 101U);
+    for (std::uint64_t n = 201; n <= 210; ++n)
+        model.add(judged(n, VerdictKind::Ok));
+    model.flushPending();
+    QTest::qWait(5);
+    ASSERT_EQ(model.rowCount(), 200) << "the ring dropped its oldest";
+    EXPECT_EQ(topSequence(), 101U);
+}
+
 TEST(MonitorWindow, TextsTooltipsAndCopies) {
     testing::PanelRig rig;
     LineMonitor access(*rig.form,
