@@ -5,7 +5,10 @@
 #include <sys/socket.h>
 #include <termios.h>
 
+#include <chrono>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <regex>
 #include <thread>
@@ -62,6 +65,20 @@ TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
     EXPECT_NE(json.out.find(R"("port_kind":"socket","settings":"ajustes del servidor")"),
               std::string::npos)
         << json.out;
+}
+
+TEST(SerialServer, TheExampleServesOneAdapterBothWaysOneClientAtATime) {
+    testing::SimProcess sim;
+    std::ifstream example(MARVALO_SOURCE_DIR "/examples/ser2net.yaml");
+    const std::string yaml{std::istreambuf_iterator<char>(example), {}};
+    ASSERT_NE(yaml.find("chardelay: false"), std::string::npos);
+    testing::Ser2netProcess server(testing::Ser2netProcess::Yaml{yaml}, sim.devicePath());
+    for (const std::string &url : {server.rfc2217Url(), server.socketUrl(), server.rfc2217Url()}) {
+        // ser2net gives the adapter back some 20 ms after a client leaves.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto run = send(url, {"korvel", "--address", "01", "--instruction", "D"});
+        EXPECT_EQ(run.status, 0) << url << "\n" << run.out << run.err;
+    }
 }
 
 TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
