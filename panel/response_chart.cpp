@@ -236,12 +236,12 @@ ResponseChart::Layout ResponseChart::layout() const {
     const double low = series_ == Series::FirstByte ? std::min(0.0, lowest_) : lowest_;
     const int usableHeight = height() - 3 * line - 4 * kGap;
     Layout layout;
-    layout.axis = roundAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1,
-                            std::max(2, usableHeight / (2 * line)));
+    const int mostTicks = std::max(2, usableHeight / (2 * line));
+    layout.axis = hexAxis() ? roundHexAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks)
+                            : roundAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks);
     int labels = 0;
     for (const double tick : layout.axis.ticks)
-        labels = std::max(labels, metrics.horizontalAdvance(
-                                      QString::fromStdString(tickText(tick, layout.axis.step))));
+        labels = std::max(labels, metrics.horizontalAdvance(tickLabel(tick, layout.axis.step)));
     const int left = line + kGap + labels + kGap;
     int right = kGap + kMarkRadius;
     if (series_ == Series::FirstByte)
@@ -264,6 +264,14 @@ int ResponseChart::xOf(std::size_t index, const QRect &area) const {
 int ResponseChart::yOf(double value, const Layout &layout) {
     const double share = (value - layout.axis.low) / (layout.axis.high - layout.axis.low);
     return layout.area.bottom() - static_cast<int>(std::lround(share * (layout.area.height() - 1)));
+}
+
+bool ResponseChart::hexAxis() const {
+    return series_ == Series::Register && model_.registerView().format == RegisterFormat::Hex;
+}
+
+QString ResponseChart::tickLabel(double tick, double step) const {
+    return QString::fromStdString(hexAxis() ? hexTickText(tick) : tickText(tick, step));
 }
 
 QString ResponseChart::axisTitle() const {
@@ -309,11 +317,13 @@ int ResponseChart::rowAt(QPoint position) const {
     long long bestDistance = std::numeric_limits<long long>::max();
     for (long long row = from; row <= to; ++row) {
         const auto at = pointAt(static_cast<std::size_t>(row), shape);
-        if (!at || std::abs(at->x() - position.x()) > reach)
+        if (!at)
             continue;
         const long long dx = at->x() - position.x();
         const long long dy = at->y() - position.y();
-        if (dx * dx + dy * dy < bestDistance) {
+        // Only on a mark or a pixel beside it: a click on the legend, an
+        // axis label or an empty stretch of the column selects nothing.
+        if (dx * dx + dy * dy <= reach * reach && dx * dx + dy * dy < bestDistance) {
             bestDistance = dx * dx + dy * dy;
             best = static_cast<int>(row);
         }
@@ -355,8 +365,7 @@ void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
         painter.drawLine(area.left(), y, area.right(), y);
         painter.setPen(palette().text().color());
         painter.drawText(QRect(0, y - metrics.height() / 2, area.left() - kGap, metrics.height()),
-                         Qt::AlignRight | Qt::AlignVCenter,
-                         QString::fromStdString(tickText(tick, axis.step)));
+                         Qt::AlignRight | Qt::AlignVCenter, tickLabel(tick, axis.step));
     }
     painter.setPen(palette().mid().color());
     painter.drawRect(area.adjusted(0, 0, -1, -1));

@@ -44,6 +44,9 @@ class ResponseChart : public QWidget {
     AxisScale axis() const { return layout().axis; }
     // The value axis's title, as drawn: "reg 10 (u16)".
     QString axisTitle() const;
+    // Ticks at powers of two, labelled in hex, while registers show in hex.
+    bool hexAxis() const;
+    QString tickLabel(double tick, double step) const;
 
   signals:
     void rowClicked(int row);

@@ -334,9 +334,7 @@ TEST(MonitorWindow, ValuesPaneChartAndCapture) {
     // takes that exchange apart.
     auto *chart = monitor.findChild<ResponseChart *>("chrRespuesta");
     ASSERT_EQ(chart->pointCount(), 3U);
-    int row = -1;
-    for (int x = 0; x < chart->width() && row != 1; ++x)
-        row = chart->rowAt(QPoint(x, chart->height() / 2));
+    const int row = chart->rowAt(chart->pointPosition(1).value() + QPoint(1, 1));
     ASSERT_EQ(row, 1);
     monitor.selectRow(row);
     const QString pane = monitor.findChild<QPlainTextEdit *>("txtAnatomia")->toPlainText();
@@ -402,6 +400,7 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         {"s32 at its ends", "s32", {-2147483648.0, 2147483647.0}},
         {"f32 at its ends", "f32", {-0x1.fffffep127, 0x1.fffffep127}},
         {"f32 denormals", "f32", {7 * 0x1p-149, 21 * 0x1p-149}},
+        {"hex over its whole range", "hex", {0, 0x9000, 0xFFFF}},
     };
     for (const auto &row : rows) {
         MonitorModel model;
@@ -430,11 +429,18 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
             EXPECT_GT(axis.low, *lowest - axis.step) << row.name << ": from the lowest value";
             EXPECT_LT(axis.high, *highest + axis.step) << row.name << ": to the highest";
         }
-        std::set<std::string> labels;  // short, one per tick, whole numbers exact
+        // Short labels, one per tick, whole numbers exact; hex ones in hex,
+        // a power of two apart.
+        std::set<std::string> labels;
+        const bool hex = view.format == RegisterFormat::Hex;
+        EXPECT_TRUE(!hex || std::exp2(std::round(std::log2(axis.step))) == axis.step) << axis.step;
         for (const double tick : axis.ticks) {
-            const std::string label = tickText(tick, axis.step);
+            const std::string label = chart.tickLabel(tick, axis.step).toStdString();
             labels.insert(label);
-            EXPECT_TRUE(label.size() <= 11 && (row.format[0] == 'f' || std::stod(label) == tick))
+            const double read =
+                hex ? static_cast<double>(std::stoul(label, nullptr, 16)) : std::stod(label);
+            EXPECT_TRUE(label.size() <= 11 && (row.format[0] == 'f' || read == tick) &&
+                        (label.rfind("0x", 0) == 0) == hex)
                 << row.name << ": " << label;
         }
         EXPECT_EQ(labels.size(), axis.ticks.size()) << row.name;
@@ -443,6 +449,9 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         for (int point = 0; point < static_cast<int>(row.values.size()); ++point) {
             const QPoint centre = chart.pointPosition(point).value();
             EXPECT_TRUE(chart.rect().contains(centre)) << row.name << " point " << point;
+            // Its column's legend and axis label are no part of it.
+            EXPECT_EQ(chart.rowAt({centre.x(), 1}), -1) << row.name << " point " << point;
+            EXPECT_EQ(chart.rowAt({centre.x(), chart.height() - 2}), -1) << row.name;
             constexpr int r = ResponseChart::kMarkRadius;
             for (int dx = -r; dx <= r; ++dx) {
                 for (int dy = -r; dy <= r; ++dy) {
