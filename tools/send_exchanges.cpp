@@ -74,6 +74,9 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     if (auto built = BuildRequest(protocol, choice.value().inputs); !built) {
         std::cerr << built.error().message << "\n";
         return kExitRejected;
+    } else if (auto shortData = shortWriteData(built.value())) {
+        // Sent as the panel sends it: an instrument may be tested so.
+        std::cerr << "marvalo-send: aviso: " << *shortData << "; se envía tal cual.\n";
     }
 
     SendLine line = lineFrom(options, bench);

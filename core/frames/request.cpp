@@ -291,4 +291,19 @@ Result<Bytes, RequestError> BuildRequest(std::uint8_t protocol, const RequestInp
     return Bytes{};
 }
 
+std::optional<std::string> shortWriteData(const Bytes &request) {
+    // Address, function, start, word count, byte count; the CRC after the data.
+    constexpr std::size_t kDataAt = 7;
+    constexpr std::size_t kCrcLength = 2;
+    constexpr std::uint8_t kWriteWords = 16;
+    if (request.size() < kDataAt + kCrcLength || request[1] != kWriteWords)
+        return std::nullopt;
+    const std::size_t announced = request[kDataAt - 1];
+    const std::size_t carried = request.size() - kDataAt - kCrcLength;
+    if (carried >= announced)
+        return std::nullopt;
+    return "la función 16 anuncia " + std::to_string(announced) +
+           " bytes de datos y los datos traen " + std::to_string(carried);
+}
+
 }  // namespace marvalo

@@ -492,6 +492,9 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
     if (reader.errorCount() == errorsBefore) {
         if (auto built = BuildRequest(step.protocol, inputs); !built)
             reader.error(step.place, "el paso \"" + step.name + "\": " + built.error().message);
+        else if (auto shortData = shortWriteData(built.value()))
+            reader.error(step.place, "el paso \"" + step.name + "\": " + *shortData +
+                                         "; dé en data dos bytes por palabra");
     }
 }
 

@@ -29,6 +29,9 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "bad.toml:3:11: address es el entero 100"},
         {"[[step]]\nprotocol = \"dnp3\"\naddress = 1",
          "protocol es \"dnp3\"; se admite \"korvel\""},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = 2\ndata "
+         "= \"1;2\"",
+         "la función 16 anuncia 4 bytes de datos y los datos traen 2"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 6",
          "function es 6; se admite 3, 4, 16 o 5"},
         {std::string(kStep) + "expect = { verdict = \"fine\" }",
