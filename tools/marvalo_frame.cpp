@@ -77,7 +77,7 @@ int main(int argc, char **argv) {
     auto frame =
         BuildRequest(static_cast<std::uint8_t>(choice.value().protocol), choice.value().inputs);
     if (!frame) {
-        return rejected(frame.error().message);
+        return rejected(keyedMessage(frame.error(), "--"));
     }
     std::cout << toHex(frame.value()) << "\n";
     return std::cout.flush() ? 0 : 1;

@@ -72,7 +72,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     }
     const auto protocol = static_cast<std::uint8_t>(choice.value().protocol);
     if (auto built = BuildRequest(protocol, choice.value().inputs); !built) {
-        std::cerr << built.error().message << "\n";
+        std::cerr << keyedMessage(built.error(), "--") << "\n";
         return kExitRejected;
     } else if (auto shortData = shortWriteData(built.value())) {
         // Sent as the panel sends it: an instrument may be tested so.

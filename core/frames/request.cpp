@@ -306,4 +306,28 @@ std::optional<std::string> shortWriteData(const Bytes &request) {
            " bytes de datos y los datos traen " + std::to_string(carried);
 }
 
+std::string keyedMessage(const RequestError &error, std::string_view prefix) {
+    static constexpr std::pair<RequestField, std::string_view> kKeys[] = {
+        {RequestField::Protocol, "protocol"},
+        {RequestField::Address, "address"},
+        {RequestField::Instruction, "instruction"},
+        {RequestField::StartAddress, "start"},
+        {RequestField::WordCount, "words"},
+        {RequestField::Function, "function"},
+        {RequestField::Data, "data"},
+        {RequestField::Coil, "data"},
+    };
+    std::string message = error.message;
+    const std::size_t open = message.find("(\"");
+    const std::size_t close = open == std::string::npos ? open : message.find("\")", open + 2);
+    if (close == std::string::npos)
+        return message;
+    for (const auto &[field, key] : kKeys) {
+        if (field == error.field)
+            return message.replace(open, close + 2 - open,
+                                   "(" + std::string(prefix) + std::string(key) + ")");
+    }
+    return message;
+}
+
 }  // namespace marvalo

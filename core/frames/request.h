@@ -42,6 +42,11 @@ inline constexpr std::size_t kMaxDataTextLength = 254;
 // leaves the line untouched.
 Result<Bytes, RequestError> BuildRequest(std::uint8_t protocol, const RequestInputs &inputs);
 
+// The message naming the input as the companion programs name it, by its
+// key ("words" in a plan, "--words" with `prefix` "--") where the panel's
+// message names its caption ("N Palabras").
+std::string keyedMessage(const RequestError &error, std::string_view prefix);
+
 // A function 16 request whose data is shorter than the byte count it
 // announces (the count follows the word count, as the panel builds it), in
 // Spanish: "la función 16 anuncia 4 bytes de datos y los datos traen 2".

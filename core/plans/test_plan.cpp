@@ -491,7 +491,8 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
     // Only a step without other faults: one fault, one message.
     if (reader.errorCount() == errorsBefore) {
         if (auto built = BuildRequest(step.protocol, inputs); !built)
-            reader.error(step.place, "el paso \"" + step.name + "\": " + built.error().message);
+            reader.error(step.place,
+                         "el paso \"" + step.name + "\": " + keyedMessage(built.error(), ""));
         else if (auto shortData = shortWriteData(built.value()))
             reader.error(step.place, "el paso \"" + step.name + "\": " + *shortData +
                                          "; dé en data dos bytes por palabra");

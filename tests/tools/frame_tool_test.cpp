@@ -63,6 +63,11 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         EXPECT_EQ(run.out, "");
         EXPECT_FALSE(run.err.empty());
     }
+    // A range is named by the option typed, not by the panel's caption.
+    const auto start = runProgram(
+        {kTool, "modbus", "--address", "1", "--function", "3", "--start", "512", "--words", "1"});
+    EXPECT_NE(start.err.find("(--start) \"512\" está fuera de rango"), std::string::npos)
+        << start.err;
 }
 
 TEST(FrameTool, UsageErrorsExit64) {
