@@ -2,9 +2,13 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
+#include "core/text/suggestion.h"
 
 namespace marvalo {
 namespace {
@@ -60,7 +64,9 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
                 return 1;
             }
         }
-        return "protocolo desconocido '" + word + "'";
+        const std::vector<std::string> protocols(kProtocolKeys.begin(), kProtocolKeys.end());
+        return "protocolo desconocido '" + safeText(word) +
+               "': se admite korvel, iso1745 o modbus" + suggestion(word, protocols);
     }
     for (const Option &option : kOptions) {
         if (word != option.name)
