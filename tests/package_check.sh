@@ -30,6 +30,10 @@ for program in marvalo marvalo-send marvalo-frame marvalo-sim; do
   # them under DESCRIPTION, and every option of --help an entry of its own,
   # its text on the next line or, for a short tag, from the entry column.
   rendered=$(MANWIDTH=200 man -l "$page" 2>/dev/null | col -bx)
+  # help2man writes in its locale's encoding: under C, "serie…" and "núcleo"
+  # come out "serie???" and "n??cleo".
+  LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | grep -E '[[:alnum:]"]\?' &&
+    { echo "$program: characters of its manual page came out as ?"; missing=1; }
   usages=$("$work/root/usr/bin/$program" --help | grep -cE '^(Usage|   or):')
   shown=$(awk '/^SYNOPSIS/{s=1;next} /^DESCRIPTION/{exit} s && /^       [^ ]/' <<<"$rendered" | wc -l)
   [ "$usages" = "$shown" ] || { echo "$program: $usages usage lines, $shown under SYNOPSIS"; missing=1; }
