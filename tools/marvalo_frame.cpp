@@ -6,6 +6,8 @@
 #include <string>
 
 #include "core/frames/request.h"
+#include "core/text/byte_text.h"
+#include "core/text/suggestion.h"
 #include "core/version.h"
 #include "tools/request_args.h"
 
@@ -63,11 +65,13 @@ int main(int argc, char **argv) {
         if (!taken)
             return usage(taken.error());
         if (taken.value() == 0)
-            return usage("unknown option '" + word + "'");
+            return usage(
+                "opción desconocida '" + safeText(word) + "'" +
+                suggestion(word, optionNames(std::string(kUsage) + kHelp + kRequestArgsHelp)));
         i += taken.value();
     }
     if (argc < 2) {
-        return usage("name a protocol");
+        return usage("falta el protocolo: korvel, iso1745 o modbus");
     }
     auto choice = requestFrom(args);
     if (!choice) {

@@ -16,7 +16,9 @@
 #include <string>
 #include <thread>
 
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
+#include "core/text/suggestion.h"
 #include "core/version.h"
 #include "link/termios_port.h"
 #include "os/file_descriptor.h"
@@ -271,30 +273,30 @@ int main(int argc, char **argv) {
         } else if (name == "--device") {
             const char *path = value();
             if (path == nullptr)
-                return usage("--device needs a path");
+                return usage("--device necesita una ruta");
             options.device = path;
         } else if (name == "--settings") {
             const char *text = value();
             if (text == nullptr)
-                return usage("--settings needs a string such as \" 9600,n,8,1\"");
+                return usage("--settings necesita un texto como \" 9600,n,8,1\"");
             options.settings = text;
         } else if (name == "--address") {
             const char *text = value();
             const auto address = text ? parseDecimalIn(text, 0, 99) : std::nullopt;
             if (!address)
-                return usage("--address takes a number from 00 to 99");
+                return usage("--address admite un número de 00 a 99");
             options.address = static_cast<int>(*address);
         } else if (name == "--delay") {
             const char *text = value();
             const auto delay = text ? parseDecimalIn(text, 0, 60000) : std::nullopt;
             if (!delay)
-                return usage("--delay takes milliseconds from 0 to 60000");
+                return usage("--delay admite milisegundos de 0 a 60000");
             options.delayMs = static_cast<int>(*delay);
         } else if (name == "--drop-every") {
             const char *text = value();
             const auto every = text ? parseDecimalIn(text, 1, 1000000) : std::nullopt;
             if (!every)
-                return usage("--drop-every takes a number of requests from 1 up");
+                return usage("--drop-every admite un número de peticiones, de 1 en adelante");
             options.dropEvery = static_cast<int>(*every);
         } else if (name == "--bad-check") {
             options.faults.badCheck = true;
@@ -304,34 +306,35 @@ int main(int argc, char **argv) {
             const char *text = value();
             const auto code = text ? parseDecimalIn(text, 1, 255) : std::nullopt;
             if (!code)
-                return usage("--exception takes a Modbus exception code from 1 to 255");
+                return usage("--exception admite un código de excepción Modbus de 1 a 255");
             options.faults.exception = static_cast<std::uint8_t>(*code);
         } else if (name == "--short") {
             const char *text = value();
             const auto count = text ? parseDecimalIn(text, 0, 100000) : std::nullopt;
             if (!count)
-                return usage("--short takes a number of bytes from 0 up");
+                return usage("--short admite un número de bytes, de 0 en adelante");
             options.faults.shortTo = static_cast<std::size_t>(*count);
         } else if (name == "--fault-every") {
             const char *text = value();
             const auto every = text ? parseDecimalIn(text, 1, 1000000) : std::nullopt;
             if (!every)
-                return usage("--fault-every takes a number of answers from 1 up");
+                return usage("--fault-every admite un número de respuestas, de 1 en adelante");
             options.faultEvery = static_cast<int>(*every);
         } else if (name == "--slow") {
             const char *text = value();
             const auto pause = text ? parseDecimalIn(text, 0, 10000) : std::nullopt;
             if (!pause)
-                return usage("--slow takes milliseconds from 0 to 10000");
+                return usage("--slow admite milisegundos de 0 a 10000");
             options.slowMs = static_cast<int>(*pause);
         } else if (name == "--stray") {
             const char *text = value();
             const auto bytes = text ? bytesFromHexText(text) : std::nullopt;
             if (!bytes)
-                return usage("--stray takes bytes in hex, such as 14DA3E or \"14 DA 3E\"");
+                return usage("--stray admite bytes en hex, como 14DA3E o \"14 DA 3E\"");
             options.faults.stray = *bytes;
         } else {
-            return usage("unknown option '" + name + "'");
+            return usage("opción desconocida '" + safeText(name) + "'" +
+                         suggestion(name, optionNames(kHelp)));
         }
     }
     const auto settings = parseLineSettings(options.settings);

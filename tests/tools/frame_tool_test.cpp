@@ -88,6 +88,8 @@ TEST(FrameTool, UsageErrorsExit64) {
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("Usage:"), std::string::npos);
     }
+    EXPECT_NE(runProgram({kTool, "modbus", "--adress", "1"}).err.find("¿quiso decir --address?"),
+              std::string::npos);
     const auto help = runProgram({kTool, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);
