@@ -23,6 +23,13 @@ for program in marvalo marvalo-send marvalo-frame marvalo-sim; do
   done
   said=$("$work/root/usr/bin/$program" --version)
   [ "$said" = "$program $version" ] || { echo "$program --version said '$said'"; missing=1; }
+  # Completion from the same options as --help: the first one, from its start.
+  option=$("$work/root/usr/bin/$program" --help | grep -oE ' --[a-z0-9-]+' | sed -n '1s/ //p')
+  completed=$(bash -c 'source "$1"; COMP_WORDS=("$2" "${3:0:4}"); COMP_CWORD=1;
+                       "_${2//-/_}"; printf "%s\n" "${COMPREPLY[@]}"' _ \
+              "$work/root/usr/share/bash-completion/completions/$program" "$program" "$option")
+  grep -qx -- "$option" <<<"$completed" ||
+    { echo "$program: completing ${option:0:4} does not offer $option"; missing=1; }
   page="$work/root/usr/share/man/man1/$program.1.gz"
   zcat "$page" | grep -q '^\.SH EXAMPLES' ||
     { echo "the manual page of $program has no examples"; missing=1; }
