@@ -295,9 +295,12 @@ std::optional<QPoint> ResponseChart::pointAt(std::size_t index, const Layout &la
     const int x = xOf(index, layout.area);
     if (std::isfinite(point.value))
         return QPoint(x, yOf(point.value, layout));
-    if (point.mark == VerdictMark::Silent || point.mark == VerdictMark::Failed)
-        return QPoint(x, layout.area.bottom() + kGap + kMarkRadius);  // under the axis
-    return std::nullopt;
+    // The infinities at the edge they lie beyond; what has no value (no
+    // answer, a damaged reply, a NaN) under the axis, each in its verdict's
+    // shape, as the legend says: no gap passes for a quiet stretch.
+    if (std::isinf(point.value))
+        return QPoint(x, point.value > 0 ? layout.area.top() : layout.area.bottom());
+    return QPoint(x, layout.area.bottom() + kGap + kMarkRadius);
 }
 
 int ResponseChart::rowAt(QPoint position) const {
@@ -502,6 +505,11 @@ void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
         painter.setPen(palette().text().color());
         painter.drawText(x, layout.legendTop + metrics.ascent(), name);
         x += metrics.horizontalAdvance(name) + 2 * kGap;
+    }
+    if (series_ == Series::Register) {
+        painter.setPen(palette().text().color());
+        painter.drawText(x, layout.legendTop + metrics.ascent(),
+                         QString::fromUtf8("±Infinito en el borde; sin valor bajo el eje"));
     }
     if (series_ == Series::FirstByte) {
         for (const Percentile &line : kPercentiles) {

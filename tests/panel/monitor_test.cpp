@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <set>
 
 #include "core/frames/check_codes.h"
@@ -377,6 +378,37 @@ ExchangeRecord readOf(std::uint64_t sequence, const std::vector<std::uint16_t> &
         frame->insert(frame->end(), crc.begin(), crc.end());
     }
     return record;
+}
+
+TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
+    MonitorModel model;
+    model.setRegisterView(parseRegisterView("f32").value());
+    const float values[] = {1.0F, std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), 2.0F};
+    std::uint64_t sequence = 0;
+    for (const float value : values) {
+        const auto wide = std::bit_cast<std::uint32_t>(value);
+        ExchangeRecord record = readOf(++sequence, {static_cast<std::uint16_t>(wide >> 16),
+                                                    static_cast<std::uint16_t>(wide & 0xFFFF)});
+        if (sequence == 5)
+            record.reply.back() ^= 0xFF;  // a bad CRC: no value
+        model.add(record);
+    }
+    model.flushPending();
+    ResponseChart chart(model);
+    chart.resize(600, 220);
+    chart.setSeries(ResponseChart::Series::Register, 10);
+    std::vector<int> ys;
+    for (int row = 0; row < 5; ++row) {
+        const auto at = chart.pointPosition(row);
+        ASSERT_TRUE(at) << "row " << row << " is marked";
+        ys.push_back(at->y());
+    }
+    EXPECT_LT(ys[2], ys[0]) << "+Infinity above every value";
+    EXPECT_GT(ys[3], ys[0]) << "-Infinity below";
+    EXPECT_GT(ys[1], ys[3]) << "NaN under the axis";
+    EXPECT_EQ(ys[4], ys[1]) << "a damaged reply too";
 }
 
 TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
