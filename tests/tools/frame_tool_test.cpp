@@ -88,8 +88,11 @@ TEST(FrameTool, UsageErrorsExit64) {
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("Usage:"), std::string::npos);
     }
-    EXPECT_NE(runProgram({kTool, "modbus", "--adress", "1"}).err.find("¿quiso decir --address?"),
-              std::string::npos);
+    // A close misspelling gets the word meant; an unknown word the choices.
+    for (const auto &[word, says] : {std::pair{"--adress", "'; ¿quiso decir --address?"},
+                                     {"korvl", "o modbus; ¿quiso decir korvel?"},
+                                     {"dnp3", "'dnp3': se admite korvel, iso1745 o modbus\n"}})
+        EXPECT_NE(runProgram({kTool, word, "1"}).err.find(says), std::string::npos) << word;
     const auto help = runProgram({kTool, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);

@@ -84,19 +84,6 @@ TEST(SendTool, OneExitStatusPerOutcomeAgainstTheSimulator) {
             EXPECT_EQ(run.out, "") << row.name;
         }
     }
-    // A close misspelling gets the word meant; an unknown word the choices.
-    const std::pair<std::vector<std::string>, const char *> misspelt[] = {
-        {{"--until-complet", "korvel"}, "'--until-complet'; ¿quiso decir --until-complete?"},
-        {{"korvl"}, "se admite korvel, iso1745 o modbus; ¿quiso decir korvel?"},
-        {{"dnp3"}, "'dnp3': se admite korvel, iso1745 o modbus\n"},
-    };
-    for (const auto &[words, says] : misspelt) {
-        std::vector<std::string> argv{MARVALO_SEND_PATH, "--device", "/dev/null"};
-        argv.insert(argv.end(), words.begin(), words.end());
-        const auto run = runProgram(argv);
-        EXPECT_EQ(run.status, 64) << words[0];
-        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-    }
 }
 
 TEST(SendTool, UntilCompleteEndsLongBeforeTheWait) {
