@@ -11,19 +11,13 @@ namespace marvalo::testing {
 
 // ser2net in the foreground on 127.0.0.1, from a YAML of our own: an RFC
 // 2217 accepter in front of one device and a raw TCP one in front of
-// another, on ports the system found free. Stopped when this goes.
+// another, on ports the system found free; one device both ways is served
+// by examples/ser2net.yaml itself. Stopped when this goes.
 class Ser2netProcess {
   public:
     // `options`: YAML option lines for both, "kickolduser: true".
     Ser2netProcess(const std::string &rfc2217Device, const std::string &rawDevice,
                    const std::vector<std::string> &options = {});
-    // A configuration as people write it, whose accepters listen on ports
-    // 4001 (RFC 2217) and 4002 (raw) of every address, in front of
-    // /dev/ttyUSB0: here on loopback ports found free, in front of `device`.
-    struct Yaml {
-        std::string text;
-    };
-    Ser2netProcess(Yaml yaml, const std::string &device);
     ~Ser2netProcess();
     Ser2netProcess(const Ser2netProcess &) = delete;
     Ser2netProcess &operator=(const Ser2netProcess &) = delete;
@@ -33,7 +27,6 @@ class Ser2netProcess {
     void kill();
 
   private:
-    void start(const std::string &yaml);
     TempFolder folder_;
     pid_t pid_ = -1;
     int rfc2217Port_ = 0;

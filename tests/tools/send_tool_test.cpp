@@ -210,15 +210,12 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
         {"a write whose data falls short of its byte count is sent, with a warning",
          Peer::Simulator,
          {},
-         {"--baud", "19200", "modbus", "--address", "1", "--function", "16", "--start", "0",
-          "--words", "2", "--data", "1;2"},
+         {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "2", "--data",
+          "1;2"},
          {},
          [](const testing::ProgramRun &run) {
-             EXPECT_NE(run.err.find("aviso: la función 16 anuncia 4 bytes de datos y los datos "
-                                    "traen 2"),
-                       std::string::npos)
-                 << run.err;
-             EXPECT_NE(run.out.find("#1 "), std::string::npos) << "sent: " << run.out;
+             EXPECT_NE(run.err.find("aviso: la función 16 anuncia 4 bytes"), std::string::npos);
+             EXPECT_NE(run.out.find("#1 "), std::string::npos) << "sent";
          }},
         {"a damaged settings file is never promised a rewrite",
          Peer::None,

@@ -7,8 +7,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <regex>
 #include <thread>
@@ -69,9 +67,7 @@ TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
 
 TEST(SerialServer, TheExampleServesOneAdapterBothWaysOneClientAtATime) {
     testing::SimProcess sim;
-    std::ifstream example(MARVALO_SOURCE_DIR "/examples/ser2net.yaml");
-    const std::string yaml{std::istreambuf_iterator<char>(example), {}};
-    testing::Ser2netProcess server(testing::Ser2netProcess::Yaml{yaml}, sim.devicePath());
+    testing::Ser2netProcess server(sim.devicePath(), sim.devicePath());
     for (const std::string &url : {server.rfc2217Url(), server.socketUrl(), server.rfc2217Url()}) {
         // ser2net gives the adapter back some 20 ms after a client leaves.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
