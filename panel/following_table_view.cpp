@@ -2,6 +2,8 @@
 
 #include <QScrollBar>
 
+#include <algorithm>
+
 namespace marvalo {
 
 FollowingTableView::FollowingTableView(QWidget *parent) : QTableView(parent) {
@@ -12,6 +14,28 @@ FollowingTableView::FollowingTableView(QWidget *parent) : QTableView(parent) {
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
         if (followNewest_)
             verticalScrollBar()->setValue(maximum);
+    });
+}
+
+void FollowingTableView::setModel(QAbstractItemModel *model) {
+    disconnect(aboutToRemove_);
+    disconnect(removed_);
+    QTableView::setModel(model);
+    if (!model)
+        return;
+    aboutToRemove_ = connect(
+        model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+        [this](const QModelIndex &, int first, int last) {
+            const int top = rowAt(0);
+            droppedAbove_ =
+                followNewest_ || top < 0 ? 0 : std::max(0, std::min(last, top - 1) - first + 1);
+        });
+    removed_ = connect(model, &QAbstractItemModel::rowsRemoved, this, [this] {
+        if (droppedAbove_ == 0)
+            return;
+        const int step = verticalScrollMode() == ScrollPerPixel ? rowHeight(0) : 1;
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - droppedAbove_ * step);
+        droppedAbove_ = 0;
     });
 }
 

@@ -21,9 +21,15 @@ class FollowingTableView : public QTableView {
     bool followsNewest() const { return followNewest_; }
     // Back to the bottom, following again ("Borrar", a new filter).
     void followNewest();
+    void setModel(QAbstractItemModel *model) override;
 
   private:
     bool followNewest_ = true;
+    // Rows dropped above the top one in sight: the view moves up as many,
+    // so the row being read stays where it was.
+    int droppedAbove_ = 0;
+    QMetaObject::Connection aboutToRemove_;
+    QMetaObject::Connection removed_;
 };
 
 }  // namespace marvalo

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -153,6 +154,9 @@ void MonitorWindow::buildControls() {
             statisticsTimer_.start();
     });
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
+    // The pane shows only an exchange still in the table.
+    connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::showSelected);
+    connect(&model_, &QAbstractItemModel::rowsRemoved, this, &MonitorWindow::showSelected);
     connect(copy, &QPushButton::clicked, this, &MonitorWindow::onCopyRequested);
     connect(save, &QPushButton::clicked, this, &MonitorWindow::onSaveRequested);
     connect(saveCapture, &QPushButton::clicked, this, &MonitorWindow::onSaveCaptureRequested);
@@ -174,7 +178,7 @@ void MonitorWindow::chartSeries() {
     register_->setEnabled(registerValue && register_->count() > 0);
     chart_->setSeries(
         registerValue ? ResponseChart::Series::Register : ResponseChart::Series::FirstByte,
-        register_->currentData().toInt());
+        register_->count() > 0 ? register_->currentData().toInt() : -1);
 }
 
 void MonitorWindow::offerRegisters() {
@@ -260,6 +264,7 @@ void MonitorWindow::onProblemsOnlyToggled(bool only) {
     table_->setModel(only ? static_cast<QAbstractItemModel *>(&problems_)
                           : static_cast<QAbstractItemModel *>(&model_));
     watchSelection();  // a new model brings a new selection model
+    showSelected();
     table_->followNewest();
 }
 
@@ -283,19 +288,29 @@ void MonitorWindow::onCopyRequested() {
     QApplication::clipboard()->setText(selectedRowsText());
 }
 
-std::optional<QString> MonitorWindow::saveCsv(const QString &path) {
-    std::string text = recordCsvHeader();
+std::optional<QString> MonitorWindow::saveCsv(const QString &path, CsvStyle style) {
+    std::string text = recordCsvHeader(style);
     for (int row = 0; row < model_.rowCount(); ++row)
-        text += recordCsvLine(model_.record(row));
+        text += recordCsvLine(model_.record(row), style);
     return saveAndRemember(path, text);
 }
 
+CsvStyle MonitorWindow::localCsvStyle() {
+    return csvStyleFor(QLocale().decimalPoint().toStdString());
+}
+
 void MonitorWindow::onSaveRequested() {
+    const QString decimalComma = QString::fromUtf8("CSV con coma decimal, separado por ; (*.csv)");
+    const QString plain = QString::fromUtf8("CSV con punto decimal, separado por , (*.csv)");
+    QString chosen = localCsvStyle() == CsvStyle::DecimalComma ? decimalComma : plain;
     const QString path = QFileDialog::getSaveFileName(
-        this, QString::fromUtf8("Guardar intercambios"), saveDialogStart(), "CSV (*.csv)");
+        this, QString::fromUtf8("Guardar intercambios"), saveDialogStart(),
+        chosen == decimalComma ? decimalComma + ";;" + plain : plain + ";;" + decimalComma,
+        &chosen);
     if (path.isEmpty())
         return;
-    if (auto problem = saveCsv(path))
+    const CsvStyle style = chosen == decimalComma ? CsvStyle::DecimalComma : CsvStyle::Plain;
+    if (auto problem = saveCsv(path, style))
         QMessageBox::warning(this, windowTitle(), *problem);
 }
 

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "core/records/exchange_record.h"
+#include "core/records/record_csv.h"
 #include "files/monitor_state.h"
 #include "panel/following_table_view.h"
 #include "panel/frame_pane.h"
@@ -35,7 +36,11 @@ class MonitorWindow : public QWidget {
     // The CSV of every row kept, written through a temporary file and a
     // rename; on failure, why (Spanish, for the operator). The folder of a
     // good save is where "Guardar…" opens next time.
-    std::optional<QString> saveCsv(const QString &path);
+    std::optional<QString> saveCsv(const QString &path, CsvStyle style = CsvStyle::Plain);
+    // The CSV a spreadsheet of the operator's locale reads: with a decimal
+    // comma, `;` between fields and `,` in numbers. "Guardar…" offers it
+    // first and the other beside it.
+    static CsvStyle localCsvStyle();
     // The selected rows as text, as "Copiar" puts them on the clipboard.
     QString selectedRowsText() const;
     // Where "Guardar…" opens: the folder last saved to, else the user's

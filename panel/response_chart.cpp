@@ -236,12 +236,12 @@ ResponseChart::Layout ResponseChart::layout() const {
     const double low = series_ == Series::FirstByte ? std::min(0.0, lowest_) : lowest_;
     const int usableHeight = height() - 3 * line - 4 * kGap;
     Layout layout;
-    layout.axis = roundAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1,
-                            std::max(2, usableHeight / (2 * line)));
+    const int mostTicks = std::max(2, usableHeight / (2 * line));
+    layout.axis = hexAxis() ? roundHexAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks)
+                            : roundAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks);
     int labels = 0;
     for (const double tick : layout.axis.ticks)
-        labels = std::max(labels, metrics.horizontalAdvance(
-                                      QString::fromStdString(tickText(tick, layout.axis.step))));
+        labels = std::max(labels, metrics.horizontalAdvance(tickLabel(tick, layout.axis.step)));
     const int left = line + kGap + labels + kGap;
     int right = kGap + kMarkRadius;
     if (series_ == Series::FirstByte)
@@ -266,9 +266,19 @@ int ResponseChart::yOf(double value, const Layout &layout) {
     return layout.area.bottom() - static_cast<int>(std::lround(share * (layout.area.height() - 1)));
 }
 
+bool ResponseChart::hexAxis() const {
+    return series_ == Series::Register && model_.registerView().format == RegisterFormat::Hex;
+}
+
+QString ResponseChart::tickLabel(double tick, double step) const {
+    return QString::fromStdString(hexAxis() ? hexTickText(tick) : tickText(tick, step));
+}
+
 QString ResponseChart::axisTitle() const {
     if (series_ == Series::FirstByte)
         return QString::fromUtf8("1er byte (ms)");
+    if (register_ < 0)
+        return QString::fromUtf8("ningún registro leído");
     return QString("reg %1 (%2)").arg(register_).arg(viewName(model_.registerView()));
 }
 
@@ -285,9 +295,12 @@ std::optional<QPoint> ResponseChart::pointAt(std::size_t index, const Layout &la
     const int x = xOf(index, layout.area);
     if (std::isfinite(point.value))
         return QPoint(x, yOf(point.value, layout));
-    if (point.mark == VerdictMark::Silent || point.mark == VerdictMark::Failed)
-        return QPoint(x, layout.area.bottom() + kGap + kMarkRadius);  // under the axis
-    return std::nullopt;
+    // The infinities at the edge they lie beyond; what has no value (no
+    // answer, a damaged reply, a NaN) under the axis, each in its verdict's
+    // shape, as the legend says: no gap passes for a quiet stretch.
+    if (std::isinf(point.value))
+        return QPoint(x, point.value > 0 ? layout.area.top() : layout.area.bottom());
+    return QPoint(x, layout.area.bottom() + kGap + kMarkRadius);
 }
 
 int ResponseChart::rowAt(QPoint position) const {
@@ -307,11 +320,13 @@ int ResponseChart::rowAt(QPoint position) const {
     long long bestDistance = std::numeric_limits<long long>::max();
     for (long long row = from; row <= to; ++row) {
         const auto at = pointAt(static_cast<std::size_t>(row), shape);
-        if (!at || std::abs(at->x() - position.x()) > reach)
+        if (!at)
             continue;
         const long long dx = at->x() - position.x();
         const long long dy = at->y() - position.y();
-        if (dx * dx + dy * dy < bestDistance) {
+        // Only on a mark or a pixel beside it: a click on the legend, an
+        // axis label or an empty stretch of the column selects nothing.
+        if (dx * dx + dy * dy <= reach * reach && dx * dx + dy * dy < bestDistance) {
             bestDistance = dx * dx + dy * dy;
             best = static_cast<int>(row);
         }
@@ -353,8 +368,7 @@ void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
         painter.drawLine(area.left(), y, area.right(), y);
         painter.setPen(palette().text().color());
         painter.drawText(QRect(0, y - metrics.height() / 2, area.left() - kGap, metrics.height()),
-                         Qt::AlignRight | Qt::AlignVCenter,
-                         QString::fromStdString(tickText(tick, axis.step)));
+                         Qt::AlignRight | Qt::AlignVCenter, tickLabel(tick, axis.step));
     }
     painter.setPen(palette().mid().color());
     painter.drawRect(area.adjusted(0, 0, -1, -1));
@@ -491,6 +505,11 @@ void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
         painter.setPen(palette().text().color());
         painter.drawText(x, layout.legendTop + metrics.ascent(), name);
         x += metrics.horizontalAdvance(name) + 2 * kGap;
+    }
+    if (series_ == Series::Register) {
+        painter.setPen(palette().text().color());
+        painter.drawText(x, layout.legendTop + metrics.ascent(),
+                         QString::fromUtf8("±Infinito en el borde; sin valor bajo el eje"));
     }
     if (series_ == Series::FirstByte) {
         for (const Percentile &line : kPercentiles) {

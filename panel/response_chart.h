@@ -42,6 +42,11 @@ class ResponseChart : public QWidget {
     std::optional<QPoint> pointPosition(int row) const;
     std::size_t pointCount() const { return points_.size(); }
     AxisScale axis() const { return layout().axis; }
+    // The value axis's title, as drawn: "reg 10 (u16)".
+    QString axisTitle() const;
+    // Ticks at powers of two, labelled in hex, while registers show in hex.
+    bool hexAxis() const;
+    QString tickLabel(double tick, double step) const;
 
   signals:
     void rowClicked(int row);
@@ -75,7 +80,6 @@ class ResponseChart : public QWidget {
     int xOf(std::size_t index, const QRect &area) const;
     static int yOf(double value, const Layout &layout);
     std::optional<QPoint> pointAt(std::size_t index, const Layout &layout) const;
-    QString axisTitle() const;
     void drawAxes(QPainter &painter, const Layout &layout);
     void drawPoints(QPainter &painter, const Layout &layout);
     void drawPercentiles(QPainter &painter, const Layout &layout);

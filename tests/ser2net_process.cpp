@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -47,12 +49,24 @@ Ser2netProcess::Ser2netProcess(const std::string &rfc2217Device, const std::stri
     std::string kick = options.empty() ? "" : "  options:\n";
     for (const std::string &option : options)
         kick += "    " + option + "\n";
-    folder_.write("ser2net.yaml",
-                  "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                      std::to_string(rfc2217Port_) + "\n  connector: serialdev," + rfc2217Device +
-                      ",9600n81,local\n" + kick + "connection: &raw\n  accepter: tcp,127.0.0.1," +
-                      std::to_string(rawPort_) + "\n  connector: serialdev," + rawDevice +
-                      ",9600n81,local\n" + kick);
+    std::string yaml = "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
+                       std::to_string(rfc2217Port_) + "\n  connector: serialdev," + rfc2217Device +
+                       ",9600n81,local\n" + kick + "connection: &raw\n  accepter: tcp,127.0.0.1," +
+                       std::to_string(rawPort_) + "\n  connector: serialdev," + rawDevice +
+                       ",9600n81,local\n" + kick;
+    if (rfc2217Device == rawDevice) {
+        // One adapter both ways: the configuration the README shows, as shipped.
+        std::ifstream example(MARVALO_SOURCE_DIR "/examples/ser2net.yaml");
+        yaml.assign(std::istreambuf_iterator<char>(example), {});
+        for (const auto &[from, to] :
+             {std::pair<std::string, std::string>{"tcp,4001",
+                                                  "tcp,127.0.0.1," + std::to_string(rfc2217Port_)},
+              {"tcp,4002", "tcp,127.0.0.1," + std::to_string(rawPort_)},
+              {"/dev/ttyUSB0", rawDevice}})
+            for (std::size_t at = 0; (at = yaml.find(from, at)) != std::string::npos;)
+                yaml.replace(at, from.size(), to);
+    }
+    folder_.write("ser2net.yaml", yaml);
     const std::string config = (folder_.path() / "ser2net.yaml").string();
     const std::string pidFile = (folder_.path() / "ser2net.pid").string();
     pid_ = ::fork();

@@ -11,7 +11,8 @@ namespace marvalo::testing {
 
 // ser2net in the foreground on 127.0.0.1, from a YAML of our own: an RFC
 // 2217 accepter in front of one device and a raw TCP one in front of
-// another, on ports the system found free. Stopped when this goes.
+// another, on ports the system found free; one device both ways is served
+// by examples/ser2net.yaml itself. Stopped when this goes.
 class Ser2netProcess {
   public:
     // `options`: YAML option lines for both, "kickolduser: true".

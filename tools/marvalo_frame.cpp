@@ -7,6 +7,8 @@
 
 #include "core/frames/frame_anatomy.h"
 #include "core/frames/request.h"
+#include "core/text/byte_text.h"
+#include "core/text/suggestion.h"
 #include "core/verdicts/verdict.h"
 #include "core/version.h"
 #include "tools/request_args.h"
@@ -86,7 +88,7 @@ int main(int argc, char **argv) {
         if (word == "--reply") {
             const auto bytes = i + 1 < argc ? bytesFromHexText(argv[i + 1]) : std::nullopt;
             if (!bytes)
-                return usage("--reply needs the reply as hex bytes (\"11 03 02 00 2A ...\")");
+                return usage("--reply necesita la respuesta en bytes hex (\"11 03 02 00 2A ...\")");
             reply = *bytes;
             i += 2;
             continue;
@@ -104,11 +106,13 @@ int main(int argc, char **argv) {
         if (!taken)
             return usage(taken.error());
         if (taken.value() == 0)
-            return usage("unknown option '" + word + "'");
+            return usage(
+                "opción desconocida '" + safeText(word) + "'" +
+                suggestion(word, optionNames(std::string(kUsage) + kHelp + kRequestArgsHelp)));
         i += taken.value();
     }
     if (argc < 2) {
-        return usage("name a protocol");
+        return usage("falta el protocolo: korvel, iso1745 o modbus");
     }
     auto choice = requestFrom(args, {}, {}, view);
     if (!choice) {

@@ -21,6 +21,7 @@
 #include "core/sim/master_judge.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
+#include "core/text/suggestion.h"
 #include "core/version.h"
 #include "files/bounded_read.h"
 #include "files/output_file.h"
@@ -449,15 +450,15 @@ int main(int argc, char **argv) {
                 options.rfc2217 = name == "--listen-rfc2217";
             }
         } else if (name == "--address") {
-            refused = numberOption(argc, argv, i, 0, 99, "--address takes a number from 00 to 99",
+            refused = numberOption(argc, argv, i, 0, 99, "--address admite un número de 00 a 99",
                                    [&](long v) { options.address = static_cast<int>(v); });
         } else if (name == "--delay") {
             refused =
-                numberOption(argc, argv, i, 0, 60000, "--delay takes milliseconds from 0 to 60000",
+                numberOption(argc, argv, i, 0, 60000, "--delay admite milisegundos de 0 a 60000",
                              [&](long v) { options.delayMs = static_cast<int>(v); });
         } else if (name == "--drop-every") {
             refused = numberOption(argc, argv, i, 1, 1000000,
-                                   "--drop-every takes a number of requests from 1 up",
+                                   "--drop-every admite un número de peticiones, de 1 en adelante",
                                    [&](long v) { options.dropEvery = static_cast<int>(v); });
         } else if (name == "--bad-check") {
             options.faults.badCheck = true;
@@ -465,28 +466,30 @@ int main(int argc, char **argv) {
             options.faults.wrongAddress = true;
         } else if (name == "--exception") {
             refused = numberOption(
-                argc, argv, i, 1, 255, "--exception takes a Modbus exception code from 1 to 255",
+                argc, argv, i, 1, 255,
+                "--exception admite un código de excepción Modbus de 1 a 255",
                 [&](long v) { options.faults.exception = static_cast<std::uint8_t>(v); });
         } else if (name == "--short") {
-            refused =
-                numberOption(argc, argv, i, 0, 100000, "--short takes a number of bytes from 0 up",
-                             [&](long v) { options.faults.shortTo = static_cast<std::size_t>(v); });
+            refused = numberOption(
+                argc, argv, i, 0, 100000, "--short admite un número de bytes, de 0 en adelante",
+                [&](long v) { options.faults.shortTo = static_cast<std::size_t>(v); });
         } else if (name == "--fault-every") {
             refused = numberOption(argc, argv, i, 1, 1000000,
-                                   "--fault-every takes a number of answers from 1 up",
+                                   "--fault-every admite un número de respuestas, de 1 en adelante",
                                    [&](long v) { options.faultEvery = static_cast<int>(v); });
         } else if (name == "--slow") {
             refused =
-                numberOption(argc, argv, i, 0, 10000, "--slow takes milliseconds from 0 to 10000",
+                numberOption(argc, argv, i, 0, 10000, "--slow admite milisegundos de 0 a 10000",
                              [&](long v) { options.slowMs = static_cast<int>(v); });
         } else if (name == "--stray") {
             const char *text = value();
             const auto bytes = text ? bytesFromHexText(text) : std::nullopt;
             if (!bytes)
-                return usage("--stray takes bytes in hex, such as 14DA3E or \"14 DA 3E\"");
+                return usage("--stray admite bytes en hex, como 14DA3E o \"14 DA 3E\"");
             options.faults.stray = *bytes;
         } else {
-            return usage("unknown option '" + name + "'");
+            return usage("opción desconocida '" + safeText(name) + "'" +
+                         suggestion(name, optionNames(kHelp)));
         }
         if (refused)
             return *refused;

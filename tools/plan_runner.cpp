@@ -27,9 +27,7 @@ std::string detailsOf(const ExchangeRecord &record) {
            "\npetición: " + toHex(record.request) + "\nrespuesta: " + toHex(record.reply) +
            (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
                 ? "\nmostrada: " + renderModbusReply(record.reply)
-                : "\ntexto: " +
-                      safeText(std::string_view(reinterpret_cast<const char *>(record.reply.data()),
-                                                record.reply.size()))) +
+                : "\ntexto: " + namedText(record.reply)) +
            "\n" + timing;
 }
 

@@ -16,4 +16,9 @@ namespace marvalo {
 // and a lone last register under a 32-bit format carries "lone": true.
 nlohmann::ordered_json registersJson(const std::vector<RegisterValue> &values);
 
+// One JSON line, as `dump` writes it but with each f32 in its own shortest
+// digits: nlohmann writes a double by Grisu2, which now and then gives 17
+// digits ("3.0544497999999997e-07") where the float has 8.
+std::string jsonLine(const nlohmann::ordered_json &object);
+
 }  // namespace marvalo

@@ -2,11 +2,15 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "core/frames/framing_chars.h"
 #include "core/frames/request.h"
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
+#include "core/text/suggestion.h"
 #include "tools/modbus_args.h"
 
 namespace marvalo {
@@ -91,7 +95,9 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
                 return 1;
             }
         }
-        return "protocolo desconocido '" + word + "'";
+        const std::vector<std::string> protocols(kProtocolKeys.begin(), kProtocolKeys.end());
+        return "protocolo desconocido '" + safeText(word) +
+               "': se admite korvel, iso1745 o modbus" + suggestion(word, protocols);
     }
     if (word == "--any-address") {
         args.anyAddress = true;
@@ -166,7 +172,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
     }
     auto frame = BuildRequest(static_cast<std::uint8_t>(*protocol), inputs);
     if (!frame)
-        return refused(frame.error().message);
+        return refused(keyedMessage(frame.error(), "--"));
     choice.frame = std::move(frame).value();
     return choice;
 }

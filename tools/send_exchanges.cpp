@@ -3,6 +3,7 @@
 #include <iostream>
 #include <set>
 
+#include "core/frames/request.h"
 #include "core/modbus/modbus_request.h"
 #include "core/text/byte_text.h"
 #include "files/atomic_save.h"
@@ -73,6 +74,10 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
             return usage(choice.error().message);
         std::cerr << choice.error().message << "\n";
         return kExitRejected;
+    }
+    if (auto shortData = shortWriteData(choice.value().frame)) {
+        // Sent as the panel sends it: an instrument may be tested so.
+        std::cerr << "marvalo-send: aviso: " << *shortData << "; se envía tal cual.\n";
     }
 
     SendLine line = lineFrom(options, bench);

@@ -109,8 +109,7 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
 }
 
 void printJsonLine(const nlohmann::ordered_json &object) {
-    std::cout << object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-              << std::endl;
+    std::cout << jsonLine(object) << std::endl;
 }
 
 void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &view) {

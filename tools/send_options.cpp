@@ -8,6 +8,7 @@
 #include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
+#include "core/text/suggestion.h"
 #include "core/version.h"
 
 namespace marvalo {
@@ -356,7 +357,9 @@ Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
             if (!taken)
                 return CommandLineEnd{usage(taken.error())};
             if (taken.value() == 0)
-                return CommandLineEnd{usage("opción desconocida '" + safeText(word) + "'")};
+                return CommandLineEnd{usage(
+                    "opción desconocida '" + safeText(word) + "'" +
+                    suggestion(word, optionNames(std::string(kUsage) + kHelp + kRequestArgsHelp)))};
         }
         i += taken.value();
     }

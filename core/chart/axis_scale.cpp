@@ -4,33 +4,34 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
+#include <utility>
 
 namespace marvalo {
 
-AxisScale roundAxis(double lowest, double highest, int mostTicks) {
-    mostTicks = std::max(mostTicks, 2);
-    if (!std::isfinite(lowest) || !std::isfinite(highest) || lowest > highest) {
-        lowest = 0;
-        highest = 1;
-    }
+namespace {
+
+// What the axis spans: a value alone gets a flat line in the middle of an
+// axis one unit (or a tenth of the value) either side.
+std::pair<double, double> span(double lowest, double highest) {
+    if (!std::isfinite(lowest) || !std::isfinite(highest) || lowest > highest)
+        return {0, 1};
     if (lowest == highest) {
-        // A flat line in the middle of an axis one unit (or a tenth of the
-        // value) either side.
         const double half = std::max(1.0, std::abs(lowest) / 10);
-        lowest -= half;
-        highest += half;
+        return {lowest - half, highest + half};
     }
-    const double span = highest - lowest;
-    const double rough = span / (mostTicks - 1);
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    return {lowest, highest};
+}
+
+long long intervals(double lowest, double highest, double step) {
+    return std::llround((std::ceil(highest / step) - std::floor(lowest / step)));
+}
+
+AxisScale ticked(double lowest, double highest, double step) {
     AxisScale scale;
-    for (const double multiple : std::array{1.0, 2.0, 5.0, 10.0, 20.0}) {
-        scale.step = multiple * power;
-        scale.low = std::floor(lowest / scale.step) * scale.step;
-        scale.high = std::ceil(highest / scale.step) * scale.step;
-        if (std::llround((scale.high - scale.low) / scale.step) + 1 <= mostTicks)
-            break;
-    }
+    scale.step = step;
+    scale.low = std::floor(lowest / step) * step;
+    scale.high = std::ceil(highest / step) * step;
     const long long count = std::llround((scale.high - scale.low) / scale.step);
     for (long long i = 0; i <= count; ++i) {
         // Counted from the low end, not summed: no creeping error.
@@ -38,6 +39,38 @@ AxisScale roundAxis(double lowest, double highest, int mostTicks) {
         scale.ticks.push_back(std::abs(tick) < scale.step / 1e6 ? 0.0 : tick);
     }
     return scale;
+}
+
+}  // namespace
+
+AxisScale roundAxis(double lowest, double highest, int mostTicks) {
+    mostTicks = std::max(mostTicks, 2);
+    std::tie(lowest, highest) = span(lowest, highest);
+    const double rough = (highest - lowest) / (mostTicks - 1);
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power;
+    for (const double multiple : std::array{1.0, 2.0, 5.0, 10.0, 20.0}) {
+        step = multiple * power;
+        if (intervals(lowest, highest, step) + 1 <= mostTicks)
+            break;
+    }
+    return ticked(lowest, highest, step);
+}
+
+AxisScale roundHexAxis(double lowest, double highest, int mostTicks) {
+    mostTicks = std::max(mostTicks, 2);
+    std::tie(lowest, highest) = span(lowest, highest);
+    double step = 1;
+    while (intervals(lowest, highest, step) + 1 > mostTicks)
+        step *= 2;
+    return ticked(lowest, highest, step);
+}
+
+std::string hexTickText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, value < 0 ? "-0x%04llX" : "0x%04llX",
+                  static_cast<unsigned long long>(std::llround(std::abs(value))));
+    return text;
 }
 
 std::string tickText(double value, double step) {

@@ -8,13 +8,12 @@
 #include "core/modbus/function_table.h"
 #include "core/settings/panel_state.h"
 #include "core/text/byte_text.h"
+#include "core/verdicts/verdict.h"
 
 namespace marvalo {
 namespace {
 
 constexpr std::size_t kCrcLength = 2;
-// As far as the verdict looks for a frame behind stray bytes.
-constexpr std::size_t kMaxStrayBytes = 256;
 
 std::string bytesText(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
@@ -44,13 +43,6 @@ class Fields {
         at_ += length;
     }
     std::size_t at() const { return at_; }
-    // Bytes in front of where the frame starts, the verdict's stray prefix.
-    void addStray(std::size_t length) {
-        if (length > 0)
-            add("Bytes sobrantes", length,
-                hexOf(frame_, at_, length) + " (" + bytesText(length) + " antes de la respuesta)",
-                true);
-    }
     std::vector<FrameField> finish() {
         if (at_ < frame_.size())
             add("Sin reconocer", frame_.size() - at_,
@@ -85,7 +77,8 @@ bool crcField(Fields &fields, const Bytes &frame) {
 // and bytes past it are named, never taken for data. A shorter frame keeps
 // its CRC in its last two bytes; a lone last register or an odd byte is
 // shown where it stands. A count the frame does not carry is named.
-void readData(Fields &fields, const Bytes &frame, const Bytes &request, RegisterView view) {
+void readData(Fields &fields, const Bytes &frame, const Bytes &request, RegisterView view,
+              bool wrongCount) {
     const std::size_t announced = frame[2];
     const std::size_t after = frame.size() - 3;
     const std::size_t carried = after >= kCrcLength ? after - kCrcLength : after;
@@ -94,18 +87,26 @@ void readData(Fields &fields, const Bytes &frame, const Bytes &request, Register
                data == announced ? std::to_string(announced)
                                  : std::to_string(announced) + " anunciados, " +
                                        std::to_string(data) + (data == 1 ? " llegó" : " llegaron"),
-               data != announced || announced % 2 != 0);
+               wrongCount || data != announced || announced % 2 != 0);
     if (const auto values = decodeRegisters(request, frame, view)) {
         for (const RegisterValue &value : *values)
             fields.add("Registro " + std::to_string(value.number), value.raw.size(),
                        registerText(value));
         return;
     }
-    // Not a whole, checked answer: the registers as far as the bytes go.
+    // Not a whole, checked answer: the registers as far as the bytes go,
+    // numbered only as far as the request asked.
     const int start = request.size() >= 4 ? wordAt(request, 2) : 0;
+    const std::size_t asked =
+        request.size() >= 6 ? static_cast<std::size_t>(wordAt(request, 4)) : 0;
     const std::size_t width = isWideFormat(view.format) ? 4 : 2;
     const std::size_t end = 3 + data;
     while (fields.at() < end) {
+        if ((fields.at() - 3) / 2 >= asked) {
+            fields.add("Sin pedir", end - fields.at(), hexOf(frame, fields.at(), end - fields.at()),
+                       true);
+            break;
+        }
         const std::size_t length = std::min(width, end - fields.at());
         if (length == 1) {
             fields.add("Byte suelto", 1, hexOf(frame, fields.at(), 1), true);
@@ -229,9 +230,15 @@ void meiObjects(Fields &fields, const Bytes &frame) {
     }
 }
 
-void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, RegisterView view) {
-    const auto form = replyFormOf(request);
-    if (!form || form->function != frame[1] || !form->info) {
+// An answer with another function than asked is taken apart as that
+// function's answer; `kind` is the verdict's finding on it.
+void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, RegisterView view,
+                 VerdictKind kind) {
+    Bytes asked = request;
+    if (asked.size() > 1)
+        asked[1] = frame[1];
+    const auto form = replyFormOf(asked);
+    if (!form || !form->info) {
         dataToCrc(fields, frame, "Datos");
         return;
     }
@@ -241,10 +248,11 @@ void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, Regis
             if (!fields.has(1))
                 return;
             if (info.count == CountRule::Words) {
-                readData(fields, frame, request, view);
+                readData(fields, frame, request, view, kind == VerdictKind::WrongCount);
             } else if (info.count == CountRule::Bits) {
                 const std::size_t count = frame[2];
-                fields.add("Nº de bytes", 1, std::to_string(count), count != form->byteCount);
+                fields.add("Nº de bytes", 1, std::to_string(count),
+                           count != form->byteCount || kind == VerdictKind::WrongCount);
                 if (fields.has(count))
                     fields.add("Bits", count,
                                bitsText(frame, 3, count, static_cast<int>(wordAt(request, 2)),
@@ -283,22 +291,24 @@ void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, Regis
     }
 }
 
+// `kind`: the verdict on this frame, whose findings the fields show.
 std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bool isReply,
-                                    RegisterView view) {
+                                    RegisterView view, VerdictKind kind) {
     Fields fields(frame);
     if (!fields.has(2))
         return fields.finish();
-    fields.add("Dirección", 1, std::to_string(frame[0]));
+    fields.add("Dirección", 1, std::to_string(frame[0]), kind == VerdictKind::OtherAddress);
     const std::uint8_t function = frame[1];
     const bool exception = isReply && (function & kModbusExceptionBit) != 0;
     fields.add("Función", 1,
                exception ? std::to_string(function & ~kModbusExceptionBit) + " con excepción"
-                         : std::to_string(function));
+                         : std::to_string(function),
+               kind == VerdictKind::OtherFunction);
     if (exception) {
         if (fields.has(1))
-            fields.add("Excepción", 1, hexOf(frame, 2, 1));
+            fields.add("Excepción", 1, hexOf(frame, 2, 1) + " " + modbusExceptionName(frame[2]));
     } else if (isReply) {
-        replyFields(fields, frame, request, view);
+        replyFields(fields, frame, request, view, kind);
     } else if (const ModbusFunctionInfo *info = findModbusFunction(function)) {
         requestFields(fields, frame, *info, false);
     } else {
@@ -313,21 +323,16 @@ std::vector<FrameField> modbusFrame(const Bytes &frame, const Bytes &request, bo
     return fields.finish();
 }
 
-std::vector<FrameField> isoFrame(const Bytes &frame) {
+std::vector<FrameField> isoFrame(const Bytes &frame, VerdictKind kind) {
     Fields fields(frame);
     if (frame.size() == 1 && (frame[0] == kAck || frame[0] == kNak || frame[0] == kEot)) {
         fields.add("Respuesta", 1, namedText(frame));
         return fields.finish();
     }
-    std::size_t start = 0;
-    while (start < frame.size() && start <= kMaxStrayBytes && frame[start] != kSoh &&
-           frame[start] != kStx)
-        ++start;
-    if (start < frame.size() && start <= kMaxStrayBytes)
-        fields.addStray(start);
     if (fields.has(3) && frame[fields.at()] == kSoh) {
         fields.add("SOH", 1, "<SOH>");
-        fields.add("Dirección", 2, textOf(frame, fields.at(), 2));
+        fields.add("Dirección", 2, textOf(frame, fields.at(), 2),
+                   kind == VerdictKind::OtherAddress);
     }
     if (!fields.has(1) || frame[fields.at()] != kStx)
         return fields.finish();
@@ -358,28 +363,27 @@ std::vector<FrameField> isoFrame(const Bytes &frame) {
     return fields.finish();
 }
 
-// Where the reply to `request` starts: at its address, behind up to
-// kMaxStrayBytes that hold some byte no line's text holds; else 0.
-std::size_t korvelStart(const Bytes &request, const Bytes &reply) {
-    if (request.size() < 3 || request[0] != kKorvelStart)
-        return 0;
-    bool noText = false;
-    for (std::size_t at = 0; at + 2 <= reply.size() && at <= kMaxStrayBytes; ++at) {
-        if (reply[at] == request[1] && reply[at + 1] == request[2])
-            return noText ? at : 0;
-        noText = noText || reply[at] < 0x20 || reply[at] > 0x7E;
-    }
-    return 0;
-}
-
-std::vector<FrameField> korvelFrame(const Bytes &frame, const Bytes &request, bool isRequest) {
+std::vector<FrameField> korvelFrame(const Bytes &frame, bool isRequest, VerdictKind kind) {
     Fields fields(frame);
     if (isRequest && fields.has(3) && frame[0] == kKorvelStart) {
         fields.add("Inicio", 1, "*");
         fields.add("Dirección", 2, textOf(frame, 1, 2));
     }
-    if (!isRequest)
-        fields.addStray(korvelStart(request, frame));
+    const auto cr = std::find(frame.begin(), frame.end(), kCr);
+    if (!isRequest && cr != frame.end()) {
+        // The answer is one line: what follows its end is extra, as the
+        // verdict says.
+        const auto text = static_cast<std::size_t>(cr - frame.begin());
+        fields.add("Texto", text, textOf(frame, 0, text), kind == VerdictKind::OtherAddress);
+        const std::size_t ending = text + 1 < frame.size() && frame[text + 1] == kLf ? 2 : 1;
+        fields.add("Fin de línea", ending, textOf(frame, text, ending));
+        if (const std::size_t extra = frame.size() - fields.at(); extra > 0)
+            fields.add(
+                "De más", extra,
+                hexOf(frame, fields.at(), extra) + " (" + bytesText(extra) + " tras la línea)",
+                true);
+        return fields.finish();
+    }
     std::size_t end = frame.size();
     while (end > fields.at() && (frame[end - 1] == kCr || frame[end - 1] == kLf))
         --end;
@@ -400,26 +404,55 @@ std::vector<FrameField> korvelFrame(const Bytes &frame, const Bytes &request, bo
 std::vector<FrameField> requestAnatomy(std::uint8_t protocol, const Bytes &request) {
     switch (static_cast<Protocol>(protocol)) {
         case Protocol::Modbus:
-            return modbusFrame(request, request, false, {});
+            return modbusFrame(request, request, false, {}, VerdictKind::Ok);
         case Protocol::Iso1745:
-            return isoFrame(request);
+            return isoFrame(request, VerdictKind::Ok);
         case Protocol::Korvel:
-            return korvelFrame(request, request, true);
+            return korvelFrame(request, true, VerdictKind::Ok);
     }
     return {};
 }
 
-std::vector<FrameField> replyAnatomy(std::uint8_t protocol, const Bytes &request,
-                                     const Bytes &reply, RegisterView view) {
+namespace {
+
+std::vector<FrameField> replyFrame(std::uint8_t protocol, const Bytes &request, const Bytes &frame,
+                                   RegisterView view, VerdictKind kind) {
+    if (frame.empty())
+        return {};
     switch (static_cast<Protocol>(protocol)) {
         case Protocol::Modbus:
-            return modbusFrame(reply, request, true, view);
+            return modbusFrame(frame, request, true, view, kind);
         case Protocol::Iso1745:
-            return isoFrame(reply);
+            return isoFrame(frame, kind);
         case Protocol::Korvel:
-            return korvelFrame(reply, request, false);
+            return korvelFrame(frame, false, kind);
     }
     return {};
+}
+
+}  // namespace
+
+std::vector<FrameField> replyAnatomy(std::uint8_t protocol, const Bytes &request,
+                                     const Bytes &reply, RegisterView view) {
+    // The verdict decides where the answer starts; the pane only follows it.
+    const Verdict judged = judgeReply(protocol, request, reply);
+    const std::size_t start = std::min(judged.frameStart, reply.size());
+    if (start == 0)
+        return replyFrame(protocol, request, reply, view, judged.kind);
+    const bool echo = judged.kind == VerdictKind::Echo;
+    std::vector<FrameField> fields{
+        {echo ? "Eco" : "Bytes sobrantes", 0, start,
+         hexOf(reply, 0, start) +
+             (echo ? " (la propia petición)" : " (" + bytesText(start) + " antes de la respuesta)"),
+         true}};
+    const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(start), reply.end());
+    // The frame's own findings, as the verdict would give them for it alone.
+    const VerdictKind kind = judgeReply(protocol, request, frame).kind;
+    for (FrameField field : replyFrame(protocol, request, frame, view, kind)) {
+        field.offset += start;
+        fields.push_back(std::move(field));
+    }
+    return fields;
 }
 
 std::string hexDump(const Bytes &bytes) {

@@ -292,4 +292,43 @@ Result<Bytes, RequestError> BuildRequest(std::uint8_t protocol, const RequestInp
     return Bytes{};
 }
 
+std::optional<std::string> shortWriteData(const Bytes &request) {
+    // Address, function, start, word count, byte count; the CRC after the data.
+    constexpr std::size_t kDataAt = 7;
+    constexpr std::size_t kCrcLength = 2;
+    constexpr std::uint8_t kWriteWords = 16;
+    if (request.size() < kDataAt + kCrcLength || request[1] != kWriteWords)
+        return std::nullopt;
+    const std::size_t announced = request[kDataAt - 1];
+    const std::size_t carried = request.size() - kDataAt - kCrcLength;
+    if (carried >= announced)
+        return std::nullopt;
+    return "la función 16 anuncia " + std::to_string(announced) +
+           " bytes de datos y los datos traen " + std::to_string(carried);
+}
+
+std::string keyedMessage(const RequestError &error, std::string_view prefix) {
+    static constexpr std::pair<RequestField, std::string_view> kKeys[] = {
+        {RequestField::Protocol, "protocol"},
+        {RequestField::Address, "address"},
+        {RequestField::Instruction, "instruction"},
+        {RequestField::StartAddress, "start"},
+        {RequestField::WordCount, "words"},
+        {RequestField::Function, "function"},
+        {RequestField::Data, "data"},
+        {RequestField::Coil, "data"},
+    };
+    std::string message = error.message;
+    const std::size_t open = message.find("(\"");
+    const std::size_t close = open == std::string::npos ? open : message.find("\")", open + 2);
+    if (close == std::string::npos)
+        return message;
+    for (const auto &[field, key] : kKeys) {
+        if (field == error.field)
+            return message.replace(open, close + 2 - open,
+                                   "(" + std::string(prefix) + std::string(key) + ")");
+    }
+    return message;
+}
+
 }  // namespace marvalo

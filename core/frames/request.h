@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,17 @@ inline constexpr std::size_t kMaxDataTextLength = 254;
 // none. It is complete before anything touches the port, so a rejection
 // leaves the line untouched.
 Result<Bytes, RequestError> BuildRequest(std::uint8_t protocol, const RequestInputs &inputs);
+
+// The message naming the input as the companion programs name it, by its
+// key ("words" in a plan, "--words" with `prefix` "--") where the panel's
+// message names its caption ("N Palabras").
+std::string keyedMessage(const RequestError &error, std::string_view prefix);
+
+// A function 16 request whose data is shorter than the byte count it
+// announces (the count follows the word count, as the panel builds it), in
+// Spanish: "la función 16 anuncia 4 bytes de datos y los datos traen 2".
+// None for any other request. The panel sends it as it always did.
+std::optional<std::string> shortWriteData(const Bytes &request);
 
 // "0;100;1;44" -> 00 64 01 2C. Empty tokens add nothing; every other token
 // must be a whole number 0..255.

@@ -149,8 +149,8 @@ std::optional<ReplyForm> replyFormOf(const Bytes &request) {
                 info->count == CountRule::Bits ? (quantity + 7) / 8 : 2 * quantity;
             if (info->count == CountRule::Bits)
                 form.bits = quantity;
-            // A count beyond one byte has no right answer; 0 marks it.
-            form.byteCount = count <= 0xFF ? count : 0;
+            // Beyond one byte no count byte can carry it: no answer is right.
+            form.byteCount = count;
             form.length = kByteCountOverhead + count;
             break;
         }

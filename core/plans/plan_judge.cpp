@@ -127,10 +127,8 @@ std::string replyText(std::uint8_t protocol, const Bytes &reply) {
         while (end != begin && (*(end - 1) == kCr || *(end - 1) == kLf))
             --end;
     }
-    // As the operator sees it: UTF-8 kept, any other byte its Latin-1
-    // character, control characters named.
-    const auto *first = reinterpret_cast<const char *>(reply.data()) + (begin - reply.begin());
-    return safeText(std::string_view(first, static_cast<std::size_t>(end - begin)));
+    // As the operator sees it everywhere else.
+    return namedText(Bytes(begin, end));
 }
 
 StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown) {

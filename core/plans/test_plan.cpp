@@ -744,7 +744,11 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             reader.error(step.place, "el paso \"" + step.name + "\": " + frame.error());
     } else if (reader.errorCount() == errorsBefore && !step.request) {
         if (auto built = BuildRequest(step.protocol, inputs); !built)
-            reader.error(step.place, "el paso \"" + step.name + "\": " + built.error().message);
+            reader.error(step.place,
+                         "el paso \"" + step.name + "\": " + keyedMessage(built.error(), ""));
+        else if (auto shortData = shortWriteData(built.value()))
+            reader.error(step.place, "el paso \"" + step.name + "\": " + *shortData +
+                                         "; dé en data dos bytes por palabra");
     }
 }
 

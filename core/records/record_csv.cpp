@@ -1,5 +1,6 @@
 #include "core/records/record_csv.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -10,31 +11,44 @@
 namespace marvalo {
 namespace {
 
-std::string milliseconds(std::optional<double> ms) {
+std::string milliseconds(std::optional<double> ms, CsvStyle style) {
     if (!ms)
         return "";
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", *ms);
-    return text;
+    std::string digits = text;
+    if (style == CsvStyle::DecimalComma)
+        std::replace(digits.begin(), digits.end(), '.', ',');
+    return digits;
+}
+
+char separatorOf(CsvStyle style) {
+    return style == CsvStyle::DecimalComma ? ';' : ',';
 }
 
 // One per column of the header.
 constexpr std::size_t kCsvColumns = 14;
 
-std::string joined(const std::array<std::string, kCsvColumns> &fields) {
+std::string joined(const std::array<std::string, kCsvColumns> &fields, CsvStyle style) {
+    const char separator = separatorOf(style);
     std::string line;
     for (const std::string &field : fields) {
         if (!line.empty())
-            line.push_back(',');
-        line += csvField(field);
+            line.push_back(separator);
+        line += csvField(field, separator);
     }
     return line + "\r\n";
 }
 
 }  // namespace
 
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+CsvStyle csvStyleFor(std::string_view decimalMark) {
+    return decimalMark == "," ? CsvStyle::DecimalComma : CsvStyle::Plain;
+}
+
+std::string csvField(std::string_view text, char separator) {
+    const char special[] = {separator, '"', '\r', '\n', '\0'};
+    if (text.find_first_of(special) == std::string_view::npos)
         return std::string(text);
     std::string quoted = "\"";
     for (char c : text) {
@@ -52,26 +66,29 @@ std::string spreadsheetSafe(std::string text) {
     return text;
 }
 
-std::string recordCsvHeader() {
+std::string recordCsvHeader(CsvStyle style) {
     constexpr const char *kByteOrderMark = "\xEF\xBB\xBF";
     return kByteOrderMark + joined({"time", "sequence", "mode", "protocol", "port", "port_kind",
                                     "settings", "request", "reply", "first_byte_ms", "last_byte_ms",
-                                    "duration_ms", "verdict", "verdict_text"});
+                                    "duration_ms", "verdict", "verdict_text"},
+                                   style);
 }
 
-std::string recordCsvLine(const ExchangeRecord &record) {
+std::string recordCsvLine(const ExchangeRecord &record, CsvStyle style) {
     const auto protocol = record.protocol < kProtocolKeys.size()
                               ? std::string(kProtocolKeys[record.protocol])
                               : std::to_string(record.protocol);
-    return joined({iso8601(record.wallStartUs), std::to_string(record.sequence),
-                   record.mode == ExchangeMode::Single ? "single" : "continuous", protocol,
-                   spreadsheetSafe(safeText(record.port)),
-                   spreadsheetSafe(safeText(record.portKind)), spreadsheetSafe(record.settings),
-                   toHex(record.request), toHex(record.reply), milliseconds(record.firstByteMs()),
-                   milliseconds(record.lastByteMs()), milliseconds(record.durationMs()),
-                   record.verdict ? verdictKey(record.verdict->kind) : "failure",
-                   spreadsheetSafe(safeText(record.verdict ? record.verdict->text
-                                                           : record.failure.value_or("")))});
+    return joined(
+        {iso8601(record.wallStartUs), std::to_string(record.sequence),
+         record.mode == ExchangeMode::Single ? "single" : "continuous", protocol,
+         spreadsheetSafe(safeText(record.port)), spreadsheetSafe(safeText(record.portKind)),
+         spreadsheetSafe(record.settings), toHex(record.request), toHex(record.reply),
+         milliseconds(record.firstByteMs(), style), milliseconds(record.lastByteMs(), style),
+         milliseconds(record.durationMs(), style),
+         record.verdict ? verdictKey(record.verdict->kind) : "failure",
+         spreadsheetSafe(
+             safeText(record.verdict ? record.verdict->text : record.failure.value_or("")))},
+        style);
 }
 
 }  // namespace marvalo

@@ -29,7 +29,10 @@ std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply) {
         reply[1] != request[1])
         return std::nullopt;
     const std::size_t count = reply[2];
-    if (count % 2 != 0 || reply.size() != kReadHeading + count + kCrcLength || !crcHolds(reply))
+    // Values only for the registers asked: a reply of another count cannot
+    // say which registers it holds.
+    const std::size_t asked = (byteAt(request, 4) << 8) | byteAt(request, 5);
+    if (count != 2 * asked || reply.size() != kReadHeading + count + kCrcLength || !crcHolds(reply))
         return std::nullopt;
     return ReadSpan{static_cast<int>((byteAt(request, 2) << 8) | byteAt(request, 3)),
                     static_cast<int>(count / 2)};

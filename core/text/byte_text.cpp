@@ -106,18 +106,22 @@ std::pair<std::uint32_t, std::size_t> decodeAt(std::string_view bytes, std::size
 }  // namespace
 
 std::string namedText(const Bytes &bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t byte : bytes)
-        appendUtf8(text, byte);  // Latin-1: each byte is the code point of its value
-    return text;
+    return safeText(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
 }
 
 std::string namedTextUpTo(const Bytes &bytes, std::size_t limit) {
     if (bytes.size() <= limit)
         return namedText(bytes);
-    return namedText(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(limit))) +
-           "… (" + std::to_string(bytes.size()) + " bytes)";
+    // Cut between characters: half a UTF-8 sequence would read as Latin-1.
+    const std::string_view view(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+    std::size_t cut = 0;
+    while (cut < limit) {
+        const std::size_t length = std::max<std::size_t>(decodeAt(view, cut).second, 1);
+        if (cut + length > limit)
+            break;
+        cut += length;
+    }
+    return safeText(view.substr(0, cut)) + "… (" + std::to_string(bytes.size()) + " bytes)";
 }
 
 std::string wrappedBytes(const Bytes &bytes, std::size_t perLine, std::size_t limit) {

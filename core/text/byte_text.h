@@ -8,11 +8,13 @@
 
 namespace marvalo {
 
-// Bytes as people read them on a line monitor: printable characters as they
-// are (Latin-1, returned as UTF-8), control characters by name ("<STX>",
-// "<CR>") and the rest of C0, DEL and the C1 range 0x80..0x9F as hex in
-// brackets ("<1F>", "<85>"), so a frame's structure shows at a glance,
-// nothing is invisible and no byte from the line can steer a terminal.
+// Bytes as people read them on a line monitor, the one rule for a reply's
+// text wherever it is shown (terminal, JSON, CSV, monitor, pane, plans):
+// valid UTF-8 kept, any other byte its Latin-1 character ("25°C" whether
+// the instrument sent C2 B0 or B0), control characters by name ("<STX>",
+// "<CR>") and the rest of C0, DEL and C1 as hex in brackets ("<1F>",
+// "<85>"), so a frame's structure shows at a glance, nothing is invisible
+// and no byte from the line can steer a terminal. safeText below, on bytes.
 std::string namedText(const Bytes &bytes);
 
 // The same for at most `limit` bytes, then "… (N bytes)" for the whole

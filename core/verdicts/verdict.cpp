@@ -80,11 +80,12 @@ std::optional<Verdict> strayPrefix(const ReplyForm &ask, const Bytes &request, c
         if (auto length = frameAt(ask, reply, offset)) {
             const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
             const Verdict inner = judgeModbusFrame(ask, request, frame);
-            return verdict(VerdictKind::StrayPrefix,
+            return Verdict{VerdictKind::StrayPrefix,
                            strayBytes(offset) + " antes de la respuesta (" +
                                toHex(Bytes(reply.begin(),
                                            reply.begin() + static_cast<std::ptrdiff_t>(offset))) +
-                               "); después: " + inner.text);
+                               "); después: " + inner.text,
+                           offset};
         }
     }
     return std::nullopt;
@@ -281,8 +282,9 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
         const Bytes rest(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
         const Verdict inner = judgeIsoBlock(request, rest);
         if (inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes) {
-            return verdict(VerdictKind::StrayPrefix,
-                           strayBytes(offset) + " antes del bloque; después: " + inner.text);
+            return Verdict{VerdictKind::StrayPrefix,
+                           strayBytes(offset) + " antes del bloque; después: " + inner.text,
+                           offset};
         }
     }
     return atStart;
@@ -290,37 +292,59 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
 
 // ---- Korvel: the line's content is the instrument's business ----
 
+constexpr std::size_t kKorvelAddressAt = 1;  // "*01D": the digits after the star
+constexpr std::size_t kKorvelAddressLength = 2;
+
+bool isDigit(std::uint8_t byte) {
+    return byte >= '0' && byte <= '9';
+}
+
 // An answer names the address it was asked by first ("01D+0023.4" to
 // "*01D"). Bytes before that address that are no text of a line (a control
 // byte, a byte beyond ASCII, the end of an earlier line) are stray, as for
-// Modbus; text there ("ERR 01") is the instrument's own answer.
-std::optional<Verdict> korvelStrayPrefix(const Bytes &request, const Bytes &reply) {
-    constexpr std::size_t kAddressAt = 1;
-    constexpr std::size_t kAddressLength = 2;
-    if (request.size() < kAddressAt + kAddressLength || request[0] != kKorvelStart)
-        return std::nullopt;
-    const auto address = request.begin() + kAddressAt;
-    const auto isAddressAt = [&](std::size_t at) {
-        return at + kAddressLength <= reply.size() &&
-               std::equal(address, address + kAddressLength,
-                          reply.begin() + static_cast<std::ptrdiff_t>(at));
-    };
-    if (isAddressAt(0))
-        return std::nullopt;
-    for (std::size_t offset = 1;
-         offset + kAddressLength <= reply.size() && offset <= kMaxStrayBytes; ++offset) {
-        if (!isAddressAt(offset))
-            continue;
-        const Bytes prefix(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(offset));
-        const bool noText = std::any_of(prefix.begin(), prefix.end(), [](std::uint8_t byte) {
-            return byte < 0x20 || byte > 0x7E;
-        });
-        if (!noText)
-            return std::nullopt;
-        return verdict(VerdictKind::StrayPrefix, strayBytes(offset) + " antes de la respuesta (" +
-                                                     toHex(prefix) + "); después: línea completa");
+// Modbus; text there ("ERR 01") is the instrument's own answer. Returns
+// where the answer starts.
+std::size_t korvelStart(const Bytes &request, const Bytes &reply) {
+    if (request.size() < kKorvelAddressAt + kKorvelAddressLength || request[0] != kKorvelStart)
+        return 0;
+    const auto address = request.begin() + kKorvelAddressAt;
+    bool noText = false;
+    for (std::size_t at = 0; at + kKorvelAddressLength <= reply.size() && at <= kMaxStrayBytes;
+         ++at) {
+        if (std::equal(address, address + kKorvelAddressLength,
+                       reply.begin() + static_cast<std::ptrdiff_t>(at)))
+            return noText ? at : 0;
+        noText = noText || reply[at] < 0x20 || reply[at] > 0x7E;
     }
-    return std::nullopt;
+    return 0;
+}
+
+// One line from `start`: its address against the one asked, and whatever
+// follows its CR (or CR LF) is extra, a second line included.
+Verdict judgeKorvelLine(const Bytes &request, const Bytes &reply, std::size_t start) {
+    const auto line = reply.begin() + static_cast<std::ptrdiff_t>(start);
+    const bool asked =
+        request.size() >= kKorvelAddressAt + kKorvelAddressLength && request[0] == kKorvelStart;
+    if (asked && reply.size() >= start + kKorvelAddressLength && isDigit(line[0]) &&
+        isDigit(line[1]) &&
+        !std::equal(line, line + kKorvelAddressLength, request.begin() + kKorvelAddressAt)) {
+        return verdict(
+            VerdictKind::OtherAddress,
+            "responde la dirección \"" + namedText(Bytes(line, line + kKorvelAddressLength)) +
+                "\" en lugar de la \"" +
+                namedText(Bytes(request.begin() + kKorvelAddressAt,
+                                request.begin() + kKorvelAddressAt + kKorvelAddressLength)) +
+                "\"");
+    }
+    auto end = std::find(line, reply.end(), kCr) + 1;
+    if (end != reply.end() && *end == kLf)
+        ++end;
+    if (end != reply.end()) {
+        return verdict(VerdictKind::ExtraBytes,
+                       "línea completa seguida de " +
+                           bytesCount(static_cast<std::size_t>(reply.end() - end)) + " de más");
+    }
+    return verdict(VerdictKind::Ok, "línea completa");
 }
 
 // CR ends the line; many instruments send CR LF, and that ends it too.
@@ -328,9 +352,16 @@ Verdict judgeKorvel(const Bytes &request, const Bytes &reply) {
     const bool crLf = reply.size() >= 2 && reply[reply.size() - 2] == kCr && reply.back() == kLf;
     if (reply.back() != kCr && !crLf)
         return verdict(VerdictKind::Incomplete, "la línea no termina en CR");
-    if (auto stray = korvelStrayPrefix(request, reply))
-        return *stray;
-    return verdict(VerdictKind::Ok, "línea completa");
+    const std::size_t start = korvelStart(request, reply);
+    Verdict line = judgeKorvelLine(request, reply, start);
+    if (start == 0)
+        return line;
+    return Verdict{
+        VerdictKind::StrayPrefix,
+        strayBytes(start) + " antes de la respuesta (" +
+            toHex(Bytes(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(start))) +
+            "); después: " + line.text,
+        start};
 }
 
 }  // namespace
@@ -377,10 +408,12 @@ Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &rep
     const auto form = modbus && !broadcast ? replyFormOf(request) : std::nullopt;
     const bool answerEchoesRequest = form && form->shape == ReplyShape::Echo;
     if (startsWith(reply, request) && !(answerEchoesRequest && reply.size() == request.size())) {
-        return verdict(VerdictKind::Echo, reply.size() == request.size()
-                                              ? "eco: se recibió la propia petición"
-                                              : "eco: la propia petición seguida de " +
-                                                    bytesCount(reply.size() - request.size()));
+        return Verdict{
+            VerdictKind::Echo,
+            reply.size() == request.size()
+                ? "eco: se recibió la propia petición"
+                : "eco: la propia petición seguida de " + bytesCount(reply.size() - request.size()),
+            request.size()};
     }
     switch (static_cast<Protocol>(protocol)) {
         case Protocol::Korvel:

@@ -27,6 +27,9 @@ inline constexpr std::size_t kVerdictKindCount = 12;
 struct Verdict {
     VerdictKind kind = VerdictKind::Unrecognised;
     std::string text;  // Spanish, for the operator: what is wrong, with the numbers
+    // Where the frame judged begins in the reply: bytes before it are stray
+    // (StrayPrefix) or our own request heard back (Echo); 0 for the others.
+    std::size_t frameStart = 0;
 };
 
 // Stable English keys for scripts and files: "ok", "silence", "bad-check"...

@@ -38,7 +38,35 @@ TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
          "Dirección=1 | Función=3 | Nº de bytes=4 | Registro 10=00 0A | Registro 11=00 0B | "
          "CRC=CRC 2A 31 recibido, 9B F6 esperado !"},
         {modbus, read, "01 83 02 C0 F1",
-         "Dirección=1 | Función=3 con excepción | Excepción=02 | CRC=CRC C0 F1 correcto"},
+         "Dirección=1 | Función=3 con excepción | Excepción=02 dirección de datos no permitida | "
+         "CRC=CRC C0 F1 correcto"},
+        // The frame the verdict judged, behind what came before it, and
+        // what the verdict found wrong in it.
+        {modbus, read, "33 01 03 04 00 0A 00 0B 9B F6",
+         "Bytes sobrantes=33 (1 byte antes de la respuesta) ! | Dirección=1 | Función=3 | "
+         "Nº de bytes=4 | Registro 10=reg 10 = 10 | Registro 11=reg 11 = 11 | "
+         "CRC=CRC 9B F6 correcto"},
+        {modbus, read, "01 03 00 0A 00 02 E4 09 01 03 04 00 0A 00 0B 9B F6",
+         "Eco=01 03 00 0A 00 02 E4 09 (la propia petición) ! | Dirección=1 | Función=3 | "
+         "Nº de bytes=4 | Registro 10=reg 10 = 10 | Registro 11=reg 11 = 11 | "
+         "CRC=CRC 9B F6 correcto"},
+        {modbus, read, "02 03 04 00 0A 00 0B A8 F6",
+         "Dirección=2 ! | Función=3 | Nº de bytes=4 | Registro 10=00 0A | Registro 11=00 0B | "
+         "CRC=CRC A8 F6 correcto"},
+        {modbus, read, "01 04 04 00 0A 00 0B 9A 41",
+         "Dirección=1 | Función=4 ! | Nº de bytes=4 | Registro 10=00 0A | Registro 11=00 0B | "
+         "CRC=CRC 9A 41 correcto"},
+        {modbus, read, "01 03 06 00 01 00 02 00 03 FD 74",
+         "Dirección=1 | Función=3 | Nº de bytes=6 ! | Registro 10=00 01 | Registro 11=00 02 | "
+         "Sin pedir=00 03 ! | CRC=CRC FD 74 correcto"},
+        {iso, fromHex("01 30 31 02 30 44 03 77"), "01 30 31 02 30 44 03 77 02 41 03 42",
+         "Eco=01 30 31 02 30 44 03 77 (la propia petición) ! | STX=<STX> | Texto=A | "
+         "ETX=<ETX> | BCC=BCC 42 correcto"},
+        {iso, fromHex("01 30 31 02 30 44 03 77"), "01 30 32 02 41 03 42",
+         "SOH=<SOH> | Dirección=02 ! | STX=<STX> | Texto=A | ETX=<ETX> | BCC=BCC 42 correcto"},
+        {korvel, fromHex("2A 30 31 44 0D"), "30 31 44 2B 39 0D 30 31 44 2B 32 0D",
+         "Texto=01D+9 | Fin de línea=<CR> | De más=30 31 44 2B 32 0D (6 bytes tras la línea) !"},
+        {korvel, fromHex("2A 30 31 44 0D"), "30 32 44 2B 0D", "Texto=02D+ ! | Fin de línea=<CR>"},
         {iso, fromHex("01 30 31 02 30 44 03 77"), "02 30 44 2B 03 47",
          "STX=<STX> | Texto=0D+ | ETX=<ETX> | BCC=BCC 47 recibido, 5C esperado !"},
         {iso, fromHex("01 30 31 02 30 44 03 77"), nullptr,

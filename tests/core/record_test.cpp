@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/records/record_csv.h"
 #include "core/verdicts/exchange_stats.h"
+#include "tests/run_program.h"
+#include "tests/temp_folder.h"
 
 namespace marvalo {
 namespace {
@@ -33,6 +37,12 @@ TEST(RecordCsv, FieldsAreQuotedOnlyWhenTheyMustBe) {
         std::string::npos)
         << line;
     EXPECT_EQ(recordCsvHeader().rfind("\xEF\xBB\xBFtime,", 0), 0U) << "a BOM for spreadsheets";
+    // With a decimal comma: `;` between fields, so the settings' commas need no quotes.
+    EXPECT_NE(recordCsvLine(record, CsvStyle::DecimalComma)
+                  .find(";2;single;iso1745;COM 1 (/dev/pts/3);local; 9600,e,7,1;01 30;;;;0,000;"),
+              std::string::npos);
+    EXPECT_EQ(csvStyleFor(","), CsvStyle::DecimalComma);
+    EXPECT_EQ(csvStyleFor("."), CsvStyle::Plain);
 
     // What a spreadsheet would run is neutralised; a path that is not UTF-8
     // and a reply's control characters arrive named, never raw.
@@ -51,6 +61,38 @@ TEST(RecordCsv, FieldsAreQuotedOnlyWhenTheyMustBe) {
         record.failure = text;
         const std::string cell = recordCsvLine(record);
         EXPECT_EQ(cell.substr(cell.size() - std::string(ending).size()), ending) << text;
+    }
+}
+
+TEST(RecordCsv, ASpreadsheetReadsTheSameTimesInEitherStyle) {
+    if (!std::filesystem::exists("/usr/bin/soffice"))
+        GTEST_SKIP() << "LibreOffice absent (scripts/install-deps installs libreoffice-calc-nogui)";
+    ExchangeRecord record;
+    record.settings = " 9600,n,8,1";
+    record.sentUs = 0;
+    record.firstByteUs = 9639;
+    record.lastByteUs = record.endUs = 1172358;
+    // Each file as a spreadsheet of its locale reads it, written back with
+    // `;` and every text cell quoted: the times come back unquoted, numbers
+    // shown with the locale's decimal mark.
+    const struct {
+        CsvStyle style;
+        const char *locale, *separator, *language, *times;
+    } rows[] = {{CsvStyle::DecimalComma, "es_ES.UTF-8", "59", "3082", ";9,639;1172,358;1172,358;"},
+                {CsvStyle::Plain, "en_US.UTF-8", "44", "1033", ";9.639;1172.358;1172.358;"}};
+    for (const auto &row : rows) {
+        const testing::TempFolder folder;
+        folder.write("in.csv", recordCsvHeader(row.style) + recordCsvLine(record, row.style));
+        const auto run = testing::runProgram(
+            {"/usr/bin/env", "HOME=" + folder.path().string(), std::string("LC_ALL=") + row.locale,
+             "soffice", "--headless",
+             std::string("--infilter=CSV:") + row.separator + ",34,76,1,," + row.language,
+             "--convert-to", "csv:Text - txt - csv (StarCalc):59,34,76,1,,1033,true", "--outdir",
+             (folder.path() / "out").string(), (folder.path() / "in.csv").string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(folder.read("out/in.csv").find(row.times), std::string::npos)
+            << row.locale << "\n"
+            << folder.read("out/in.csv");
     }
 }
 

@@ -31,6 +31,9 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "protocol es \"dnp3\"; se admite \"korvel\""},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 99",
          "function es 99; se admite 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 22, 23, 43"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = 2\ndata "
+         "= \"1;2\"",
+         "la función 16 anuncia 4 bytes de datos y los datos traen 2"},
         {std::string(kStep) + "expect = { verdict = \"fine\" }",
          "verdict es \"fine\", que no es ningún veredicto"},
         {std::string(kStep) + "expect = { reply_hex = \"01 03 0\" }", "reply_hex es \"01 03 0\""},

@@ -57,6 +57,9 @@ TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
             {"33 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "1 byte sobrante "},
             {"55 AA", VerdictKind::Unrecognised, "55 AA"},
         });
+    // 200 registers: more than a byte count can announce, so no answer is right.
+    judgeAll(Protocol::Modbus, fromHex("01 03 00 00 00 C8 44 5C"),
+             {{"01 03 02 00 07 F9 86", VerdictKind::WrongCount, "se pidieron 200"}});
 }
 
 TEST(Verdict, ModbusWritesCoilsAndBroadcasts) {
@@ -115,6 +118,9 @@ TEST(Verdict, KorvelLinesAreCompleteWhenTheyEndInCr) {
                  {"30 0D 30 31 44 2B 30 0D", VerdictKind::StrayPrefix, "2 bytes sobrantes"},
                  {"45 52 52 20 30 31 0D", VerdictKind::Ok, "completa"},
                  {"14 DA 3E 30 31 44", VerdictKind::Incomplete, "CR"},
+                 {"30 32 44 2B 30 30 32 33 0D", VerdictKind::OtherAddress, "dirección \"02\""},
+                 {"30 31 44 2B 39 0D 30 31 44 2B 32 0D", VerdictKind::ExtraBytes, "6 bytes de más"},
+                 {"30 31 44 0D 0A 30 31 44 0D", VerdictKind::ExtraBytes, "4 bytes de más"},
              });
 }
 
@@ -149,9 +155,14 @@ TEST(Verdict, AnExchangeMayEndOnlyOnAWholeFrame) {
 }
 
 TEST(ByteText, ControlCharactersAreNamed) {
-    EXPECT_EQ(namedText(fromHex("01 30 31 02 41 03 0D 0A 06 15 04 1F 7F 00 E1 80 85 9F A0")),
-              "<SOH>01<STX>A<ETX><CR><LF><ACK><NAK><EOT><1F><7F><00>á<80><85><9F>\xC2\xA0");
+    EXPECT_EQ(namedText(fromHex("01 30 31 02 41 03 0D 0A 06 15 04 1F 7F 00 E1 41 80 85 9F A0")),
+              "<SOH>01<STX>A<ETX><CR><LF><ACK><NAK><EOT><1F><7F><00>áA<80><85><9F>\xC2\xA0");
+    // Valid UTF-8 kept, any other byte its Latin-1 character.
+    for (const char *bytes : {"32 35 C2 B0 43", "32 35 B0 43"})
+        EXPECT_EQ(namedText(fromHex(bytes)), "25°C") << bytes;
+    EXPECT_EQ(namedText(fromHex("C2 41 C2 85 E2 82 AC")), "ÂA<85>€");
     EXPECT_EQ(namedTextUpTo(fromHex("41 42 43"), 2), "AB… (3 bytes)");
+    EXPECT_EQ(namedTextUpTo(fromHex("41 C2 B0"), 2), "A… (3 bytes)") << "no half character";
 }
 
 }  // namespace

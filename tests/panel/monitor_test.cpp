@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -15,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <set>
 
 #include "core/frames/check_codes.h"
@@ -86,6 +89,10 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
         EXPECT_NE(saved.find(",1,single,korvel,"), std::string::npos) << saved;
         EXPECT_NE(saved.find(",silence,sin respuesta\r\n"), std::string::npos) << saved;
         EXPECT_FALSE(monitor.saveCsv("/nonexistent-folder/x.csv").value_or("").isEmpty());
+        // Where the decimal mark is a comma, "Guardar…" offers `;` and `,` first.
+        QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+        ASSERT_EQ(MonitorWindow::localCsvStyle(), CsvStyle::DecimalComma);
+        QLocale::setDefault(QLocale::c());
         rig.form->close();
         EXPECT_FALSE(monitor.isVisible()) << "closes with the panel";
     }
@@ -206,6 +213,27 @@ TEST(MonitorWindow, FollowsTheNewestRowUnlessScrolledAway) {
     EXPECT_EQ(table->verticalScrollBar()->value(), 0);
 }
 
+TEST(MonitorWindow, AnOldRowBeingReadStaysInSightAsTheRingDropsRows) {
+    testing::TempFolder folder;
+    MonitorModel model(200);
+    MonitorWindow monitor(model, QString::fromStdString((folder.path() / "m.ini").string()));
+    monitor.show();
+    const auto addUpTo = [&](std::uint64_t last) {
+        for (std::uint64_t n = model.stats().exchanges + 1; n <= last; ++n)
+            model.add(judged(n, VerdictKind::Ok));
+        model.flushPending();
+        QTest::qWait(5);
+    };
+    addUpTo(200);
+    auto *table = monitor.findChild<QTableView *>("tblIntercambios");
+    table->scrollTo(model.index(100, 0), QAbstractItemView::PositionAtTop);
+    const auto topSequence = [&] { return model.record(table->rowAt(0)).sequence; };
+    ASSERT_EQ(topSequence(), 101U);
+    addUpTo(210);
+    ASSERT_EQ(model.rowCount(), 200) << "the ring dropped its oldest";
+    EXPECT_EQ(topSequence(), 101U);
+}
+
 TEST(MonitorWindow, TextsTooltipsAndCopies) {
     testing::PanelRig rig;
     LineMonitor access(*rig.form,
@@ -305,9 +333,7 @@ TEST(MonitorWindow, ValuesPaneChartAndCapture) {
     // takes that exchange apart.
     auto *chart = monitor.findChild<ResponseChart *>("chrRespuesta");
     ASSERT_EQ(chart->pointCount(), 3U);
-    int row = -1;
-    for (int x = 0; x < chart->width() && row != 1; ++x)
-        row = chart->rowAt(QPoint(x, chart->height() / 2));
+    const int row = chart->rowAt(chart->pointPosition(1).value() + QPoint(1, 1));
     ASSERT_EQ(row, 1);
     monitor.selectRow(row);
     const QString pane = monitor.findChild<QPlainTextEdit *>("txtAnatomia")->toPlainText();
@@ -318,6 +344,20 @@ TEST(MonitorWindow, ValuesPaneChartAndCapture) {
     const QString capture = QString::fromStdString((folder.path() / "c.pcapng").string());
     ASSERT_FALSE(monitor.saveCapture(capture));
     EXPECT_EQ(folder.read("c.pcapng").substr(0, 4), std::string("\x0A\x0D\x0D\x0A", 4));
+
+    // The pane shows no exchange out of sight: hidden by "Solo problemas",
+    // or gone with "Borrar", after which the chart names no register.
+    auto *paneView = monitor.findChild<QPlainTextEdit *>("txtAnatomia");
+    monitor.selectRow(0);
+    ASSERT_FALSE(paneView->toPlainText().isEmpty());
+    monitor.findChild<QCheckBox *>("chkSoloProblemas")->setChecked(true);
+    EXPECT_TRUE(paneView->toPlainText().isEmpty()) << "row 0 is good, hidden";
+    monitor.findChild<QCheckBox *>("chkSoloProblemas")->setChecked(false);
+    monitor.selectRow(1);
+    monitor.findChild<QComboBox *>("cmbGrafica")->setCurrentIndex(1);
+    QTest::mouseClick(monitor.findChild<QPushButton *>("cmdBorrar"), Qt::LeftButton);
+    EXPECT_TRUE(paneView->toPlainText().isEmpty());
+    EXPECT_FALSE(chart->axisTitle().contains("reg ")) << chart->axisTitle().toStdString();
 }
 
 // A good reply to a read of registers 10 onwards holding `words`.
@@ -336,6 +376,30 @@ ExchangeRecord readOf(std::uint64_t sequence, const std::vector<std::uint16_t> &
         frame->insert(frame->end(), crc.begin(), crc.end());
     }
     return record;
+}
+
+TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
+    MonitorModel model;
+    model.setRegisterView(parseRegisterView("f32").value());
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    std::uint64_t sequence = 0;
+    for (const float value : {1.0F, std::nanf(""), kInfinity, -kInfinity, 2.0F}) {
+        const auto wide = std::bit_cast<std::uint32_t>(value);
+        ExchangeRecord record = readOf(
+            ++sequence, {static_cast<std::uint16_t>(wide >> 16), static_cast<std::uint16_t>(wide)});
+        record.reply.back() ^= sequence == 5 ? 0xFF : 0;  // a bad CRC: no value
+        model.add(record);
+    }
+    model.flushPending();
+    ResponseChart chart(model);
+    chart.resize(600, 220);
+    chart.setSeries(ResponseChart::Series::Register, 10);
+    std::vector<int> y;
+    for (int row = 0; row < 5; ++row)
+        y.push_back(chart.pointPosition(row).value_or(QPoint(0, -1)).y());
+    // +Infinity above every value, -Infinity below, NaN and the damaged
+    // reply under the axis.
+    EXPECT_TRUE(y[2] < y[0] && y[0] < y[3] && y[3] < y[1] && y[1] == y[4]);
 }
 
 TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
@@ -359,6 +423,7 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         {"s32 at its ends", "s32", {-2147483648.0, 2147483647.0}},
         {"f32 at its ends", "f32", {-0x1.fffffep127, 0x1.fffffep127}},
         {"f32 denormals", "f32", {7 * 0x1p-149, 21 * 0x1p-149}},
+        {"hex over its whole range", "hex", {0, 0x9000, 0xFFFF}},
     };
     for (const auto &row : rows) {
         MonitorModel model;
@@ -387,11 +452,18 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
             EXPECT_GT(axis.low, *lowest - axis.step) << row.name << ": from the lowest value";
             EXPECT_LT(axis.high, *highest + axis.step) << row.name << ": to the highest";
         }
-        std::set<std::string> labels;  // short, one per tick, whole numbers exact
+        // Short labels, one per tick, whole numbers exact; hex ones in hex,
+        // a power of two apart.
+        std::set<std::string> labels;
+        const bool hex = view.format == RegisterFormat::Hex;
+        EXPECT_TRUE(!hex || std::exp2(std::round(std::log2(axis.step))) == axis.step) << axis.step;
         for (const double tick : axis.ticks) {
-            const std::string label = tickText(tick, axis.step);
+            const std::string label = chart.tickLabel(tick, axis.step).toStdString();
             labels.insert(label);
-            EXPECT_TRUE(label.size() <= 11 && (row.format[0] == 'f' || std::stod(label) == tick))
+            const double read =
+                hex ? static_cast<double>(std::stoul(label, nullptr, 16)) : std::stod(label);
+            EXPECT_TRUE(label.size() <= 11 && (row.format[0] == 'f' || read == tick) &&
+                        (label.rfind("0x", 0) == 0) == hex)
                 << row.name << ": " << label;
         }
         EXPECT_EQ(labels.size(), axis.ticks.size()) << row.name;
@@ -400,6 +472,9 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         for (int point = 0; point < static_cast<int>(row.values.size()); ++point) {
             const QPoint centre = chart.pointPosition(point).value();
             EXPECT_TRUE(chart.rect().contains(centre)) << row.name << " point " << point;
+            // Its column's legend and axis label are no part of it.
+            EXPECT_EQ(chart.rowAt({centre.x(), 1}), -1) << row.name << " point " << point;
+            EXPECT_EQ(chart.rowAt({centre.x(), chart.height() - 2}), -1) << row.name;
             constexpr int r = ResponseChart::kMarkRadius;
             for (int dx = -r; dx <= r; ++dx) {
                 for (int dy = -r; dy <= r; ++dy) {

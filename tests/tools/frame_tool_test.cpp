@@ -80,6 +80,10 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         EXPECT_EQ(run.out, "");
         EXPECT_FALSE(run.err.empty());
     }
+    // A range is named by the option typed, not by the panel's caption.
+    const auto start = runProgram(
+        {kTool, "modbus", "--address", "1", "--function", "3", "--start", "70000", "--words", "1"});
+    EXPECT_NE(start.err.find("--start \"70000\" no es válido"), std::string::npos) << start.err;
 }
 
 TEST(FrameTool, UsageErrorsExit64) {
@@ -100,6 +104,11 @@ TEST(FrameTool, UsageErrorsExit64) {
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("Usage:"), std::string::npos);
     }
+    // A close misspelling gets the word meant; an unknown word the choices.
+    for (const auto &[word, says] : {std::pair{"--adress", "'; ¿quiso decir --address?"},
+                                     {"korvl", "o modbus; ¿quiso decir korvel?"},
+                                     {"dnp3", "'dnp3': se admite korvel, iso1745 o modbus\n"}})
+        EXPECT_NE(runProgram({kTool, word, "1"}).err.find(says), std::string::npos) << word;
     const auto help = runProgram({kTool, "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Exit status"), std::string::npos);

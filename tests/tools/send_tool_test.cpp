@@ -211,6 +211,16 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
              EXPECT_EQ(run.err.find("COM 1"), std::string::npos) << run.err;
              EXPECT_EQ(run.err.find("MARVALO_COM1"), std::string::npos) << run.err;
          }},
+        {"a write whose data falls short of its byte count is sent, with a warning",
+         Peer::Simulator,
+         {},
+         {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "2", "--data",
+          "1;2"},
+         {},
+         [](const testing::ProgramRun &run) {
+             EXPECT_NE(run.err.find("aviso: la función 16 anuncia 4 bytes"), std::string::npos);
+             EXPECT_NE(run.out.find("#1 "), std::string::npos) << "sent";
+         }},
         {"a damaged settings file is never promised a rewrite",
          Peer::None,
          {},

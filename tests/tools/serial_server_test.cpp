@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <termios.h>
 
+#include <chrono>
 #include <csignal>
 #include <optional>
 #include <regex>
@@ -65,6 +66,17 @@ TEST(SerialServer, EachProtocolThroughBothAcceptersAsOnThePty) {
     EXPECT_NE(json.out.find(R"("port_kind":"socket","settings":"ajustes del servidor")"),
               std::string::npos)
         << json.out;
+}
+
+TEST(SerialServer, TheExampleServesOneAdapterBothWaysOneClientAtATime) {
+    testing::SimProcess sim;
+    testing::Ser2netProcess server(sim.devicePath(), sim.devicePath());
+    for (const std::string &url : {server.rfc2217Url(), server.socketUrl(), server.rfc2217Url()}) {
+        // ser2net gives the adapter back some 20 ms after a client leaves.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto run = send(url, {"korvel", "--address", "01", "--instruction", "D"});
+        EXPECT_EQ(run.status, 0) << url << "\n" << run.out << run.err;
+    }
 }
 
 TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
