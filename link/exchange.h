@@ -33,6 +33,11 @@ struct ExchangeSetup {
     // as soon as the reply is a complete frame.
     std::optional<int> waitMs;
     bool endWhenComplete = false;
+    // Beyond the panel's list of rates: the RS485 hold for the line's own
+    // rate, in place of rs485Hold[baudSelection].
+    std::optional<int> rs485HoldMs;
+    // A request already built (a bus scan's probe), in place of the inputs'.
+    std::optional<Bytes> builtRequest;
     // Asked right before RTS goes up and right before the write (true: the
     // line is left alone, the outcome Failed with nothing written) and
     // between looks at the line during the reply wait (true ends the wait

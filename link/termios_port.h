@@ -64,6 +64,7 @@ class TermiosPort final : public SerialPort {
 
   private:
     LinkError systemError(std::string operation, int err) const;
+    LinkStatus applyCustomSpeed(int baud);
     LinkStatus enableKernelRs485();
     LinkStatus openNetwork(const std::string &address);
     void enableLowLatency();

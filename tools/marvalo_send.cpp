@@ -54,6 +54,8 @@ int main(int argc, char **argv) {
     }
     if (options.portCommand)
         return runPortCommand(*options.portCommand, benchPorts);
+    if (options.scan)
+        return runScan(options, benchPorts);
     if (options.plan)
         return runPlanFile(options, benchPorts);
     return runExchanges(options, command.value().request, benchPorts);

@@ -71,7 +71,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
     PlanRunSettings settings;
     settings.line =
         planLine(plan->line, lineFrom(options, std::nullopt), options.port || options.device,
-                 options.baudIndex.has_value(), options.linkType.has_value(),
+                 !options.bauds.empty(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
     configurePort(port, settings.line);
     const auto outputs = checkSendOutputs(options, port.devicePath());

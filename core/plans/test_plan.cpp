@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "core/frames/bytes.h"
+#include "core/frames/line_timing.h"
 #include "core/frames/request.h"
 #include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
@@ -158,9 +159,9 @@ class Reader {
 };
 
 void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
-    reader.onlyKeys(
-        table, "[line]",
-        {"device", "port", "baud", "link", "parity", "stop_bits", "wait", "stop_on_failure"});
+    reader.onlyKeys(table, "[line]",
+                    {"device", "port", "baud", "link", "parity", "data_bits", "stop_bits", "wait",
+                     "stop_on_failure"});
     line.device = reader.text(table, "device");
     // A server address is checked here, where its place in the file is
     // known, not when the run gets to it.
@@ -174,21 +175,20 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
         reader.error(*table.get("port"),
                      "port y device nombran lo mismo: se admite uno de los dos");
     if (const toml::node *baud = table.get("baud")) {
-        bool known = false;
-        for (std::size_t i = 0; i < kBaudCount; ++i) {
-            if (baud->is_integer() && baud->as_integer()->get() == kBaudRates[i].bitsPerSecond) {
-                line.baudIndex = static_cast<int>(i);
-                known = true;
-            }
-        }
-        if (!known)
-            reader.error(
-                *baud, "baud es " + typeName(*baud) + "; se admite 1200, 2400, 4800, 9600 o 19200");
+        if (baud->is_integer() && baud->as_integer()->get() >= kMinBaud &&
+            baud->as_integer()->get() <= kMaxBaud)
+            line.baud = static_cast<int>(baud->as_integer()->get());
+        else
+            reader.error(*baud, "baud es " + typeName(*baud) +
+                                    "; se admite un número de baudios de " +
+                                    std::to_string(kMinBaud) + " a " + std::to_string(kMaxBaud));
     }
     if (auto link = reader.choice(table, "link", {"rs232", "rs485"}))
         line.linkType = static_cast<std::uint8_t>(*link);
     if (auto parity = reader.choice(table, "parity", {"none", "even", "odd"}))
         line.parity = std::array{'n', 'e', 'o'}[*parity];
+    if (auto bits = reader.integer(table, "data_bits", 7, 8))
+        line.dataBits = static_cast<int>(*bits);
     if (auto bits = reader.integer(table, "stop_bits", 1, 2))
         line.stopBits = static_cast<int>(*bits);
     if (const toml::node *wait = table.get("wait")) {
