@@ -95,6 +95,12 @@ constexpr const char *kHelp =
     "Output:\n"
     "  --json            one JSON object per exchange and a final summary object,\n"
     "                    all on stdout\n"
+    "  --format influx   one InfluxDB line-protocol line per exchange instead\n"
+    "                    (marvalo,port=..,protocol=..,address=..,function=..,\n"
+    "                    verdict=.. first_byte_ms=..,duration_ms=..,reg_N=..i NS),\n"
+    "                    each register a field by its number (u16 unless\n"
+    "                    --registers), for Telegraf's execd input; --format json\n"
+    "                    is --json, --format text the default\n"
     "  --pcap FILE       write every exchange to a pcapng capture that Wireshark\n"
     "                    and tshark read (Modbus: tshark -o mbrtu.tcp.port:502\n"
     "                    -o mbrtu.crc_verification:TRUE -V -r FILE)\n"
@@ -261,6 +267,12 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
                 "la función con que se sondea: 3 (leer el registro 0); 17 y 43 aún no "
                 "están disponibles");
         options.probe = static_cast<int>(*function);
+    } else if (name == "--format") {
+        const std::string format = value ? value : "";
+        if (format != "text" && format != "json" && format != "influx")
+            return needs("text, json o influx");
+        options.json = format == "json";
+        options.influx = format == "influx";
     } else if (name == "--data-bits") {
         const auto bits = value ? parseDecimalIn(value, 7, 8) : std::nullopt;
         if (!bits)
@@ -313,6 +325,11 @@ std::optional<std::string> clashOf(const CommandLine &command) {
     if (options.portCommand && (request.protocol || options.listPorts))
         return "un cambio de la tabla de puertos se da solo: sin petición ni --list-ports (la "
                "lista sale después del cambio)";
+    if (options.influx && options.json)
+        return "--json y --format influx escriben los dos en la salida estándar: elija uno";
+    if (options.influx && (options.plan || options.scan || options.listPorts || options.tap))
+        return "--format influx escribe una línea por intercambio de una petición: no va con "
+               "--plan, --scan, --list-ports ni --tap";
     if (options.scan) {
         if (request.protocol || request.address || request.instruction || request.function ||
             request.start || request.words || request.data)
