@@ -27,6 +27,7 @@ bench: build
 	@$(BUILD)/bench/exchange_timing
 	@$(BUILD)/bench/startup $(BUILD)/app/marvalo
 	@$(BUILD)/bench/monitor_append
+	@$(BUILD)/bench/scan_and_poll
 
 # marvalo_<version>_<arch>.deb here, checked the way Debian checks packages.
 package: build
