@@ -174,15 +174,8 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
     if (line.device && line.port)
         reader.error(*table.get("port"),
                      "port y device nombran lo mismo: se admite uno de los dos");
-    if (const toml::node *baud = table.get("baud")) {
-        if (baud->is_integer() && baud->as_integer()->get() >= kMinBaud &&
-            baud->as_integer()->get() <= kMaxBaud)
-            line.baud = static_cast<int>(baud->as_integer()->get());
-        else
-            reader.error(*baud, "baud es " + typeName(*baud) +
-                                    "; se admite un número de baudios de " +
-                                    std::to_string(kMinBaud) + " a " + std::to_string(kMaxBaud));
-    }
+    if (auto baud = reader.integer(table, "baud", kMinBaud, kMaxBaud))
+        line.baud = static_cast<int>(*baud);
     if (auto link = reader.choice(table, "link", {"rs232", "rs485"}))
         line.linkType = static_cast<std::uint8_t>(*link);
     if (auto parity = reader.choice(table, "parity", {"none", "even", "odd"}))
