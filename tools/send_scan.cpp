@@ -52,7 +52,8 @@ class Progress {
         std::fprintf(stderr, "\r%ld/%ld direcciones, %zu encontradas, quedan %.1f s\033[K", done,
                      total_, found, static_cast<double>(total_ - done) * probeSeconds);
     }
-    ~Progress() {
+    // Before anything else is written, so no line starts after it.
+    void clear() {
         if (shown_)
             std::fprintf(stderr, "\r\033[K");
     }
@@ -118,6 +119,7 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
                 replyWithinUs(line.baud, bitsPerChar, probe.longestReplyBytes);
             setup.waitMs = options.waitMs.value_or(static_cast<int>((withinUs + 999) / 1000));
             setup.stopRequested = stopRequested;
+            progress.clear();
             std::cerr << "marvalo-send: explorando " << options.scan->size() << " direcciones en "
                       << safeText(port.describe()) << " a " << line.baud << " baudios "
                       << framingText(line) << " con la función " << probe.function << ": hasta "
@@ -130,6 +132,7 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
                 const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
                 if (outcome.kind == ExchangeOutcome::Kind::Failed) {
                     if (!outcome.interrupted) {
+                        progress.clear();
                         std::cerr << safeText(outcome.failure) << "\n";
                         portFailed = true;
                     }
@@ -140,6 +143,7 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
                     finds.push_back({address, line.baud, parities[p], framingText(line), *answered,
                                      record.firstByteMs().value_or(0.0)});
                     if (options.json) {
+                        progress.clear();
                         const Find &find = finds.back();
                         printJsonLine(
                             {{"address", find.address},
@@ -153,6 +157,7 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
             }
         }
     }
+    progress.clear();
     port.close();
     const double seconds = secondsSince(start);
     const int status = stopRequested() ? stoppedExitStatus()
