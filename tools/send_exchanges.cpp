@@ -4,7 +4,6 @@
 #include <set>
 
 #include "core/frames/request.h"
-#include "core/records/influx_line.h"
 #include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/settings_file.h"
@@ -108,10 +107,6 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     const std::string device = port.devicePath();
     warnOfHolders(device, holdersTold);
 
-    const RequestInputs &inputs = choice.value().inputs;
-    const std::string addressTag = choice.value().protocol == Protocol::Modbus
-                                       ? std::to_string(inputs.addressNumber)
-                                       : inputs.addressText;
     ThreadSleeper sleeper;
     ExchangeStats stats;
     bool outputClosed = false;
@@ -125,10 +120,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));
         else if (options.influx)
-            std::cout << influxLine(
-                             outcome.record, addressTag,
-                             valuesOf(outcome.record, options.registers.value_or(RegisterView{})))
-                      << std::endl;
+            printInfluxLine(outcome.record, setup.inputs, options.registers);
         else
             printText(outcome, options.registers);
         if (capture && captureFailed(*capture, capture->append(outcome.record))) {

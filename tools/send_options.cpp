@@ -95,7 +95,8 @@ constexpr const char *kHelp =
     "Output:\n"
     "  --json            one JSON object per exchange and a final summary object,\n"
     "                    all on stdout\n"
-    "  --format influx   one InfluxDB line-protocol line per exchange instead\n"
+    "  --format influx   one InfluxDB line-protocol line per exchange instead (a\n"
+    "                    plan's too, its case lines left out)\n"
     "                    (marvalo,port=..,protocol=..,address=..,function=..,\n"
     "                    verdict=.. first_byte_ms=..,duration_ms=..,reg_N=..i NS),\n"
     "                    each register a field by its number (u16 unless\n"
@@ -327,9 +328,9 @@ std::optional<std::string> clashOf(const CommandLine &command) {
                "lista sale después del cambio)";
     if (options.influx && options.json)
         return "--json y --format influx escriben los dos en la salida estándar: elija uno";
-    if (options.influx && (options.plan || options.scan || options.listPorts || options.tap))
-        return "--format influx escribe una línea por intercambio de una petición: no va con "
-               "--plan, --scan, --list-ports ni --tap";
+    if (options.influx && (options.scan || options.listPorts || options.tap))
+        return "--format influx escribe una línea por intercambio: no va con --scan, "
+               "--list-ports ni --tap";
     if (options.scan) {
         if (request.protocol || request.address || request.instruction || request.function ||
             request.start || request.words || request.data)

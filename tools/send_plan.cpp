@@ -101,6 +101,8 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
     settings.onTry = [&](const StepTry &done) {
         if (options.json && !outputLost())
             printPlanTryJson(done, options.registers);
+        else if (options.influx && !outputLost())
+            printInfluxLine(done.outcome.record, done.step.inputs, options.registers);
         if (capture && !captureLost)
             captureLost = captureFailed(*capture, capture->append(done.outcome.record));
     };
@@ -109,7 +111,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts) {
             return;
         if (options.json)
             printPlanCaseJson(result);
-        else if (!options.tap)
+        else if (!options.tap && !options.influx)
             printCaseLine(result, lines);
         (void)outputLost();
     };

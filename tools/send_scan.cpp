@@ -107,8 +107,19 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
         for (std::size_t p = 0; p < parities.size() && !portFailed && !stopRequested(); ++p) {
             line.baud = bauds[b];
             line.parity = parities[p];
-            if (auto set = port.setSettings(settingsTextFor(line, Protocol::Modbus)); !set) {
-                std::cerr << safeText(set.error().message()) << "\n";
+            // Opened here, so a rate the adapter refuses is told and passed
+            // over before its first probe, and the rest are still scanned.
+            auto ready = port.setSettings(settingsTextFor(line, Protocol::Modbus));
+            if (ready && !port.portOpen())
+                ready = port.open();
+            if (!ready) {
+                progress.clear();
+                std::cerr << safeText(ready.error().message()) << "\n";
+                if (ready.error().kind == LinkError::Kind::BadSettings) {
+                    std::cerr << "marvalo-send: se salta " << line.baud << " baudios "
+                              << framingText(line) << "\n";
+                    continue;
+                }
                 portFailed = true;
                 break;
             }

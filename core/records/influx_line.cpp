@@ -53,9 +53,12 @@ std::string influxString(const std::string &text) {
     return escaped + "\"";
 }
 
-std::string influxLine(const ExchangeRecord &record, const std::string &address,
+std::string influxLine(const ExchangeRecord &record, const RequestInputs &inputs,
                        const std::optional<std::vector<RegisterValue>> &registers) {
     const bool modbus = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    // As the unit is known: Modbus by number, the text protocols by their
+    // address characters ("07").
+    const std::string address = modbus ? std::to_string(inputs.addressNumber) : inputs.addressText;
     std::string line = "marvalo,port=" + influxKey(safeText(record.port)) +
                        ",protocol=" + std::string(kProtocolKeys.at(record.protocol)) +
                        ",address=" + influxKey(safeText(address));

@@ -6,6 +6,7 @@
 
 #include "core/records/exchange_record.h"
 #include "core/records/register_values.h"
+#include "core/settings/panel_state.h"
 
 namespace marvalo {
 
@@ -20,7 +21,7 @@ namespace marvalo {
 // text as a string), a failure's reason. The time is the exchange's start,
 // in nanoseconds. Texts pass the program's one rule for outside text
 // first, so no control character (no line break) reaches the line.
-std::string influxLine(const ExchangeRecord &record, const std::string &address,
+std::string influxLine(const ExchangeRecord &record, const RequestInputs &inputs,
                        const std::optional<std::vector<RegisterValue>> &registers);
 
 // The line protocol's escapes: a tag key or value or a field key gets a

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -20,10 +19,10 @@ namespace {
 
 using testing::runProgram;
 
-// Units behind one pty, all at one rate: each answers a read of holding
-// registers with its own address as every value, and only while the line
-// is at their rate (read from the pty, as a UART would mishear any other;
-// ptys drop parity, so that one they cannot tell).
+// Units behind one pty, all at one rate: each answers a one-register read
+// with its own address as the value, and only while the line is at their
+// rate (read from the pty, as a UART would mishear any other; ptys drop
+// parity, so that one they cannot tell).
 class UnitsAtOneRate {
   public:
     UnitsAtOneRate(std::set<int> addresses, int baud)
@@ -33,52 +32,39 @@ class UnitsAtOneRate {
         thread_.join();
     }
     const std::string &devicePath() const { return pty_.devicePath(); }
-    std::set<int> ratesSeen() {
-        std::lock_guard lock(mutex_);
-        return ratesSeen_;
-    }
+    int lastRate() const { return lastRate_; }  // when the last request came
 
   private:
     void serve() {
-        Bytes frame;
+        Bytes frame(256);
+        std::size_t size = 0;
         while (!stop_) {
             struct pollfd ready {
                 pty_.controller(), POLLIN, 0
             };
-            if (::poll(&ready, 1, 2) > 0) {
-                std::uint8_t chunk[256];
-                const ssize_t n = ::read(pty_.controller(), chunk, sizeof chunk);
-                if (n > 0)
-                    frame.insert(frame.end(), chunk, chunk + n);
-                continue;
-            }
-            if (frame.size() == 8 && frame[1] == 3 && crcHolds(frame))
-                answer(frame);
-            frame.clear();
+            const ssize_t n = ::poll(&ready, 1, 2) > 0
+                                  ? ::read(pty_.controller(), &frame[size], frame.size() - size)
+                                  : 0;
+            size += n > 0 ? n : 0;
+            if (n <= 0 && size == 8 && crcHolds({frame.data(), size}))
+                answer(frame[0]);
+            size = n > 0 ? size : 0;
         }
     }
-    void answer(const Bytes &request) {
-        const int baud = currentSpeed(pty_.controller()).baud;
-        {
-            std::lock_guard lock(mutex_);
-            ratesSeen_.insert(baud);
-        }
-        if (baud != baud_ || !addresses_.count(request[0]))
-            return;
-        Bytes reply{request[0], 3, static_cast<std::uint8_t>(2 * request[5])};
-        for (int i = 0; i < request[5]; ++i)
-            reply.insert(reply.end(), {0, request[0]});
+    void answer(std::uint8_t address) {
+        const int baud = lastRate_ = currentSpeed(pty_.controller()).baud;
+        Bytes reply{address, 3, 2, 0, address};
         const Bytes crc = CalcCRC(reply);
         reply.insert(reply.end(), crc.begin(), crc.end());
-        (void)!::write(pty_.controller(), reply.data(), reply.size());
+        if (baud == baud_ && addresses_.count(address))
+            (void)!::write(pty_.controller(), reply.data(), reply.size());
     }
 
     testing::PtyPair pty_;
     std::set<int> addresses_;
     int baud_;
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::set<int> ratesSeen_;
+    std::atomic<int> lastRate_{0};
     std::thread thread_;
 };
 
@@ -95,18 +81,12 @@ std::vector<nlohmann::json> jsonLines(const std::string &out) {
 TEST(Baud, EveryRateReachesTheLine) {
     for (int baud : {300, 115200, 921600, 250000, 31250}) {
         UnitsAtOneRate unit({17}, baud);
-        const auto run =
-            runProgram({MARVALO_SEND_PATH, "--device", unit.devicePath(), "--baud",
-                        std::to_string(baud), "modbus", "--address", "17", "--function", "3",
-                        "--start", "0", "--words", "1", "--until-complete"});
+        const auto run = runProgram({MARVALO_SEND_PATH, "--device", unit.devicePath(), "--baud",
+                                     std::to_string(baud), "modbus", "--address", "17",
+                                     "--function", "3", "--start", "0", "--words", "1"});
         EXPECT_EQ(run.status, 0) << baud << ": " << run.out << run.err;
-        EXPECT_EQ(unit.ratesSeen(), std::set<int>{baud});
+        EXPECT_EQ(unit.lastRate(), baud);
     }
-    const auto refused = runProgram({MARVALO_SEND_PATH, "--baud", "12000001", "modbus"});
-    EXPECT_EQ(refused.status, 64);
-    EXPECT_NE(refused.err.find("--baud necesita un número de baudios de 50 a 12000000"),
-              std::string::npos)
-        << refused.err;
 }
 
 // Three units at 19200 among three rates: found once each, at their rate,
@@ -118,17 +98,14 @@ TEST(Scan, FindsEveryUnitAtItsRate) {
     EXPECT_EQ(json.status, 0) << json.err;
     const auto lines = jsonLines(json.out);
     ASSERT_EQ(lines.size(), 4u) << json.out;
-    for (std::size_t i = 0; i < 3; ++i) {
+    for (int i : {0, 1, 2}) {
         const int address = std::array{17, 120, 247}[i];
         EXPECT_EQ(lines[i]["address"], address);
         EXPECT_EQ(lines[i]["baud"], 19200);
-        EXPECT_EQ(lines[i]["parity"], "none");
         EXPECT_EQ(lines[i]["answered"], "registro 0 = " + std::to_string(address));
-        EXPECT_GT(lines[i]["first_byte_ms"].get<double>(), 0.0);
     }
     EXPECT_EQ(lines[3]["summary"]["probes"], 3 * 247);
-    EXPECT_EQ(lines[3]["summary"]["found"], 3);
-    EXPECT_EQ(units.ratesSeen(), (std::set<int>{9600, 19200, 115200}));
+    EXPECT_EQ(units.lastRate(), 115200) << "the last rate was scanned too";
 
     const auto table = runProgram({MARVALO_SEND_PATH, "--device", units.devicePath(), "--scan",
                                    "5,120,17", "--baud", "19200", "--parity", "even,none"});
@@ -137,12 +114,13 @@ TEST(Scan, FindsEveryUnitAtItsRate) {
         << table.out;
     EXPECT_NE(table.out.find("       17     19200  8N1    registro 0 = 17"), std::string::npos);
     // The parity bit makes each character longer, and so the wait.
-    for (const char *wait : {"19200 baudios 8E1 con la función 3: hasta 13 ms por dirección",
-                             "19200 baudios 8N1 con la función 3: hasta 12 ms por dirección"})
-        EXPECT_NE(table.err.find(wait), std::string::npos) << table.err;
+    EXPECT_NE(table.err.find("19200 baudios 8E1 con la función 3: hasta 13 ms por dirección"),
+              std::string::npos)
+        << table.err;
 }
 
-// Ctrl-C ends a scan at once with what it found; bad lists are refused.
+// Ctrl-C ends a scan at once with what it found; what it cannot do is
+// refused before anything is sent.
 TEST(Scan, StopsAtOnceAndRefusesWhatItCannotDo) {
     UnitsAtOneRate unit({1}, 9600);
     const auto run =
@@ -156,13 +134,8 @@ TEST(Scan, StopsAtOnceAndRefusesWhatItCannotDo) {
     EXPECT_EQ(lines[1]["summary"]["interrupted"], true);
     const std::pair<std::vector<std::string>, const char *> refusals[] = {
         {{"--scan", "0-10"}, "no vale en \"0-10\": cada elemento es un número de 1 a 247"},
-        {{"--scan", "20-10"}, "un intervalo creciente"},
-        {{"--scan", "1,248"}, "no vale en \"248\""},
-        {{"--scan", "1", "--probe", "16"}, "3 (leer el registro 0)"},
-        {{"--scan", "1", "--baud", "9600,9600x"}, "--baud necesita"},
-        {{"--scan", "1", "modbus", "--address", "1"}, "no va con una petición"},
-        {{"--baud", "9600,19200", "modbus"}, "solo valen con --scan"},
         {{"--parity", "none,even", "modbus"}, "solo valen con --scan"},
+        {{"--baud", "12000001", "modbus"}, "--baud necesita un número de baudios de 50 a 12000000"},
     };
     for (const auto &[options, mention] : refusals) {
         std::vector<std::string> argv{MARVALO_SEND_PATH};
