@@ -19,7 +19,6 @@ TEST(LineTiming, FollowsTheRateAndHoldsStillAbove19200) {
         std::int64_t gapUs, withinUs;
         int holdMs;
     } rows[] = {
-        {300, 10, 116667, 116667 + 366667 + 4000, 117},
         {9600, 11, 4011, 4011 + 12605 + 4000, 30},  // the panel's hold
         {19200, 10, 1823, 1823 + 5730 + 4000, 25},
         {19201, 10, 1750, 1750 + 5729 + 4000, 2},
