@@ -29,6 +29,7 @@ bench: build
 	@$(BUILD)/bench/monitor_append
 	@$(BUILD)/bench/line_resolve
 	@$(BUILD)/bench/sim_answer
+	@$(BUILD)/bench/scan_and_poll
 
 # marvalo_<version>_<arch>.deb here, checked the way Debian checks packages.
 package: build

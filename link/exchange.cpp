@@ -164,7 +164,8 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     const bool rs485 = setup.linkType == static_cast<std::uint8_t>(LinkType::Rs485);
     // Checked before the port is touched: finding out after the write would
     // leave RTS up with no hold time to lower it after.
-    if (rs485 && (setup.baudSelection < 0 || setup.baudSelection >= static_cast<int>(kBaudCount))) {
+    if (rs485 && !setup.rs485HoldMs &&
+        (setup.baudSelection < 0 || setup.baudSelection >= static_cast<int>(kBaudCount))) {
         return recording.finish(
             failed("No hay ninguna velocidad seleccionada en \"Baud Rate\": RS485 necesita "
                    "una para saber cuánto mantener RTS. Elija una de la lista.",
@@ -211,7 +212,8 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     }
     if (rs485) {
         if (timedRts)
-            sleeper.sleepMs(setup.rs485Hold[static_cast<std::size_t>(setup.baudSelection)]);
+            sleeper.sleepMs(setup.rs485HoldMs.value_or(
+                setup.rs485Hold[static_cast<std::size_t>(setup.baudSelection)]));
         // A long request at a low rate is still leaving the UART when the
         // hold ends; dropping RTS then would cut its tail off.
         if (auto drained = port.drain(); !drained) {

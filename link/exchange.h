@@ -28,14 +28,18 @@ struct ExchangeSetup {
     int baudSelection = 0;       // the baud list's live selection: sets the RS485 hold
     std::array<std::int16_t, kBaudCount> rs485Hold{};
     RequestInputs inputs;
-    // Beyond the panel: a request already built, sent instead of the one
-    // the inputs would build.
+    // Beyond the panel: a request already built (a function beyond the
+    // panel's, a bus scan's probe), sent instead of the one the inputs
+    // would build.
     std::optional<Bytes> request;
     std::uint64_t sequence = 0;  // numbers the record
     // Beyond the panel, for scripts: another reply wait, and ending the wait
     // as soon as the reply is a complete frame.
     std::optional<int> waitMs;
     bool endWhenComplete = false;
+    // Beyond the panel's list of rates: the RS485 hold for the line's own
+    // rate, in place of rs485Hold[baudSelection].
+    std::optional<int> rs485HoldMs;
     // Asked right before RTS goes up and right before the write (true: the
     // line is left alone, the outcome Failed with nothing written) and
     // between looks at the line during the reply wait (true ends the wait

@@ -1,14 +1,11 @@
 #include "link/line_settings.h"
 
-#include <array>
 #include <vector>
 
 #include "core/text/number_text.h"
 
 namespace marvalo {
 namespace {
-
-constexpr std::array kRates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 std::vector<std::string_view> splitCommas(std::string_view text) {
     std::vector<std::string_view> parts;
@@ -27,12 +24,8 @@ std::string quoted(std::string_view text) {
 
 }  // namespace
 
-bool isSupportedBaud(int baud) {
-    for (int rate : kRates) {
-        if (rate == baud)
-            return true;
-    }
-    return false;
+bool isSupportedBaud(long baud) {
+    return baud >= kMinBaud && baud <= kMaxBaud;
 }
 
 Result<LineSettings, std::string> parseLineSettings(std::string_view text) {
@@ -52,9 +45,9 @@ Result<LineSettings, std::string> parseLineSettings(std::string_view text) {
     const bool digitsOnly =
         !rate.empty() && rate.find_first_not_of("0123456789") == std::string_view::npos;
     const auto baud = digitsOnly ? parseDecimal(rate) : std::nullopt;
-    if (!baud || !isSupportedBaud(static_cast<int>(*baud))) {
-        return prefix + "la velocidad " + quoted(parts[0]) +
-               " debe ser una de 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 o 115200.";
+    if (!baud || !isSupportedBaud(*baud)) {
+        return prefix + "la velocidad " + quoted(parts[0]) + " debe ser un número de baudios de " +
+               std::to_string(kMinBaud) + " a " + std::to_string(kMaxBaud) + ".";
     }
     line.baud = static_cast<int>(*baud);
 

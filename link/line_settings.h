@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/frames/line_timing.h"
 #include "core/line/line_types.h"
 #include "core/result.h"
 
@@ -25,7 +26,7 @@ struct LineSettings {
 // and what it may be.
 Result<LineSettings, std::string> parseLineSettings(std::string_view text);
 
-// The rates the termios layer can set; the panel's five are among them.
-bool isSupportedBaud(int baud);
+// kMinBaud .. kMaxBaud; whether the adapter can is known only when it is set.
+bool isSupportedBaud(long baud);
 
 }  // namespace marvalo

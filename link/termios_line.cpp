@@ -13,39 +13,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/text/system_error_text.h"
 #include "link/parity_marks.h"
+#include "os/line_speed.h"
 #include "os/write_all.h"
 
 namespace marvalo {
 namespace {
-
-speed_t speedFor(int baud) {
-    switch (baud) {
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        default:
-            return B115200;
-    }
-}
 
 // Bytes on the wire per second at this line setting (start bit included),
 // for bounding how long a write may take.
@@ -53,6 +30,12 @@ int bytesPerSecond(const LineSettings &line) {
     const int bits =
         1 + line.dataBits + (line.parity == LineSettings::Parity::None ? 0 : 1) + line.stopBits;
     return line.baud / bits;
+}
+
+// A UART samples each bit in its middle: a rate off by more than about 2 %
+// drifts a whole bit within one character.
+bool speedClose(int got, int wanted) {
+    return std::abs(static_cast<long>(got) - wanted) * 50 <= wanted;
 }
 
 bool isHangup(int err) {
@@ -330,10 +313,32 @@ LinkStatus TermiosLine::applyNow(const LineSettings &line) {
     }
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    const speed_t speed = speedFor(line.baud);
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(fd_.get(), TCSANOW, &tio) != 0) {
+    // Any other rate goes through termios2 once the rest is set; until then
+    // the line keeps the rate it had.
+    const std::optional<unsigned> standard = standardSpeedCode(line.baud);
+    if (standard && (::cfsetispeed(&tio, *standard) != 0 || ::cfsetospeed(&tio, *standard) != 0))
         return systemError("configurar", errno);
+    if (::tcsetattr(fd_.get(), TCSANOW, &tio) != 0)
+        return systemError("configurar", errno);
+    return standard ? LinkStatus(Done{}) : applyCustomSpeed(line.baud);
+}
+
+LinkStatus TermiosLine::applyCustomSpeed(int baud) {
+    const LineSpeed set = setCustomSpeed(fd_.get(), baud);
+    if (set.error == EINVAL || set.error == ENOTTY) {
+        return error(LinkError::Kind::BadSettings, "configurar",
+                     "su controlador no acepta la velocidad a medida de " + std::to_string(baud) +
+                         " baudios (" + std::strerror(set.error) +
+                         "); use una de termios: 300 a 921600");
+    }
+    if (set.error != 0)
+        return systemError("configurar", set.error);
+    if (!speedClose(set.baud, baud)) {
+        return error(LinkError::Kind::BadSettings, "configurar",
+                     "su controlador pone " + std::to_string(set.baud) + " baudios al pedirle " +
+                         std::to_string(baud) +
+                         ", más de un 2 % de diferencia: la unidad no "
+                         "entendería los caracteres");
     }
     return Done{};
 }

@@ -61,6 +61,8 @@ class TermiosLine final : public LineIo {
     LinkError error(LinkError::Kind kind, std::string operation, std::string reason) const;
     LinkError systemError(std::string operation, int err) const;
     LinkStatus applyNow(const LineSettings &line);
+    // A rate termios has no code for, through termios2.
+    LinkStatus applyCustomSpeed(int baud);
     LinkStatus checkDeviceNumber(int fd) const;
     int rs485(unsigned long request, struct serial_rs485 *settings) const;
     LinkStatus enableKernelRs485();

@@ -68,6 +68,8 @@ int run(int argc, char **argv, StdoutWriter &out) {
     }
     if (options.portCommand)
         return withOutputChecked(out, runPortCommand(*options.portCommand, benchPorts));
+    if (options.scan)
+        return withOutputChecked(out, runScan(options, benchPorts));
     if (options.plan)
         return runPlanFile(options, benchPorts, out);
     return withOutputChecked(out, runExchanges(options, command.value().request, benchPorts));

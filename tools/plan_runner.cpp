@@ -40,11 +40,13 @@ SendLine planLine(const PlanLine &plan, SendLine line, bool portGiven, bool baud
         line.port = plan.port.value_or(line.port);
     }
     if (!baudGiven)
-        line.baudIndex = plan.baudIndex.value_or(line.baudIndex);
+        line.baud = plan.baud.value_or(line.baud);
     if (!linkGiven)
         line.linkType = plan.linkType.value_or(line.linkType);
     if (!line.parity)
         line.parity = plan.parity;
+    if (!line.dataBits)
+        line.dataBits = plan.dataBits;
     if (!line.stopBits)
         line.stopBits = plan.stopBits;
     if (!waitGiven) {

@@ -138,6 +138,9 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         if (!frame)
             return frame.error();
         choice.frame = std::move(frame).value();
+        // The unit it goes to, as records and InfluxDB lines name it.
+        if (!choice.frame.empty())
+            inputs.addressNumber = choice.frame[0];
         return choice;
     }
     if (args.anyAddress)

@@ -131,6 +131,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
             warnOfHolders(*found, holdersTold);
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));
+        else if (options.influx)
+            printInfluxLine(outcome.record, setup.inputs, options.registers);
         else
             printText(outcome, options.registers);
         if (capture && captureFailed(*capture, capture->append(outcome.record))) {

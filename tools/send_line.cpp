@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/frames/line_timing.h"
+
 namespace marvalo {
 
 std::string millisecondsText(std::optional<double> ms) {
@@ -12,11 +14,31 @@ std::string millisecondsText(std::optional<double> ms) {
     return text;
 }
 
-std::string settingsTextFor(const SendLine &line, Protocol protocol) {
+namespace {
+
+// The protocol's framing as the panel sets it, unless told otherwise.
+struct Framing {
+    Parity parity;
+    int dataBits;
+    int stopBits;
+};
+Framing framingOf(const SendLine &line, Protocol protocol) {
     const bool sevenBits = protocol == Protocol::Iso1745;
-    return std::string(kBaudRates[static_cast<std::size_t>(line.baudIndex)].itemText) + "," +
-           parityLetter(line.parity.value_or(sevenBits ? Parity::Even : Parity::None)) + "," +
-           (sevenBits ? "7" : "8") + "," + std::to_string(line.stopBits.value_or(1));
+    return {line.parity.value_or(sevenBits ? Parity::Even : Parity::None),
+            line.dataBits.value_or(sevenBits ? 7 : 8), line.stopBits.value_or(1)};
+}
+
+}  // namespace
+
+std::string settingsTextFor(const SendLine &line, Protocol protocol) {
+    const Framing framing = framingOf(line, protocol);
+    std::string rate = std::to_string(line.baud);
+    for (const BaudRate &listed : kBaudRates) {
+        if (listed.bitsPerSecond == line.baud)
+            rate = listed.itemText;
+    }
+    return rate + "," + parityLetter(framing.parity) + "," + std::to_string(framing.dataBits) +
+           "," + std::to_string(framing.stopBits);
 }
 
 void configurePort(PortLine &port, const SendLine &line) {
@@ -37,12 +59,12 @@ ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInp
     setup.mode = line.mode;
     setup.protocol = static_cast<std::uint8_t>(protocol);
     setup.linkType = line.linkType;
-    setup.baudIndex = static_cast<std::uint8_t>(line.baudIndex);
-    setup.baudSelection = line.baudIndex;
-    for (std::size_t i = 0; i < kBaudCount; ++i)
-        setup.rs485Hold[i] = kBaudRates[i].rs485HoldMs;
+    const Framing framing = framingOf(line, protocol);
+    const int bitsPerChar =
+        bitsPerCharacter(framing.dataBits, framing.parity != Parity::None, framing.stopBits);
+    setup.rs485HoldMs = rs485HoldMsAt(line.baud, bitsPerChar);
     setup.inputs = inputs;
-    setup.waitMs = line.waitMs;
+    setup.waitMs = line.waitMs.value_or(replyWaitMsAt(line.baud, line.mode));
     setup.endWhenComplete = line.untilComplete;
     return setup;
 }

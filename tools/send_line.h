@@ -14,9 +14,10 @@ namespace marvalo {
 struct SendLine {
     std::optional<std::string> device;
     int port = kFirstCommPort;
-    int baudIndex = 3;
+    int baud = 9600;
     std::uint8_t linkType = 0;
     std::optional<Parity> parity;  // else the protocol's
+    std::optional<int> dataBits;   // else the protocol's
     std::optional<int> stopBits;
     ExchangeMode mode = ExchangeMode::Single;
     std::optional<int> waitMs;
@@ -30,7 +31,8 @@ struct SendLine {
 std::string millisecondsText(std::optional<double> ms);
 
 // The protocol's framing as the panel sets it (7E1 for ISO 1745, else 8N1)
-// unless told otherwise: " 9600,e,7,1".
+// unless told otherwise: " 9600,e,7,1" (a rate of the panel's list as the
+// list writes it, so records read as the panel's), "250000,n,8,1".
 std::string settingsTextFor(const SendLine &line, Protocol protocol);
 
 // Device or COM number, kernel RS485 and, for --until-complete, a USB

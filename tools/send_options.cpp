@@ -1,11 +1,14 @@
 // marvalo-send's command line: the options, the usage and the help.
 #include "tools/send_options.h"
 
+#include <algorithm>
 #include <iostream>
 #include <set>
 
 #include "core/frames/framing_chars.h"
+#include "core/frames/line_timing.h"
 #include "core/net/server_address.h"
+#include "core/scan/bus_scan.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/text/suggestion.h"
@@ -20,6 +23,8 @@ constexpr const char *kUsage =
     "   or: marvalo-send [LINE OPTIONS] modbus --raw HEX [--crc add|keep]\n"
     "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
     "[--property KEY=VALUE]...\n"
+    "   or: marvalo-send [LINE OPTIONS] --scan ADDRESSES [--baud LIST] [--parity LIST] "
+    "[--probe FC] [--json]\n"
     "   or: marvalo-send --list-ports [--json]\n"
     "   or: marvalo-send --assign-port N DEVICE|SERIAL|URL | --free-port N | --swap-ports N M |\n"
     "                    --bind-port N usb-port|adapter\n";
@@ -60,17 +65,30 @@ constexpr const char *kHelp =
     "A number whose table entry is damaged or fits two adapters (clones with one\n"
     "serial number), or that is now the system console, is refused: nothing is\n"
     "written to any port.\n"
-    "  --baud RATE       1200, 2400, 4800, 9600 (default) or 19200\n"
+    "  --baud RATE       any rate from 50 to 12000000 (default 9600): 300 .. 921600\n"
+    "                    as termios has them, any other as a custom rate (termios2),\n"
+    "                    refused naming the adapter when its driver cannot; the\n"
+    "                    reply wait, the RS485 hold and the Modbus silent interval\n"
+    "                    follow it (above 19200 baud a fixed 1.75 ms)\n"
     "  --rs485, --rs232  the link; RS485 raises RTS 50 ms before each write and\n"
     "                    drops it the panel's hold time after it; --rs232 also\n"
     "                    switches off a driver's RS485 mode a killed run left on\n"
     "  --rs485-kernel    let the driver switch the RS485 transceiver (TIOCSRS485)\n"
     "                    instead of timing RTS; refused by most USB adapters\n"
-    "  --parity none|even|odd, --stop-bits 1|2\n"
+    "  --parity none|even|odd, --data-bits 7|8, --stop-bits 1|2\n"
     "                    override the protocol's framing (7E1 for ISO 1745, else\n"
     "                    8N1); many Modbus devices run 8E1\n"
     "  --settings FILE   take link, port, address, baud rate and protocol from a\n"
     "                    panel's Comini.sdx; options given here win\n"
+    "A bus scan:\n"
+    "  --scan ADDRESSES  ask every address (1-247, 1,5,10-20) at every rate of\n"
+    "                    --baud LIST (9600,19200,115200) and parity of --parity\n"
+    "                    LIST (none,even) which unit answers, each waiting only as\n"
+    "                    long as a reply can take at that rate (--wait for\n"
+    "                    another); any answer counts, an exception too. Then a\n"
+    "                    table (with --json one object per find and a summary);\n"
+    "                    exit 0 something answered, 1 nothing. Only reads go out\n"
+    "  --probe FC        the function asked: 3, register 0 (the default)\n"
     "Timing:\n"
     "  --continuous      the continuous wait (1000 ms shorter), port kept open\n"
     "                    while no reply comes, as the panel's continuous sending\n"
@@ -82,6 +100,13 @@ constexpr const char *kHelp =
     "Output:\n"
     "  --json            one JSON object per exchange and a final summary object,\n"
     "                    all on stdout\n"
+    "  --format influx   one InfluxDB line-protocol line per exchange instead (a\n"
+    "                    plan's too, its case lines left out)\n"
+    "                    (marvalo,port=..,protocol=..,address=..,function=..,\n"
+    "                    verdict=.. first_byte_ms=..,duration_ms=..,reg_N=..i NS),\n"
+    "                    each register a field by its number (u16 unless\n"
+    "                    --registers), for Telegraf's execd input; --format json\n"
+    "                    is --json, --format text the default\n"
     "  --pcap FILE       write every exchange to a pcapng capture that Wireshark\n"
     "                    and tshark read (Modbus: tshark -o mbrtu.tcp.port:502\n"
     "                    -o mbrtu.crc_verification:TRUE -V -r FILE)\n"
@@ -163,12 +188,24 @@ constexpr const char *kExitHelp =
     "the signal's number when a signal stopped the run: 130 Ctrl-C (SIGINT),\n"
     "143 SIGTERM, 129 SIGHUP.\n";
 
-std::optional<int> baudIndexOf(long rate) {
-    for (std::size_t i = 0; i < kBaudCount; ++i) {
-        if (kBaudRates[i].bitsPerSecond == rate)
-            return static_cast<int>(i);
+std::optional<std::vector<int>> parseRateList(std::string_view text) {
+    auto rates = parseNumberList(text, kMinBaud, kMaxBaud, false);
+    return rates ? std::optional(rates.value()) : std::nullopt;
+}
+
+std::optional<std::vector<Parity>> parseParityList(std::string_view text) {
+    std::vector<Parity> parities;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        const auto parity = parityFromKey(text.substr(0, comma));
+        if (!parity)
+            return std::nullopt;
+        if (std::find(parities.begin(), parities.end(), *parity) == parities.end())
+            parities.push_back(*parity);
+        if (comma == std::string_view::npos)
+            return parities;
+        text.remove_prefix(comma + 1);
     }
-    return std::nullopt;
 }
 
 // The line options; 0 when argv[i] is not one of them.
@@ -232,16 +269,45 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         }
         (name == "--device" ? options.device : options.settingsFile) = value;
     } else if (name == "--baud") {
-        const auto rate = value ? parseDecimal(value) : std::nullopt;
-        const auto index = rate ? baudIndexOf(*rate) : std::nullopt;
-        if (!index)
-            return needs("una de las velocidades del panel: 1200, 2400, 4800, 9600 o 19200");
-        options.baudIndex = *index;
+        auto rates = value ? parseRateList(value) : std::nullopt;
+        if (!rates)
+            return needs(("un número de baudios de " + std::to_string(kMinBaud) + " a " +
+                          std::to_string(kMaxBaud) +
+                          " (300 a 921600 los de termios, otro a medida si el adaptador puede)"
+                          "; con --scan, una lista: 9600,19200,115200")
+                             .c_str());
+        options.bauds = *rates;
     } else if (name == "--parity") {
-        const auto parity = value ? parityFromKey(value) : std::nullopt;
-        if (!parity)
-            return needs("none, even u odd");
-        options.parity = *parity;
+        auto parities = value ? parseParityList(value) : std::nullopt;
+        if (!parities)
+            return needs("none, even u odd; con --scan, una lista: none,even");
+        options.parities = *parities;
+    } else if (name == "--scan") {
+        auto addresses = value ? parseNumberList(value, kFirstScanAddress, kLastScanAddress, true)
+                               : Result<std::vector<int>, std::string>(std::string("falta"));
+        if (!addresses)
+            return needs(("las direcciones a explorar (como 1-247 o 1,5,10-20): " +
+                          safeText(addresses.error()))
+                             .c_str());
+        options.scan = addresses.value();
+    } else if (name == "--probe") {
+        const auto function = value ? parseDecimal(value) : std::nullopt;
+        if (!function || !scanProbe(static_cast<int>(*function)))
+            return needs(
+                "la función con que se sondea: 3 (leer el registro 0); 17 y 43 aún no "
+                "están disponibles");
+        options.probe = static_cast<int>(*function);
+    } else if (name == "--format") {
+        const std::string format = value ? value : "";
+        if (format != "text" && format != "json" && format != "influx")
+            return needs("text, json o influx");
+        options.json = format == "json";
+        options.influx = format == "influx";
+    } else if (name == "--data-bits") {
+        const auto bits = value ? parseDecimalIn(value, 7, 8) : std::nullopt;
+        if (!bits)
+            return needs("7 u 8");
+        options.dataBits = static_cast<int>(*bits);
     } else if (name == "--stop-bits") {
         const auto bits = value ? parseDecimalIn(value, 1, 2) : std::nullopt;
         if (!bits)
@@ -289,6 +355,22 @@ std::optional<std::string> clashOf(const CommandLine &command) {
     if (options.portCommand && (request.protocol || options.listPorts))
         return "un cambio de la tabla de puertos se da solo: sin petición ni --list-ports (la "
                "lista sale después del cambio)";
+    if (options.influx && options.json)
+        return "--json y --format influx escriben los dos en la salida estándar: elija uno";
+    if (options.influx && (options.scan || options.listPorts || options.tap))
+        return "--format influx escribe una línea por intercambio: no va con --scan, "
+               "--list-ports ni --tap";
+    if (options.scan) {
+        if (request.protocol || request.address || request.instruction || request.function ||
+            request.start || request.words || request.data)
+            return "--scan envía sus propias lecturas: no va con una petición";
+        if (options.plan || options.repeatGiven || options.settingsFile || options.listPorts ||
+            options.portCommand || options.pcap || options.continuous)
+            return "--scan no va con --plan, --count, --interval, --settings, --list-ports, "
+                   "--pcap, --continuous ni un cambio de la tabla de puertos";
+    } else if (options.bauds.size() > 1 || options.parities.size() > 1 || options.probe) {
+        return "una lista en --baud o --parity, y --probe, solo valen con --scan";
+    }
     if (!options.plan) {
         for (const auto &[given, name] : {std::pair{options.tap, "--tap"},
                                           {options.junit.has_value(), "--junit"},
@@ -375,10 +457,13 @@ SendLine lineFrom(const SendOptions &options, const std::optional<SettingsValues
     SendLine line;
     line.device = options.device;
     line.port = options.port.value_or(bench ? bench->portIndex + 1 : kFirstCommPort);
-    line.baudIndex =
-        options.baudIndex.value_or(bench ? bench->baudIndex : kDefaultSettings.baudIndex);
+    const int benchBaud =
+        kBaudRates.at(bench ? bench->baudIndex : kDefaultSettings.baudIndex).bitsPerSecond;
+    line.baud = options.bauds.empty() ? benchBaud : options.bauds.front();
     line.linkType = options.linkType.value_or(bench ? bench->linkType : kDefaultSettings.linkType);
-    line.parity = options.parity;
+    if (!options.parities.empty())
+        line.parity = options.parities.front();
+    line.dataBits = options.dataBits;
     line.stopBits = options.stopBits;
     line.mode = options.continuous ? ExchangeMode::Continuous : ExchangeMode::Single;
     line.waitMs = options.waitMs;

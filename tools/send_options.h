@@ -26,9 +26,10 @@ inline constexpr int kExitUsage = 64;
 struct SendOptions {
     std::optional<int> port;
     std::optional<std::string> device;
-    std::optional<int> baudIndex;
+    std::vector<int> bauds;  // one, or with --scan a list
     std::optional<std::uint8_t> linkType;
-    std::optional<Parity> parity;
+    std::vector<Parity> parities;  // one, or with --scan a list
+    std::optional<int> dataBits;
     std::optional<int> stopBits;
     std::optional<std::string> settingsFile;
     bool continuous = false;
@@ -38,12 +39,16 @@ struct SendOptions {
     bool repeatGiven = false;  // --count or --interval
     int intervalMs = 0;
     bool json = false;
+    bool influx = false;  // --format influx: InfluxDB's line protocol
     bool listPorts = false;
     std::optional<PortCommand> portCommand;  // a change of the ports table, then exit
     bool kernelRs485 = false;
     std::optional<int> connectTimeoutMs;
     std::optional<RegisterView> registers;
     std::optional<std::string> pcap;
+    // A bus scan
+    std::optional<std::vector<int>> scan;  // the addresses
+    std::optional<int> probe;              // the function asked
     // Test plans
     std::optional<std::string> plan;
     bool check = false;

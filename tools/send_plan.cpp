@@ -74,7 +74,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
     PlanRunSettings settings;
     settings.line =
         planLine(plan->line, lineFrom(options, std::nullopt), options.port || options.device,
-                 options.baudIndex.has_value(), options.linkType.has_value(),
+                 !options.bauds.empty(), options.linkType.has_value(),
                  options.continuous || options.untilComplete || options.waitMs.has_value());
     configurePort(port, settings.line);
     const auto outputs = checkSendOutputs(
@@ -110,6 +110,8 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
     settings.onTry = [&](const StepTry &done) {
         if (options.json && !outputLost())
             printPlanTryJson(done, options.registers);
+        else if (options.influx && !outputLost())
+            printInfluxLine(done.outcome.record, done.step.inputs, options.registers);
         if (capture && !captureLost)
             captureLost = captureFailed(*capture, capture->append(done.outcome.record));
     };
@@ -122,7 +124,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
             printPlanCaseJson(result);
         else if (options.tap)
             printTapCase(caseNumber, result);
-        else
+        else if (!options.influx)
             printCaseLine(result, lines);
     };
     if (options.tap)

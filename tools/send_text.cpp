@@ -6,6 +6,7 @@
 
 #include "core/frames/request.h"
 #include "core/modbus/reply_values.h"
+#include "core/records/influx_line.h"
 #include "core/text/byte_text.h"
 #include "tools/send_line.h"
 
@@ -60,6 +61,12 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
                    view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
         std::cout << "    " << *confirmed << std::endl;
     }
+}
+
+void printInfluxLine(const ExchangeRecord &record, const RequestInputs &inputs,
+                     const std::optional<RegisterView> &view) {
+    std::cout << influxLine(record, inputs, valuesOf(record, view.value_or(RegisterView{})))
+              << std::endl;  // Telegraf reads each as it comes
 }
 
 void printTextSummary(const ExchangeStats &stats) {

@@ -19,6 +19,11 @@ std::string shownReply(const ExchangeOutcome &outcome);
 std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
                                                    const std::optional<RegisterView> &view);
 
+// --format influx: the exchange's line, every register a field (u16
+// unless the view says otherwise).
+void printInfluxLine(const ExchangeRecord &record, const RequestInputs &inputs,
+                     const std::optional<RegisterView> &view);
+
 // One line per exchange on stdout (a failure on stderr too).
 void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view);
 

@@ -1,22 +1,12 @@
 #include "core/frames/reply.h"
 
-#include <cmath>
-
+#include "core/frames/line_timing.h"
 #include "core/settings/panel_state.h"
 
 namespace marvalo {
 
 int replyWaitMs(int baudIndex, ExchangeMode mode) {
-    constexpr double kBitsPerReply = 200.0;
-    constexpr double kMargin = 150.0;
-    constexpr double kSingleExtra = 1000.0;
-    const double rate = kBaudRates.at(static_cast<std::size_t>(baudIndex)).bitsPerSecond;
-    double wait = kBitsPerReply / rate * 1000.0 + kMargin;
-    if (mode == ExchangeMode::Single) {
-        wait += kSingleExtra;
-    }
-    // nearbyint follows the default rounding mode: to nearest, ties to even.
-    return static_cast<int>(std::nearbyint(wait));
+    return replyWaitMsAt(kBaudRates.at(static_cast<std::size_t>(baudIndex)).bitsPerSecond, mode);
 }
 
 std::string renderModbusReply(const Bytes &reply) {

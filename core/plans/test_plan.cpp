@@ -12,6 +12,7 @@
 
 #include "core/frames/bytes.h"
 #include "core/frames/framing_chars.h"
+#include "core/frames/line_timing.h"
 #include "core/frames/request.h"
 #include "core/modbus/function_table.h"
 #include "core/modbus/modbus_request.h"
@@ -30,9 +31,9 @@ constexpr int kMostMs = 3'600'000;
 constexpr int kHighestAddress = 99;
 
 void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
-    reader.onlyKeys(
-        table, "[line]",
-        {"device", "port", "baud", "link", "parity", "stop_bits", "wait", "stop_on_failure"});
+    reader.onlyKeys(table, "[line]",
+                    {"device", "port", "baud", "link", "parity", "data_bits", "stop_bits", "wait",
+                     "stop_on_failure"});
     line.device = reader.text(table, "device");
     if (const auto bad = line.device ? controlCharIn(*line.device) : std::nullopt) {
         reader.error(*table.get("device"),
@@ -52,22 +53,14 @@ void readLine(Reader &reader, const toml::table &table, PlanLine &line) {
     if (line.device && line.port)
         reader.error(*table.get("port"),
                      "port y device nombran lo mismo: se admite uno de los dos");
-    if (const toml::node *baud = table.get("baud")) {
-        bool known = false;
-        for (std::size_t i = 0; i < kBaudCount; ++i) {
-            if (baud->is_integer() && baud->as_integer()->get() == kBaudRates[i].bitsPerSecond) {
-                line.baudIndex = static_cast<int>(i);
-                known = true;
-            }
-        }
-        if (!known)
-            reader.error(
-                *baud, "baud es " + typeName(*baud) + "; se admite 1200, 2400, 4800, 9600 o 19200");
-    }
+    if (auto baud = reader.integer(table, "baud", kMinBaud, kMaxBaud))
+        line.baud = static_cast<int>(*baud);
     if (auto link = reader.choice(table, "link", {"rs232", "rs485"}))
         line.linkType = static_cast<std::uint8_t>(*link);
     if (auto parity = reader.choice(table, "parity", {"none", "even", "odd"}))
         line.parity = static_cast<Parity>(*parity);
+    if (auto bits = reader.integer(table, "data_bits", 7, 8))
+        line.dataBits = static_cast<int>(*bits);
     if (auto bits = reader.integer(table, "stop_bits", 1, 2))
         line.stopBits = static_cast<int>(*bits);
     if (const toml::node *wait = table.get("wait")) {

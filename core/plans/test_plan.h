@@ -68,9 +68,10 @@ struct PlanStep {
 struct PlanLine {
     std::optional<std::string> device;
     std::optional<int> port;
-    std::optional<int> baudIndex;
+    std::optional<int> baud;
     std::optional<std::uint8_t> linkType;
     std::optional<Parity> parity;
+    std::optional<int> dataBits;
     std::optional<int> stopBits;
     // "single", "continuous", "until-complete" or a number of milliseconds.
     std::optional<std::string> waitMode;

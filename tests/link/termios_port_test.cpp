@@ -60,7 +60,8 @@ TEST(LineSettings, RefusalsNameTheWrongPart) {
     const std::pair<const char *, const char *> rows[] = {
         {"", "velocidad,paridad"},
         {"9600", "velocidad,paridad"},
-        {"9601,n,8,1", "\"9601\""},
+        {"49,n,8,1", "\"49\""},
+        {"12000001,n,8,1", "\"12000001\""},
         {"  9600,n,8,1", "\"  9600\""},
         {"+9600,n,8,1", "\"+9600\""},
         {"9600,x,8,1", "paridad \"x\""},

@@ -1,0 +1,83 @@
+#include "core/scan/bus_scan.h"
+
+#include <algorithm>
+
+#include "core/frames/check_codes.h"
+#include "core/text/number_text.h"
+#include "core/verdicts/verdict.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::uint8_t kReadHolding = 3;
+constexpr std::uint8_t kExceptionBit = 0x80;
+constexpr std::size_t kExceptionLength = 5;  // address, function, code, CRC
+
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+}  // namespace
+
+Result<std::vector<int>, std::string> parseNumberList(std::string_view text, int min, int max,
+                                                      bool allowRanges) {
+    const std::string range = std::to_string(min) + " a " + std::to_string(max);
+    std::vector<int> numbers;
+    std::vector<bool> seen(static_cast<std::size_t>(max - min + 1), false);
+    std::string_view rest = text;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view piece = rest.substr(0, comma);
+        const std::size_t dash = allowRanges ? piece.find('-', 1) : std::string_view::npos;
+        const auto first = parseDecimalIn(piece.substr(0, dash), min, max);
+        const auto last = dash == std::string_view::npos
+                              ? first
+                              : parseDecimalIn(piece.substr(dash + 1), min, max);
+        if (!first || !last || *last < *first) {
+            return "la lista " + quoted(text) + " no vale en " + quoted(piece) +
+                   ": cada elemento es un número de " + range +
+                   (allowRanges ? " o un intervalo creciente como 10-20" : "");
+        }
+        for (long n = *first; n <= *last; ++n) {
+            if (!seen[static_cast<std::size_t>(n - min)]) {
+                seen[static_cast<std::size_t>(n - min)] = true;
+                numbers.push_back(static_cast<int>(n));
+            }
+        }
+        if (comma == std::string_view::npos)
+            return numbers;
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+std::optional<ScanProbe> scanProbe(int function) {
+    // One holding register: address, function, byte count, two bytes, CRC.
+    if (function == kReadHolding)
+        return ScanProbe{kReadHolding, 7};
+    return std::nullopt;
+}
+
+Bytes probeRequest(const ScanProbe &probe, int address) {
+    const auto unit = static_cast<std::uint8_t>(address);
+    Bytes frame = probe.function == kReadHolding
+                      ? Bytes{unit, kReadHolding, 0, 0, 0, 1}  // register 0, one word
+                      : Bytes{unit, static_cast<std::uint8_t>(probe.function)};
+    const Bytes crc = CalcCRC(frame);
+    frame.insert(frame.end(), crc.begin(), crc.end());
+    return frame;
+}
+
+std::optional<std::string> whatAnswered(const ScanProbe &probe, int address, const Bytes &reply) {
+    if (reply.size() < kExceptionLength || reply[0] != address || !crcHolds(reply))
+        return std::nullopt;
+    if (reply[1] == (probe.function | kExceptionBit) && reply.size() == kExceptionLength)
+        return "excepción " + std::to_string(reply[2]) + " (" + modbusExceptionName(reply[2]) + ")";
+    if (reply[1] != probe.function)
+        return std::nullopt;
+    if (probe.function == kReadHolding && reply.size() == 7 && reply[2] == 2)
+        return "registro 0 = " + std::to_string(reply[3] << 8 | reply[4]);
+    return "respuesta de " + std::to_string(reply.size()) + " bytes a la función " +
+           std::to_string(probe.function);
+}
+
+}  // namespace marvalo

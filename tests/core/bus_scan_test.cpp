@@ -1,0 +1,55 @@
+#include "core/scan/bus_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "core/frames/line_timing.h"
+#include "core/settings/panel_state.h"
+#include "tests/hex_bytes.h"
+
+namespace marvalo {
+namespace {
+
+using testing::hexBytes;
+
+// Worked by hand: 3.5 characters of 11 bits at 9600 baud are 4010.4 us,
+// 11 characters 12604.2 us.
+TEST(LineTiming, FollowsTheRateAndHoldsStillAbove19200) {
+    const struct {
+        int baud, bits;
+        std::int64_t gapUs, withinUs;
+        int holdMs;
+    } rows[] = {
+        {9600, 11, 4011, 4011 + 12605 + 4000, 30},  // the panel's hold
+        {19200, 10, 1823, 1823 + 5730 + 4000, 25},
+        {19201, 10, 1750, 1750 + 5729 + 4000, 2},
+        {250000, 11, 1750, 1750 + 484 + 4000, 2},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(frameGapUs(row.baud, row.bits), row.gapUs) << row.baud;
+        EXPECT_EQ(replyWithinUs(row.baud, row.bits, 7), row.withinUs) << row.baud;
+        EXPECT_EQ(rs485HoldMsAt(row.baud, row.bits), row.holdMs) << row.baud;
+    }
+    for (std::size_t i = 0; i < kBaudCount; ++i) {  // the panel's rates: its own waits
+        for (ExchangeMode mode : {ExchangeMode::Single, ExchangeMode::Continuous})
+            EXPECT_EQ(replyWaitMsAt(kBaudRates[i].bitsPerSecond, mode),
+                      replyWaitMs(static_cast<int>(i), mode));
+    }
+}
+
+// Frames a Modbus peer accepts: 01 03 00 00 00 01 84 0A, and what comes back.
+TEST(ScanProbe, AsksRegisterZeroAndNamesTheAnswer) {
+    const ScanProbe probe = *scanProbe(3);
+    EXPECT_EQ(probeRequest(probe, 1), hexBytes({0x01, 0x03, 0, 0, 0, 1, 0x84, 0x0A}));
+    EXPECT_FALSE(scanProbe(16)) << "a scan never writes";
+    const std::pair<Bytes, std::optional<std::string>> rows[] = {
+        {hexBytes({0x11, 0x03, 0x02, 0x00, 0x2A, 0xF8, 0x58}), "registro 0 = 42"},
+        {hexBytes({0x11, 0x83, 0x02, 0xC1, 0x34}), "excepción 2 (dirección de datos no permitida)"},
+        {hexBytes({0x11, 0x03, 0x02, 0x00, 0x2A, 0xF8, 0x59}), std::nullopt},  // its CRC
+        {hexBytes({0x12, 0x03, 0x02, 0x00, 0x2A, 0xBC, 0x58}), std::nullopt},  // a late other
+    };
+    for (const auto &[reply, answered] : rows)
+        EXPECT_EQ(whatAnswered(probe, 0x11, reply), answered) << toHex(reply);
+}
+
+}  // namespace
+}  // namespace marvalo
