@@ -88,7 +88,8 @@ constexpr const char *kHelp =
     "                    another); any answer counts, an exception too. Then a\n"
     "                    table (with --json one object per find and a summary);\n"
     "                    exit 0 something answered, 1 nothing. Only reads go out\n"
-    "  --probe FC        the function asked: 3, register 0 (the default)\n"
+    "  --probe FC        the function asked: 3, register 0 (the default); 17,\n"
+    "                    the server id; 43, the basic device identification\n"
     "Timing:\n"
     "  --continuous      the continuous wait (1000 ms shorter), port kept open\n"
     "                    while no reply comes, as the panel's continuous sending\n"
@@ -294,8 +295,8 @@ Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv
         const auto function = value ? parseDecimal(value) : std::nullopt;
         if (!function || !scanProbe(static_cast<int>(*function)))
             return needs(
-                "la función con que se sondea: 3 (leer el registro 0); 17 y 43 aún no "
-                "están disponibles");
+                "la función con que se sondea: 3 (leer el registro 0), 17 (el id del "
+                "servidor) o 43 (la identificación básica)");
         options.probe = static_cast<int>(*function);
     } else if (name == "--format") {
         const std::string format = value ? value : "";

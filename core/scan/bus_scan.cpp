@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include "core/frames/check_codes.h"
+#include "core/modbus/modbus_request.h"
+#include "core/modbus/reply_values.h"
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/verdicts/verdict.h"
 
@@ -10,6 +13,10 @@ namespace marvalo {
 namespace {
 
 constexpr std::uint8_t kReadHolding = 3;
+constexpr std::uint8_t kReportServerId = 17;
+constexpr std::uint8_t kDeviceIdentification = 43;
+// The longest RTU frame there is: what 17 and 43 may answer with.
+constexpr int kLongestFrame = 256;
 constexpr std::uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kExceptionLength = 5;  // address, function, code, CRC
 
@@ -54,17 +61,18 @@ std::optional<ScanProbe> scanProbe(int function) {
     // One holding register: address, function, byte count, two bytes, CRC.
     if (function == kReadHolding)
         return ScanProbe{kReadHolding, 7};
+    if (function == kReportServerId || function == kDeviceIdentification)
+        return ScanProbe{function, kLongestFrame};
     return std::nullopt;
 }
 
 Bytes probeRequest(const ScanProbe &probe, int address) {
-    const auto unit = static_cast<std::uint8_t>(address);
-    Bytes frame = probe.function == kReadHolding
-                      ? Bytes{unit, kReadHolding, 0, 0, 0, 1}  // register 0, one word
-                      : Bytes{unit, static_cast<std::uint8_t>(probe.function)};
-    const Bytes crc = CalcCRC(frame);
-    frame.insert(frame.end(), crc.begin(), crc.end());
-    return frame;
+    ModbusCall call;
+    call.address = static_cast<std::uint8_t>(address);
+    call.function = static_cast<std::uint8_t>(probe.function);
+    call.quantity = 1;  // 3: register 0, one word; 43/14: the basic objects from 0
+    // Every probe at a scan's addresses is one the function table builds.
+    return buildModbusCall(call).value();
 }
 
 std::optional<std::string> whatAnswered(const ScanProbe &probe, int address, const Bytes &reply) {
@@ -76,6 +84,25 @@ std::optional<std::string> whatAnswered(const ScanProbe &probe, int address, con
         return std::nullopt;
     if (probe.function == kReadHolding && reply.size() == 7 && reply[2] == 2)
         return "registro 0 = " + std::to_string(reply[3] << 8 | reply[4]);
+    if (probe.function == kReportServerId && reply.size() >= 7 && reply[2] >= 2 &&
+        reply.size() == std::size_t{reply[2]} + 5) {
+        std::string text =
+            "id " + toHex(Bytes{reply[3]}) + (reply[4] == 0xFF ? ", en marcha" : ", parado");
+        if (reply[2] > 2)
+            text += ", \"" + namedText(Bytes(reply.begin() + 5, reply.end() - 2)) + "\"";
+        return text;
+    }
+    if (probe.function == kDeviceIdentification) {
+        if (const auto objects = deviceObjects(reply); objects && !objects->empty()) {
+            std::string text;
+            for (const DeviceObject &object : *objects)
+                text +=
+                    (text.empty() ? "" : ", ") +
+                    (object.name.empty() ? "objeto " + std::to_string(object.id) : object.name) +
+                    " \"" + object.text + "\"";
+            return text;
+        }
+    }
     return "respuesta de " + std::to_string(reply.size()) + " bytes a la función " +
            std::to_string(probe.function);
 }

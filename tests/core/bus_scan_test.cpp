@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "core/frames/line_timing.h"
 #include "core/settings/panel_state.h"
 #include "tests/hex_bytes.h"
@@ -49,6 +51,17 @@ TEST(ScanProbe, AsksRegisterZeroAndNamesTheAnswer) {
     };
     for (const auto &[reply, answered] : rows)
         EXPECT_EQ(whatAnswered(probe, 0x11, reply), answered) << toHex(reply);
+    // Identification: the server id (17) and the basic objects (43/14).
+    EXPECT_EQ(probeRequest(*scanProbe(17), 1), testing::fromHex("01 11 C0 2C"));
+    EXPECT_EQ(probeRequest(*scanProbe(43), 1), testing::fromHex("01 2B 0E 01 00 70 77"));
+    const std::tuple<int, const char *, const char *> identities[] = {
+        {17, "11 11 05 0A FF 4B 2D 31 85 18", "id 0A, en marcha, \"K-1\""},
+        {17, "11 11 02 0A 00 7A 5F", "id 0A, parado"},
+        {43, "11 2B 0E 01 01 00 00 02 00 03 41 43 4D 01 02 58 31 36 80",
+         "VendorName \"ACM\", ProductCode \"X1\""},
+    };
+    for (const auto &[function, reply, answered] : identities)
+        EXPECT_EQ(whatAnswered(*scanProbe(function), 0x11, testing::fromHex(reply)), answered);
 }
 
 }  // namespace
