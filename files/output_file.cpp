@@ -1,8 +1,6 @@
 #include "files/output_file.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -56,11 +54,11 @@ std::optional<std::string> folderProblem(std::filesystem::path folder) {
 
 Result<Done, std::string> writeAll(int fd, std::string_view content,
                                    const std::function<bool()> &stopAsked) {
-    const int error = writeWhole(fd, content, stopAsked);
-    if (error == ECANCELED)
-        return std::string("una señal de parada cortó la escritura: quedó incompleto");
-    if (error != 0)
-        return systemErrorText(error);
+    const auto written = os::writeAll(fd, content.data(), content.size(), std::nullopt, stopAsked);
+    if (written.stopped)
+        return std::string(kStopCutText);
+    if (written.error != 0)
+        return systemErrorText(written.error);
     return Done{};
 }
 
@@ -139,33 +137,6 @@ int ownDescriptorOf(const struct stat &info) {
 }
 
 }  // namespace
-
-int writeWhole(int fd, std::string_view content, const std::function<bool()> &giveUp) {
-    while (!content.empty()) {
-        if (giveUp && giveUp())
-            return ECANCELED;
-        // Waited for in short looks, so a stop is seen however slow the
-        // reader; a chunk a pipe with room takes whole never blocks.
-        struct pollfd out {
-            fd, POLLOUT, 0
-        };
-        const int ready = ::poll(&out, 1, kWriteLookMs);
-        if (ready < 0 && errno != EINTR)
-            return errno;
-        if (ready <= 0)
-            continue;
-        const ssize_t written =
-            ::write(fd, content.data(), std::min<std::size_t>(content.size(), PIPE_BUF));
-        if (written < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (written < 0)
-            return errno;
-        if (written == 0)
-            return ENOSPC;
-        content.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
 
 Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &path) {
     if (path.empty())

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "core/text/byte_text.h"
+#include "tools/stop_signal.h"
 
 namespace marvalo {
 namespace {
@@ -100,7 +101,7 @@ std::optional<std::string> outputClash(const SendOptions &options, const SendOut
 }
 
 std::optional<CaptureFile> openCapture(const OutputFile &file) {
-    auto opened = CaptureFile::open(file);
+    auto opened = CaptureFile::open(file, stopWriteTimeIsUp);
     if (!opened) {
         std::cerr << "No se puede escribir la captura \"" << safeText(file.path.string())
                   << "\": " << opened.error() << ". Nada se envió.\n";

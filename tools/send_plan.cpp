@@ -148,7 +148,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
     // report was out) leaves the unit's own status.
     auto statusNow = [&] {
         const int lost = out.error();
-        return stopRequested() && (run.interrupted || reportCut || lost == ECANCELED)
+        return stopRequested() && (run.interrupted || reportCut || captureLost || lost == ECANCELED)
                    ? stoppedExitStatus()
                : lost != 0 || run.portFailed || !saved ? kExitPortFailed
                : run.anyFailed                         ? kExitBadReply
