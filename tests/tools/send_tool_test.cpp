@@ -487,6 +487,7 @@ TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
     folder.write("plan.toml", plan);
     std::filesystem::create_directory(folder.path() / "sub");
     std::filesystem::create_symlink(folder.path() / "plan.toml", folder.path() / "link.toml");
+    std::filesystem::create_symlink(folder.path() / "gone.x", folder.path() / "dangling");
     const struct {
         std::string plan;  // written to p.toml when not empty
         std::string args;
@@ -499,6 +500,8 @@ TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
         {"", "--plan DIR/plan.toml --check --junit DIR/plan.toml", 2, "es el plan"},
         {"", "--plan DIR/plan.toml --check --junit DIR/no/r.xml", 2, "su carpeta"},
         {"", "--plan DIR/plan.toml --junit DIR/r.xml --pcap DIR/sub/../r.xml", 64, "mismo archivo"},
+        {"", "--plan DIR/plan.toml --check --junit new.x --pcap ./new.x", 64, "mismo archivo"},
+        {"", "--plan DIR/plan.toml --junit DIR/dangling --pcap DIR/gone.x", 64, "mismo archivo"},
         {"", "--plan DIR/plan.toml --junit PTY", 2, "es un terminal que no es el de este programa"},
         {"", "--plan DIR/plan.toml --junit /dev/stderr", 64, "salida de errores"},
         {"[line]\ndevice = \"PTY\\u0000-rig-B\"\n" + plan, "--plan DIR/p.toml", 2,
