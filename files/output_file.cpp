@@ -121,8 +121,13 @@ Result<Done, std::string> writeStream(const std::filesystem::path &path, std::st
     // the run); the writes themselves then wait as usual.
     FileDescriptor fd(
         ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!fd.valid() && ::stat(path.c_str(), &info) != 0)
+        info.st_mode = 0;
     if (!fd.valid())
-        return errno == ENXIO ? std::string("la tubería no tiene lector") : systemErrorText(errno);
+        return errno == ENXIO && S_ISFIFO(info.st_mode) ? std::string("la tubería no tiene lector")
+               : errno == ENXIO ? std::string("este programa no tiene terminal de control")
+                                : systemErrorText(errno);
     return writeHeld(fd.get(), content, stopAsked);
 }
 
@@ -169,16 +174,30 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
         return OutputFile{path, true, -1, std::make_shared<FileDescriptor>(std::move(probe))};
     }
     if (S_ISCHR(info.st_mode)) {
-        if (isTerminal(info.st_rdev) && !ownTerminal(info.st_rdev))
+        const bool terminal = isTerminal(info.st_rdev);
+        if (terminal && !ownTerminal(info.st_rdev))
             return std::string(
                 "es un terminal que no es el de este programa (otra línea serie u otra "
                 "consola): lo escrito llegaría a lo que tenga conectado; dé un archivo");
-        if (::access(path.c_str(), W_OK) != 0)
-            return systemErrorText(errno);
+        // Any other device (/dev/full, /dev/random, /dev/mem, /dev/kmsg)
+        // loses the output, holds it or writes it where it does harm.
+        if (!terminal && info.st_rdev != ::makedev(1, 3))
+            return std::string(
+                "es un dispositivo que no es un terminal de este programa ni /dev/null: dé un "
+                "archivo");
+        // Opened now as the write will open it: /dev/tty with no
+        // controlling terminal says so before the run, not after it.
+        FileDescriptor probe(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!probe.valid())
+            return errno == ENXIO ? std::string("este programa no tiene terminal de control")
+                                  : systemErrorText(errno);
         return OutputFile{path, true, -1, nullptr};
     }
     if (!S_ISREG(info.st_mode))
         return std::string("no es un archivo normal, un dispositivo de caracteres ni una tubería");
+    if (struct stat self{}; ::stat("/proc/self/exe", &self) == 0 && self.st_dev == info.st_dev &&
+                            self.st_ino == info.st_ino)
+        return std::string("es el propio programa");
     if (::access(path.c_str(), W_OK) != 0)
         return systemErrorText(errno);
     if (auto problem = folderProblem(resolvedFile(path).parent_path()))

@@ -436,6 +436,12 @@ TEST(SendTool, OutputsAreCheckedBeforeTheFirstByte) {
         {"stdout into a file", "/dev/stdout", true, 0,
          [&] { return std::filesystem::is_regular_file(inFile); }},
         {"the device under test itself", "", false, 2, [] { return true; }},
+        {"a device that loses it", "/dev/full", false, 2, [] { return true; }, "", "ni /dev/null"},
+        {"checked as run", "/dev/random", false, 2, [] { return true; }, " --check",
+         "ni /dev/null"},
+        {"the program itself", MARVALO_SEND_PATH, false, 2,
+         [] { return std::filesystem::file_size(MARVALO_SEND_PATH) > 100'000; }, "",
+         "es el propio programa"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
