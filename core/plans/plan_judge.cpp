@@ -61,12 +61,9 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
                                   : *found->integer() == static_cast<std::int64_t>(*check.equals);
         if (!equal)
             return name + " = " + found->text + "; se esperaba " + shortNumber(*check.equals);
-        // An f32 meets its bounds at single precision too: 0.1 in the plan is
-        // the float nearest 0.1, as the unit holds it.
-        const auto bound = [&](double limit) {
-            return real ? double{static_cast<float>(limit)} : limit;
-        };
-        if ((check.min && exact < bound(*check.min)) || (check.max && exact > bound(*check.max))) {
+        // Bounds compare exactly: max = 0.1 is 0.1, which the float nearest
+        // it (0.100000001) is over.
+        if ((check.min && exact < *check.min) || (check.max && exact > *check.max)) {
             return name + " = " + found->text + "; se esperaba entre " +
                    (check.min ? shortNumber(*check.min) : std::string("-∞")) + " y " +
                    (check.max ? shortNumber(*check.max) : std::string("∞"));
