@@ -108,7 +108,12 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 if (attempt > 1)
                     result.earlierTries.push_back(result.verdict +
                                                   (check.passed ? "" : ": " + check.message));
-                check = judgeStep(step, outcome.record, !timingUnknown);
+                std::optional<std::int64_t> stoppedAtUs;
+                if (timingUnknown)
+                    stoppedAtUs = settings.lastAwakeSinceUs
+                                      ? settings.lastAwakeSinceUs(outcome.record.startUs)
+                                      : outcome.record.startUs;
+                check = judgeStep(step, outcome.record, stoppedAtUs);
                 result.tries = attempt;
                 result.details = detailsOf(outcome.record) +
                                  (timingUnknown ? "\ntiempos desconocidos: el proceso estuvo "
@@ -142,8 +147,11 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                     check.portFailed ? CaseResult::Outcome::Error : CaseResult::Outcome::Failed;
                 result.failureType = check.type;
                 result.failureMessage = check.message;
-                run.anyFailed = run.anyFailed || !check.portFailed;
-                run.portFailed = run.portFailed || check.portFailed;
+                // Undecided is the rig's: the bench paused, the unit is untold.
+                if (check.timingUndecided)
+                    result.outcome = CaseResult::Outcome::Error;
+                run.anyFailed = run.anyFailed || !(check.portFailed || check.timingUndecided);
+                run.portFailed = run.portFailed || check.portFailed || check.timingUndecided;
                 stopped = check.portFailed || step.stopOnFailure.value_or(plan.line.stopOnFailure);
             }
             report.cases.push_back(result);

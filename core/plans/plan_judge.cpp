@@ -61,12 +61,9 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
                                   : *found->integer() == static_cast<std::int64_t>(*check.equals);
         if (!equal)
             return name + " = " + found->text + "; se esperaba " + shortNumber(*check.equals);
-        // An f32 meets its bounds at single precision too: 0.1 in the plan is
-        // the float nearest 0.1, as the unit holds it.
-        const auto bound = [&](double limit) {
-            return real ? double{static_cast<float>(limit)} : limit;
-        };
-        if ((check.min && exact < bound(*check.min)) || (check.max && exact > bound(*check.max))) {
+        // Bounds compare exactly: max = 0.1 is 0.1, which the float nearest
+        // it (0.100000001) is over.
+        if ((check.min && exact < *check.min) || (check.max && exact > *check.max)) {
             return name + " = " + found->text + "; se esperaba entre " +
                    (check.min ? shortNumber(*check.min) : std::string("-∞")) + " y " +
                    (check.max ? shortNumber(*check.max) : std::string("∞"));
@@ -131,7 +128,8 @@ std::string replyText(std::uint8_t protocol, const Bytes &reply) {
     return namedText(Bytes(begin, end));
 }
 
-StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown) {
+StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record,
+                    std::optional<std::int64_t> stoppedAtUs) {
     if (!record.verdict) {
         StepCheck check = failed("port", record.failure.value_or(""));
         check.portFailed = true;
@@ -162,7 +160,29 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool tim
         return failed("expectation", *problem);
     if (auto problem = modbusProblem(expect, record.request, record.reply))
         return failed("expectation", *problem);
-    if (expect.maxFirstByteMs && timingKnown) {
+    const bool byteBeforeStop =
+        !stoppedAtUs || (record.firstByteUs && *record.firstByteUs <= *stoppedAtUs);
+    if (expect.maxFirstByteMs && !byteBeforeStop) {
+        const double seenMs = record.sentUs && *record.sentUs <= *stoppedAtUs
+                                  ? static_cast<double>(*stoppedAtUs - *record.sentUs) / 1000.0
+                                  : 0;
+        char measured[96];
+        if (seenMs <= *expect.maxFirstByteMs) {
+            std::snprintf(measured, sizeof measured,
+                          "el proceso se detuvo a los %.1f ms, antes del plazo de ", seenMs);
+            StepCheck check =
+                failed("timing_unknown", "tiempo desconocido: " + std::string(measured) +
+                                             shortNumber(*expect.maxFirstByteMs) +
+                                             " ms, sin primer byte: repita el paso");
+            check.timingUndecided = true;
+            return check;
+        }
+        std::snprintf(measured, sizeof measured, "no había llegado a los %.1f ms", seenMs);
+        return failed("expectation", std::string("el primer byte ") + measured +
+                                         " (luego el proceso se detuvo); se esperaba en " +
+                                         shortNumber(*expect.maxFirstByteMs) + " ms como mucho");
+    }
+    if (expect.maxFirstByteMs) {
         const auto firstByte = record.firstByteMs();
         if (!firstByte || *firstByte > *expect.maxFirstByteMs) {
             char measured[40] = "no llegó";

@@ -155,6 +155,20 @@ std::optional<std::string> equalsProblem(double value, RegisterFormat format) {
     return rangeText(format);
 }
 
+// Whether [min, max] holds a value the format can show: an integer, or
+// a finite float (min and max compare exactly).
+bool someValueBetween(double min, double max, RegisterFormat format) {
+    if (format != RegisterFormat::F32)
+        return std::ceil(min) <= std::floor(max);
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    if (min > kLargest || max < -kLargest)
+        return false;
+    float first = min < -kLargest ? -std::numeric_limits<float>::max() : static_cast<float>(min);
+    if (double{first} < min)
+        first = std::nextafter(first, std::numeric_limits<float>::infinity());
+    return double{first} <= max;
+}
+
 void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
     if (!entry.is_table()) {
         reader.error(entry, "cada registro es " + typeName(entry) +
@@ -214,6 +228,11 @@ void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
         if (check.max && *check.max < low)
             unreachable("max");
     }
+    if (check.min && check.max && *check.min <= *check.max &&
+        !someValueBetween(*check.min, *check.max, check.view.format))
+        reader.error(*fields.get("min"),
+                     "entre min y max no cabe ningún valor que el registro "
+                     "pueda leer; se admite un intervalo que incluya alguno");
     for (const RegisterExpectation &earlier : step.expect.registers) {
         if (check.equals && earlier.equals && earlier.number == check.number &&
             earlier.view.format == check.view.format && earlier.view.order == check.view.order &&

@@ -132,6 +132,12 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {std::string(kStep) +
              "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, max = -1 } ] }",
          "bad.toml:7:46: max es el entero -1, que ningún valor alcanza"},
+        {std::string(kStep) + "start = 0\nwords = 2\nexpect = { registers = [ { number = 0, format "
+                              "= \"f32\", min = 0.1, max = 0.1 } ] }",
+         "min y max no cabe ningún valor"},
+        {std::string(kStep) + "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, min = "
+                              "1.5, max = 1.7 } ] }",
+         "min y max no cabe ningún valor"},
         {std::string(kStep) +
              "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, equals = 1 }, "
              "{ number = 0, equals = 2 } ] }",
@@ -226,7 +232,9 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
          {0xFF, 0xFF, 0xFF, 0xFF},
          false,
          "reg 0 = 4294967295; se esperaba 4294967294"},
-        {"number = 0, format = \"f32\", min = 0, max = 0.1", {0x3D, 0xCC, 0xCC, 0xCD}, true},
+        {"number = 0, format = \"f32\", min = 0, max = 0.1", {0x3D, 0xCC, 0xCC, 0xCD}, false},
+        {"number = 0, format = \"f32\", min = 0.1000000016", {0x3D, 0xCC, 0xCC, 0xCD}, false},
+        {"number = 0, format = \"f32\", min = 3.4028235e+38", {0x7F, 0x7F, 0xFF, 0xFF}, false},
         {"number = 0, format = \"f32\", max = 0.05",
          {0x3D, 0xCC, 0xCC, 0xCD},
          false,
