@@ -187,6 +187,14 @@ Result<Bytes, std::string> rawModbusFrame(std::string_view hexText, bool addCrc)
         const Bytes crc = CalcCRC(frame);
         frame.insert(frame.end(), crc.begin(), crc.end());
     }
+    // A read sent raw to address 0 proves no more than one built so.
+    if (const ModbusFunctionInfo *info = findModbusFunction(frame[1]);
+        info && frame[0] == kModbusBroadcast) {
+        ModbusCall broadcast;
+        broadcast.address = kModbusBroadcast;
+        if (auto wrong = addressProblem(broadcast, *info, false))
+            return *wrong;
+    }
     return frame;
 }
 

@@ -31,6 +31,9 @@ struct ModbusCall {
 };
 
 inline constexpr int kHighestUnitAddress = 247;
+// The panel's form of 5 names its coil by number, in the first hundred
+// (the panel's own addresses); other coils take a start and a value.
+inline constexpr int kMaxPanelCoil = 99;
 
 // The frame, CRC included, or a Spanish sentence naming what is wrong and
 // what is allowed: a quantity outside the function's, a read at the

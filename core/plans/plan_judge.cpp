@@ -40,13 +40,8 @@ bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uin
 std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeRecord &record) {
     for (const RegisterExpectation &check : step.expect.registers) {
         const std::string name = "reg " + std::to_string(check.number);
-        const auto values = decodeRegisters(record.request, record.reply, check.view);
-        const auto found = values ? std::find_if(values->begin(), values->end(),
-                                                 [&](const RegisterValue &v) {
-                                                     return v.number == check.number && !v.lone;
-                                                 })
-                                  : std::vector<RegisterValue>::const_iterator{};
-        if (!values || found == values->end() || (!found->integer() && !found->real()))
+        const auto found = decodeRegisterAt(record.request, record.reply, check.view, check.number);
+        if (!found || (!found->integer() && !found->real()))
             return "la respuesta no trae " + name;
         const float *real = found->real();
         // A failed sensor's NaN is no reading: it meets no expectation.

@@ -205,6 +205,16 @@ std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, 
     return values;
 }
 
+std::optional<RegisterValue> decodeRegisterAt(const Bytes &request, const Bytes &reply,
+                                              RegisterView view, int number) {
+    const std::optional<ReadSpan> span = readSpan(request, reply);
+    const int width = isWideFormat(view.format) ? 2 : 1;
+    if (!span || number < span->start || number + width > span->start + span->registers)
+        return std::nullopt;
+    const auto at = static_cast<std::size_t>(number - span->start);
+    return decodedAt(reply, kReadHeading + 2 * at, number, view, false);
+}
+
 std::string registerText(const RegisterValue &value) {
     return "reg " + std::to_string(value.number) + " = " + value.text +
            (value.lone ? " (u16, registro suelto)" : "");

@@ -76,6 +76,11 @@ std::string floatText(float value);
 std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, const Bytes &reply,
                                                           RegisterView view);
 
+// The one value at register `number` of such a reply, a 32-bit pair
+// starting at any register of the read; none when the read lacks it.
+std::optional<RegisterValue> decodeRegisterAt(const Bytes &request, const Bytes &reply,
+                                              RegisterView view, int number);
+
 // "reg 10 = 42, reg 11 = 300"; a lone register says so:
 // "reg 12 = 7 (u16, registro suelto)".
 std::string registerText(const RegisterValue &value);

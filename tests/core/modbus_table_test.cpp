@@ -102,6 +102,9 @@ TEST(ModbusTable, EveryFunctionsWrongShapesGetTheirVerdicts) {
              withCrc(Bytes{17, static_cast<std::uint8_t>(row.call.function | 0x80), 2}),
              VerdictKind::Exception},
         };
+        Bytes padded = withoutCrc(right);
+        padded.push_back(0x00);
+        cases.push_back({"long, own CRC", withCrc(padded), VerdictKind::ExtraBytes});
         if (form->byteCount) {
             // Two bytes more than asked, announced and checked.
             Bytes more = withoutCrc(right);
