@@ -9,6 +9,7 @@
 #include "files/settings_file.h"
 #include "link/port_holders.h"
 #include "link/port_line.h"
+#include "tools/modbus_args.h"
 #include "tools/send_json.h"
 #include "tools/send_line.h"
 #include "tools/send_modes.h"
@@ -30,9 +31,6 @@ void warnOfHolders(const std::vector<PortHolder> &found, std::set<int> &told) {
     if (!fresh.empty())
         std::cerr << "marvalo-send: aviso: " << safeText(holdersWarning(fresh)) << ".\n";
 }
-
-// One part per object id at most: a unit that keeps saying "more" ends there.
-constexpr std::uint64_t kMostIdentificationParts = 256;
 
 int exitStatusOf(const ExchangeStats &stats) {
     if (stats.failures > 0)
@@ -118,7 +116,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     ExchangeSetup current = setup;
     for (long n = 1; n <= options.count && !stopRequested(); ++n) {
         current.sequence = ++sequence;
-        const ExchangeOutcome outcome = runExchange(port, sleeper, current, noReplyCount);
+        ExchangeOutcome outcome = runExchange(port, sleeper, current, noReplyCount);
+        markStuckIdentification(outcome.record, parts + 1);
         stats.add(outcome.record);
         // On the line this exchange used: a COM number may lead elsewhere now.
         const bool silent = !outcome.record.failure && outcome.record.reply.empty();

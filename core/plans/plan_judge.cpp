@@ -73,7 +73,8 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
 // The bits, objects and exception a Modbus step expects, from a reply the
 // verdict already found whole and checked.
 std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &request,
-                                         const Bytes &reply) {
+                                         const Bytes &reply,
+                                         const std::vector<Bytes> &earlierParts) {
     if (expect.exception && reply.size() > 2 && reply[2] != *expect.exception) {
         const ModbusExceptionInfo *wanted = findModbusException(*expect.exception);
         return "llegó la excepción " + toHex(Bytes{reply[2]}) + " (" +
@@ -92,9 +93,13 @@ std::optional<std::string> modbusProblem(const StepExpectation &expect, const By
                    "; se esperaba " + wanted;
         }
     }
-    const std::vector<DeviceObject> objects =
-        expect.identity.empty() ? std::vector<DeviceObject>{}
-                                : deviceObjects(reply).value_or(std::vector<DeviceObject>{});
+    std::vector<DeviceObject> objects;
+    const auto take = [&](const Bytes &part) {
+        for (const DeviceObject &object : deviceObjects(part).value_or(std::vector<DeviceObject>{}))
+            objects.push_back(object);
+    };
+    std::for_each(earlierParts.begin(), earlierParts.end(), take);
+    take(reply);
     for (const auto &[id, text] : expect.identity) {
         const DeviceObject *found = nullptr;
         for (const DeviceObject &object : objects)
@@ -128,7 +133,8 @@ std::string replyText(std::uint8_t protocol, const Bytes &reply) {
     return safeText(std::string_view(first, static_cast<std::size_t>(end - begin)));
 }
 
-StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown) {
+StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown,
+                    const std::vector<Bytes> &earlierParts) {
     if (!record.verdict) {
         StepCheck check = failed("port", record.failure.value_or(""));
         check.portFailed = true;
@@ -157,7 +163,7 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool tim
     }
     if (auto problem = registerProblem(step, record))
         return failed("expectation", *problem);
-    if (auto problem = modbusProblem(expect, record.request, record.reply))
+    if (auto problem = modbusProblem(expect, record.request, record.reply, earlierParts))
         return failed("expectation", *problem);
     if (expect.maxFirstByteMs && timingKnown) {
         const auto firstByte = record.firstByteMs();

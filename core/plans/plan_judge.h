@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/plans/test_plan.h"
 #include "core/records/exchange_record.h"
@@ -16,8 +17,11 @@ struct StepCheck {
 };
 
 // Without `timingKnown` (the process was stopped during the try) the
-// first-byte time is no measure of the unit and is not judged.
-StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown = true);
+// first-byte time is no measure of the unit and is not judged. An
+// identification in parts is judged on its last, `earlierParts` holding
+// the replies before it, whose objects count too.
+StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown = true,
+                    const std::vector<Bytes> &earlierParts = {});
 
 // The text a step's `text` pattern meets: the reply without its framing (a
 // Korvel line without its trailing CR and LF, an ISO 1745 block's text
