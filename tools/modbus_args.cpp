@@ -267,11 +267,4 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
     return fromTable(args, *info, address, view);
 }
 
-void markStuckIdentification(ExchangeRecord &record, std::size_t part) {
-    if (!record.verdict || record.verdict->kind != VerdictKind::Ok)
-        return;
-    if (auto stuck = identificationStuck(record.request, record.reply, part))
-        record.verdict = Verdict{VerdictKind::Unrecognised, *stuck};
-}
-
 }  // namespace marvalo

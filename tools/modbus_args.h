@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "core/records/exchange_record.h"
 #include "core/records/register_values.h"
 #include "tools/request_args.h"
 
@@ -20,10 +19,5 @@ bool isPanelModbusForm(const RequestArgs &args);
 Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
                                                   std::optional<int> addressDefault,
                                                   RegisterView view);
-
-// A right 43/14 answer whose identification cannot end (see
-// identificationStuck) gets a bad verdict naming why, so that neither a
-// plan nor a run counts it a pass.
-void markStuckIdentification(ExchangeRecord &record, std::size_t part);
 
 }  // namespace marvalo

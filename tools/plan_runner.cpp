@@ -9,7 +9,6 @@
 #include "core/modbus/modbus_request.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
-#include "tools/modbus_args.h"
 
 namespace marvalo {
 namespace {

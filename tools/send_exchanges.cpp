@@ -4,12 +4,12 @@
 #include <set>
 
 #include "core/modbus/modbus_request.h"
+#include "core/plans/plan_judge.h"
 #include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/settings_file.h"
 #include "link/port_holders.h"
 #include "link/port_line.h"
-#include "tools/modbus_args.h"
 #include "tools/send_json.h"
 #include "tools/send_line.h"
 #include "tools/send_modes.h"

@@ -7,6 +7,7 @@
 
 #include "core/frames/frame_chars.h"
 #include "core/modbus/function_table.h"
+#include "core/modbus/modbus_request.h"
 #include "core/modbus/reply_values.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
@@ -177,6 +178,13 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool tim
         }
     }
     return StepCheck{true, false, "", ""};
+}
+
+void markStuckIdentification(ExchangeRecord &record, std::size_t part) {
+    if (!record.verdict || record.verdict->kind != VerdictKind::Ok)
+        return;
+    if (auto stuck = identificationStuck(record.request, record.reply, part))
+        record.verdict = Verdict{VerdictKind::Unrecognised, *stuck};
 }
 
 }  // namespace marvalo

@@ -23,6 +23,11 @@ struct StepCheck {
 StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown = true,
                     const std::vector<Bytes> &earlierParts = {});
 
+// A right 43/14 answer whose identification cannot end (see
+// identificationStuck) gets a bad verdict naming why, so that neither a
+// plan nor a run counts it a pass.
+void markStuckIdentification(ExchangeRecord &record, std::size_t part);
+
 // The text a step's `text` pattern meets: the reply without its framing (a
 // Korvel line without its trailing CR and LF, an ISO 1745 block's text
 // between STX and ETX), as the operator sees it: valid UTF-8 kept, any
