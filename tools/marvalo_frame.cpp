@@ -86,7 +86,7 @@ int main(int argc, char **argv) {
         if (word == "--reply") {
             const auto bytes = i + 1 < argc ? bytesFromHexText(argv[i + 1]) : std::nullopt;
             if (!bytes)
-                return usage("--reply needs the reply as hex bytes (\"11 03 02 00 2A ...\")");
+                return usage("--reply necesita la respuesta en bytes hex (\"11 03 02 00 2A ...\")");
             reply = *bytes;
             i += 2;
             continue;

@@ -713,7 +713,7 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             notFor("data", "la función 16 sin values y la 5 sin value (las formas del panel)");
             // Address 0 is a broadcast, which no unit answers: a read there
             // could only pass on silence and would prove nothing.
-            if (table.get("address") && inputs.addressNumber == 0 &&
+            if (address && inputs.addressNumber == 0 &&
                 (!info->writes || info->reply == ReplyShape::ByteCount))
                 reader.error(*table.get("address"),
                              "address es 0, una difusión a la que ninguna unidad responde; la "

@@ -150,6 +150,8 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "bad.toml:5:9: start no va con data en la función 5"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 5\ndata = \"100\"",
          "bad.toml:5:8: data de la función 5 es la bobina, de 0 a 99"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 248\nfunction = 3\nstart = 0\nwords = 1",
+         "bad.toml:3:11: address es el entero 248"},
         {"[[step]]\nprotocol = \"modbus\"\nraw = \"00 03 00 00 00 01\"",
          "bad.toml:3:7: raw: La dirección 0 es una difusión"},
         // The panel's own refusal, in its words.
