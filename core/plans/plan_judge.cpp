@@ -7,6 +7,7 @@
 
 #include "core/frames/frame_chars.h"
 #include "core/modbus/function_table.h"
+#include "core/modbus/modbus_request.h"
 #include "core/modbus/reply_values.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
@@ -40,13 +41,8 @@ bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uin
 std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeRecord &record) {
     for (const RegisterExpectation &check : step.expect.registers) {
         const std::string name = "reg " + std::to_string(check.number);
-        const auto values = decodeRegisters(record.request, record.reply, check.view);
-        const auto found = values ? std::find_if(values->begin(), values->end(),
-                                                 [&](const RegisterValue &v) {
-                                                     return v.number == check.number && !v.lone;
-                                                 })
-                                  : std::vector<RegisterValue>::const_iterator{};
-        if (!values || found == values->end() || (!found->integer() && !found->real()))
+        const auto found = decodeRegisterAt(record.request, record.reply, check.view, check.number);
+        if (!found || (!found->integer() && !found->real()))
             return "la respuesta no trae " + name;
         const float *real = found->real();
         // A failed sensor's NaN is no reading: it meets no expectation.
@@ -75,7 +71,8 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
 // The bits, objects and exception a Modbus step expects, from a reply the
 // verdict already found whole and checked.
 std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &request,
-                                         const Bytes &reply) {
+                                         const Bytes &reply,
+                                         const std::vector<Bytes> &earlierParts) {
     if (expect.exception && reply.size() > 2 && reply[2] != *expect.exception) {
         const ModbusExceptionInfo *wanted = findModbusException(*expect.exception);
         return "llegó la excepción " + toHex(Bytes{reply[2]}) + " (" +
@@ -94,9 +91,13 @@ std::optional<std::string> modbusProblem(const StepExpectation &expect, const By
                    "; se esperaba " + wanted;
         }
     }
-    const std::vector<DeviceObject> objects =
-        expect.identity.empty() ? std::vector<DeviceObject>{}
-                                : deviceObjects(reply).value_or(std::vector<DeviceObject>{});
+    std::vector<DeviceObject> objects;
+    const auto take = [&](const Bytes &part) {
+        for (const DeviceObject &object : deviceObjects(part).value_or(std::vector<DeviceObject>{}))
+            objects.push_back(object);
+    };
+    std::for_each(earlierParts.begin(), earlierParts.end(), take);
+    take(reply);
     for (const auto &[id, text] : expect.identity) {
         const DeviceObject *found = nullptr;
         for (const DeviceObject &object : objects)
@@ -129,7 +130,8 @@ std::string replyText(std::uint8_t protocol, const Bytes &reply) {
 }
 
 StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record,
-                    std::optional<std::int64_t> stoppedAtUs) {
+                    std::optional<std::int64_t> stoppedAtUs,
+                    const std::vector<Bytes> &earlierParts) {
     if (!record.verdict) {
         StepCheck check = failed("port", record.failure.value_or(""));
         check.portFailed = true;
@@ -158,7 +160,7 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record,
     }
     if (auto problem = registerProblem(step, record))
         return failed("expectation", *problem);
-    if (auto problem = modbusProblem(expect, record.request, record.reply))
+    if (auto problem = modbusProblem(expect, record.request, record.reply, earlierParts))
         return failed("expectation", *problem);
     const bool byteBeforeStop =
         !stoppedAtUs || (record.firstByteUs && *record.firstByteUs <= *stoppedAtUs);
@@ -194,6 +196,13 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record,
         }
     }
     return StepCheck{true, false, "", ""};
+}
+
+void markStuckIdentification(ExchangeRecord &record, std::size_t part) {
+    if (!record.verdict || record.verdict->kind != VerdictKind::Ok)
+        return;
+    if (auto stuck = identificationStuck(record.request, record.reply, part))
+        record.verdict = Verdict{VerdictKind::Unrecognised, *stuck};
 }
 
 }  // namespace marvalo
