@@ -171,7 +171,7 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
                    true));
     }
     auto giveUp = [&](bool rtsRaised, const LinkError &why, bool nothingWritten) {
-        return recording.finish(abandon(port, rtsRaised, why, nothingWritten));
+        return recording.finish(abandon(port, rtsRaised, why, nothingWritten || why.lineUntouched));
     };
 
     // The one look-up of this exchange: a number that leads elsewhere now

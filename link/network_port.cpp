@@ -67,9 +67,14 @@ struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
 // accepter of the same line refuses "in use" until then. Our own release
 // is remembered so that refusal is tried again, not reported.
 constexpr auto kHandBackWindow = std::chrono::milliseconds(1000);
-constexpr auto kRetryPause = std::chrono::milliseconds(5);
+// Asking again every few milliseconds would only flood the server.
+constexpr auto kRetryPause = std::chrono::milliseconds(25);
 // How long a raw accepter is given to refuse right after our own release.
 constexpr auto kRefusalSettle = std::chrono::milliseconds(50);
+// A fresh raw connection is first listened to until quiet this long, and
+// at most kMostSettle when the line streams.
+constexpr auto kQuietBeforeRequest = std::chrono::milliseconds(20);
+constexpr auto kMostSettle = std::chrono::milliseconds(200);
 // A held connection dropped after this long unused is the server's
 // housekeeping (a restart, an idle timeout): connected again quietly. One
 // dropped sooner is news (the line taken, the server gone mid-run).
@@ -156,14 +161,19 @@ std::string NetworkPort::heardText() const {
     return safeText(said) + (heard_.size() >= kMostHeardKept ? "…" : "");
 }
 
-LinkError NetworkPort::turnedAway(const std::string &words, bool lineInUse,
-                                  const std::string &meaning) {
+LinkError NetworkPort::turnedAway(const std::string &operation, const std::string &words,
+                                  bool lineInUse, const std::string &meaning) {
     refused_ = true;
-    // Whatever was under way, the open is what failed: the server never
-    // gave us the line, so nothing of ours reached it.
-    return fault(lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort, "abrir",
-                 address_.hostPort() + " rechazó la conexión tras enviar \"" + words +
-                     "\": " + meaning + "; no se envió nada a la línea");
+    // The server never gave us the line, so nothing of ours reached it,
+    // even when the refusal is read only after the request was written.
+    LinkError why =
+        fault(lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort,
+              requested_ ? operation : "abrir",
+              "el servidor rechazó la conexión tras enviar \"" + words + "\": " + meaning +
+                  (requested_ ? "; la petición escrita no llegó a la línea"
+                              : "; no se envió nada a la línea"));
+    why.lineUntouched = true;
+    return why;
 }
 
 LinkError NetworkPort::lost(const std::string &operation, int err) {
@@ -174,9 +184,9 @@ LinkError NetworkPort::lost(const std::string &operation, int err) {
     if (spokeFirst) {
         const net::ServerRefusal said = net::readRefusal(heard_);
         if (said.verdict == net::ServerRefusal::Verdict::Refusal)
-            return turnedAway(said.words, said.lineInUse, said.meaning);
+            return turnedAway(operation, said.words, said.lineInUse, said.meaning);
         if (!requested_)
-            return turnedAway(heardText(), true, net::kLineLikelyTaken);
+            return turnedAway(operation, heardText(), true, net::kLineLikelyTaken);
     }
     // ser2net hands the line to a new client (kickolduser) by closing ours.
     std::string what = address_.hostPort() + " cortó la conexión" +
@@ -209,15 +219,15 @@ LinkError NetworkPort::stopped(const std::string &operation) {
     return fault(LinkError::Kind::Stopped, operation, "detenido");
 }
 
-LinkStatus NetworkPort::sleepFor(const std::string &operation, std::chrono::microseconds time) {
+bool NetworkPort::stoppedDuring(std::chrono::microseconds time) const {
     const auto until = Clock::now() + time;
     while (Clock::now() < until) {
         if (stopAsked())
-            return stopped(operation);
+            return true;
         std::this_thread::sleep_for(std::min<Clock::duration>(
             until - Clock::now(), std::chrono::milliseconds(kStopLookMs)));
     }
-    return Done{};
+    return false;
 }
 
 Result<struct addrinfo *, LinkError> NetworkPort::lookUp(Clock::time_point deadline) {
@@ -369,8 +379,8 @@ LinkStatus NetworkPort::open() {
         if (opened || opened.error().kind != LinkError::Kind::Busy || !afterOurRelease ||
             Clock::now() + kRetryPause >= deadline)
             return opened;
-        if (auto paused = sleepFor("abrir", kRetryPause); !paused)
-            return paused;
+        if (stoppedDuring(kRetryPause))
+            return stopped("abrir");
     }
 }
 
@@ -394,14 +404,25 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
         return connected;
     lastUsed_ = Clock::now();
     if (!telnet()) {
-        // A raw accepter says nothing when it takes us, so a refusal can
-        // only be waited for; worth it only when one is likely.
-        const auto settle = Clock::now() + kRefusalSettle;
-        while (afterOurRelease && screening_ && Clock::now() < settle) {
-            if (auto looked = pump("abrir", settle); !looked)
+        // A raw accepter says nothing when it takes us, yet may hand over at
+        // once what it held from the line before we came (or a banner): no
+        // reply to a request not written yet. Waited for until the line is
+        // quiet, it is dropped with the exchange's first discard, not judged.
+        // A refusal is waited for longer only when one is likely.
+        const auto start = Clock::now();
+        const auto refusalBy = afterOurRelease ? start + kRefusalSettle : start;
+        auto quietBy = start + kQuietBeforeRequest;
+        while (true) {
+            const auto until =
+                std::min(start + kMostSettle, std::max(quietBy, screening_ ? refusalBy : start));
+            if (Clock::now() >= until)
+                return Done{};
+            auto looked = pump("abrir", until);
+            if (!looked)
                 return looked.error();
+            if (looked.value())
+                quietBy = Clock::now() + kQuietBeforeRequest;
         }
-        return Done{};
     }
     if (auto sent = sendRaw("negociar RFC 2217 con", reader_.start(true)); !sent)
         return sent;
@@ -518,7 +539,8 @@ void NetworkPort::hear(const Bytes &data) {
     heard_.insert(heard_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kept));
 }
 
-std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
+std::optional<LinkError> NetworkPort::takeLineBytes(const std::string &operation,
+                                                    const Bytes &data) {
     hear(data);
     if (!screening_) {
         pending_.insert(pending_.end(), data.begin(), data.end());
@@ -530,7 +552,7 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
         case net::ServerRefusal::Verdict::Unsure:
             return std::nullopt;
         case net::ServerRefusal::Verdict::Refusal:
-            return turnedAway(said.words, said.lineInUse, said.meaning);
+            return turnedAway(operation, said.words, said.lineInUse, said.meaning);
         case net::ServerRefusal::Verdict::NotOne:
             break;
     }
@@ -578,12 +600,12 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
     ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     const Bytes received(chunk, chunk + n);
     if (!telnet()) {
-        if (auto refused = takeLineBytes(received))
+        if (auto refused = takeLineBytes(operation, received))
             return *refused;
         return true;
     }
     net::TelnetInput input = reader_.feed(received);
-    if (auto refused = takeLineBytes(input.data))
+    if (auto refused = takeLineBytes(operation, input.data))
         return *refused;
     if (!input.junk.empty()) {
         // What came whole before the junk is the line's: it reaches the
@@ -785,7 +807,11 @@ LinkStatus NetworkPort::write(const Bytes &request) {
         (static_cast<std::int64_t>(request.size()) * bitsPerByte * kUsPerSecond + settings.baud -
          1) /
         settings.baud;
-    return sleepFor("escribir en", std::chrono::microseconds(frameUs));
+    // A stop here finds the request written and RTS up: the connection is
+    // kept, so the exchange can still lower RTS before it lets go.
+    if (stoppedDuring(std::chrono::microseconds(frameUs)))
+        return error(LinkError::Kind::Stopped, "esperar a que la petición salga por", "detenido");
+    return Done{};
 }
 
 LinkStatus NetworkPort::drain() {
