@@ -376,9 +376,16 @@ LinkStatus NetworkPort::open() {
         auto opened = connectAndNegotiate(afterOurRelease);
         // "In use" right after we let a line go is most likely ourselves,
         // a moment ago: ask again until the server has handed it back.
-        if (opened || opened.error().kind != LinkError::Kind::Busy || !afterOurRelease ||
-            Clock::now() + kRetryPause >= deadline)
+        if (opened || opened.error().kind != LinkError::Kind::Busy || !afterOurRelease)
             return opened;
+        if (Clock::now() + kRetryPause >= deadline) {
+            LinkError why = opened.error();
+            why.reason +=
+                "; esta conexión se soltó hace un momento y el servidor no devolvió "
+                "la línea en " +
+                std::to_string(timeoutMs_) + " ms";
+            return why;
+        }
         if (stoppedDuring(kRetryPause))
             return stopped("abrir");
     }

@@ -43,8 +43,9 @@ struct FakeServer {
     std::map<std::string, std::chrono::steady_clock::time_point> firedAt;
     std::vector<std::string> refusals;
     std::atomic<bool> stop{false};
-    std::atomic<bool> dropNow{false};     // hang up on the connection being served
-    std::atomic<int> fired{0};            // rules that have fired
+    std::atomic<bool> dropNow{false};  // hang up on the connection being served
+    std::atomic<int> fired{0};         // rules that have fired
+    std::atomic<int> accepted{0};
     std::atomic<int> greetingAfterMs{0};  // as a server opening its device first
     std::thread thread;
 
@@ -79,6 +80,7 @@ struct FakeServer {
             if (stop)
                 return;
             FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
+            ++accepted;
             if (served < refusals.size()) {
                 say(client.get(), fromHex(refusals[served].c_str()));
                 continue;
@@ -306,6 +308,8 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
          3,
          "localhost"},
         {"raw: in use after our own release", "socket", "", raw, "", taken, true},
+        {"refusal again and again after our own release", "socket", "", raw,
+         "soltó hace un momento y el servidor no devolvió", std::vector(100, taken[0]), true},
         {"telnet: in use after our own release", "rfc2217", "FF FD 2C", plain, "", taken, true},
     };
     for (const auto &row : rows) {
@@ -332,6 +336,7 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         const bool replied = *row.fails == '\0' || row.wholeWait;
         EXPECT_EQ(toHex(outcome.record.reply), replied ? kReply : "") << row.name;
         EXPECT_EQ(outcome.record.port, "COM 1 (" + map.address + ")");
+        EXPECT_LE(server.accepted, 14) << row.name;  // asked again at a pace, not flooded
         const bool refused = std::string(row.name).starts_with("refusal");
         EXPECT_EQ(outcome.record.lineSawRequest, *row.fails != '\0' && !refused) << row.name;
     }
