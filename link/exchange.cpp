@@ -105,6 +105,7 @@ ExchangeOutcome abandon(SerialPort &port, bool rtsRaised, const LinkError &why,
                        (nothingWritten ? ": nada se escribió en la línea." : "."),
                    nothingWritten);
         outcome.interrupted = true;
+        outcome.stoppedUnderWay = true;
         return outcome;
     }
     return failed(why.message(), nothingWritten);
