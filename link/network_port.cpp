@@ -32,8 +32,9 @@ constexpr int kStopLookMs = 20;
 struct SettingAsked {
     ComPortCommand command;
     const char *name;
-    Bytes request;  // the whole subnegotiation
-    Bytes value;    // what the server must answer
+    const char *it;  // the pronoun that stands for it: "la", "los"
+    Bytes request;   // the whole subnegotiation
+    Bytes value;     // what the server must answer
 };
 
 net::ComPortParity parityOf(LineSettings::Parity parity) {
@@ -189,7 +190,7 @@ LinkError NetworkPort::lost(const std::string &operation, int err) {
             return turnedAway(operation, heardText(), true, net::kLineLikelyTaken);
     }
     // ser2net hands the line to a new client (kickolduser) by closing ours.
-    std::string what = address_.hostPort() + " cortó la conexión" +
+    std::string what = "el servidor cortó la conexión" +
                        (spokeFirst ? " tras enviar \"" + heardText() + "\"" : std::string()) +
                        " (¿se detuvo el servidor serie, o dio la línea a otro cliente?)";
     if (err != 0)
@@ -294,7 +295,6 @@ Result<struct addrinfo *, LinkError> NetworkPort::lookUp(Clock::time_point deadl
 }
 
 LinkStatus NetworkPort::connectSocket() {
-    const std::string where = address_.hostPort();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     auto looked = lookUp(deadline);
     if (!looked)
@@ -343,16 +343,15 @@ LinkStatus NetworkPort::connectSocket() {
     switch (lastError) {
         case ECONNREFUSED:
             return error(LinkError::Kind::NoSuchPort, "abrir",
-                         where +
-                             " rechazó la conexión: ¿está en marcha el servidor serie y "
-                             "escucha en ese puerto?");
+                         "el equipo rechazó la conexión: ¿está en marcha el servidor serie y "
+                         "escucha en ese puerto?");
         case ETIMEDOUT:
             return error(LinkError::Kind::NoSuchPort, "abrir",
-                         where + " no respondió en " + std::to_string(timeoutMs_) +
+                         "el servidor no respondió en " + std::to_string(timeoutMs_) +
                              " ms: compruebe la dirección y la red");
         default:
             return error(LinkError::Kind::NoSuchPort, "abrir",
-                         "no se pudo conectar con " + where + ": " + systemErrorText(lastError));
+                         "no se pudo conectar con el servidor: " + systemErrorText(lastError));
     }
 }
 
@@ -437,18 +436,18 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     while (!reader_.comPortAgreed()) {
         if (reader_.comPortRefused()) {
-            return fault(LinkError::Kind::NotASerialPort, "abrir",
-                         address_.hostPort() +
-                             " no admite RFC 2217 (COM-PORT-OPTION): si es un servidor TCP sin "
-                             "telnet, use socket://" +
-                             address_.hostPort());
+            return fault(
+                LinkError::Kind::NotASerialPort, "abrir",
+                "el servidor no admite RFC 2217 (COM-PORT-OPTION): si es un servidor TCP sin "
+                "telnet, use socket://" +
+                    address_.hostPort());
         }
         auto looked = pump("negociar RFC 2217 con", deadline);
         if (!looked)
             return looked.error();
         if (!reader_.comPortAgreed() && Clock::now() >= deadline) {
             return fault(LinkError::Kind::NoSuchPort, "abrir",
-                         address_.hostPort() + " aceptó la conexión pero no negoció RFC 2217 en " +
+                         "el servidor aceptó la conexión pero no negoció RFC 2217 en " +
                              std::to_string(timeoutMs_) + " ms");
         }
     }
@@ -462,11 +461,11 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
 LinkStatus NetworkPort::refuseTextMode(const std::string &operation) {
     if (!telnet() || !reader_.binaryRefused())
         return Done{};
-    return fault(LinkError::Kind::NotASerialPort, operation,
-                 address_.hostPort() +
-                     " rechazó el modo binario de telnet (RFC 856): sin él los bytes 0D y FF no "
-                     "llegan intactos a la línea; active el modo binario en el servidor. No se "
-                     "envió nada a la línea");
+    return fault(
+        LinkError::Kind::NotASerialPort, operation,
+        "el servidor rechazó el modo binario de telnet (RFC 856): sin él los bytes 0D y FF no "
+        "llegan intactos a la línea; active el modo binario en el servidor. No se "
+        "envió nada a la línea");
 }
 
 void NetworkPort::close() {
@@ -526,13 +525,13 @@ LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes
         if (polled == kStoppedWait) {
             return fault(LinkError::Kind::Io, operation,
                          "detenido tras enviar " + std::to_string(sent) + " de " +
-                             std::to_string(bytes.size()) + " bytes a " + address_.hostPort());
+                             std::to_string(bytes.size()) + " bytes al servidor");
         }
         if (polled == 0) {
             return fault(LinkError::Kind::Io, operation,
                          "se enviaron " + std::to_string(sent) + " de " +
-                             std::to_string(bytes.size()) + " bytes y " + address_.hostPort() +
-                             " dejó de aceptar datos");
+                             std::to_string(bytes.size()) +
+                             " bytes y el servidor dejó de aceptar datos");
         }
     }
     return Done{};
@@ -574,9 +573,9 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const std::string &operation
 Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
                                           Clock::time_point deadline) {
     if (!junkAfterData_.empty()) {
-        return fault(LinkError::Kind::Io, operation,
-                     address_.hostPort() + " envió telnet no válido tras " +
-                         "los datos ya recibidos: " + junkAfterData_);
+        return fault(
+            LinkError::Kind::Io, operation,
+            "el servidor envió telnet no válido tras los datos ya recibidos: " + junkAfterData_);
     }
     struct pollfd ready {
         socket_.get(), POLLIN, 0
@@ -622,7 +621,7 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
             return true;
         }
         return fault(LinkError::Kind::Io, operation,
-                     address_.hostPort() + " envió telnet no válido: " + input.junk);
+                     "el servidor envió telnet no válido: " + input.junk);
     }
     if (!reader_.insideSubnegotiation())
         subnegotiationSince_.reset();
@@ -656,7 +655,7 @@ Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
         }
         if (Clock::now() >= deadline) {
             return fault(LinkError::Kind::BadSettings, operation,
-                         address_.hostPort() + " no respondió a " + setting + " en " +
+                         "el servidor no respondió a " + setting + " en " +
                              std::to_string(timeoutMs_) + " ms");
         }
         if (auto looked = pump(operation, deadline); !looked)
@@ -682,18 +681,21 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
     if (!telnet() || !portOpen())
         return Done{};  // raw TCP: the server's own settings
     const SettingAsked asked[] = {
-        {ComPortCommand::SetBaudrate, "la velocidad",
+        {ComPortCommand::SetBaudrate, "la velocidad", "la",
          net::setBaudrate(static_cast<std::uint32_t>(line.baud)), baudValue(line.baud)},
         {ComPortCommand::SetDatasize,
          "los bits de datos",
+         "los",
          net::setDatasize(static_cast<std::uint8_t>(line.dataBits)),
          {static_cast<std::uint8_t>(line.dataBits)}},
         {ComPortCommand::SetParity,
          "la paridad",
+         "la",
          net::setParity(parityOf(line.parity)),
          {static_cast<std::uint8_t>(parityOf(line.parity))}},
         {ComPortCommand::SetStopsize,
          "los bits de parada",
+         "los",
          net::setStopsize(static_cast<std::uint8_t>(line.stopBits)),
          {static_cast<std::uint8_t>(line.stopBits)}},
     };
@@ -712,10 +714,10 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
             return answer.error();
         if (answer.value() != setting.value) {
             return fault(LinkError::Kind::BadSettings, "configurar",
-                         address_.hostPort() + " respondió a " + setting.name + " " +
+                         "el servidor respondió a " + std::string(setting.name) + " " +
                              net::comPortValueText(setting.command, setting.value) + " con " +
                              net::comPortValueText(setting.command, answer.value()) +
-                             ": el servidor no la admite; no se envió nada");
+                             ": el servidor no " + setting.it + " admite; no se envió nada");
         }
     }
     agreed_ = line;
@@ -742,15 +744,14 @@ LinkStatus NetworkPort::setRts(bool raised) {
         if (answer.error().kind != LinkError::Kind::BadSettings)
             return answer.error();
         return error(LinkError::Kind::NoRts, operation,
-                     address_.hostPort() + " no confirmó el cambio de RTS en " +
-                         std::to_string(timeoutMs_) +
+                     "el servidor no confirmó el cambio de RTS en " + std::to_string(timeoutMs_) +
                          " ms; RS485 necesita un servidor que maneje RTS, o use RS232");
     }
     if (answer.value() != Bytes{control}) {
         return fault(LinkError::Kind::NoRts, operation,
                      "al pedirle " +
-                         net::comPortValueText(ComPortCommand::SetControl, Bytes{control}) + ", " +
-                         address_.hostPort() + " respondió " +
+                         net::comPortValueText(ComPortCommand::SetControl, Bytes{control}) +
+                         ", el servidor respondió " +
                          net::comPortValueText(ComPortCommand::SetControl, answer.value()) +
                          "; RS485 necesita un servidor que maneje RTS, o use RS232");
     }
@@ -844,8 +845,7 @@ Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
         if (subnegotiationSince_ &&
             Clock::now() - *subnegotiationSince_ > kMostSubnegotiationTime) {
             return fault(LinkError::Kind::Io, "esperar datos de",
-                         address_.hostPort() +
-                             " abrió una subnegociación telnet (IAC SB) y no la cerró en " +
+                         "el servidor abrió una subnegociación telnet (IAC SB) y no la cerró en " +
                              std::to_string(kMostSubnegotiationTime.count()) +
                              " ms: los datos que siguen no se pueden leer");
         }
