@@ -120,8 +120,10 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 const bool timingUnknown =
                     settings.processStops && settings.processStops() != stopsBefore;
                 cutShort = outcome.interrupted;
-                if (cutShort && outcome.nothingWritten && attempt == 1)
-                    break;  // the line never saw this step: skipped, not interrupted
+                // Stopped before it began, the line never saw this step:
+                // skipped, not interrupted.
+                if (cutShort && outcome.nothingWritten && !outcome.stoppedUnderWay && attempt == 1)
+                    break;
                 if (attempt > 1)
                     result.earlierTries.push_back(result.verdict +
                                                   (check.passed ? "" : ": " + check.message));
