@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <fstream>
 #include <functional>
 
@@ -293,7 +292,7 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
              const std::string lock = b.table().string() + ".lock";
              if (::fork() == 0) {
                  ::flock(::open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX);
-                 ::execl("/bin/sleep", "sleep", "6", nullptr);
+                 ::execl("/bin/sleep", "sleep", "4", nullptr);
                  ::_exit(1);
              }
              ::usleep(200'000);
@@ -305,8 +304,6 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
         {"a clone numbered alone keeps its connector once its twin is seen",
          [&](Bench &b) {
              b.tree.unplug("ttyUSB1");
-             b.file("");
-             b.send({"--list-ports"});
              b.plug("ttyUSB1", kCloneB, 1);
              b.send({"--list-ports"});
              b.tree.unplug("ttyUSB0");
@@ -316,10 +313,10 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
          [&](Bench &b) { fs::remove(b.table()), fs::create_symlink(b.table(), b.table()); }, ask(1),
          -1, "enlaces simbólicos. Ningún"},
         {"a hard-linked table is not split by a save",
-         [&](Bench &b) { fs::create_hard_link(b.table(), b.folder.path() / "other.ini"); },
-         {"--swap-ports", "1", "2"},
+         [&](Bench &b) { fs::create_hard_link(b.table(), b.folder.path() / "x"); },
+         {"--free-port", "4"},
          -1,
-         "tiene 2 enlaces duros"},
+         "2 enlaces duros"},
         {"another program holding the port",
          [&](Bench &b) {
              b.file(swapped);
