@@ -38,7 +38,7 @@ Result<std::string, ReadProblem> readBoundedFile(const std::filesystem::path &fi
         const int err = errno;
         if (err == ENOENT)
             return problem(ReadProblem::Kind::Missing, "no existe");
-        return problem(ReadProblem::Kind::Unreadable, "no se pudo leer: " + systemErrorText(err));
+        return problem(ReadProblem::Kind::Unreadable, "no se pudo leer: " + spanishErrorText(err));
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -53,7 +53,7 @@ Result<std::string, ReadProblem> readBoundedFile(const std::filesystem::path &fi
             continue;
         if (n < 0) {
             return problem(ReadProblem::Kind::Unreadable,
-                           "no se pudo leer hasta el final: " + systemErrorText(errno));
+                           "no se pudo leer hasta el final: " + spanishErrorText(errno));
         }
         if (n == 0)
             break;

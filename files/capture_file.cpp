@@ -19,6 +19,7 @@ namespace marvalo {
 CaptureFile::CaptureFile(CaptureFile &&other) noexcept
     : path_(std::move(other.path_)),
       fd_(std::move(other.fd_)),
+      stopAsked_(std::move(other.stopAsked_)),
       stream_(other.stream_),
       length_(other.length_),
       pending_(std::exchange(other.pending_, {})),
@@ -30,6 +31,7 @@ CaptureFile &CaptureFile::operator=(CaptureFile &&other) noexcept {
             ::unlink(pending_.c_str());
         path_ = std::move(other.path_);
         fd_ = std::move(other.fd_);
+        stopAsked_ = std::move(other.stopAsked_);
         stream_ = other.stream_;
         length_ = other.length_;
         pending_ = std::exchange(other.pending_, {});
@@ -44,7 +46,8 @@ CaptureFile::~CaptureFile() {
         ::unlink(pending_.c_str());
 }
 
-Result<CaptureFile, std::string> CaptureFile::open(const OutputFile &output) {
+Result<CaptureFile, std::string> CaptureFile::open(const OutputFile &output,
+                                                   std::function<bool()> stopAsked) {
     if (output.stream) {
         // A FIFO was opened at the check, while it had a reader.
         FileDescriptor fd(
@@ -58,6 +61,7 @@ Result<CaptureFile, std::string> CaptureFile::open(const OutputFile &output) {
                 (void)::fcntl(fd.get(), F_SETFL, held & ~O_NONBLOCK);
         }
         CaptureFile file(output.path, std::move(fd), true);
+        file.stopAsked_ = std::move(stopAsked);
         if (auto written = file.write(pcapngHeader()); !written)
             return written.error();
         return file;
@@ -78,6 +82,7 @@ Result<CaptureFile, std::string> CaptureFile::open(const OutputFile &output) {
                                                                             : kNewFileMode);
     (void)::flock(fd.get(), LOCK_EX | LOCK_NB);  // ours: no other holds it yet
     CaptureFile file(output.path, std::move(fd), false);
+    file.stopAsked_ = std::move(stopAsked);
     file.pending_ = std::move(pending);
     file.earlier_ = std::move(earlier);
     if (auto written = file.write(pcapngHeader()); !written)
@@ -107,11 +112,16 @@ Result<Done, std::string> CaptureFile::append(const ExchangeRecord &record) {
 Result<Done, std::string> CaptureFile::write(const std::string &bytes) {
     if (!fd_.valid())
         return std::string("la captura ya está cerrada");
-    if (const auto written = os::writeAll(fd_.get(), bytes.data(), bytes.size());
-        written.error != 0) {
+    if (const auto written =
+            os::writeAll(fd_.get(), bytes.data(), bytes.size(), std::nullopt, stopAsked_);
+        written.error != 0 || written.stopped) {
         // Half a block would end the capture's validity there.
         if (!stream_ && ::ftruncate(fd_.get(), length_) == 0)
             ::lseek(fd_.get(), length_, SEEK_SET);
+        if (written.stopped)
+            return std::string(
+                "una señal de parada cortó la escritura, pues su lector no la leía: la captura "
+                "quedó incompleta");
         return systemErrorText(written.error);
     }
     length_ += static_cast<off_t>(bytes.size());

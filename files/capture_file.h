@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "core/records/exchange_record.h"
@@ -27,8 +28,10 @@ class CaptureFile {
     ~CaptureFile();
 
     // `output` was checked by checkOutputFile before the run sent a byte.
-    // On failure, why (Spanish).
-    static Result<CaptureFile, std::string> open(const OutputFile &output);
+    // A write a slow reader holds ends once `stopAsked` says so, the
+    // capture then incomplete. On failure, why (Spanish).
+    static Result<CaptureFile, std::string> open(const OutputFile &output,
+                                                 std::function<bool()> stopAsked = {});
 
     Result<Done, std::string> append(const ExchangeRecord &record);
     // Pushes the file to the disk and closes it. A capture of nothing sent
@@ -45,6 +48,7 @@ class CaptureFile {
 
     std::filesystem::path path_;
     FileDescriptor fd_;
+    std::function<bool()> stopAsked_;
     bool stream_ = false;
     off_t length_ = 0;  // a regular file's valid bytes
     // Until it is renamed into place: the file being written, and the

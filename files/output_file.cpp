@@ -1,8 +1,6 @@
 #include "files/output_file.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -56,11 +54,11 @@ std::optional<std::string> folderProblem(std::filesystem::path folder) {
 
 Result<Done, std::string> writeAll(int fd, std::string_view content,
                                    const std::function<bool()> &stopAsked) {
-    const int error = writeWhole(fd, content, stopAsked);
-    if (error == ECANCELED)
-        return std::string("una señal de parada cortó la escritura: quedó incompleto");
-    if (error != 0)
-        return systemErrorText(error);
+    const auto written = os::writeAll(fd, content.data(), content.size(), std::nullopt, stopAsked);
+    if (written.stopped)
+        return std::string(kStopCutText);
+    if (written.error != 0)
+        return systemErrorText(written.error);
     return Done{};
 }
 
@@ -123,8 +121,13 @@ Result<Done, std::string> writeStream(const std::filesystem::path &path, std::st
     // the run); the writes themselves then wait as usual.
     FileDescriptor fd(
         ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!fd.valid() && ::stat(path.c_str(), &info) != 0)
+        info.st_mode = 0;
     if (!fd.valid())
-        return errno == ENXIO ? std::string("la tubería no tiene lector") : systemErrorText(errno);
+        return errno == ENXIO && S_ISFIFO(info.st_mode) ? std::string("la tubería no tiene lector")
+               : errno == ENXIO ? std::string("este programa no tiene terminal de control")
+                                : systemErrorText(errno);
     return writeHeld(fd.get(), content, stopAsked);
 }
 
@@ -139,33 +142,6 @@ int ownDescriptorOf(const struct stat &info) {
 }
 
 }  // namespace
-
-int writeWhole(int fd, std::string_view content, const std::function<bool()> &giveUp) {
-    while (!content.empty()) {
-        if (giveUp && giveUp())
-            return ECANCELED;
-        // Waited for in short looks, so a stop is seen however slow the
-        // reader; a chunk a pipe with room takes whole never blocks.
-        struct pollfd out {
-            fd, POLLOUT, 0
-        };
-        const int ready = ::poll(&out, 1, kWriteLookMs);
-        if (ready < 0 && errno != EINTR)
-            return errno;
-        if (ready <= 0)
-            continue;
-        const ssize_t written =
-            ::write(fd, content.data(), std::min<std::size_t>(content.size(), PIPE_BUF));
-        if (written < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (written < 0)
-            return errno;
-        if (written == 0)
-            return ENOSPC;
-        content.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
 
 Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &path) {
     if (path.empty())
@@ -198,16 +174,30 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
         return OutputFile{path, true, -1, std::make_shared<FileDescriptor>(std::move(probe))};
     }
     if (S_ISCHR(info.st_mode)) {
-        if (isTerminal(info.st_rdev) && !ownTerminal(info.st_rdev))
+        const bool terminal = isTerminal(info.st_rdev);
+        if (terminal && !ownTerminal(info.st_rdev))
             return std::string(
                 "es un terminal que no es el de este programa (otra línea serie u otra "
                 "consola): lo escrito llegaría a lo que tenga conectado; dé un archivo");
-        if (::access(path.c_str(), W_OK) != 0)
-            return systemErrorText(errno);
+        // Any other device (/dev/full, /dev/random, /dev/mem, /dev/kmsg)
+        // loses the output, holds it or writes it where it does harm.
+        if (!terminal && info.st_rdev != ::makedev(1, 3))
+            return std::string(
+                "es un dispositivo que no es un terminal de este programa ni /dev/null: dé un "
+                "archivo");
+        // Opened now as the write will open it: /dev/tty with no
+        // controlling terminal says so before the run, not after it.
+        FileDescriptor probe(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!probe.valid())
+            return errno == ENXIO ? std::string("este programa no tiene terminal de control")
+                                  : systemErrorText(errno);
         return OutputFile{path, true, -1, nullptr};
     }
     if (!S_ISREG(info.st_mode))
         return std::string("no es un archivo normal, un dispositivo de caracteres ni una tubería");
+    if (struct stat self{}; ::stat("/proc/self/exe", &self) == 0 && self.st_dev == info.st_dev &&
+                            self.st_ino == info.st_ino)
+        return std::string("es el propio programa");
     if (::access(path.c_str(), W_OK) != 0)
         return systemErrorText(errno);
     if (auto problem = folderProblem(resolvedFile(path).parent_path()))

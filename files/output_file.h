@@ -38,11 +38,9 @@ Result<OutputFile, std::string> checkOutputFile(const std::filesystem::path &pat
 Result<Done, std::string> writeOutputFile(const OutputFile &output, std::string_view content,
                                           const std::function<bool()> &stopAsked = {});
 
-// Writes `content` whole to `fd`, whatever kind of file it is: 0, or the
-// errno of the write that failed, or ECANCELED once `giveUp` says so (it is
-// asked at least every kWriteLookMs while a slow reader holds the write).
-inline constexpr int kWriteLookMs = 10;
-int writeWhole(int fd, std::string_view content, const std::function<bool()> &giveUp);
+// Why a write a stop cut short left its output incomplete (Spanish).
+inline constexpr const char *kStopCutText =
+    "una señal de parada cortó la escritura: quedó incompleto";
 
 // Whether two paths reach the same thing: one file, or one character
 // device under two names (a pty's /dev/pts/N and a symlink to it).

@@ -96,11 +96,12 @@ class TableLock {
         if (!fd_.valid())
             return "no se pudo abrir \"" + safeText(path_) + "\": " +
                    (errno == ELOOP ? std::string("es un enlace, y el cerrojo nunca se sigue")
-                                   : systemErrorText(errno));
+                                   : spanishErrorText(errno));
         const auto until = std::chrono::steady_clock::now() + kLockPatience;
         while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
-                return "no se pudo bloquear \"" + safeText(path_) + "\": " + systemErrorText(errno);
+                return "no se pudo bloquear \"" + safeText(path_) +
+                       "\": " + spanishErrorText(errno);
             if (std::chrono::steady_clock::now() > until) {
                 const std::string holder = lockHolder(fd_.get());
                 return (holder.empty() ? std::string("otro programa") : holder) +
@@ -178,8 +179,9 @@ Result<PortsTable, std::string> changePortsTable(const PortsTablePlace &place,
                                                  const PortsChange &change) {
     const fs::path &file = place.own;
     const std::string cannot = "No se pudo cambiar la tabla de puertos: ";
-    std::error_code ignored;  // a folder that cannot be made is named by the lock
-    fs::create_directories(file.parent_path(), ignored);
+    if (std::error_code made; !fs::create_directories(file.parent_path(), made) && made)
+        return cannot + "no se pudo crear la carpeta \"" + safeText(file.parent_path().string()) +
+               "\": " + spanishErrorText(made.value()) + ".";
     TableLock lock(file);
     if (auto taken = lock.take(); !taken)
         return cannot + taken.error() + ".";
@@ -209,6 +211,13 @@ Result<PortsTable, std::string> changePortsTable(const PortsTablePlace &place,
         return cannot + "con este cambio la tabla ocuparía " + std::to_string(text.size()) +
                " bytes, más de los " + std::to_string(kMaxPortsBytes) +
                " que se leen; la tabla queda como estaba.";
+    // Saving writes a new file in the old one's place: a second hard link
+    // would go on naming the old table, and the two programs would part.
+    if (struct stat info{}; ::stat(file.c_str(), &info) == 0 && info.st_nlink > 1)
+        return cannot + "\"" + safeText(resolvedFile(file).string()) + "\" tiene " +
+               std::to_string(info.st_nlink) +
+               " enlaces duros, y guardarla los separaría; deje uno solo (o use un enlace "
+               "simbólico) y vuelva a intentarlo. La tabla queda como estaba.";
     if (auto saved = saveAtomically(file, text); !saved)
         return "No se pudo guardar la tabla de puertos en \"" + safeText(file.string()) +
                "\": " + saved.error() + ". La anterior queda como estaba.";

@@ -105,6 +105,7 @@ ExchangeOutcome abandon(SerialPort &port, bool rtsRaised, const LinkError &why,
                        (nothingWritten ? ": nada se escribió en la línea." : "."),
                    nothingWritten);
         outcome.interrupted = true;
+        outcome.stoppedUnderWay = true;
         return outcome;
     }
     return failed(why.message(), nothingWritten);
@@ -172,7 +173,7 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
                    true));
     }
     auto giveUp = [&](bool rtsRaised, const LinkError &why, bool nothingWritten) {
-        return recording.finish(abandon(port, rtsRaised, why, nothingWritten));
+        return recording.finish(abandon(port, rtsRaised, why, nothingWritten || why.lineUntouched));
     };
 
     // The one look-up of this exchange: a number that leads elsewhere now

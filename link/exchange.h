@@ -60,7 +60,10 @@ struct ExchangeOutcome {
     std::string failure;            // Failed: the sentence for the operator
     bool nothingWritten = false;    // Failed: the line never saw the request
     bool interrupted = false;       // a stop request cut it short (see stopRequested)
-    ExchangeRecord record;          // always, whatever the kind
+    // The stop ended a wait on the line or its server (a name lookup, a
+    // connect): the exchange was under way, not merely about to start.
+    bool stoppedUnderWay = false;
+    ExchangeRecord record;  // always, whatever the kind
 };
 
 // One exchange: build, resolve the line once and open it (the line held

@@ -21,12 +21,15 @@ struct LinkError {
         NoRts,     // the device has no RTS line to switch
         Vanished,  // the device went away while open (unplugged adapter)
         Io,        // any other failure of the system call
-        Stopped,   // a stop request ended a wait before anything was sent
+        Stopped,   // a stop request ended a wait
     };
     Kind kind = Kind::Io;
     std::string operation;  // "abrir", "escribir", ...
     std::string port;       // "COM 3 (/dev/ttyUSB0)"
     std::string reason;     // strerror text or our own explanation
+    // A server turned the connection away: whatever was written never
+    // reached the line.
+    bool lineUntouched = false;
 
     std::string message() const;
 };

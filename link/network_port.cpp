@@ -32,8 +32,9 @@ constexpr int kStopLookMs = 20;
 struct SettingAsked {
     ComPortCommand command;
     const char *name;
-    Bytes request;  // the whole subnegotiation
-    Bytes value;    // what the server must answer
+    const char *it;  // the pronoun that stands for it: "la", "los"
+    Bytes request;   // the whole subnegotiation
+    Bytes value;     // what the server must answer
 };
 
 net::ComPortParity parityOf(LineSettings::Parity parity) {
@@ -67,9 +68,14 @@ struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
 // accepter of the same line refuses "in use" until then. Our own release
 // is remembered so that refusal is tried again, not reported.
 constexpr auto kHandBackWindow = std::chrono::milliseconds(1000);
-constexpr auto kRetryPause = std::chrono::milliseconds(5);
+// Asking again every few milliseconds would only flood the server.
+constexpr auto kRetryPause = std::chrono::milliseconds(25);
 // How long a raw accepter is given to refuse right after our own release.
 constexpr auto kRefusalSettle = std::chrono::milliseconds(50);
+// A fresh raw connection is first listened to until quiet this long, and
+// at most kMostSettle when the line streams.
+constexpr auto kQuietBeforeRequest = std::chrono::milliseconds(20);
+constexpr auto kMostSettle = std::chrono::milliseconds(200);
 // A held connection dropped after this long unused is the server's
 // housekeeping (a restart, an idle timeout): connected again quietly. One
 // dropped sooner is news (the line taken, the server gone mid-run).
@@ -156,14 +162,19 @@ std::string NetworkPort::heardText() const {
     return safeText(said) + (heard_.size() >= kMostHeardKept ? "…" : "");
 }
 
-LinkError NetworkPort::turnedAway(const std::string &words, bool lineInUse,
-                                  const std::string &meaning) {
+LinkError NetworkPort::turnedAway(const std::string &operation, const std::string &words,
+                                  bool lineInUse, const std::string &meaning) {
     refused_ = true;
-    // Whatever was under way, the open is what failed: the server never
-    // gave us the line, so nothing of ours reached it.
-    return fault(lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort, "abrir",
-                 address_.hostPort() + " rechazó la conexión tras enviar \"" + words +
-                     "\": " + meaning + "; no se envió nada a la línea");
+    // The server never gave us the line, so nothing of ours reached it,
+    // even when the refusal is read only after the request was written.
+    LinkError why =
+        fault(lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort,
+              requested_ ? operation : "abrir",
+              "el servidor rechazó la conexión tras enviar \"" + words + "\": " + meaning +
+                  (requested_ ? "; la petición escrita no llegó a la línea"
+                              : "; no se envió nada a la línea"));
+    why.lineUntouched = true;
+    return why;
 }
 
 LinkError NetworkPort::lost(const std::string &operation, int err) {
@@ -174,12 +185,12 @@ LinkError NetworkPort::lost(const std::string &operation, int err) {
     if (spokeFirst) {
         const net::ServerRefusal said = net::readRefusal(heard_);
         if (said.verdict == net::ServerRefusal::Verdict::Refusal)
-            return turnedAway(said.words, said.lineInUse, said.meaning);
+            return turnedAway(operation, said.words, said.lineInUse, said.meaning);
         if (!requested_)
-            return turnedAway(heardText(), true, net::kLineLikelyTaken);
+            return turnedAway(operation, heardText(), true, net::kLineLikelyTaken);
     }
     // ser2net hands the line to a new client (kickolduser) by closing ours.
-    std::string what = address_.hostPort() + " cortó la conexión" +
+    std::string what = "el servidor cortó la conexión" +
                        (spokeFirst ? " tras enviar \"" + heardText() + "\"" : std::string()) +
                        " (¿se detuvo el servidor serie, o dio la línea a otro cliente?)";
     if (err != 0)
@@ -209,15 +220,15 @@ LinkError NetworkPort::stopped(const std::string &operation) {
     return fault(LinkError::Kind::Stopped, operation, "detenido");
 }
 
-LinkStatus NetworkPort::sleepFor(const std::string &operation, std::chrono::microseconds time) {
+bool NetworkPort::stoppedDuring(std::chrono::microseconds time) const {
     const auto until = Clock::now() + time;
     while (Clock::now() < until) {
         if (stopAsked())
-            return stopped(operation);
+            return true;
         std::this_thread::sleep_for(std::min<Clock::duration>(
             until - Clock::now(), std::chrono::milliseconds(kStopLookMs)));
     }
-    return Done{};
+    return false;
 }
 
 Result<struct addrinfo *, LinkError> NetworkPort::lookUp(Clock::time_point deadline) {
@@ -284,7 +295,6 @@ Result<struct addrinfo *, LinkError> NetworkPort::lookUp(Clock::time_point deadl
 }
 
 LinkStatus NetworkPort::connectSocket() {
-    const std::string where = address_.hostPort();
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     auto looked = lookUp(deadline);
     if (!looked)
@@ -333,16 +343,15 @@ LinkStatus NetworkPort::connectSocket() {
     switch (lastError) {
         case ECONNREFUSED:
             return error(LinkError::Kind::NoSuchPort, "abrir",
-                         where +
-                             " rechazó la conexión: ¿está en marcha el servidor serie y "
-                             "escucha en ese puerto?");
+                         "el equipo rechazó la conexión: ¿está en marcha el servidor serie y "
+                         "escucha en ese puerto?");
         case ETIMEDOUT:
             return error(LinkError::Kind::NoSuchPort, "abrir",
-                         where + " no respondió en " + std::to_string(timeoutMs_) +
+                         "el servidor no respondió en " + std::to_string(timeoutMs_) +
                              " ms: compruebe la dirección y la red");
         default:
             return error(LinkError::Kind::NoSuchPort, "abrir",
-                         "no se pudo conectar con " + where + ": " + systemErrorText(lastError));
+                         "no se pudo conectar con el servidor: " + systemErrorText(lastError));
     }
 }
 
@@ -366,11 +375,18 @@ LinkStatus NetworkPort::open() {
         auto opened = connectAndNegotiate(afterOurRelease);
         // "In use" right after we let a line go is most likely ourselves,
         // a moment ago: ask again until the server has handed it back.
-        if (opened || opened.error().kind != LinkError::Kind::Busy || !afterOurRelease ||
-            Clock::now() + kRetryPause >= deadline)
+        if (opened || opened.error().kind != LinkError::Kind::Busy || !afterOurRelease)
             return opened;
-        if (auto paused = sleepFor("abrir", kRetryPause); !paused)
-            return paused;
+        if (Clock::now() + kRetryPause >= deadline) {
+            LinkError why = opened.error();
+            why.reason +=
+                "; esta conexión se soltó hace un momento y el servidor no devolvió "
+                "la línea en " +
+                std::to_string(timeoutMs_) + " ms";
+            return why;
+        }
+        if (stoppedDuring(kRetryPause))
+            return stopped("abrir");
     }
 }
 
@@ -394,14 +410,25 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
         return connected;
     lastUsed_ = Clock::now();
     if (!telnet()) {
-        // A raw accepter says nothing when it takes us, so a refusal can
-        // only be waited for; worth it only when one is likely.
-        const auto settle = Clock::now() + kRefusalSettle;
-        while (afterOurRelease && screening_ && Clock::now() < settle) {
-            if (auto looked = pump("abrir", settle); !looked)
+        // A raw accepter says nothing when it takes us, yet may hand over at
+        // once what it held from the line before we came (or a banner): no
+        // reply to a request not written yet. Waited for until the line is
+        // quiet, it is dropped with the exchange's first discard, not judged.
+        // A refusal is waited for longer only when one is likely.
+        const auto start = Clock::now();
+        const auto refusalBy = afterOurRelease ? start + kRefusalSettle : start;
+        auto quietBy = start + kQuietBeforeRequest;
+        while (true) {
+            const auto until =
+                std::min(start + kMostSettle, std::max(quietBy, screening_ ? refusalBy : start));
+            if (Clock::now() >= until)
+                return Done{};
+            auto looked = pump("abrir", until);
+            if (!looked)
                 return looked.error();
+            if (looked.value())
+                quietBy = Clock::now() + kQuietBeforeRequest;
         }
-        return Done{};
     }
     if (auto sent = sendRaw("negociar RFC 2217 con", reader_.start(true)); !sent)
         return sent;
@@ -409,18 +436,18 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     while (!reader_.comPortAgreed()) {
         if (reader_.comPortRefused()) {
-            return fault(LinkError::Kind::NotASerialPort, "abrir",
-                         address_.hostPort() +
-                             " no admite RFC 2217 (COM-PORT-OPTION): si es un servidor TCP sin "
-                             "telnet, use socket://" +
-                             address_.hostPort());
+            return fault(
+                LinkError::Kind::NotASerialPort, "abrir",
+                "el servidor no admite RFC 2217 (COM-PORT-OPTION): si es un servidor TCP sin "
+                "telnet, use socket://" +
+                    address_.hostPort());
         }
         auto looked = pump("negociar RFC 2217 con", deadline);
         if (!looked)
             return looked.error();
         if (!reader_.comPortAgreed() && Clock::now() >= deadline) {
             return fault(LinkError::Kind::NoSuchPort, "abrir",
-                         address_.hostPort() + " aceptó la conexión pero no negoció RFC 2217 en " +
+                         "el servidor aceptó la conexión pero no negoció RFC 2217 en " +
                              std::to_string(timeoutMs_) + " ms");
         }
     }
@@ -434,11 +461,11 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
 LinkStatus NetworkPort::refuseTextMode(const std::string &operation) {
     if (!telnet() || !reader_.binaryRefused())
         return Done{};
-    return fault(LinkError::Kind::NotASerialPort, operation,
-                 address_.hostPort() +
-                     " rechazó el modo binario de telnet (RFC 856): sin él los bytes 0D y FF no "
-                     "llegan intactos a la línea; active el modo binario en el servidor. No se "
-                     "envió nada a la línea");
+    return fault(
+        LinkError::Kind::NotASerialPort, operation,
+        "el servidor rechazó el modo binario de telnet (RFC 856): sin él los bytes 0D y FF no "
+        "llegan intactos a la línea; active el modo binario en el servidor. No se "
+        "envió nada a la línea");
 }
 
 void NetworkPort::close() {
@@ -498,13 +525,13 @@ LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes
         if (polled == kStoppedWait) {
             return fault(LinkError::Kind::Io, operation,
                          "detenido tras enviar " + std::to_string(sent) + " de " +
-                             std::to_string(bytes.size()) + " bytes a " + address_.hostPort());
+                             std::to_string(bytes.size()) + " bytes al servidor");
         }
         if (polled == 0) {
             return fault(LinkError::Kind::Io, operation,
                          "se enviaron " + std::to_string(sent) + " de " +
-                             std::to_string(bytes.size()) + " bytes y " + address_.hostPort() +
-                             " dejó de aceptar datos");
+                             std::to_string(bytes.size()) +
+                             " bytes y el servidor dejó de aceptar datos");
         }
     }
     return Done{};
@@ -518,7 +545,8 @@ void NetworkPort::hear(const Bytes &data) {
     heard_.insert(heard_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kept));
 }
 
-std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
+std::optional<LinkError> NetworkPort::takeLineBytes(const std::string &operation,
+                                                    const Bytes &data) {
     hear(data);
     if (!screening_) {
         pending_.insert(pending_.end(), data.begin(), data.end());
@@ -530,7 +558,7 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
         case net::ServerRefusal::Verdict::Unsure:
             return std::nullopt;
         case net::ServerRefusal::Verdict::Refusal:
-            return turnedAway(said.words, said.lineInUse, said.meaning);
+            return turnedAway(operation, said.words, said.lineInUse, said.meaning);
         case net::ServerRefusal::Verdict::NotOne:
             break;
     }
@@ -545,9 +573,9 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const Bytes &data) {
 Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
                                           Clock::time_point deadline) {
     if (!junkAfterData_.empty()) {
-        return fault(LinkError::Kind::Io, operation,
-                     address_.hostPort() + " envió telnet no válido tras " +
-                         "los datos ya recibidos: " + junkAfterData_);
+        return fault(
+            LinkError::Kind::Io, operation,
+            "el servidor envió telnet no válido tras los datos ya recibidos: " + junkAfterData_);
     }
     struct pollfd ready {
         socket_.get(), POLLIN, 0
@@ -578,12 +606,12 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
     ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     const Bytes received(chunk, chunk + n);
     if (!telnet()) {
-        if (auto refused = takeLineBytes(received))
+        if (auto refused = takeLineBytes(operation, received))
             return *refused;
         return true;
     }
     net::TelnetInput input = reader_.feed(received);
-    if (auto refused = takeLineBytes(input.data))
+    if (auto refused = takeLineBytes(operation, input.data))
         return *refused;
     if (!input.junk.empty()) {
         // What came whole before the junk is the line's: it reaches the
@@ -593,7 +621,7 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
             return true;
         }
         return fault(LinkError::Kind::Io, operation,
-                     address_.hostPort() + " envió telnet no válido: " + input.junk);
+                     "el servidor envió telnet no válido: " + input.junk);
     }
     if (!reader_.insideSubnegotiation())
         subnegotiationSince_.reset();
@@ -627,7 +655,7 @@ Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
         }
         if (Clock::now() >= deadline) {
             return fault(LinkError::Kind::BadSettings, operation,
-                         address_.hostPort() + " no respondió a " + setting + " en " +
+                         "el servidor no respondió a " + setting + " en " +
                              std::to_string(timeoutMs_) + " ms");
         }
         if (auto looked = pump(operation, deadline); !looked)
@@ -653,18 +681,21 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
     if (!telnet() || !portOpen())
         return Done{};  // raw TCP: the server's own settings
     const SettingAsked asked[] = {
-        {ComPortCommand::SetBaudrate, "la velocidad",
+        {ComPortCommand::SetBaudrate, "la velocidad", "la",
          net::setBaudrate(static_cast<std::uint32_t>(line.baud)), baudValue(line.baud)},
         {ComPortCommand::SetDatasize,
          "los bits de datos",
+         "los",
          net::setDatasize(static_cast<std::uint8_t>(line.dataBits)),
          {static_cast<std::uint8_t>(line.dataBits)}},
         {ComPortCommand::SetParity,
          "la paridad",
+         "la",
          net::setParity(parityOf(line.parity)),
          {static_cast<std::uint8_t>(parityOf(line.parity))}},
         {ComPortCommand::SetStopsize,
          "los bits de parada",
+         "los",
          net::setStopsize(static_cast<std::uint8_t>(line.stopBits)),
          {static_cast<std::uint8_t>(line.stopBits)}},
     };
@@ -683,10 +714,10 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
             return answer.error();
         if (answer.value() != setting.value) {
             return fault(LinkError::Kind::BadSettings, "configurar",
-                         address_.hostPort() + " respondió a " + setting.name + " " +
+                         "el servidor respondió a " + std::string(setting.name) + " " +
                              net::comPortValueText(setting.command, setting.value) + " con " +
                              net::comPortValueText(setting.command, answer.value()) +
-                             ": el servidor no la admite; no se envió nada");
+                             ": el servidor no " + setting.it + " admite; no se envió nada");
         }
     }
     agreed_ = line;
@@ -713,15 +744,14 @@ LinkStatus NetworkPort::setRts(bool raised) {
         if (answer.error().kind != LinkError::Kind::BadSettings)
             return answer.error();
         return error(LinkError::Kind::NoRts, operation,
-                     address_.hostPort() + " no confirmó el cambio de RTS en " +
-                         std::to_string(timeoutMs_) +
+                     "el servidor no confirmó el cambio de RTS en " + std::to_string(timeoutMs_) +
                          " ms; RS485 necesita un servidor que maneje RTS, o use RS232");
     }
     if (answer.value() != Bytes{control}) {
         return fault(LinkError::Kind::NoRts, operation,
                      "al pedirle " +
-                         net::comPortValueText(ComPortCommand::SetControl, Bytes{control}) + ", " +
-                         address_.hostPort() + " respondió " +
+                         net::comPortValueText(ComPortCommand::SetControl, Bytes{control}) +
+                         ", el servidor respondió " +
                          net::comPortValueText(ComPortCommand::SetControl, answer.value()) +
                          "; RS485 necesita un servidor que maneje RTS, o use RS232");
     }
@@ -785,7 +815,11 @@ LinkStatus NetworkPort::write(const Bytes &request) {
         (static_cast<std::int64_t>(request.size()) * bitsPerByte * kUsPerSecond + settings.baud -
          1) /
         settings.baud;
-    return sleepFor("escribir en", std::chrono::microseconds(frameUs));
+    // A stop here finds the request written and RTS up: the connection is
+    // kept, so the exchange can still lower RTS before it lets go.
+    if (stoppedDuring(std::chrono::microseconds(frameUs)))
+        return error(LinkError::Kind::Stopped, "esperar a que la petición salga por", "detenido");
+    return Done{};
 }
 
 LinkStatus NetworkPort::drain() {
@@ -811,8 +845,7 @@ Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
         if (subnegotiationSince_ &&
             Clock::now() - *subnegotiationSince_ > kMostSubnegotiationTime) {
             return fault(LinkError::Kind::Io, "esperar datos de",
-                         address_.hostPort() +
-                             " abrió una subnegociación telnet (IAC SB) y no la cerró en " +
+                         "el servidor abrió una subnegociación telnet (IAC SB) y no la cerró en " +
                              std::to_string(kMostSubnegotiationTime.count()) +
                              " ms: los datos que siguen no se pueden leer");
         }

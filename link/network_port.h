@@ -75,17 +75,19 @@ class NetworkPort final : public LineIo {
     bool telnet() const { return address_.kind == net::ServerAddress::Kind::Rfc2217; }
     LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
     LinkError lost(const std::string &operation, int err);
-    LinkError turnedAway(const std::string &words, bool lineInUse, const std::string &meaning);
+    LinkError turnedAway(const std::string &operation, const std::string &words, bool lineInUse,
+                         const std::string &meaning);
     LinkStatus connectSocket();
     Result<struct addrinfo *, LinkError> lookUp(Clock::time_point deadline);
     LinkStatus connectAndNegotiate(bool afterOurRelease);
     // A held connection found closed by the server, with nothing written
     // since it was last used and after a while idle: connected again.
     LinkStatus reopenIfDroppedWhileIdle(const LinkError &why, bool nothingWritten);
-    LinkStatus sleepFor(const std::string &operation, std::chrono::microseconds time);
+    // True when a stop cut the pause short.
+    bool stoppedDuring(std::chrono::microseconds time) const;
     // The line's bytes of one read: held back while the connection's first
     // bytes may still be the server turning us away.
-    std::optional<LinkError> takeLineBytes(const Bytes &data);
+    std::optional<LinkError> takeLineBytes(const std::string &operation, const Bytes &data);
     // Answers that came before a request are no answer to it.
     LinkStatus forgetEarlyAnswers(const std::string &operation);
     // ppoll until `ready` or `deadline` (0), a failure (-1, errno set) or a

@@ -72,14 +72,24 @@ void BenchPorts::refresh() {
     for (const std::string &clones : markSiblings(present_))
         tell(clones);
     PortsTable probe = table_;
-    if (!usable_ || !numberNewAdapters(probe, present_))
+    if (!usable_ || (numberingFailed_ && failedStamp_ == tableStamp_))
+        return;
+    const bool tied = !tieTwins(probe, present_).empty();
+    if (!numberNewAdapters(probe, present_) && !tied)
         return;
     const auto present = present_;
-    if (auto numbered = change([present](PortsTable &table) -> Result<bool, std::string> {
-            return numberNewAdapters(table, present);
-        });
-        !numbered)
-        tell(numbered.error());
+    std::vector<std::string> said;
+    auto numbered = change([&](PortsTable &table) -> Result<bool, std::string> {
+        said = tieTwins(table, present);
+        return numberNewAdapters(table, present) || !said.empty();
+    });
+    if (!numbered) {
+        numberingFailed_ = true;
+        failedStamp_ = tableStamp_;
+        return tell(numbered.error());
+    }
+    for (const std::string &text : said)
+        tell(text);
 }
 
 std::optional<std::string> BenchPorts::overrideFor(int commPort) {

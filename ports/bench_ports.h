@@ -88,6 +88,11 @@ class BenchPorts final : public PortMap {
     // The table file as last read (device, inode, size, change times): a
     // file that is still the same is not read again.
     std::optional<std::array<std::int64_t, 6>> tableStamp_;
+    // The table as it was when numbering new adapters could not be saved
+    // (a hung lock holder, a read-only folder): not tried again, nor waited
+    // for again, until the file changes.
+    bool numberingFailed_ = false;
+    std::optional<std::array<std::int64_t, 6>> failedStamp_;
     Looks looks_;
 };
 

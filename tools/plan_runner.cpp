@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "core/frames/reply.h"
+#include "core/modbus/modbus_request.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
 
@@ -101,16 +102,39 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
             for (int attempt = 1; attempt <= step.retries + 1; ++attempt) {
                 setup.sequence = ++sequence;
                 const unsigned stopsBefore = settings.processStops ? settings.processStops() : 0;
-                const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+                ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+                // 43/14 in parts, fetched as marvalo-send fetches them: the
+                // step is judged on the last, with every part's objects.
+                std::vector<Bytes> earlierParts;
+                markStuckIdentification(outcome.record, 1);
+                for (ExchangeSetup part = setup;
+                     !outcome.interrupted && outcome.kind != ExchangeOutcome::Kind::Failed;) {
+                    auto next =
+                        nextIdentificationRequest(outcome.record.request, outcome.record.reply);
+                    if (!next || earlierParts.size() + 1 >= kMostIdentificationParts)
+                        break;
+                    earlierParts.push_back(outcome.record.reply);
+                    part.request = *next;
+                    part.sequence = ++sequence;
+                    outcome = runExchange(port, sleeper, part, noReplyCount);
+                    markStuckIdentification(outcome.record, earlierParts.size() + 1);
+                }
                 const bool timingUnknown =
                     settings.processStops && settings.processStops() != stopsBefore;
                 cutShort = outcome.interrupted;
-                if (cutShort && outcome.nothingWritten && attempt == 1)
-                    break;  // the line never saw this step: skipped, not interrupted
+                // Stopped before it began, the line never saw this step:
+                // skipped, not interrupted.
+                if (cutShort && outcome.nothingWritten && !outcome.stoppedUnderWay && attempt == 1)
+                    break;
                 if (attempt > 1)
                     result.earlierTries.push_back(result.verdict +
                                                   (check.passed ? "" : ": " + check.message));
-                check = judgeStep(step, outcome.record, !timingUnknown);
+                std::optional<std::int64_t> stoppedAtUs;
+                if (timingUnknown)
+                    stoppedAtUs = settings.lastAwakeSinceUs
+                                      ? settings.lastAwakeSinceUs(outcome.record.startUs)
+                                      : outcome.record.startUs;
+                check = judgeStep(step, outcome.record, stoppedAtUs, earlierParts);
                 result.tries = attempt;
                 result.details = detailsOf(outcome.record) +
                                  (timingUnknown ? "\ntiempos desconocidos: el proceso estuvo "
@@ -144,8 +168,11 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                     check.portFailed ? CaseResult::Outcome::Error : CaseResult::Outcome::Failed;
                 result.failureType = check.type;
                 result.failureMessage = check.message;
-                run.anyFailed = run.anyFailed || !check.portFailed;
-                run.portFailed = run.portFailed || check.portFailed;
+                // Undecided is the rig's: the bench paused, the unit is untold.
+                if (check.timingUndecided)
+                    result.outcome = CaseResult::Outcome::Error;
+                run.anyFailed = run.anyFailed || !(check.portFailed || check.timingUndecided);
+                run.portFailed = run.portFailed || check.portFailed || check.timingUndecided;
                 stopped = check.portFailed || step.stopOnFailure.value_or(plan.line.stopOnFailure);
             }
             report.cases.push_back(result);

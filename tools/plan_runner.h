@@ -30,8 +30,10 @@ struct PlanRunSettings {
     SendLine line;  // merged already: the command line over the plan's [line]
     std::string suiteName;
     std::vector<std::pair<std::string, std::string>> properties;
-    std::function<bool()> stopRequested;         // Ctrl-C: nothing more is sent
-    std::function<unsigned()> processStops;      // how often the process was continued
+    std::function<bool()> stopRequested;     // Ctrl-C: nothing more is sent
+    std::function<unsigned()> processStops;  // how often the process was continued
+    // When the process, stopped since a moment, was last seen running
+    std::function<std::int64_t(std::int64_t)> lastAwakeSinceUs;
     std::function<void(const StepTry &)> onTry;  // every exchange
     std::function<void(const CaseResult &)> onCase;
 };

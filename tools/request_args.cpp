@@ -8,6 +8,7 @@
 
 #include "core/frames/framing_chars.h"
 #include "core/frames/request.h"
+#include "core/modbus/modbus_request.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/text/suggestion.h"
@@ -157,6 +158,19 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
             inputs.addressNumber = *addressDefault;
         }
         const auto code = parseDecimal(*args.function);
+        if (code == 5) {
+            // The panel's form forces the coil its data names; a start
+            // beside it would be dropped without a word.
+            if (args.start)
+                return refused(
+                    "--start no va con --data en la función 5: --data es la bobina "
+                    "(0 a 99); para otra, --start N --value on u off");
+            const auto coil = parseDecimal(args.data.value_or(""));
+            if (!coil || *coil < 0 || *coil > kMaxPanelCoil)
+                return refused("--data \"" + args.data.value_or("") +
+                               "\" no es válido en la función 5: es la bobina, de 0 a 99; para "
+                               "otra, --start N --value on u off.");
+        }
         inputs.functionIndex =
             panelFunctionIndex(static_cast<std::uint8_t>(code.value_or(0))).value_or(-1);
         inputs.instructionText = args.start.value_or("");

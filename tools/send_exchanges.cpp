@@ -5,6 +5,7 @@
 
 #include "core/frames/request.h"
 #include "core/modbus/modbus_request.h"
+#include "core/plans/plan_judge.h"
 #include "core/text/byte_text.h"
 #include "files/atomic_save.h"
 #include "files/settings_file.h"
@@ -31,9 +32,6 @@ void warnOfHolders(const std::vector<PortHolder> &found, std::set<int> &told) {
     if (!fresh.empty())
         std::cerr << "marvalo-send: aviso: " << safeText(holdersWarning(fresh)) << ".\n";
 }
-
-// One part per object id at most: a unit that keeps saying "more" ends there.
-constexpr std::uint64_t kMostIdentificationParts = 256;
 
 int exitStatusOf(const ExchangeStats &stats) {
     if (stats.failures > 0)
@@ -123,7 +121,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     ExchangeSetup current = setup;
     for (long n = 1; n <= options.count && !stopRequested(); ++n) {
         current.sequence = ++sequence;
-        const ExchangeOutcome outcome = runExchange(port, sleeper, current, noReplyCount);
+        ExchangeOutcome outcome = runExchange(port, sleeper, current, noReplyCount);
+        markStuckIdentification(outcome.record, parts + 1);
         stats.add(outcome.record);
         // On the line this exchange used: a COM number may lead elsewhere now.
         const bool silent = !outcome.record.failure && outcome.record.reply.empty();

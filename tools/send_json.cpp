@@ -96,8 +96,8 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
         line["verdict_text"] = safeText(record.verdict->text);
         if (auto values = valuesOf(record, view)) {
             line["registers"] = registersJson(*values);
-        } else if (auto confirmed =
-                       view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
+        } else if (auto confirmed = view ? writeConfirmation(record.request, record.reply, *view)
+                                         : std::nullopt) {
             line["confirms"] = *confirmed;
         }
     } else {

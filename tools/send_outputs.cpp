@@ -6,6 +6,8 @@
 #include <iostream>
 
 #include "core/text/byte_text.h"
+#include "files/atomic_save.h"
+#include "tools/stop_signal.h"
 
 namespace marvalo {
 namespace {
@@ -60,9 +62,12 @@ bool junitOnStdout(const SendOutputs &outputs) {
 std::optional<std::string> outputClash(const SendOptions &options, const SendOutputs &outputs) {
     // One file reached by two names: the report's rename would replace the
     // capture, or both would be interleaved in it.
+    // A file not made yet is its folder, resolved, and its name; a link,
+    // even a dangling one, the file it names.
     const auto canonical = [](const std::filesystem::path &path) {
         std::error_code unknown;
-        return std::filesystem::weakly_canonical(path, unknown);
+        return std::filesystem::weakly_canonical(
+            std::filesystem::absolute(resolvedFile(path), unknown), unknown);
     };
     if (outputs.junit && outputs.pcap &&
         (sameFileOrDevice(outputs.junit->path, outputs.pcap->path) ||
@@ -100,7 +105,7 @@ std::optional<std::string> outputClash(const SendOptions &options, const SendOut
 }
 
 std::optional<CaptureFile> openCapture(const OutputFile &file) {
-    auto opened = CaptureFile::open(file);
+    auto opened = CaptureFile::open(file, stopWriteTimeIsUp);
     if (!opened) {
         std::cerr << "No se puede escribir la captura \"" << safeText(file.path.string())
                   << "\": " << opened.error() << ". Nada se envió.\n";

@@ -98,6 +98,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
     settings.suiteName = options.suiteName.value_or("");
     settings.properties = options.properties;
     settings.processStops = processContinues;
+    settings.lastAwakeSinceUs = lastAwakeSinceUs;
     // A closed or failing stdout ends the run as a stop does: nothing more
     // goes to the line, and what was lost is said on stderr.
     auto outputLost = [&] { return out.error() != 0 || out.readerGone(); };
@@ -150,7 +151,7 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
     // report was out) leaves the unit's own status.
     auto statusNow = [&] {
         const int lost = out.error();
-        return stopRequested() && (run.interrupted || reportCut || lost == ECANCELED)
+        return stopRequested() && (run.interrupted || reportCut || captureLost || lost == ECANCELED)
                    ? stoppedExitStatus()
                : lost != 0 || run.portFailed || !saved ? kExitPortFailed
                : run.anyFailed                         ? kExitBadReply

@@ -58,7 +58,7 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
     if (auto values = valuesOf(record, view)) {
         std::cout << "    " << registersLine(*values) << std::endl;
     } else if (auto confirmed =
-                   view ? writeConfirmation(record.request, record.reply) : std::nullopt) {
+                   view ? writeConfirmation(record.request, record.reply, *view) : std::nullopt) {
         std::cout << "    " << *confirmed << std::endl;
     }
 }

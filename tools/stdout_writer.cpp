@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <iostream>
 
-#include "files/output_file.h"
+#include "os/write_all.h"
 
 namespace marvalo {
 namespace {
@@ -51,8 +51,11 @@ std::streamsize StdoutWriter::xsputn(const char *text, std::streamsize size) {
 }
 
 int StdoutWriter::sync() {
-    if (error_ == 0 && !pending_.empty())
-        error_ = writeWhole(STDOUT_FILENO, pending_, giveUp_);
+    if (error_ == 0 && !pending_.empty()) {
+        const auto written =
+            os::writeAll(STDOUT_FILENO, pending_.data(), pending_.size(), std::nullopt, giveUp_);
+        error_ = written.stopped ? ECANCELED : written.error;
+    }
     pending_.clear();
     return error_ == 0 ? 0 : -1;
 }

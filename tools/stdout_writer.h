@@ -11,7 +11,7 @@ inline constexpr const char *kStdoutCutText =
     "marvalo-send: la salida estándar quedó incompleta: su lector no la leyó a tiempo tras la "
     "señal de parada";
 
-// std::cout through one write rule (writeWhole) while this lives: a write
+// std::cout through the one write loop (os::writeAll) while this lives: a write
 // a signal interrupts is tried again, a stop's writes end once `giveUp`
 // says so, and what went wrong is kept as an errno for the message.
 class StdoutWriter final : public std::streambuf {

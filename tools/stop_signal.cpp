@@ -34,8 +34,43 @@ extern "C" void onStop(int number) {
     stopSignal = number;
 }
 
+// The stopped process says nothing of when it stopped, and its threads
+// may run again before the SIGCONT handler does: a thread notes the time
+// every 2 ms and keeps the start of every gap of 10 ms or more between its
+// notes, the moment it was last seen running before a stop (or a busy
+// machine's long wait: earlier, so still a moment the process ran).
+constexpr std::size_t kGapMarks = 16;
+std::atomic<std::int64_t> gapStartUs[kGapMarks];
+std::atomic<std::size_t> gaps{0};
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+std::int64_t steadyNowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 extern "C" void onContinue(int) {
     continues = continues + 1;
+}
+
+// Started with every signal blocked, so the signals still interrupt the
+// main thread's waits.
+void startAwakeNotes() {
+    sigset_t all, before;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &before);
+    std::thread([] {
+        constexpr std::int64_t kGapUs = 10'000;
+        for (std::int64_t last = steadyNowUs();;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const std::int64_t now = steadyNowUs();
+            if (now - last >= kGapUs)
+                gapStartUs[gaps.fetch_add(1) % kGapMarks] = last;
+            last = now;
+        }
+    }).detach();
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace
@@ -54,6 +89,7 @@ void catchStopSignals() {
     resumed.sa_handler = onContinue;
     resumed.sa_flags = SA_RESTART;
     sigemptyset(&resumed.sa_mask);
+    startAwakeNotes();
     ::sigaction(SIGCONT, &resumed, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 }
@@ -68,6 +104,16 @@ bool stopWriteTimeIsUp() {
 
 unsigned processContinues() {
     return static_cast<unsigned>(continues);
+}
+
+std::int64_t lastAwakeSinceUs(std::int64_t sinceUs) {
+    std::int64_t earliest = 0;
+    for (const auto &start : gapStartUs) {
+        const std::int64_t at = start.load();
+        if (at >= sinceUs && (earliest == 0 || at < earliest))
+            earliest = at;
+    }
+    return earliest == 0 ? sinceUs : earliest;
 }
 
 int stoppedExitStatus() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace marvalo {
 
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT and every other signal that would end
@@ -22,6 +24,11 @@ bool stopWriteTimeIsUp();
 
 // How many times the process was continued after a stop.
 unsigned processContinues();
+
+// The first moment since `sinceUs` the process was last seen running
+// before a stop (`sinceUs` itself when none was seen), in steady_clock
+// microseconds.
+std::int64_t lastAwakeSinceUs(std::int64_t sinceUs);
 
 // The exit status of a run a stop signal ended, as a shell reports a
 // program that signal killed: 128 + its number (SIGINT 130, SIGTERM 143,

@@ -260,11 +260,16 @@ void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, Regis
             } else {
                 // 17: the server's id and run indicator lead; the rest is its own.
                 const std::size_t count = frame[2];
-                fields.add("Nº de bytes", 1, std::to_string(count));
-                if (count >= 2 && fields.has(count)) {
+                fields.add("Nº de bytes", 1, std::to_string(count), count < kLeastServerIdCount);
+                if (count >= kLeastServerIdCount && fields.has(count)) {
                     fields.add("Id del servidor", 1, hexOf(frame, 3, 1));
+                    const bool known = frame[4] == 0xFF || frame[4] == 0x00;
                     fields.add("En marcha", 1,
-                               frame[4] == 0xFF ? "sí (FF)" : "no (" + hexOf(frame, 4, 1) + ")");
+                               (frame[4] == 0xFF ? "sí ("
+                                : known          ? "no ("
+                                                 : "ni sí ni no (") +
+                                   hexOf(frame, 4, 1) + ")",
+                               !known);
                     if (count > 2)
                         fields.add("Resto", count - 2,
                                    "\"" + textOf(frame, 5, count - 2) + "\" (" +

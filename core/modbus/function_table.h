@@ -71,6 +71,8 @@ const ModbusFunctionInfo *findModbusFunction(std::uint8_t code);
 // Limits that rows share with other code: 23's write half, 43's MEI type.
 inline constexpr int kMaxReadWriteWrites = 121;
 inline constexpr std::uint8_t kMeiDeviceIdentification = 0x0E;
+// 17's answer: at least the server's id and its run indicator (00 or FF).
+inline constexpr std::size_t kLeastServerIdCount = 2;
 
 // The exception codes 01..0B and their names.
 struct ModbusExceptionInfo {

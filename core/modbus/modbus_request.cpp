@@ -187,6 +187,14 @@ Result<Bytes, std::string> rawModbusFrame(std::string_view hexText, bool addCrc)
         const Bytes crc = CalcCRC(frame);
         frame.insert(frame.end(), crc.begin(), crc.end());
     }
+    // A read sent raw to address 0 proves no more than one built so.
+    if (const ModbusFunctionInfo *info = findModbusFunction(frame[1]);
+        info && frame[0] == kModbusBroadcast) {
+        ModbusCall broadcast;
+        broadcast.address = kModbusBroadcast;
+        if (auto wrong = addressProblem(broadcast, *info, false))
+            return *wrong;
+    }
     return frame;
 }
 
@@ -203,20 +211,43 @@ Result<std::pair<std::uint8_t, std::uint8_t>, std::string> deviceObjectsOf(std::
            "\" no es válido: basic, regular, extended o un número de objeto de 0 a 255.";
 }
 
-std::optional<Bytes> nextIdentificationRequest(const Bytes &request, const Bytes &reply) {
-    constexpr std::size_t kMoreAt = 5;
-    constexpr std::size_t kNextAt = 6;
+namespace {
+
+constexpr std::size_t kObjectAt = 4;
+constexpr std::size_t kMoreAt = 5;
+constexpr std::size_t kNextAt = 6;
+
+bool moreFollows(const Bytes &request, const Bytes &reply) {
     const auto form = replyFormOf(request);
-    if (!form || form->shape != ReplyShape::MeiObjects || reply.size() <= kNextAt ||
-        reply[1] != form->function || reply[kMoreAt] != 0xFF || !crcHolds(reply))
+    return form && form->shape == ReplyShape::MeiObjects && reply.size() > kNextAt &&
+           reply[1] == form->function && reply[kMoreAt] == 0xFF && crcHolds(reply);
+}
+
+}  // namespace
+
+std::optional<std::string> identificationStuck(const Bytes &request, const Bytes &reply,
+                                               std::size_t part) {
+    if (!moreFollows(request, reply))
+        return std::nullopt;
+    if (reply[kNextAt] <= request[kObjectAt])
+        return "la identificación sigue en el objeto " + std::to_string(reply[kNextAt]) +
+               " tras pedir el " + std::to_string(request[kObjectAt]) +
+               ": no avanza y no terminaría";
+    if (part >= kMostIdentificationParts)
+        return "la identificación no termina en " + std::to_string(kMostIdentificationParts) +
+               " partes";
+    return std::nullopt;
+}
+
+std::optional<Bytes> nextIdentificationRequest(const Bytes &request, const Bytes &reply) {
+    // A unit that names the object just asked, or an earlier one, would be
+    // asked forever.
+    if (!moreFollows(request, reply) || reply[kNextAt] <= request[kObjectAt])
         return std::nullopt;
     Bytes next(request.begin(), request.end() - 2);
-    next[4] = reply[kNextAt];
+    next[kObjectAt] = reply[kNextAt];
     const Bytes crc = CalcCRC(next);
     next.insert(next.end(), crc.begin(), crc.end());
-    // A unit that names the object just asked would be asked it forever.
-    if (next == request)
-        return std::nullopt;
     return next;
 }
 

@@ -31,6 +31,9 @@ struct ModbusCall {
 };
 
 inline constexpr int kHighestUnitAddress = 247;
+// The panel's form of 5 names its coil by number, in the first hundred
+// (the panel's own addresses); other coils take a start and a value.
+inline constexpr int kMaxPanelCoil = 99;
 
 // The frame, CRC included, or a Spanish sentence naming what is wrong and
 // what is allowed: a quantity outside the function's, a read at the
@@ -49,5 +52,15 @@ Result<std::pair<std::uint8_t, std::uint8_t>, std::string> deviceObjectsOf(std::
 // The request that fetches what a 43/14 answer says is still to come
 // ("more follows" FF, from its next object id); none once it is complete.
 std::optional<Bytes> nextIdentificationRequest(const Bytes &request, const Bytes &reply);
+
+// A unit may split its identification over this many parts at most.
+inline constexpr std::size_t kMostIdentificationParts = 256;
+
+// Why a 43/14 answer, part `part` (from 1) of its identification, leaves it
+// unfinished: "more follows" naming an object that does not move forward
+// (it would be asked again and again), or the last part allowed. None when
+// it is complete or goes on rightly.
+std::optional<std::string> identificationStuck(const Bytes &request, const Bytes &reply,
+                                               std::size_t part);
 
 }  // namespace marvalo

@@ -20,7 +20,8 @@ constexpr std::array kKnown{
     Known{"Port already in use", true, kLineLikelyTaken},
     Known{"Port's device already in use", true,
           "la línea probablemente está ocupada por otro cliente del servidor serie, en otro de "
-          "sus puertos TCP para el mismo dispositivo"},
+          "sus puertos TCP para el mismo dispositivo, o aún por una conexión anterior nuestra a "
+          "ese otro puerto que el servidor tarda en soltar (inténtelo de nuevo en un momento)"},
     Known{"Device open failure", false,
           "el servidor serie no pudo abrir su dispositivo (¿adaptador desconectado en el "
           "servidor, sin permiso, o lo usa otro programa allí?); la línea no está ocupada por "

@@ -25,7 +25,8 @@ struct ServerRefusal {
 
 // What a server that hangs up right after speaking most likely meant.
 inline constexpr const char *kLineLikelyTaken =
-    "la línea probablemente está ocupada por otro cliente del servidor serie";
+    "la línea probablemente está ocupada por otro cliente del servidor serie, o aún por una "
+    "conexión anterior nuestra que el servidor tarda en soltar (inténtelo de nuevo en un momento)";
 
 // `first` holds the first bytes the connection brought, in order.
 ServerRefusal readRefusal(const Bytes &first);

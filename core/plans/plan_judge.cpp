@@ -7,6 +7,7 @@
 
 #include "core/frames/frame_chars.h"
 #include "core/modbus/function_table.h"
+#include "core/modbus/modbus_request.h"
 #include "core/modbus/reply_values.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
@@ -40,13 +41,8 @@ bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uin
 std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeRecord &record) {
     for (const RegisterExpectation &check : step.expect.registers) {
         const std::string name = "reg " + std::to_string(check.number);
-        const auto values = decodeRegisters(record.request, record.reply, check.view);
-        const auto found = values ? std::find_if(values->begin(), values->end(),
-                                                 [&](const RegisterValue &v) {
-                                                     return v.number == check.number && !v.lone;
-                                                 })
-                                  : std::vector<RegisterValue>::const_iterator{};
-        if (!values || found == values->end() || (!found->integer() && !found->real()))
+        const auto found = decodeRegisterAt(record.request, record.reply, check.view, check.number);
+        if (!found || (!found->integer() && !found->real()))
             return "la respuesta no trae " + name;
         const float *real = found->real();
         // A failed sensor's NaN is no reading: it meets no expectation.
@@ -61,12 +57,9 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
                                   : *found->integer() == static_cast<std::int64_t>(*check.equals);
         if (!equal)
             return name + " = " + found->text + "; se esperaba " + shortNumber(*check.equals);
-        // An f32 meets its bounds at single precision too: 0.1 in the plan is
-        // the float nearest 0.1, as the unit holds it.
-        const auto bound = [&](double limit) {
-            return real ? double{static_cast<float>(limit)} : limit;
-        };
-        if ((check.min && exact < bound(*check.min)) || (check.max && exact > bound(*check.max))) {
+        // Bounds compare exactly: max = 0.1 is 0.1, which the float nearest
+        // it (0.100000001) is over.
+        if ((check.min && exact < *check.min) || (check.max && exact > *check.max)) {
             return name + " = " + found->text + "; se esperaba entre " +
                    (check.min ? shortNumber(*check.min) : std::string("-∞")) + " y " +
                    (check.max ? shortNumber(*check.max) : std::string("∞"));
@@ -78,7 +71,8 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
 // The bits, objects and exception a Modbus step expects, from a reply the
 // verdict already found whole and checked.
 std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &request,
-                                         const Bytes &reply) {
+                                         const Bytes &reply,
+                                         const std::vector<Bytes> &earlierParts) {
     if (expect.exception && reply.size() > 2 && reply[2] != *expect.exception) {
         const ModbusExceptionInfo *wanted = findModbusException(*expect.exception);
         return "llegó la excepción " + toHex(Bytes{reply[2]}) + " (" +
@@ -97,9 +91,13 @@ std::optional<std::string> modbusProblem(const StepExpectation &expect, const By
                    "; se esperaba " + wanted;
         }
     }
-    const std::vector<DeviceObject> objects =
-        expect.identity.empty() ? std::vector<DeviceObject>{}
-                                : deviceObjects(reply).value_or(std::vector<DeviceObject>{});
+    std::vector<DeviceObject> objects;
+    const auto take = [&](const Bytes &part) {
+        for (const DeviceObject &object : deviceObjects(part).value_or(std::vector<DeviceObject>{}))
+            objects.push_back(object);
+    };
+    std::for_each(earlierParts.begin(), earlierParts.end(), take);
+    take(reply);
     for (const auto &[id, text] : expect.identity) {
         const DeviceObject *found = nullptr;
         for (const DeviceObject &object : objects)
@@ -131,7 +129,9 @@ std::string replyText(std::uint8_t protocol, const Bytes &reply) {
     return namedText(Bytes(begin, end));
 }
 
-StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool timingKnown) {
+StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record,
+                    std::optional<std::int64_t> stoppedAtUs,
+                    const std::vector<Bytes> &earlierParts) {
     if (!record.verdict) {
         StepCheck check = failed("port", record.failure.value_or(""));
         check.portFailed = true;
@@ -160,9 +160,31 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool tim
     }
     if (auto problem = registerProblem(step, record))
         return failed("expectation", *problem);
-    if (auto problem = modbusProblem(expect, record.request, record.reply))
+    if (auto problem = modbusProblem(expect, record.request, record.reply, earlierParts))
         return failed("expectation", *problem);
-    if (expect.maxFirstByteMs && timingKnown) {
+    const bool byteBeforeStop =
+        !stoppedAtUs || (record.firstByteUs && *record.firstByteUs <= *stoppedAtUs);
+    if (expect.maxFirstByteMs && !byteBeforeStop) {
+        const double seenMs = record.sentUs && *record.sentUs <= *stoppedAtUs
+                                  ? static_cast<double>(*stoppedAtUs - *record.sentUs) / 1000.0
+                                  : 0;
+        char measured[96];
+        if (seenMs <= *expect.maxFirstByteMs) {
+            std::snprintf(measured, sizeof measured,
+                          "el proceso se detuvo a los %.1f ms, antes del plazo de ", seenMs);
+            StepCheck check =
+                failed("timing_unknown", "tiempo desconocido: " + std::string(measured) +
+                                             shortNumber(*expect.maxFirstByteMs) +
+                                             " ms, sin primer byte: repita el paso");
+            check.timingUndecided = true;
+            return check;
+        }
+        std::snprintf(measured, sizeof measured, "no había llegado a los %.1f ms", seenMs);
+        return failed("expectation", std::string("el primer byte ") + measured +
+                                         " (luego el proceso se detuvo); se esperaba en " +
+                                         shortNumber(*expect.maxFirstByteMs) + " ms como mucho");
+    }
+    if (expect.maxFirstByteMs) {
         const auto firstByte = record.firstByteMs();
         if (!firstByte || *firstByte > *expect.maxFirstByteMs) {
             char measured[40] = "no llegó";
@@ -174,6 +196,13 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record, bool tim
         }
     }
     return StepCheck{true, false, "", ""};
+}
+
+void markStuckIdentification(ExchangeRecord &record, std::size_t part) {
+    if (!record.verdict || record.verdict->kind != VerdictKind::Ok)
+        return;
+    if (auto stuck = identificationStuck(record.request, record.reply, part))
+        record.verdict = Verdict{VerdictKind::Unrecognised, *stuck};
 }
 
 }  // namespace marvalo

@@ -148,6 +148,20 @@ std::optional<std::string> equalsProblem(double value, RegisterFormat format) {
     return rangeText(format);
 }
 
+// Whether [min, max] holds a value the format can show: an integer, or
+// a finite float (min and max compare exactly).
+bool someValueBetween(double min, double max, RegisterFormat format) {
+    if (format != RegisterFormat::F32)
+        return std::ceil(min) <= std::floor(max);
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    if (min > kLargest || max < -kLargest)
+        return false;
+    float first = min < -kLargest ? -std::numeric_limits<float>::max() : static_cast<float>(min);
+    if (double{first} < min)
+        first = std::nextafter(first, std::numeric_limits<float>::infinity());
+    return double{first} <= max;
+}
+
 void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
     if (!entry.is_table()) {
         reader.error(entry, "cada registro es " + typeName(entry) +
@@ -207,6 +221,11 @@ void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
         if (check.max && *check.max < low)
             unreachable("max");
     }
+    if (check.min && check.max && *check.min <= *check.max &&
+        !someValueBetween(*check.min, *check.max, check.view.format))
+        reader.error(*fields.get("min"),
+                     "entre min y max no cabe ningún valor que el registro "
+                     "pueda leer; se admite un intervalo que incluya alguno");
     for (const RegisterExpectation &earlier : step.expect.registers) {
         if (check.equals && earlier.equals && earlier.number == check.number &&
             earlier.view.format == check.view.format && earlier.view.order == check.view.order &&
@@ -415,8 +434,16 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
 }
 
 // A TOML number as the command line would type it, for the one parser of
-// values in every format.
-std::optional<std::string> numberText(const toml::node &node) {
+// values in every format. Hex reads digits: an integer is its own number
+// written in them, a string is them ("BEEF").
+std::optional<std::string> numberText(const toml::node &node, bool hex) {
+    if (const auto *whole = node.as_integer(); whole && hex) {
+        char text[24];
+        const auto end = std::to_chars(text, text + sizeof text, whole->get(), 16).ptr;
+        return std::string(text, end);
+    }
+    if (const auto *digits = node.as_string(); digits && hex)
+        return digits->get();
     if (const auto *whole = node.as_integer())
         return std::to_string(whole->get());
     if (const auto *real = node.as_floating_point()) {
@@ -428,7 +455,7 @@ std::optional<std::string> numberText(const toml::node &node) {
 }
 
 // `values = [...]` as one "a,b,c" list; an item that is no number is named.
-std::optional<std::string> valuesList(Reader &reader, const toml::node &node) {
+std::optional<std::string> valuesList(Reader &reader, const toml::node &node, bool hex) {
     std::string list;
     const toml::array *items = node.as_array();
     if (!items || items->empty()) {
@@ -436,7 +463,7 @@ std::optional<std::string> valuesList(Reader &reader, const toml::node &node) {
         return std::nullopt;
     }
     for (const toml::node &item : *items) {
-        auto text = numberText(item);
+        auto text = numberText(item, hex);
         if (!text) {
             reader.error(item, "cada valor es un número; este es " + typeName(item));
             return std::nullopt;
@@ -525,6 +552,7 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
     const auto view = parseRegisterView(viewText);
     if (!view && table.get("format"))
         reader.error(*table.get("format"), "format/order: " + view.error());
+    const bool hex = view && view.value().format == RegisterFormat::Hex;
     if (info.request == RequestLayout::StartValue) {
         const toml::node *node = table.get("value");
         if (!node) {
@@ -534,7 +562,7 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
                 call.value = node->as_boolean()->get() ? 0xFF00 : 0;
             else if (auto text = reader.choice(table, "value", {"off", "on"}))
                 call.value = *text == 1 ? 0xFF00 : 0;
-        } else if (auto text = numberText(*node); text && view) {
+        } else if (auto text = numberText(*node, hex); text && view) {
             auto words = wordsFromValues(*text, view.value());
             if (!words)
                 reader.error(*node, "value: " + words.error());
@@ -551,7 +579,7 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
         const toml::node *node = table.get("values");
         if (!node) {
             missing = missing.empty() ? "values" : missing;
-        } else if (auto list = valuesList(reader, *node)) {
+        } else if (auto list = valuesList(reader, *node, hex)) {
             if (info.code == 15) {
                 auto bits = bitsFromValues(*list);
                 if (bits)
@@ -684,11 +712,20 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                     reader.integer(table, "words", 0, writing ? kMaxWriteWordCount : kMaxWordCount))
                 inputs.wordCountText = std::to_string(*words);
             inputs.dataText = reader.text(table, "data").value_or("");
+            if (const toml::node *node = table.get("start"); node && function == 5)
+                reader.error(*node,
+                             "start no va con data en la función 5: data es la bobina (0 "
+                             "a 99); para otra, start y value");
+            if (const auto coil = parseDecimal(inputs.dataText);
+                function == 5 && table.get("data") && (!coil || *coil < 0 || *coil > kMaxPanelCoil))
+                reader.error(*table.get("data"),
+                             "data de la función 5 es la bobina, de 0 a 99; "
+                             "para otra, start y value");
         } else if (info) {
             notFor("data", "la función 16 sin values y la 5 sin value (las formas del panel)");
             // Address 0 is a broadcast, which no unit answers: a read there
             // could only pass on silence and would prove nothing.
-            if (table.get("address") && inputs.addressNumber == 0 &&
+            if (address && inputs.addressNumber == 0 &&
                 (!info->writes || info->reply == ReplyShape::ByteCount))
                 reader.error(*table.get("address"),
                              "address es 0, una difusión a la que ninguna unidad responde; la "

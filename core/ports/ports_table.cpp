@@ -67,6 +67,15 @@ bool wasReleased(const PortsTable &table, const SerialAdapter &adapter) {
     });
 }
 
+// A number's entry for this adapter, with where it was seen when its serial
+// number alone is what the number holds on to.
+ComSlot slotFor(const PortIdentity &identity, const SerialAdapter &adapter, bool console) {
+    ComSlot slot{identity, adapterName(adapter), false, console, {}, {}, {}};
+    if (identity.as<AdapterId>() && !namesConnector(identity) && adapter.usb)
+        slot.seenAt = connectorIdentity(adapter).as<AdapterId>()->connector;
+    return slot;
+}
+
 void remember(PortsTable &table, const PortIdentity &identity) {
     std::erase(table.released, identity);
     table.released.push_back(identity);
@@ -106,12 +115,45 @@ bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &pres
         for (int number = 1; number <= kComNumbers; ++number) {
             if (table.at(number) || table.freed.count(number) || table.doubts.count(number))
                 continue;
-            table.at(number) = ComSlot{identity, adapterName(adapter), false, false, {}, {}};
+            table.at(number) = slotFor(identity, adapter, false);
             changed = true;
             break;
         }
     }
     return changed;
+}
+
+std::vector<std::string> tieTwins(PortsTable &table, const std::vector<SerialAdapter> &present) {
+    std::vector<std::string> said;
+    for (int number = 1; number <= kComNumbers; ++number) {
+        auto &slot = table.at(number);
+        if (!slot || table.doubts.count(number) || !slot->identity.as<AdapterId>() ||
+            namesConnector(slot->identity))
+            continue;
+        const auto fits = fitting(slot->identity, present);
+        if (fits.size() < 2)
+            continue;
+        const auto own = std::ranges::find_if(fits, [&](const SerialAdapter *adapter) {
+            return !slot->seenAt.empty() &&
+                   connectorIdentity(*adapter).as<AdapterId>()->connector == slot->seenAt;
+        });
+        if (own != fits.end()) {
+            slot->identity = connectorIdentity(**own);
+            slot->name = adapterName(**own);
+            slot->seenAt.clear();
+            said.push_back(comText(number) + " queda con " + slot->name +
+                           ": el que estaba en ese conector cuando se le dio el número.");
+            continue;
+        }
+        said.push_back(comText(number) + " queda libre: era el nº " +
+                       slot->identity.as<AdapterId>()->serial +
+                       ", que ahora llevan dos adaptadores, y no se sabe cuál era el suyo; "
+                       "asígnele uno (F3 o marvalo-send --assign-port).");
+        remember(table, slot->identity);
+        slot.reset();
+        table.freed.insert(number);
+    }
+    return said;
 }
 
 namespace {
@@ -208,9 +250,13 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
     const PortIdentity identity = numberedIdentity(table, adapter);
     for (int other = 1; other <= kComNumbers; ++other) {
         // One number per adapter: another that would reach it too (its
-        // serial alone, its connector) would make both refused.
-        if (other != number && table.at(other) &&
-            (table.at(other)->identity == identity || table.at(other)->identity.fits(adapter))) {
+        // serial alone, its connector) would make both refused. The serial
+        // alone of a clone may be its twin's number: that one is left be.
+        const auto &taken = table.at(other);
+        if (other != number && taken &&
+            (taken->identity == identity ||
+             (taken->identity.fits(adapter) &&
+              (namesConnector(taken->identity) || !hasTwin(table, adapter))))) {
             table.at(other).reset();
             table.freed.insert(other);
         }
@@ -218,7 +264,7 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
     if (table.at(number) && table.at(number)->identity != identity)
         remember(table, table.at(number)->identity);
     std::erase(table.released, identity);
-    table.at(number) = ComSlot{identity, adapterName(adapter), false, adapter.console, {}, {}};
+    table.at(number) = slotFor(identity, adapter, adapter.console);
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};
@@ -235,7 +281,7 @@ Result<Done, std::string> assignServer(PortsTable &table, int number, const std:
     // The adapter it displaces is not numbered again by itself.
     if (table.at(number) && table.at(number)->identity != PortIdentity(address))
         remember(table, table.at(number)->identity);
-    table.at(number) = ComSlot{address, address, false, false, {}, {}};
+    table.at(number) = ComSlot{address, address, false, false, {}, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};
@@ -257,6 +303,8 @@ Result<Done, std::string> swapNumbers(PortsTable &table, int first, int second) 
         return valid;
     if (auto valid = checkNumber(second); !valid)
         return valid;
+    if (first == second)
+        return comText(first) + " no se intercambia consigo mismo: dé dos números distintos";
     std::swap(table.at(first), table.at(second));
     auto moved = [](auto &container, int from, int to) {
         auto nodeFrom = container.extract(from);
@@ -298,8 +346,7 @@ Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding bind
     // The serial alone would later fit its twin too, wherever it is plugged.
     const PortIdentity identity =
         binding == Binding::UsbPort ? placeIdentity(found) : adapterIdentity(found);
-    if (binding == Binding::Adapter && identity != connectorIdentity(found) &&
-        hasTwin(table, found))
+    if (binding == Binding::Adapter && found.usb && hasTwin(table, found))
         return comText(number) + " (" + adapterName(found) +
                ") tiene un gemelo con el mismo nº de serie, así que se le reconoce también por su "
                "conector USB " +

@@ -39,6 +39,10 @@ struct ComSlot {
     // An entry that cannot be trusted, its lines as they were: written back
     // so that it stays refused until the operator mends or reassigns it.
     std::vector<std::string> keptLines;
+    // Where an adapter numbered by its serial alone was plugged then: if a
+    // twin with its serial number turns up, the number stays with this
+    // connector's adapter.
+    std::string seenAt;
 
     Binding binding() const;
     bool operator==(const ComSlot &) const = default;
@@ -77,6 +81,11 @@ bool validComNumber(int number);
 // damaged lines (a damaged line may have been a number). True when the
 // table changed and is worth saving.
 bool numberNewAdapters(PortsTable &table, const std::vector<SerialAdapter> &present);
+
+// Clones seen together: a number that stood for their serial number alone
+// is tied to the connector its adapter was numbered at, or freed when that
+// is not known (either clone could be its own). What changed, to be said.
+std::vector<std::string> tieTwins(PortsTable &table, const std::vector<SerialAdapter> &present);
 
 // The one adapter present behind COM `number`, or why there is none that
 // can be trusted: not assigned, damaged entry, not plugged in, two adapters

@@ -212,6 +212,8 @@ struct Reader {
             if (value != "adapter" && value != "usb-port")
                 return damaged(line, "binding = " + safeText(value) + " admite adapter o usb-port");
             bindingLine[static_cast<std::size_t>(section - 1)] = {line, value};
+        } else if (key == "seen_at") {
+            slot.seenAt = value;
         } else if (key == "make") {
             makeLine[static_cast<std::size_t>(section - 1)] = {line, value};
         } else {
@@ -372,9 +374,9 @@ std::string refusalText(const PortRefusal &refusal) {
 
 std::string formatPortsTable(const PortsTable &table) {
     std::string text =
-        "# Marvalo's COM numbers: which serial adapter each one stands for.\n"
-        "# \"Puertos serie…\" (F3) in the panel and marvalo-send --assign-port,\n"
-        "# --free-port, --swap-ports and --bind-port change it.\n";
+        "# Números COM de Marvalo: a qué adaptador serie corresponde cada uno.\n"
+        "# Se cambian con \"Puertos serie…\" (F3) en el panel y con marvalo-send\n"
+        "# --assign-port, --free-port, --swap-ports y --bind-port.\n";
     if (!table.released.empty() || !table.freed.empty()) {
         text += "\n[" + std::string(kReleasedSection) + "]\n";
         if (!table.freed.empty()) {
@@ -408,6 +410,8 @@ std::string formatPortsTable(const PortsTable &table) {
         text += std::string("kernel_rs485 = ") + (slot->kernelRs485 ? "true" : "false") + "\n";
         if (slot->console)
             text += "console = true\n";
+        if (!slot->seenAt.empty())
+            text += "seen_at = " + escaped(slot->seenAt) + "\n";
         for (const auto &[key, value] : slot->otherKeys)
             text += key + " = " + escaped(value) + "\n";
     }

@@ -205,6 +205,16 @@ std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, 
     return values;
 }
 
+std::optional<RegisterValue> decodeRegisterAt(const Bytes &request, const Bytes &reply,
+                                              RegisterView view, int number) {
+    const std::optional<ReadSpan> span = readSpan(request, reply);
+    const int width = isWideFormat(view.format) ? 2 : 1;
+    if (!span || number < span->start || number + width > span->start + span->registers)
+        return std::nullopt;
+    const auto at = static_cast<std::size_t>(number - span->start);
+    return decodedAt(reply, kReadHeading + 2 * at, number, view, false);
+}
+
 std::string registerText(const RegisterValue &value) {
     return "reg " + std::to_string(value.number) + " = " + value.text +
            (value.lone ? " (u16, registro suelto)" : "");
@@ -217,7 +227,8 @@ std::string registersLine(const std::vector<RegisterValue> &values) {
     return line;
 }
 
-std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &reply) {
+std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &reply,
+                                             RegisterView view) {
     // Only a right answer of a write that echoes what it did.
     const auto form = replyFormOf(request);
     if (!form || !form->info || !form->info->writes || !form->length ||
@@ -241,7 +252,10 @@ std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &
                    (second == kCoilOn ? "ON" : "OFF");
         }
         case 6:
-            return "registro " + std::to_string(first) + " escrito: " + std::to_string(second);
+            return "registro " + std::to_string(first) + " escrito: " +
+                   decodedAt(reply, 4, first, isWideFormat(view.format) ? RegisterView{} : view,
+                             false)
+                       .text;
         case 22:
             return "registro " + std::to_string(first) + " con máscara AND " + hexOf4(second) +
                    ", OR " + hexOf4(wordAt(reply, 6));

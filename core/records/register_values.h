@@ -76,14 +76,21 @@ std::string floatText(float value);
 std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, const Bytes &reply,
                                                           RegisterView view);
 
+// The one value at register `number` of such a reply, a 32-bit pair
+// starting at any register of the read; none when the read lacks it.
+std::optional<RegisterValue> decodeRegisterAt(const Bytes &request, const Bytes &reply,
+                                              RegisterView view, int number);
+
 // "reg 10 = 42, reg 11 = 300"; a lone register says so:
 // "reg 12 = 7 (u16, registro suelto)".
 std::string registerText(const RegisterValue &value);
 std::string registersLine(const std::vector<RegisterValue> &values);
 
 // What a write's answer confirms: "escritos 2 registros desde 10" (16),
-// "bobina 7 forzada a ON" (5); none for other replies.
-std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &reply);
+// "bobina 7 forzada a ON" (5), 6's word as `view` shows one register
+// ("registro 2 escrito: -32768"); none for other replies.
+std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &reply,
+                                             RegisterView view = {});
 
 // The words that write "1234,-5" or "21.5" in `view`, in its word order:
 // u16 0..65535, s16 -32768..32767, hex 0..FFFF (with or without 0x), u32,

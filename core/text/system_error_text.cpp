@@ -99,6 +99,11 @@ std::string lookupErrorText(int code, const std::string &system) {
     return std::string(lookupSpanishFor(code)) + " (" + system + ")";
 }
 
+std::string spanishErrorText(int err) {
+    const char *spanish = spanishFor(err);
+    return spanish ? std::string(spanish) : systemErrorText(err);
+}
+
 std::string systemErrorText(int err) {
     const std::string system = std::strerror(err);
     if (const char *spanish = spanishFor(err))

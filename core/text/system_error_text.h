@@ -9,6 +9,9 @@ namespace marvalo {
 // parentheses ("no existe (No such file or directory)"), so the message can
 // still be searched for; the rest as the system says them.
 std::string systemErrorText(int err);
+// The Spanish sentence alone, for a message about the program's own files;
+// the system's words only where there is no Spanish one.
+std::string spanishErrorText(int err);
 
 // The same for a failed name lookup: getaddrinfo's code and its own text.
 std::string lookupErrorText(int code, const std::string &system);

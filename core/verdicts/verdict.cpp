@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <optional>
 
 #include "core/frames/check_codes.h"
@@ -122,6 +123,12 @@ std::optional<Verdict> shapeFault(const ReplyForm &ask, const Bytes &request, co
                                                       " de datos y se pidieron " +
                                                       bytesCount(*ask.byteCount));
     }
+    if (ask.info && ask.shape == ReplyShape::ByteCount && ask.info->count == CountRule::Announced &&
+        reply[2] < kLeastServerIdCount)
+        return verdict(VerdictKind::WrongCount,
+                       "la respuesta trae " + bytesCount(reply[2]) + " de datos; la función " +
+                           std::to_string(ask.function) +
+                           " trae al menos el id y el indicador de marcha");
     if (ask.bits && *ask.bits % 8 != 0 && *ask.byteCount > 0) {
         const std::uint8_t last = reply[length - 3];
         if ((last >> (*ask.bits % 8)) != 0)
@@ -151,7 +158,10 @@ Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes
         exception ? std::optional<std::size_t>(kModbusExceptionLength)
                   : rightReplyLength(ask, from(reply, 0));
     if (reply.size() < 2 ||
-        ((function == ask.function || exception) && (!expected || reply.size() < *expected))) {
+        // One comparison: an unknown length never lets the compiler read
+        // the empty optional's payload ahead of its flag.
+        ((function == ask.function || exception) &&
+         reply.size() < expected.value_or(std::numeric_limits<std::size_t>::max()))) {
         return verdict(
             VerdictKind::Incomplete,
             expected ? "llegaron " + std::to_string(reply.size()) + " de " + bytesCount(*expected)
@@ -166,6 +176,12 @@ Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes
         return verdict(VerdictKind::OtherFunction,
                        "responde con la función " + std::to_string(function) +
                            " a una petición de la función " + std::to_string(ask.function));
+    }
+    if (!crcHolds(reply, 0, *expected) && reply.size() > *expected &&
+        crcHolds(reply, 0, reply.size())) {
+        return verdict(VerdictKind::ExtraBytes, "la respuesta trae " + bytesCount(reply.size()) +
+                                                    " con su CRC; una correcta tiene " +
+                                                    bytesCount(*expected));
     }
     if (!crcHolds(reply, 0, *expected)) {
         return verdict(VerdictKind::BadCheck,

@@ -102,6 +102,9 @@ TEST(ModbusTable, EveryFunctionsWrongShapesGetTheirVerdicts) {
              withCrc(Bytes{17, static_cast<std::uint8_t>(row.call.function | 0x80), 2}),
              VerdictKind::Exception},
         };
+        Bytes padded = withoutCrc(right);
+        padded.push_back(0x00);
+        cases.push_back({"long, own CRC", withCrc(padded), VerdictKind::ExtraBytes});
         if (form->byteCount) {
             // Two bytes more than asked, announced and checked.
             Bytes more = withoutCrc(right);
@@ -150,6 +153,13 @@ TEST(ModbusTable, MoreFollowsAsksFromTheNextObject) {
     EXPECT_TRUE(testing::sameBytes(nextIdentificationRequest(basic, more).value(),
                                    withCrc(fromHex("11 2B 0E 01 02"))));
     EXPECT_FALSE(nextIdentificationRequest(basic, withCrc(fromHex("11 2B 0E 01 83 00 00 00"))));
+    // A next object that does not move forward, or the last part allowed, never ends.
+    const Bytes second = withCrc(fromHex("11 2B 0E 01 02"));
+    const Bytes back = withCrc(fromHex("11 2B 0E 01 83 FF 01 01 02 01 43"));
+    EXPECT_FALSE(nextIdentificationRequest(second, back));
+    EXPECT_TRUE(identificationStuck(second, back, 2));
+    EXPECT_FALSE(identificationStuck(basic, more, 1));
+    EXPECT_TRUE(identificationStuck(basic, more, kMostIdentificationParts));
 }
 
 }  // namespace

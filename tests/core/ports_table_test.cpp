@@ -125,6 +125,16 @@ TEST(PortsTable, EachNumberLeadsToItsOwnAdapterOrIsRefused) {
          {},
          1,
          "línea 3: binding = adapter no cuadra"},
+        {"assigning one clone leaves their serial's number; by adapter it stays by connector",
+         "[com1]\nidentity = usb-serial:S:0\n",
+         {usb("ttyUSB0", "S", "1-2"), usb("ttyUSB1", "S", "1-3")},
+         [](PortsTable &t, auto &p) {
+             markSiblings(p);
+             ASSERT_TRUE(assignNumber(t, 2, p[1], false));
+             EXPECT_FALSE(bindNumber(t, 2, Binding::Adapter, p));
+         },
+         1,
+         "le encajan 2 adaptadores"},
         {"bound to the connector by the operator",
          "[com1]\nidentity = usb-serial:UNIT1:0\n",
          {usb("ttyACM0", "UNIT1", "1-2")},
@@ -155,8 +165,8 @@ TEST(PortsTable, EveryValueSurvivesSaveAndLoad) {
     for (const std::string &value : values) {
         table.released.push_back(value);
         if (number <= kComNumbers)
-            table.at(number++) =
-                ComSlot{"usb-serial:" + value + ":0", value, true, false, {{"nota", value}}, {}};
+            table.at(number++) = ComSlot{
+                "usb-serial:" + value + ":0", value, true, false, {{"nota", value}}, {}, value};
     }
     table.freed = {};
     EXPECT_EQ(parsePortsTable(formatPortsTable(table)), table) << formatPortsTable(table);

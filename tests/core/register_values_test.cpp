@@ -96,6 +96,9 @@ TEST(RegisterValues, WritesAreNamedByWhatTheyConfirm) {
               "escritos 2 registros desde 10");
     const Bytes coil = withCrc(fromHex("01 05 00 07 FF 00"));
     EXPECT_EQ(writeConfirmation(coil, coil), "bobina 7 forzada a ON");
+    const Bytes word = withCrc(fromHex("01 06 00 02 80 00"));
+    EXPECT_EQ(writeConfirmation(word, word, RegisterView{RegisterFormat::S16, {}}),
+              "registro 2 escrito: -32768");
     EXPECT_FALSE(writeConfirmation(write, withCrc(fromHex("01 10 00 0B 00 02"))));
 }
 

@@ -134,6 +134,12 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {std::string(kStep) +
              "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, max = -1 } ] }",
          "bad.toml:7:46: max es el entero -1, que ningún valor alcanza"},
+        {std::string(kStep) + "start = 0\nwords = 2\nexpect = { registers = [ { number = 0, format "
+                              "= \"f32\", min = 0.1, max = 0.1 } ] }",
+         "min y max no cabe ningún valor"},
+        {std::string(kStep) + "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, min = "
+                              "1.5, max = 1.7 } ] }",
+         "min y max no cabe ningún valor"},
         {std::string(kStep) +
              "start = 0\nwords = 1\nexpect = { registers = [ { number = 0, equals = 1 }, "
              "{ number = 0, equals = 2 } ] }",
@@ -151,6 +157,14 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
              }() +
              "\" }",
          "reply_hex tiene 65537 bytes; una respuesta guarda 65536"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 5\nstart = 200\ndata = \"1\"",
+         "bad.toml:5:9: start no va con data en la función 5"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 5\ndata = \"100\"",
+         "bad.toml:5:8: data de la función 5 es la bobina, de 0 a 99"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 248\nfunction = 3\nstart = 0\nwords = 1",
+         "bad.toml:3:11: address es el entero 248"},
+        {"[[step]]\nprotocol = \"modbus\"\nraw = \"00 03 00 00 00 01\"",
+         "bad.toml:3:7: raw: La dirección 0 es una difusión"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},
@@ -205,6 +219,23 @@ TEST(TestPlan, ReportsCarryEveryCaseAndNoRawBytes) {
     }
 }
 
+TEST(TestPlan, HexValuesAreTheNumberOrItsDigits) {
+    for (const auto &[keys, data] :
+         {std::pair{"function = 6\nvalue = 0x1234", Bytes{0x12, 0x34}},
+          {"function = 6\nvalue = \"BEEF\"", Bytes{0xBE, 0xEF}},
+          {"function = 16\nvalues = [1234, 0x10]", Bytes{0x00, 0x02, 4, 0x04, 0xD2, 0x00, 0x10}}}) {
+        auto plan = parseTestPlan(std::string("[[step]]\nprotocol = \"modbus\"\naddress = 1\n"
+                                              "start = 1\nformat = \"hex\"\n") +
+                                      keys,
+                                  "t.toml");
+        ASSERT_TRUE(plan && plan.value().steps[0].request) << keys;
+        const Bytes &sent = *plan.value().steps[0].request;
+        EXPECT_EQ(Bytes(sent.end() - 2 - static_cast<std::ptrdiff_t>(data.size()), sent.end() - 2),
+                  data)
+            << keys;
+    }
+}
+
 // A good reply judged against one expectation: only the judge is under test.
 StepCheck judged(const std::string &plan, Bytes request, Bytes reply) {
     auto parsed = parseTestPlan(plan, "t.toml");
@@ -228,7 +259,9 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
          {0xFF, 0xFF, 0xFF, 0xFF},
          false,
          "reg 0 = 4294967295; se esperaba 4294967294"},
-        {"number = 0, format = \"f32\", min = 0, max = 0.1", {0x3D, 0xCC, 0xCC, 0xCD}, true},
+        {"number = 0, format = \"f32\", min = 0, max = 0.1", {0x3D, 0xCC, 0xCC, 0xCD}, false},
+        {"number = 0, format = \"f32\", min = 0.1000000016", {0x3D, 0xCC, 0xCC, 0xCD}, false},
+        {"number = 0, format = \"f32\", min = 3.4028235e+38", {0x7F, 0x7F, 0xFF, 0xFF}, false},
         {"number = 0, format = \"f32\", max = 0.05",
          {0x3D, 0xCC, 0xCC, 0xCD},
          false,
@@ -264,6 +297,18 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
             EXPECT_NE(check.message.find(row.says), std::string::npos) << check.message;
         }
     }
+    // A pair an odd number of registers from the read's start: 33..37, 21.5 at 34.
+    const auto checked = [](Bytes frame) {
+        const Bytes crc = CalcCRC(frame);
+        frame.insert(frame.end(), crc.begin(), crc.end());
+        return frame;
+    };
+    const StepCheck odd = judged(
+        std::string(kStep) +
+            "start = 33\nwords = 5\nexpect = { registers = [ { number = 34, "
+            "format = \"f32\", order = \"CDAB\", equals = 21.5 } ] }",
+        checked({1, 3, 0, 33, 0, 5}), checked({1, 3, 10, 0, 0, 0, 0, 0x41, 0xAC, 0, 0, 0, 0}));
+    EXPECT_TRUE(odd.passed) << odd.message;
 }
 
 TEST(TestPlan, TextPatternsMeetTheShownTextInLinearTime) {

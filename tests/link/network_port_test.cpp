@@ -43,6 +43,8 @@ struct FakeServer {
     std::vector<std::string> refusals;
     std::atomic<bool> stop{false};
     std::atomic<bool> dropNow{false};  // hang up on the connection being served
+    std::atomic<int> fired{0};         // rules that have fired
+    std::atomic<int> accepted{0};
     std::thread thread;
 
     bool hangUp = false;  // right after the greeting
@@ -76,6 +78,7 @@ struct FakeServer {
             if (stop)
                 return;
             FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
+            ++accepted;
             if (served < refusals.size()) {
                 say(client.get(), fromHex(refusals[served].c_str()));
                 continue;
@@ -99,6 +102,7 @@ struct FakeServer {
                     continue;
                 firedAt[trigger] = std::chrono::steady_clock::now();
                 trigger.clear();
+                ++fired;
                 if (answer == "-")
                     return;
                 say(client, fromHex(answer));
@@ -235,6 +239,16 @@ TEST(NetworkPort, Rs485SwitchesRtsThroughTheServerAroundTheWrite) {
     EXPECT_TRUE(on < request && request < off && off != std::string::npos) << server.received;
     EXPECT_GE(server.firedAt["FF FA 2C 05 0C"] - server.firedAt["44 44 0D"],
               std::chrono::microseconds(20'833 - 1'000));
+    // A stop cutting the wait for a long frame to leave still lets RTS down.
+    FakeServer cut("FF FD 2C", {{"FF FA 2C 04", kAgreed},
+                                {"FF FA 2C 05 0B", "FF FA 2C 69 0B FF F0"},
+                                {"44 44 0D", ""},
+                                {"FF FA 2C 05 0C", "FF FA 2C 69 0C FF F0"}});
+    setup.inputs.instructionText = std::string(200, 'D');  // 106 ms at 19200
+    setup.stopRequested = [&cut] { return cut.fired >= 3; };
+    EXPECT_EQ(runExchange(*cut.client("rfc2217"), sleeper, setup, noReplies).failure,
+              "Detenido al esperar a que la petición salga por " + cut.url("rfc2217") + ".");
+    EXPECT_EQ(cut.fired, 4);  // RTS OFF came, and was answered
 }
 
 constexpr const char *kRequest = "2A 30 31 44 0D";  // *01D CR
@@ -260,6 +274,7 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
     const Rules junk = agreedThen(kReply + std::string(" FF 05")), plain = agreedThen(kReply);
     const Rules leftOpen = agreedThen(std::string("FF FA 2C 06 ") + kReply);
     const std::vector<std::string> taken = {hexOf("Port's device already in use\r\n")};
+    const std::string stale = hexOf("01D+0099.9\r");  // held by the server from before
     const struct {
         const char *name, *scheme;
         std::string greeting;
@@ -267,6 +282,7 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         const char *fails;  // empty: the reply is shown, and recorded
         std::vector<std::string> refuseFirst = {};
         bool afterOurRelease = false, wholeWait = false;  // as the panel waits
+        const char *host = "127.0.0.1";  // "localhost": none of ours released lately
     } rows[] = {
         {"refusal after the request", "socket", "", refuse, "use\": la línea probablemente"},
         {"refusal before the request, not closed", "socket", inUse, {}, "Port already in use"},
@@ -274,7 +290,10 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         {"a subnegotiation left open", "rfc2217", "FF FD 2C", leftOpen, "no la cerró en 200 ms"},
         {"a baud answer first", "rfc2217", "FF FD 2C FF FA 2C 65 00 00 25 80 FF F0", plain, ""},
         {"WONT BINARY, then agreeing", "rfc2217", "FF FD 2C FF FC 00 FF FB 00", plain, ""},
+        {"raw: held from before", "socket", stale, raw, "", {}, false, false, "localhost"},
         {"raw: in use after our own release", "socket", "", raw, "", taken, true},
+        {"refusal again and again after our own release", "socket", "", raw,
+         "soltó hace un momento y el servidor no devolvió", std::vector(100, taken[0]), true},
         {"telnet: in use after our own release", "rfc2217", "FF FD 2C", plain, "", taken, true},
     };
     for (const auto &row : rows) {
@@ -284,7 +303,7 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         }
         FakeServer server(row.greeting.c_str(), row.rules, 4, false, row.refuseFirst);
         ServerMap map;
-        map.address = server.url(row.scheme);
+        map.address = server.url(row.scheme, row.host);
         TermiosPort port;
         port.setPortMap(map);
         port.setConnectTimeoutMs(300);
@@ -300,6 +319,9 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         const bool replied = *row.fails == '\0' || row.wholeWait;
         EXPECT_EQ(toHex(outcome.record.reply), replied ? kReply : "") << row.name;
         EXPECT_EQ(outcome.record.port, "COM 1 (" + map.address + ")");
+        EXPECT_LE(server.accepted, 14) << row.name;  // asked again at a pace, not flooded
+        // The rows named "refusal…": what was written never reached the line.
+        EXPECT_EQ(outcome.record.lineSawRequest, *row.fails && *row.name != 'r') << row.name;
     }
 }
 

@@ -22,6 +22,7 @@ TEST(PlanRunner, NothingReachesTheLineAfterAStop) {
         std::function<bool(const OperationLog &)> stopWhen;
         std::size_t writes;
         std::vector<Outcome> outcomes;
+        bool stopEndsTheOpen = false;  // as one during a server's name lookup
     } rows[] = {
         {"between steps",
          0,
@@ -47,6 +48,13 @@ TEST(PlanRunner, NothingReachesTheLineAfterAStop) {
          [](const OperationLog &log) { return !log.empty() && log.back() == "sleep 50"; },
          0,
          {Outcome::Skipped, Outcome::Skipped, Outcome::Skipped}},
+        {"while the port opens",
+         0,
+         true,
+         [](const OperationLog &log) { return !log.empty(); },
+         0,
+         {Outcome::Interrupted, Outcome::Skipped, Outcome::Skipped},
+         true},
     };
     const std::string step =
         "[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 3\n"
@@ -62,6 +70,8 @@ TEST(PlanRunner, NothingReachesTheLineAfterAStop) {
         FakeSleeper sleeper(log);
         if (row.answer)
             port.queueTimedReply({{5, reply}});
+        if (row.stopEndsTheOpen)
+            port.failNext(FakePort::Op::Open, LinkError::Kind::Stopped);
         PlanRunSettings settings;
         settings.line.waitMs = 200;
         settings.line.linkType = row.link;

@@ -177,7 +177,8 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
         {"a serial server listed", server, {"--list-ports"}, -1, "servidor socket"},
         {"server in JSON", server, {"--list-ports", "--json"}, -1, R"(null,"server":"socket")"},
         // Nothing listens on port 1 of loopback without root.
-        {"a number standing for a server that is down", server, ask(3), -1, "127.0.0.1:1 rechazó"},
+        {"a number standing for a server that is down", server, ask(3), -1,
+         "1): el equipo rechazó"},
         {"without --port it says which it used", [&](Bench &b) { b.file(swapped); }, kAsk, 1,
          "sin --port ni --device se usa COM 1"},
         {"two makes share a serial number",
@@ -296,8 +297,27 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
                  ::_exit(1);
              }
              ::usleep(200'000);
+             const auto start = std::chrono::steady_clock::now();  // one wait, not one a look
+             b.send({"--port", "1", "--count", "3", "--wait", "30", "korvel", "--address", "01"});
+             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
          },
          ask(1), 0, "(sleep) tiene tomada la tabla"},
+        {"a clone numbered alone keeps its connector once its twin is seen",
+         [&](Bench &b) {
+             b.tree.unplug("ttyUSB1");
+             b.plug("ttyUSB1", kCloneB, 1);
+             b.send({"--list-ports"});
+             b.tree.unplug("ttyUSB0");
+         },
+         ask(1), -1, "no está conectado"},
+        {"a table's link loop said in Spanish",
+         [&](Bench &b) { fs::remove(b.table()), fs::create_symlink(b.table(), b.table()); }, ask(1),
+         -1, "enlaces simbólicos. Ningún"},
+        {"a hard-linked table is not split by a save",
+         [&](Bench &b) { fs::create_hard_link(b.table(), b.folder.path() / "x"); },
+         {"--free-port", "4"},
+         -1,
+         "2 enlaces duros"},
         {"another program holding the port",
          [&](Bench &b) {
              b.file(swapped);

@@ -446,6 +446,12 @@ TEST(SendTool, OutputsAreCheckedBeforeTheFirstByte) {
         {"stdout into a file", "/dev/stdout", true, 0,
          [&] { return std::filesystem::is_regular_file(inFile); }},
         {"the device under test itself", "", false, 2, [] { return true; }},
+        {"a device that loses it", "/dev/full", false, 2, [] { return true; }, "", "ni /dev/null"},
+        {"checked as run", "/dev/random", false, 2, [] { return true; }, " --check",
+         "ni /dev/null"},
+        {"the program itself", MARVALO_SEND_PATH, false, 2,
+         [] { return std::filesystem::file_size(MARVALO_SEND_PATH) > 100'000; }, "",
+         "es el propio programa"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -497,6 +503,7 @@ TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
     folder.write("plan.toml", plan);
     std::filesystem::create_directory(folder.path() / "sub");
     std::filesystem::create_symlink(folder.path() / "plan.toml", folder.path() / "link.toml");
+    std::filesystem::create_symlink(folder.path() / "gone.x", folder.path() / "dangling");
     const struct {
         std::string plan;  // written to p.toml when not empty
         std::string args;
@@ -509,6 +516,8 @@ TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
         {"", "--plan DIR/plan.toml --check --junit DIR/plan.toml", 2, "es el plan"},
         {"", "--plan DIR/plan.toml --check --junit DIR/no/r.xml", 2, "su carpeta"},
         {"", "--plan DIR/plan.toml --junit DIR/r.xml --pcap DIR/sub/../r.xml", 64, "mismo archivo"},
+        {"", "--plan DIR/plan.toml --check --junit new.x --pcap ./new.x", 64, "mismo archivo"},
+        {"", "--plan DIR/plan.toml --junit DIR/dangling --pcap DIR/gone.x", 64, "mismo archivo"},
         {"", "--plan DIR/plan.toml --junit PTY", 2, "es un terminal que no es el de este programa"},
         {"", "--plan DIR/plan.toml --junit /dev/stderr", 64, "salida de errores"},
         {"[line]\ndevice = \"PTY\\u0000-rig-B\"\n" + plan, "--plan DIR/p.toml", 2,
@@ -581,6 +590,12 @@ TEST(SendTool, StopsAndSignalsAsARigUsesThem) {
          "quedó incompleto"},
         {{},
          many,
+         " --pcap " + fifo,
+         {.signalAfterMs = 4500, .signal = SIGINT},
+         130,
+         "captura quedó"},
+        {{},
+         many,
          " --json",
          {.signalAfterMs = 2500, .signal = SIGINT, .outputNeverRead = true},
          130,
@@ -596,8 +611,14 @@ TEST(SendTool, StopsAndSignalsAsARigUsesThem) {
          korvel + "expect = { max_first_byte_ms = 1000 }\n",
          "",
          {.signalAfterMs = 250, .signal = SIGSTOP, .thenSignals = {{2500, SIGCONT}}},
-         0,
-         "PASS  paso 1  ok  tiempo desconocido"},
+         4,
+         "tiempo desconocido: el proceso se detuvo a los"},
+        {{"--delay", "500"},
+         korvel + "expect = { max_first_byte_ms = 100 }\n",
+         "",
+         {.signalAfterMs = 350, .signal = SIGSTOP, .thenSignals = {{450, SIGCONT}}},
+         3,
+         "el primer byte no había llegado a los"},
         {{}, paced, "", {.signalAfterMs = 300, .signal = SIGHUP}, 0, "10 pasaron"},
         {{}, "", " > /dev/full", {}, 4, "la salida estándar no admite más"},
         {{},

@@ -121,7 +121,7 @@ TEST(SerialServer, TheBaudReachesThePtyAndEachFaultEndsWithExit4) {
         {"unresolvable host", "rfc2217://no-such-host.invalid:4001", korvel,
          "no se encuentra el servidor \"no-such-host.invalid\""},
         {"closed port", "socket://127.0.0.1:" + std::to_string(nobody), korvel,
-         "127.0.0.1:" + std::to_string(nobody) + " rechazó la conexión"},
+         "127.0.0.1:" + std::to_string(nobody) + ": el equipo rechazó la conexión"},
         {"RTS not confirmed", "", rs485, "no confirmó el cambio de RTS"},
         {"raw TCP has no RTS", "socket", rs485, "no puede cambiar RTS"},
         {"server killed mid-continuous", "", continuous, "cortó|rechazó la conexión", true},
