@@ -28,13 +28,13 @@ bool interfaceAtEnd(std::string_view &rest, int &interfaceNumber, int &portNumbe
     const auto colon = rest.rfind(':');
     if (colon == std::string_view::npos)
         return false;
-    std::string_view spec = rest.substr(colon + 1);
+    std::string_view numbers = rest.substr(colon + 1);
     rest = rest.substr(0, colon);
-    const auto dot = spec.find('.');
+    const auto dot = numbers.find('.');
     portNumber = 0;
-    if (dot != std::string_view::npos && !number(spec.substr(dot + 1), portNumber))
+    if (dot != std::string_view::npos && !number(numbers.substr(dot + 1), portNumber))
         return false;
-    return number(spec.substr(0, dot), interfaceNumber);
+    return number(numbers.substr(0, dot), interfaceNumber);
 }
 
 PortIdentity::Value parsed(std::string_view text) {
