@@ -7,6 +7,7 @@
 #include "core/sim/line_engine.h"
 #include "core/sim/live_values.h"
 #include "core/sim/master_judge.h"
+#include "core/sim/text_answers.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo::sim {
@@ -217,6 +218,22 @@ TEST(SimEngine, TypedWordsReadBackAsTheFormatsDecodeThem) {
                     << view << " " << value;
         }
     }
+}
+
+TEST(SimEngine, AValueIsWrittenInFullNeverWrapped) {
+    const struct {
+        const char *reply;
+        double value;
+        const char *text;
+    } rows[] = {
+        {"{value:d}", -12.7, "-12"},
+        {"{value:+05d}", 42, "+0042"},
+        {"{value:d}", 3.0e38, "300000000000000012135895401846682943488"},
+        {"{value:+05d}", -1e19, "-10000000000000000000"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(renderReply(row.reply, "05", row.value, {}), row.text) << row.value;
+    EXPECT_EQ(renderReply("{value:.0f}", "05", 1.7976931348623157e308, {}).size(), 309u);
 }
 
 TEST(SimEngine, TheJudgeNamesTheMastersFaults) {
