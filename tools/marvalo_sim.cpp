@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "core/net/server_address.h"
 #include "core/sim/faults.h"
@@ -24,6 +26,7 @@
 #include "core/text/suggestion.h"
 #include "core/version.h"
 #include "files/bounded_read.h"
+#include "files/output_check.h"
 #include "files/output_file.h"
 #include "link/line_settings.h"
 #include "tools/sim_line.h"
@@ -520,18 +523,30 @@ int main(int argc, char **argv) {
         return usage(settings.error());
     // Every output is checked before the line opens, so a run never ends
     // with verdicts it cannot write.
+    // By the rule marvalo-send follows: never the instrument file, never
+    // the line the master talks on, never one file for both.
     Outputs outputs;
-    for (auto [path, slot] : {std::pair{&options.judgeXml, &outputs.junit},
-                              std::pair{&options.judgeJson, &outputs.json}}) {
+    std::vector<NamedInput> inputs;
+    if (options.instrumentFile)
+        inputs.emplace_back(*options.instrumentFile, "el archivo de instrumentos");
+    for (auto [path, slot, what] :
+         {std::tuple{&options.judgeXml, &outputs.junit, "el informe JUnit"},
+          std::tuple{&options.judgeJson, &outputs.json, "el informe JSON"}}) {
         if (!*path)
             continue;
-        auto checked = checkOutputFile(**path);
+        auto checked = checkRunOutput(**path, what, options.device.value_or(""), inputs,
+                                      "El simulador no se puso en marcha.");
         if (!checked) {
-            std::cerr << "marvalo-sim: no se puede escribir en \"" << **path
-                      << "\": " << checked.error() << "\n";
+            std::cerr << "marvalo-sim: " << checked.error() << "\n";
             return kExitUsage;
         }
         *slot = checked.value();
+    }
+    if (outputs.junit && outputs.json && sameOutput(*outputs.junit, *outputs.json)) {
+        std::cerr << "marvalo-sim: --judge y --judge-json llevan al mismo archivo (\""
+                  << safeText(outputs.json->path.string())
+                  << "\"): uno borraría al otro; dé un archivo para cada uno.\n";
+        return kExitUsage;
     }
 
     std::optional<net::ServerAddress> listen;
@@ -556,15 +571,16 @@ int main(int argc, char **argv) {
         std::cerr << "marvalo-sim: " << server.judge().summary() << "\n";
     int written = status;
     if (outputs.junit) {
-        if (auto done =
-                writeOutputFile(*outputs.junit, junitXml(server.judge().report("marvalo-sim")));
+        if (auto done = writeOutputFile(
+                *outputs.junit, junitXml(server.judge().report("marvalo-sim")), stopWriteTimeIsUp);
             !done) {
             std::cerr << "marvalo-sim: " << *options.judgeXml << ": " << done.error() << "\n";
             written = 1;
         }
     }
     if (outputs.json) {
-        if (auto done = writeOutputFile(*outputs.json, server.judge().json()); !done) {
+        if (auto done = writeOutputFile(*outputs.json, server.judge().json(), stopWriteTimeIsUp);
+            !done) {
             std::cerr << "marvalo-sim: " << *options.judgeJson << ": " << done.error() << "\n";
             written = 1;
         }

@@ -16,28 +16,9 @@ bool checkOne(const std::optional<std::string> &path, const char *what, const st
               const std::vector<NamedInput> &inputs, std::optional<OutputFile> &checked) {
     if (!path)
         return true;
-    // The very file under any name (sub/../plan.toml, a link): written,
-    // it would be lost, and the next run would read a report as its input.
-    for (const auto &[input, name] : inputs) {
-        if (!input.empty() && sameFileOrDevice(*path, input)) {
-            std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path) << "\": es "
-                      << name << " (\"" << safeText(input.string())
-                      << "\"), que se perdería; dé otro archivo. Nada se envió.\n";
-            return false;
-        }
-    }
-    // Written there, the report's bytes would reach the instrument as if
-    // they were requests.
-    if (sameFileOrDevice(*path, device)) {
-        std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path)
-                  << "\": es el dispositivo que se prueba (\"" << safeText(device)
-                  << "\"); dé otro archivo. Nada se envió.\n";
-        return false;
-    }
-    auto output = checkOutputFile(*path);
+    auto output = checkRunOutput(*path, what, device, inputs, "Nada se envió.");
     if (!output) {
-        std::cerr << "No se puede escribir " << what << " en \"" << safeText(*path)
-                  << "\": " << output.error() << ". Nada se envió.\n";
+        std::cerr << output.error() << "\n";
         return false;
     }
     checked = output.value();
@@ -62,17 +43,7 @@ bool junitOnStdout(const SendOutputs &outputs) {
 std::optional<std::string> outputClash(const SendOptions &options, const SendOutputs &outputs) {
     // One file reached by two names: the report's rename would replace the
     // capture, or both would be interleaved in it.
-    // A file not made yet is its folder, resolved, and its name; a link,
-    // even a dangling one, the file it names.
-    const auto canonical = [](const std::filesystem::path &path) {
-        std::error_code unknown;
-        return std::filesystem::weakly_canonical(
-            std::filesystem::absolute(resolvedFile(path), unknown), unknown);
-    };
-    if (outputs.junit && outputs.pcap &&
-        (sameFileOrDevice(outputs.junit->path, outputs.pcap->path) ||
-         canonical(outputs.junit->path) == canonical(outputs.pcap->path)) &&
-        outputs.pcap->path != "/dev/null")
+    if (outputs.junit && outputs.pcap && sameOutput(*outputs.junit, *outputs.pcap))
         return std::string("--junit y --pcap llevan al mismo archivo (\"") +
                safeText(outputs.pcap->path.string()) +
                "\"): uno borraría al otro; dé un archivo para cada uno. Nada se envió.";

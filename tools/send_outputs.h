@@ -8,6 +8,7 @@
 
 #include "core/records/exchange_record.h"
 #include "files/capture_file.h"
+#include "files/output_check.h"
 #include "files/output_file.h"
 #include "tools/send_options.h"
 
@@ -18,10 +19,6 @@ struct SendOutputs {
     std::optional<OutputFile> junit;
     std::optional<OutputFile> pcap;
 };
-
-// A file the run reads (the plan, the settings, the ports table) and its
-// name in a message ("el plan").
-using NamedInput = std::pair<std::filesystem::path, const char *>;
 
 // Every output the options name, or nullopt once the first that cannot be
 // written, that is `device` itself or one of `inputs`, has been named on

@@ -142,18 +142,30 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
         out.known = played != nullptr;
     };
     // No text frame: a Modbus frame for one of ours whose CRC is wrong?
+    // On a line that speaks no text, any frame is Modbus: a fragment or a
+    // truncated request is a broken one, never a text frame.
     auto notText = [&] {
-        if (request.size() < kModbusMinimum)
+        if (request.empty())
             return;
+        bool text = false;
         for (auto &one : played_) {
-            if (one->modbus && one->model.address == request[0]) {
-                out.protocol = Protocol::Modbus;
-                out.address = request[0];
+            text =
+                text || one->model.speaks(Protocol::Korvel) || one->model.speaks(Protocol::Iso1745);
+            if (one->modbus && one->model.address == request[0])
                 out.known = true;
-                out.badCheck = true;
-                out.function = request[1];
-            }
         }
+        if (!out.known && text)
+            return;
+        out.protocol = Protocol::Modbus;
+        out.address = request[0];
+        if (request.size() >= 2)
+            out.function = request[1];
+        if (!out.known)
+            return;
+        if (request.size() < kModbusMinimum)
+            out.malformed = true;
+        else
+            out.badCheck = true;
     };
     std::string instruction;
     switch (out.protocol) {
@@ -174,6 +186,7 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
                 return out;
             out.modbus = played->modbus->answer(request, seconds);
             out.reply = out.modbus.reply;
+            out.malformed = out.modbus.broken;
             break;
         }
         case Protocol::Iso1745: {
@@ -183,8 +196,10 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
                 return out;
             }
             const std::string digits(request.begin() + 1, request.begin() + 3);
-            if (digits[0] < '0' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9')
+            if (digits[0] < '0' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9') {
+                notText();
                 return out;
+            }
             find(Protocol::Iso1745, std::stoi(digits));
             if (played == nullptr)
                 return out;
@@ -213,8 +228,10 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
                 return out;
             }
             const std::string digits(request.begin() + 1, request.begin() + 3);
-            if (digits[0] < '0' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9')
+            if (digits[0] < '0' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9') {
+                notText();
                 return out;
+            }
             find(Protocol::Korvel, std::stoi(digits));
             if (played == nullptr)
                 return out;

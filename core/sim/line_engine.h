@@ -23,9 +23,12 @@ Protocol protocolOf(const Bytes &request);
 // applied.
 struct LineAnswer {
     Protocol protocol = Protocol::Korvel;
-    int address = -1;           // as the request names it; -1 when it names none
-    bool known = false;         // an instrument on the line has that address
-    bool badCheck = false;      // its CRC or BCC is wrong
+    int address = -1;       // as the request names it; -1 when it names none
+    bool known = false;     // an instrument on the line has that address
+    bool badCheck = false;  // its CRC or BCC is wrong
+    // Too short for any request, or too short or too long for its
+    // function: no instrument answers it.
+    bool malformed = false;
     std::uint8_t function = 0;  // Modbus
     ModbusOutcome modbus;
     std::optional<Bytes> reply;

@@ -24,7 +24,9 @@ constexpr FaultName kFaultNames[] = {
     {"refused-quantity", "con una cantidad rechazada"},
     {"refused-range", "con direcciones fuera de los bloques"},
     {"read-only-write", "que escriben en un bloque de solo lectura"},
+    {"malformed", "mal formadas"},
 };
+static_assert(std::size(kFaultNames) == static_cast<int>(MasterFault::Malformed) + 1);
 
 std::string chars(double us, const CharTiming &timing) {
     char text[32];
@@ -48,6 +50,11 @@ std::string describe(const SeenRequest &seen) {
     return text;
 }
 
+// Probing an address nobody has is how a master finds its units.
+bool failed(MasterFault fault) {
+    return fault != MasterFault::None && fault != MasterFault::UnknownAddress;
+}
+
 }  // namespace
 
 const char *masterFaultKey(MasterFault fault) {
@@ -57,14 +64,17 @@ const char *masterFaultKey(MasterFault fault) {
 void MasterJudge::add(SeenRequest seen) {
     // A request cut in two by a pause longer than 3.5 characters reaches us
     // as two frames, neither of them whole: joined, they are the request.
+    // Whatever came before the first fragment: only one left unanswered
+    // can be the start of a request.
     if (!verdicts_.empty()) {
         MasterVerdict &last = verdicts_.back();
         Bytes joined = last.seen.bytes;
         joined.insert(joined.end(), seen.bytes.begin(), seen.bytes.end());
         if (!crcHolds(last.seen.bytes) && !crcHolds(seen.bytes) && joined.size() >= 4 &&
-            crcHolds(joined) && !last.seen.previousWasOurs &&
-            last.fault != MasterFault::GapInside) {
+            crcHolds(joined) && !last.seen.answer.reply && last.fault != MasterFault::GapInside) {
             const double gap = seen.startUs - last.seen.endUs;
+            count(last.fault, -1);
+            count(MasterFault::GapInside, 1);
             last.seen.bytes = joined;
             last.seen.endUs = seen.endUs;
             last.seen.longestGapUs = std::max(last.seen.longestGapUs, gap);
@@ -80,8 +90,13 @@ void MasterJudge::add(SeenRequest seen) {
     }
     MasterVerdict verdict;
     const LineAnswer &answer = seen.answer;
-    if (seen.previousWasOurs && seen.afterPreviousUs)
-        turnaroundsUs_.push_back(*seen.afterPreviousUs);
+    if (seen.previousWasOurs && seen.afterPreviousUs) {
+        const double us = *seen.afterPreviousUs;
+        turnaroundMinUs_ = turnarounds_ == 0 ? us : std::min(turnaroundMinUs_, us);
+        turnaroundMaxUs_ = turnarounds_ == 0 ? us : std::max(turnaroundMaxUs_, us);
+        turnaroundSumUs_ += us;
+        ++turnarounds_;
+    }
     if (answer.badCheck) {
         verdict.fault = MasterFault::BadCheck;
         verdict.message = answer.protocol == Protocol::Modbus
@@ -96,6 +111,14 @@ void MasterJudge::add(SeenRequest seen) {
         verdict.fault = MasterFault::EarlyStart;
         verdict.message = "empezó " + chars(*seen.afterPreviousUs, timing_) +
                           " caracteres después de la respuesta; se piden al menos 3,5";
+    } else if (answer.malformed) {
+        verdict.fault = MasterFault::Malformed;
+        verdict.message = seen.bytes.size() < 4
+                              ? "una trama de " + std::to_string(seen.bytes.size()) +
+                                    " bytes no es ninguna petición; el instrumento no contesta"
+                              : "la petición no tiene la longitud que pide su función " +
+                                    std::to_string(answer.function) +
+                                    "; el instrumento no contesta";
     } else if (!answer.known) {
         verdict.fault = MasterFault::UnknownAddress;
         verdict.message = answer.address >= 0
@@ -118,6 +141,17 @@ void MasterJudge::add(SeenRequest seen) {
                                 "(excepción 02)";
     }
     verdict.seen = std::move(seen);
+    verdict.number = ++requests_;
+    count(verdict.fault, 1);
+    if (verdicts_.size() == kKept) {
+        // The oldest pass goes first (never the last, a fragment's start).
+        auto gone = std::find_if(verdicts_.begin(), verdicts_.end() - 1,
+                                 [](const auto &one) { return !failed(one.fault); });
+        if (gone == verdicts_.end() - 1)
+            gone = verdicts_.begin();
+        unlistedFaults_ += failed(gone->fault) ? 1 : 0;
+        verdicts_.erase(gone);
+    }
     verdicts_.push_back(std::move(verdict));
 }
 
@@ -125,13 +159,11 @@ SuiteReport MasterJudge::report(const std::string &name) const {
     SuiteReport report;
     report.name = name;
     report.classname = "marvalo-sim";
-    std::size_t number = 0;
     for (const MasterVerdict &verdict : verdicts_) {
         CaseResult result;
-        result.name = "petición " + std::to_string(++number) + ": " + describe(verdict.seen);
+        result.name = "petición " + std::to_string(verdict.number) + ": " + describe(verdict.seen);
         result.verdict = masterFaultKey(verdict.fault);
-        // Probing an address nobody has is how a master finds its units.
-        if (verdict.fault != MasterFault::None && verdict.fault != MasterFault::UnknownAddress) {
+        if (failed(verdict.fault)) {
             result.outcome = CaseResult::Outcome::Failed;
             result.failureType = masterFaultKey(verdict.fault);
             result.failureMessage = verdict.message;
@@ -145,15 +177,36 @@ SuiteReport MasterJudge::report(const std::string &name) const {
                  : "\n" + verdict.message);
         report.cases.push_back(std::move(result));
     }
+    if (verdicts_.size() < requests_) {
+        CaseResult rest;
+        rest.name = std::to_string(requests_ - verdicts_.size()) + " peticiones más, no listadas";
+        rest.verdict = unlistedFaults_ == 0 ? "ok" : "unlisted-faults";
+        rest.details = summary();
+        if (unlistedFaults_ != 0) {
+            rest.outcome = CaseResult::Outcome::Failed;
+            rest.failureType = "unlisted-faults";
+            rest.failureMessage = std::to_string(unlistedFaults_) +
+                                  " de ellas con faltas del maestro; el resumen las cuenta todas";
+        }
+        report.cases.push_back(std::move(rest));
+    }
     return report;
 }
 
 std::string MasterJudge::json() const {
     nlohmann::ordered_json out;
-    out["requests"] = verdicts_.size();
+    out["requests"] = requests_;
+    nlohmann::ordered_json counts = nlohmann::ordered_json::object();
+    for (std::size_t i = 0; i < std::size(kFaultNames); ++i) {
+        if (counts_[i] != 0)
+            counts[kFaultNames[i].key] = counts_[i];
+    }
+    out["counts"] = counts;
+    out["listed"] = verdicts_.size();
     nlohmann::ordered_json list = nlohmann::json::array();
     for (const MasterVerdict &verdict : verdicts_) {
         nlohmann::ordered_json one;
+        one["number"] = verdict.number;
         one["request"] = toHex(verdict.seen.bytes);
         one["protocol"] = describe(verdict.seen);
         one["verdict"] = masterFaultKey(verdict.fault);
@@ -163,32 +216,25 @@ std::string MasterJudge::json() const {
         list.push_back(one);
     }
     out["verdicts"] = list;
-    if (!turnaroundsUs_.empty()) {
-        const auto [low, high] = std::minmax_element(turnaroundsUs_.begin(), turnaroundsUs_.end());
-        double sum = 0;
-        for (double us : turnaroundsUs_)
-            sum += us;
-        out["turnaround_ms"] = {{"count", turnaroundsUs_.size()},
-                                {"min", *low / 1000},
-                                {"max", *high / 1000},
-                                {"mean", sum / 1000 / static_cast<double>(turnaroundsUs_.size())}};
+    if (turnarounds_ != 0) {
+        out["turnaround_ms"] = {
+            {"count", turnarounds_},
+            {"min", turnaroundMinUs_ / 1000},
+            {"max", turnaroundMaxUs_ / 1000},
+            {"mean", turnaroundSumUs_ / 1000 / static_cast<double>(turnarounds_)}};
     }
     return out.dump(2) + "\n";
 }
 
 std::string MasterJudge::summary() const {
-    std::size_t counts[std::size(kFaultNames)] = {};
-    for (const MasterVerdict &verdict : verdicts_)
-        ++counts[static_cast<int>(verdict.fault)];
-    std::string text = std::to_string(verdicts_.size()) + " peticiones";
+    std::string text = std::to_string(requests_) + " peticiones";
     for (std::size_t i = 0; i < std::size(kFaultNames); ++i) {
-        if (counts[i] != 0)
-            text += ", " + std::to_string(counts[i]) + " " + kFaultNames[i].words;
+        if (counts_[i] != 0)
+            text += ", " + std::to_string(counts_[i]) + " " + kFaultNames[i].words;
     }
-    if (!turnaroundsUs_.empty()) {
-        const auto [low, high] = std::minmax_element(turnaroundsUs_.begin(), turnaroundsUs_.end());
-        text += "; el maestro vuelve tras la respuesta en " + ms(*low) + " a " + ms(*high) + " ms";
-    }
+    if (turnarounds_ != 0)
+        text += "; el maestro vuelve tras la respuesta en " + ms(turnaroundMinUs_) + " a " +
+                ms(turnaroundMaxUs_) + " ms";
     return text;
 }
 

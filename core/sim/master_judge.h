@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,10 +39,12 @@ enum class MasterFault {
     RefusedQuantity,
     RefusedRange,
     ReadOnlyWrite,
+    Malformed,
 };
 const char *masterFaultKey(MasterFault fault);  // "bad-check", "gap-inside", ...
 
 struct MasterVerdict {
+    std::size_t number = 0;  // from 1, in the order the line brought them
     SeenRequest seen;
     MasterFault fault = MasterFault::None;
     std::string message;  // Spanish, for the report
@@ -55,7 +59,12 @@ class MasterJudge {
 
     void add(SeenRequest seen);
 
-    const std::vector<MasterVerdict> &verdicts() const { return verdicts_; }
+    // At most kKept verdicts, faults kept before passes: a master that
+    // runs for days costs a bounded memory; the counts and the
+    // turnaround cover every request.
+    static constexpr std::size_t kKept = 2000;
+    const std::deque<MasterVerdict> &verdicts() const { return verdicts_; }
+    std::size_t requests() const { return requests_; }
     // JUnit: a testcase a request, a master's fault as its failure.
     SuiteReport report(const std::string &name) const;
     std::string json() const;
@@ -64,8 +73,15 @@ class MasterJudge {
 
   private:
     CharTiming timing_;
-    std::vector<MasterVerdict> verdicts_;
-    std::vector<double> turnaroundsUs_;  // after our reply, to its next request
+    void count(MasterFault fault, int by) { counts_[static_cast<int>(fault)] += by; }
+
+    std::deque<MasterVerdict> verdicts_;
+    std::size_t requests_ = 0;
+    std::size_t unlistedFaults_ = 0;
+    std::size_t counts_[static_cast<int>(MasterFault::Malformed) + 1] = {};
+    // After our reply, to the master's next request.
+    std::size_t turnarounds_ = 0;
+    double turnaroundMinUs_ = 0, turnaroundMaxUs_ = 0, turnaroundSumUs_ = 0;
 };
 
 }  // namespace marvalo::sim

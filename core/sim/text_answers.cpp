@@ -1,5 +1,7 @@
 #include "core/sim/text_answers.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "core/plans/reply_pattern.h"
@@ -34,19 +36,30 @@ bool goodSpec(std::string_view spec) {
     return at == spec.size() && at > 0;
 }
 
+template <typename Value>
+std::string printed(const std::string &format, Value value) {
+    const int size = std::snprintf(nullptr, 0, format.c_str(), value);
+    std::string out(static_cast<std::size_t>(std::max(size, 0)) + 1, '\0');
+    std::snprintf(out.data(), out.size(), format.c_str(), value);
+    out.pop_back();
+    return out;
+}
+
+// Written in full: an f64 reaches 309 digits, and a value past a long
+// long's range is written as the whole number it is, never wrapped.
 std::string formatted(std::string_view spec, double value) {
-    char out[128];
     const bool integer = !spec.empty() && spec.back() == 'd';
     std::string format = "%" + std::string(integer ? spec.substr(0, spec.size() - 1) : spec);
-    if (integer) {
+    const bool fits = std::isfinite(value) && std::fabs(value) < 9.2e18;
+    if (integer && fits) {
         format += "lld";
-        std::snprintf(out, sizeof out, format.c_str(), static_cast<long long>(value));
-    } else {
-        if (format.back() != 'f' && format.back() != 'e' && format.back() != 'g')
-            format += 'g';
-        std::snprintf(out, sizeof out, format.c_str(), value);
+        return printed(format, static_cast<long long>(std::trunc(value)));
     }
-    return out;
+    if (integer)
+        format = format.substr(0, format.find('.')) + ".0f";
+    else if (format.back() != 'f' && format.back() != 'e' && format.back() != 'g')
+        format += 'g';
+    return printed(format, integer ? std::trunc(value) : value);
 }
 
 // Walks a template once, handing each piece to `text` or `field`; false at

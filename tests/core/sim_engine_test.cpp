@@ -7,6 +7,7 @@
 #include "core/sim/line_engine.h"
 #include "core/sim/live_values.h"
 #include "core/sim/master_judge.h"
+#include "core/sim/text_answers.h"
 #include "tests/hex_bytes.h"
 
 namespace marvalo::sim {
@@ -219,14 +220,31 @@ TEST(SimEngine, TypedWordsReadBackAsTheFormatsDecodeThem) {
     }
 }
 
+TEST(SimEngine, AValueIsWrittenInFullNeverWrapped) {
+    const struct {
+        const char *reply;
+        double value;
+        const char *text;
+    } rows[] = {
+        {"{value:d}", -12.7, "-12"},
+        {"{value:+05d}", 42, "+0042"},
+        {"{value:d}", 3.0e38, "300000000000000012135895401846682943488"},
+        {"{value:+05d}", -1e19, "-10000000000000000000"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(renderReply(row.reply, "05", row.value, {}), row.text) << row.value;
+    EXPECT_EQ(renderReply("{value:.0f}", "05", 1.7976931348623157e308, {}).size(), 309u);
+}
+
 TEST(SimEngine, TheJudgeNamesTheMastersFaults) {
     LineEngine line = lineOf(kLine);
     const CharTiming timing = charTiming(19200, false, 1);
     EXPECT_NEAR(timing.t35Us, 3.5 * 10 * 1e6 / 19200, 0.01);
     EXPECT_EQ(charTiming(38400, false, 1).t35Us, 1750);
     MasterJudge judge(timing);
-    auto seen = [&](Bytes bytes, double startUs, double gapUs = 0) {
+    auto seen = [&](Bytes bytes, double startUs, double gapUs = 0, bool afterOurs = false) {
         SeenRequest one;
+        one.previousWasOurs = afterOurs;
         one.bytes = bytes;
         one.startUs = startUs;
         one.endUs = startUs + 100;
@@ -245,15 +263,42 @@ TEST(SimEngine, TheJudgeNamesTheMastersFaults) {
     seen(read, 30000, 2 * timing.charUs);
     seen(sealed("11 09 00 00"), 40000);
     seen(sealed("2A 03 00 00 00 01"), 50000);
-    const char *expected[] = {
-        "ok", "bad-check", "gap-inside", "gap-inside", "unsupported-function", "unknown-address"};
+    seen(Bytes(read.begin(), read.begin() + 1), 60000, 0, true);  // split after our reply
+    seen(Bytes(read.begin() + 1, read.end()), 60100 + 5 * timing.charUs);
+    seen(sealed("11 03 01 60 00 01 00"), 70000);  // one byte too many, its CRC right
+    seen(fromHex("11 03"), 80000);
+    const char *expected[] = {"ok",
+                              "bad-check",
+                              "gap-inside",
+                              "gap-inside",
+                              "unsupported-function",
+                              "unknown-address",
+                              "gap-inside",
+                              "malformed",
+                              "malformed"};
     ASSERT_EQ(judge.verdicts().size(), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i)
         EXPECT_STREQ(masterFaultKey(judge.verdicts()[i].fault), expected[i]) << i;
     EXPECT_NE(judge.verdicts()[2].message.find("una pausa de 5.0 caracteres"), std::string::npos)
         << judge.verdicts()[2].message;
     const SuiteReport report = judge.report("sim");
-    EXPECT_EQ(countOf(report, CaseResult::Outcome::Failed), 4u);  // probing is no fault
+    EXPECT_EQ(countOf(report, CaseResult::Outcome::Failed), 7u);  // probing is no fault
+    EXPECT_EQ(judge.verdicts().back().seen.answer.protocol, Protocol::Modbus);
+}
+
+TEST(SimEngine, TheJudgeKeepsFaultsAndCountsOfARunWithoutEnd) {
+    LineEngine line = lineOf(kLine);
+    MasterJudge judge(charTiming(19200, false, 1));
+    const Bytes read = sealed("11 03 01 60 00 01");
+    for (std::size_t i = 0; i < MasterJudge::kKept + 5; ++i) {
+        SeenRequest one;
+        one.bytes = i == 3 ? fromHex("11 03") : read;
+        one.answer = line.answer(one.bytes, 0);
+        judge.add(one);
+    }
+    EXPECT_EQ(judge.verdicts().size(), MasterJudge::kKept);
+    EXPECT_EQ(judge.verdicts().front().number, 4u);
+    EXPECT_EQ(judge.summary(), "2005 peticiones, 2004 correctas, 1 mal formadas");
 }
 
 }  // namespace

@@ -159,6 +159,31 @@ TEST(SimFile, ARefusedFileNamesItsPlaceAndAWatchedBadChangeLeavesTheInstruments)
     EXPECT_NE(runProgram(read).out.find("05D+0099.9"), std::string::npos);
 }
 
+TEST(SimFile, TheJudgesOutputsAreRefusedByMarvaloSendsRule) {
+    testing::TempFolder folder;
+    folder.write("line.toml", kLine);
+    folder.write("dev", "");
+    const std::string file = (folder.path() / "line.toml").string();
+    const std::string dev = (folder.path() / "dev").string(), xml = (folder.path() / "j").string();
+    const struct {
+        std::vector<std::string> options;
+        const char *says;
+    } rows[] = {
+        {{"--judge", file}, "es el archivo de instrumentos"},
+        {{"--device", dev, "--judge-json", dev}, "es el dispositivo que se prueba"},
+        {{"--judge", xml, "--judge-json", xml}, "llevan al mismo archivo"},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{MARVALO_SIM_PATH, "--instrument", file};
+        argv.insert(argv.end(), row.options.begin(), row.options.end());
+        const auto run = runProgram(argv, {.signalAfterMs = 800, .signal = SIGTERM});
+        EXPECT_EQ(run.status, 64) << row.says;  // a usage error
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+        EXPECT_EQ(readFile(file), kLine);
+        EXPECT_EQ(readFile(dev), "");
+    }
+}
+
 TEST(SimFile, ThePrintedInstrumentAnswersAsTheBuiltInOne) {
     testing::TempFolder folder;
     const auto printed = runProgram({MARVALO_SIM_PATH, "--print-instrument", "--address", "07"});
