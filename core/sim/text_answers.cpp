@@ -11,13 +11,14 @@ namespace {
 
 // A printf conversion of one double, bounded so no reply can grow without
 // end: flags, up to two digits of width and of precision, f e g or d.
-bool goodSpec(std::string_view spec) {
+bool goodConversion(std::string_view conversion) {
     std::size_t at = 0;
-    while (at < spec.size() && std::string_view("-+ 0#").find(spec[at]) != std::string_view::npos)
+    while (at < conversion.size() &&
+           std::string_view("-+ 0#").find(conversion[at]) != std::string_view::npos)
         ++at;
     auto digits = [&] {
         std::size_t n = 0;
-        while (at < spec.size() && spec[at] >= '0' && spec[at] <= '9' && n < 3) {
+        while (at < conversion.size() && conversion[at] >= '0' && conversion[at] <= '9' && n < 3) {
             ++at;
             ++n;
         }
@@ -25,15 +26,16 @@ bool goodSpec(std::string_view spec) {
     };
     if (digits() > 2)
         return false;
-    if (at < spec.size() && spec[at] == '.') {
+    if (at < conversion.size() && conversion[at] == '.') {
         ++at;
         const std::size_t n = digits();
         if (n == 0 || n > 2)
             return false;
     }
-    if (at < spec.size() && std::string_view("fegd").find(spec[at]) != std::string_view::npos)
+    if (at < conversion.size() &&
+        std::string_view("fegd").find(conversion[at]) != std::string_view::npos)
         ++at;
-    return at == spec.size() && at > 0;
+    return at == conversion.size() && at > 0;
 }
 
 template <typename Value>
@@ -47,9 +49,10 @@ std::string printed(const std::string &format, Value value) {
 
 // Written in full: an f64 reaches 309 digits, and a value past a long
 // long's range is written as the whole number it is, never wrapped.
-std::string formatted(std::string_view spec, double value) {
-    const bool integer = !spec.empty() && spec.back() == 'd';
-    std::string format = "%" + std::string(integer ? spec.substr(0, spec.size() - 1) : spec);
+std::string formatted(std::string_view conversion, double value) {
+    const bool integer = !conversion.empty() && conversion.back() == 'd';
+    std::string format =
+        "%" + std::string(integer ? conversion.substr(0, conversion.size() - 1) : conversion);
     const bool fits = std::isfinite(value) && std::fabs(value) < 9.2e18;
     if (integer && fits) {
         format += "lld";
@@ -97,7 +100,7 @@ std::optional<std::string> templateProblem(std::string_view reply, std::string_v
             if (name == "address" || name == "value")
                 return true;
             if (name.starts_with("value:")) {
-                if (goodSpec(name.substr(6)))
+                if (goodConversion(name.substr(6)))
                     return true;
                 problem = "{" + std::string(name) +
                           "} no es un formato válido; se admite como {value:+08.1f} (signo, "
