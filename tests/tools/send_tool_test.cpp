@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -640,11 +641,25 @@ TEST(SendTool, StopsAndSignalsAsARigUsesThem) {
                               : " --plan " + (folder.path() / "p.toml").string()) +
             row.more;
         std::atomic<bool> ended = false;  // then the rest is drained at once
+        // The reader is there before the program starts, so its check of
+        // the FIFO always finds one, and a program that never opens the
+        // FIFO cannot leave the reader waiting for a writer for ever.
+        FileDescriptor in(row.more.find(fifo) == std::string::npos
+                              ? -1
+                              : ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
         std::thread reader([&] {
-            FileDescriptor in(
-                row.more.find(fifo) == std::string::npos ? -1 : ::open(fifo.c_str(), O_RDONLY));
             char chunk[1024];  // 1 KB a second
-            while (in.valid() && ::read(in.get(), chunk, sizeof chunk) > 0) {
+            while (in.valid() && !ended) {
+                struct pollfd ready {
+                    in.get(), POLLIN, 0
+                };
+                if (::poll(&ready, 1, 100) <= 0)
+                    continue;
+                if (::read(in.get(), chunk, sizeof chunk) <= 0) {
+                    // No writer yet, or it left: look again a little later.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    continue;
+                }
                 for (int tenth = 0; tenth < 10 && !ended; ++tenth)
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
