@@ -150,7 +150,23 @@ std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock,
     return std::nullopt;
 }
 
+void waitOutFrameGap(Sleeper &sleeper, const ExchangeSetup &setup) {
+    if (!setup.frameGapUs || !setup.lineLastByteUs)
+        return;
+    const std::int64_t quietAt = *setup.lineLastByteUs + *setup.frameGapUs;
+    for (std::int64_t left; (left = quietAt - sleeper.steadyUs()) > 0;) {
+        if (setup.stopRequested && setup.stopRequested())
+            return;
+        sleeper.sleepMs(
+            static_cast<int>(std::min<std::int64_t>((left + 999) / 1000, kStopCheckMs)));
+    }
+}
+
 }  // namespace
+
+std::optional<std::int64_t> lastByteOnLineUs(const ExchangeRecord &record) {
+    return record.lastByteUs ? record.lastByteUs : record.sentUs;
+}
 
 ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSetup &setup,
                             std::int32_t &noReplyCount) {
@@ -198,6 +214,7 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     // A driver that switches the transceiver itself times RTS from the last
     // bit on the wire; ours would only fight it.
     const bool timedRts = rs485 && !port.kernelSwitchesRs485();
+    waitOutFrameGap(sleeper, setup);
     if (timedRts) {
         if (auto stopped = stopNow(false))
             return *stopped;

@@ -40,6 +40,12 @@ struct ExchangeSetup {
     // Beyond the panel's list of rates: the RS485 hold for the line's own
     // rate, in place of rs485Hold[baudSelection].
     std::optional<int> rs485HoldMs;
+    // Beyond the panel, for runs of exchanges on one line (a Modbus RTU
+    // unit reads a request begun inside the silent interval as the tail of
+    // the last frame): the interval, and when the line last carried a byte.
+    // The write waits until both have passed; a stop ends the wait.
+    std::optional<std::int64_t> frameGapUs;
+    std::optional<std::int64_t> lineLastByteUs;
     // Asked right before RTS goes up and right before the write (true: the
     // line is left alone, the outcome Failed with nothing written) and
     // between looks at the line during the reply wait (true ends the wait
@@ -65,6 +71,9 @@ struct ExchangeOutcome {
     bool stoppedUnderWay = false;
     ExchangeRecord record;  // always, whatever the kind
 };
+
+// The last byte an exchange put on or took off the line, if any.
+std::optional<std::int64_t> lastByteOnLineUs(const ExchangeRecord &record);
 
 // One exchange: build, resolve the line once and open it (the line held
 // from the last exchange goes on only if it is the same), clear, (RS485:

@@ -76,6 +76,7 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
     auto stopAsked = [&] { return settings.stopRequested && settings.stopRequested(); };
     std::uint64_t sequence = 0;
     std::int32_t noReplyCount = 0;
+    std::optional<std::int64_t> lastByteUs;  // on the line, from the last exchange
     for (const PlanStep &step : plan.steps) {
         for (int repetition = 1; repetition <= step.repeat; ++repetition) {
             CaseResult result;
@@ -102,7 +103,10 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
             for (int attempt = 1; attempt <= step.retries + 1; ++attempt) {
                 setup.sequence = ++sequence;
                 const unsigned stopsBefore = settings.processStops ? settings.processStops() : 0;
+                setup.lineLastByteUs = lastByteUs;
                 ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+                if (auto last = lastByteOnLineUs(outcome.record))
+                    lastByteUs = last;
                 // 43/14 in parts, fetched as marvalo-send fetches them: the
                 // step is judged on the last, with every part's objects.
                 std::vector<Bytes> earlierParts;
@@ -116,7 +120,10 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                     earlierParts.push_back(outcome.record.reply);
                     part.request = *next;
                     part.sequence = ++sequence;
+                    part.lineLastByteUs = lastByteUs;
                     outcome = runExchange(port, sleeper, part, noReplyCount);
+                    if (auto last = lastByteOnLineUs(outcome.record))
+                        lastByteUs = last;
                     markStuckIdentification(outcome.record, earlierParts.size() + 1);
                 }
                 const bool timingUnknown =

@@ -119,9 +119,12 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     std::uint64_t sequence = 0;
     std::uint64_t parts = 0;
     ExchangeSetup current = setup;
+    std::optional<std::int64_t> lastByteUs;
     for (long n = 1; n <= options.count && !stopRequested(); ++n) {
         current.sequence = ++sequence;
         ExchangeOutcome outcome = runExchange(port, sleeper, current, noReplyCount);
+        if (auto last = lastByteOnLineUs(outcome.record))
+            lastByteUs = last;
         markStuckIdentification(outcome.record, parts + 1);
         stats.add(outcome.record);
         // On the line this exchange used: a COM number may lead elsewhere now.
@@ -150,10 +153,12 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
                 nextIdentificationRequest(current.request.value_or(Bytes{}), outcome.record.reply);
             next && ++parts < kMostIdentificationParts) {
             current.request = *next;
+            current.lineLastByteUs = lastByteUs;
             --n;
             continue;
         }
         current = setup;
+        current.lineLastByteUs = lastByteUs;
         parts = 0;
         if (n < options.count)
             pauseUnlessStopped(options.intervalMs);

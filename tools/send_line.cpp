@@ -63,6 +63,8 @@ ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInp
     const int bitsPerChar =
         bitsPerCharacter(framing.dataBits, framing.parity != Parity::None, framing.stopBits);
     setup.rs485HoldMs = rs485HoldMsAt(line.baud, bitsPerChar);
+    // Any protocol: a Modbus unit on the same line hears every request.
+    setup.frameGapUs = frameGapUs(line.baud, bitsPerChar);
     setup.inputs = inputs;
     setup.waitMs = line.waitMs.value_or(replyWaitMsAt(line.baud, line.mode));
     setup.endWhenComplete = line.untilComplete;

@@ -139,6 +139,8 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
                 setup.request = probeRequest(probe, address);
                 setup.sequence = static_cast<std::uint64_t>(++probes);
                 const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReplyCount);
+                if (auto last = lastByteOnLineUs(outcome.record))
+                    setup.lineLastByteUs = last;
                 if (outcome.kind == ExchangeOutcome::Kind::Failed) {
                     if (!outcome.interrupted) {
                         progress.clear();

@@ -225,6 +225,22 @@ Bytes sealed(Bytes frame) {
     return frame;
 }
 
+TEST(SimFile, TheJudgePassesOurOwnExamplePlanRequestAfterRequest) {
+    testing::TempFolder folder;
+    const std::filesystem::path report = folder.path() / "judge.xml";
+    {
+        testing::SimProcess sim({"--instrument",
+                                 MARVALO_SOURCE_DIR "/examples/counter-and-scale.instrument.toml",
+                                 "--judge", report.string()});
+        const auto run = runProgram({MARVALO_SEND_PATH, "--plan",
+                                     MARVALO_SOURCE_DIR "/examples/counter-and-scale.toml",
+                                     "--device", sim.devicePath()});
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+    }
+    const std::string xml = readFile(report);
+    EXPECT_NE(xml.find("failures=\"0\""), std::string::npos) << xml;
+}
+
 TEST(SimFile, TheJudgeNamesABadCrcAndARequestBrokenByAPause) {
     const std::filesystem::path schema = testing::junitSchema();
     testing::TempFolder folder;
