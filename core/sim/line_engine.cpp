@@ -1,5 +1,7 @@
 #include "core/sim/line_engine.h"
 
+#include <optional>
+
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
 #include "core/plans/reply_pattern.h"
@@ -10,6 +12,15 @@
 
 namespace marvalo::sim {
 namespace {
+
+// Both text protocols carry the address as two decimal digits right after
+// their first byte ("*" or SOH).
+std::optional<int> textAddress(const Bytes &request) {
+    const auto digit = [](std::uint8_t c) { return c >= '0' && c <= '9'; };
+    if (request.size() < 3 || !digit(request[1]) || !digit(request[2]))
+        return std::nullopt;
+    return (request[1] - '0') * 10 + (request[2] - '0');
+}
 
 constexpr std::size_t kModbusMinimum = 4;  // address, function, CRC
 
@@ -195,12 +206,12 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
                 notText();
                 return out;
             }
-            const std::string digits(request.begin() + 1, request.begin() + 3);
-            if (digits[0] < '0' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9') {
+            const auto address = textAddress(request);
+            if (!address) {
                 notText();
                 return out;
             }
-            find(Protocol::Iso1745, std::stoi(digits));
+            find(Protocol::Iso1745, *address);
             if (played == nullptr)
                 return out;
             const Bytes body(request.begin() + 1, request.end() - 1);
@@ -227,12 +238,12 @@ LineAnswer LineEngine::answer(const Bytes &request, double seconds) {
                 notText();
                 return out;
             }
-            const std::string digits(request.begin() + 1, request.begin() + 3);
-            if (digits[0] < '0' || digits[0] > '9' || digits[1] < '0' || digits[1] > '9') {
+            const auto address = textAddress(request);
+            if (!address) {
                 notText();
                 return out;
             }
-            find(Protocol::Korvel, std::stoi(digits));
+            find(Protocol::Korvel, *address);
             if (played == nullptr)
                 return out;
             instruction = utf8FromLatin1(Bytes(request.begin() + 3, request.end() - 1));
