@@ -70,8 +70,10 @@ int run(int argc, char **argv, StdoutWriter &out) {
         return withOutputChecked(out, runPortCommand(*options.portCommand, benchPorts));
     if (options.scan)
         return withOutputChecked(out, runScan(options, benchPorts));
+    // A run's own lines end as the run decides; a check's are all it does.
     if (options.plan)
-        return runPlanFile(options, benchPorts, out);
+        return options.check ? withOutputChecked(out, runPlanFile(options, benchPorts, out))
+                             : runPlanFile(options, benchPorts, out);
     return withOutputChecked(out, runExchanges(options, command.value().request, benchPorts));
 }
 

@@ -63,8 +63,7 @@ bool reads(const ModbusFunctionInfo &info, std::string_view option) {
             if (name && option == name) {
                 // 1 and 2 count bits, 3 and 4 words.
                 if (info.request == RequestLayout::StartCount)
-                    return (option == "--bits") == (info.count == CountRule::Bits) ||
-                           option == "--start";
+                    return option == "--start" || option.substr(2) == quantityKey(info);
                 return true;
             }
         }
@@ -118,9 +117,8 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
     switch (info.request) {
         case RequestLayout::StartCount:
             if (!wrong)
-                wrong = take(number(info.count == CountRule::Bits ? args.bits : args.words,
-                                    info.count == CountRule::Bits ? "--bits" : "--words", 1,
-                                    info.maxQuantity),
+                wrong = take(number(readsBits(info) ? args.bits : args.words,
+                                    readsBits(info) ? "--bits" : "--words", 1, info.maxQuantity),
                              call.quantity);
             break;
         case RequestLayout::StartValue:
@@ -160,9 +158,10 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
                  (wrong = take(number(args.start, "--start", 0, 0xFFFF), call.start))))
                 break;
             if (!args.values) {
-                wrong = refused(info.code == 15 ? "Falta --values: los bits, \"1,0,1\"."
-                                                : "Falta --values: los números a escribir.");
-            } else if (info.code == 15) {
+                wrong = refused(quantityKey(info) == "bits"
+                                    ? "Falta --values: los bits, \"1,0,1\"."
+                                    : "Falta --values: los números a escribir.");
+            } else if (quantityKey(info) == "bits") {
                 auto bits = bitsFromValues(*args.values);
                 if (bits)
                     call.bits = std::move(bits).value();

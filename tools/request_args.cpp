@@ -8,6 +8,7 @@
 
 #include "core/frames/framing_chars.h"
 #include "core/frames/request.h"
+#include "core/modbus/function_table.h"
 #include "core/modbus/modbus_request.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
@@ -171,6 +172,13 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                "\" no es válido en la función 5: es la bobina, de 0 a 99; para "
                                "otra, --start N --value on u off.");
         }
+        // The panel counts up to 127 words; one frame carries 123.
+        const auto words = code == 16 ? parseDecimal(args.words.value_or("")) : std::nullopt;
+        if (const ModbusFunctionInfo *info = findModbusFunction(16);
+            words && info && *words > info->maxQuantity)
+            return refused("--words " + std::to_string(*words) +
+                           " no es válido en la función 16: una trama lleva de 0 a " +
+                           std::to_string(info->maxQuantity) + " registros.");
         inputs.functionIndex =
             panelFunctionIndex(static_cast<std::uint8_t>(code.value_or(0))).value_or(-1);
         inputs.instructionText = args.start.value_or("");

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "core/frames/check_codes.h"
+#include "core/modbus/function_table.h"
 #include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
@@ -56,7 +57,8 @@ std::optional<nlohmann::ordered_json> writtenJson(const Bytes &request, Register
 }  // namespace
 
 nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
-                                    const std::optional<RegisterView> &view) {
+                                    const std::optional<RegisterView> &view,
+                                    const std::optional<RegisterView> &written) {
     const ExchangeRecord &record = outcome.record;
     nlohmann::ordered_json line = {
         {"sequence", record.sequence},
@@ -76,8 +78,9 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
         {"duration_ms", milliseconds(record.durationMs())},
     };
     if (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)) {
-        if (auto written = writtenJson(record.request, view.value_or(RegisterView{})))
-            line["written"] = *written;
+        if (auto values =
+                writtenJson(record.request, written.value_or(view.value_or(RegisterView{}))))
+            line["written"] = *values;
     }
     if (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)) {
         if (const auto bits = readBits(record.request, record.reply)) {
@@ -89,6 +92,25 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
             for (const DeviceObject &object : *objects)
                 line["identity"].push_back(
                     {{"id", object.id}, {"name", object.name}, {"text", object.text}});
+        } else if (const auto server = serverId(record.reply)) {
+            line["server_id"] = {
+                {"id", server->id},
+                {"running", server->running ? nlohmann::ordered_json(*server->running)
+                                            : nlohmann::ordered_json(nullptr)},
+                {"run_indicator", server->run},
+                {"text", server->text},
+                {"data", toHex(server->rest)}};
+        } else if (const auto status = exceptionStatus(record.reply)) {
+            line["exception_status"] = *status;
+        }
+        // Named as a plan's `exception =` names it.
+        if (const auto code = record.verdict && record.verdict->kind == VerdictKind::Exception
+                                  ? exceptionCode(record.reply)
+                                  : std::nullopt) {
+            const ModbusExceptionInfo *known = findModbusException(*code);
+            line["exception"] = {{"code", *code},
+                                 {"name", known ? nlohmann::ordered_json(known->key)
+                                                : nlohmann::ordered_json(nullptr)}};
         }
     }
     if (record.verdict) {
@@ -113,7 +135,7 @@ void printJsonLine(const nlohmann::ordered_json &object) {
 }
 
 void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &view) {
-    nlohmann::ordered_json object = exchangeJson(done.outcome, view);
+    nlohmann::ordered_json object = exchangeJson(done.outcome, view, done.step.writtenView);
     object["step"] = safeText(done.step.name);
     object["repetition"] = done.repetition;
     object["try"] = done.tryNumber;

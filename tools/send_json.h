@@ -12,8 +12,11 @@
 namespace marvalo {
 
 // One exchange as an object: its bytes in hex, its texts safe, its times.
+// A write's values in `written`, the view they were given in (a plan
+// step's format and order), else in `view`.
 nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
-                                    const std::optional<RegisterView> &view);
+                                    const std::optional<RegisterView> &view,
+                                    const std::optional<RegisterView> &written = std::nullopt);
 
 // An object on a line of its own, invalid UTF-8 replaced.
 void printJsonLine(const nlohmann::ordered_json &object);

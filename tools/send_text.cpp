@@ -1,6 +1,7 @@
 // marvalo-send's lines for a person: one per exchange or per plan case.
 #include "tools/send_text.h"
 
+#include <bitset>
 #include <cstdio>
 #include <iostream>
 
@@ -54,6 +55,12 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
             std::cout << "    "
                       << (object.name.empty() ? "objeto " + std::to_string(object.id) : object.name)
                       << " = \"" << object.text << "\"" << std::endl;
+    } else if (const auto server = modbus ? serverId(record.reply) : std::nullopt) {
+        std::cout << "    servidor: " << serverIdText(*server)
+                  << (server->rest.empty() ? "" : " [" + toHex(server->rest) + "]") << std::endl;
+    } else if (const auto status = modbus ? exceptionStatus(record.reply) : std::nullopt) {
+        std::cout << "    estado de excepción: " << toHex(Bytes{*status})
+                  << " (bits 7..0: " << std::bitset<8>(*status) << ")" << std::endl;
     }
     if (auto values = valuesOf(record, view)) {
         std::cout << "    " << registersLine(*values) << std::endl;

@@ -143,7 +143,7 @@ void dataToCrc(Fields &fields, const Bytes &frame, const char *name) {
 // there; an answer that echoes its request has the same.
 void requestFields(Fields &fields, const Bytes &frame, const ModbusFunctionInfo &info,
                    bool echoHeadOnly) {
-    const bool bits = info.code == 1 || info.code == 2 || info.code == 15;
+    const bool bits = quantityKey(info) == "bits";
     switch (info.request) {
         case RequestLayout::StartCount:
         case RequestLayout::StartCountBytes:
@@ -210,23 +210,21 @@ void requestFields(Fields &fields, const Bytes &frame, const ModbusFunctionInfo 
 
 // 43/14's answer: its heading, then each object by id and name.
 void meiObjects(Fields &fields, const Bytes &frame) {
-    constexpr std::size_t kHeading = 8;
-    if (!fields.has(kHeading - 2))
+    const auto answer = meiAnswer(frame);
+    if (!answer)
         return;
     fields.add("Tipo MEI", 1, std::to_string(frame[2]));
-    fields.add("Código de lectura", 1, std::to_string(frame[3]));
+    fields.add("Código de lectura", 1, std::to_string(answer->readCode));
     fields.add("Conformidad", 1, hexOf(frame, 4, 1));
-    fields.add("Siguen más", 1, frame[5] == 0xFF ? "sí (FF)" : "no (" + hexOf(frame, 5, 1) + ")");
-    fields.add("Siguiente objeto", 1, std::to_string(frame[6]));
-    fields.add("Nº de objetos", 1, std::to_string(frame[7]));
-    for (std::size_t object = 0; object < frame[7] && fields.has(2); ++object) {
-        const std::uint8_t id = frame[fields.at()];
-        const std::size_t length = frame[fields.at() + 1];
-        if (!fields.has(2 + length))
-            return;
-        const std::string_view name = deviceObjectName(id);
-        fields.add("Objeto " + std::to_string(id) + (name.empty() ? "" : " " + std::string(name)),
-                   2 + length, "\"" + textOf(frame, fields.at() + 2, length) + "\"");
+    fields.add("Siguen más", 1,
+               answer->moreFollows ? "sí (FF)" : "no (" + hexOf(frame, 5, 1) + ")");
+    fields.add("Siguiente objeto", 1, std::to_string(answer->nextObject));
+    fields.add("Nº de objetos", 1, std::to_string(answer->count));
+    for (const MeiObjectSpan &object : answer->objects) {
+        const std::string_view name = deviceObjectName(object.id);
+        fields.add(
+            "Objeto " + std::to_string(object.id) + (name.empty() ? "" : " " + std::string(name)),
+            2 + object.length, "\"" + textOf(frame, object.at, object.length) + "\"");
     }
 }
 
@@ -249,7 +247,7 @@ void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, Regis
                 return;
             if (info.count == CountRule::Words) {
                 readData(fields, frame, request, view, kind == VerdictKind::WrongCount);
-            } else if (info.count == CountRule::Bits) {
+            } else if (readsBits(info)) {
                 const std::size_t count = frame[2];
                 fields.add("Nº de bytes", 1, std::to_string(count),
                            count != form->byteCount || kind == VerdictKind::WrongCount);

@@ -11,7 +11,6 @@ constexpr std::size_t kCrcLength = 2;
 constexpr std::size_t kHeadLength = 2;         // address, function
 constexpr std::size_t kCountAt = 2;            // a ByteCount answer's count
 constexpr std::size_t kByteCountOverhead = 5;  // address, function, count, CRC
-constexpr std::size_t kMeiHeading = 8;  // address, 2B, 0E, code, conformity, more, next, count
 
 // Quantity limits from the application protocol: what one answer of at
 // most 253 bytes of PDU can carry.
@@ -125,6 +124,45 @@ std::string_view deviceObjectName(std::uint8_t id) {
     return id < kObjectNames.size() ? kObjectNames[id] : std::string_view{};
 }
 
+std::string_view quantityKey(const ModbusFunctionInfo &info) {
+    switch (info.request) {
+        case RequestLayout::StartCount:
+            return info.count == CountRule::Bits ? "bits" : "words";
+        case RequestLayout::StartCountBytes:
+            return info.code == 15 ? "bits" : "words";
+        case RequestLayout::ReadWrite:
+            return "words";
+        default:
+            return {};
+    }
+}
+
+bool readsBits(const ModbusFunctionInfo &info) {
+    return info.reply == ReplyShape::ByteCount && info.count == CountRule::Bits;
+}
+
+std::optional<MeiAnswer> meiAnswer(std::span<const std::uint8_t> reply) {
+    if (reply.size() < kMeiHeading)
+        return std::nullopt;
+    MeiAnswer answer;
+    answer.readCode = reply[3];
+    answer.conformity = reply[4];
+    answer.moreFollows = reply[5] == 0xFF;
+    answer.nextObject = reply[6];
+    answer.count = reply[7];
+    std::size_t at = kMeiHeading;
+    for (std::size_t object = 0; object < answer.count; ++object) {
+        if (at + 2 > reply.size())
+            return answer;
+        const std::size_t length = reply[at + 1];
+        if (at + 2 + length <= reply.size())
+            answer.objects.push_back({reply[at], at + 2, length});
+        at += 2 + length;
+    }
+    answer.length = at + kCrcLength;
+    return answer;
+}
+
 std::optional<ReplyForm> replyFormOf(const Bytes &request) {
     if (request.size() < kHeadLength + kCrcLength)
         return std::nullopt;
@@ -184,15 +222,8 @@ std::optional<std::size_t> rightReplyLength(const ReplyForm &form,
                 return std::nullopt;
             return kByteCountOverhead + reply[kCountAt];
         case ReplyShape::MeiObjects: {
-            if (reply.size() < kMeiHeading)
-                return std::nullopt;
-            std::size_t at = kMeiHeading;
-            for (std::size_t object = 0; object < reply[kMeiHeading - 1]; ++object) {
-                if (at + 2 > reply.size())
-                    return std::nullopt;
-                at += 2 + reply[at + 1];
-            }
-            return at + kCrcLength;
+            const auto answer = meiAnswer(reply);
+            return answer ? answer->length : std::nullopt;
         }
         case ReplyShape::Unknown:
             // Nothing says where such an answer ends but a CRC that holds.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "core/frames/bytes.h"
 
@@ -68,6 +69,13 @@ std::size_t layoutLength(RequestLayout layout);
 // None for a code this table does not hold.
 const ModbusFunctionInfo *findModbusFunction(std::uint8_t code);
 
+// What a request's quantity counts, as options and plan keys name it:
+// "bits" (1, 2, 15), "words" (3, 4, 16, 23), empty for the rest. The one
+// place where bits are told from words.
+std::string_view quantityKey(const ModbusFunctionInfo &info);
+// A read whose answer brings bits (1, 2): a byte count of ceil(bits / 8).
+bool readsBits(const ModbusFunctionInfo &info);
+
 // Limits that rows share with other code: 23's write half, 43's MEI type.
 inline constexpr int kMaxReadWriteWrites = 121;
 inline constexpr std::uint8_t kMeiDeviceIdentification = 0x0E;
@@ -88,6 +96,29 @@ const ModbusExceptionInfo *findModbusException(std::string_view key);
 // ProductCode, MajorMinorRevision, VendorUrl, ProductName, ModelName,
 // UserApplicationName); empty for the rest, which are the vendor's.
 std::string_view deviceObjectName(std::uint8_t id);
+
+// A 43/14 answer laid out: its heading, and each object where its value
+// stands in the frame. The one walk over its objects.
+struct MeiObjectSpan {
+    std::uint8_t id = 0;
+    std::size_t at = 0;  // the value's first byte
+    std::size_t length = 0;
+};
+struct MeiAnswer {
+    std::uint8_t readCode = 0;
+    std::uint8_t conformity = 0;
+    bool moreFollows = false;  // FF: the unit has more objects than this answer
+    std::uint8_t nextObject = 0;
+    std::uint8_t count = 0;              // the objects the heading announces
+    std::vector<MeiObjectSpan> objects;  // those whose bytes are all there, in order
+    // The whole answer, CRC included, once the bytes say where it ends
+    // (the last object's length is in).
+    std::optional<std::size_t> length;
+};
+inline constexpr std::size_t kMeiHeading =
+    8;  // address, 2B, 0E, code, conformity, more, next, count
+// None while the heading is not whole; walks at most the bytes given.
+std::optional<MeiAnswer> meiAnswer(std::span<const std::uint8_t> reply);
 
 // What the right answer to `request` (a whole frame, CRC included) must be.
 struct ReplyForm {

@@ -58,8 +58,8 @@ std::optional<std::string> addressProblem(const ModbusCall &call, const ModbusFu
 std::optional<std::string> fieldsProblem(const ModbusCall &call, const ModbusFunctionInfo &info) {
     switch (info.request) {
         case RequestLayout::StartCount:
-            return block(info.count == CountRule::Bits ? "bits" : "registros", call.start,
-                         call.quantity, info.maxQuantity);
+            return block(readsBits(info) ? "bits" : "registros", call.start, call.quantity,
+                         info.maxQuantity);
         case RequestLayout::StartValue:
             if (auto wrong = outside("El inicio", call.start, 0, kWordMax))
                 return wrong;
@@ -67,10 +67,11 @@ std::optional<std::string> fieldsProblem(const ModbusCall &call, const ModbusFun
                 return "El valor de una bobina es on (FF 00) u off (00 00).";
             return outside("El valor", call.value, 0, kWordMax);
         case RequestLayout::StartCountBytes:
-            return info.code == 15 ? block("bits", call.start, static_cast<int>(call.bits.size()),
-                                           info.maxQuantity)
-                                   : block("registros", call.start,
-                                           static_cast<int>(call.words.size()), info.maxQuantity);
+            return quantityKey(info) == "bits"
+                       ? block("bits", call.start, static_cast<int>(call.bits.size()),
+                               info.maxQuantity)
+                       : block("registros", call.start, static_cast<int>(call.words.size()),
+                               info.maxQuantity);
         case RequestLayout::MaskWrite:
             if (auto wrong = outside("El registro", call.start, 0, kWordMax))
                 return wrong;
@@ -126,7 +127,7 @@ Result<Bytes, std::string> buildModbusCall(const ModbusCall &call, bool anyAddre
             break;
         case RequestLayout::StartCountBytes:
             word(frame, call.start);
-            if (info->code == 15) {
+            if (quantityKey(*info) == "bits") {
                 word(frame, static_cast<int>(call.bits.size()));
                 // The first coil in the first byte's lowest bit.
                 Bytes packed((call.bits.size() + 7) / 8, 0);
@@ -214,25 +215,29 @@ Result<std::pair<std::uint8_t, std::uint8_t>, std::string> deviceObjectsOf(std::
 namespace {
 
 constexpr std::size_t kObjectAt = 4;
-constexpr std::size_t kMoreAt = 5;
-constexpr std::size_t kNextAt = 6;
 
-bool moreFollows(const Bytes &request, const Bytes &reply) {
+// The object a 43/14 answer says comes next, when it says more follow.
+std::optional<std::uint8_t> moreFollows(const Bytes &request, const Bytes &reply) {
     const auto form = replyFormOf(request);
-    return form && form->shape == ReplyShape::MeiObjects && reply.size() > kNextAt &&
-           reply[1] == form->function && reply[kMoreAt] == 0xFF && crcHolds(reply);
+    if (!form || form->shape != ReplyShape::MeiObjects || reply.size() < 2 ||
+        reply[1] != form->function || !crcHolds(reply))
+        return std::nullopt;
+    const auto answer = meiAnswer(reply);
+    if (!answer || !answer->moreFollows)
+        return std::nullopt;
+    return answer->nextObject;
 }
 
 }  // namespace
 
 std::optional<std::string> identificationStuck(const Bytes &request, const Bytes &reply,
                                                std::size_t part) {
-    if (!moreFollows(request, reply))
+    const auto next = moreFollows(request, reply);
+    if (!next)
         return std::nullopt;
-    if (reply[kNextAt] <= request[kObjectAt])
-        return "la identificación sigue en el objeto " + std::to_string(reply[kNextAt]) +
-               " tras pedir el " + std::to_string(request[kObjectAt]) +
-               ": no avanza y no terminaría";
+    if (*next <= request[kObjectAt])
+        return "la identificación sigue en el objeto " + std::to_string(*next) + " tras pedir el " +
+               std::to_string(request[kObjectAt]) + ": no avanza y no terminaría";
     if (part >= kMostIdentificationParts)
         return "la identificación no termina en " + std::to_string(kMostIdentificationParts) +
                " partes";
@@ -242,13 +247,14 @@ std::optional<std::string> identificationStuck(const Bytes &request, const Bytes
 std::optional<Bytes> nextIdentificationRequest(const Bytes &request, const Bytes &reply) {
     // A unit that names the object just asked, or an earlier one, would be
     // asked forever.
-    if (!moreFollows(request, reply) || reply[kNextAt] <= request[kObjectAt])
+    const auto next = moreFollows(request, reply);
+    if (!next || *next <= request[kObjectAt])
         return std::nullopt;
-    Bytes next(request.begin(), request.end() - 2);
-    next[kObjectAt] = reply[kNextAt];
-    const Bytes crc = CalcCRC(next);
-    next.insert(next.end(), crc.begin(), crc.end());
-    return next;
+    Bytes following(request.begin(), request.end() - 2);
+    following[kObjectAt] = *next;
+    const Bytes crc = CalcCRC(following);
+    following.insert(following.end(), crc.begin(), crc.end());
+    return following;
 }
 
 }  // namespace marvalo

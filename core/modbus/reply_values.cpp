@@ -1,10 +1,22 @@
 #include "core/modbus/reply_values.h"
 
 #include "core/frames/check_codes.h"
+#include "core/frames/frame_chars.h"
 #include "core/modbus/function_table.h"
 #include "core/text/byte_text.h"
 
 namespace marvalo {
+namespace {
+
+constexpr std::uint8_t kReadExceptionStatus = 7;
+constexpr std::uint8_t kReportServerId = 17;
+
+Bytes bytesAt(const Bytes &bytes, std::size_t at, std::size_t length) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+}
+
+}  // namespace
 
 std::optional<std::vector<bool>> readBits(const Bytes &request, const Bytes &reply) {
     constexpr std::size_t kBitsAt = 3;  // address, function, byte count
@@ -19,23 +31,56 @@ std::optional<std::vector<bool>> readBits(const Bytes &request, const Bytes &rep
 }
 
 std::optional<std::vector<DeviceObject>> deviceObjects(const Bytes &reply) {
-    constexpr std::size_t kObjectsAt = 8;  // after the heading; its last byte counts them
-    if (reply.size() < kObjectsAt + 2 || reply[1] != 43 || reply[2] != kMeiDeviceIdentification ||
-        !crcHolds(reply))
+    if (reply.size() < 2 || reply[1] != 43 || !crcHolds(reply))
+        return std::nullopt;
+    const auto answer = meiAnswer(reply);
+    if (!answer || reply[2] != kMeiDeviceIdentification || !answer->length ||
+        *answer->length > reply.size())
         return std::nullopt;
     std::vector<DeviceObject> objects;
-    std::size_t at = kObjectsAt;
-    const std::size_t end = reply.size() - 2;
-    for (std::size_t n = 0; n < reply[kObjectsAt - 1]; ++n) {
-        if (at + 2 > end || at + 2 + reply[at + 1] > end)
-            return std::nullopt;
-        const std::size_t length = reply[at + 1];
-        objects.push_back({reply[at], std::string(deviceObjectName(reply[at])),
-                           safeText(std::string_view(
-                               reinterpret_cast<const char *>(reply.data()) + at + 2, length))});
-        at += 2 + length;
-    }
+    for (const MeiObjectSpan &span : answer->objects)
+        objects.push_back({span.id, std::string(deviceObjectName(span.id)),
+                           namedText(bytesAt(reply, span.at, span.length))});
     return objects;
+}
+
+std::optional<ServerId> serverId(const Bytes &reply) {
+    constexpr std::size_t kRestAt = 5;  // address, function, count, id, run
+    if (reply.size() < kRestAt + 2 || reply[1] != kReportServerId ||
+        reply.size() != std::size_t{reply[2]} + 5 || reply[2] < kLeastServerIdCount ||
+        !crcHolds(reply))
+        return std::nullopt;
+    ServerId server{reply[3], reply[4], std::nullopt, bytesAt(reply, kRestAt, reply[2] - 2), {}};
+    if (server.run == 0xFF || server.run == 0x00)
+        server.running = server.run == 0xFF;
+    server.text = namedText(server.rest);
+    return server;
+}
+
+std::string serverIdText(const ServerId &server) {
+    std::string text = "id " + toHex(Bytes{server.id}) + ", " +
+                       (!server.running   ? "marcha " + toHex(Bytes{server.run}) + " (ni 00 ni FF)"
+                        : *server.running ? std::string("en marcha")
+                                          : std::string("parado"));
+    if (!server.rest.empty())
+        text += ", \"" + server.text + "\"";
+    return text;
+}
+
+std::optional<std::uint8_t> exceptionStatus(const Bytes &reply) {
+    const ModbusFunctionInfo *info = findModbusFunction(kReadExceptionStatus);
+    if (!info || reply.size() != info->fixedLength || reply[1] != kReadExceptionStatus ||
+        !crcHolds(reply))
+        return std::nullopt;
+    return reply[2];
+}
+
+std::optional<std::uint8_t> exceptionCode(const Bytes &reply) {
+    constexpr std::size_t kExceptionLength = 5;  // address, function | 80, code, CRC
+    if (reply.size() != kExceptionLength || (reply[1] & kModbusExceptionBit) == 0 ||
+        !crcHolds(reply))
+        return std::nullopt;
+    return reply[2];
 }
 
 }  // namespace marvalo

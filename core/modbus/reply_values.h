@@ -9,8 +9,9 @@
 
 namespace marvalo {
 
-// What a right answer of 1, 2 and 43/14 carries besides registers, read in
-// one place for the command line, JSON and plans.
+// What a right answer of 1, 2, 7, 17 and 43/14 carries besides registers,
+// and what an exception names, read in one place for the command line,
+// JSON, plans and the scan. Every text goes through namedText.
 
 // The bits a read of coils or inputs (1, 2) brought, as many as asked,
 // each byte's lowest bit first; none when `reply` is no whole, checked
@@ -18,9 +19,7 @@ namespace marvalo {
 std::optional<std::vector<bool>> readBits(const Bytes &request, const Bytes &reply);
 
 // One device identification object: its id, its standard name (empty for a
-// vendor's own) and its text as every text from the line becomes one (valid
-// UTF-8 kept, any other byte its Latin-1 character, control characters
-// named).
+// vendor's own) and its text as namedText shows every text from the line.
 struct DeviceObject {
     std::uint8_t id = 0;
     std::string name;
@@ -29,5 +28,25 @@ struct DeviceObject {
 // The objects of a 43/14 answer, in the order they came; none when `reply`
 // is no whole, checked such answer.
 std::optional<std::vector<DeviceObject>> deviceObjects(const Bytes &reply);
+
+// 17's answer: the server's id, its run indicator (00 off, FF on, any
+// other byte neither) and what the unit adds after them, as bytes and text.
+struct ServerId {
+    std::uint8_t id = 0;
+    std::uint8_t run = 0;
+    std::optional<bool> running;  // none for a run byte other than 00 or FF
+    Bytes rest;
+    std::string text;
+};
+// None when `reply` is no whole, checked 17 answer with an id and a run byte.
+std::optional<ServerId> serverId(const Bytes &reply);
+// "id 01, en marcha, \"PLC-7\"", for a line or a scan's table.
+std::string serverIdText(const ServerId &server);
+
+// 7's one status byte; none when `reply` is no whole, checked such answer.
+std::optional<std::uint8_t> exceptionStatus(const Bytes &reply);
+
+// The exception code of a whole, checked exception answer (function | 80).
+std::optional<std::uint8_t> exceptionCode(const Bytes &reply);
 
 }  // namespace marvalo

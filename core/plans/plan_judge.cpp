@@ -11,7 +11,6 @@
 #include "core/modbus/reply_values.h"
 #include "core/plans/reply_pattern.h"
 #include "core/text/byte_text.h"
-#include "core/text/latin1.h"
 
 namespace marvalo {
 namespace {

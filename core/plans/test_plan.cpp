@@ -19,6 +19,7 @@
 #include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
 #include "core/records/exchange_record.h"
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/toml/toml_reader.h"
 
@@ -260,8 +261,7 @@ void readModbusExpectation(Reader &reader, const toml::table &table, PlanStep &s
     const bool modbus = step.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
     const ModbusFunctionInfo *info = modbus ? findModbusFunction(step.function) : nullptr;
     if (const toml::node *node = table.get("bits")) {
-        const bool bitRead =
-            info && info->count == CountRule::Bits && info->reply == ReplyShape::ByteCount;
+        const bool bitRead = info && readsBits(*info);
         const toml::array *items = node->as_array();
         if (!bitRead) {
             reader.error(*node,
@@ -310,7 +310,8 @@ void readModbusExpectation(Reader &reader, const toml::table &table, PlanStep &s
                                                   "UserApplicationName"));
                     continue;
                 }
-                expect.identity.emplace_back(*id, std::string(value.as_string()->get()));
+                // Compared as the answer's text is shown: by the one rule.
+                expect.identity.emplace_back(*id, safeText(value.as_string()->get()));
             }
         }
     }
@@ -478,7 +479,7 @@ std::optional<std::string> valuesList(Reader &reader, const toml::node &node, bo
 bool layoutReads(const ModbusFunctionInfo &info, std::string_view key) {
     switch (info.request) {
         case RequestLayout::StartCount:
-            return key == "start" || key == (info.count == CountRule::Bits ? "bits" : "words");
+            return key == "start" || key == quantityKey(info);
         case RequestLayout::StartValue:
             return key == "start" || key == "value" || (key == "format" && info.code == 6);
         case RequestLayout::StartCountBytes:
@@ -509,6 +510,7 @@ constexpr std::array<const char *, 12> kModbusKeys{"start",   "words",      "bit
 struct PendingCall {
     ModbusCall call;
     std::string missing;
+    bool anyAddress = false;
 };
 std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &table, PlanStep &step,
                                           const ModbusFunctionInfo &info, std::uint8_t address) {
@@ -552,6 +554,8 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
     const auto view = parseRegisterView(viewText);
     if (!view && table.get("format"))
         reader.error(*table.get("format"), "format/order: " + view.error());
+    else if (view && (table.get("format") || table.get("order")))
+        step.writtenView = view.value();
     const bool hex = view && view.value().format == RegisterFormat::Hex;
     if (info.request == RequestLayout::StartValue) {
         const toml::node *node = table.get("value");
@@ -580,7 +584,7 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
         if (!node) {
             missing = missing.empty() ? "values" : missing;
         } else if (auto list = valuesList(reader, *node, hex)) {
-            if (info.code == 15) {
+            if (quantityKey(info) == "bits") {
                 auto bits = bitsFromValues(*list);
                 if (bits)
                     call.bits = std::move(bits).value();
@@ -616,21 +620,25 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
     }
     if (reader.errorCount() != errorsBefore)
         return {};
-    return PendingCall{call, missing};
+    return PendingCall{call, missing, false};
 }
 
-// `raw = "01 07"`: any frame, its CRC added; judged as far as its function
-// code allows.
+// `raw = "01 07"`: any frame, its CRC added (or `crc = "keep"`: sent as
+// given); judged as far as its function code allows.
 void readRawStep(Reader &reader, const toml::table &table, PlanStep &step) {
     for (const char *key : {"address", "function", "start", "words", "data"}) {
         if (const toml::node *node = table.get(key))
             reader.error(*node, std::string(key) + " no va con raw: la trama ya trae lo suyo");
     }
     const auto hex = reader.text(table, "raw");
+    const auto crc = reader.choice(table, "crc", {"add", "keep"});
     if (!hex)
         return;
-    if (auto frame = rawModbusFrame(*hex, true); frame) {
+    if (auto frame = rawModbusFrame(*hex, crc.value_or(0) == 0); frame) {
         step.function = frame.value()[1];
+        // The unit it goes to is the frame's: a broadcast only when that says 0.
+        step.inputs.addressNumber = frame.value()[0];
+        step.inputs.addressText = addressText(frame.value()[0]);
         step.request = std::move(frame).value();
     } else
         reader.error(*table.get("raw"), "raw: " + frame.error());
@@ -639,10 +647,12 @@ void readRawStep(Reader &reader, const toml::table &table, PlanStep &step) {
 void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::size_t index) {
     const std::size_t errorsBefore = reader.errorCount();
     reader.onlyKeys(table, "[[step]]",
-                    {"name",  "protocol", "address", "instruction", "function", "start",
-                     "words", "data",     "bits",    "value",       "values",   "format",
-                     "order", "and_mask", "or_mask", "read_start",  "data_hex", "object",
-                     "raw",   "expect",   "retries", "delay_ms",    "repeat",   "stop_on_failure"});
+                    {"name",           "protocol", "address", "instruction", "function",
+                     "start",          "words",    "data",    "bits",        "value",
+                     "values",         "format",   "order",   "and_mask",    "or_mask",
+                     "read_start",     "data_hex", "object",  "raw",         "crc",
+                     "any_address",    "expect",   "retries", "delay_ms",    "repeat",
+                     "stop_on_failure"});
     step.place = reader.placeOf(table.source());
     step.name = reader.text(table, "name").value_or("paso " + std::to_string(index + 1));
     const auto protocol = reader.choice(table, "protocol", {"korvel", "iso1745", "modbus"});
@@ -653,10 +663,14 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
     step.protocol = static_cast<std::uint8_t>(protocol.value_or(0));
     const bool modbus = step.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
     const bool raw = modbus && table.get("raw");
+    // As --any-address: the reserved 248..255 for a step the table builds.
+    const bool anyAddress = modbus && !raw && reader.boolean(table, "any_address").value_or(false);
     std::optional<long long> address;
     if (!raw)
-        address =
-            reader.integer(table, "address", 0, modbus ? kHighestUnitAddress : kHighestAddress);
+        address = reader.integer(table, "address", 0,
+                                 !modbus      ? kHighestAddress
+                                 : anyAddress ? 255
+                                              : kHighestUnitAddress);
     if (!table.get("address") && !raw)
         reader.error(step.place, "el paso \"" + step.name + "\" no tiene address (" +
                                      (modbus ? "1 a 247" : "0 a 99") + ")");
@@ -668,6 +682,12 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             reader.error(*node, std::string(key) + " no se aplica a este protocolo; se aplica a " +
                                     protocols);
     };
+    if (const toml::node *node = table.get("crc"); node && !raw)
+        reader.error(*node, "crc solo se aplica a un paso raw, cuya trama puede traer el suyo");
+    if (const toml::node *node = table.get("any_address"); node && (!modbus || raw))
+        reader.error(*node, std::string("any_address no se aplica a ") +
+                                (raw ? "raw: la trama va a la dirección que trae"
+                                     : "este protocolo; se aplica a modbus"));
     std::optional<PendingCall> pending;
     if (raw) {
         notFor("instruction", "korvel e iso1745");
@@ -697,6 +717,10 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
         // data list, 5 forcing the coil its data names.
         const bool panelForm = (function == 16 && !table.get("values")) ||
                                (function == 5 && table.get("data") && !table.get("value"));
+        if (const toml::node *node = table.get("any_address"); node && panelForm)
+            reader.error(*node,
+                         "any_address no va con data, la forma del panel (direcciones de "
+                         "0 a 99)");
         if (panelForm) {
             inputs.functionIndex = panelFunctionIndex(*function).value_or(-1);
             for (const char *key : kModbusKeys) {
@@ -708,8 +732,10 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             const bool writing = function == 16;
             if (auto start = reader.integer(table, "start", 0, kMaxStartAddress))
                 inputs.instructionText = std::to_string(*start);
+            // What one frame carries, below the panel's own limit of 127.
             if (auto words =
-                    reader.integer(table, "words", 0, writing ? kMaxWriteWordCount : kMaxWordCount))
+                    reader.integer(table, "words", 0,
+                                   writing ? findModbusFunction(16)->maxQuantity : kMaxWordCount))
                 inputs.wordCountText = std::to_string(*words);
             inputs.dataText = reader.text(table, "data").value_or("");
             if (const toml::node *node = table.get("start"); node && function == 5)
@@ -731,9 +757,9 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                              "address es 0, una difusión a la que ninguna unidad responde; la "
                              "función " +
                                  std::to_string(info->code) + " se admite de 1 a 247");
-            else
-                pending = readModbusCall(reader, table, step, *info,
-                                         static_cast<std::uint8_t>(inputs.addressNumber));
+            else if ((pending = readModbusCall(reader, table, step, *info,
+                                               static_cast<std::uint8_t>(inputs.addressNumber))))
+                pending->anyAddress = anyAddress;
         }
     } else {
         for (const char *key : {"function", "data", "raw"})
@@ -768,7 +794,7 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             reader.error(step.place, "el paso \"" + step.name + "\" no tiene " + pending->missing +
                                          ", que la función " + std::to_string(step.function) +
                                          " necesita");
-        else if (auto frame = buildModbusCall(pending->call); frame)
+        else if (auto frame = buildModbusCall(pending->call, pending->anyAddress); frame)
             step.request = std::move(frame).value();
         else
             reader.error(step.place, "el paso \"" + step.name + "\": " + frame.error());

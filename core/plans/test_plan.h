@@ -57,6 +57,9 @@ struct PlanStep {
     // A Modbus request built from the function table (every form but the
     // panel's own), sent instead of what `inputs` would build.
     std::optional<Bytes> request;
+    // The format and order its value or values were given in, for a
+    // report of what was written; none: u16.
+    std::optional<RegisterView> writtenView;
     StepExpectation expect;
     int retries = 0;
     int delayMs = 0;

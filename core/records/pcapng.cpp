@@ -40,6 +40,7 @@ constexpr std::size_t kInfoBytes = 80;
 constexpr std::uint32_t kUdp = 3;
 constexpr std::uint32_t kClientPort = 40000;
 constexpr std::uint32_t kModbusPort = 502;
+constexpr std::size_t kLeastDissected = 5;
 
 void little16(std::string &out, std::uint16_t value) {
     out.push_back(static_cast<char>(value & 0xFF));
@@ -117,6 +118,16 @@ std::string packetBody(const ExchangeRecord &record, const Bytes &frame, bool fr
         tag(data, kPortType, bigValue(kUdp));
         tag(data, kSourcePort, bigValue(fromInstrument ? kModbusPort : kClientPort));
         tag(data, kDestinationPort, bigValue(fromInstrument ? kClientPort : kModbusPort));
+        // tshark's mbrtu takes no frame under 5 bytes (its least, an
+        // exception) and leaves it to Data: 7's and 17's requests, address,
+        // function and CRC. Its columns still say what it is.
+        if (frame.size() < kLeastDissected && frame.size() >= 2) {
+            const ModbusFunctionInfo *info = findModbusFunction(frame[1]);
+            tag(data, kProtocolColumn, "Modbus RTU");
+            tag(data, kInfoColumn,
+                "unidad " + std::to_string(frame[0]) + ", función " + std::to_string(frame[1]) +
+                    (info ? " (" + std::string(info->name) + ")" : ""));
+        }
     } else {
         tag(data, kDissectorName, "data-text-lines");
         tag(data, kProtocolColumn,

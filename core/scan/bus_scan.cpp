@@ -84,14 +84,8 @@ std::optional<std::string> whatAnswered(const ScanProbe &probe, int address, con
         return std::nullopt;
     if (probe.function == kReadHolding && reply.size() == 7 && reply[2] == 2)
         return "registro 0 = " + std::to_string(reply[3] << 8 | reply[4]);
-    if (probe.function == kReportServerId && reply.size() >= 7 && reply[2] >= 2 &&
-        reply.size() == std::size_t{reply[2]} + 5) {
-        std::string text =
-            "id " + toHex(Bytes{reply[3]}) + (reply[4] == 0xFF ? ", en marcha" : ", parado");
-        if (reply[2] > 2)
-            text += ", \"" + namedText(Bytes(reply.begin() + 5, reply.end() - 2)) + "\"";
-        return text;
-    }
+    if (const auto server = probe.function == kReportServerId ? serverId(reply) : std::nullopt)
+        return serverIdText(*server);
     if (probe.function == kDeviceIdentification) {
         if (const auto objects = deviceObjects(reply); objects && !objects->empty()) {
             std::string text;

@@ -7,6 +7,7 @@
 #include "core/frames/frame_anatomy.h"
 #include "core/modbus/function_table.h"
 #include "core/modbus/modbus_request.h"
+#include "core/modbus/reply_values.h"
 #include "core/verdicts/verdict.h"
 #include "tests/hex_bytes.h"
 
@@ -145,6 +146,13 @@ TEST(ModbusTable, BitsAndExceptionsByName) {
         EXPECT_NE(verdict.text.find(name), std::string::npos) << verdict.text;
     }
     EXPECT_EQ(findModbusException("gateway-path-unavailable")->code, 0x0A);
+    // What 7, 17 and an exception carry; a unit's text by the one rule.
+    EXPECT_EQ(exceptionStatus(withCrc(fromHex("11 07 6D"))), 0x6D);
+    EXPECT_EQ(exceptionCode(withCrc(fromHex("11 83 02"))), 2);
+    EXPECT_EQ(serverIdText(serverId(withCrc(fromHex("11 11 04 4D 7F 41 0D"))).value()),
+              "id 4D, marcha 7F (ni 00 ni FF), \"A<CR>\"");
+    EXPECT_EQ(deviceObjects(withCrc(fromHex("11 2B 0E 01 83 00 00 01 00 02 41 B0")))->at(0).text,
+              "A°");
 }
 
 TEST(ModbusTable, MoreFollowsAsksFromTheNextObject) {

@@ -165,6 +165,12 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "bad.toml:3:11: address es el entero 248"},
         {"[[step]]\nprotocol = \"modbus\"\nraw = \"00 03 00 00 00 01\"",
          "bad.toml:3:7: raw: La dirección 0 es una difusión"},
+        {"[[step]]\nprotocol = \"modbus\"\nraw = \"11 07\"\nany_address = true",
+         "bad.toml:4:15: any_address no se aplica a raw"},
+        {std::string(kStep) + "words = 1\ncrc = \"keep\"", "bad.toml:6:7: crc solo se aplica a"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = "
+         "125\ndata = \"0;1\"",
+         "bad.toml:6:9: words es el entero 125; se admite un entero de 0 a 123"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},
@@ -233,6 +239,18 @@ TEST(TestPlan, HexValuesAreTheNumberOrItsDigits) {
         EXPECT_EQ(Bytes(sent.end() - 2 - static_cast<std::ptrdiff_t>(data.size()), sent.end() - 2),
                   data)
             << keys;
+    }
+}
+
+TEST(TestPlan, TheFrameIsTheStepsAsGiven) {
+    for (const auto &[keys, sent] :
+         {std::pair{"raw = \"11 07 4C 22\"\ncrc = \"keep\"\nexpect = { max_first_byte_ms = 9 }",
+                    Bytes{0x11, 0x07, 0x4C, 0x22}},
+          {"address = 255\nany_address = true\nfunction = 7", Bytes{0xFF, 0x07, 0x01, 0x82}}}) {
+        auto plan =
+            parseTestPlan(std::string("[[step]]\nprotocol = \"modbus\"\n") + keys, "t.toml");
+        ASSERT_TRUE(plan) << keys << "\n" << plan.error()[0];
+        EXPECT_EQ(*plan.value().steps[0].request, sent) << keys;
     }
 }
 

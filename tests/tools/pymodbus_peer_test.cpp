@@ -119,9 +119,9 @@ TEST_F(PymodbusPeer, EveryFunctionIsJudgedOkAndWritesReachTheStore) {
         {{"--function", "23", "--read-start", "3", "--words", "2", "--start", "40", "--values",
           "7,8"},
          "\"reply\":\"11 17 04 01 2C 00 95"},  // 4 after the mask
-        {{"--function", "7"}, "\"reply\":\"11 07"},
+        {{"--function", "7"}, "\"exception_status\":"},
         {{"--function", "8", "--data-hex", "A5 37"}, "\"reply\":\"11 08 00 00 A5 37"},
-        {{"--function", "17"}, "\"reply\":\"11 11"},
+        {{"--function", "17"}, "\"server_id\":{\"id\":"},
         // Too long for one answer: the rest asked from the object it names.
         {{"--function", "43", "--object", "extended"}, "\"request\":\"11 2B 0E 03 81"},
         {{"--function", "43", "--object", "1"},
@@ -225,10 +225,19 @@ function = 3
 start = 500
 words = 1
 expect = { exception = "illegal-data-address" }
+
+[[step]]
+name = "its exception status, as given"
+protocol = "modbus"
+raw = "11 07 4C 22"
+crc = "keep"
 )");
-    const auto run =
-        runProgram({MARVALO_SEND_PATH, "--plan", (folder_.path() / "unit.toml").string()});
+    const auto run = runProgram(
+        {MARVALO_SEND_PATH, "--json", "--plan", (folder_.path() / "unit.toml").string()});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
+    for (const char *says : {R"("written":[{"number":60,"format":"s16","value":-3)",
+                             R"("exception":{"code":2,"name":"illegal-data-address"})"})
+        EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run.out;
     std::ifstream log(store());
     std::stringstream writes;
     writes << log.rdbuf();
