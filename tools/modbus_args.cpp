@@ -229,8 +229,10 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
             if (args.*named.field)
                 return usage(std::string(named.name) + " no va con --raw: la trama ya está dada");
         }
-        if (args.function || args.address)
-            return usage("--raw trae su dirección y su función: sin --address ni --function");
+        if (args.function || args.address || args.anyAddress)
+            return usage(
+                "--raw trae su dirección y su función: sin --address, --any-address ni "
+                "--function");
         const std::string crc = args.crc.value_or("add");
         if (crc != "add" && crc != "keep")
             return usage("--crc necesita add o keep");

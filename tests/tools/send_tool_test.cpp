@@ -66,6 +66,7 @@ TEST(SendTool, OneExitStatusPerOutcomeAgainstTheSimulator) {
          {"--until-complete", "--continuous", "korvel", "--address", "01"},
          64,
          ""},
+        {"a raw frame has its address", {}, {"--any-address", "modbus", "--raw", "01 07"}, 64, ""},
         {"more words than a frame carries",
          {},
          {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "125",
