@@ -26,7 +26,7 @@ constexpr const char *kUsage =
     "   o: marvalo-frame modbus  --address N --function CÓDIGO [sus opciones] "
     "[--registers FORMATO]\n"
     "   o: marvalo-frame modbus  --raw HEX [--crc add|keep]\n"
-    "   y: [--fields] [--reply HEX]  desmontan la petición (y una respuesta a ella)\n";
+    "   o: marvalo-frame korvel|iso1745|modbus ... [--fields] [--reply HEX]\n";
 
 struct FrameOptions {
     RequestArgs request;

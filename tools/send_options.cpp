@@ -27,8 +27,8 @@ constexpr const char *kUsage =
     "   o: marvalo-send [OPCIONES DE LÍNEA] --scan DIRECCIONES [--baud LISTA] [--parity LISTA] "
     "[--probe FC] [--json]\n"
     "   o: marvalo-send --list-ports [--json]\n"
-    "   o: marvalo-send --assign-port N DESTINO | --free-port N | --swap-ports N M |\n"
-    "                   --bind-port N usb-port|adapter\n";
+    "   o: marvalo-send --assign-port N DESTINO | --free-port N | --swap-ports N M\n"
+    "   o: marvalo-send --bind-port N usb-port|adapter\n";
 
 using Problem = std::optional<std::string>;
 
