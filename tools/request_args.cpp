@@ -114,7 +114,8 @@ constexpr const char *kRequestFormsHelp =
 template <std::size_t... I>
 constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index_sequence<I...>) {
     return {
-        {{{"", "", "La petición (korvel, iso1745 o modbus, y):\n"}, nullptr},
+        {{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
+          nullptr},
          {kOptions[I].text, takeField<I>}...,
          {{"--any-address", "", "Modbus: admite las direcciones 248..255, que la norma reserva\n"},
           takeAnyAddress},
