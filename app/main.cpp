@@ -230,7 +230,7 @@ int main(int argc, char **argv) {
         std::fputs(
             "marvalo: no hay pantalla (DISPLAY y WAYLAND_DISPLAY no están puestas): "
             "ejecútelo en un escritorio, p. ej. MARVALO_COM1=/dev/ttyUSB0 marvalo, por ssh -X, "
-            "o sin pantalla con xvfb-run marvalo.\n",
+            "o sin pantalla con xvfb-run -a marvalo.\n",
             stderr);
         return 1;
     }
