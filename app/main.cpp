@@ -19,7 +19,8 @@
 #include "app/preset_controls.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
-#include "core/version.h"
+#include "core/text/number_text.h"
+#include "core/text/option_table.h"
 #include "files/monitor_state.h"
 #include "files/ports_file.h"
 #include "files/settings_file.h"
@@ -92,46 +93,14 @@ std::filesystem::path programFolderBytes() {
     return QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
 }
 
-constexpr const char *kHelp =
-    "Usage: marvalo [--monitor] [--report-shown]\n"
-    "   or: marvalo [--monitor] --screenshot FILE.png [--set NAME=VALUE]... [--send-first N]\n"
-    "   or: marvalo --write-icon FILE.png [--icon-size N]\n"
-    "\n"
-    "The Marvalo bench panel. COM n is the device in $MARVALO_COMn when set\n"
-    "(shown in \"Puertos serie\" as \"(MARVALO_COMn)\"), else the serial adapter the\n"
-    "ports table marvalo-ports.ini gives that number. New adapters take the\n"
-    "lowest numbers never freed; \"Puertos serie…\" (F3) assigns, swaps, frees and\n"
-    "binds numbers (by adapter, or by USB connector for a fixture), as\n"
-    "marvalo-send --assign-port, --free-port, --swap-ports and --bind-port do.\n"
-    "A number whose entry is damaged, that fits two clone adapters or that is\n"
-    "now the system console is refused and nothing is sent.\n"
-    "A copy unpacked in a folder of the user's own keeps its settings file\n"
-    "Comini.sdx, marvalo-ports.ini and the monitor's marvalo-monitor.ini beside\n"
-    "itself. An installed program (in /usr, /opt and the like), or one whose\n"
-    "folder cannot be written, saves them in $XDG_CONFIG_HOME/marvalo\n"
-    "(~/.config/marvalo), for root too, and reads them from there once saved,\n"
-    "until then from beside the program.\n"
-    "\n"
-    "  --monitor          open the line monitor too (F2 in the panel opens it)\n"
-    "  --screenshot FILE  start as usual, save a picture of the window (of the\n"
-    "                     monitor with --monitor), quit\n"
-    "  --set NAME=VALUE   before the screenshot, set the text box or the list\n"
-    "                     of that objectName (txtCadena=508, cmbFormato=s16)\n"
-    "  --send-first N     press Enviar N times before the screenshot\n"
-    "  --write-icon FILE  save the window icon (48x48, or --icon-size N) and quit\n"
-    "  --version          print the version and quit\n"
-    "  --report-shown     print the start-up time and memory once the window\n"
-    "                     shows, then quit (used by bench/startup)\n"
-    "\n"
-    "Exit status: 0 the panel was closed (also by SIGTERM, SIGHUP or Ctrl-C,\n"
-    "which save the choices first); 1 there is no display; 64 the command line\n"
-    "is wrong.\n";
+constexpr const char *kUsage =
+    "Modo de empleo: marvalo [--monitor] [--report-shown]\n"
+    "   o: marvalo [--monitor] --screenshot ARCHIVO.png [--set NOMBRE=VALOR]... "
+    "[--send-first N]\n"
+    "   o: marvalo --write-icon ARCHIVO.png [--icon-size N]\n";
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    QElapsedTimer sinceStart;
-    sinceStart.start();
+// What the command line asks of this run.
+struct Options {
     QString screenshot;
     QString iconFile;
     int iconSize = 48;
@@ -139,36 +108,129 @@ int main(int argc, char **argv) {
     bool openMonitor = false;
     int sendFirst = 0;
     QStringList presets;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kHelp, stdout);
+};
+using Problem = std::optional<std::string>;
+using marvalo::OptionRow;
+using marvalo::OptionValues;
+
+template <bool Options::*member>
+Problem takeSwitch(Options &options, std::string_view, OptionValues) {
+    options.*member = true;
+    return std::nullopt;
+}
+
+// A file to write, named from where the program was started.
+template <QString Options::*member>
+Problem takeFile(Options &options, std::string_view name, OptionValues values) {
+    if (!values[0])
+        return std::string(name) + " necesita una ruta";
+    options.*member = QDir::current().absoluteFilePath(QFile::decodeName(values[0]));
+    return std::nullopt;
+}
+
+template <int Options::*member, long low, long high>
+Problem takeNumber(Options &options, std::string_view name, OptionValues values) {
+    const auto number = values[0] ? marvalo::parseDecimalIn(values[0], low, high) : std::nullopt;
+    if (!number)
+        return std::string(name) + " admite un número de " + std::to_string(low) + " a " +
+               std::to_string(high);
+    options.*member = static_cast<int>(*number);
+    return std::nullopt;
+}
+
+Problem takePreset(Options &options, std::string_view name, OptionValues values) {
+    if (!values[0])
+        return std::string(name) + " necesita NOMBRE=VALOR";
+    options.presets << QString::fromLocal8Bit(values[0]);
+    return std::nullopt;
+}
+
+constexpr OptionRow<Options> kOptions[] = {
+    {{"", "",
+      "El panel de banco Marvalo. COM n es el dispositivo de $MARVALO_COMn si\n"
+      "existe (en \"Puertos serie\" como \"(MARVALO_COMn)\"), si no el adaptador\n"
+      "serie al que la tabla de puertos marvalo-ports.ini da ese número. Los\n"
+      "adaptadores nuevos toman los números más bajos nunca liberados;\n"
+      "\"Puertos serie…\" (F3) asigna, intercambia, libera y liga números (por\n"
+      "adaptador, o por conector USB para un útil), como hacen marvalo-send\n"
+      "--assign-port, --free-port, --swap-ports y --bind-port. Un número cuya\n"
+      "entrada está dañada, que vale para dos adaptadores clónicos o que es\n"
+      "ahora la consola del sistema se rechaza y no se envía nada.\n"
+      "Una copia desempaquetada en una carpeta propia del usuario guarda su\n"
+      "archivo de ajustes Comini.sdx, marvalo-ports.ini y marvalo-monitor.ini\n"
+      "del monitor junto a sí misma. Un programa instalado (en /usr, /opt y\n"
+      "semejantes), o uno cuya carpeta no puede escribirse, los guarda en\n"
+      "$XDG_CONFIG_HOME/marvalo (~/.config/marvalo), también para root, y los\n"
+      "lee de allí una vez guardados, hasta entonces de junto al programa.\n"
+      "\n"},
+     nullptr},
+    {{"--monitor", "", "abre también el monitor de línea (F2 en el panel lo abre)\n"},
+     takeSwitch<&Options::openMonitor>},
+    {{"--screenshot", "ARCHIVO",
+      "arranca como siempre, guarda una imagen de la ventana (del\n"
+      "monitor con --monitor) y termina\n"},
+     takeFile<&Options::screenshot>},
+    {{"--set", "NOMBRE=VALOR",
+      "antes de la imagen, pone la casilla o la lista de ese objectName\n"
+      "(txtCadena=508, cmbFormato=s16)\n"},
+     takePreset},
+    {{"--send-first", "N", "pulsa Enviar N veces antes de la imagen\n"},
+     takeNumber<&Options::sendFirst, 0, 100000>},
+    {{"--write-icon", "ARCHIVO",
+      "guarda el icono de la ventana (48x48, o --icon-size N) y termina\n"},
+     takeFile<&Options::iconFile>},
+    {{"--icon-size", "N", "el lado del icono, de 1 a 512 píxeles\n"},
+     takeNumber<&Options::iconSize, 1, 512>},
+    {{"--report-shown", "",
+      "escribe el tiempo de arranque y la memoria cuando la ventana se\n"
+      "muestra, y termina (lo usa bench/startup)\n"},
+     takeSwitch<&Options::reportShown>},
+};
+
+constexpr const char *kExitHelp =
+    "\n"
+    "Estado de salida: 0 se cerró el panel (también con SIGTERM, SIGHUP o\n"
+    "Ctrl-C, que antes guardan las elecciones); 1 no hay pantalla; 64 la línea\n"
+    "de órdenes está mal.\n";
+
+// Every row of --help, in its order: what the completion offers too.
+std::vector<marvalo::OptionText> helpRows() {
+    std::vector<marvalo::OptionText> texts;
+    marvalo::appendTexts<Options>(texts, kOptions);
+    texts.insert(texts.end(), marvalo::commonOptions().begin(), marvalo::commonOptions().end());
+    texts.push_back({"", "", kExitHelp});
+    return texts;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    Options options;
+    for (int i = 1; i < argc;) {
+        if (const auto said = marvalo::commonOptionOutput(argv[i], "marvalo", kUsage, helpRows())) {
+            std::fputs(said->c_str(), stdout);
             return 0;
-        } else if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("marvalo %s\n", marvalo::kVersion);
-            return 0;
-        } else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
-            screenshot = QDir::current().absoluteFilePath(argv[++i]);
-        } else if (std::strcmp(argv[i], "--write-icon") == 0 && i + 1 < argc) {
-            iconFile = QDir::current().absoluteFilePath(argv[++i]);
-        } else if (std::strcmp(argv[i], "--icon-size") == 0 && i + 1 < argc) {
-            iconSize = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--send-first") == 0 && i + 1 < argc) {
-            sendFirst = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--set") == 0 && i + 1 < argc) {
-            presets << QString::fromLocal8Bit(argv[++i]);
-        } else if (std::strcmp(argv[i], "--monitor") == 0) {
-            openMonitor = true;
-        } else if (std::strcmp(argv[i], "--report-shown") == 0) {
-            reportShown = true;
-        } else {
-            std::fprintf(stderr, "marvalo: unknown argument '%s'\n\n%s", argv[i], kHelp);
+        }
+        auto taken = marvalo::takeOption<Options>(kOptions, options, argc, argv, i);
+        if (taken && taken.value() == 0)
+            taken = marvalo::unknownOption(argv[i], helpRows());
+        if (!taken) {
+            std::fprintf(stderr, "marvalo: %s\n%sLas opciones: marvalo --help\n",
+                         taken.error().c_str(), kUsage);
             return 64;
         }
+        i += taken.value();
     }
+    const QString &screenshot = options.screenshot;
+    const bool reportShown = options.reportShown;
+    const bool openMonitor = options.openMonitor;
     if (!hasDisplay()) {
         std::fputs(
-            "marvalo: no display (DISPLAY and WAYLAND_DISPLAY are unset); run it on a "
-            "desktop, e.g. MARVALO_COM1=/dev/ttyUSB0 marvalo, or over ssh -X.\n",
+            "marvalo: no hay pantalla (DISPLAY y WAYLAND_DISPLAY no están puestas): "
+            "ejecútelo en un escritorio, p. ej. MARVALO_COM1=/dev/ttyUSB0 marvalo, por ssh -X, "
+            "o sin pantalla con xvfb-run -a marvalo.\n",
             stderr);
         return 1;
     }
@@ -180,19 +242,13 @@ int main(int argc, char **argv) {
     QTranslator qtTexts;
     if (qtTexts.load("qtbase_es", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
-    if (!iconFile.isEmpty()) {
-        constexpr int kLargestIcon = 512;
-        if (iconSize < 1 || iconSize > kLargestIcon) {
-            std::fprintf(stderr, "marvalo: --icon-size takes 1 to %d pixels\n", kLargestIcon);
-            return 64;
-        }
-        return marvalo::drawIcon(iconSize).save(iconFile) ? 0 : 1;
-    }
+    if (!options.iconFile.isEmpty())
+        return marvalo::drawIcon(options.iconSize).save(options.iconFile) ? 0 : 1;
 
     // The settings file is looked for beside the program, as it always was.
     const std::filesystem::path programFolder = programFolderBytes();
     if (::chdir(programFolder.c_str()) != 0) {
-        std::perror("marvalo: cannot enter the program's folder");
+        std::perror("marvalo: no se pudo entrar en la carpeta del programa");
     }
     const marvalo::SettingsPlace place = marvalo::chooseSettingsPlace(programFolder);
     marvalo::removeStaleTemporaries(marvalo::resolvedSettingsFile(place.saveFolder).parent_path());
@@ -226,7 +282,7 @@ int main(int argc, char **argv) {
             QList<QWidget *> windows{&form};
             if (openMonitor)
                 windows << &monitor->window();
-            for (const QString &preset : presets) {
+            for (const QString &preset : options.presets) {
                 if (auto refused = marvalo::presetControl(windows, preset)) {
                     std::fprintf(stderr, "marvalo: --set: %s\n", qPrintable(*refused));
                     QCoreApplication::exit(64);
@@ -234,7 +290,7 @@ int main(int argc, char **argv) {
                 }
             }
             auto *send = form.findChild<QPushButton *>("cmdEnviar");
-            for (int i = 0; i < sendFirst && send != nullptr; ++i)
+            for (int i = 0; i < options.sendFirst && send != nullptr; ++i)
                 send->click();
             if (openMonitor) {
                 // The pane shows the last exchange that went wrong, if any.
@@ -254,7 +310,8 @@ int main(int argc, char **argv) {
             }
             QWidget &pictured = openMonitor ? static_cast<QWidget &>(monitor->window()) : form;
             const bool saved = pictured.grab().save(screenshot);
-            std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(screenshot));
+            std::printf("%s %s\n", saved ? "imagen guardada en" : "no se pudo guardar la imagen en",
+                        qPrintable(screenshot));
             QCoreApplication::exit(saved ? 0 : 1);
         });
     } else if (reportShown) {

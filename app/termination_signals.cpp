@@ -36,7 +36,7 @@ bool terminationRequested() {
 
 void closeOnTerminationSignals(QWidget &window) {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("marvalo: the settings will not be saved on SIGTERM");
+        std::perror("marvalo: los ajustes no se guardarán con SIGTERM");
         return;
     }
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);

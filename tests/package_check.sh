@@ -28,20 +28,20 @@ for program in marvalo marvalo-send marvalo-frame marvalo-sim; do
   completed=$(bash -c 'source "$1"; COMP_WORDS=("$2" "${3:0:4}"); COMP_CWORD=1; "_${2//-/_}"; printf "%s\n" "${COMPREPLY[@]}"' _ "$work/root/usr/share/bash-completion/completions/$program" "$program" "$option")
   grep -qx -- "$option" <<<"$completed" || { echo "$program: completing ${option:0:4} does not offer $option"; missing=1; }
   page="$work/root/usr/share/man/man1/$program.1.gz"
-  zcat "$page" | grep -q '^\.SH EXAMPLES' ||
+  zcat "$page" | grep -q '^\.SH EJEMPLOS' ||
     { echo "the manual page of $program has no examples"; missing=1; }
-  # As a reader sees it: every usage line under SYNOPSIS and nothing of
-  # them under DESCRIPTION, and every option of --help an entry of its own,
+  # As a reader sees it: every usage line under SINOPSIS and nothing of
+  # them under DESCRIPCIÓN, and every option of --help an entry of its own,
   # its text on the next line or, for a short tag, from the entry column.
   rendered=$(MANWIDTH=200 man -l "$page" 2>/dev/null | col -bx)
   # help2man writes in its locale's encoding: under C, "serie…" and "núcleo"
   # come out "serie???" and "n??cleo".
   LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | grep -E '[[:alnum:]"]\?' && { echo "$program: characters of its manual page came out as ?"; missing=1; }
-  usages=$("$work/root/usr/bin/$program" --help | grep -cE '^(Usage|   or):')
-  shown=$(awk '/^SYNOPSIS/{s=1;next} /^DESCRIPTION/{exit} s && /^       [^ ]/' <<<"$rendered" | wc -l)
-  [ "$usages" = "$shown" ] || { echo "$program: $usages usage lines, $shown under SYNOPSIS"; missing=1; }
-  awk '/^DESCRIPTION/{getline; print; exit}' <<<"$rendered" | grep -qE '^ +\[' &&
-    { echo "$program: a usage line fell under DESCRIPTION"; missing=1; }
+  usages=$("$work/root/usr/bin/$program" --help | grep -cE '^(Modo de empleo|   o):')
+  shown=$(awk '/^SINOPSIS/{s=1;next} /^DESCRIPCI/{exit} s && /^       [^ ]/' <<<"$rendered" | wc -l)
+  [ "$usages" = "$shown" ] || { echo "$program: $usages usage lines, $shown under SINOPSIS"; missing=1; }
+  awk '/^DESCRIPCI/{getline; print; exit}' <<<"$rendered" | grep -qE '^ +\[' &&
+    { echo "$program: a usage line fell under DESCRIPCIÓN"; missing=1; }
   for option in $("$work/root/usr/bin/$program" --help | grep -oE '^  --[a-z0-9-]+' | sort -u); do
     awk -v o="$option" '
       # A tag alone on its line with the text below at the text column, or

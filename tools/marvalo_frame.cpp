@@ -8,41 +8,90 @@
 #include "core/frames/frame_anatomy.h"
 #include "core/frames/request.h"
 #include "core/text/byte_text.h"
-#include "core/text/suggestion.h"
+#include "core/text/option_table.h"
 #include "core/verdicts/verdict.h"
-#include "core/version.h"
 #include "tools/request_args.h"
 
 namespace {
+
+using namespace marvalo;
 
 constexpr int kExitRejected = 2;
 constexpr int kExitBadReply = 3;
 constexpr int kExitUsage = 64;  // EX_USAGE
 
 constexpr const char *kUsage =
-    "Usage: marvalo-frame korvel  --address NN [--instruction TEXT]\n"
-    "   or: marvalo-frame iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-frame modbus  --address N --function CODE [its options] [--registers FORMAT]\n"
-    "   or: marvalo-frame modbus  --raw HEX [--crc add|keep]\n"
-    "   and: [--fields] [--reply HEX]  take the request (and a reply to it) apart\n";
+    "Modo de empleo: marvalo-frame korvel  --address NN [--instruction TEXTO]\n"
+    "   o: marvalo-frame iso1745 --address NN [--instruction TEXTO]\n"
+    "   o: marvalo-frame modbus  --address N --function CÓDIGO [sus opciones] "
+    "[--registers FORMATO]\n"
+    "   o: marvalo-frame modbus  --raw HEX [--crc add|keep]\n"
+    "   o: marvalo-frame korvel|iso1745|modbus ... [--fields] [--reply HEX]\n";
 
-constexpr const char *kHelp =
-    "Prints the request frame the Marvalo panel would send, as upper-case hex\n"
-    "bytes separated by single spaces, check code included.\n"
-    "--fields then takes it apart, a field a line (offset, length, name, what it\n"
-    "says), as the monitor's frame pane does; --reply HEX does the same with a\n"
-    "reply to it (registers in --registers FORMAT:ORDER) and ends with the\n"
-    "verdict the monitor would give it.\n"
-    "\n";
+struct FrameOptions {
+    RequestArgs request;
+    RegisterView view;
+    bool fields = false;
+    std::optional<Bytes> reply;
+};
+using Problem = std::optional<std::string>;
+
+constexpr OptionRow<FrameOptions> kOptions[] = {
+    {{"", "",
+      "Escribe la trama de petición que enviaría el panel Marvalo, en bytes hex\n"
+      "en mayúsculas separados por un espacio, código de control incluido.\n"
+      "\n"},
+     nullptr},
+    {{"--fields", "",
+      "luego la desmonta, un campo por línea (posición, longitud, nombre,\n"
+      "lo que dice), como el panel de tramas del monitor\n"},
+     [](FrameOptions &options, std::string_view, OptionValues) -> Problem {
+         options.fields = true;
+         return std::nullopt;
+     }},
+    {{"--reply", "HEX",
+      "hace lo mismo con una respuesta a ella y acaba con el veredicto\n"
+      "que le daría el monitor\n"},
+     [](FrameOptions &options, std::string_view name, OptionValues values) -> Problem {
+         const auto bytes = values[0] ? bytesFromHexText(values[0]) : std::nullopt;
+         if (!bytes)
+             return std::string(name) +
+                    " necesita la respuesta en bytes hex (\"11 03 02 00 2A ...\")";
+         options.reply = *bytes;
+         return std::nullopt;
+     }},
+    {{"--registers", "FORMATO[:ORDEN]",
+      "cómo se leen los registros de la respuesta: u16, s16, hex, u32,\n"
+      "s32, f32 o text; ORDEN ABCD, CDAB, BADC o DCBA\n"},
+     [](FrameOptions &options, std::string_view name, OptionValues values) -> Problem {
+         auto parsed = values[0] ? parseRegisterView(values[0])
+                                 : Result<RegisterView, std::string>("falta FORMATO[:ORDEN]");
+         if (!parsed)
+             return std::string(name) + ": " + parsed.error();
+         options.view = parsed.value();
+         return std::nullopt;
+     }},
+    {{"", "", "\n"}, nullptr},
+};
 
 constexpr const char *kExitHelp =
     "\n"
-    "Exit status: 0 frame printed (and the reply good); 3 the reply is bad;\n"
-    "2 an input was rejected (the reason on\n"
-    "stderr, nothing on stdout); 64 the command line is wrong.\n";
+    "Estado de salida: 0 trama escrita (y la respuesta buena); 3 la respuesta\n"
+    "es mala; 2 se rechazó una entrada (el motivo en stderr, nada en stdout);\n"
+    "64 la línea de órdenes está mal.\n";
 
-void printHelp() {
-    std::cout << kUsage << "\n" << kHelp << marvalo::kRequestArgsHelp << kExitHelp;
+// Every row of --help, in its order: what the completion offers too.
+const std::vector<OptionText> &helpRows() {
+    static const std::vector<OptionText> rows = [] {
+        std::vector<OptionText> texts;
+        appendTexts<FrameOptions>(texts, kOptions);
+        appendTexts(texts, requestArgOptions());
+        texts.push_back({"", "", "\nY:\n"});
+        texts.insert(texts.end(), commonOptions().begin(), commonOptions().end());
+        texts.push_back({"", "", kExitHelp});
+        return texts;
+    }();
+    return rows;
 }
 
 int usage(const std::string &problem) {
@@ -65,56 +114,28 @@ int rejected(const std::string &message) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    using namespace marvalo;
-    RequestArgs args;
-    RegisterView view;
-    bool fields = false;
-    std::optional<Bytes> reply;
+    FrameOptions options;
+    const RegisterView &view = options.view;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
-        if (word == "--help" || word == "-h") {
-            printHelp();
+        if (const auto said =
+                commonOptionOutput(word, "marvalo-frame", kUsage, helpRows(), protocolWords())) {
+            std::cout << *said;
             return 0;
         }
-        if (word == "--version") {
-            std::cout << "marvalo-frame " << kVersion << "\n";
-            return 0;
-        }
-        if (word == "--fields") {
-            fields = true;
-            ++i;
-            continue;
-        }
-        if (word == "--reply") {
-            const auto bytes = i + 1 < argc ? bytesFromHexText(argv[i + 1]) : std::nullopt;
-            if (!bytes)
-                return usage("--reply necesita la respuesta en bytes hex (\"11 03 02 00 2A ...\")");
-            reply = *bytes;
-            i += 2;
-            continue;
-        }
-        if (word == "--registers") {
-            auto parsed = i + 1 < argc ? parseRegisterView(argv[i + 1])
-                                       : Result<RegisterView, std::string>("falta FORMAT[:ORDER]");
-            if (!parsed)
-                return usage("--registers: " + parsed.error());
-            view = parsed.value();
-            i += 2;
-            continue;
-        }
-        auto taken = takeRequestArg(args, argc, argv, i);
+        auto taken = takeOption<FrameOptions>(kOptions, options, argc, argv, i);
+        if (taken && taken.value() == 0)
+            taken = takeRequestArg(options.request, argc, argv, i);
         if (!taken)
             return usage(taken.error());
         if (taken.value() == 0)
-            return usage(
-                "opción desconocida '" + safeText(word) + "'" +
-                suggestion(word, optionNames(std::string(kUsage) + kHelp + kRequestArgsHelp)));
+            return usage(unknownOption(word, helpRows()));
         i += taken.value();
     }
     if (argc < 2) {
         return usage("falta el protocolo: korvel, iso1745 o modbus");
     }
-    auto choice = requestFrom(args, {}, {}, view);
+    auto choice = requestFrom(options.request, {}, {}, view);
     if (!choice) {
         return choice.error().usage ? usage(choice.error().message)
                                     : rejected(choice.error().message);
@@ -122,9 +143,9 @@ int main(int argc, char **argv) {
     const Bytes &frame = choice.value().frame;
     const auto protocol = static_cast<std::uint8_t>(choice.value().protocol);
     std::cout << toHex(frame) << "\n";
-    if (fields || reply)
+    if (options.fields || options.reply)
         printFields(requestAnatomy(protocol, frame));
-    if (reply) {
+    if (const auto &reply = options.reply) {
         std::cout << toHex(*reply) << "\n";
         printFields(replyAnatomy(protocol, frame, *reply, view));
         const Verdict verdict = judgeReply(protocol, frame, *reply);

@@ -23,8 +23,7 @@
 #include "core/sim/master_judge.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
-#include "core/text/suggestion.h"
-#include "core/version.h"
+#include "core/text/option_table.h"
 #include "files/bounded_read.h"
 #include "files/output_check.h"
 #include "files/output_file.h"
@@ -38,81 +37,11 @@ using namespace marvalo;
 
 constexpr int kExitUsage = 64;
 
-constexpr const char *kHelp =
-    "Usage: marvalo-sim [--instrument FILE [--watch]] [--device PATH | --listen[-rfc2217] "
-    "HOST:PORT] [--settings S] [--address NN] [FAULTS] [--judge FILE.xml] [--log]\n"
-    "   or: marvalo-sim --print-instrument [--address NN]\n"
-    "\n"
-    "Plays Marvalo-compatible instruments. Without --device it opens a\n"
-    "pseudo-terminal pair and prints, as the first line of its output, the path\n"
-    "the panel should use (MARVALO_COM1=that-path marvalo). With --device it\n"
-    "serves a real serial port at --settings (default \" 9600,n,8,1\"). With\n"
-    "--listen it serves one TCP client at a time, raw (marvalo-send --device\n"
-    "socket://HOST:PORT), and with --listen-rfc2217 as a telnet RFC 2217 serial\n"
-    "server (rfc2217://HOST:PORT); both print that address first. Only\n"
-    "127.0.0.1 and ::1 unless --listen-any; port 0 picks a free one. --settings\n"
-    "takes a string such as \" 9600,n,8,1\".\n"
-    "\n"
-    "--instrument FILE plays the instruments a TOML file describes (several\n"
-    "addresses and protocols on one line, blocks of registers, typed values\n"
-    "that count, ramp, wave or wander, rules that spoil chosen answers, Korvel\n"
-    "and ISO 1745 dialogues); see the README, \"Simulating instruments\". A file\n"
-    "with any error is refused, each error at file:line:column, before anything\n"
-    "is served. --watch re-reads the file when it changes; a bad change is\n"
-    "refused the same way and the instruments go on as they were.\n"
-    "\n"
-    "Without a file it plays its own instrument at --address (default 01), in\n"
-    "all three protocols; --print-instrument writes it as a file, a starting\n"
-    "point for your own. Korvel *01D<CR> gets 01D+0023.4<CR> (V the version, A\n"
-    "the address, else ?); ISO 1745 0D gets STX 0D+0023.4 ETX BCC (a wrong BCC\n"
-    "gets NAK); Modbus RTU: holding register n holds n and input register n\n"
-    "holds 1000 + n (n < 600), with 256 coils, but for 500..511, which hold\n"
-    "values for the 32-bit and signed formats (32-bit ones high word first):\n"
-    "  500 u32 3000000366     502 u32 4294967295     504 s32 -2147483648\n"
-    "  506 f32 20 +/- 5, a sine, and 508 s16 +/-1000, a sine, one step of 40\n"
-    "      to a wave with every Modbus request answered\n"
-    "  509 s16 -1234          510 u32 a counter from 3000000000, one up with\n"
-    "      every Modbus request answered\n"
-    "(marvalo-send ... modbus --start 500 --words 12 --registers u32).\n"
-    "Modbus functions 1-8 (8 with sub-function 0), 15, 16, 17, 22, 23 and 43/14\n"
-    "are answered; others get exception 01, a bad quantity or byte count 03,\n"
-    "addresses outside the blocks 02. A frame too short for its function is\n"
-    "not answered. A frame ends after 3.5 quiet characters (1.75 ms above\n"
-    "19200 baud). A line that sends more than 4096 bytes without a pause is not\n"
-    "answered.\n"
-    "\n"
-    "Faults, for tests and demonstrations (all combine with --drop-every):\n"
-    "  --silent            never answer\n"
-    "  --delay MS          answer MS milliseconds late\n"
-    "  --drop-every N      leave every Nth request unanswered\n"
-    "  --echo              send the request back before the answer, as 2-wire\n"
-    "                      RS485 adapters do\n"
-    "  --exception CODE    Modbus: answer with exception CODE (1..255); ISO 1745:\n"
-    "                      answer NAK\n"
-    "  --bad-check         damage the Modbus CRC or the ISO 1745 BCC\n"
-    "  --short N           send only the first N bytes of each answer\n"
-    "  --wrong-address     answer as the next address up\n"
-    "  --stray HEX         send these bytes (\"14DA3E\") before each answer\n"
-    "  --slow MS           pause MS milliseconds between the answer's bytes\n"
-    "  --fault-every N     apply the faults above to every Nth answer only\n"
-    "\n"
-    "Judging the master:\n"
-    "  --judge FILE.xml    at the end, a JUnit testcase for every request seen,\n"
-    "                      failed where the master was at fault: a bad CRC or\n"
-    "                      BCC, a pause inside a request longer than 1.5\n"
-    "                      characters, a request less than 3.5 characters after\n"
-    "                      our reply, a function, quantity or range the\n"
-    "                      instrument refused, a write to a read-only block; an\n"
-    "                      address nobody has is named, not failed\n"
-    "  --judge-json FILE   the same as JSON, with the master's turnaround\n"
-    "Both end with a summary line on stderr.\n"
-    "\n"
-    "Output:\n"
-    "  --log               print each request and answer in hex with a timestamp\n"
-    "\n"
-    "Exit status: 1 the line could not be opened or failed; 2 the instrument\n"
-    "file was refused; 64 the command line is wrong. Otherwise it serves until\n"
-    "it is stopped (0, the judge's files written).\n";
+constexpr const char *kUsage =
+    "Modo de empleo: marvalo-sim [--instrument ARCHIVO [--watch]] [--device RUTA | "
+    "--listen[-rfc2217] HOST:PUERTO] [--settings S] [--address NN] [FALLOS] "
+    "[--judge ARCHIVO.xml] [--log]\n"
+    "   o: marvalo-sim --print-instrument [--address NN]\n";
 
 constexpr int kExitRefusedFile = 2;
 
@@ -138,8 +67,223 @@ struct Options {
     Faults faults;
 };
 
+using Problem = std::optional<std::string>;
+
+// A switch: the member it sets.
+template <auto member>
+Problem takeSwitch(Options &options, std::string_view, OptionValues) {
+    options.*member = true;
+    return std::nullopt;
+}
+template <auto member>
+Problem takeFault(Options &options, std::string_view, OptionValues) {
+    options.faults.*member = true;
+    return std::nullopt;
+}
+
+// A number within its range, or what the option takes.
+template <auto set, long low, long high>
+Problem takeNumber(Options &options, std::string_view name, OptionValues values) {
+    const auto value = values[0] ? parseDecimalIn(values[0], low, high) : std::nullopt;
+    if (!value) {
+        const std::string what = set(options, low, true);
+        return std::string(name) + " admite " + what;
+    }
+    set(options, *value, false);
+    return std::nullopt;
+}
+
+// What a path or an address option names, as given.
+Problem takeText(Options &options, std::string_view name, OptionValues values) {
+    const char *text = values[0];
+    if (text == nullptr)
+        return std::string(name) + " necesita un valor (véase --help)";
+    // The simulator plays the instrument at the end of a line; a serial
+    // server is the other end, where the panel sits.
+    if (name == "--device" && net::looksLikeServerAddress(text))
+        return std::string("--device \"") + safeText(text) +
+               "\" es la dirección de un servidor serie, y el simulador solo "
+               "sirve un puerto serie local: dé el dispositivo del que el "
+               "servidor lee (su connector, /dev/tty... o un pty), o ningún "
+               "--device para que abra un pty propio; para servir en la red, "
+               "--listen o --listen-rfc2217";
+    if (name == "--device")
+        options.device = text;
+    else if (name == "--instrument")
+        options.instrumentFile = text;
+    else if (name == "--judge")
+        options.judgeXml = text;
+    else if (name == "--judge-json")
+        options.judgeJson = text;
+    else if (name == "--settings")
+        options.settings = text;
+    else {
+        options.listen = text;
+        options.rfc2217 = name == "--listen-rfc2217";
+    }
+    return std::nullopt;
+}
+
+Problem takeStray(Options &options, std::string_view, OptionValues values) {
+    const auto bytes = values[0] ? bytesFromHexText(values[0]) : std::nullopt;
+    if (!bytes)
+        return std::string("--stray admite bytes en hex, como 14DA3E o \"14 DA 3E\"");
+    options.faults.stray = *bytes;
+    return std::nullopt;
+}
+
+// Each number option sets its member, or says what it admits.
+std::string setAddress(Options &o, long v, bool say) {
+    return say ? "un número de 00 a 99" : (o.address = static_cast<int>(v), "");
+}
+std::string setDelay(Options &o, long v, bool say) {
+    return say ? "milisegundos de 0 a 60000" : (o.delayMs = static_cast<int>(v), "");
+}
+std::string setDropEvery(Options &o, long v, bool say) {
+    return say ? "un número de peticiones, de 1 en adelante"
+               : (o.dropEvery = static_cast<int>(v), "");
+}
+std::string setException(Options &o, long v, bool say) {
+    return say ? "un código de excepción Modbus de 1 a 255"
+               : (o.faults.exception = static_cast<std::uint8_t>(v), "");
+}
+std::string setShort(Options &o, long v, bool say) {
+    return say ? "un número de bytes, de 0 en adelante"
+               : (o.faults.shortTo = static_cast<std::size_t>(v), "");
+}
+std::string setFaultEvery(Options &o, long v, bool say) {
+    return say ? "un número de respuestas, de 1 en adelante"
+               : (o.faultEvery = static_cast<int>(v), "");
+}
+std::string setSlow(Options &o, long v, bool say) {
+    return say ? "milisegundos de 0 a 10000" : (o.slowMs = static_cast<int>(v), "");
+}
+
+constexpr OptionRow<Options> paragraph(const char *text) {
+    return {{"", "", text}, nullptr};
+}
+
+// Every option of marvalo-sim, one row each, which the parser, --help and
+// the completion all read.
+constexpr OptionRow<Options> kOptions[] = {
+    paragraph("Hace de instrumentos compatibles con Marvalo. Sin --device abre un par\n"
+              "de pseudoterminales y escribe, como primera línea de su salida, la\n"
+              "ruta que debe usar el panel (MARVALO_COM1=esa-ruta marvalo). Con\n"
+              "--device sirve un puerto serie real a --settings (\" 9600,n,8,1\" por\n"
+              "omisión). Con --listen sirve a un cliente TCP cada vez, en crudo\n"
+              "(marvalo-send --device socket://HOST:PUERTO), y con --listen-rfc2217\n"
+              "como servidor serie telnet RFC 2217 (rfc2217://HOST:PUERTO); los dos\n"
+              "escriben primero esa dirección. Solo 127.0.0.1 y ::1 salvo con\n"
+              "--listen-any; el puerto 0 elige uno libre.\n"
+              "\n"
+              "Sin archivo hace de su propio instrumento en --address (01 por\n"
+              "omisión), en los tres protocolos. Korvel *01D<CR> recibe\n"
+              "01D+0023.4<CR> (V la versión, A la dirección, si no ?); ISO 1745 0D\n"
+              "recibe STX 0D+0023.4 ETX BCC (un BCC mal, NAK); Modbus RTU: el\n"
+              "registro de retención n guarda n y el de entrada n guarda 1000 + n\n"
+              "(n < 600), con 256 bobinas, salvo de 500 a 511, que guardan valores\n"
+              "para los formatos de 32 bits y con signo (los de 32 bits, la palabra\n"
+              "alta primero):\n"
+              "  500 u32 3000000366     502 u32 4294967295     504 s32 -2147483648\n"
+              "  506 f32 20 +/- 5, un seno, y 508 s16 +/-1000, un seno, un paso de\n"
+              "      40 hacia una onda con cada petición Modbus contestada\n"
+              "  509 s16 -1234          510 u32 un contador desde 3000000000, uno\n"
+              "      más con cada petición Modbus contestada\n"
+              "(marvalo-send ... modbus --start 500 --words 12 --registers u32).\n"
+              "Se contestan las funciones Modbus 1-8 (8 con la subfunción 0), 15, 16,\n"
+              "17, 22, 23 y 43/14; las demás reciben la excepción 01, una cantidad o\n"
+              "un nº de bytes mal la 03, direcciones fuera de los bloques la 02. Una\n"
+              "trama demasiado corta para su función no se contesta. Una trama acaba\n"
+              "tras 3,5 caracteres de silencio (1,75 ms por encima de 19200 baudios).\n"
+              "Una línea que envía más de 4096 bytes sin pausa no se contesta.\n"
+              "\n"
+              "La línea y los instrumentos:\n"),
+    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n"}, takeText},
+    {{"--settings", "S", "sus ajustes, una cadena como \" 9600,n,8,1\"\n"}, takeText},
+    {{"--listen", "HOST:PUERTO", "sirve por TCP en crudo\n"}, takeText},
+    {{"--listen-rfc2217", "HOST:PUERTO", "sirve como servidor serie RFC 2217\n"}, takeText},
+    {{"--listen-any", "", "admite una dirección que no es la local\n"},
+     takeSwitch<&Options::listenAny>},
+    {{"--address", "NN", "la dirección del instrumento propio (01 por omisión)\n"},
+     takeNumber<setAddress, 0, 99>},
+    {{"--instrument", "ARCHIVO",
+      "hace de los instrumentos que describe un archivo TOML (varias\n"
+      "direcciones y protocolos en una línea, bloques de registros, valores\n"
+      "con tipo que cuentan, suben, ondulan o vagan, reglas que estropean\n"
+      "respuestas elegidas, diálogos Korvel e ISO 1745); véase el README,\n"
+      "\"Simulating instruments\". Un archivo con un error se rechaza, cada\n"
+      "error en archivo:línea:columna, antes de servir nada\n"},
+     takeText},
+    {{"--watch", "",
+      "vuelve a leer el archivo cuando cambia; un cambio malo se rechaza\n"
+      "igual y los instrumentos siguen como estaban\n"},
+     takeSwitch<&Options::watch>},
+    {{"--print-instrument", "",
+      "escribe el instrumento propio como archivo, un punto de partida\n"
+      "para los suyos\n"},
+     takeSwitch<&Options::printInstrument>},
+    paragraph("Fallos, para pruebas y demostraciones (todos se combinan con --drop-every):\n"),
+    {{"--silent", "", "no contesta nunca\n"}, takeSwitch<&Options::silent>},
+    {{"--delay", "MS", "contesta MS milisegundos tarde\n"}, takeNumber<setDelay, 0, 60000>},
+    {{"--drop-every", "N", "deja sin contestar una de cada N peticiones\n"},
+     takeNumber<setDropEvery, 1, 1000000>},
+    {{"--echo", "",
+      "devuelve la petición antes de la respuesta, como hacen los\n"
+      "adaptadores RS485 de 2 hilos\n"},
+     takeSwitch<&Options::echo>},
+    {{"--exception", "CÓDIGO",
+      "Modbus: contesta con la excepción CÓDIGO (1..255); ISO 1745:\n"
+      "contesta NAK\n"},
+     takeNumber<setException, 1, 255>},
+    {{"--bad-check", "", "estropea la CRC Modbus o el BCC ISO 1745\n"},
+     takeFault<&Faults::badCheck>},
+    {{"--short", "N", "envía solo los N primeros bytes de cada respuesta\n"},
+     takeNumber<setShort, 0, 100000>},
+    {{"--wrong-address", "", "contesta como la dirección siguiente\n"},
+     takeFault<&Faults::wrongAddress>},
+    {{"--stray", "HEX", "envía estos bytes (\"14DA3E\") antes de cada respuesta\n"}, takeStray},
+    {{"--slow", "MS", "hace una pausa de MS milisegundos entre los bytes de la respuesta\n"},
+     takeNumber<setSlow, 0, 10000>},
+    {{"--fault-every", "N", "aplica los fallos de arriba solo a una de cada N respuestas\n"},
+     takeNumber<setFaultEvery, 1, 1000000>},
+    paragraph("\nEl juicio del maestro:\n"),
+    {{"--judge", "ARCHIVO.xml",
+      "al final, un caso JUnit por cada petición vista, fallido donde\n"
+      "el maestro tuvo la culpa: una CRC o un BCC mal, una pausa dentro\n"
+      "de una petición de más de 1,5 caracteres, una petición a menos de\n"
+      "3,5 caracteres de nuestra respuesta, una función, cantidad o\n"
+      "rango que el instrumento rechazó, una escritura en un bloque de\n"
+      "solo lectura; una dirección que nadie tiene se nombra, no falla\n"},
+     takeText},
+    {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n"},
+     takeText},
+    paragraph("Los dos acaban con una línea de resumen en stderr.\n\nLa salida:\n"),
+    {{"--log", "", "escribe cada petición y respuesta en hex con la hora\n"},
+     takeSwitch<&Options::log>},
+    paragraph("\nY:\n"),
+};
+
+constexpr const char *kExitHelp =
+    "\n"
+    "Estado de salida: 1 la línea no pudo abrirse o falló; 2 se rechazó el\n"
+    "archivo de instrumentos; 64 la línea de órdenes está mal. Si no, sirve\n"
+    "hasta que se le para (0, con los archivos del juicio escritos).\n";
+
+// Every row of --help, in its order: what the completion offers too.
+const std::vector<OptionText> &helpRows() {
+    static const std::vector<OptionText> rows = [] {
+        std::vector<OptionText> texts;
+        appendTexts<Options>(texts, kOptions);
+        texts.insert(texts.end(), commonOptions().begin(), commonOptions().end());
+        texts.push_back({"", "", kExitHelp});
+        return texts;
+    }();
+    return rows;
+}
+
 int usage(const std::string &problem) {
-    std::cerr << "marvalo-sim: " << problem << "\n\n" << kHelp;
+    std::cerr << "marvalo-sim: " << problem << "\n"
+              << kUsage << "Las opciones: marvalo-sim --help\n";
     return kExitUsage;
 }
 
@@ -265,7 +409,7 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
     const bool dropped = options_.dropEvery > 0 && requests_ % options_.dropEvery == 0;
     if (!reply || options_.silent || dropped) {
         if (options_.log)
-            std::cout << timestamp() << " -- " << (reply ? "(held back)" : "(no answer)")
+            std::cout << timestamp() << " -- " << (reply ? "(retenida)" : "(sin respuesta)")
                       << std::endl;
         seen.answer.reply.reset();
         return true;
@@ -358,8 +502,8 @@ int Server::run() {
         } while (::ppoll(&ready, 1, &gap, nullptr) > 0);
         if (overflowed) {
             if (options_.log)
-                std::cout << timestamp() << " <- (more than " << kMaxRequestBytes
-                          << " bytes without a pause: not answered)" << std::endl;
+                std::cout << timestamp() << " <- (más de " << kMaxRequestBytes
+                          << " bytes sin pausa: sin respuesta)" << std::endl;
             continue;
         }
         if (request.empty()) {
@@ -385,117 +529,22 @@ int Server::run() {
     return 0;
 }
 
-// Reads a number option's value within its range, or says what it takes.
-template <typename Apply>
-std::optional<int> numberOption(int argc, char **argv, int &i, long low, long high,
-                                const char *problem, Apply apply) {
-    const char *text = i + 1 < argc ? argv[++i] : nullptr;
-    const auto value = text ? parseDecimalIn(text, low, high) : std::nullopt;
-    if (!value)
-        return usage(problem);
-    apply(*value);
-    return std::nullopt;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
-        std::optional<int> refused;
-        if (name == "--help" || name == "-h") {
-            std::cout << kHelp;
+    for (int i = 1; i < argc;) {
+        const std::string word = argv[i];
+        if (const auto said = commonOptionOutput(word, "marvalo-sim", kUsage, helpRows())) {
+            std::cout << *said;
             return 0;
-        } else if (name == "--version") {
-            std::cout << "marvalo-sim " << kVersion << "\n";
-            return 0;
-        } else if (name == "--silent") {
-            options.silent = true;
-        } else if (name == "--echo") {
-            options.echo = true;
-        } else if (name == "--log") {
-            options.log = true;
-        } else if (name == "--watch") {
-            options.watch = true;
-        } else if (name == "--listen-any") {
-            options.listenAny = true;
-        } else if (name == "--print-instrument") {
-            options.printInstrument = true;
-        } else if (name == "--device" || name == "--instrument" || name == "--listen" ||
-                   name == "--listen-rfc2217" || name == "--judge" || name == "--judge-json" ||
-                   name == "--settings") {
-            const char *text = value();
-            if (text == nullptr)
-                return usage(name + " necesita un valor (véase --help)");
-            // The simulator plays the instrument at the end of a line; a
-            // serial server is the other end, where the panel sits.
-            if (name == "--device" && net::looksLikeServerAddress(text))
-                return usage(std::string("--device \"") + safeText(text) +
-                             "\" es la dirección de un servidor serie, y el simulador solo "
-                             "sirve un puerto serie local: dé el dispositivo del que el "
-                             "servidor lee (su connector, /dev/tty... o un pty), o ningún "
-                             "--device para que abra un pty propio; para servir en la red, "
-                             "--listen o --listen-rfc2217");
-            if (name == "--device")
-                options.device = text;
-            else if (name == "--instrument")
-                options.instrumentFile = text;
-            else if (name == "--judge")
-                options.judgeXml = text;
-            else if (name == "--judge-json")
-                options.judgeJson = text;
-            else if (name == "--settings")
-                options.settings = text;
-            else {
-                options.listen = text;
-                options.rfc2217 = name == "--listen-rfc2217";
-            }
-        } else if (name == "--address") {
-            refused = numberOption(argc, argv, i, 0, 99, "--address admite un número de 00 a 99",
-                                   [&](long v) { options.address = static_cast<int>(v); });
-        } else if (name == "--delay") {
-            refused =
-                numberOption(argc, argv, i, 0, 60000, "--delay admite milisegundos de 0 a 60000",
-                             [&](long v) { options.delayMs = static_cast<int>(v); });
-        } else if (name == "--drop-every") {
-            refused = numberOption(argc, argv, i, 1, 1000000,
-                                   "--drop-every admite un número de peticiones, de 1 en adelante",
-                                   [&](long v) { options.dropEvery = static_cast<int>(v); });
-        } else if (name == "--bad-check") {
-            options.faults.badCheck = true;
-        } else if (name == "--wrong-address") {
-            options.faults.wrongAddress = true;
-        } else if (name == "--exception") {
-            refused = numberOption(
-                argc, argv, i, 1, 255,
-                "--exception admite un código de excepción Modbus de 1 a 255",
-                [&](long v) { options.faults.exception = static_cast<std::uint8_t>(v); });
-        } else if (name == "--short") {
-            refused = numberOption(
-                argc, argv, i, 0, 100000, "--short admite un número de bytes, de 0 en adelante",
-                [&](long v) { options.faults.shortTo = static_cast<std::size_t>(v); });
-        } else if (name == "--fault-every") {
-            refused = numberOption(argc, argv, i, 1, 1000000,
-                                   "--fault-every admite un número de respuestas, de 1 en adelante",
-                                   [&](long v) { options.faultEvery = static_cast<int>(v); });
-        } else if (name == "--slow") {
-            refused =
-                numberOption(argc, argv, i, 0, 10000, "--slow admite milisegundos de 0 a 10000",
-                             [&](long v) { options.slowMs = static_cast<int>(v); });
-        } else if (name == "--stray") {
-            const char *text = value();
-            const auto bytes = text ? bytesFromHexText(text) : std::nullopt;
-            if (!bytes)
-                return usage("--stray admite bytes en hex, como 14DA3E o \"14 DA 3E\"");
-            options.faults.stray = *bytes;
-        } else {
-            return usage("opción desconocida '" + safeText(name) + "'" +
-                         suggestion(name, optionNames(kHelp)));
         }
-        if (refused)
-            return *refused;
+        auto taken = takeOption<Options>(kOptions, options, argc, argv, i);
+        if (!taken)
+            return usage(taken.error());
+        if (taken.value() == 0)
+            return usage(unknownOption(word, helpRows()));
+        i += taken.value();
     }
     if (options.printInstrument) {
         std::cout << sim::builtInInstrumentText(options.address);
@@ -504,7 +553,7 @@ int main(int argc, char **argv) {
     if (options.device && options.listen)
         return usage("--device y --listen no van juntos: el simulador sirve una sola línea");
     if (options.watch && !options.instrumentFile)
-        return usage("--watch necesita --instrument FILE");
+        return usage("--watch necesita --instrument ARCHIVO");
 
     std::optional<sim::InstrumentFile> file;
     if (options.instrumentFile) {

@@ -59,50 +59,63 @@ Result<const SerialAdapter *, std::string> adapterNamed(const BenchPorts &ports,
            " adaptadores (" + list + "); dé el dispositivo de uno de ellos";
 }
 
-}  // namespace
-
-Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, int argc, char **argv,
-                                         int i) {
-    const std::string name = argv[i];
-    const char *first = i + 1 < argc ? argv[i + 1] : nullptr;
-    const char *second = i + 2 < argc ? argv[i + 2] : nullptr;
+// One change of the table, whichever of the four options gives it.
+template <PortCommand::Kind kind>
+std::optional<std::string> takeCommand(std::optional<PortCommand> &command, std::string_view name,
+                                       OptionValues values) {
     PortCommand taken;
-    int words = 3;
+    taken.kind = kind;
     const std::string numbers = "un número de COM del 1 al " + std::to_string(kComNumbers);
-    if (name == "--free-port") {
-        taken.kind = PortCommand::Kind::Free;
-        words = 2;
-    } else if (name == "--assign-port") {
-        taken.kind = PortCommand::Kind::Assign;
+    const char *second = values.size() > 1 ? values[1] : nullptr;
+    if constexpr (kind == PortCommand::Kind::Assign) {
         if (!second)
-            return name + " necesita " + numbers +
+            return std::string(name) + " necesita " + numbers +
                    " y un dispositivo, ruta by-id, nº de serie o dirección rfc2217:// o socket://";
         taken.target = second;
-    } else if (name == "--swap-ports") {
-        taken.kind = PortCommand::Kind::Swap;
+    } else if constexpr (kind == PortCommand::Kind::Swap) {
         const auto other = comNumber(second);
         if (!other)
-            return name + " necesita dos números de COM del 1 al " + std::to_string(kComNumbers);
+            return std::string(name) + " necesita dos números de COM del 1 al " +
+                   std::to_string(kComNumbers);
         taken.other = *other;
-    } else if (name == "--bind-port") {
-        taken.kind = PortCommand::Kind::Bind;
+    } else if constexpr (kind == PortCommand::Kind::Bind) {
         const std::string how = second ? second : "";
         if (how != "usb-port" && how != "adapter")
-            return name + " necesita " + numbers +
-                   " y usb-port (por conector USB) o adapter "
-                   "(por adaptador)";
+            return std::string(name) + " necesita " + numbers +
+                   " y usb-port (por conector USB) o adapter (por adaptador)";
         taken.binding = how == "usb-port" ? Binding::UsbPort : Binding::Adapter;
-    } else {
-        return 0;
     }
-    const auto number = comNumber(first);
+    const auto number = comNumber(values[0]);
     if (!number)
-        return name + " necesita " + numbers;
+        return std::string(name) + " necesita " + numbers;
     if (command)
         return std::string("dé un solo cambio de la tabla de puertos por orden");
     taken.number = *number;
     command = taken;
-    return words;
+    return std::nullopt;
+}
+
+using Command = std::optional<PortCommand>;
+constexpr OptionRow<Command> kPortCommandOptions[] = {
+    {{"--assign-port", "N DESTINO",
+      "da COM N al adaptador de DESTINO (/dev/ttyUSB0, una ruta\n"
+      "/dev/serial/by-id) o con ese nº de serie USB, o a un servidor\n"
+      "serie en DESTINO (rfc2217://HOST:PUERTO o socket://HOST:PUERTO)\n"},
+     takeCommand<PortCommand::Kind::Assign>},
+    {{"--free-port", "N", "libera COM N; queda vacío hasta que se asigne de nuevo\n"},
+     takeCommand<PortCommand::Kind::Free>},
+    {{"--swap-ports", "N M", "intercambia dos números\n"}, takeCommand<PortCommand::Kind::Swap>},
+    {{"--bind-port", "N usb-port|adapter",
+      "COM N vale para lo que se enchufe en su conector USB (un útil\n"
+      "de producción, usb-port) o para su adaptador donde se enchufe\n"
+      "(adapter, lo predeterminado)\n"},
+     takeCommand<PortCommand::Kind::Bind>},
+};
+
+}  // namespace
+
+std::span<const OptionRow<std::optional<PortCommand>>> portCommandOptions() {
+    return kPortCommandOptions;
 }
 
 int runPortCommand(const PortCommand &command, BenchPorts &ports) {

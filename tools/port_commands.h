@@ -1,10 +1,12 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 
 #include "core/ports/ports_table.h"
 #include "core/result.h"
+#include "core/text/option_table.h"
 
 namespace marvalo {
 
@@ -21,10 +23,8 @@ struct PortCommand {
     Binding binding = Binding::Adapter;
 };
 
-// The option at argv[i], when it is one of the four: how many words it
-// took, 0 when it is none of them, or why it is wrong (Spanish).
-Result<int, std::string> takePortCommand(std::optional<PortCommand> &command, int argc, char **argv,
-                                         int i);
+// The four options, each giving at most one change.
+std::span<const OptionRow<std::optional<PortCommand>>> portCommandOptions();
 
 // Applies it through the table's locked merge and prints the result and
 // the listing; the exit status (0, or 4 when refused).

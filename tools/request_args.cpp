@@ -19,28 +19,110 @@ namespace marvalo {
 namespace {
 
 struct Option {
-    const char *name;
+    OptionText text;
     std::optional<std::string> RequestArgs::*field;
     bool forModbus;  // else for the text protocols; --address is for both
 };
 constexpr std::array<Option, 16> kOptions{{
-    {"--address", &RequestArgs::address, true},
-    {"--instruction", &RequestArgs::instruction, false},
-    {"--function", &RequestArgs::function, true},
-    {"--start", &RequestArgs::start, true},
-    {"--words", &RequestArgs::words, true},
-    {"--data", &RequestArgs::data, true},
-    {"--bits", &RequestArgs::bits, true},
-    {"--value", &RequestArgs::value, true},
-    {"--values", &RequestArgs::values, true},
-    {"--and-mask", &RequestArgs::andMask, true},
-    {"--or-mask", &RequestArgs::orMask, true},
-    {"--read-start", &RequestArgs::readStart, true},
-    {"--data-hex", &RequestArgs::dataHex, true},
-    {"--object", &RequestArgs::object, true},
-    {"--raw", &RequestArgs::raw, true},
-    {"--crc", &RequestArgs::crc, true},
+    {{"--address", "N",
+      "Korvel e ISO 1745: el texto de dos cifras de la lista de\n"
+      "direcciones (00..99); Modbus: la unidad 1..247 (0: una escritura\n"
+      "difundida, que nadie contesta; 248..255 con --any-address)\n"},
+     &RequestArgs::address,
+     true},
+    {{"--instruction", "TEXTO", "Korvel e ISO 1745: el texto a enviar (puede ir vacío)\n"},
+     &RequestArgs::instruction,
+     false},
+    {{"--function", "CÓDIGO", "Modbus: el código de función; lo que lleva cada una, abajo\n"},
+     &RequestArgs::function,
+     true},
+    {{"--start", "N", "el primer registro o bobina\n"}, &RequestArgs::start, true},
+    {{"--words", "N", "cuántos registros se leen o escriben\n"}, &RequestArgs::words, true},
+    {{"--data", "LISTA",
+      "las formas del panel: los bytes de la función 16 separados por\n"
+      "';', o la bobina de la función 5\n"},
+     &RequestArgs::data,
+     true},
+    {{"--bits", "N", "cuántas bobinas o entradas se leen\n"}, &RequestArgs::bits, true},
+    {{"--value", "V", "el valor que se escribe: on u off en una bobina, un número\n"},
+     &RequestArgs::value,
+     true},
+    {{"--values", "V,...", "los valores que se escriben, separados por comas\n"},
+     &RequestArgs::values,
+     true},
+    {{"--and-mask", "M", "la máscara AND de la función 22\n"}, &RequestArgs::andMask, true},
+    {{"--or-mask", "M", "la máscara OR de la función 22\n"}, &RequestArgs::orMask, true},
+    {{"--read-start", "N", "el primer registro que lee la función 23\n"},
+     &RequestArgs::readStart,
+     true},
+    {{"--data-hex", "HEX", "los datos de la función 8, en hex\n"}, &RequestArgs::dataHex, true},
+    {{"--object", "basic|regular|extended|N", "lo que pide la función 43\n",
+      "basic regular extended"},
+     &RequestArgs::object,
+     true},
+    {{"--raw", "HEX", "cualquier trama, en hex (\"01 03 00 00 00 0A\")\n"},
+     &RequestArgs::raw,
+     true},
+    {{"--crc", "add|keep",
+      "la CRC de --raw: añadida (add, lo predeterminado) o tal como se\n"
+      "dio (keep)\n",
+      "add keep"},
+     &RequestArgs::crc,
+     true},
 }};
+
+template <std::size_t I>
+std::optional<std::string> takeField(RequestArgs &args, std::string_view name,
+                                     OptionValues values) {
+    if (!values[0])
+        return std::string(name) + " necesita un valor";
+    args.*kOptions[I].field = values[0];
+    return std::nullopt;
+}
+
+std::optional<std::string> takeAnyAddress(RequestArgs &args, std::string_view, OptionValues) {
+    args.anyAddress = true;
+    return std::nullopt;
+}
+
+constexpr const char *kRequestFormsHelp =
+    "Las funciones Modbus, con lo que lleva cada una:\n"
+    "  1, 2   --start N --bits N (1..2000)   leer bobinas, entradas\n"
+    "  3, 4   --start N --words N (1..125)   leer registros\n"
+    "  5      --start N --value on|off       escribir una bobina\n"
+    "  6      --start N --value V            escribir un registro\n"
+    "  15     --start N --values 1,0,1,...   escribir bobinas (1..1968)\n"
+    "  16     --start N --values V,...       escribir registros (1..123)\n"
+    "  22     --start N --and-mask M --or-mask M\n"
+    "  23     --read-start N --words N --start N --values V,...\n"
+    "  7      leer el estado de excepción;  17  el id del servidor\n"
+    "  8      diagnóstico 0 (devolver los datos) --data-hex \"12 34\"\n"
+    "  43     identificación del dispositivo --object basic|regular|\n"
+    "         extended|N, pedida hasta que la unidad dice que no hay más\n"
+    "--value(s) son números en --registers FORMATO:ORDEN (u16 por omisión;\n"
+    "s16, hex, u32, s32, f32 de dos palabras cada uno).\n"
+    "Las formas del panel siguen: 16 con --words N y los bytes de --data\n"
+    "separados por ';' (el nº de bytes, el doble de --words), y 5, que fuerza\n"
+    "la bobina cuyo número es --data (solo 0..99).\n"
+    "--raw \"01 03 00 00 00 0A\" envía cualquier trama, con su CRC añadida\n"
+    "(--crc add, lo predeterminado) o tal como se dio (--crc keep).\n"
+    "\n"
+    "Los textos se toman como los tendrían las casillas del panel: los números\n"
+    "pueden llevar signo y blancos alrededor, los caracteres deben tener un\n"
+    "código de 8 bits (Latin-1), y de 7 bits (0..127) en ISO 1745, cuya línea\n"
+    "lleva 7 bits de datos.\n";
+
+template <std::size_t... I>
+constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index_sequence<I...>) {
+    return {
+        {{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
+          nullptr},
+         {kOptions[I].text, takeField<I>}...,
+         {{"--any-address", "", "Modbus: admite las direcciones 248..255, que la norma reserva\n"},
+          takeAnyAddress},
+         {{"", "", kRequestFormsHelp}, nullptr}}};
+}
+constexpr auto kRows = rowsOf(std::make_index_sequence<kOptions.size()>());
 
 RequestArgsProblem usage(std::string message) {
     return {true, std::move(message)};
@@ -51,39 +133,19 @@ RequestArgsProblem refused(std::string message) {
 
 }  // namespace
 
-const char *const kRequestArgsHelp =
-    "  korvel, iso1745     --address is the two-digit text of the address list\n"
-    "                      (00..99); --instruction the text to send (may be empty).\n"
-    "  modbus              --address is the unit 1..247 (0: a broadcast write,\n"
-    "                      which nobody answers; 248..255 with --any-address);\n"
-    "                      --function the function code, with what it carries:\n"
-    "                        1, 2   --start N --bits N (1..2000)   read coils, inputs\n"
-    "                        3, 4   --start N --words N (1..125)   read registers\n"
-    "                        5      --start N --value on|off       write a coil\n"
-    "                        6      --start N --value V            write a register\n"
-    "                        15     --start N --values 1,0,1,...   write coils (1..1968)\n"
-    "                        16     --start N --values V,...       write registers\n"
-    "                                                              (1..123)\n"
-    "                        22     --start N --and-mask M --or-mask M\n"
-    "                        23     --read-start N --words N --start N --values V,...\n"
-    "                        7      read exception status;  17  report server id\n"
-    "                        8      diagnostics 0 (return query data) --data-hex \"12 34\"\n"
-    "                        43     device identification --object basic|regular|\n"
-    "                               extended|N, fetched until the unit says no more\n"
-    "                      --value(s) are numbers in --registers FORMAT:ORDER (u16\n"
-    "                      default; s16, hex, u32, s32, f32 two words each).\n"
-    "                      The panel's forms stay: 16 with --words N and the\n"
-    "                      ';'-separated bytes of --data (byte count twice --words),\n"
-    "                      5 forcing on the coil whose number is --data (0..99 only).\n"
-    "                      --raw \"01 03 00 00 00 0A\" sends any frame, its CRC added\n"
-    "                      (--crc add, the default) or as given (--crc keep).\n"
-    "\n"
-    "Texts are taken as the panel's boxes would hold them: numbers may carry a\n"
-    "sign and blanks around them, characters must have an 8-bit (Latin-1) code,\n"
-    "and a 7-bit one (0..127) for ISO 1745, whose line carries 7 data bits.\n";
+std::span<const OptionRow<RequestArgs>> requestArgOptions() {
+    return kRows;
+}
 
 std::string protocolName(Protocol protocol) {
     return std::string(kProtocolKeys.at(static_cast<std::size_t>(protocol)));
+}
+
+std::string protocolWords() {
+    std::string words;
+    for (const std::string_view key : kProtocolKeys)
+        words += (words.empty() ? "" : " ") + std::string(key);
+    return words;
 }
 
 Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv, int i) {
@@ -101,19 +163,7 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
         return "protocolo desconocido '" + safeText(word) +
                "': se admite korvel, iso1745 o modbus" + suggestion(word, protocols);
     }
-    if (word == "--any-address") {
-        args.anyAddress = true;
-        return 1;
-    }
-    for (const Option &option : kOptions) {
-        if (word != option.name)
-            continue;
-        if (i + 1 >= argc)
-            return word + " necesita un valor";
-        args.*option.field = argv[i + 1];
-        return 2;
-    }
-    return 0;
+    return takeOption(requestArgOptions(), args, argc, argv, i);
 }
 
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
@@ -127,10 +177,10 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         return usage("falta --address");
     const bool isModbus = *protocol == Protocol::Modbus;
     for (const Option &option : kOptions) {
-        const bool applies =
-            std::strcmp(option.name, "--address") == 0 || option.forModbus == isModbus;
+        const bool applies = option.text.name == "--address" || option.forModbus == isModbus;
         if (args.*option.field && !applies)
-            return usage(std::string(option.name) + " no vale para " + protocolName(*protocol));
+            return usage(std::string(option.text.name) + " no vale para " +
+                         protocolName(*protocol));
     }
 
     RequestChoice choice{*protocol, {}, {}};

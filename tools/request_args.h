@@ -1,12 +1,14 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 
 #include "core/frames/bytes.h"
 #include "core/records/register_values.h"
 #include "core/result.h"
 #include "core/settings/panel_state.h"
+#include "core/text/option_table.h"
 
 namespace marvalo {
 
@@ -65,7 +67,10 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
 // "korvel", "iso1745", "modbus".
 std::string protocolName(Protocol protocol);
 
-// The help text for the request half.
-extern const char *const kRequestArgsHelp;
+// "korvel iso1745 modbus": the words a shell completes before the options.
+std::string protocolWords();
+
+// The request's options, for parsing and --help alike.
+std::span<const OptionRow<RequestArgs>> requestArgOptions();
 
 }  // namespace marvalo

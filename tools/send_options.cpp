@@ -11,183 +11,26 @@
 #include "core/scan/bus_scan.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
-#include "core/text/suggestion.h"
+#include "core/text/option_table.h"
 #include "core/version.h"
 
 namespace marvalo {
 namespace {
 
 constexpr const char *kUsage =
-    "Usage: marvalo-send [LINE OPTIONS] korvel|iso1745 --address NN [--instruction TEXT]\n"
-    "   or: marvalo-send [LINE OPTIONS] modbus --address N --function CODE [its options]\n"
-    "   or: marvalo-send [LINE OPTIONS] modbus --raw HEX [--crc add|keep]\n"
-    "   or: marvalo-send [LINE OPTIONS] --plan FILE [--check] [--junit FILE] [--tap] [--name NAME] "
-    "[--property KEY=VALUE]...\n"
-    "   or: marvalo-send [LINE OPTIONS] --scan ADDRESSES [--baud LIST] [--parity LIST] "
+    "Modo de empleo: marvalo-send [OPCIONES DE LÍNEA] korvel|iso1745 --address NN "
+    "[--instruction TEXTO]\n"
+    "   o: marvalo-send [OPCIONES DE LÍNEA] modbus --address N --function CÓDIGO [sus opciones]\n"
+    "   o: marvalo-send [OPCIONES DE LÍNEA] modbus --raw HEX [--crc add|keep]\n"
+    "   o: marvalo-send [OPCIONES DE LÍNEA] --plan ARCHIVO [--check] [--junit ARCHIVO] [--tap] "
+    "[--name NOMBRE] [--property CLAVE=VALOR]...\n"
+    "   o: marvalo-send [OPCIONES DE LÍNEA] --scan DIRECCIONES [--baud LISTA] [--parity LISTA] "
     "[--probe FC] [--json]\n"
-    "   or: marvalo-send --list-ports [--json]\n"
-    "   or: marvalo-send --assign-port N DEVICE|SERIAL|URL | --free-port N | --swap-ports N M |\n"
-    "                    --bind-port N usb-port|adapter\n";
+    "   o: marvalo-send --list-ports [--json]\n"
+    "   o: marvalo-send --assign-port N DESTINO | --free-port N | --swap-ports N M\n"
+    "   o: marvalo-send --bind-port N usb-port|adapter\n";
 
-constexpr const char *kHelp =
-    "Runs the Marvalo panel's exchange from the command line: builds the\n"
-    "request, writes it, waits as the panel does, reads the reply and judges it.\n"
-    "\n"
-    "The line:\n"
-    "  --port N          COM N (1..5): $MARVALO_COMN when set, else the adapter\n"
-    "                    the ports table (marvalo-ports.ini, beside the panel's\n"
-    "                    files) gives that number. Without --port or --device,\n"
-    "                    the port of --settings, else COM 1, and it says which\n"
-    "  --device PATH     the serial device itself (/dev/ttyUSB0, a by-id path), or\n"
-    "                    a serial server: rfc2217://HOST:PORT (RFC 2217, the line\n"
-    "                    settings set on the server) or socket://HOST:PORT (raw\n"
-    "                    TCP, the server's settings); HOST a name, IPv4 or [IPv6]\n"
-    "  --connect-timeout MS\n"
-    "                    the most a serial server may take to be found and\n"
-    "                    connected, and then to answer each line setting\n"
-    "                    (1..60000, default 3000)\n"
-    "  --list-ports      the serial adapters present, the serial servers in the\n"
-    "                    ports table, their COM numbers and how each is bound\n"
-    "                    (with --json, one object per port), then exit\n"
-    "The ports table (the panel's \"Puertos serie…\", F3, changes it too; every\n"
-    "change is merged under a lock, so the panel and scripts never undo each other):\n"
-    "  --assign-port N DEVICE|SERIAL|URL\n"
-    "                    give COM N to the adapter at DEVICE (/dev/ttyUSB0, a\n"
-    "                    /dev/serial/by-id path) or with that USB serial number,\n"
-    "                    or to a serial server at URL (rfc2217://HOST:PORT or\n"
-    "                    socket://HOST:PORT)\n"
-    "  --free-port N     free COM N; it stays empty until assigned again\n"
-    "  --swap-ports N M  swap two numbers\n"
-    "  --bind-port N usb-port|adapter\n"
-    "                    COM N stands for whatever is plugged into its USB\n"
-    "                    connector (a production fixture), or for its adapter\n"
-    "                    wherever it is plugged in (the default)\n"
-    "A number whose table entry is damaged or fits two adapters (clones with one\n"
-    "serial number), or that is now the system console, is refused: nothing is\n"
-    "written to any port.\n"
-    "  --baud RATE       any rate from 50 to 12000000 (default 9600): 300 .. 921600\n"
-    "                    as termios has them, any other as a custom rate (termios2),\n"
-    "                    refused naming the adapter when its driver cannot; the\n"
-    "                    reply wait, the RS485 hold and the Modbus silent interval\n"
-    "                    follow it (above 19200 baud a fixed 1.75 ms)\n"
-    "  --rs485, --rs232  the link; RS485 raises RTS 50 ms before each write and\n"
-    "                    drops it the panel's hold time after it; --rs232 also\n"
-    "                    switches off a driver's RS485 mode a killed run left on\n"
-    "  --rs485-kernel    let the driver switch the RS485 transceiver (TIOCSRS485)\n"
-    "                    instead of timing RTS; refused by most USB adapters\n"
-    "  --parity none|even|odd, --data-bits 7|8, --stop-bits 1|2\n"
-    "                    override the protocol's framing (7E1 for ISO 1745, else\n"
-    "                    8N1); many Modbus devices run 8E1\n"
-    "  --settings FILE   take link, port, address, baud rate and protocol from a\n"
-    "                    panel's Comini.sdx; options given here win\n"
-    "A bus scan:\n"
-    "  --scan ADDRESSES  ask every address (1-247, 1,5,10-20) at every rate of\n"
-    "                    --baud LIST (9600,19200,115200) and parity of --parity\n"
-    "                    LIST (none,even) which unit answers, each waiting only as\n"
-    "                    long as a reply can take at that rate (--wait for\n"
-    "                    another); any answer counts, an exception too. Then a\n"
-    "                    table (with --json one object per find and a summary);\n"
-    "                    exit 0 something answered, 1 nothing. Only reads go out\n"
-    "  --probe FC        the function asked: 3, register 0 (the default); 17,\n"
-    "                    the server id; 43, the basic device identification\n"
-    "Timing:\n"
-    "  --continuous      the continuous wait (1000 ms shorter), port kept open\n"
-    "                    while no reply comes, as the panel's continuous sending\n"
-    "  --wait MS         another reply wait\n"
-    "  --until-complete  end each exchange as soon as the reply is a complete\n"
-    "                    frame (else at the end of the wait); asks USB adapters\n"
-    "                    for low latency while the port is open\n"
-    "  --count N         exchanges to run (default 1); --interval MS between them\n"
-    "Output:\n"
-    "  --json            one JSON object per exchange and a final summary object,\n"
-    "                    all on stdout\n"
-    "  --format influx   one InfluxDB line-protocol line per exchange instead (a\n"
-    "                    plan's too, its case lines left out)\n"
-    "                    (marvalo,port=..,protocol=..,address=..,function=..,\n"
-    "                    verdict=.. first_byte_ms=..,duration_ms=..,reg_N=..i NS),\n"
-    "                    each register a field by its number (u16 unless\n"
-    "                    --registers), for Telegraf's execd input; --format json\n"
-    "                    is --json, --format text the default\n"
-    "  --pcap FILE       write every exchange to a pcapng capture that Wireshark\n"
-    "                    and tshark read (Modbus: tshark -o mbrtu.tcp.port:502\n"
-    "                    -o mbrtu.crc_verification:TRUE -V -r FILE)\n"
-    "  --registers FORMAT[:ORDER]\n"
-    "                    after each Modbus read, its registers numbered from\n"
-    "                    --start (\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\":\n"
-    "                    [{number, format, value, raw}]); FORMAT u16, s16, hex, u32,\n"
-    "                    s32, f32 or text, ORDER for the 32-bit ones ABCD (default),\n"
-    "                    CDAB, BADC or DCBA; integers are exact, f32 its shortest\n"
-    "                    digits (JSON: \"NaN\", \"Infinity\", \"-Infinity\" as\n"
-    "                    strings), an odd last register comes alone in u16 (JSON:\n"
-    "                    \"lone\": true); a write's reply says what it confirms;\n"
-    "                    also the format --value and --values are written in\n"
-    "\n"
-    "Without --json, one line per exchange: the reply as the panel shows it\n"
-    "(control characters named), its hex, the first byte's delay after the\n"
-    "request left, and the verdict; a summary goes to stderr at the end.\n"
-    "Every text is UTF-8: a byte of a path or a reply that is not valid UTF-8 is\n"
-    "read as Latin-1, and control characters (C0, DEL, C1) are written as\n"
-    "<CR>, <1B>, <85>. A reply keeps at most 65536 bytes; the rest is counted\n"
-    "(dropped_bytes) and named in the verdict.\n"
-    "\n"
-    "Test plans (their file format: TEST PLANS in marvalo-send(1)):\n"
-    "  --plan FILE       run the steps of a TOML test plan (at most 1 MiB), one\n"
-    "                    line per step: PASS, FAIL, ERROR (the port failed),\n"
-    "                    INTERRUMPIDO or SKIP, the name, the verdict, the\n"
-    "                    response time and for a failure what was expected and\n"
-    "                    what came; with --json one object per exchange, one per\n"
-    "                    skipped or interrupted step and a summary; with --pcap\n"
-    "                    every try in the capture\n"
-    "  --check           read the plan, build every request and check every\n"
-    "                    output as a run would; send nothing\n"
-    "  --junit FILE      write a JUnit XML report: a file atomically, a device,\n"
-    "                    FIFO or /dev/stdout in place (never replaced)\n"
-    "  --tap             print TAP version 14 instead of the lines, each case as\n"
-    "                    it ends (not with --json)\n"
-    "  --name NAME       the unit under test, as the report's suite name\n"
-    "  --property KEY=VALUE\n"
-    "                    a property of the report (repeatable)\n"
-    "\n"
-    "--junit and --pcap are checked before the first byte is sent: a folder\n"
-    "that is missing or takes no file, a directory, the plan, the settings\n"
-    "file or the ports table (under any name), or a terminal that is not this\n"
-    "program's own (another serial line) refuses the run (exit 2); both on one\n"
-    "file, or either on stderr, is refused (exit 64). An existing capture is\n"
-    "replaced only once an exchange reached the line. --count, --interval,\n"
-    "--settings and a request do not go with --plan; --tap, --junit, --check,\n"
-    "--name and --property need it (exit 64).\n"
-    "Each option is given once (--property may repeat): a second one, or\n"
-    "--rs232 with --rs485, is refused (exit 64).\n"
-    "\n"
-    "Ctrl-C (or SIGTERM, SIGHUP) stops the run: from then on nothing more is\n"
-    "written to the line (it is checked right before RTS and every write), a\n"
-    "wait or a pause ends at once, a plan's step in progress is reported as\n"
-    "interrupted and the rest as skipped, the reports are written and the port\n"
-    "is given back as it was. What is still to be written gets 50 ms: a\n"
-    "reader too slow for it (a FIFO, a full pipe) gets an incomplete output,\n"
-    "said so on stderr. A stop that cut nothing short leaves the run's own\n"
-    "exit status. Signals ignored at the start (nohup) stay ignored. A process\n"
-    "stop (Ctrl-Z, SIGSTOP) during a plan's try marks its timing unknown, never\n"
-    "judged against max_first_byte_ms. A closed output (| head -n 1) ends a run\n"
-    "of exchanges the same way, without a summary and with the status of what\n"
-    "it saw; it ends a plan before its next request, exit 4. A stdout that\n"
-    "fails otherwise (> /dev/full) gives exit 4 and a sentence in every mode.\n"
-    "A path with a control character, a Korvel instruction with CR, or an ISO\n"
-    "1745 one with SOH, STX or ETX (a second frame on the line) is refused.\n"
-    "\n"
-    "The request:\n";
-
-constexpr const char *kExitHelp =
-    "\n"
-    "Exit status: 0 every reply well formed (with --plan: every step passed); 1\n"
-    "some exchange got no reply (and none was bad); 3 some reply was bad (some\n"
-    "step failed); 2 an input was rejected (the panel's message), or the plan is\n"
-    "invalid or an output cannot be written, and nothing was sent; 4 the port\n"
-    "failed (the message names the device and the fix), or a report or the\n"
-    "capture could not be written at the end, or stdout took no more (the\n"
-    "message still says how the unit did); 64 the command line is wrong; 128 +\n"
-    "the signal's number when a signal stopped the run: 130 Ctrl-C (SIGINT),\n"
-    "143 SIGTERM, 129 SIGHUP.\n";
+using Problem = std::optional<std::string>;
 
 std::optional<std::vector<int>> parseRateList(std::string_view text) {
     auto rates = parseNumberList(text, kMinBaud, kMaxBaud, false);
@@ -209,140 +52,395 @@ std::optional<std::vector<Parity>> parseParityList(std::string_view text) {
     }
 }
 
-// The line options; 0 when argv[i] is not one of them.
-Result<int, std::string> takeLineArg(SendOptions &options, int argc, char **argv, int i) {
-    const std::string name = argv[i];
-    const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
-    auto needs = [&](const char *what) { return name + " necesita " + what; };
-    // A NUL cannot come in argv, but a line break or an escape can.
-    const bool path = name == "--device" || name == "--settings" || name == "--plan" ||
-                      name == "--junit" || name == "--pcap";
-    if (const auto bad = path && value ? controlCharIn(value) : std::nullopt)
-        return name + " tiene el carácter de control " + bad->name + " en la posición " +
-               std::to_string(bad->offset + 1) + ": se admite una ruta sin caracteres de control";
-    if (name == "--rs485" || name == "--rs232") {
-        options.linkType =
-            static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
-        return 1;
+std::string needs(std::string_view name, std::string_view what) {
+    return std::string(name) + " necesita " + std::string(what);
+}
+
+// A NUL cannot come in argv, but a line break or an escape can.
+Problem pathProblem(std::string_view name, const char *value) {
+    if (const auto bad = value ? controlCharIn(value) : std::nullopt)
+        return std::string(name) + " tiene el carácter de control " + bad->name +
+               " en la posición " + std::to_string(bad->offset + 1) +
+               ": se admite una ruta sin caracteres de control";
+    return std::nullopt;
+}
+
+// A switch: the member it sets.
+template <bool SendOptions::*member>
+Problem takeSwitch(SendOptions &options, std::string_view, OptionValues) {
+    options.*member = true;
+    return std::nullopt;
+}
+
+// A path or a name, kept as given.
+template <std::optional<std::string> SendOptions::*member>
+Problem takeText(SendOptions &options, std::string_view name, OptionValues values) {
+    if (!values[0])
+        return needs(name, name == "--name" ? "un nombre" : "una ruta");
+    if (auto bad = name == "--name" ? std::nullopt : pathProblem(name, values[0]))
+        return bad;
+    options.*member = values[0];
+    return std::nullopt;
+}
+
+// A number of milliseconds.
+template <auto member, long low>
+Problem takeMs(SendOptions &options, std::string_view name, OptionValues values) {
+    constexpr long kHigh = low == 0 ? 3'600'000 : 60'000;
+    const auto ms = values[0] ? parseDecimalIn(values[0], low, kHigh) : std::nullopt;
+    if (!ms)
+        return needs(name,
+                     "milisegundos de " + std::to_string(low) + " a " + std::to_string(kHigh));
+    options.*member = static_cast<int>(*ms);
+    options.repeatGiven = options.repeatGiven || name == "--interval";
+    return std::nullopt;
+}
+
+Problem takeLink(SendOptions &options, std::string_view name, OptionValues) {
+    options.linkType =
+        static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
+    return std::nullopt;
+}
+
+Problem takeProperty(SendOptions &options, std::string_view name, OptionValues values) {
+    const std::string pair = values[0] ? values[0] : "";
+    const auto equals = pair.find('=');
+    if (equals == std::string::npos || equals == 0)
+        return needs(name, "CLAVE=VALOR");
+    options.properties.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+    return std::nullopt;
+}
+
+Problem takePort(SendOptions &options, std::string_view name, OptionValues values) {
+    const auto port =
+        values[0] ? parseDecimalIn(values[0], kFirstCommPort, kLastCommPort) : std::nullopt;
+    if (!port)
+        return needs(name, "un número de puerto del 1 al 5");
+    options.port = static_cast<int>(*port);
+    return std::nullopt;
+}
+
+Problem takeDevice(SendOptions &options, std::string_view name, OptionValues values) {
+    if (!values[0])
+        return needs(name, "una ruta");
+    if (auto bad = pathProblem(name, values[0]))
+        return bad;
+    // Refused with the other wrong options, not after a connect attempt.
+    if (net::looksLikeServerAddress(values[0])) {
+        if (auto address = net::parseServerAddress(values[0]); !address)
+            return "--device: " + safeText(address.error());
     }
-    if (name == "--continuous" || name == "--until-complete" || name == "--json" ||
-        name == "--list-ports" || name == "--rs485-kernel" || name == "--check" ||
-        name == "--tap") {
-        (name == "--continuous"     ? options.continuous
-         : name == "--json"         ? options.json
-         : name == "--list-ports"   ? options.listPorts
-         : name == "--rs485-kernel" ? options.kernelRs485
-         : name == "--check"        ? options.check
-         : name == "--tap"          ? options.tap
-                                    : options.untilComplete) = true;
-        return 1;
-    }
-    if (name == "--plan" || name == "--junit" || name == "--name" || name == "--pcap") {
-        if (!value)
-            return needs(name == "--name" ? "un nombre" : "una ruta");
-        (name == "--plan"    ? options.plan
-         : name == "--junit" ? options.junit
-         : name == "--pcap"  ? options.pcap
-                             : options.suiteName) = value;
-        return 2;
-    }
-    if (name == "--property") {
-        const std::string pair = value ? value : "";
-        const auto equals = pair.find('=');
-        if (equals == std::string::npos || equals == 0)
-            return needs("CLAVE=VALOR");
-        options.properties.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
-        return 2;
-    }
-    if (name == "--port") {
-        const auto port =
-            value ? parseDecimalIn(value, kFirstCommPort, kLastCommPort) : std::nullopt;
-        if (!port)
-            return needs("un número de puerto del 1 al 5");
-        options.port = static_cast<int>(*port);
-    } else if (name == "--device" || name == "--settings") {
-        if (!value)
-            return needs("una ruta");
-        // Refused with the other wrong options, not after a connect attempt.
-        if (name == "--device" && net::looksLikeServerAddress(value)) {
-            if (auto address = net::parseServerAddress(value); !address)
-                return "--device: " + safeText(address.error());
-        }
-        (name == "--device" ? options.device : options.settingsFile) = value;
-    } else if (name == "--baud") {
-        auto rates = value ? parseRateList(value) : std::nullopt;
-        if (!rates)
-            return needs(("un número de baudios de " + std::to_string(kMinBaud) + " a " +
-                          std::to_string(kMaxBaud) +
-                          " (300 a 921600 los de termios, otro a medida si el adaptador puede)"
-                          "; con --scan, una lista: 9600,19200,115200")
-                             .c_str());
-        options.bauds = *rates;
-    } else if (name == "--parity") {
-        auto parities = value ? parseParityList(value) : std::nullopt;
-        if (!parities)
-            return needs("none, even u odd; con --scan, una lista: none,even");
-        options.parities = *parities;
-    } else if (name == "--scan") {
-        auto addresses = value ? parseNumberList(value, kFirstScanAddress, kLastScanAddress, true)
-                               : Result<std::vector<int>, std::string>(std::string("falta"));
-        if (!addresses)
-            return needs(("las direcciones a explorar (como 1-247 o 1,5,10-20): " +
-                          safeText(addresses.error()))
-                             .c_str());
-        options.scan = addresses.value();
-    } else if (name == "--probe") {
-        const auto function = value ? parseDecimal(value) : std::nullopt;
-        if (!function || !scanProbe(static_cast<int>(*function)))
-            return needs(
-                "la función con que se sondea: 3 (leer el registro 0), 17 (el id del "
-                "servidor) o 43 (la identificación básica)");
-        options.probe = static_cast<int>(*function);
-    } else if (name == "--format") {
-        const std::string format = value ? value : "";
-        if (format != "text" && format != "json" && format != "influx")
-            return needs("text, json o influx");
-        options.json = format == "json";
-        options.influx = format == "influx";
-    } else if (name == "--data-bits") {
-        const auto bits = value ? parseDecimalIn(value, 7, 8) : std::nullopt;
-        if (!bits)
-            return needs("7 u 8");
-        options.dataBits = static_cast<int>(*bits);
-    } else if (name == "--stop-bits") {
-        const auto bits = value ? parseDecimalIn(value, 1, 2) : std::nullopt;
-        if (!bits)
-            return needs("1 o 2");
-        options.stopBits = static_cast<int>(*bits);
-    } else if (name == "--wait" || name == "--interval") {
-        const auto ms = value ? parseDecimalIn(value, 0, 3'600'000) : std::nullopt;
-        if (!ms)
-            return needs("milisegundos de 0 a 3600000");
-        if (name == "--wait")
-            options.waitMs = static_cast<int>(*ms);
-        else
-            options.intervalMs = static_cast<int>(*ms);
-        options.repeatGiven = options.repeatGiven || name == "--interval";
-    } else if (name == "--connect-timeout") {
-        const auto ms = value ? parseDecimalIn(value, 1, 60'000) : std::nullopt;
-        if (!ms)
-            return needs("milisegundos de 1 a 60000");
-        options.connectTimeoutMs = static_cast<int>(*ms);
-    } else if (name == "--registers") {
-        auto view = value ? parseRegisterView(value) : Result<RegisterView, std::string>("");
-        if (!view)
-            return needs(("FORMAT[:ORDER]: " + view.error()).c_str());
-        options.registers = view.value();
-    } else if (name == "--count") {
-        const auto count = value ? parseDecimalIn(value, 1, 1'000'000'000) : std::nullopt;
-        if (!count)
-            return needs("un número de intercambios desde 1");
-        options.count = *count;
-        options.repeatGiven = true;
-    } else {
-        return 0;
-    }
-    return 2;
+    options.device = values[0];
+    return std::nullopt;
+}
+
+Problem takeBaud(SendOptions &options, std::string_view name, OptionValues values) {
+    auto rates = values[0] ? parseRateList(values[0]) : std::nullopt;
+    if (!rates)
+        return needs(name, "un número de baudios de " + std::to_string(kMinBaud) + " a " +
+                               std::to_string(kMaxBaud) +
+                               " (300 a 921600 los de termios, otro a medida si el adaptador "
+                               "puede); con --scan, una lista: 9600,19200,115200");
+    options.bauds = *rates;
+    return std::nullopt;
+}
+
+Problem takeParity(SendOptions &options, std::string_view name, OptionValues values) {
+    auto parities = values[0] ? parseParityList(values[0]) : std::nullopt;
+    if (!parities)
+        return needs(name, "none, even u odd; con --scan, una lista: none,even");
+    options.parities = *parities;
+    return std::nullopt;
+}
+
+Problem takeScan(SendOptions &options, std::string_view name, OptionValues values) {
+    auto addresses = values[0]
+                         ? parseNumberList(values[0], kFirstScanAddress, kLastScanAddress, true)
+                         : Result<std::vector<int>, std::string>(std::string("falta"));
+    if (!addresses)
+        return needs(name, "las direcciones a explorar (como 1-247 o 1,5,10-20): " +
+                               safeText(addresses.error()));
+    options.scan = addresses.value();
+    return std::nullopt;
+}
+
+Problem takeProbe(SendOptions &options, std::string_view name, OptionValues values) {
+    const auto function = values[0] ? parseDecimal(values[0]) : std::nullopt;
+    if (!function || !scanProbe(static_cast<int>(*function)))
+        return needs(name,
+                     "la función con que se sondea: 3 (leer el registro 0), 17 (el id del "
+                     "servidor) o 43 (la identificación básica)");
+    options.probe = static_cast<int>(*function);
+    return std::nullopt;
+}
+
+Problem takeFormat(SendOptions &options, std::string_view name, OptionValues values) {
+    const std::string format = values[0] ? values[0] : "";
+    if (format != "text" && format != "json" && format != "influx")
+        return needs(name, "text, json o influx");
+    options.json = format == "json";
+    options.influx = format == "influx";
+    return std::nullopt;
+}
+
+// --data-bits 7|8, --stop-bits 1|2.
+template <std::optional<int> SendOptions::*member, int low>
+Problem takeBits(SendOptions &options, std::string_view name, OptionValues values) {
+    const auto bits = values[0] ? parseDecimalIn(values[0], low, low + 1) : std::nullopt;
+    if (!bits)
+        return needs(name,
+                     std::to_string(low) + (low == 7 ? " u " : " o ") + std::to_string(low + 1));
+    options.*member = static_cast<int>(*bits);
+    return std::nullopt;
+}
+
+Problem takeRegisters(SendOptions &options, std::string_view name, OptionValues values) {
+    auto view = values[0] ? parseRegisterView(values[0]) : Result<RegisterView, std::string>("");
+    if (!view)
+        return needs(name, "FORMATO[:ORDEN]: " + view.error());
+    options.registers = view.value();
+    return std::nullopt;
+}
+
+Problem takeCount(SendOptions &options, std::string_view name, OptionValues values) {
+    const auto count = values[0] ? parseDecimalIn(values[0], 1, 1'000'000'000) : std::nullopt;
+    if (!count)
+        return needs(name, "un número de intercambios desde 1");
+    options.count = *count;
+    options.repeatGiven = true;
+    return std::nullopt;
+}
+
+// A heading or a paragraph of the help between options.
+constexpr OptionRow<SendOptions> paragraph(const char *text) {
+    return {{"", "", text}, nullptr};
+}
+
+// Every option of marvalo-send but the request's and the ports table's:
+// one row each, which the parser, --help and the completion all read.
+constexpr OptionRow<SendOptions> kLineOptions[] = {
+    paragraph("Ejecuta el intercambio del panel Marvalo desde la línea de órdenes:\n"
+              "construye la petición, la escribe, espera como el panel, lee la\n"
+              "respuesta y la juzga.\n"
+              "\n"
+              "La línea:\n"),
+    {{"--port", "N",
+      "COM N (1..5): $MARVALO_COMN si existe, si no el adaptador al que\n"
+      "la tabla de puertos (marvalo-ports.ini, junto a los archivos del\n"
+      "panel) da ese número. Sin --port ni --device, el puerto de\n"
+      "--settings, si no COM 1, y se dice cuál\n"},
+     takePort},
+    {{"--device", "RUTA",
+      "el dispositivo serie mismo (/dev/ttyUSB0, una ruta by-id), o un\n"
+      "servidor serie: rfc2217://HOST:PUERTO (RFC 2217, los ajustes de\n"
+      "línea puestos en el servidor) o socket://HOST:PUERTO (TCP en\n"
+      "crudo, los ajustes del servidor); HOST un nombre, IPv4 o [IPv6]\n"},
+     takeDevice},
+    {{"--connect-timeout", "MS",
+      "lo más que puede tardar un servidor serie en encontrarse y\n"
+      "conectar, y luego en contestar cada ajuste de línea (1..60000,\n"
+      "3000 por omisión)\n"},
+     takeMs<&SendOptions::connectTimeoutMs, 1>},
+    {{"--list-ports", "",
+      "los adaptadores serie presentes, los servidores serie de la tabla\n"
+      "de puertos, sus números COM y cómo está ligado cada uno (con\n"
+      "--json, un objeto por puerto), y termina\n"},
+     takeSwitch<&SendOptions::listPorts>},
+    {{"--baud", "BAUDIOS",
+      "cualquier velocidad de 50 a 12000000 (9600 por omisión): de 300 a\n"
+      "921600 como las tiene termios, otra a medida (termios2), rechazada\n"
+      "nombrando el adaptador cuando su driver no puede; la espera de la\n"
+      "respuesta, la retención RS485 y el silencio Modbus la siguen (por\n"
+      "encima de 19200 baudios, 1,75 ms fijos)\n"},
+     takeBaud},
+    {{"--rs485", "",
+      "el enlace RS485: sube RTS 50 ms antes de cada escritura y lo baja\n"
+      "el tiempo de retención del panel después\n"},
+     takeLink},
+    {{"--rs232", "",
+      "el enlace RS232; apaga también el modo RS485 de un driver que dejó\n"
+      "puesto una ejecución matada\n"},
+     takeLink},
+    {{"--rs485-kernel", "",
+      "deja que el driver conmute el transceptor RS485 (TIOCSRS485) en\n"
+      "lugar de temporizar RTS; la mayoría de adaptadores USB lo rechaza\n"},
+     takeSwitch<&SendOptions::kernelRs485>},
+    {{"--parity", "none|even|odd",
+      "la paridad, en lugar de la del protocolo (7E1 en ISO 1745, si no\n"
+      "8N1); muchos equipos Modbus van a 8E1\n",
+      "none even odd"},
+     takeParity},
+    {{"--data-bits", "7|8", "los bits de datos, en lugar de los del protocolo\n", "7 8"},
+     takeBits<&SendOptions::dataBits, 7>},
+    {{"--stop-bits", "1|2", "los bits de parada, en lugar de los del protocolo\n", "1 2"},
+     takeBits<&SendOptions::stopBits, 1>},
+    {{"--settings", "ARCHIVO",
+      "toma el enlace, el puerto, la dirección, la velocidad y el\n"
+      "protocolo del Comini.sdx de un panel; las opciones dadas aquí\n"
+      "mandan\n"},
+     takeText<&SendOptions::settingsFile>},
+    paragraph("Un barrido del bus:\n"),
+    {{"--scan", "DIRECCIONES",
+      "pregunta a cada dirección (1-247, 1,5,10-20), a cada velocidad de\n"
+      "--baud LISTA (9600,19200,115200) y paridad de --parity LISTA\n"
+      "(none,even), qué unidad contesta, esperando solo lo que puede\n"
+      "tardar una respuesta a esa velocidad (--wait para otra espera);\n"
+      "vale cualquier respuesta, también una excepción. Luego una tabla\n"
+      "(con --json un objeto por hallazgo y un resumen); sale 0 si algo\n"
+      "contestó, 1 si nada. Solo salen lecturas\n"},
+     takeScan},
+    {{"--probe", "FC",
+      "la función que se pregunta: 3, el registro 0 (por omisión); 17, el\n"
+      "id del servidor; 43, la identificación básica del dispositivo\n",
+      "3 17 43"},
+     takeProbe},
+    paragraph("Los tiempos:\n"),
+    {{"--continuous", "",
+      "la espera del envío continuo (1000 ms más corta), con el puerto\n"
+      "abierto mientras no llega respuesta, como el envío continuo del\n"
+      "panel\n"},
+     takeSwitch<&SendOptions::continuous>},
+    {{"--wait", "MS", "otra espera de la respuesta\n"}, takeMs<&SendOptions::waitMs, 0>},
+    {{"--until-complete", "",
+      "acaba cada intercambio en cuanto la respuesta es una trama\n"
+      "completa (si no, al final de la espera); pide baja latencia a los\n"
+      "adaptadores USB mientras el puerto está abierto\n"},
+     takeSwitch<&SendOptions::untilComplete>},
+    {{"--count", "N", "cuántos intercambios (1 por omisión)\n"}, takeCount},
+    {{"--interval", "MS", "la pausa entre intercambios\n"}, takeMs<&SendOptions::intervalMs, 0>},
+    paragraph("La salida:\n"),
+    {{"--json", "", "un objeto JSON por intercambio y un resumen final, todo en stdout\n"},
+     takeSwitch<&SendOptions::json>},
+    {{"--format", "text|json|influx",
+      "text, lo predeterminado; json, lo mismo que --json; influx, una\n"
+      "línea del protocolo de InfluxDB por intercambio (también los de un\n"
+      "plan, sin sus líneas de caso)\n"
+      "(marvalo,port=..,protocol=..,address=..,function=..,\n"
+      "verdict=.. first_byte_ms=..,duration_ms=..,reg_N=..i NS), cada\n"
+      "registro un campo por su número (u16 salvo con --registers), para\n"
+      "la entrada execd de Telegraf\n",
+      "text json influx"},
+     takeFormat},
+    {{"--pcap", "ARCHIVO",
+      "escribe cada intercambio en una captura pcapng que leen Wireshark\n"
+      "y tshark (Modbus: tshark -o mbrtu.tcp.port:502\n"
+      "-o mbrtu.crc_verification:TRUE -V -r ARCHIVO)\n"},
+     takeText<&SendOptions::pcap>},
+    {{"--registers", "FORMATO[:ORDEN]",
+      "tras cada lectura Modbus, sus registros numerados desde --start\n"
+      "(\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\": [{number,\n"
+      "format, value, raw}]); FORMATO u16, s16, hex, u32, s32, f32 o text,\n"
+      "ORDEN para los de 32 bits ABCD (por omisión), CDAB, BADC o DCBA;\n"
+      "los enteros exactos, f32 con sus cifras más cortas (JSON: \"NaN\",\n"
+      "\"Infinity\", \"-Infinity\" como cadenas), un último registro impar\n"
+      "va solo en u16 (JSON: \"lone\": true); la respuesta de una\n"
+      "escritura dice lo que confirma; también el formato en que se\n"
+      "escriben --value y --values\n"},
+     takeRegisters},
+    paragraph("\n"
+              "Sin --json, una línea por intercambio: la respuesta como la muestra el\n"
+              "panel (con los caracteres de control nombrados), su hex, el retraso del\n"
+              "primer byte tras salir la petición, y el veredicto; un resumen va a\n"
+              "stderr al final. Todo texto es UTF-8: un byte de una ruta o de una\n"
+              "respuesta que no es UTF-8 válido se lee como Latin-1, y los caracteres\n"
+              "de control (C0, DEL, C1) se escriben <CR>, <1B>, <85>. Una respuesta\n"
+              "guarda como mucho 65536 bytes; el resto se cuenta (dropped_bytes) y se\n"
+              "nombra en el veredicto.\n"
+              "\n"
+              "Planes de prueba (su formato: PLANES DE PRUEBA en marvalo-send(1)):\n"),
+    {{"--plan", "ARCHIVO",
+      "ejecuta los pasos de un plan de prueba TOML (1 MiB como mucho), una\n"
+      "línea por paso: PASS, FAIL, ERROR (falló el puerto), INTERRUMPIDO o\n"
+      "SKIP, el nombre, el veredicto, el tiempo de respuesta y, en un\n"
+      "fallo, lo esperado y lo llegado; con --json un objeto por\n"
+      "intercambio, uno por paso saltado o interrumpido y un resumen; con\n"
+      "--pcap cada intento en la captura\n"},
+     takeText<&SendOptions::plan>},
+    {{"--check", "",
+      "lee el plan, construye cada petición y revisa cada salida como lo\n"
+      "haría una ejecución; no envía nada\n"},
+     takeSwitch<&SendOptions::check>},
+    {{"--junit", "ARCHIVO",
+      "escribe un informe JUnit XML: en un archivo de forma atómica; en un\n"
+      "dispositivo, un FIFO o /dev/stdout en su sitio (nunca reemplazado)\n"},
+     takeText<&SendOptions::junit>},
+    {{"--tap", "",
+      "escribe TAP versión 14 en lugar de las líneas, cada caso al acabar\n"
+      "(no con --json)\n"},
+     takeSwitch<&SendOptions::tap>},
+    {{"--name", "NOMBRE", "la unidad bajo prueba, como nombre de la suite del informe\n"},
+     takeText<&SendOptions::suiteName>},
+    {{"--property", "CLAVE=VALOR", "una propiedad del informe (puede repetirse)\n"}, takeProperty},
+    paragraph("\n"
+              "--junit y --pcap se revisan antes de enviar el primer byte: una carpeta\n"
+              "que falta o no admite archivos, un directorio, el plan, el archivo de\n"
+              "ajustes o la tabla de puertos (con cualquier nombre), o un terminal que\n"
+              "no es el de este programa (otra línea serie) rechazan la ejecución\n"
+              "(salida 2); los dos en un mismo archivo, o cualquiera en stderr, se\n"
+              "rechaza (salida 64). Una captura que ya existe se reemplaza solo cuando\n"
+              "un intercambio llegó a la línea. --count, --interval, --settings y una\n"
+              "petición no van con --plan; --tap, --junit, --check, --name y\n"
+              "--property lo necesitan (salida 64).\n"
+              "Cada opción se da una vez (--property puede repetirse): una segunda, o\n"
+              "--rs232 con --rs485, se rechaza (salida 64).\n"
+              "\n"
+              "Ctrl-C (o SIGTERM, SIGHUP) para la ejecución: desde entonces no se\n"
+              "escribe nada más en la línea (se mira justo antes de RTS y de cada\n"
+              "escritura), una espera o una pausa acaba en el acto, el paso en curso\n"
+              "de un plan se informa como interrumpido y el resto como saltado, se\n"
+              "escriben los informes y el puerto se devuelve como estaba. Lo que\n"
+              "quede por escribir tiene 50 ms: un lector demasiado lento (un FIFO,\n"
+              "una tubería llena) recibe una salida incompleta, y se dice en stderr.\n"
+              "Una parada que no cortó nada deja la salida propia de la ejecución.\n"
+              "Las señales ignoradas al empezar (nohup) siguen ignoradas. Una parada\n"
+              "del proceso (Ctrl-Z, SIGSTOP) durante un intento de un plan deja su\n"
+              "tiempo por desconocido, nunca juzgado contra max_first_byte_ms. Una\n"
+              "salida cerrada (| head -n 1) acaba igual una serie de intercambios,\n"
+              "sin resumen y con la salida de lo que vio; acaba un plan antes de su\n"
+              "siguiente petición, salida 4. Un stdout que falla de otro modo\n"
+              "(> /dev/full) da salida 4 y una frase en todos los modos.\n"
+              "Se rechaza una ruta con un carácter de control, una instrucción Korvel\n"
+              "con CR, o una ISO 1745 con SOH, STX o ETX (una segunda trama en la\n"
+              "línea).\n"
+              "\n"
+              "La tabla de puertos (\"Puertos serie…\" del panel, F3, también la\n"
+              "cambia; cada cambio se fusiona bajo un cerrojo, así que el panel y los\n"
+              "guiones nunca se deshacen el uno al otro):\n"),
+};
+
+constexpr const char *kExitHelp =
+    "\n"
+    "Estado de salida: 0 toda respuesta bien formada (con --plan: todo paso\n"
+    "pasó); 1 algún intercambio no tuvo respuesta (y ninguna fue mala); 3\n"
+    "alguna respuesta fue mala (algún paso falló); 2 se rechazó una entrada\n"
+    "(el mensaje del panel), o el plan no es válido o una salida no puede\n"
+    "escribirse, y no se envió nada; 4 falló el puerto (el mensaje nombra el\n"
+    "dispositivo y el remedio), o un informe o la captura no pudieron\n"
+    "escribirse al final, o stdout no admitió más (el mensaje dice igual cómo\n"
+    "le fue a la unidad); 64 la línea de órdenes está mal; 128 + el número de\n"
+    "la señal cuando una señal paró la ejecución: 130 Ctrl-C (SIGINT), 143\n"
+    "SIGTERM, 129 SIGHUP.\n";
+
+constexpr const char *kPortsTableNote =
+    "Un número cuya entrada en la tabla está dañada o vale para dos\n"
+    "adaptadores (clones con un mismo nº de serie), o que es ahora la consola\n"
+    "del sistema, se rechaza: no se escribe nada en ningún puerto.\n"
+    "\n";
+
+// Every row of --help, in its order: what the completion offers too.
+const std::vector<OptionText> &helpRows() {
+    static const std::vector<OptionText> rows = [] {
+        std::vector<OptionText> texts;
+        appendTexts<SendOptions>(texts, kLineOptions);
+        appendTexts(texts, portCommandOptions());
+        texts.push_back({"", "", kPortsTableNote});
+        appendTexts(texts, requestArgOptions());
+        texts.push_back({"", "", "\nY:\n"});
+        texts.insert(texts.end(), commonOptions().begin(), commonOptions().end());
+        texts.push_back({"", "", kExitHelp});
+        return texts;
+    }();
+    return rows;
 }
 
 // Options that cannot go together, or that only a plan reads: refused,
@@ -424,28 +522,21 @@ Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
             return CommandLineEnd{usage(safeText(word) +
                                         " se dio dos veces (o con su contrario): dé cada "
                                         "opción una vez")};
-        if (word == "--help" || word == "-h") {
-            std::cout << kUsage << "\n" << kHelp << kRequestArgsHelp << kExitHelp;
+        if (const auto said =
+                commonOptionOutput(word, "marvalo-send", kUsage, helpRows(), protocolWords())) {
+            std::cout << *said;
             return CommandLineEnd{kExitAllGood};
         }
-        if (word == "--version") {
-            std::cout << "marvalo-send " << kVersion << "\n";
-            return CommandLineEnd{kExitAllGood};
-        }
-        auto taken = takePortCommand(options.portCommand, argc, argv, i);
+        auto taken = takeOption<std::optional<PortCommand>>(portCommandOptions(),
+                                                            options.portCommand, argc, argv, i);
         if (taken && taken.value() == 0)
-            taken = takeLineArg(options, argc, argv, i);
+            taken = takeOption<SendOptions>(kLineOptions, options, argc, argv, i);
+        if (taken && taken.value() == 0)
+            taken = takeRequestArg(command.request, argc, argv, i);
         if (!taken)
             return CommandLineEnd{usage(taken.error())};
-        if (taken.value() == 0) {
-            taken = takeRequestArg(command.request, argc, argv, i);
-            if (!taken)
-                return CommandLineEnd{usage(taken.error())};
-            if (taken.value() == 0)
-                return CommandLineEnd{usage(
-                    "opción desconocida '" + safeText(word) + "'" +
-                    suggestion(word, optionNames(std::string(kUsage) + kHelp + kRequestArgsHelp)))};
-        }
+        if (taken.value() == 0)
+            return CommandLineEnd{usage(unknownOption(word, helpRows()))};
         i += taken.value();
     }
     if (options.port && options.device)

@@ -489,8 +489,8 @@ std::string builtInInstrumentText(int address) {
     char head[64];
     std::snprintf(head, sizeof head, "address = %d\n", address);
     return std::string(
-               "# marvalo-sim's own instrument: it speaks all three protocols at one\n"
-               "# address. A starting point for an instrument file of your own.\n"
+               "# El instrumento propio de marvalo-sim: habla los tres protocolos en una\n"
+               "# dirección. Un punto de partida para un archivo de instrumentos suyo.\n"
                "[line]\nbaud = 9600\nparity = \"none\"\nstop_bits = 1\n\n"
                "[[instrument]]\n") +
            head +
@@ -501,11 +501,12 @@ std::string builtInInstrumentText(int address) {
            "\n\n[[instrument.block]]\ntable = \"input\"\nstart = 0\ncount = 600\nvalues = " +
            run(1000, 600) +
            "\n\n[[instrument.block]]\ntable = \"coils\"\nstart = 0\ncount = 256\n\n"
-           "# Values only the 32-bit and signed formats show right, high word first.\n"
+           "# Valores que solo los formatos de 32 bits y con signo muestran bien,\n"
+           "# la palabra alta primero.\n"
            "[[instrument.value]]\naddress = 500\ntype = \"u32\"\nvalue = 3000000366\n\n"
            "[[instrument.value]]\naddress = 502\ntype = \"u32\"\nvalue = 4294967295\n\n"
            "[[instrument.value]]\naddress = 504\ntype = \"s32\"\nvalue = -2147483648\n\n"
-           "# The sines take one step of 40 to a wave with every Modbus request.\n"
+           "# Los senos dan un paso de 40 hacia una onda con cada petición Modbus.\n"
            "[[instrument.value]]\naddress = 506\ntype = \"f32\"\nbehaviour = \"sine\"\n"
            "mean = 20\namplitude = 5\nperiod_requests = 40\n\n"
            "[[instrument.value]]\naddress = 508\ntype = \"s16\"\nbehaviour = \"sine\"\n"
@@ -516,8 +517,8 @@ std::string builtInInstrumentText(int address) {
            "[instrument.server_id]\nid = 1\nrunning = true\ntext = \"MARVALO-SIM 1.0\"\n\n"
            "[instrument.identity]\nVendorName = \"Marvalo\"\nProductCode = \"MARVALO-SIM\"\n"
            "MajorMinorRevision = \"1.0\"\n\n"
-           "# Korvel: the reply starts with the address; ISO 1745: the text alone,\n"
-           "# framed and checked by the simulator. A wrong BCC gets NAK.\n"
+           "# Korvel: la respuesta empieza por la dirección; ISO 1745: el texto solo,\n"
+           "# que el simulador enmarca y comprueba. Un BCC mal recibe NAK.\n"
            "[[instrument.answer]]\nprotocol = \"korvel\"\ninstruction = \"^D$\"\n"
            "reply = \"{address}D+0023.4\"\n\n"
            "[[instrument.answer]]\nprotocol = \"korvel\"\ninstruction = \"^V$\"\n"

@@ -50,23 +50,6 @@ std::optional<std::string> nearestWord(std::string_view word,
     return tie ? std::nullopt : best;
 }
 
-std::vector<std::string> optionNames(std::string_view help) {
-    std::vector<std::string> names;
-    for (std::size_t at = help.find("--"); at != std::string_view::npos;
-         at = help.find("--", at + 2)) {
-        if (at > 0 && help[at - 1] != ' ' && help[at - 1] != '[' && help[at - 1] != '(')
-            continue;
-        std::size_t end = at + 2;
-        while (end < help.size() && ((help[end] >= 'a' && help[end] <= 'z') ||
-                                     (help[end] >= '0' && help[end] <= '9') || help[end] == '-'))
-            ++end;
-        const std::string name(help.substr(at, end - at));
-        if (name.size() > 2 && std::find(names.begin(), names.end(), name) == names.end())
-            names.push_back(name);
-    }
-    return names;
-}
-
 std::string suggestion(std::string_view word, const std::vector<std::string> &choices) {
     const auto nearest = nearestWord(word, choices);
     return nearest ? "; ¿quiso decir " + *nearest + "?" : "";

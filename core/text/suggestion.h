@@ -15,10 +15,6 @@ namespace marvalo {
 std::optional<std::string> nearestWord(std::string_view word,
                                        const std::vector<std::string> &choices);
 
-// Every "--name" a help text shows, once each, in the order shown: the
-// choices for a mistyped option.
-std::vector<std::string> optionNames(std::string_view help);
-
 // "; ¿quiso decir X?" for the nearest choice, else nothing.
 std::string suggestion(std::string_view word, const std::vector<std::string> &choices);
 

@@ -160,7 +160,7 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
     ::unsetenv("WAYLAND_DISPLAY");
     const auto headless = testing::runProgram({MARVALO_PATH});
     EXPECT_EQ(headless.status, 1);
-    EXPECT_NE(headless.err.find("no display"), std::string::npos) << headless.err;
+    EXPECT_NE(headless.err.find("no hay pantalla"), std::string::npos) << headless.err;
     EXPECT_EQ(std::count(headless.err.begin(), headless.err.end(), '\n'), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!saved.empty())

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "tests/run_program.h"
 
 namespace marvalo {
@@ -105,7 +108,7 @@ TEST(FrameTool, UsageErrorsExit64) {
         const auto run = runProgram(argv);
         EXPECT_EQ(run.status, 64) << (row.empty() ? "(no arguments)" : row.back());
         EXPECT_EQ(run.out, "");
-        EXPECT_NE(run.err.find("Usage:"), std::string::npos);
+        EXPECT_NE(run.err.find("Modo de empleo:"), std::string::npos);
     }
     // A close misspelling gets the word meant; an unknown word the choices.
     for (const auto &[word, says] : {std::pair{"--adress", "'; ¿quiso decir --address?"},
@@ -114,7 +117,37 @@ TEST(FrameTool, UsageErrorsExit64) {
         EXPECT_NE(runProgram({kTool, word, "1"}).err.find(says), std::string::npos) << word;
     const auto help = runProgram({kTool, "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+    EXPECT_NE(help.out.find("Estado de salida"), std::string::npos);
+}
+
+// What each program parses is what its --help shows and its completion
+// offers, and a near miss of any of them gets it suggested.
+TEST(ToolOptions, EachProgramParsesShowsAndCompletesTheSameOptions) {
+    for (const std::string program :
+         {MARVALO_FRAME_PATH, MARVALO_SEND_PATH, MARVALO_SIM_PATH, MARVALO_PANEL_PATH}) {
+        std::set<std::string> shown, completed;
+        std::istringstream help(runProgram({program, "--help"}).out);
+        for (std::string line; std::getline(help, line);)
+            if (line.starts_with("  --"))
+                shown.insert(line.substr(2, line.find(' ', 2) - 2));
+        const std::string script = runProgram({program, "--bash-completion"}).out;
+        const std::string list = "-*) COMPREPLY=($(compgen -W \"";
+        const std::size_t at = script.find(list) + list.size();
+        ASSERT_GT(at, list.size()) << program;
+        std::istringstream words(script.substr(at, script.find('"', at) - at));
+        for (std::string word; words >> word;)
+            completed.insert(word);
+        EXPECT_EQ(shown, completed) << program;
+        for (const std::string &option : completed) {
+            // What follows it makes the line wrong, so nothing runs.
+            const auto run = runProgram({program, option, "1", "2", "--zz"});
+            EXPECT_EQ(run.err.find("desconocida '" + option + "'"), std::string::npos) << option;
+            const std::string near = "--x" + option.substr(3);
+            EXPECT_NE(runProgram({program, near}).err.find("¿quiso decir " + option + "?"),
+                      std::string::npos)
+                << program << " " << near;
+        }
+    }
 }
 
 TEST(FrameTool, FieldsAndAReplyAreTakenApartAndJudged) {

@@ -1,0 +1,156 @@
+#include "core/text/option_table.h"
+
+#include <algorithm>
+#include <array>
+
+#include "core/text/byte_text.h"
+#include "core/text/suggestion.h"
+#include "core/version.h"
+
+namespace marvalo {
+namespace {
+
+constexpr std::size_t kTextColumn = 20;
+constexpr std::size_t kTextWidth = 79;
+
+// What a terminal shows of UTF-8 text: its characters, not its bytes.
+std::size_t characters(std::string_view text) {
+    std::size_t count = 0;
+    for (const char c : text)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
+std::vector<std::string_view> words(std::string_view text) {
+    std::vector<std::string_view> found;
+    std::size_t at = 0;
+    while (true) {
+        at = text.find_first_not_of(" \n", at);
+        if (at == std::string_view::npos)
+            return found;
+        const std::size_t end = std::min(text.find_first_of(" \n", at), text.size());
+        found.push_back(text.substr(at, end - at));
+        at = end;
+    }
+}
+
+constexpr std::array<OptionText, 3> kCommon{{
+    {"--help", "", "esta ayuda, y termina (también -h)\n", ""},
+    {"--version", "", "la versión, y termina\n", ""},
+    {"--bash-completion", "", "la función de completado de bash de estas opciones, y termina\n",
+     ""},
+}};
+
+// The words of the help a shell function may hold between double quotes.
+std::string joined(const std::vector<std::string> &words) {
+    std::string line;
+    for (const std::string &word : words)
+        line += (line.empty() ? "" : " ") + word;
+    return line;
+}
+
+}  // namespace
+
+std::span<const OptionText> commonOptions() {
+    return kCommon;
+}
+
+std::string helpText(std::span<const OptionText> rows) {
+    std::string text;
+    for (const OptionText &row : rows) {
+        if (row.name.empty()) {
+            text += row.help;
+            continue;
+        }
+        std::string line = "  " + std::string(row.name);
+        if (!row.value.empty())
+            line += " " + std::string(row.value);
+        std::size_t width = characters(line);
+        if (width >= kTextColumn) {
+            text += line + "\n";
+            line.clear();
+            width = 0;
+        }
+        bool first = true;
+        for (const std::string_view word : words(row.help)) {
+            if (!first && width + 1 + characters(word) > kTextWidth) {
+                text += line + "\n";
+                line.clear();
+                width = 0;
+                first = true;
+            }
+            if (first) {
+                line += std::string(kTextColumn - width, ' ');
+                width = kTextColumn;
+            } else {
+                line += ' ';
+                ++width;
+            }
+            line += word;
+            width += characters(word);
+            first = false;
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> optionNames(std::span<const OptionText> rows) {
+    std::vector<std::string> names;
+    for (const OptionText &row : rows) {
+        if (!row.name.empty())
+            names.emplace_back(row.name);
+    }
+    return names;
+}
+
+std::string completionScript(std::string_view program, std::span<const OptionText> rows,
+                             std::string_view words) {
+    std::string function = "_";
+    for (const char c : program)
+        function += (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c : '_';
+    std::string script = "# bash completion for " + std::string(program) +
+                         ", from the table its --help is written from\n" + function +
+                         "() {\n"
+                         "    local cur=${COMP_WORDS[COMP_CWORD]}\n"
+                         "    local prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+                         "    case $prev in\n";
+    for (const OptionText &row : rows) {
+        if (!row.choices.empty())
+            script += "        " + std::string(row.name) + ") COMPREPLY=($(compgen -W \"" +
+                      std::string(row.choices) + "\" -- \"$cur\")); return ;;\n";
+    }
+    script +=
+        "    esac\n"
+        "    case $cur in\n"
+        "        -*) COMPREPLY=($(compgen -W \"" +
+        joined(optionNames(rows)) +
+        "\" -- \"$cur\")) ;;\n"
+        "        *) COMPREPLY=($(compgen -W \"" +
+        std::string(words) +
+        "\" -- \"$cur\")) ;;\n"
+        "    esac\n"
+        "}\n"
+        "complete -o default -o bashdefault -F " +
+        function + " " + std::string(program) + "\n";
+    return script;
+}
+
+std::optional<std::string> commonOptionOutput(std::string_view word, std::string_view program,
+                                              std::string_view usage,
+                                              std::span<const OptionText> rows,
+                                              std::string_view words) {
+    if (word == "--help" || word == "-h")
+        return std::string(usage) + "\n" + helpText(rows);
+    if (word == "--version")
+        return std::string(program) + " " + kVersion + "\n";
+    if (word == "--bash-completion")
+        return completionScript(program, rows, words);
+    return std::nullopt;
+}
+
+std::string unknownOption(std::string_view word, std::span<const OptionText> rows) {
+    return "opción desconocida '" + safeText(word) + "'" + suggestion(word, optionNames(rows));
+}
+
+}  // namespace marvalo

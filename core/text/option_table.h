@@ -1,0 +1,93 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/result.h"
+
+namespace marvalo {
+
+// One command-line option as every reader of it sees it: the parser takes
+// its words, --help shows it (and help2man makes the manual page from
+// that), and the shell completes it, all from this one row.
+struct OptionText {
+    std::string_view name;     // "--port"; empty: a paragraph of the help, as written
+    std::string_view value;    // "N", "N M"; one word taken per placeholder, none for a switch
+    std::string_view help;     // one paragraph, filled to the terminal's width by helpText
+    std::string_view choices;  // what its value completes to: "none even odd"
+
+    constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
+                         std::string_view choices = {})
+        : name(name), value(value), help(help), choices(choices) {}
+};
+
+// A row and what taking it does to the options of one program, given its
+// name and the words after it (null where the command line ran out): the
+// problem, in Spanish, when they are wrong.
+using OptionValues = std::span<const char *const>;
+template <typename Target>
+struct OptionRow {
+    OptionText text;
+    std::optional<std::string> (*take)(Target &target, std::string_view name, OptionValues values);
+};
+
+// --help, --version and --bash-completion, which every program has.
+std::span<const OptionText> commonOptions();
+
+// The help: every option "  --name VALUE" with its text filled from
+// column 20 to 79 (on the next line when the tag is longer), every
+// paragraph as written.
+std::string helpText(std::span<const OptionText> rows);
+
+// A bash completion function for `program`: every option, the choices of
+// the option before the cursor, else `words` (its protocols), else files.
+std::string completionScript(std::string_view program, std::span<const OptionText> rows,
+                             std::string_view words = {});
+
+// The option names, in order: the choices for a mistyped one.
+std::vector<std::string> optionNames(std::span<const OptionText> rows);
+
+// What a common option prints, when `word` is one: the help, the version
+// line or the completion; nothing for any other word.
+std::optional<std::string> commonOptionOutput(std::string_view word, std::string_view program,
+                                              std::string_view usage,
+                                              std::span<const OptionText> rows,
+                                              std::string_view words = {});
+
+// "opción desconocida '--colour'; ¿quiso decir --color?"
+std::string unknownOption(std::string_view word, std::span<const OptionText> rows);
+
+// Takes argv[i] and its values when a row names it: how many words it
+// used, 0 when no row does, or what is wrong.
+template <typename Target>
+Result<int, std::string> takeOption(std::span<const OptionRow<Target>> rows, Target &target,
+                                    int argc, char **argv, int i) {
+    const std::string_view word = argv[i];
+    for (const OptionRow<Target> &row : rows) {
+        if (row.text.name.empty() || row.text.name != word)
+            continue;
+        std::vector<const char *> values;
+        for (std::size_t at = 0; at < row.text.value.size();) {
+            const std::size_t blank = row.text.value.find(' ', at);
+            const int index = i + 1 + static_cast<int>(values.size());
+            values.push_back(index < argc ? argv[index] : nullptr);
+            at = blank == std::string_view::npos ? row.text.value.size() : blank + 1;
+        }
+        if (auto problem = row.take(target, word, values))
+            return std::move(*problem);
+        return 1 + static_cast<int>(values.size());
+    }
+    return 0;
+}
+
+// The texts of rows, for helpText and its siblings.
+template <typename Target>
+void appendTexts(std::vector<OptionText> &texts, std::span<const OptionRow<Target>> rows) {
+    for (const OptionRow<Target> &row : rows)
+        texts.push_back(row.text);
+}
+
+}  // namespace marvalo
