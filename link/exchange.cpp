@@ -198,9 +198,10 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     recording.nameLine();
     if (!prepared)
         return giveUp(false, prepared.error(), true);
-    if (auto cleared = port.discardInput(); !cleared) {
+    auto cleared = port.discardInput();
+    recording.record().warning = port.takeNotice();
+    if (!cleared)
         return giveUp(false, cleared.error(), true);
-    }
     // Whoever stopped us may already have let the unit go on with someone
     // else: from a stop on, not one more byte, nor RTS, reaches the line.
     auto stopNow = [&](bool rtsRaised) -> std::optional<ExchangeOutcome> {

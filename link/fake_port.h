@@ -1,86 +1,62 @@
 #pragma once
 
-#include <deque>
-#include <map>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "link/fake_line_io.h"
 #include "link/serial_port.h"
 #include "link/sleeper.h"
 
 namespace marvalo {
 
-// One ordered record of what the exchange did to the port and the clock,
-// in a form a test can compare in one line: "open", "clear", "rts on",
-// "write 2A 30 31 44 0D", "sleep 50", "drain", "rts off", "read", "close",
-// "apply settings" (new line settings while open). It also holds the fake
-// time, so the fake port and sleeper it is shared by agree on the clock.
-struct OperationLog : std::vector<std::string> {
-    using std::vector<std::string>::vector;
-    std::int64_t nowUs = 0;
-};
-
-// Part of a reply that reaches the port `afterMs` after the request was
-// written.
-struct TimedBytes {
-    int afterMs;
-    Bytes bytes;
-};
-
 // A port that records every operation, can be told to refuse any of them,
-// and hands back prepared replies.
+// and hands back prepared replies: a holder, as the panel's port is, over
+// the recording backend the one factory makes.
 class FakePort final : public SerialPort {
   public:
-    enum class Op { Open, Rts, Clear, Write, Drain, Wait, Read, Settings };
+    using Op = FakeLineScript::Op;
 
-    explicit FakePort(OperationLog &log) : log_(log) {}
+    explicit FakePort(OperationLog &log);
 
     // The next read after a write finds this reply.
-    void queueReply(Bytes reply) { replies_.push_back(std::move(reply)); }
+    void queueReply(Bytes reply) { script_.replies.push_back(std::move(reply)); }
     // The next write is answered piece by piece, in fake time.
-    void queueTimedReply(std::vector<TimedBytes> pieces) { timedReply_ = std::move(pieces); }
+    void queueTimedReply(std::vector<TimedBytes> pieces) { script_.timedReply = std::move(pieces); }
     // Bytes that are waiting before the exchange starts (stale input).
-    void receiveNow(const Bytes &bytes) { input_.insert(input_.end(), bytes.begin(), bytes.end()); }
+    void receiveNow(const Bytes &bytes) { script_.receiveNow(bytes); }
     // 2-wire RS485 adapters hear their own request.
-    void echoWrites(bool echo) { echo_ = echo; }
-    void failNext(Op op, LinkError::Kind kind) { failures_[op] = kind; }
-    bool rtsRaised() const { return rts_; }
+    void echoWrites(bool echo) { script_.echo = echo; }
+    void failNext(Op op, LinkError::Kind kind) { script_.failures[op] = kind; }
+    bool rtsRaised() const { return script_.rts; }
     // As a driver that switches the RS485 transceiver itself.
-    void switchRs485InKernel(bool on) { kernelRs485_ = on; }
-    bool kernelSwitchesRs485() const override { return kernelRs485_ && open_; }
+    void switchRs485InKernel(bool on) { script_.kernelRs485 = on; }
+    bool kernelSwitchesRs485() const override { return line_->kernelSwitchesRs485(); }
 
     std::string describe() const override {
         return "COM " + std::to_string(commPort()) + " (fake)";
     }
-    bool portOpen() const override { return open_; }
-    LinkStatus open() override;
-    void close() override;
-    LinkStatus setRts(bool raised) override;
-    LinkStatus discardInput() override;
-    LinkStatus write(const Bytes &request) override;
-    LinkStatus drain() override;
-    Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override;
-    Result<Bytes, LinkError> readAvailable() override;
+    bool portOpen() const override { return line_->portOpen(); }
+    LinkStatus open() override {
+        script_.label = describe();  // the number changes only while closed
+        return line_->open();
+    }
+    void close() override { line_->close(); }
+    LinkStatus setRts(bool raised) override { return line_->setRts(raised); }
+    LinkStatus discardInput() override { return line_->discardInput(); }
+    LinkStatus write(const Bytes &request) override { return line_->write(request); }
+    LinkStatus drain() override { return line_->drain(); }
+    Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override {
+        return line_->waitForInput(timeoutUs);
+    }
+    Result<Bytes, LinkError> readAvailable() override { return line_->readAvailable(); }
 
   protected:
-    LinkStatus applyLine(const LineSettings &line) override;
+    LinkStatus applyLine(const LineSettings &line) override { return line_->applySettings(line); }
 
   private:
-    // Logs the operation and hands back the failure prepared for it, if any.
-    std::optional<LinkError> record(std::string entry, Op op, const char *operation);
-
-    OperationLog &log_;
-    bool open_ = false;
-    bool rts_ = false;
-    bool echo_ = false;
-    bool kernelRs485_ = false;
-    bool wroteSinceRead_ = false;
-    Bytes input_;
-    std::deque<Bytes> replies_;
-    std::vector<TimedBytes> timedReply_;
-    std::deque<std::pair<std::int64_t, Bytes>> arriving_;  // fake instant, bytes
-    std::map<Op, LinkError::Kind> failures_;
+    FakeLineScript script_;
+    std::unique_ptr<LineIo> line_;
 };
 
 class FakeSleeper final : public Sleeper {

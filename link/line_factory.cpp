@@ -12,6 +12,8 @@ bool LineTarget::server() const {
 Result<std::unique_ptr<LineIo>, LinkError> makeLineIo(const LineTarget &target,
                                                       const LineSettings &line,
                                                       const LineOptions &options) {
+    if (options.fake)
+        return std::unique_ptr<LineIo>(std::make_unique<FakeLineIo>(*options.fake));
     if (!target.server()) {
         return std::unique_ptr<LineIo>(
             std::make_unique<TermiosLine>(target, line, options.termios));

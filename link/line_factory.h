@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 
+#include "link/fake_line_io.h"
 #include "link/line_io.h"
 #include "link/line_target.h"
 #include "link/network_port.h"
@@ -15,10 +16,12 @@ struct LineOptions {
     TermiosOptions termios;
     int connectTimeoutMs = kDefaultConnectTimeoutMs;
     std::function<bool()> stopQuery;  // a server's waits end on a stop
+    FakeLineScript *fake = nullptr;   // a test's script: the recording backend, whatever the target
 };
 
 // The one place that decides which backend carries a line: a serial
-// server's address makes a network backend, anything else a termios one.
+// server's address makes a network backend, anything else a termios one;
+// a test's script makes the recording fake.
 // The backend comes closed; an address that does not parse is refused.
 Result<std::unique_ptr<LineIo>, LinkError> makeLineIo(const LineTarget &target,
                                                       const LineSettings &line,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/frames/bytes.h"
@@ -34,6 +35,10 @@ class LineTransfer {
     // The bytes received so far, possibly none, at most 64 KiB a call (the
     // rest stays for the next); never waits.
     virtual Result<Bytes, LinkError> readAvailable() = 0;
+    // What the line did on its own that the exchange's record must say,
+    // beside its verdict (a server connection found closed and opened
+    // again); given once.
+    virtual std::optional<std::string> takeNotice() { return std::nullopt; }
 };
 
 // One line's backend, whatever carries it: a tty through termios or a

@@ -18,6 +18,7 @@
 #include "core/net/server_refusal.h"
 #include "core/text/byte_text.h"
 #include "core/text/system_error_text.h"
+#include "os/write_all.h"
 
 namespace marvalo {
 namespace {
@@ -70,16 +71,19 @@ struct timespec timespecUntil(std::chrono::steady_clock::time_point deadline) {
 constexpr auto kHandBackWindow = std::chrono::milliseconds(1000);
 // Asking again every few milliseconds would only flood the server.
 constexpr auto kRetryPause = std::chrono::milliseconds(25);
+// "In use" with no release of ours to explain it: another process of ours
+// may have left the line a moment ago. Asked again after 10, 20, 40 and
+// 80 ms: ser2net's ~20 ms hand-back is covered several times over, and a
+// line truly held costs at most 150 ms of pauses more (and never more than
+// the connect timeout) before its refusal is reported.
+constexpr auto kFirstHandBackPause = std::chrono::milliseconds(10);
+constexpr int kMostHandBackRetries = 4;
 // How long a raw accepter is given to refuse right after our own release.
 constexpr auto kRefusalSettle = std::chrono::milliseconds(50);
 // A fresh raw connection is first listened to until quiet this long, and
 // at most kMostSettle when the line streams.
 constexpr auto kQuietBeforeRequest = std::chrono::milliseconds(20);
 constexpr auto kMostSettle = std::chrono::milliseconds(200);
-// A held connection dropped after this long unused is the server's
-// housekeeping (a restart, an idle timeout): connected again quietly. One
-// dropped sooner is news (the line taken, the server gone mid-run).
-constexpr auto kIdleBeforeQuietReopen = std::chrono::milliseconds(1000);
 // A subnegotiation left open this long holds back every byte after it.
 constexpr auto kMostSubnegotiationTime = std::chrono::milliseconds(200);
 
@@ -239,9 +243,8 @@ Result<struct addrinfo *, LinkError> NetworkPort::lookUp(Clock::time_point deadl
     const std::string service = std::to_string(address_.port);
     auto refused = [this](int looked, int err) {
         return error(LinkError::Kind::NoSuchPort, "abrir",
-                     "no se encuentra el servidor \"" + address_.host + "\": " +
-                         lookupErrorText(looked, looked == EAI_SYSTEM ? systemErrorText(err)
-                                                                      : ::gai_strerror(looked)) +
+                     "no se encuentra el servidor \"" + address_.host +
+                         "\": " + lookupErrorText(looked, err) +
                          "; compruebe el nombre o use su dirección IP");
     };
     // An address written as numbers needs no name server: no thread, no wait.
@@ -363,38 +366,63 @@ LinkStatus NetworkPort::open() {
         // Whatever came while parked is stale; an end of the connection
         // (a server stopped, the line given to another client) shows here.
         if (auto dropped = dropWhatArrived("abrir"); !dropped)
-            return reopenIfDroppedWhileIdle(dropped.error(), true);
+            return reopenIfDropped(dropped.error(), true);
         pending_.clear();
         if (telnet() && agreed_ != line())
             return applyLine(line());
         return Done{};
     }
+    return connectAskingAgain();
+}
+
+LinkStatus NetworkPort::connectAskingAgain() {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     const bool afterOurRelease = releasedLately(address_.host);
-    while (true) {
+    auto pause = kFirstHandBackPause;
+    for (int retries = 0;; ++retries) {
         auto opened = connectAndNegotiate(afterOurRelease);
-        // "In use" right after we let a line go is most likely ourselves,
-        // a moment ago: ask again until the server has handed it back.
-        if (opened || opened.error().kind != LinkError::Kind::Busy || !afterOurRelease)
+        if (opened || opened.error().kind != LinkError::Kind::Busy)
             return opened;
-        if (Clock::now() + kRetryPause >= deadline) {
+        // "In use" right after we let a line go is most likely ourselves,
+        // a moment ago: asked again until the server has handed it back.
+        // Anyone else's leaving (another marvalo-send a moment before) we
+        // cannot know of: asked again a few times, so a line truly held is
+        // reported within a fraction of a second.
+        const auto wait = afterOurRelease ? kRetryPause : pause;
+        if ((!afterOurRelease && retries == kMostHandBackRetries) ||
+            Clock::now() + wait >= deadline) {
             LinkError why = opened.error();
-            why.reason +=
-                "; esta conexión se soltó hace un momento y el servidor no devolvió "
-                "la línea en " +
-                std::to_string(timeoutMs_) + " ms";
+            if (afterOurRelease) {
+                why.reason +=
+                    "; esta conexión se soltó hace un momento y el servidor no "
+                    "devolvió la línea en " +
+                    std::to_string(timeoutMs_) + " ms";
+            } else if (retries > 0) {
+                why.reason += "; se pidió de nuevo " + std::to_string(retries) +
+                              (retries == 1 ? " vez" : " veces") + " sin que la soltara";
+            }
             return why;
         }
-        if (stoppedDuring(kRetryPause))
+        if (stoppedDuring(wait))
             return stopped("abrir");
+        pause *= 2;
     }
 }
 
-LinkStatus NetworkPort::reopenIfDroppedWhileIdle(const LinkError &why, bool nothingWritten) {
-    if (why.kind != LinkError::Kind::Vanished || !nothingWritten ||
-        Clock::now() - lastUsed_ < kIdleBeforeQuietReopen)
+LinkStatus NetworkPort::reopenIfDropped(const LinkError &why, bool nothingWritten) {
+    // However soon after the last reply it came, a close found before a
+    // byte of this exchange went cost nothing but the connection: a restart,
+    // an idle timeout, or the line given to another client. Only the last
+    // is news, and it cannot be told from the others, so each is said.
+    if (why.kind != LinkError::Kind::Vanished || !nothingWritten)
         return why;
-    return connectAndNegotiate(false);
+    if (auto reopened = connectAskingAgain(); !reopened)
+        return reopened;
+    notice_ =
+        "la conexión que se mantenía con el servidor serie estaba cerrada y se abrió de nuevo "
+        "antes de enviar (el servidor se reinició, la cerró por inactividad o dio la línea a otro "
+        "cliente, que la acaba de perder si usa kickolduser)";
+    return Done{};
 }
 
 LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
@@ -408,7 +436,6 @@ LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
     heard_.clear();
     if (auto connected = connectSocket(); !connected)
         return connected;
-    lastUsed_ = Clock::now();
     if (!telnet()) {
         // A raw accepter says nothing when it takes us, yet may hand over at
         // once what it held from the line before we came (or a banner): no
@@ -478,7 +505,6 @@ void NetworkPort::close() {
         proven_ = true;
     parked_ = socket_.valid();
     pending_.clear();
-    lastUsed_ = Clock::now();
 }
 
 void NetworkPort::release() {
@@ -502,39 +528,22 @@ void NetworkPort::release() {
 }
 
 LinkStatus NetworkPort::sendRaw(const std::string &operation, const Bytes &bytes) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n =
-            ::send(socket_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN) {
-            return lost(operation, errno);
-        }
-        struct pollfd ready {
-            socket_.get(), POLLOUT, 0
-        };
-        const int polled = waitFor(ready, deadline);
-        if (polled == kStoppedWait && sent == 0)
-            return stopped(operation);
-        if (polled == kStoppedWait) {
-            return fault(LinkError::Kind::Io, operation,
-                         "detenido tras enviar " + std::to_string(sent) + " de " +
-                             std::to_string(bytes.size()) + " bytes al servidor");
-        }
-        if (polled == 0) {
-            return fault(LinkError::Kind::Io, operation,
-                         "se enviaron " + std::to_string(sent) + " de " +
-                             std::to_string(bytes.size()) +
-                             " bytes y el servidor dejó de aceptar datos");
-        }
-    }
-    return Done{};
+    const os::WriteProgress sent =
+        os::writeAll(socket_.get(), bytes.data(), bytes.size(),
+                     Clock::now() + std::chrono::milliseconds(timeoutMs_), stopQuery_);
+    if (sent.written == bytes.size())
+        return Done{};
+    const std::string part =
+        std::to_string(sent.written) + " de " + std::to_string(bytes.size()) + " bytes";
+    if (sent.stopped && sent.written == 0)
+        return stopped(operation);
+    if (sent.stopped)
+        return fault(LinkError::Kind::Io, operation,
+                     "detenido tras enviar " + part + " al servidor");
+    if (sent.timedOut)
+        return fault(LinkError::Kind::Io, operation,
+                     "se enviaron " + part + " y el servidor dejó de aceptar datos");
+    return lost(operation, sent.error);
 }
 
 void NetworkPort::hear(const Bytes &data) {
@@ -780,7 +789,7 @@ LinkStatus NetworkPort::discardInput() {
     // Found closed as an exchange begins, nothing of it has gone yet.
     const bool exchangeStarts = !wroteSinceLook_;
     if (auto dropped = dropWhatArrived("vaciar la entrada de"); !dropped) {
-        if (auto reopened = reopenIfDroppedWhileIdle(dropped.error(), exchangeStarts); !reopened)
+        if (auto reopened = reopenIfDropped(dropped.error(), exchangeStarts); !reopened)
             return reopened;
     }
     // What the server still holds from the line is the server's to drop.
@@ -798,7 +807,6 @@ LinkStatus NetworkPort::write(const Bytes &request) {
         proven_ = true;
     requested_ = true;
     wroteSinceLook_ = true;
-    lastUsed_ = Clock::now();
     if (auto sent = sendRaw("escribir en", telnet() ? net::escapeData(request) : request); !sent)
         return sent;
     if (!rtsRaised_)
@@ -834,7 +842,6 @@ Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "esperar datos de", "el puerto está cerrado");
     wroteSinceLook_ = false;
-    lastUsed_ = Clock::now();
     const auto deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
     // Telnet alone (an answer, a line state) wakes the socket but brings
     // nothing for the reply: keep waiting until data or the deadline.
@@ -859,7 +866,6 @@ Result<Bytes, LinkError> NetworkPort::readAvailable() {
     if (!portOpen())
         return error(LinkError::Kind::NotOpen, "leer de", "el puerto está cerrado");
     wroteSinceLook_ = false;
-    lastUsed_ = Clock::now();
     // One more look, never a wait: a server that hung up right after what it
     // sent must not have that taken for a reply. Bytes before junk are
     // handed over first.

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <utility>
 
 struct pollfd;
 struct addrinfo;
@@ -51,7 +52,7 @@ class NetworkPort final : public LineIo {
     // Reopening within the same run takes up the connection close() kept,
     // once it is found alive: connecting and negotiating again for every
     // exchange would cost more than the exchange. A connection the server
-    // dropped meanwhile is reported then, once.
+    // dropped meanwhile is connected again before anything is written.
     LinkStatus open() override;
     void close() override;
     // Lets the server go: the connection ends.
@@ -63,6 +64,7 @@ class NetworkPort final : public LineIo {
     LinkStatus drain() override;
     Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override;
     Result<Bytes, LinkError> readAvailable() override;
+    std::optional<std::string> takeNotice() override { return std::exchange(notice_, {}); }
 
   private:
     LinkStatus applyLine(const LineSettings &line);
@@ -80,9 +82,12 @@ class NetworkPort final : public LineIo {
     LinkStatus connectSocket();
     Result<struct addrinfo *, LinkError> lookUp(Clock::time_point deadline);
     LinkStatus connectAndNegotiate(bool afterOurRelease);
+    // Connected and negotiated, an "in use" asked again as far as it may be
+    // the server still handing the line back.
+    LinkStatus connectAskingAgain();
     // A held connection found closed by the server, with nothing written
-    // since it was last used and after a while idle: connected again.
-    LinkStatus reopenIfDroppedWhileIdle(const LinkError &why, bool nothingWritten);
+    // since it was last used: connected again, and said.
+    LinkStatus reopenIfDropped(const LinkError &why, bool nothingWritten);
     // True when a stop cut the pause short.
     bool stoppedDuring(std::chrono::microseconds time) const;
     // The line's bytes of one read: held back while the connection's first
@@ -131,8 +136,8 @@ class NetworkPort final : public LineIo {
     bool refused_ = false;       // the server turned this connection away
     bool closedByServer_ = false;
     bool rtsRaised_ = false;
-    bool wroteSinceLook_ = false;  // a request went and nothing was read since
-    Clock::time_point lastUsed_{};
+    bool wroteSinceLook_ = false;        // a request went and nothing was read since
+    std::optional<std::string> notice_;  // a reopened connection, until taken
     std::optional<Clock::time_point> subnegotiationSince_;
     std::string junkAfterData_;           // reported once the line's bytes before it are read
     NameLookup nameLookup_ = nullptr;     // null: getaddrinfo

@@ -49,6 +49,9 @@ class PortLine final : public SerialPort {
     LinkStatus drain() override;
     Result<bool, LinkError> waitForInput(std::int64_t timeoutUs) override;
     Result<Bytes, LinkError> readAvailable() override;
+    std::optional<std::string> takeNotice() override {
+        return backend_ ? backend_->takeNotice() : std::nullopt;
+    }
 
     // The termios backend's descriptor, -1 for any other.
     int fd() const;

@@ -109,7 +109,7 @@ LinkStatus TermiosLine::open() {
             case ENXIO:
             case ENODEV:
                 return error(LinkError::Kind::NoSuchPort, "abrir",
-                             "no existe ese puerto (" + std::string(std::strerror(err)) + "); " +
+                             "no existe ese puerto (" + errnoName(err) + "); " +
                                  (!target_.commPort
                                       ? std::string("compruebe la ruta del dispositivo")
                                       : "elija otro o asigne MARVALO_COM" +
@@ -198,7 +198,7 @@ LinkStatus TermiosLine::enableKernelRs485() {
             return systemError("activar el RS485 del núcleo en", err);
         return error(LinkError::Kind::NoRts, "activar el RS485 del núcleo en",
                      "su controlador no sabe cambiar el sentido de un transceptor RS485 (" +
-                         std::string(std::strerror(err)) +
+                         errnoName(err) +
                          "); quite \"RS485 del núcleo\" de este número: si el adaptador "
                          "cambia de sentido por sí mismo, úselo como RS232, y si no, use el "
                          "RTS temporizado del panel");
@@ -328,7 +328,7 @@ LinkStatus TermiosLine::applyCustomSpeed(int baud) {
     if (set.error == EINVAL || set.error == ENOTTY) {
         return error(LinkError::Kind::BadSettings, "configurar",
                      "su controlador no acepta la velocidad a medida de " + std::to_string(baud) +
-                         " baudios (" + std::strerror(set.error) +
+                         " baudios (" + errnoName(set.error) +
                          "); use una de termios: 300 a 921600");
     }
     if (set.error != 0)

@@ -410,7 +410,8 @@ void Form1::runAndShow(ExchangeMode mode) {
     // eat the reply: looked for on the line the exchange used, at its first
     // exchange and after silence, and said beside the verdict, never in a
     // box that would stop sending.
-    outcome.record.warning = checkHolders(mode, outcome.record);
+    if (auto held = checkHolders(mode, outcome.record))
+        outcome.record.warning = std::move(held);
     emit exchanged(outcome.record);
     switch (outcome.kind) {
         case ExchangeOutcome::Kind::Shown: {

@@ -127,6 +127,8 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
         line["failure"] = safeText(*record.failure);
         line["line_saw_request"] = record.lineSawRequest;
     }
+    if (record.warning)
+        line["warning"] = safeText(*record.warning);
     return line;
 }
 

@@ -44,6 +44,8 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
               << toHex(record.reply) << "]  " << millisecondsText(record.firstByteMs()) << "  "
               << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
               << std::endl;
+    if (record.warning)
+        std::cerr << "#" << record.sequence << "  aviso: " << safeText(*record.warning) << "\n";
     const bool modbus = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
     if (const auto bits = modbus ? readBits(record.request, record.reply) : std::nullopt) {
         std::cout << "    bits desde " << ((record.request[2] << 8) | record.request[3]) << ":";

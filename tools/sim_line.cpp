@@ -22,7 +22,7 @@ namespace marvalo {
 namespace {
 
 std::string systemError(const std::string &what) {
-    return what + ": " + std::strerror(errno);
+    return what + ": " + systemErrorText(errno);
 }
 
 // Reads all there is now from a non-blocking descriptor. EOF is `closed`.
@@ -233,7 +233,7 @@ Result<std::unique_ptr<SimLine>, std::string> openTcpLine(const net::ServerAddre
     struct addrinfo *found = nullptr;
     const std::string port = std::to_string(address.port);
     if (const int problem = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); problem != 0)
-        return option + ": no se encuentra \"" + host + "\" (" + ::gai_strerror(problem) + ")";
+        return option + ": no se encuentra \"" + host + "\": " + lookupErrorText(problem, errno);
     FileDescriptor listener(
         ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const int one = 1;

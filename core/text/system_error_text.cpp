@@ -70,33 +70,39 @@ const char *spanishFor(int err) {
     }
 }
 
-const char *lookupSpanishFor(int code) {
-    switch (code) {
-        case EAI_NONAME:
-            return "ese nombre no existe";
-        case EAI_AGAIN:
-            return "el servidor de nombres no responde por ahora";
-        case EAI_FAIL:
-            return "el servidor de nombres falló";
+struct LookupFailure {
+    int code;
+    const char *name;  // for a bench engineer to look up
+    const char *spanish;
+};
+
+// getaddrinfo's codes as this system defines them (EAI_NODATA and
+// EAI_ADDRFAMILY are GNU's).
+constexpr LookupFailure kLookupFailures[] = {
+    {EAI_NONAME, "EAI_NONAME", "ese nombre no existe"},
+    {EAI_AGAIN, "EAI_AGAIN", "el servidor de nombres no responde por ahora"},
+    {EAI_FAIL, "EAI_FAIL", "el servidor de nombres falló"},
 #ifdef EAI_NODATA
-        case EAI_NODATA:
-            return "ese nombre no tiene ninguna dirección";
+    {EAI_NODATA, "EAI_NODATA", "ese nombre no tiene ninguna dirección"},
 #endif
 #ifdef EAI_ADDRFAMILY
-        case EAI_ADDRFAMILY:
-            return "ese nombre no tiene ninguna dirección de red usable";
+    {EAI_ADDRFAMILY, "EAI_ADDRFAMILY", "ese nombre no tiene ninguna dirección de red usable"},
 #endif
-        case EAI_MEMORY:
-            return "falta memoria";
-        default:
-            return "no se pudo buscar el nombre";
-    }
-}
+    {EAI_MEMORY, "EAI_MEMORY", "falta memoria"},
+    {EAI_FAMILY, "EAI_FAMILY", "no se pudo buscar el nombre"},
+    {EAI_SERVICE, "EAI_SERVICE", "no se pudo buscar el nombre"},
+};
 
 }  // namespace
 
-std::string lookupErrorText(int code, const std::string &system) {
-    return std::string(lookupSpanishFor(code)) + " (" + system + ")";
+std::string lookupErrorText(int code, int err) {
+    if (code == EAI_SYSTEM)
+        return systemErrorText(err);
+    for (const LookupFailure &known : kLookupFailures) {
+        if (known.code == code)
+            return std::string(known.spanish) + " (" + known.name + ")";
+    }
+    return "no se pudo buscar el nombre (EAI " + std::to_string(code) + ")";
 }
 
 std::string spanishErrorText(int err) {
@@ -104,12 +110,16 @@ std::string spanishErrorText(int err) {
     return spanish ? std::string(spanish) : systemErrorText(err);
 }
 
+std::string errnoName(int err) {
+    // The name a bench engineer can look up, never the system's English.
+    const char *name = ::strerrorname_np(err);
+    return name ? std::string(name) : std::to_string(err);
+}
+
 std::string systemErrorText(int err) {
-    const std::string system = std::strerror(err);
     if (const char *spanish = spanishFor(err))
-        return std::string(spanish) + " (" + system + ")";
-    // Spanish first everywhere; the system's own words stay for a search.
-    return "error del sistema " + std::to_string(err) + " (" + system + ")";
+        return std::string(spanish) + " (" + errnoName(err) + ")";
+    return "error del sistema " + std::to_string(err) + " (" + errnoName(err) + ")";
 }
 
 }  // namespace marvalo

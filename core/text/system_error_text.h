@@ -5,15 +5,18 @@
 namespace marvalo {
 
 // The system's reason for a failed call, for an operator who reads Spanish:
-// the common ones in a Spanish sentence with the system's own words in
-// parentheses ("no existe (No such file or directory)"), so the message can
-// still be searched for; the rest as the system says them.
+// a Spanish sentence with the errno's name after it, "no existe (ENOENT)",
+// for a bench engineer to look up; never the system's English words. An
+// errno without a sentence of ours is "error del sistema N (ENAME)".
 std::string systemErrorText(int err);
 // The Spanish sentence alone, for a message about the program's own files;
-// the system's words only where there is no Spanish one.
+// the errno's name too where there is no Spanish one.
 std::string spanishErrorText(int err);
+// "ENOENT", or the number when the system has no name for it.
+std::string errnoName(int err);
 
-// The same for a failed name lookup: getaddrinfo's code and its own text.
-std::string lookupErrorText(int code, const std::string &system);
+// The same for a failed name lookup: getaddrinfo's code, and errno when
+// that code is EAI_SYSTEM.
+std::string lookupErrorText(int code, int err);
 
 }  // namespace marvalo
