@@ -222,7 +222,7 @@ constexpr OptionRow<Options> kOptions[] = {
       "escribe el instrumento propio como archivo, un punto de partida\n"
       "para los suyos\n"},
      takeSwitch<&Options::printInstrument>},
-    paragraph("Fallos, para pruebas y demostraciones (todos se combinan con --drop-every):\n"),
+    paragraph("\nFallos, para pruebas y demostraciones (todos se combinan con --drop-every):\n"),
     {{"--silent", "", "no contesta nunca\n"}, takeSwitch<&Options::silent>},
     {{"--delay", "MS", "contesta MS milisegundos tarde\n"}, takeNumber<setDelay, 0, 60000>},
     {{"--drop-every", "N", "deja sin contestar una de cada N peticiones\n"},

@@ -66,7 +66,7 @@ std::string helpText(std::span<const OptionText> rows) {
         if (!row.value.empty())
             line += " " + std::string(row.value);
         std::size_t width = characters(line);
-        if (width >= kTextColumn) {
+        if (width + 2 > kTextColumn) {  // help2man needs two blanks after a tag
             text += line + "\n";
             line.clear();
             width = 0;
