@@ -36,6 +36,23 @@ namespace {
 constexpr int kDefaultWidth = 1180;
 constexpr int kDefaultHeight = 760;
 
+// The statistics line changes with every batch of exchanges; its place does
+// not: one line, as wide as the window. A label sized by its text lays the
+// text out again and the whole window with it at every change.
+class StatisticsLine : public QLabel {
+  public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override {
+        if (!lineHeight_)
+            lineHeight_ = QLabel::sizeHint().height();
+        return {0, *lineHeight_};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  private:
+    mutable std::optional<int> lineHeight_;
+};
+
 }  // namespace
 
 MonitorWindow::MonitorWindow(MonitorModel &model, QString stateFile, QWidget *parent)
@@ -112,7 +129,7 @@ void MonitorWindow::buildControls() {
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
         table_->setColumnWidth(column, widths[column]);
 
-    statistics_ = new QLabel(this);
+    statistics_ = new StatisticsLine(this);
     statistics_->setObjectName("lblEstadisticas");
     statistics_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -139,20 +156,9 @@ void MonitorWindow::buildControls() {
         model_.clear();
         table_->followNewest();
     });
-    // The line is text laid out anew at every change, and it is read by
-    // people: a few times a second is plenty, whatever the exchange rate.
-    statisticsTimer_.setSingleShot(true);
-    statisticsTimer_.setInterval(kStatisticsMs);
-    connect(&statisticsTimer_, &QTimer::timeout, this, &MonitorWindow::refreshStatistics);
-    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (statisticsTimer_.isActive())
-            return;
-        // After a quiet spell the line follows at once; behind it, a batch.
-        if (!sinceStatistics_.isValid() || sinceStatistics_.elapsed() >= kStatisticsMs)
-            refreshStatistics();
-        else
-            statisticsTimer_.start();
-    });
+    // With the table and the chart, in the same batch: the three name the
+    // same newest exchange.
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, &MonitorWindow::refreshStatistics);
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
     // The pane shows only an exchange still in the table.
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::showSelected);
@@ -254,7 +260,6 @@ void MonitorWindow::onSaveCaptureRequested() {
 }
 
 void MonitorWindow::refreshStatistics() {
-    sinceStatistics_.start();
     statistics_->setText(statisticsLine(model_.stats(), model_.dropped()));
 }
 

@@ -113,8 +113,6 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
     : QWidget(parent), model_(model) {
     setObjectName("chrRespuesta");
     setMinimumHeight(150);
-    redraw_.setSingleShot(true);
-    connect(&redraw_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     connect(&model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { append(first, last); });
     connect(&model_, &QAbstractItemModel::rowsRemoved, this,
@@ -127,6 +125,7 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
         points_.clear();
         reads_.clear();
         readKinds_.clear();
+        ys_.clear();
         append(0, model_.rowCount() - 1);
         emit registersChanged();
     });
@@ -179,7 +178,8 @@ void ResponseChart::append(int first, int last) {
         points_.push_back({valueOf(row), verdictMark(record)});
         takeRange(points_.back().value);
     }
-    scheduleRedraw();
+    // Drawn with the table's new rows and the statistics, in the same batch.
+    update();
     if (newRead)
         emit registersChanged();
 }
@@ -187,6 +187,7 @@ void ResponseChart::append(int first, int last) {
 void ResponseChart::dropFront(int count) {
     points_.erase(points_.begin(), points_.begin() + count);
     reads_.erase(reads_.begin(), reads_.begin() + count);
+    ys_.erase(ys_.begin(), ys_.begin() + std::min<std::ptrdiff_t>(count, std::ssize(ys_)));
     findRange();
     update();
 }
@@ -195,6 +196,7 @@ void ResponseChart::revalue() {
     // Only the numbers change: the replies were checked as they came.
     for (std::size_t row = 0; row < points_.size(); ++row)
         points_[row].value = valueOf(static_cast<int>(row));
+    ys_.clear();
     findRange();
     update();
 }
@@ -215,18 +217,6 @@ void ResponseChart::takeRange(double value) {
     }
     lowest_ = std::min(lowest_, value);
     highest_ = std::max(highest_, value);
-}
-
-void ResponseChart::scheduleRedraw() {
-    // A chart of a hundred thousand points is read by people: ten frames a
-    // second are plenty, however fast the exchanges come.
-    if (redraw_.isActive())
-        return;
-    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : kRedrawMs;
-    if (since >= kRedrawMs)
-        update();
-    else
-        redraw_.start(static_cast<int>(kRedrawMs - since));
 }
 
 ResponseChart::Layout ResponseChart::layout() const {
@@ -291,16 +281,18 @@ std::optional<QPoint> ResponseChart::pointPosition(int row) const {
 std::optional<QPoint> ResponseChart::pointAt(std::size_t index, const Layout &layout) const {
     if (layout.area.width() <= 0)
         return std::nullopt;
-    const Point &point = points_[index];
-    const int x = xOf(index, layout.area);
-    if (std::isfinite(point.value))
-        return QPoint(x, yOf(point.value, layout));
+    return QPoint(xOf(index, layout.area), pointY(points_[index].value, layout));
+}
+
+int ResponseChart::pointY(double value, const Layout &layout) {
+    if (std::isfinite(value))
+        return yOf(value, layout);
     // The infinities at the edge they lie beyond; what has no value (no
     // answer, a damaged reply, a NaN) under the axis, each in its verdict's
     // shape, as the legend says: no gap passes for a quiet stretch.
-    if (std::isinf(point.value))
-        return QPoint(x, point.value > 0 ? layout.area.top() : layout.area.bottom());
-    return QPoint(x, layout.area.bottom() + kGap + kMarkRadius);
+    if (std::isinf(value))
+        return value > 0 ? layout.area.top() : layout.area.bottom();
+    return layout.area.bottom() + kGap + kMarkRadius;
 }
 
 int ResponseChart::rowAt(QPoint position) const {
@@ -345,7 +337,6 @@ void ResponseChart::resizeEvent(QResizeEvent *event) {
 }
 
 void ResponseChart::paintEvent(QPaintEvent *) {
-    sinceDrawn_.start();
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
     const Layout shape = layout();
@@ -401,22 +392,35 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     // seconds. Points of one verdict that share a pixel column are drawn
     // as the lowest and the highest of them joined by a bar, as wide as a
     // mark for good replies and thin for the others, whose marks keep
-    // their shape.
+    // their shape. The walk over every point is the chart's whole cost at
+    // each batch, so it divides nothing and lays out no value twice.
     const qreal ratio = devicePixelRatioF();
     constexpr int kSide = 2 * kMarkRadius + 3;
-    std::array<QPixmap, kVerdictMarks> sprites;
-    for (int mark = 0; mark < kVerdictMarks; ++mark) {
-        const auto verdict = static_cast<VerdictMark>(mark);
-        QPixmap &sprite = sprites[static_cast<std::size_t>(mark)];
-        sprite = QPixmap(QSize(kSide, kSide) * ratio);
-        sprite.setDevicePixelRatio(ratio);
-        sprite.fill(Qt::transparent);
-        QPainter onSprite(&sprite);
-        onSprite.setRenderHint(QPainter::Antialiasing);
-        onSprite.setPen(Qt::NoPen);
-        onSprite.setBrush(verdictColours(verdict).point);
-        onSprite.drawPath(markShape(verdict).translated(kSide / 2.0, kSide / 2.0));
+    if (spritesRatio_ != ratio) {
+        spritesRatio_ = ratio;
+        for (int mark = 0; mark < kVerdictMarks; ++mark) {
+            const auto verdict = static_cast<VerdictMark>(mark);
+            QPixmap &sprite = sprites_[static_cast<std::size_t>(mark)];
+            sprite = QPixmap(QSize(kSide, kSide) * ratio);
+            sprite.setDevicePixelRatio(ratio);
+            sprite.fill(Qt::transparent);
+            QPainter onSprite(&sprite);
+            onSprite.setRenderHint(QPainter::Antialiasing);
+            onSprite.setPen(Qt::NoPen);
+            onSprite.setBrush(verdictColours(verdict).point);
+            onSprite.drawPath(markShape(verdict).translated(kSide / 2.0, kSide / 2.0));
+        }
     }
+    if (points_.empty())
+        return;
+    if (ysArea_ != layout.area || ysLow_ != layout.axis.low || ysHigh_ != layout.axis.high) {
+        ys_.clear();
+        ysArea_ = layout.area;
+        ysLow_ = layout.axis.low;
+        ysHigh_ = layout.axis.high;
+    }
+    for (std::size_t i = ys_.size(); i < points_.size(); ++i)
+        ys_.push_back(pointY(points_[i].value, layout));
     struct Column {
         int low = 0;
         int high = 0;
@@ -441,29 +445,54 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
             c = {};
         }
     };
+    // x as xOf gives it, (2i + 1) * width / (2 * count), its quotient and
+    // remainder carried from one point to the next.
+    const long long twiceCount = 2 * static_cast<long long>(points_.size());
+    const long long twiceWidth = 2 * static_cast<long long>(layout.area.width());
+    const long long stepQuotient = twiceWidth / twiceCount;
+    const long long stepRemainder = twiceWidth % twiceCount;
+    long long quotient = layout.area.width() / twiceCount;
+    long long remainder = layout.area.width() % twiceCount;
     for (std::size_t i = 0; i < points_.size(); ++i) {
-        const auto at = pointAt(i, layout);
-        if (!at)
-            continue;
-        if (at->x() != columnX) {
-            flush();
-            columnX = at->x();
+        const int x = layout.area.left() + static_cast<int>(quotient);
+        quotient += stepQuotient;
+        remainder += stepRemainder;
+        if (remainder >= twiceCount) {
+            remainder -= twiceCount;
+            ++quotient;
         }
+        if (x != columnX) {
+            flush();
+            columnX = x;
+        }
+        const int y = ys_[i];
         Column &c = column[static_cast<std::size_t>(points_[i].mark)];
-        c.low = c.points == 0 ? at->y() : std::max(c.low, at->y());
-        c.high = c.points == 0 ? at->y() : std::min(c.high, at->y());
+        c.low = c.points == 0 ? y : std::max(c.low, y);
+        c.high = c.points == 0 ? y : std::min(c.high, y);
         ++c.points;
     }
     flush();
-    // Good replies first, so a bad one among them stays in sight.
-    for (int mark = 0; mark < kVerdictMarks; ++mark) {
-        const auto m = static_cast<std::size_t>(mark);
-        const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
-        for (const QRect &bar : bars[m])
-            painter.fillRect(bar, colour);
-        for (const QPoint &at : marks[m])
-            painter.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites[m]);
+    // Most batches move no mark by a pixel: the picture of the marks is
+    // kept and drawn again until one moves.
+    if (bars != drawnBars_ || marks != drawnMarks_ || pointsLayer_.devicePixelRatio() != ratio ||
+        pointsLayer_.size() != size() * ratio) {
+        drawnBars_ = std::move(bars);
+        drawnMarks_ = std::move(marks);
+        pointsLayer_ = QPixmap(size() * ratio);
+        pointsLayer_.setDevicePixelRatio(ratio);
+        pointsLayer_.fill(Qt::transparent);
+        QPainter onLayer(&pointsLayer_);
+        // Good replies first, so a bad one among them stays in sight.
+        for (int mark = 0; mark < kVerdictMarks; ++mark) {
+            const auto m = static_cast<std::size_t>(mark);
+            const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
+            for (const QRect &bar : drawnBars_[m])
+                onLayer.fillRect(bar, colour);
+            for (const QPoint &at : drawnMarks_[m])
+                onLayer.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites_[m]);
+        }
     }
+    painter.drawPixmap(0, 0, pointsLayer_);
 }
 
 void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {

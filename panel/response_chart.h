@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QTimer>
+#include <QPixmap>
 #include <QWidget>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -59,7 +59,6 @@ class ResponseChart : public QWidget {
     void resizeEvent(QResizeEvent *event) override;
 
   private:
-    static constexpr int kRedrawMs = 100;
     struct Point {
         double value;  // NaN: nothing to chart (no reply, no such register)
         VerdictMark mark;
@@ -69,7 +68,6 @@ class ResponseChart : public QWidget {
         AxisScale axis;
         int legendTop = 0;
     };
-    void scheduleRedraw();
     double valueOf(int row) const;
     void append(int first, int last);
     void dropFront(int count);
@@ -79,6 +77,8 @@ class ResponseChart : public QWidget {
     Layout layout() const;
     int xOf(std::size_t index, const QRect &area) const;
     static int yOf(double value, const Layout &layout);
+    // Where a value is drawn, the infinities and nothing included.
+    static int pointY(double value, const Layout &layout);
     std::optional<QPoint> pointAt(std::size_t index, const Layout &layout) const;
     void drawAxes(QPainter &painter, const Layout &layout);
     void drawPoints(QPainter &painter, const Layout &layout);
@@ -92,10 +92,20 @@ class ResponseChart : public QWidget {
     double lowest_ = 0;
     double highest_ = 0;
     bool anyValue_ = false;
-    QTimer redraw_;  // new points are drawn at most kRedrawMs apart
-    QElapsedTimer sinceDrawn_;
     Series series_ = Series::FirstByte;
     int register_ = 0;
+    // Drawn once, copied for every mark.
+    std::array<QPixmap, kVerdictMarks> sprites_;
+    qreal spritesRatio_ = 0;
+    // Each point's y as drawn, for the plot and the axis it was laid out on.
+    std::vector<int> ys_;
+    QRect ysArea_;
+    double ysLow_ = 0;
+    double ysHigh_ = 0;
+    // The marks as last drawn, and their picture.
+    std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;
+    std::array<std::vector<QPoint>, kVerdictMarks> drawnMarks_;
+    QPixmap pointsLayer_;
 };
 
 }  // namespace marvalo
