@@ -90,7 +90,8 @@ int main(int argc, char **argv) {
     using marvalo::bench::Bound;
     using marvalo::bench::figure;
     figure("median: window shown", median(times), "ms", Bound::AtMost, 150);
-    std::printf("  %-48s %9.3f ms\n", "median: a text window shown (the floor)", median(floorTimes));
+    std::printf("  %-48s %9.3f ms\n", "median: a text window shown (the floor)",
+                median(floorTimes));
     figure("median: window shown / the floor", median(times) / median(floorTimes), "x",
            Bound::AtMost, 1.05);
     figure("median: resident memory", median(memory) / 1024.0, "MB", Bound::AtMost, 50);
