@@ -13,12 +13,14 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -38,7 +40,10 @@ constexpr int kDefaultHeight = 760;
 
 // The statistics line changes with every batch of exchanges; its place does
 // not: one line, as wide as the window. A label sized by its text lays the
-// text out again and the whole window with it at every change.
+// text out again and the whole window with it at every change. Its text
+// is drawn as a plain label draws it while none of it is selected: the
+// document that selecting needs is laid out several times over at every
+// paint, which costs more than the rest of the window's batch.
 class StatisticsLine : public QLabel {
   public:
     using QLabel::QLabel;
@@ -48,6 +53,17 @@ class StatisticsLine : public QLabel {
         return {0, *lineHeight_};
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void paintEvent(QPaintEvent *event) override {
+        if (hasSelectedText()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
+                              isEnabled(), text(), foregroundRole());
+    }
 
   private:
     mutable std::optional<int> lineHeight_;

@@ -187,7 +187,7 @@ void ResponseChart::append(int first, int last) {
 void ResponseChart::dropFront(int count) {
     points_.erase(points_.begin(), points_.begin() + count);
     reads_.erase(reads_.begin(), reads_.begin() + count);
-    ys_.erase(ys_.begin(), ys_.begin() + std::min<std::ptrdiff_t>(count, std::ssize(ys_)));
+    ys_.clear();  // the blocks start at the first point
     findRange();
     update();
 }
@@ -338,14 +338,42 @@ void ResponseChart::resizeEvent(QResizeEvent *event) {
 
 void ResponseChart::paintEvent(QPaintEvent *) {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().base());
     const Layout shape = layout();
-    if (shape.area.width() <= 0 || shape.area.height() <= 0)
+    if (shape.area.width() <= 0 || shape.area.height() <= 0) {
+        painter.fillRect(rect(), palette().base());
         return;
-    drawAxes(painter, shape);
+    }
+    // The axes and the legend change with the axis, the series and the
+    // size, seldom with a batch: drawn once into a picture kept until then.
+    const qreal ratio = devicePixelRatioF();
+    const QString frameKey =
+        QString("%1 %2 %3 %4 %5 %6 %7 %8")
+            .arg(width())
+            .arg(height())
+            .arg(ratio)
+            .arg(shape.axis.low, 0, 'g', 17)
+            .arg(shape.axis.high, 0, 'g', 17)
+            .arg(shape.axis.step, 0, 'g', 17)
+            .arg(static_cast<int>(series_))
+            .arg(axisTitle() + (hexAxis() ? " hex" : ""));
+    if (frameKey != frameKey_) {
+        frameKey_ = frameKey;
+        frame_ = QPixmap(size() * ratio);
+        frame_.setDevicePixelRatio(ratio);
+        QPainter onFrame(&frame_);
+        onFrame.fillRect(rect(), palette().base());
+        drawAxes(onFrame, shape);
+        drawLegend(onFrame, shape);
+    }
+    painter.drawPixmap(0, 0, frame_);
+    drawRowNumbers(painter, shape);
     drawPoints(painter, shape);
     drawPercentiles(painter, shape);
-    drawLegend(painter, shape);
+}
+
+void ResponseChart::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    frameKey_.clear();  // another font, palette or style: the frame is drawn anew
 }
 
 void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
@@ -372,17 +400,37 @@ void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
     painter.drawText(-metrics.horizontalAdvance(title) / 2, metrics.ascent() / 2, title);
     painter.restore();
 
-    // Under the axis: the oldest and newest rows' numbers at the ends.
-    const int textTop = area.bottom() + kMarkRadius * 3 + kGap;
-    const QRect under(area.left(), textTop, area.width(), metrics.height());
-    painter.drawText(under, Qt::AlignHCenter,
+    painter.drawText(underAxis(layout), Qt::AlignHCenter,
                      QString::fromUtf8("intercambios, del más antiguo al más nuevo"));
-    if (!points_.empty()) {
-        painter.drawText(under, Qt::AlignLeft,
-                         QString::fromUtf8("Nº %1").arg(model_.record(0).sequence));
-        painter.drawText(
-            under, Qt::AlignRight,
-            QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
+}
+
+QRect ResponseChart::underAxis(const Layout &layout) const {
+    const QRect &area = layout.area;
+    return {area.left(), area.bottom() + kMarkRadius * 3 + kGap, area.width(),
+            fontMetrics().height()};
+}
+
+void ResponseChart::drawRowNumbers(QPainter &painter, const Layout &layout) {
+    // Under the axis: the oldest and newest rows' numbers at the ends.
+    if (points_.empty())
+        return;
+    painter.setPen(palette().text().color());
+    painter.drawText(underAxis(layout), Qt::AlignLeft,
+                     QString::fromUtf8("Nº %1").arg(model_.record(0).sequence));
+    painter.drawText(underAxis(layout), Qt::AlignRight,
+                     QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
+}
+
+void ResponseChart::Reach::take(VerdictMark mark, int y) {
+    const auto m = static_cast<std::size_t>(mark);
+    low[m] = std::max(low[m], y);
+    high[m] = std::min(high[m], y);
+}
+
+void ResponseChart::Reach::take(const Reach &other) {
+    for (std::size_t m = 0; m < kVerdictMarks; ++m) {
+        low[m] = std::max(low[m], other.low[m]);
+        high[m] = std::min(high[m], other.high[m]);
     }
 }
 
@@ -419,59 +467,51 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
         ysLow_ = layout.axis.low;
         ysHigh_ = layout.axis.high;
     }
-    for (std::size_t i = ys_.size(); i < points_.size(); ++i)
+    if (ys_.empty())
+        blocks_.clear();
+    for (std::size_t i = ys_.size(); i < points_.size(); ++i) {
         ys_.push_back(pointY(points_[i].value, layout));
-    struct Column {
-        int low = 0;
-        int high = 0;
-        int points = 0;
-    };
+        if (i % kBlock == 0)
+            blocks_.emplace_back();
+        blocks_.back().take(points_[i].mark, ys_.back());
+    }
     std::array<std::vector<QRect>, kVerdictMarks> bars;
     std::array<std::vector<QPoint>, kVerdictMarks> marks;
-    std::array<Column, kVerdictMarks> column{};
-    int columnX = -1;
-    auto flush = [&] {
-        for (std::size_t mark = 0; mark < column.size(); ++mark) {
-            Column &c = column[mark];
-            if (c.points == 0)
-                continue;
-            if (c.low != c.high) {
+    // Column by column, each over the points xOf puts in it: those of whole
+    // blocks by their blocks' reach, the others one by one.
+    const long long count = std::ssize(points_);
+    const long long width = layout.area.width();
+    long long from = 0;
+    for (int column = 0; column < width && from < count; ++column) {
+        // The first point whose x, (2i + 1) * width / (2 * count), is past
+        // this column.
+        const long long past = 2 * count * (column + 1) - width;
+        const long long to = past <= 0 ? 0 : std::min(count, (past + 2 * width - 1) / (2 * width));
+        constexpr auto kSpan = static_cast<long long>(kBlock);
+        Reach reach;
+        long long i = from;
+        for (; i < to && i % kSpan != 0; ++i)
+            reach.take(points_[static_cast<std::size_t>(i)].mark, ys_[static_cast<std::size_t>(i)]);
+        for (; i + kSpan <= to; i += kSpan)
+            reach.take(blocks_[static_cast<std::size_t>(i / kSpan)]);
+        for (; i < to; ++i)
+            reach.take(points_[static_cast<std::size_t>(i)].mark, ys_[static_cast<std::size_t>(i)]);
+        from = std::max(from, to);
+        const int x = layout.area.left() + column;
+        for (std::size_t mark = 0; mark < kVerdictMarks; ++mark) {
+            const int low = reach.low[mark];
+            const int high = reach.high[mark];
+            if (low < high)
+                continue;  // none of this verdict
+            if (low != high) {
                 const int half =
                     mark == static_cast<std::size_t>(VerdictMark::Good) ? kMarkRadius - 1 : 1;
-                bars[mark].emplace_back(columnX - half, c.high, 2 * half + 1, c.low - c.high);
-                marks[mark].emplace_back(columnX, c.high);
+                bars[mark].emplace_back(x - half, high, 2 * half + 1, low - high);
+                marks[mark].emplace_back(x, high);
             }
-            marks[mark].emplace_back(columnX, c.low);
-            c = {};
+            marks[mark].emplace_back(x, low);
         }
-    };
-    // x as xOf gives it, (2i + 1) * width / (2 * count), its quotient and
-    // remainder carried from one point to the next.
-    const long long twiceCount = 2 * static_cast<long long>(points_.size());
-    const long long twiceWidth = 2 * static_cast<long long>(layout.area.width());
-    const long long stepQuotient = twiceWidth / twiceCount;
-    const long long stepRemainder = twiceWidth % twiceCount;
-    long long quotient = layout.area.width() / twiceCount;
-    long long remainder = layout.area.width() % twiceCount;
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-        const int x = layout.area.left() + static_cast<int>(quotient);
-        quotient += stepQuotient;
-        remainder += stepRemainder;
-        if (remainder >= twiceCount) {
-            remainder -= twiceCount;
-            ++quotient;
-        }
-        if (x != columnX) {
-            flush();
-            columnX = x;
-        }
-        const int y = ys_[i];
-        Column &c = column[static_cast<std::size_t>(points_[i].mark)];
-        c.low = c.points == 0 ? y : std::max(c.low, y);
-        c.high = c.points == 0 ? y : std::min(c.high, y);
-        ++c.points;
     }
-    flush();
     // Most batches move no mark by a pixel: the picture of the marks is
     // kept and drawn again until one moves.
     if (bars != drawnBars_ || marks != drawnMarks_ || pointsLayer_.devicePixelRatio() != ratio ||

@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <QWidget>
 #include <array>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -57,6 +58,7 @@ class ResponseChart : public QWidget {
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
   private:
     struct Point {
@@ -81,6 +83,8 @@ class ResponseChart : public QWidget {
     static int pointY(double value, const Layout &layout);
     std::optional<QPoint> pointAt(std::size_t index, const Layout &layout) const;
     void drawAxes(QPainter &painter, const Layout &layout);
+    QRect underAxis(const Layout &layout) const;
+    void drawRowNumbers(QPainter &painter, const Layout &layout);
     void drawPoints(QPainter &painter, const Layout &layout);
     void drawPercentiles(QPainter &painter, const Layout &layout);
     void drawLegend(QPainter &painter, const Layout &layout);
@@ -97,8 +101,23 @@ class ResponseChart : public QWidget {
     // Drawn once, copied for every mark.
     std::array<QPixmap, kVerdictMarks> sprites_;
     qreal spritesRatio_ = 0;
-    // Each point's y as drawn, for the plot and the axis it was laid out on.
+    // The lowest and the highest y of each verdict's marks among some
+    // points; a verdict with none has its low above its high.
+    struct Reach {
+        std::array<int, kVerdictMarks> low;
+        std::array<int, kVerdictMarks> high;
+        Reach() {
+            low.fill(std::numeric_limits<int>::min());
+            high.fill(std::numeric_limits<int>::max());
+        }
+        void take(VerdictMark mark, int y);
+        void take(const Reach &other);
+    };
+    static constexpr std::size_t kBlock = 16;
+    // Each point's y as drawn, for the plot and the axis it was laid out on,
+    // and the reach of each kBlock of them from the first.
     std::vector<int> ys_;
+    std::vector<Reach> blocks_;
     QRect ysArea_;
     double ysLow_ = 0;
     double ysHigh_ = 0;
@@ -106,6 +125,9 @@ class ResponseChart : public QWidget {
     std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;
     std::array<std::vector<QPoint>, kVerdictMarks> drawnMarks_;
     QPixmap pointsLayer_;
+    // The background, the axes and the legend as last drawn, and what they showed.
+    QPixmap frame_;
+    QString frameKey_;
 };
 
 }  // namespace marvalo
