@@ -346,16 +346,15 @@ void ResponseChart::paintEvent(QPaintEvent *) {
     // The axes and the legend change with the axis, the series and the
     // size, seldom with a batch: drawn once into a picture kept until then.
     const qreal ratio = devicePixelRatioF();
-    const QString frameKey =
-        QString("%1 %2 %3 %4 %5 %6 %7 %8")
-            .arg(width())
-            .arg(height())
-            .arg(ratio)
-            .arg(shape.axis.low, 0, 'g', 17)
-            .arg(shape.axis.high, 0, 'g', 17)
-            .arg(shape.axis.step, 0, 'g', 17)
-            .arg(static_cast<int>(series_))
-            .arg(axisTitle() + (hexAxis() ? " hex" : ""));
+    const QString frameKey = QString("%1 %2 %3 %4 %5 %6 %7 %8")
+                                 .arg(width())
+                                 .arg(height())
+                                 .arg(ratio)
+                                 .arg(shape.axis.low, 0, 'g', 17)
+                                 .arg(shape.axis.high, 0, 'g', 17)
+                                 .arg(shape.axis.step, 0, 'g', 17)
+                                 .arg(static_cast<int>(series_))
+                                 .arg(axisTitle() + (hexAxis() ? " hex" : ""));
     if (frameKey != frameKey_) {
         frameKey_ = frameKey;
         frame_ = QPixmap(size() * ratio);
@@ -365,9 +364,8 @@ void ResponseChart::paintEvent(QPaintEvent *) {
         drawAxes(onFrame, shape);
         drawLegend(onFrame, shape);
     }
-    painter.drawPixmap(0, 0, frame_);
-    drawRowNumbers(painter, shape);
     drawPoints(painter, shape);
+    drawRowNumbers(painter, shape);
     drawPercentiles(painter, shape);
 }
 
@@ -421,27 +419,15 @@ void ResponseChart::drawRowNumbers(QPainter &painter, const Layout &layout) {
                      QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
 }
 
-void ResponseChart::Reach::take(VerdictMark mark, int y) {
-    const auto m = static_cast<std::size_t>(mark);
-    low[m] = std::max(low[m], y);
-    high[m] = std::min(high[m], y);
-}
-
-void ResponseChart::Reach::take(const Reach &other) {
-    for (std::size_t m = 0; m < kVerdictMarks; ++m) {
-        low[m] = std::max(low[m], other.low[m]);
-        high[m] = std::min(high[m], other.high[m]);
-    }
-}
-
 void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     // Each mark drawn once into a small picture, then copied wherever it
     // goes: one path of a hundred thousand shapes takes the rasteriser
     // seconds. Points of one verdict that share a pixel column are drawn
     // as the lowest and the highest of them joined by a bar, as wide as a
     // mark for good replies and thin for the others, whose marks keep
-    // their shape. The walk over every point is the chart's whole cost at
-    // each batch, so it divides nothing and lays out no value twice.
+    // their shape. Finding those is the chart's cost at each batch: each
+    // point's y is found once, and whole blocks of points are taken by
+    // their reach.
     const qreal ratio = devicePixelRatioF();
     constexpr int kSide = 2 * kMarkRadius + 3;
     if (spritesRatio_ != ratio) {
@@ -459,8 +445,6 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
             onSprite.drawPath(markShape(verdict).translated(kSide / 2.0, kSide / 2.0));
         }
     }
-    if (points_.empty())
-        return;
     if (ysArea_ != layout.area || ysLow_ != layout.axis.low || ysHigh_ != layout.axis.high) {
         ys_.clear();
         ysArea_ = layout.area;
@@ -512,15 +496,13 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
             marks[mark].emplace_back(x, low);
         }
     }
-    // Most batches move no mark by a pixel: the picture of the marks is
-    // kept and drawn again until one moves.
-    if (bars != drawnBars_ || marks != drawnMarks_ || pointsLayer_.devicePixelRatio() != ratio ||
-        pointsLayer_.size() != size() * ratio) {
+    // Most batches move no mark by a pixel: the frame with the marks on it
+    // is kept and copied again until one moves or the frame changes.
+    if (bars != drawnBars_ || marks != drawnMarks_ || layerFrame_ != frameKey_) {
         drawnBars_ = std::move(bars);
         drawnMarks_ = std::move(marks);
-        pointsLayer_ = QPixmap(size() * ratio);
-        pointsLayer_.setDevicePixelRatio(ratio);
-        pointsLayer_.fill(Qt::transparent);
+        layerFrame_ = frameKey_;
+        pointsLayer_ = frame_;
         QPainter onLayer(&pointsLayer_);
         // Good replies first, so a bad one among them stays in sight.
         for (int mark = 0; mark < kVerdictMarks; ++mark) {

@@ -2,6 +2,7 @@
 
 #include <QPixmap>
 #include <QWidget>
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <optional>
@@ -110,8 +111,17 @@ class ResponseChart : public QWidget {
             low.fill(std::numeric_limits<int>::min());
             high.fill(std::numeric_limits<int>::max());
         }
-        void take(VerdictMark mark, int y);
-        void take(const Reach &other);
+        void take(VerdictMark mark, int y) {
+            const auto m = static_cast<std::size_t>(mark);
+            low[m] = std::max(low[m], y);
+            high[m] = std::min(high[m], y);
+        }
+        void take(const Reach &other) {
+            for (std::size_t m = 0; m < kVerdictMarks; ++m) {
+                low[m] = std::max(low[m], other.low[m]);
+                high[m] = std::min(high[m], other.high[m]);
+            }
+        }
     };
     static constexpr std::size_t kBlock = 16;
     // Each point's y as drawn, for the plot and the axis it was laid out on,
@@ -121,13 +131,14 @@ class ResponseChart : public QWidget {
     QRect ysArea_;
     double ysLow_ = 0;
     double ysHigh_ = 0;
-    // The marks as last drawn, and their picture.
-    std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;
-    std::array<std::vector<QPoint>, kVerdictMarks> drawnMarks_;
-    QPixmap pointsLayer_;
     // The background, the axes and the legend as last drawn, and what they showed.
     QPixmap frame_;
     QString frameKey_;
+    // The marks as last drawn, and the frame with them on it.
+    std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;
+    std::array<std::vector<QPoint>, kVerdictMarks> drawnMarks_;
+    QString layerFrame_;
+    QPixmap pointsLayer_;
 };
 
 }  // namespace marvalo
