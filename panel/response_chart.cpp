@@ -357,6 +357,7 @@ void ResponseChart::paintEvent(QPaintEvent *) {
                                  .arg(axisTitle() + (hexAxis() ? " hex" : ""));
     if (frameKey != frameKey_) {
         frameKey_ = frameKey;
+        ++framesDrawn_;
         frame_ = QPixmap(size() * ratio);
         frame_.setDevicePixelRatio(ratio);
         QPainter onFrame(&frame_);
@@ -498,10 +499,10 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     }
     // Most batches move no mark by a pixel: the frame with the marks on it
     // is kept and copied again until one moves or the frame changes.
-    if (bars != drawnBars_ || marks != drawnMarks_ || layerFrame_ != frameKey_) {
+    if (bars != drawnBars_ || marks != drawnMarks_ || layerFrame_ != framesDrawn_) {
         drawnBars_ = std::move(bars);
         drawnMarks_ = std::move(marks);
-        layerFrame_ = frameKey_;
+        layerFrame_ = framesDrawn_;
         pointsLayer_ = frame_;
         QPainter onLayer(&pointsLayer_);
         // Good replies first, so a bad one among them stays in sight.

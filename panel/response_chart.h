@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -134,10 +135,11 @@ class ResponseChart : public QWidget {
     // The background, the axes and the legend as last drawn, and what they showed.
     QPixmap frame_;
     QString frameKey_;
+    std::uint64_t framesDrawn_ = 0;
     // The marks as last drawn, and the frame with them on it.
     std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;
     std::array<std::vector<QPoint>, kVerdictMarks> drawnMarks_;
-    QString layerFrame_;
+    std::uint64_t layerFrame_ = 0;  // the frame under the marks, by framesDrawn_
     QPixmap pointsLayer_;
 };
 
