@@ -173,8 +173,11 @@ void MonitorWindow::buildControls() {
         table_->followNewest();
     });
     // With the table and the chart, in the same batch: the three name the
-    // same newest exchange.
-    connect(&model_, &QAbstractItemModel::rowsInserted, this, &MonitorWindow::refreshStatistics);
+    // same newest exchange. A closed window catches up as it shows.
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (isVisible())
+            refreshStatistics();
+    });
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
     // The pane shows only an exchange still in the table.
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::showSelected);
@@ -367,6 +370,7 @@ QString MonitorWindow::saveDialogStart() const {
 
 void MonitorWindow::showEvent(QShowEvent *event) {
     everShown_ = true;
+    refreshStatistics();
     QWidget::showEvent(event);
 }
 
