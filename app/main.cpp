@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "app/preset_controls.h"
 #include "app/startup.h"
@@ -59,28 +61,23 @@ long residentKb() {
     return -1;
 }
 
-class FirstPaintReporter : public QObject {
+// Runs `then` once, right after the first paint of the widget it watches:
+// what follows the window's first picture waits for it.
+class AfterFirstPaint : public QObject {
   public:
-    FirstPaintReporter(const QElapsedTimer &sinceStart, QObject *parent)
-        : QObject(parent), sinceStart_(sinceStart) {}
+    AfterFirstPaint(QObject *parent, std::function<void()> then)
+        : QObject(parent), then_(std::move(then)) {}
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Paint && !reported_) {
-            reported_ = true;
-            QTimer::singleShot(0, this, [this] {
-                std::printf("shown after %lld ms, resident %ld kB\n",
-                            static_cast<long long>(sinceStart_.elapsed()), residentKb());
-                std::fflush(stdout);
-                QCoreApplication::exit(0);
-            });
+        if (event->type() == QEvent::Paint && then_) {
+            QTimer::singleShot(0, this, std::exchange(then_, nullptr));
         }
         return QObject::eventFilter(watched, event);
     }
 
   private:
-    const QElapsedTimer &sinceStart_;
-    bool reported_ = false;
+    std::function<void()> then_;
 };
 
 // The folder as the file system spells it: a name that is not valid UTF-8
@@ -236,12 +233,6 @@ int main(int argc, char **argv) {
     }
 
     QApplication app(argc, argv);
-    // The panel speaks Spanish whatever the desktop's language, and so do
-    // Qt's own dialogs ("Aceptar", "Guardar") when Debian's
-    // qt6-translations-l10n is installed; without it they stay English.
-    QTranslator qtTexts;
-    if (qtTexts.load("qtbase_es", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtTexts);
     if (!options.iconFile.isEmpty())
         return marvalo::drawIcon(options.iconSize).save(options.iconFile) ? 0 : 1;
 
@@ -266,8 +257,21 @@ int main(int argc, char **argv) {
     form.setStopCheck(marvalo::terminationRequested);
     auto *monitor = new marvalo::LineMonitor(
         form, QString::fromStdString((place.saveFolder / marvalo::kMonitorStateFileName).string()));
-    marvalo::addPortsWindow(form, benchPorts);
     const std::optional<std::string> portsProblem = benchPorts.takeProblem();
+    // The panel's own language for Qt's dialogs and the ports window wait
+    // for the window's first paint: neither is seen before it.
+    QTranslator qtTexts;
+    std::function<void()> tell;  // the problems found on the way, if any
+    form.installEventFilter(new AfterFirstPaint(&form, [&] {
+        // The panel speaks Spanish whatever the desktop's language, and so do
+        // Qt's own dialogs ("Aceptar", "Guardar") when Debian's
+        // qt6-translations-l10n is installed; without it they stay English.
+        if (qtTexts.load("qtbase_es", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(&qtTexts);
+        marvalo::addPortsWindow(form, benchPorts);
+        if (tell)
+            tell();
+    }));
     form.show();
     if (openMonitor)
         monitor->open();
@@ -316,18 +320,23 @@ int main(int argc, char **argv) {
         });
     } else if (reportShown) {
         // Shown means painted: report at the end of the window's first paint.
-        auto *firstPaint = new FirstPaintReporter(sinceStart, &form);
-        form.installEventFilter(firstPaint);
+        form.installEventFilter(new AfterFirstPaint(&form, [&sinceStart] {
+            std::printf("shown after %lld ms, resident %ld kB\n",
+                        static_cast<long long>(sinceStart.elapsed()), residentKb());
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        }));
     } else if (settingsProblem || place.notice || portsProblem) {
-        // Told once, after the window is up, so the operator sees what it is about.
-        QTimer::singleShot(0, &form, [&] {
+        // Told once, after the window is up and speaks Spanish, so the
+        // operator sees what it is about.
+        tell = [&] {
             QStringList told;
             for (const auto &problem : {settingsProblem, place.notice, portsProblem}) {
                 if (problem)
                     told << QString::fromStdString(*problem);
             }
             form.warn(told.join("\n\n"));
-        });
+        };
     }
     return app.exec();
 }

@@ -9,10 +9,10 @@ namespace marvalo {
 
 // Draws a row's background and its text, one line, elided ("…") to the
 // cell's width, from a cache of laid-out texts keyed by the model's
-// `keyRole` and the width. A table that
-// gains a row at the bottom is repainted whole, and building and laying out
-// every visible cell's text anew each time cost milliseconds per exchange;
-// with the cache a repaint is mostly copies.
+// `keyRole` and the width. A table repainted whole (scrolled by the
+// operator, filtered, its oldest rows dropped) built and laid out every
+// visible cell's text anew, milliseconds each time; with the cache a
+// repaint is mostly copies.
 class CachedTextDelegate : public QStyledItemDelegate {
   public:
     CachedTextDelegate(int keyRole, QObject *parent = nullptr);

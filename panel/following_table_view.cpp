@@ -18,11 +18,27 @@ FollowingTableView::FollowingTableView(QWidget *parent) : QTableView(parent) {
 }
 
 void FollowingTableView::setModel(QAbstractItemModel *model) {
-    disconnect(aboutToRemove_);
-    disconnect(removed_);
+    for (const auto &connection : {aboutToRemove_, removed_, aboutToInsert_, inserted_})
+        disconnect(connection);
     QTableView::setModel(model);
     if (!model)
         return;
+    // Connected after the view's own and its header's, so that the header
+    // already counts the new rows when they are laid out.
+    aboutToInsert_ = connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this,
+                             [this](const QModelIndex &parent, int first, int) {
+                                 if (!isVisible())
+                                     return;
+                                 // What was due before the rows came is laid out whole.
+                                 executeDelayedItemsLayout();
+                                 if (!parent.isValid() && first == this->model()->rowCount())
+                                     appendedFrom_ = first;
+                             });
+    inserted_ = connect(model, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (isVisible())
+            executeDelayedItemsLayout();
+        appendedFrom_ = -1;
+    });
     aboutToRemove_ = connect(
         model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
         [this](const QModelIndex &, int first, int last) {
@@ -37,6 +53,20 @@ void FollowingTableView::setModel(QAbstractItemModel *model) {
         verticalScrollBar()->setValue(verticalScrollBar()->value() - droppedAbove_ * step);
         droppedAbove_ = 0;
     });
+}
+
+void FollowingTableView::doItemsLayout() {
+    if (appendedFrom_ < 0) {
+        QTableView::doItemsLayout();
+        return;
+    }
+    const int first = appendedFrom_;
+    appendedFrom_ = -1;
+    // Following, the new range scrolls the rows in sight up by a copy.
+    updateGeometries();
+    const int top = std::max(0, rowViewportPosition(first));
+    if (top < viewport()->height())
+        viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
 }
 
 void FollowingTableView::followNewest() {

@@ -5,12 +5,12 @@
 namespace marvalo {
 
 // A table that keeps its newest row in sight unless the operator has
-// scrolled away from the bottom to read an older one. New rows are laid out
-// and painted as Qt does it, the whole viewport: scrolling the pixels
-// already there and painting only the strip a new row exposes once showed
-// rows twice and left others out, and a monitor that does that cannot be
-// trusted. Rows arrive in batches and cells come from a cache of laid-out
-// texts, so a full repaint costs little.
+// scrolled away from the bottom to read an older one. Rows appended at the
+// bottom are laid out at once, in the batch that brings them, so the next
+// paint shows them with the chart and the statistics of the same batch;
+// only they are painted, the rows already there moving up with the scroll.
+// Any other change (rows dropped, a reset, another filter) lays out and
+// repaints the whole view, as Qt does.
 class FollowingTableView : public QTableView {
     Q_OBJECT
 
@@ -22,14 +22,19 @@ class FollowingTableView : public QTableView {
     // Back to the bottom, following again ("Borrar", a new filter).
     void followNewest();
     void setModel(QAbstractItemModel *model) override;
+    void doItemsLayout() override;
 
   private:
     bool followNewest_ = true;
     // Rows dropped above the top one in sight: the view moves up as many,
     // so the row being read stays where it was.
     int droppedAbove_ = 0;
+    // The first row of an append being laid out, else -1.
+    int appendedFrom_ = -1;
     QMetaObject::Connection aboutToRemove_;
     QMetaObject::Connection removed_;
+    QMetaObject::Connection aboutToInsert_;
+    QMetaObject::Connection inserted_;
 };
 
 }  // namespace marvalo

@@ -83,7 +83,6 @@ MonitorModel::MonitorModel(std::size_t capacity, QObject *parent)
 }
 
 void MonitorModel::add(ExchangeRecord record) {
-    stats_.add(record);
     pending_.push_back(std::move(record));
     if (batchTimer_.isActive())
         return;
@@ -102,6 +101,10 @@ void MonitorModel::flushPending() {
     if (pending_.empty())
         return;
     sinceBatch_.start();
+    // Counted as they reach the views, so that the statistics never name an
+    // exchange the table does not show yet.
+    for (const ExchangeRecord &record : pending_)
+        stats_.add(record);
     // Old rows go a hundredth of the capacity at a time: a view pays for a
     // removal at the top by the number of rows below it, so one row per
     // exchange would cost every exchange that much.

@@ -20,7 +20,9 @@ namespace marvalo {
 // Records are kept raw; a cell's text is built only when it is drawn, so the
 // 100,000th row costs what the first did. New records reach the views at
 // most once every kBatchMs, in one insertion: records that come faster than
-// a screen refreshes must not each cost a layout.
+// a screen refreshes must not each cost a layout. That insertion is the one
+// moment the table, the chart and the statistics learn of new exchanges, so
+// all three always name the same newest one.
 class MonitorModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -53,7 +55,7 @@ class MonitorModel : public QAbstractTableModel {
 
     explicit MonitorModel(std::size_t capacity = kCapacity, QObject *parent = nullptr);
 
-    // Counted at once; shown with the next batch.
+    // Shown and counted with the next batch.
     void add(ExchangeRecord record);
     // Hands the records still waiting to the views now.
     void flushPending();

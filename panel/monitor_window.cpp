@@ -13,12 +13,14 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -35,6 +37,37 @@ namespace {
 
 constexpr int kDefaultWidth = 1180;
 constexpr int kDefaultHeight = 760;
+
+// The statistics line changes with every batch of exchanges; its place does
+// not: one line, as wide as the window. A label sized by its text lays the
+// text out again and the whole window with it at every change. Its text
+// is drawn as a plain label draws it while none of it is selected: the
+// document that selecting needs is laid out several times over at every
+// paint, which costs more than the rest of the window's batch.
+class StatisticsLine : public QLabel {
+  public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override {
+        if (!lineHeight_)
+            lineHeight_ = QLabel::sizeHint().height();
+        return {0, *lineHeight_};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void paintEvent(QPaintEvent *event) override {
+        if (hasSelectedText()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(),
+                              isEnabled(), text(), foregroundRole());
+    }
+
+  private:
+    mutable std::optional<int> lineHeight_;
+};
 
 }  // namespace
 
@@ -112,7 +145,7 @@ void MonitorWindow::buildControls() {
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
         table_->setColumnWidth(column, widths[column]);
 
-    statistics_ = new QLabel(this);
+    statistics_ = new StatisticsLine(this);
     statistics_->setObjectName("lblEstadisticas");
     statistics_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -139,19 +172,11 @@ void MonitorWindow::buildControls() {
         model_.clear();
         table_->followNewest();
     });
-    // The line is text laid out anew at every change, and it is read by
-    // people: a few times a second is plenty, whatever the exchange rate.
-    statisticsTimer_.setSingleShot(true);
-    statisticsTimer_.setInterval(kStatisticsMs);
-    connect(&statisticsTimer_, &QTimer::timeout, this, &MonitorWindow::refreshStatistics);
+    // With the table and the chart, in the same batch: the three name the
+    // same newest exchange. A closed window catches up as it shows.
     connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] {
-        if (statisticsTimer_.isActive())
-            return;
-        // After a quiet spell the line follows at once; behind it, a batch.
-        if (!sinceStatistics_.isValid() || sinceStatistics_.elapsed() >= kStatisticsMs)
+        if (isVisible())
             refreshStatistics();
-        else
-            statisticsTimer_.start();
     });
     connect(&model_, &QAbstractItemModel::modelReset, this, &MonitorWindow::refreshStatistics);
     // The pane shows only an exchange still in the table.
@@ -254,7 +279,6 @@ void MonitorWindow::onSaveCaptureRequested() {
 }
 
 void MonitorWindow::refreshStatistics() {
-    sinceStatistics_.start();
     statistics_->setText(statisticsLine(model_.stats(), model_.dropped()));
 }
 
@@ -346,6 +370,7 @@ QString MonitorWindow::saveDialogStart() const {
 
 void MonitorWindow::showEvent(QShowEvent *event) {
     everShown_ = true;
+    refreshStatistics();
     QWidget::showEvent(event);
 }
 

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
 #include "core/records/exchange_record.h"
@@ -73,13 +71,10 @@ class MonitorWindow : public QWidget {
     void showSelected();
     void refreshStatistics();
 
-    static constexpr int kStatisticsMs = 250;
     static constexpr int kRegisterSeries = 1;  // "Gráfica: valor del registro"
 
     QString stateFile_;
     MonitorState state_;
-    QTimer statisticsTimer_;
-    QElapsedTimer sinceStatistics_;
     MonitorModel &model_;
     ProblemsOnly problems_;
     FollowingTableView *table_ = nullptr;

@@ -113,8 +113,6 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
     : QWidget(parent), model_(model) {
     setObjectName("chrRespuesta");
     setMinimumHeight(150);
-    redraw_.setSingleShot(true);
-    connect(&redraw_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     connect(&model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { append(first, last); });
     connect(&model_, &QAbstractItemModel::rowsRemoved, this,
@@ -127,6 +125,7 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
         points_.clear();
         reads_.clear();
         readKinds_.clear();
+        ys_.clear();
         append(0, model_.rowCount() - 1);
         emit registersChanged();
     });
@@ -179,7 +178,8 @@ void ResponseChart::append(int first, int last) {
         points_.push_back({valueOf(row), verdictMark(record)});
         takeRange(points_.back().value);
     }
-    scheduleRedraw();
+    // Drawn with the table's new rows and the statistics, in the same batch.
+    update();
     if (newRead)
         emit registersChanged();
 }
@@ -187,6 +187,7 @@ void ResponseChart::append(int first, int last) {
 void ResponseChart::dropFront(int count) {
     points_.erase(points_.begin(), points_.begin() + count);
     reads_.erase(reads_.begin(), reads_.begin() + count);
+    ys_.clear();  // the blocks start at the first point
     findRange();
     update();
 }
@@ -195,6 +196,7 @@ void ResponseChart::revalue() {
     // Only the numbers change: the replies were checked as they came.
     for (std::size_t row = 0; row < points_.size(); ++row)
         points_[row].value = valueOf(static_cast<int>(row));
+    ys_.clear();
     findRange();
     update();
 }
@@ -215,18 +217,6 @@ void ResponseChart::takeRange(double value) {
     }
     lowest_ = std::min(lowest_, value);
     highest_ = std::max(highest_, value);
-}
-
-void ResponseChart::scheduleRedraw() {
-    // A chart of a hundred thousand points is read by people: ten frames a
-    // second are plenty, however fast the exchanges come.
-    if (redraw_.isActive())
-        return;
-    const qint64 since = sinceDrawn_.isValid() ? sinceDrawn_.elapsed() : kRedrawMs;
-    if (since >= kRedrawMs)
-        update();
-    else
-        redraw_.start(static_cast<int>(kRedrawMs - since));
 }
 
 ResponseChart::Layout ResponseChart::layout() const {
@@ -291,16 +281,18 @@ std::optional<QPoint> ResponseChart::pointPosition(int row) const {
 std::optional<QPoint> ResponseChart::pointAt(std::size_t index, const Layout &layout) const {
     if (layout.area.width() <= 0)
         return std::nullopt;
-    const Point &point = points_[index];
-    const int x = xOf(index, layout.area);
-    if (std::isfinite(point.value))
-        return QPoint(x, yOf(point.value, layout));
+    return QPoint(xOf(index, layout.area), pointY(points_[index].value, layout));
+}
+
+int ResponseChart::pointY(double value, const Layout &layout) {
+    if (std::isfinite(value))
+        return yOf(value, layout);
     // The infinities at the edge they lie beyond; what has no value (no
     // answer, a damaged reply, a NaN) under the axis, each in its verdict's
     // shape, as the legend says: no gap passes for a quiet stretch.
-    if (std::isinf(point.value))
-        return QPoint(x, point.value > 0 ? layout.area.top() : layout.area.bottom());
-    return QPoint(x, layout.area.bottom() + kGap + kMarkRadius);
+    if (std::isinf(value))
+        return value > 0 ? layout.area.top() : layout.area.bottom();
+    return layout.area.bottom() + kGap + kMarkRadius;
 }
 
 int ResponseChart::rowAt(QPoint position) const {
@@ -345,16 +337,42 @@ void ResponseChart::resizeEvent(QResizeEvent *event) {
 }
 
 void ResponseChart::paintEvent(QPaintEvent *) {
-    sinceDrawn_.start();
     QPainter painter(this);
-    painter.fillRect(rect(), palette().base());
     const Layout shape = layout();
-    if (shape.area.width() <= 0 || shape.area.height() <= 0)
+    if (shape.area.width() <= 0 || shape.area.height() <= 0) {
+        painter.fillRect(rect(), palette().base());
         return;
-    drawAxes(painter, shape);
+    }
+    // The axes and the legend change with the axis, the series and the
+    // size, seldom with a batch: drawn once into a picture kept until then.
+    const qreal ratio = devicePixelRatioF();
+    const QString frameKey = QString("%1 %2 %3 %4 %5 %6 %7 %8")
+                                 .arg(width())
+                                 .arg(height())
+                                 .arg(ratio)
+                                 .arg(shape.axis.low, 0, 'g', 17)
+                                 .arg(shape.axis.high, 0, 'g', 17)
+                                 .arg(shape.axis.step, 0, 'g', 17)
+                                 .arg(static_cast<int>(series_))
+                                 .arg(axisTitle() + (hexAxis() ? " hex" : ""));
+    if (frameKey != frameKey_) {
+        frameKey_ = frameKey;
+        ++framesDrawn_;
+        frame_ = QPixmap(size() * ratio);
+        frame_.setDevicePixelRatio(ratio);
+        QPainter onFrame(&frame_);
+        onFrame.fillRect(rect(), palette().base());
+        drawAxes(onFrame, shape);
+        drawLegend(onFrame, shape);
+    }
     drawPoints(painter, shape);
+    drawRowNumbers(painter, shape);
     drawPercentiles(painter, shape);
-    drawLegend(painter, shape);
+}
+
+void ResponseChart::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    frameKey_.clear();  // another font, palette or style: the frame is drawn anew
 }
 
 void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
@@ -381,18 +399,25 @@ void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {
     painter.drawText(-metrics.horizontalAdvance(title) / 2, metrics.ascent() / 2, title);
     painter.restore();
 
-    // Under the axis: the oldest and newest rows' numbers at the ends.
-    const int textTop = area.bottom() + kMarkRadius * 3 + kGap;
-    const QRect under(area.left(), textTop, area.width(), metrics.height());
-    painter.drawText(under, Qt::AlignHCenter,
+    painter.drawText(underAxis(layout), Qt::AlignHCenter,
                      QString::fromUtf8("intercambios, del más antiguo al más nuevo"));
-    if (!points_.empty()) {
-        painter.drawText(under, Qt::AlignLeft,
-                         QString::fromUtf8("Nº %1").arg(model_.record(0).sequence));
-        painter.drawText(
-            under, Qt::AlignRight,
-            QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
-    }
+}
+
+QRect ResponseChart::underAxis(const Layout &layout) const {
+    const QRect &area = layout.area;
+    return {area.left(), area.bottom() + kMarkRadius * 3 + kGap, area.width(),
+            fontMetrics().height()};
+}
+
+void ResponseChart::drawRowNumbers(QPainter &painter, const Layout &layout) {
+    // Under the axis: the oldest and newest rows' numbers at the ends.
+    if (points_.empty())
+        return;
+    painter.setPen(palette().text().color());
+    painter.drawText(underAxis(layout), Qt::AlignLeft,
+                     QString::fromUtf8("Nº %1").arg(model_.record(0).sequence));
+    painter.drawText(underAxis(layout), Qt::AlignRight,
+                     QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
 }
 
 void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
@@ -401,69 +426,96 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     // seconds. Points of one verdict that share a pixel column are drawn
     // as the lowest and the highest of them joined by a bar, as wide as a
     // mark for good replies and thin for the others, whose marks keep
-    // their shape.
+    // their shape. Finding those is the chart's cost at each batch: each
+    // point's y is found once, and whole blocks of points are taken by
+    // their reach.
     const qreal ratio = devicePixelRatioF();
     constexpr int kSide = 2 * kMarkRadius + 3;
-    std::array<QPixmap, kVerdictMarks> sprites;
-    for (int mark = 0; mark < kVerdictMarks; ++mark) {
-        const auto verdict = static_cast<VerdictMark>(mark);
-        QPixmap &sprite = sprites[static_cast<std::size_t>(mark)];
-        sprite = QPixmap(QSize(kSide, kSide) * ratio);
-        sprite.setDevicePixelRatio(ratio);
-        sprite.fill(Qt::transparent);
-        QPainter onSprite(&sprite);
-        onSprite.setRenderHint(QPainter::Antialiasing);
-        onSprite.setPen(Qt::NoPen);
-        onSprite.setBrush(verdictColours(verdict).point);
-        onSprite.drawPath(markShape(verdict).translated(kSide / 2.0, kSide / 2.0));
+    if (spritesRatio_ != ratio) {
+        spritesRatio_ = ratio;
+        for (int mark = 0; mark < kVerdictMarks; ++mark) {
+            const auto verdict = static_cast<VerdictMark>(mark);
+            QPixmap &sprite = sprites_[static_cast<std::size_t>(mark)];
+            sprite = QPixmap(QSize(kSide, kSide) * ratio);
+            sprite.setDevicePixelRatio(ratio);
+            sprite.fill(Qt::transparent);
+            QPainter onSprite(&sprite);
+            onSprite.setRenderHint(QPainter::Antialiasing);
+            onSprite.setPen(Qt::NoPen);
+            onSprite.setBrush(verdictColours(verdict).point);
+            onSprite.drawPath(markShape(verdict).translated(kSide / 2.0, kSide / 2.0));
+        }
     }
-    struct Column {
-        int low = 0;
-        int high = 0;
-        int points = 0;
-    };
+    if (ysArea_ != layout.area || ysLow_ != layout.axis.low || ysHigh_ != layout.axis.high) {
+        ys_.clear();
+        ysArea_ = layout.area;
+        ysLow_ = layout.axis.low;
+        ysHigh_ = layout.axis.high;
+    }
+    if (ys_.empty())
+        blocks_.clear();
+    for (std::size_t i = ys_.size(); i < points_.size(); ++i) {
+        ys_.push_back(pointY(points_[i].value, layout));
+        if (i % kBlock == 0)
+            blocks_.emplace_back();
+        blocks_.back().take(points_[i].mark, ys_.back());
+    }
     std::array<std::vector<QRect>, kVerdictMarks> bars;
     std::array<std::vector<QPoint>, kVerdictMarks> marks;
-    std::array<Column, kVerdictMarks> column{};
-    int columnX = -1;
-    auto flush = [&] {
-        for (std::size_t mark = 0; mark < column.size(); ++mark) {
-            Column &c = column[mark];
-            if (c.points == 0)
-                continue;
-            if (c.low != c.high) {
+    // Column by column, each over the points xOf puts in it: those of whole
+    // blocks by their blocks' reach, the others one by one.
+    const long long count = std::ssize(points_);
+    const long long width = layout.area.width();
+    long long from = 0;
+    for (int column = 0; column < width && from < count; ++column) {
+        // The first point whose x, (2i + 1) * width / (2 * count), is past
+        // this column.
+        const long long past = 2 * count * (column + 1) - width;
+        const long long to = past <= 0 ? 0 : std::min(count, (past + 2 * width - 1) / (2 * width));
+        constexpr auto kSpan = static_cast<long long>(kBlock);
+        Reach reach;
+        long long i = from;
+        for (; i < to && i % kSpan != 0; ++i)
+            reach.take(points_[static_cast<std::size_t>(i)].mark, ys_[static_cast<std::size_t>(i)]);
+        for (; i + kSpan <= to; i += kSpan)
+            reach.take(blocks_[static_cast<std::size_t>(i / kSpan)]);
+        for (; i < to; ++i)
+            reach.take(points_[static_cast<std::size_t>(i)].mark, ys_[static_cast<std::size_t>(i)]);
+        from = std::max(from, to);
+        const int x = layout.area.left() + column;
+        for (std::size_t mark = 0; mark < kVerdictMarks; ++mark) {
+            const int low = reach.low[mark];
+            const int high = reach.high[mark];
+            if (low < high)
+                continue;  // none of this verdict
+            if (low != high) {
                 const int half =
                     mark == static_cast<std::size_t>(VerdictMark::Good) ? kMarkRadius - 1 : 1;
-                bars[mark].emplace_back(columnX - half, c.high, 2 * half + 1, c.low - c.high);
-                marks[mark].emplace_back(columnX, c.high);
+                bars[mark].emplace_back(x - half, high, 2 * half + 1, low - high);
+                marks[mark].emplace_back(x, high);
             }
-            marks[mark].emplace_back(columnX, c.low);
-            c = {};
+            marks[mark].emplace_back(x, low);
         }
-    };
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-        const auto at = pointAt(i, layout);
-        if (!at)
-            continue;
-        if (at->x() != columnX) {
-            flush();
-            columnX = at->x();
+    }
+    // Most batches move no mark by a pixel: the frame with the marks on it
+    // is kept and copied again until one moves or the frame changes.
+    if (bars != drawnBars_ || marks != drawnMarks_ || layerFrame_ != framesDrawn_) {
+        drawnBars_ = std::move(bars);
+        drawnMarks_ = std::move(marks);
+        layerFrame_ = framesDrawn_;
+        pointsLayer_ = frame_;
+        QPainter onLayer(&pointsLayer_);
+        // Good replies first, so a bad one among them stays in sight.
+        for (int mark = 0; mark < kVerdictMarks; ++mark) {
+            const auto m = static_cast<std::size_t>(mark);
+            const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
+            for (const QRect &bar : drawnBars_[m])
+                onLayer.fillRect(bar, colour);
+            for (const QPoint &at : drawnMarks_[m])
+                onLayer.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites_[m]);
         }
-        Column &c = column[static_cast<std::size_t>(points_[i].mark)];
-        c.low = c.points == 0 ? at->y() : std::max(c.low, at->y());
-        c.high = c.points == 0 ? at->y() : std::min(c.high, at->y());
-        ++c.points;
     }
-    flush();
-    // Good replies first, so a bad one among them stays in sight.
-    for (int mark = 0; mark < kVerdictMarks; ++mark) {
-        const auto m = static_cast<std::size_t>(mark);
-        const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
-        for (const QRect &bar : bars[m])
-            painter.fillRect(bar, colour);
-        for (const QPoint &at : marks[m])
-            painter.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites[m]);
-    }
+    painter.drawPixmap(0, 0, pointsLayer_);
 }
 
 void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {

@@ -1,8 +1,11 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QTimer>
+#include <QPixmap>
 #include <QWidget>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -57,9 +60,9 @@ class ResponseChart : public QWidget {
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
   private:
-    static constexpr int kRedrawMs = 100;
     struct Point {
         double value;  // NaN: nothing to chart (no reply, no such register)
         VerdictMark mark;
@@ -69,7 +72,6 @@ class ResponseChart : public QWidget {
         AxisScale axis;
         int legendTop = 0;
     };
-    void scheduleRedraw();
     double valueOf(int row) const;
     void append(int first, int last);
     void dropFront(int count);
@@ -79,8 +81,12 @@ class ResponseChart : public QWidget {
     Layout layout() const;
     int xOf(std::size_t index, const QRect &area) const;
     static int yOf(double value, const Layout &layout);
+    // Where a value is drawn, the infinities and nothing included.
+    static int pointY(double value, const Layout &layout);
     std::optional<QPoint> pointAt(std::size_t index, const Layout &layout) const;
     void drawAxes(QPainter &painter, const Layout &layout);
+    QRect underAxis(const Layout &layout) const;
+    void drawRowNumbers(QPainter &painter, const Layout &layout);
     void drawPoints(QPainter &painter, const Layout &layout);
     void drawPercentiles(QPainter &painter, const Layout &layout);
     void drawLegend(QPainter &painter, const Layout &layout);
@@ -92,10 +98,49 @@ class ResponseChart : public QWidget {
     double lowest_ = 0;
     double highest_ = 0;
     bool anyValue_ = false;
-    QTimer redraw_;  // new points are drawn at most kRedrawMs apart
-    QElapsedTimer sinceDrawn_;
     Series series_ = Series::FirstByte;
     int register_ = 0;
+    // Drawn once, copied for every mark.
+    std::array<QPixmap, kVerdictMarks> sprites_;
+    qreal spritesRatio_ = 0;
+    // The lowest and the highest y of each verdict's marks among some
+    // points; a verdict with none has its low above its high.
+    struct Reach {
+        std::array<int, kVerdictMarks> low;
+        std::array<int, kVerdictMarks> high;
+        Reach() {
+            low.fill(std::numeric_limits<int>::min());
+            high.fill(std::numeric_limits<int>::max());
+        }
+        void take(VerdictMark mark, int y) {
+            const auto m = static_cast<std::size_t>(mark);
+            low[m] = std::max(low[m], y);
+            high[m] = std::min(high[m], y);
+        }
+        void take(const Reach &other) {
+            for (std::size_t m = 0; m < kVerdictMarks; ++m) {
+                low[m] = std::max(low[m], other.low[m]);
+                high[m] = std::min(high[m], other.high[m]);
+            }
+        }
+    };
+    static constexpr std::size_t kBlock = 16;
+    // Each point's y as drawn, for the plot and the axis it was laid out on,
+    // and the reach of each kBlock of them from the first.
+    std::vector<int> ys_;
+    std::vector<Reach> blocks_;
+    QRect ysArea_;
+    double ysLow_ = 0;
+    double ysHigh_ = 0;
+    // The background, the axes and the legend as last drawn, and what they showed.
+    QPixmap frame_;
+    QString frameKey_;
+    std::uint64_t framesDrawn_ = 0;
+    // The marks as last drawn, and the frame with them on it.
+    std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;
+    std::array<std::vector<QPoint>, kVerdictMarks> drawnMarks_;
+    std::uint64_t layerFrame_ = 0;  // the frame under the marks, by framesDrawn_
+    QPixmap pointsLayer_;
 };
 
 }  // namespace marvalo

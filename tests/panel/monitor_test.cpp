@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -109,19 +110,23 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
     EXPECT_EQ(rig.folder.read("Comini.sdx").size(), 8U) << "the settings file stays one line";
 }
 
-// What `widget` shows now, as painted bit by bit into its window's
-// backing store, against a full repaint of the same state: the model's Nº
-// of every visible row whose strip differs.
-QStringList rowsPaintedWrong(QTableView *table) {
-    QWidget *viewport = table->viewport();
-    QWidget *window = viewport->window();
-    const QPoint at = viewport->mapTo(window, QPoint());
+// `widget` as painted bit by bit into its window's backing store, and as a
+// full repaint of its state now draws it.
+std::pair<QImage, QImage> shownAndRepainted(QWidget *widget) {
+    QWidget *window = widget->window();
+    const QPoint at = widget->mapTo(window, QPoint());
     const QImage shown =
         window->screen()
-            ->grabWindow(window->winId(), at.x(), at.y(), viewport->width(), viewport->height())
+            ->grabWindow(window->winId(), at.x(), at.y(), widget->width(), widget->height())
             .toImage()
             .convertToFormat(QImage::Format_RGB32);
-    const QImage full = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return {shown, widget->grab().toImage().convertToFormat(QImage::Format_RGB32)};
+}
+
+// The model's Nº of every visible row whose strip differs between what the
+// table shows and a full repaint.
+QStringList rowsPaintedWrong(QTableView *table) {
+    const auto [shown, full] = shownAndRepainted(table->viewport());
     QStringList wrong;
     if (shown.size() != full.size())
         return {"backing store " + QString::number(shown.height()) + " px high"};
@@ -182,6 +187,42 @@ TEST(MonitorWindow, PaintsEveryVisibleRowAsAFullRepaintWould) {
         EXPECT_EQ(rowsPaintedWrong(table).join(", ").toStdString(), "") << step.name;
     }
     EXPECT_TRUE(table->followsNewest());
+}
+
+TEST(MonitorWindow, TheTableTheChartAndTheStatisticsShowTheSameNewestExchange) {
+    testing::TempFolder folder;
+    MonitorModel model;
+    MonitorWindow monitor(model, QString::fromStdString((folder.path() / "m.ini").string()));
+    monitor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
+    auto *table = monitor.findChild<QTableView *>("tblIntercambios");
+    auto *chart = monitor.findChild<ResponseChart *>("chrRespuesta");
+    auto *statistics = monitor.findChild<QLabel *>("lblEstadisticas");
+    const struct {
+        const char *name;
+        int adds;
+        int gapMs;
+    } steps[] = {{"the first", 1, 0},    {"one more, soon after", 1, 0}, {"a batch", 6, 2},
+                 {"a screenful", 40, 0}, {"after a pause", 1, 300},      {"and right after", 1, 0}};
+    int exchanges = 0;
+    for (const auto &step : steps) {
+        for (int i = 0; i < step.adds; ++i) {
+            QTest::qWait(step.gapMs);
+            model.add(judged(static_cast<std::uint64_t>(++exchanges), VerdictKind::Ok));
+        }
+        model.flushPending();
+        QCoreApplication::processEvents();  // the next frame
+        const QRect newest = table->visualRect(model.index(exchanges - 1, 0));
+        EXPECT_TRUE(table->viewport()->rect().contains(newest)) << step.name;
+        EXPECT_EQ(rowsPaintedWrong(table).join(", ").toStdString(), "") << step.name;
+        EXPECT_EQ(chart->pointCount(), static_cast<std::size_t>(exchanges)) << step.name;
+        EXPECT_TRUE(statistics->text().startsWith(QString("Intercambios: %1 ").arg(exchanges)))
+            << step.name << ": " << statistics->text().toStdString();
+        for (QWidget *shown : {static_cast<QWidget *>(chart), static_cast<QWidget *>(statistics)}) {
+            const auto [painted, now] = shownAndRepainted(shown);
+            EXPECT_TRUE(painted == now) << step.name << ": " << shown->objectName().toStdString();
+        }
+    }
 }
 
 TEST(MonitorWindow, FollowsTheNewestRowUnlessScrolledAway) {
