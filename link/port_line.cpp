@@ -58,7 +58,9 @@ LinkStatus PortLine::resolveFirstLine() {
 }
 
 LinkStatus PortLine::prepareExchange() {
-    auto resolved = ahead_ ? std::move(*ahead_) : resolve();
+    // Resolved ahead for this number or device, not one chosen since.
+    const bool ahead = ahead_ && (!ahead_->ok() || target() == &ahead_->value());
+    auto resolved = ahead ? std::move(*ahead_) : resolve();
     ahead_.reset();
     if (!resolved) {
         // The number leads nowhere now: the line held from before is let go

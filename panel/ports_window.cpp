@@ -186,7 +186,8 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
             return done("El COM " + std::to_string(selected) +
                         " es un servidor serie: no tiene adaptador ni conector USB que enlazar.");
         const bool byPort = ports_.table().at(selected)->binding() == Binding::UsbPort;
-        auto bound = ports_.bind(selected, byPort ? Binding::Adapter : Binding::UsbPort);
+        auto bound = ports_.bind(selected, byPort ? Binding::Adapter : Binding::UsbPort,
+                                 AsSeen{{seenNumber(selected)}, {}});
         done(bound ? "" : bound.error());
     });
     connect(network, &QPushButton::clicked, this, [this] {
@@ -211,7 +212,8 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
         numbers_->setCurrentCell(item->row(), Number);
         if (stillChosenNumber() == 0)
             return;
-        auto set = ports_.setKernelRs485(item->row() + 1, on);
+        auto set =
+            ports_.setKernelRs485(item->row() + 1, on, AsSeen{{seenNumber(item->row() + 1)}, {}});
         done(set ? "" : set.error());
     });
     fill();

@@ -164,15 +164,14 @@ Result<Said, std::string> BenchPorts::assign(int commPort, const SerialAdapter &
                                              bool consoleConfirmed, const AsSeen &seen) {
     const auto present = present_;
     std::string said;
-    auto assigned =
-        change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
-                   const PortsTable before = table;  // as read under the lock: what is displaced
-                   if (auto done = assignNumber(table, commPort, adapter, consoleConfirmed); !done)
-                       return done;
-                   said = assignmentText(before, table, commPort, adapterName(adapter), &adapter);
-                   return takesEffect(table, commPort, adapter, present);
-               }),
-               seen);
+    auto assign = [&](PortsTable &table) -> Result<Done, std::string> {
+        const PortsTable before = table;  // as read under the lock: what is displaced
+        if (auto done = assignNumber(table, commPort, adapter, consoleConfirmed); !done)
+            return done;
+        said = assignmentText(before, table, commPort, adapterName(adapter), &adapter);
+        return takesEffect(table, commPort, adapter, present);
+    };
+    auto assigned = change(operatorChange(assign), seen);
     if (!assigned)
         return assigned.error();
     return Said{said};
@@ -204,19 +203,20 @@ Result<Done, std::string> BenchPorts::release(int commPort, const AsSeen &seen) 
                   seen);
 }
 
-Result<Done, std::string> BenchPorts::bind(int commPort, Binding binding) {
+Result<Done, std::string> BenchPorts::bind(int commPort, Binding binding, const AsSeen &seen) {
     const auto present = present_;
-    return change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
+    auto bound = [&](PortsTable &table) -> Result<Done, std::string> {
         auto before = adapterFor(table, commPort, present);
-        if (auto bound = bindNumber(table, commPort, binding, present); !bound || !before)
-            return bound;
+        if (auto done = bindNumber(table, commPort, binding, present); !done || !before)
+            return done;
         return takesEffect(table, commPort, *before.value(), present);
-    }));
+    };
+    return change(operatorChange(bound), seen);
 }
 
-Result<Done, std::string> BenchPorts::setKernelRs485(int commPort, bool on) {
-    return change(operatorChange(
-        [&](PortsTable &table) { return marvalo::setKernelRs485(table, commPort, on); }));
+Result<Done, std::string> BenchPorts::setKernelRs485(int commPort, bool on, const AsSeen &seen) {
+    auto set = [&](PortsTable &table) { return marvalo::setKernelRs485(table, commPort, on); };
+    return change(operatorChange(set), seen);
 }
 
 std::optional<std::string> BenchPorts::takeProblem() {

@@ -64,8 +64,8 @@ class BenchPorts final : public PortMap {
                                      bool consoleConfirmed = false, const AsSeen &seen = {});
     Result<Done, std::string> swap(int first, int second, const AsSeen &seen = {});
     Result<Done, std::string> release(int commPort, const AsSeen &seen = {});
-    Result<Done, std::string> bind(int commPort, Binding binding);
-    Result<Done, std::string> setKernelRs485(int commPort, bool on);
+    Result<Done, std::string> bind(int commPort, Binding binding, const AsSeen &seen = {});
+    Result<Done, std::string> setKernelRs485(int commPort, bool on, const AsSeen &seen = {});
 
     // How often the table file was read and the kernel's ports listed:
     // resolving costs nothing more while nothing changed.
