@@ -413,10 +413,13 @@ Result<Done, std::string> stillAsSeen(const PortsTable &table, const AsSeen &see
 std::string assignmentText(const PortsTable &before, const PortsTable &after, int number,
                            const std::string &name, const SerialAdapter *adapter) {
     std::string said = "COM " + std::to_string(number) + " es ahora " + name + ".";
-    // Never numbered again by itself: said now, not found out later.
-    if (const auto &held = before.at(number); held && !held->name.empty() &&
-                                              !held->identity.as<ServerId>() &&
-                                              !(adapter && held->identity.fits(*adapter)))
+    // Never numbered again by itself: said now, not found out later. A
+    // damaged entry or a server stood for no adapter.
+    const auto &held = before.at(number);
+    const bool displaced = held && !held->name.empty() && !before.doubts.count(number) &&
+                           !held->identity.as<ServerId>() &&
+                           !(adapter && held->identity.fits(*adapter));
+    if (displaced)
         said += " " + held->name + " queda sin número hasta que se le asigne uno.";
     for (int other = 1; other <= kComNumbers; ++other) {
         if (other != number && before.at(other) && !after.at(other))
