@@ -168,7 +168,7 @@ Result<Said, std::string> BenchPorts::assign(int commPort, const SerialAdapter &
         const PortsTable before = table;  // as read under the lock: what is displaced
         if (auto done = assignNumber(table, commPort, adapter, consoleConfirmed); !done)
             return done;
-        said = assignmentText(before, table, commPort, adapterName(adapter), &adapter);
+        said = assignmentText(before, table, commPort, adapterName(adapter), &adapter, present);
         return takesEffect(table, commPort, adapter, present);
     };
     auto assigned = change(operatorChange(assign), seen);
@@ -179,13 +179,14 @@ Result<Said, std::string> BenchPorts::assign(int commPort, const SerialAdapter &
 
 Result<Said, std::string> BenchPorts::assignServer(int commPort,
                                                    const net::ServerAddress &address) {
+    const auto present = present_;
     std::string said;
     auto assigned = change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
         const PortsTable before = table;
         if (auto done = marvalo::assignServer(table, commPort, address); !done)
             return done;
         said = assignmentText(before, table, commPort, "el servidor serie " + address.written,
-                              nullptr);
+                              nullptr, present);
         return Done{};
     }));
     if (!assigned)

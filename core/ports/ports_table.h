@@ -147,10 +147,11 @@ Result<Done, std::string> stillAsSeen(const PortsTable &table, const AsSeen &see
 
 // What an assignment did, to be said once it is saved: "COM 5 es ahora
 // NAME.", then the entry it displaced ("… queda sin número hasta que se le
-// asigne uno.") and the numbers it left empty ("COM 2 queda libre.").
-// `adapter` is null for a serial server.
+// asigne uno.", named as numberName names it) and the numbers it left
+// empty ("COM 2 queda libre."). `adapter` is null for a serial server.
 std::string assignmentText(const PortsTable &before, const PortsTable &after, int number,
-                           const std::string &name, const SerialAdapter *adapter);
+                           const std::string &name, const SerialAdapter *adapter,
+                           const std::vector<SerialAdapter> &present);
 
 // Before a save: the damaged lines outside entries are dropped (the caller
 // keeps the original aside); damaged entries stay as they were.

@@ -411,7 +411,8 @@ Result<Done, std::string> stillAsSeen(const PortsTable &table, const AsSeen &see
 }
 
 std::string assignmentText(const PortsTable &before, const PortsTable &after, int number,
-                           const std::string &name, const SerialAdapter *adapter) {
+                           const std::string &name, const SerialAdapter *adapter,
+                           const std::vector<SerialAdapter> &present) {
     std::string said = "COM " + std::to_string(number) + " es ahora " + name + ".";
     // Never numbered again by itself: said now, not found out later. A
     // damaged entry or a server stood for no adapter.
@@ -420,7 +421,8 @@ std::string assignmentText(const PortsTable &before, const PortsTable &after, in
                            !held->identity.as<ServerId>() &&
                            !(adapter && held->identity.fits(*adapter));
     if (displaced)
-        said += " " + held->name + " queda sin número hasta que se le asigne uno.";
+        said += " " + numberName(before, number, present) +
+                " queda sin número hasta que se le asigne uno.";
     for (int other = 1; other <= kComNumbers; ++other) {
         if (other != number && before.at(other) && !after.at(other))
             said += " COM " + std::to_string(other) + " queda libre.";

@@ -183,6 +183,9 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
          "- B2 -"},
         {"cmdLiberar", [](BenchPorts &p) { ASSERT_TRUE(p.swap(1, 2)); },
          "el COM 1 ya no es FTDI FT232R, nº A1 sino FTDI FT232R, nº B2", "B2 A1 -", true},
+        {"cmdAsignar",  // the console, so F3 asks first
+         [](BenchPorts &p) { ASSERT_TRUE(p.assign(3, p.unnumbered().at(0), true)); },
+         "nº A1 tiene ya el COM 3", "- B2 A1", true},
         {"cmdIntercambiar", [](BenchPorts &p) { ASSERT_TRUE(p.release(2)); },
          "el COM 2 ya no es FTDI FT232R, nº B2 sino nada", "A1 - -"},
     };
@@ -190,6 +193,8 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
         testing::FakeSysfs tree;
         tree.plugUsb("ttyUSB0", kA);
         tree.plugUsb("ttyUSB1", kB);
+        if (row.whileAsked && std::string(row.button) == "cmdAsignar")
+            tree.setConsole("ttyUSB0");
         testing::TempFolder config;
         const auto file = config.path() / "marvalo-ports.ini";
         // A stale name in the table: the column shows the adapter reached now.
