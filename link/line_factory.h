@@ -20,9 +20,9 @@ struct LineOptions {
 };
 
 // The one place that decides which backend carries a line: a serial
-// server's address makes a network backend, anything else a termios one;
-// a test's script makes the recording fake.
-// The backend comes closed; an address that does not parse is refused.
+// server's address (parsed before, with the target) makes a network
+// backend, anything else a termios one; a test's script makes the
+// recording fake. The backend comes closed.
 Result<std::unique_ptr<LineIo>, LinkError> makeLineIo(const LineTarget &target,
                                                       const LineSettings &line,
                                                       const LineOptions &options);

@@ -51,6 +51,9 @@ class LineIo : public LineTransfer {
     virtual std::string kind() const = 0;
     // How messages and records name the line.
     virtual std::string describe() const = 0;
+    // Named so from now on: the port above renames a line it keeps when the
+    // same line's name changes (its adapter's latency timer, its name).
+    virtual void setLabel(std::string label) = 0;
     // The settings as records show them when `asked` was asked for: a raw
     // TCP server runs its own.
     virtual std::string recordedSettings(const std::string &asked) const = 0;

@@ -38,7 +38,7 @@ class NetworkPort final : public LineIo {
                                struct addrinfo **found);
     void setNameLookup(NameLookup lookup) { nameLookup_ = lookup; }
     // How messages name the port when it came through a COM number.
-    void setLabel(std::string label) { label_ = std::move(label); }
+    void setLabel(std::string label) override { label_ = std::move(label); }
     std::string describe() const override;
     std::string kind() const override { return address_.kindName(); }
     std::string recordedSettings(const std::string &asked) const override;

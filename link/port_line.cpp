@@ -9,28 +9,59 @@ PortLine::~PortLine() {
     backend_.reset();
 }
 
+namespace {
+
+// A path that names a serial server (given, or mapped as text by
+// $MARVALO_COMn) is parsed here, once; one from the table comes parsed.
+Result<LineTarget, LinkError> withAddress(LineTarget target) {
+    if (target.address || !net::looksLikeServerAddress(target.path))
+        return target;
+    auto address = net::parseServerAddress(target.path);
+    if (!address)
+        return LinkError{LinkError::Kind::NoSuchPort, "abrir", target.label, address.error()};
+    target.address = address.value();
+    return target;
+}
+
+}  // namespace
+
 const LineTarget *PortLine::target() const {
-    if (!target_)
+    const LineTarget *line = ahead_ && ahead_->ok() ? &ahead_->value()
+                             : target_              ? &*target_
+                                                    : nullptr;
+    if (!line)
         return nullptr;
-    const bool current = givenPath_ ? !target_->commPort && target_->path == *givenPath_
-                                    : target_->commPort == commPort();
-    return current ? &*target_ : nullptr;
+    const bool current =
+        givenPath_ ? !line->commPort && line->path == *givenPath_ : line->commPort == commPort();
+    return current ? line : nullptr;
 }
 
 Result<LineTarget, LinkError> PortLine::resolve() const {
     if (givenPath_)
-        return LineTarget{*givenPath_, std::nullopt, *givenPath_, false, std::nullopt};
+        return withAddress(
+            LineTarget{*givenPath_, std::nullopt, *givenPath_, false, std::nullopt, std::nullopt});
     const std::string number = "COM " + std::to_string(commPort());
     auto mapped = portMap().resolve(commPort());
     if (!mapped)
         return LinkError{LinkError::Kind::NoSuchPort, "abrir", number, mapped.error()};
     const MappedDevice &device = mapped.value();
-    return LineTarget{device.path, device.deviceNumber, number + " (" + device.text() + ")",
-                      device.kernelRs485, commPort()};
+    return withAddress(LineTarget{device.path, device.deviceNumber,
+                                  number + " (" + device.text() + ")", device.kernelRs485,
+                                  commPort(), device.server});
+}
+
+LinkStatus PortLine::resolveFirstLine() {
+    ahead_ = resolve();
+    if (!*ahead_)
+        return ahead_->error();
+    return Done{};
 }
 
 LinkStatus PortLine::prepareExchange() {
-    auto resolved = resolve();
+    // Resolved ahead for this number or device, not one chosen since.
+    const bool ahead = ahead_ && (!ahead_->ok() || target() == &ahead_->value());
+    auto resolved = ahead ? std::move(*ahead_) : resolve();
+    ahead_.reset();
     if (!resolved) {
         // The number leads nowhere now: the line held from before is let go
         // rather than written to.
@@ -39,6 +70,10 @@ LinkStatus PortLine::prepareExchange() {
         return resolved.error();
     }
     if (backend_ && target_ && target_->sameLine(resolved.value())) {
+        // The same line, named as it is now: the latency timer or the
+        // adapter's name may have changed since it was opened.
+        target_ = std::move(resolved.value());
+        backend_->setLabel(target_->label);
         if (backend_->portOpen())
             return Done{};
         if (auto set = backend_->applySettings(line()); !set)
@@ -46,6 +81,8 @@ LinkStatus PortLine::prepareExchange() {
         auto reopened = backend_->open();
         if (!reopened)
             backend_.reset();
+        else
+            ++openings_;
         return reopened;
     }
     backend_.reset();  // closed before the new line opens: nothing more goes to it
@@ -59,6 +96,8 @@ LinkStatus PortLine::prepareExchange() {
     auto opened = backend_->open();
     if (!opened)
         backend_.reset();
+    else
+        ++openings_;
     return opened;
 }
 
@@ -68,8 +107,6 @@ void PortLine::close() {
 }
 
 std::string PortLine::describe() const {
-    if (backend_ && target())
-        return backend_->describe();
     if (const LineTarget *line = target())
         return line->label;
     // A device given by path has no COM number: naming one would send the
@@ -80,7 +117,9 @@ std::string PortLine::describe() const {
 std::string PortLine::kind() const {
     if (backend_ && target())
         return backend_->kind();
-    const std::string path = target() ? target()->path : devicePath();
+    if (const LineTarget *line = target())
+        return line->address ? line->address->kindName() : "local";
+    const std::string path = devicePath();
     const char *scheme = net::looksLikeServerAddress(path) ? net::schemeKindName(path) : nullptr;
     return scheme ? scheme : "local";
 }

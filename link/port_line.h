@@ -33,6 +33,17 @@ class PortLine final : public SerialPort {
     // or device it came from is still the one chosen.
     const LineTarget *target() const;
 
+    // Resolves now the line the first exchange is to use, and hands that
+    // same resolution to it: what is said and checked before it (a banner,
+    // the outputs against the device) names the line it writes to. A
+    // failure is the first exchange's failure too.
+    LinkStatus resolveFirstLine();
+
+    // How many times a line was opened (a new backend, or the held one
+    // opened again): a change tells the exchange after it that the line is
+    // new to it, as a check that looks once per line needs to know.
+    std::uint64_t openings() const { return openings_; }
+
     std::string describe() const override;
     std::string kind() const override;
     std::string recordedSettings() const override;
@@ -66,6 +77,9 @@ class PortLine final : public SerialPort {
     std::optional<std::string> givenPath_;
     LineOptions options_;
     std::optional<LineTarget> target_;
+    // Resolved before the first exchange, for it: taken by prepareExchange.
+    std::optional<Result<LineTarget, LinkError>> ahead_;
+    std::uint64_t openings_ = 0;
     std::unique_ptr<LineIo> backend_;  // open, closed for reuse (a server kept), or none
 };
 

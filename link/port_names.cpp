@@ -25,7 +25,8 @@ std::string MappedDevice::text() const {
 }
 
 Result<MappedDevice, std::string> EnvironmentPortMap::resolve(int commPort) {
-    return MappedDevice{devicePathFor(commPort), "", false, std::nullopt, std::nullopt};
+    return MappedDevice{
+        devicePathFor(commPort), "", false, std::nullopt, std::nullopt, std::nullopt};
 }
 
 }  // namespace marvalo

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/net/server_address.h"
 #include "core/result.h"
 
 namespace marvalo {
@@ -27,6 +28,9 @@ struct MappedDevice {
     bool kernelRs485 = false;           // the driver switches the RS485 transceiver
     std::optional<int> latencyTimerMs;  // USB adapters that hold bytes back
     std::optional<dev_t> deviceNumber;  // what sysfs says the node is, checked at open
+    // A serial server's address, parsed when the table was read; a path
+    // from elsewhere that names one is parsed by the port, once.
+    std::optional<net::ServerAddress> server;
 
     // "FTDI FT232R USB UART, nº A50285BI, /dev/ttyUSB0, latencia 16 ms"
     std::string text() const;

@@ -27,18 +27,10 @@ constexpr int kHeight = 500;
 constexpr const char *kConsoleMark = " (consola del sistema)";
 constexpr int kIdentityRole = Qt::UserRole;  // what a row stood for when drawn
 constexpr int kDeviceRole = Qt::UserRole + 1;
+constexpr int kNameRole = Qt::UserRole + 2;  // what a number's row named when drawn
 
 std::string comText(int number) {
     return "COM " + std::to_string(number);
-}
-
-// What COM `number` stands for now, for people: the adapter it reaches,
-// else the name it was given.
-std::string slotName(const PortsTable &table, int number,
-                     const std::vector<SerialAdapter> &present) {
-    if (auto adapter = adapterFor(table, number, present))
-        return adapterName(*adapter.value());
-    return table.at(number) ? table.at(number)->name : std::string("nada");
 }
 
 QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers) {
@@ -68,11 +60,9 @@ QTableWidgetItem *deviceCell(const SerialAdapter &adapter) {
 
 // A number that stands for a serial server, not an adapter: nothing to
 // find plugged in, and whether it answers is known only on connecting.
-std::optional<net::ServerAddress> serverOf(const std::optional<ComSlot> &slot) {
-    if (!slot || !slot->identity.as<ServerId>())
-        return std::nullopt;
-    auto parsed = net::parseServerAddress(slot->identity.text());
-    return parsed ? std::optional(parsed.value()) : std::nullopt;
+const net::ServerAddress *serverOf(const std::optional<ComSlot> &slot) {
+    const auto *server = slot ? slot->identity.as<ServerId>() : nullptr;
+    return server ? &server->address : nullptr;
 }
 
 }  // namespace
@@ -160,26 +150,30 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
                                  "consola.")));
         if (adapter.console && !console)
             return;
-        auto assigned = ports_.assign(chosenNumber(), adapter, console);
-        done(assigned ? "" : assigned.error());
+        // The question may have stayed open while another program numbered it.
+        auto assigned = ports_.assign(chosenNumber(), adapter, console, AsSeen{{}, adapter});
+        done(assigned ? "" : assigned.error(), assigned ? assigned.value().text : "");
     });
     connect(swap, &QPushButton::clicked, this, [this] {
         const int selected = stillChosenNumber();
         if (selected == 0)
             return;
-        auto swapped = ports_.swap(selected, chosenNumber());
+        // Both numbers as the rows showed them, checked again under the table's lock.
+        auto swapped = ports_.swap(selected, chosenNumber(),
+                                   AsSeen{{seenNumber(selected), shownNumber(chosenNumber())}, {}});
         done(swapped ? "" : swapped.error());
     });
     connect(release, &QPushButton::clicked, this, [this] {
         const int selected = stillChosenNumber();
         if (selected == 0)
             return;
-        const std::string name = slotName(ports_.table(), selected, ports_.present());
+        const SeenNumber seen = seenNumber(selected);
         if (!confirm_(QString::fromStdString(
-                safeText("¿Liberar el " + comText(selected) + " (" + name +
+                safeText("¿Liberar el " + comText(selected) + " (" + seen.name +
                          ")? Quedará vacío hasta que le asigne otro adaptador."))))
             return;
-        auto freed = ports_.release(selected);
+        // Freed only if it still stands for what the question named.
+        auto freed = ports_.release(selected, AsSeen{{seen}, {}});
         done(freed ? "" : freed.error());
     });
     connect(bind, &QPushButton::clicked, this, [this] {
@@ -192,7 +186,8 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
             return done("El COM " + std::to_string(selected) +
                         " es un servidor serie: no tiene adaptador ni conector USB que enlazar.");
         const bool byPort = ports_.table().at(selected)->binding() == Binding::UsbPort;
-        auto bound = ports_.bind(selected, byPort ? Binding::Adapter : Binding::UsbPort);
+        auto bound = ports_.bind(selected, byPort ? Binding::Adapter : Binding::UsbPort,
+                                 AsSeen{{seenNumber(selected)}, {}});
         done(bound ? "" : bound.error());
     });
     connect(network, &QPushButton::clicked, this, [this] {
@@ -203,11 +198,11 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
                             .arg(number));
         if (!address)
             return;
-        const std::string text = address->toStdString();
-        if (auto parsed = net::parseServerAddress(text); !parsed)
+        auto parsed = net::parseServerAddress(address->toStdString());
+        if (!parsed)
             return done(parsed.error());
-        auto assigned = ports_.assignServer(number, text);
-        done(assigned ? "" : assigned.error());
+        auto assigned = ports_.assignServer(number, parsed.value());
+        done(assigned ? "" : assigned.error(), assigned ? assigned.value().text : "");
     });
     connect(update, &QPushButton::clicked, this, &PortsWindow::refresh);
     connect(numbers_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
@@ -217,15 +212,31 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
         numbers_->setCurrentCell(item->row(), Number);
         if (stillChosenNumber() == 0)
             return;
-        auto set = ports_.setKernelRs485(item->row() + 1, on);
+        auto set =
+            ports_.setKernelRs485(item->row() + 1, on, AsSeen{{seenNumber(item->row() + 1)}, {}});
         done(set ? "" : set.error());
     });
     fill();
 }
 
-void PortsWindow::done(const std::string &failure) {
-    warning_->setText(QString::fromStdString(safeText(failure)));
+void PortsWindow::done(const std::string &failure, const std::string &said) {
+    // A refusal may come from a table changed under the window: shown as it is now.
+    if (!failure.empty())
+        ports_.refresh();
+    warning_->setText(QString::fromStdString(safeText(failure.empty() ? said : failure)));
     fill();
+}
+
+SeenNumber PortsWindow::seenNumber(int number) const {
+    const auto &slot = ports_.table().at(number);
+    return {number, slot ? slot->identity : PortIdentity(),
+            numberName(ports_.table(), number, ports_.present())};
+}
+
+SeenNumber PortsWindow::shownNumber(int number) const {
+    const QTableWidgetItem *row = numbers_->item(number - 1, Number);
+    return {number, row->data(kIdentityRole).toString().toStdString(),
+            row->data(kNameRole).toString().toStdString()};
 }
 
 void PortsWindow::changeEvent(QEvent *event) {
@@ -254,7 +265,7 @@ int PortsWindow::stillChosenNumber() {
     if (shown.toStdString() == now)
         return selected;
     done("La tabla de puertos cambió mientras estaba abierta: el " + comText(selected) +
-         " es ahora " + slotName(ports_.table(), selected, ports_.present()) +
+         " es ahora " + numberName(ports_.table(), selected, ports_.present()) +
          ". No se hizo nada; vuelva a elegir.");
     return 0;
 }
@@ -304,6 +315,8 @@ void PortsWindow::fill() {
         auto *numberCell = cell(comText(number));
         numberCell->setData(kIdentityRole,
                             QString::fromStdString(slot ? slot->identity.text() : std::string()));
+        numberCell->setData(kNameRole,
+                            QString::fromStdString(numberName(table, number, ports_.present())));
         numbers_->setItem(row, Number, numberCell);
         // The adapter the number reaches now, not the name it was given.
         numbers_->setItem(row, Adapter,

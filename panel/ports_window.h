@@ -5,7 +5,7 @@
 #include <functional>
 #include <optional>
 
-#include "core/ports/serial_adapter.h"
+#include "core/ports/ports_table.h"
 
 class QComboBox;
 class QLabel;
@@ -49,7 +49,11 @@ class PortsWindow : public QWidget {
   private:
     void fill();
     void reread();
-    void done(const std::string &failure);
+    // Shows the failure, else what the change did, and redraws.
+    void done(const std::string &failure, const std::string &said = {});
+    // What a number stands for in the table now, and as its row showed it.
+    SeenNumber seenNumber(int number) const;
+    SeenNumber shownNumber(int number) const;
     int selectedNumber() const;  // 1..5, or 0
     int chosenNumber() const;
     // Before an action: the table and the adapters read again, and the

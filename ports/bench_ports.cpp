@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 
-#include "core/net/server_address.h"
 #include "core/text/byte_text.h"
 #include "files/ports_file.h"
 
@@ -115,16 +114,18 @@ Result<MappedDevice, std::string> BenchPorts::resolve(int commPort) {
 
 Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
     if (auto mapped = overrideFor(commPort))
-        return MappedDevice{*mapped, "", false, std::nullopt, std::nullopt};
+        return MappedDevice{*mapped, "", false, std::nullopt, std::nullopt, std::nullopt};
     if (!usable_)
         return "la tabla de puertos \"" + safeText(tableFile().string()) +
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
                "MARVALO_COMn)";
     // A serial server is no adapter in sysfs: the number leads to its
     // address, which the port checks before the first byte goes out.
-    if (const auto &slot = table_.at(commPort);
-        slot && !table_.doubts.count(commPort) && slot->identity.as<ServerId>())
-        return MappedDevice{slot->identity.text(), slot->name, false, std::nullopt, std::nullopt};
+    if (const auto &slot = table_.at(commPort); slot && !table_.doubts.count(commPort))
+        if (const auto *server = slot->identity.as<ServerId>())
+            return MappedDevice{
+                server->address.written, slot->name, false, std::nullopt, std::nullopt,
+                server->address};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
@@ -133,8 +134,8 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
         return adapter.error() + where + "; " + hint_;
     }
     const SerialAdapter &found = *adapter.value();
-    return MappedDevice{found.device, adapterName(found), table_.at(commPort)->kernelRs485,
-                        found.latencyTimerMs, std::nullopt};
+    return MappedDevice{found.device,         adapterName(found), table_.at(commPort)->kernelRs485,
+                        found.latencyTimerMs, std::nullopt,       std::nullopt};
 }
 
 std::vector<SerialAdapter> BenchPorts::unnumbered() const {
@@ -146,51 +147,77 @@ std::vector<SerialAdapter> BenchPorts::unnumbered() const {
     return without;
 }
 
-Result<Done, std::string> BenchPorts::change(const PortsChange &what) {
-    auto changed = changePortsTable(place_, what);
+Result<Done, std::string> BenchPorts::change(const PortsChange &what, const AsSeen &seen) {
+    const auto present = present_;
+    auto changed = changePortsTable(place_, [&](PortsTable &table) -> Result<bool, std::string> {
+        if (auto still = stillAsSeen(table, seen, present); !still)
+            return still.error();
+        return what(table);
+    });
     if (!changed)
         return changed.error();
     table_ = changed.value();
     return Done{};
 }
 
-Result<Done, std::string> BenchPorts::assign(int commPort, const SerialAdapter &adapter,
-                                             bool consoleConfirmed) {
+Result<Said, std::string> BenchPorts::assign(int commPort, const SerialAdapter &adapter,
+                                             bool consoleConfirmed, const AsSeen &seen) {
     const auto present = present_;
-    return change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
-        if (auto assigned = assignNumber(table, commPort, adapter, consoleConfirmed); !assigned)
-            return assigned;
+    std::string said;
+    auto assign = [&](PortsTable &table) -> Result<Done, std::string> {
+        const PortsTable before = table;  // as read under the lock: what is displaced
+        if (auto done = assignNumber(table, commPort, adapter, consoleConfirmed); !done)
+            return done;
+        said = assignmentText(before, table, commPort, adapterName(adapter), &adapter, present);
         return takesEffect(table, commPort, adapter, present);
-    }));
+    };
+    auto assigned = change(operatorChange(assign), seen);
+    if (!assigned)
+        return assigned.error();
+    return Said{said};
 }
 
-Result<Done, std::string> BenchPorts::assignServer(int commPort, const std::string &address) {
-    return change(operatorChange(
-        [&](PortsTable &table) { return marvalo::assignServer(table, commPort, address); }));
-}
-
-Result<Done, std::string> BenchPorts::swap(int first, int second) {
-    return change(
-        operatorChange([&](PortsTable &table) { return swapNumbers(table, first, second); }));
-}
-
-Result<Done, std::string> BenchPorts::release(int commPort) {
-    return change(operatorChange([&](PortsTable &table) { return freeNumber(table, commPort); }));
-}
-
-Result<Done, std::string> BenchPorts::bind(int commPort, Binding binding) {
+Result<Said, std::string> BenchPorts::assignServer(int commPort,
+                                                   const net::ServerAddress &address) {
     const auto present = present_;
-    return change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
-        auto before = adapterFor(table, commPort, present);
-        if (auto bound = bindNumber(table, commPort, binding, present); !bound || !before)
-            return bound;
-        return takesEffect(table, commPort, *before.value(), present);
+    std::string said;
+    auto assigned = change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
+        const PortsTable before = table;
+        if (auto done = marvalo::assignServer(table, commPort, address); !done)
+            return done;
+        said = assignmentText(before, table, commPort, "el servidor serie " + address.written,
+                              nullptr, present);
+        return Done{};
     }));
+    if (!assigned)
+        return assigned.error();
+    return Said{said};
 }
 
-Result<Done, std::string> BenchPorts::setKernelRs485(int commPort, bool on) {
-    return change(operatorChange(
-        [&](PortsTable &table) { return marvalo::setKernelRs485(table, commPort, on); }));
+Result<Done, std::string> BenchPorts::swap(int first, int second, const AsSeen &seen) {
+    return change(
+        operatorChange([&](PortsTable &table) { return swapNumbers(table, first, second); }), seen);
+}
+
+Result<Done, std::string> BenchPorts::release(int commPort, const AsSeen &seen) {
+    return change(operatorChange([&](PortsTable &table) { return freeNumber(table, commPort); }),
+                  seen);
+}
+
+Result<Done, std::string> BenchPorts::bind(int commPort, Binding binding, const AsSeen &seen) {
+    const auto present = present_;
+    auto bound = [&](PortsTable &table) -> Result<Done, std::string> {
+        auto before = adapterFor(table, commPort, present);
+        if (auto done = bindNumber(table, commPort, binding, present); !done || !before)
+            return done;
+        return takesEffect(table, commPort, *before.value(), present);
+    };
+    return change(operatorChange(bound), seen);
+}
+
+Result<Done, std::string> BenchPorts::setKernelRs485(int commPort, bool on, const AsSeen &seen) {
+    auto set = [&](PortsTable &table) { return marvalo::setKernelRs485(table, commPort, on); };
+    return change(operatorChange(set), seen);
 }
 
 std::optional<std::string> BenchPorts::takeProblem() {

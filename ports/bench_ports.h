@@ -15,6 +15,11 @@
 
 namespace marvalo {
 
+// What a change did, to be told to the operator.
+struct Said {
+    std::string text;
+};
+
 // The bench's COM numbers: what is plugged in (from the kernel), which
 // number each adapter keeps (the ports table, read again at every look, so
 // another program's change counts at once), and the map the port opens
@@ -51,14 +56,16 @@ class BenchPorts final : public PortMap {
     static std::optional<std::string> overrideFor(int commPort);
 
     // The operator's changes, each merged into the table as it is on disk
-    // under its lock and in force at the next open. On refusal, why.
-    Result<Done, std::string> assignServer(int commPort, const std::string &address);
-    Result<Done, std::string> assign(int commPort, const SerialAdapter &adapter,
-                                     bool consoleConfirmed = false);
-    Result<Done, std::string> swap(int first, int second);
-    Result<Done, std::string> release(int commPort);
-    Result<Done, std::string> bind(int commPort, Binding binding);
-    Result<Done, std::string> setKernelRs485(int commPort, bool on);
+    // under its lock and in force at the next open, and refused when that
+    // table is no longer what the operator was shown (`seen`). On refusal,
+    // why; an assignment says what it did (assignmentText).
+    Result<Said, std::string> assignServer(int commPort, const net::ServerAddress &address);
+    Result<Said, std::string> assign(int commPort, const SerialAdapter &adapter,
+                                     bool consoleConfirmed = false, const AsSeen &seen = {});
+    Result<Done, std::string> swap(int first, int second, const AsSeen &seen = {});
+    Result<Done, std::string> release(int commPort, const AsSeen &seen = {});
+    Result<Done, std::string> bind(int commPort, Binding binding, const AsSeen &seen = {});
+    Result<Done, std::string> setKernelRs485(int commPort, bool on, const AsSeen &seen = {});
 
     // How often the table file was read and the kernel's ports listed:
     // resolving costs nothing more while nothing changed.
@@ -73,7 +80,7 @@ class BenchPorts final : public PortMap {
     std::optional<std::string> takeProblem();
 
   private:
-    Result<Done, std::string> change(const PortsChange &what);
+    Result<Done, std::string> change(const PortsChange &what, const AsSeen &seen = {});
     void reload();
     void tell(const std::string &text);
 

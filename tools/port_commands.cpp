@@ -125,15 +125,14 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
     switch (command.kind) {
         case PortCommand::Kind::Assign: {
             if (net::looksLikeServerAddress(command.target)) {
-                const auto &before = ports.table().at(command.number);
-                const std::string displaced =
-                    before && !before->identity.as<ServerId>() ? before->name : "";
-                done = ports.assignServer(command.number, command.target);
-                said = com + " es ahora el servidor serie " + command.target + ".";
-                // Never numbered again by itself: said now, not found out later.
-                if (!displaced.empty())
-                    said += " " + displaced +
-                            " queda sin número hasta que se le asigne uno (--assign-port).";
+                auto address = net::parseServerAddress(command.target);
+                if (!address) {
+                    done = address.error();
+                    break;
+                }
+                auto assigned = ports.assignServer(command.number, address.value());
+                done = assigned ? Result<Done, std::string>(Done{}) : assigned.error();
+                said = assigned ? assigned.value().text : "";
                 break;
             }
             auto adapter = adapterNamed(ports, command.target);
@@ -147,16 +146,9 @@ int runPortCommand(const PortCommand &command, BenchPorts &ports) {
                        "serie…\" (F3) del panel";
                 break;
             }
-            const auto before = ports.table().numberOf(*adapter.value());
-            const auto &held = ports.table().at(command.number);
-            const std::string displaced =
-                held && !held->identity.fits(*adapter.value()) ? held->name : "";
-            done = ports.assign(command.number, *adapter.value());
-            said = com + " es ahora " + adapterName(*adapter.value()) + ".";
-            if (done && !displaced.empty())
-                said += " " + displaced + " queda sin número hasta que se le asigne uno.";
-            if (done && before && *before != command.number && !ports.table().at(*before))
-                said += " COM " + std::to_string(*before) + " queda libre.";
+            auto assigned = ports.assign(command.number, *adapter.value());
+            done = assigned ? Result<Done, std::string>(Done{}) : assigned.error();
+            said = assigned ? assigned.value().text : "";
             break;
         }
         case PortCommand::Kind::Free:

@@ -38,12 +38,10 @@ std::vector<Row> rowsOf(const BenchPorts &ports) {
                 there = &present;
         }
         Row row{number, there, there ? adapterName(*there) : slot ? slot->name : "", "", "", {}};
-        if (slot && slot->identity.as<ServerId>()) {
-            if (auto server = net::parseServerAddress(slot->identity.text())) {
-                row.server = server.value();
-                rows.push_back(row);
-                continue;
-            }
+        if (const auto *server = slot ? slot->identity.as<ServerId>() : nullptr) {
+            row.server = server->address;
+            rows.push_back(row);
+            continue;
         }
         if (slot)
             row.binding = slot->binding() == Binding::UsbPort ? "conector" : "adaptador";

@@ -82,6 +82,9 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     PortLine port;
     port.setPortMap(benchPorts);
     configurePort(port, line);
+    // Once, for the banner, the outputs' check and the first exchange alike;
+    // a number that leads nowhere is that exchange's failure, said there.
+    (void)port.resolveFirstLine();
     std::vector<NamedInput> inputs{{benchPorts.tableFile(), "la tabla de puertos"}};
     if (options.settingsFile)
         inputs.emplace_back(*options.settingsFile, "el archivo de configuración");
@@ -111,6 +114,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
                   << ": " << safeText(port.describe()) << "\n";
     std::set<int> holdersTold;
     HolderWatch holderWatch;
+    std::uint64_t openingsSeen = port.openings();
 
     ThreadSleeper sleeper;
     ExchangeStats stats;
@@ -129,7 +133,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         stats.add(outcome.record);
         // On the line this exchange used: a COM number may lead elsewhere now.
         const bool silent = !outcome.record.failure && outcome.record.reply.empty();
-        if (auto found = holderWatch.after(port.devicePath(), n == 1, silent, sleeper.steadyUs()))
+        const bool newLine = std::exchange(openingsSeen, port.openings()) != port.openings();
+        if (auto found = holderWatch.after(port.devicePath(), newLine, silent, sleeper.steadyUs()))
             warnOfHolders(*found, holdersTold);
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));

@@ -23,6 +23,8 @@ struct ServerAddress {
     std::string hostPort() const;
     // "rfc2217", "socket": the port's kind in records.
     const char *kindName() const;
+
+    bool operator==(const ServerAddress &) const = default;
 };
 
 // True when the text is meant as a server address rather than a path

@@ -38,8 +38,12 @@ bool interfaceAtEnd(std::string_view &rest, int &interfaceNumber, int &portNumbe
 }
 
 PortIdentity::Value parsed(std::string_view text) {
-    if (net::looksLikeServerAddress(text))
-        return ServerId{std::string(text)};
+    if (net::looksLikeServerAddress(text)) {
+        auto address = net::parseServerAddress(text);
+        if (!address)
+            return UnknownId{std::string(text)};
+        return ServerId{address.value()};
+    }
     if (text.starts_with(kKernel))
         return KernelPort{std::string(text.substr(kKernel.size()))};
     if (text.starts_with(kPlace)) {
@@ -100,7 +104,7 @@ bool PortIdentity::empty() const {
 std::string PortIdentity::text() const {
     struct Text {
         std::string operator()(const UnknownId &id) const { return id.text; }
-        std::string operator()(const ServerId &id) const { return id.address; }
+        std::string operator()(const ServerId &id) const { return id.address.written; }
         std::string operator()(const KernelPort &id) const {
             return std::string(kKernel) + id.name;
         }

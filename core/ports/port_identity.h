@@ -4,6 +4,8 @@
 #include <string_view>
 #include <variant>
 
+#include "core/net/server_address.h"
+
 namespace marvalo {
 
 struct SerialAdapter;
@@ -37,9 +39,11 @@ struct KernelPort {
     bool operator==(const KernelPort &) const = default;
 };
 
-// A serial server's address, as written (rfc2217://, socket://).
+// A serial server's address (rfc2217://, socket://), parsed when the table
+// is read; its text is the address as written. One that does not parse is
+// no ServerId but an UnknownId, refused at its line.
 struct ServerId {
-    std::string address;
+    net::ServerAddress address;
     bool operator==(const ServerId &) const = default;
 };
 

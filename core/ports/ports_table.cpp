@@ -1,7 +1,5 @@
 #include "core/ports/ports_table.h"
 
-#include "core/net/server_address.h"
-
 #include <algorithm>
 
 namespace marvalo {
@@ -270,18 +268,15 @@ Result<Done, std::string> assignNumber(PortsTable &table, int number, const Seri
     return Done{};
 }
 
-Result<Done, std::string> assignServer(PortsTable &table, int number, const std::string &address) {
+Result<Done, std::string> assignServer(PortsTable &table, int number,
+                                       const net::ServerAddress &address) {
     if (auto valid = checkNumber(number); !valid)
         return valid;
-    if (auto parsed = net::parseServerAddress(address); !parsed) {
-        std::string why = parsed.error();
-        why.pop_back();  // the caller ends the sentence
-        return why;
-    }
+    const PortIdentity server = ServerId{address};
     // The adapter it displaces is not numbered again by itself.
-    if (table.at(number) && table.at(number)->identity != PortIdentity(address))
+    if (table.at(number) && table.at(number)->identity != server)
         remember(table, table.at(number)->identity);
-    table.at(number) = ComSlot{address, address, false, false, {}, {}, {}};
+    table.at(number) = ComSlot{server, address.written, false, false, {}, {}, {}};
     table.freed.erase(number);
     table.doubts.erase(number);
     return Done{};

@@ -115,12 +115,43 @@ Result<Done, std::string> reachesAdapter(const PortsTable &table, int number,
 Result<Done, std::string> assignNumber(PortsTable &table, int number, const SerialAdapter &adapter,
                                        bool consoleConfirmed);
 // A serial server's address (rfc2217://, socket://) as what the number stands for.
-Result<Done, std::string> assignServer(PortsTable &table, int number, const std::string &address);
+Result<Done, std::string> assignServer(PortsTable &table, int number,
+                                       const net::ServerAddress &address);
 Result<Done, std::string> freeNumber(PortsTable &table, int number);
 Result<Done, std::string> swapNumbers(PortsTable &table, int first, int second);
 Result<Done, std::string> bindNumber(PortsTable &table, int number, Binding binding,
                                      const std::vector<SerialAdapter> &present);
 Result<Done, std::string> setKernelRs485(PortsTable &table, int number, bool on);
+
+// What COM `number` stands for, for people: the adapter it reaches, else
+// the name it was given, else "nada".
+std::string numberName(const PortsTable &table, int number,
+                       const std::vector<SerialAdapter> &present);
+
+// What the operator was shown when choosing a change, checked again on the
+// table read under its lock just before the change: one another program
+// made meanwhile (while a question was open) refuses the operator's rather
+// than letting it land on another adapter.
+struct SeenNumber {
+    int number = 0;
+    PortIdentity identity;  // empty: the number stood for nothing
+    std::string name;       // as the operator was told it (numberName)
+};
+struct AsSeen {
+    std::vector<SeenNumber> numbers;          // each still standing for what was shown
+    std::optional<SerialAdapter> unnumbered;  // still without a number
+};
+// Why not, naming what was shown and what is there now (Spanish).
+Result<Done, std::string> stillAsSeen(const PortsTable &table, const AsSeen &seen,
+                                      const std::vector<SerialAdapter> &present);
+
+// What an assignment did, to be said once it is saved: "COM 5 es ahora
+// NAME.", then the entry it displaced ("… queda sin número hasta que se le
+// asigne uno.", named as numberName names it) and the numbers it left
+// empty ("COM 2 queda libre."). `adapter` is null for a serial server.
+std::string assignmentText(const PortsTable &before, const PortsTable &after, int number,
+                           const std::string &name, const SerialAdapter *adapter,
+                           const std::vector<SerialAdapter> &present);
 
 // Before a save: the damaged lines outside entries are dropped (the caller
 // keeps the original aside); damaged entries stay as they were.

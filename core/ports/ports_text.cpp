@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/net/server_address.h"
 #include "core/ports/ports_table.h"
 #include "core/text/byte_text.h"
 
@@ -202,6 +203,15 @@ struct Reader {
                                    lineText(seen) + " y " + lineText(line));
             seen = line;
             slot.identity = value;
+            // Parsed here, once: a damaged address is refused at its line
+            // rather than when a first exchange tries to connect.
+            if (net::looksLikeServerAddress(value) && !slot.identity.as<ServerId>()) {
+                std::string why = net::parseServerAddress(value).error();
+                why.front() =
+                    static_cast<char>(std::tolower(static_cast<unsigned char>(why.front())));
+                why.pop_back();  // the sentence goes on
+                damaged(line, why);
+            }
         } else if (key == "name") {
             slot.name = value;
         } else if (key == "kernel_rs485" || key == "console") {
@@ -265,6 +275,12 @@ struct Reader {
     }
 
     void finish() {
+        // Every make first: two entries are compared whole, make included.
+        for (int number = 1; number <= kComNumbers; ++number) {
+            if (const auto &[madeAt, made] = makeLine[static_cast<std::size_t>(number - 1)];
+                table.at(number) && madeAt != 0)
+                withMake(number, madeAt, made);
+        }
         for (int number = 1; number <= kComNumbers; ++number) {
             const auto &slot = table.at(number);
             const int line = headerLine[static_cast<std::size_t>(number - 1)];
@@ -274,9 +290,6 @@ struct Reader {
             // The binding is what the identity says; a line saying otherwise
             // was edited by hand, and following either half could reach
             // another adapter.
-            if (const auto &[madeAt, made] = makeLine[static_cast<std::size_t>(number - 1)];
-                slot && madeAt != 0)
-                withMake(number, madeAt, made);
             const auto &[saidAt, said] = bindingLine[static_cast<std::size_t>(number - 1)];
             if (slot && !slot->identity.empty() && saidAt != 0 &&
                 (said == "usb-port") != (slot->binding() == Binding::UsbPort)) {
@@ -370,6 +383,51 @@ std::string refusalText(const PortRefusal &refusal) {
         connected += std::string(connected.empty() ? "" : ", ") + "COM " + std::to_string(com) +
                      " (" + adapterName(*adapter) + ")";
     return reason + ". Conectados: " + connected;
+}
+
+std::string numberName(const PortsTable &table, int number,
+                       const std::vector<SerialAdapter> &present) {
+    if (auto adapter = findAdapter(table, number, present))
+        return adapterName(*adapter.value());
+    return table.at(number) ? table.at(number)->name : std::string("nada");
+}
+
+Result<Done, std::string> stillAsSeen(const PortsTable &table, const AsSeen &seen,
+                                      const std::vector<SerialAdapter> &present) {
+    const std::string meanwhile =
+        "la tabla de puertos cambió mientras se preguntaba; no se hizo nada, vuelva a elegir";
+    for (const SeenNumber &number : seen.numbers) {
+        const auto &slot = table.at(number.number);
+        if ((slot ? slot->identity : PortIdentity()) != number.identity)
+            return "el COM " + std::to_string(number.number) + " ya no es " + number.name +
+                   " sino " + numberName(table, number.number, present) + ": " + meanwhile;
+    }
+    if (seen.unnumbered) {
+        if (auto now = table.numberOf(*seen.unnumbered))
+            return adapterName(*seen.unnumbered) + " tiene ya el COM " + std::to_string(*now) +
+                   ": " + meanwhile;
+    }
+    return Done{};
+}
+
+std::string assignmentText(const PortsTable &before, const PortsTable &after, int number,
+                           const std::string &name, const SerialAdapter *adapter,
+                           const std::vector<SerialAdapter> &present) {
+    std::string said = "COM " + std::to_string(number) + " es ahora " + name + ".";
+    // Never numbered again by itself: said now, not found out later. A
+    // damaged entry or a server stood for no adapter.
+    const auto &held = before.at(number);
+    const bool displaced = held && !held->name.empty() && !before.doubts.count(number) &&
+                           !held->identity.as<ServerId>() &&
+                           !(adapter && held->identity.fits(*adapter));
+    if (displaced)
+        said += " " + numberName(before, number, present) +
+                " queda sin número hasta que se le asigne uno.";
+    for (int other = 1; other <= kComNumbers; ++other) {
+        if (other != number && before.at(other) && !after.at(other))
+            said += " COM " + std::to_string(other) + " queda libre.";
+    }
+    return said;
 }
 
 std::string formatPortsTable(const PortsTable &table) {

@@ -258,7 +258,7 @@ constexpr const char *kReply = "30 31 44 2B 30 30 32 33 2E 34 0D";
 struct ServerMap final : PortMap {
     std::string address;
     Result<MappedDevice, std::string> resolve(int) override {
-        return MappedDevice{address, address, false, std::nullopt, std::nullopt};
+        return MappedDevice{address, address, false, std::nullopt, std::nullopt, std::nullopt};
     }
 };
 

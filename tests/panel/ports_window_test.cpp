@@ -84,6 +84,8 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
         {3, "rfc2217://[::1]:4001", "rfc2217://[::1]:4001|servidor rfc2217|al conectar", ""},
         {4, "RFC2217://bench-3.laboratorio.example:4001",
          "RFC2217://bench-3.laboratorio.example:4001|servidor rfc2217|al conectar", ""},
+        {1, "socket://[::1]:4002", "socket://[::1]:4002|servidor socket|al conectar",
+         "USB Serial (1a86:7523), conector USB 1-1.4 queda sin número"},
         {2, "/dev/ttyUSB0", "—||", "\"/dev/ttyUSB0\" no vale: no empieza por rfc2217://"},
     };
     for (const auto &row : servers) {
@@ -166,7 +168,8 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
         const char *button;
         std::function<void(BenchPorts &)> script;
         const char *warning;
-        std::string comsAfter;  // serials of COM 1..3 afterwards
+        std::string comsAfter;    // serials of COM 1..3 afterwards
+        bool whileAsked = false;  // the script runs while the question is open
     } rows[] = {
         {"cmdLiberar", [](BenchPorts &p) { ASSERT_TRUE(p.swap(1, 2)); },
          "es ahora FTDI FT232R, nº B2", "B2 A1 -"},
@@ -178,11 +181,20 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
          "nº A1 ya no está entre los adaptadores sin número", "- B2 A1"},
         {"cmdIntercambiar", [](BenchPorts &p) { ASSERT_TRUE(p.release(1)); }, "es ahora nada",
          "- B2 -"},
+        {"cmdLiberar", [](BenchPorts &p) { ASSERT_TRUE(p.swap(1, 2)); },
+         "el COM 1 ya no es FTDI FT232R, nº A1 sino FTDI FT232R, nº B2", "B2 A1 -", true},
+        {"cmdAsignar",  // the console, so F3 asks first
+         [](BenchPorts &p) { ASSERT_TRUE(p.assign(3, p.unnumbered().at(0), true)); },
+         "nº A1 tiene ya el COM 3", "- B2 A1", true},
+        {"cmdIntercambiar", [](BenchPorts &p) { ASSERT_TRUE(p.release(2)); },
+         "el COM 2 ya no es FTDI FT232R, nº B2 sino nada", "A1 - -"},
     };
     for (const auto &row : rows) {
         testing::FakeSysfs tree;
         tree.plugUsb("ttyUSB0", kA);
         tree.plugUsb("ttyUSB1", kB);
+        if (row.whileAsked && std::string(row.button) == "cmdAsignar")
+            tree.setConsole("ttyUSB0");
         testing::TempFolder config;
         const auto file = config.path() / "marvalo-ports.ini";
         // A stale name in the table: the column shows the adapter reached now.
@@ -197,6 +209,8 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
         QStringList asked;
         window.setConfirm([&](const QString &question) {
             asked << question;
+            if (row.whileAsked)
+                row.script(script);
             return true;
         });
         auto *numbers = window.findChild<QTableWidget *>("tblPuertos");
@@ -204,7 +218,9 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
         EXPECT_TRUE(window.findChild<QLabel *>("lblTabla")->text().contains(file.c_str()));
         numbers->selectRow(0);
         window.findChild<QTableWidget *>("tblSinNumero")->selectRow(0);
-        row.script(script);
+        window.findChild<QComboBox *>("cmbNumero")->setCurrentIndex(1);
+        if (!row.whileAsked)
+            row.script(script);
         window.findChild<QPushButton *>(row.button)->click();
         EXPECT_TRUE(window.findChild<QLabel *>("lblAviso")->text().contains(row.warning))
             << row.button << ": " << window.findChild<QLabel *>("lblAviso")->text().toStdString();
@@ -214,8 +230,9 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
             coms += (number > 1 ? " " : "") + (adapter ? adapter.value()->usb->serial : "-");
         }
         EXPECT_EQ(coms, row.comsAfter) << row.button;
-        EXPECT_TRUE(asked.isEmpty()) << row.button;
-        if (std::string(row.button) == "cmdLiberar") {  // chosen again, the question names it
+        EXPECT_EQ(asked.size(), row.whileAsked ? 1 : 0) << row.button;
+        if (std::string(row.button) == "cmdLiberar" &&
+            !row.whileAsked) {  // chosen again, the question names it
             numbers->selectRow(0);
             window.findChild<QPushButton *>(row.button)->click();
             EXPECT_TRUE(asked.value(0).contains("COM 1 (FTDI FT232R, nº B2)"))

@@ -209,6 +209,9 @@ TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
         {"swapped by another program", [&] { ASSERT_TRUE(otherProgram.swap(1, 2)); }, 1,
          "FTB00002"},
         {"nothing changed", [] {}, 1, "FTB00002"},
+        {"its latency timer set to 1 on the held line",
+         [&] { std::ofstream(tree.sysfs() / "class/tty/ttyUSB1/device/latency_timer") << "1\n"; },
+         1, "latencia 1 ms"},
         {"a node that is another device",
          [&] { std::ofstream(tree.sysfs() / "class/tty/ttyUSB1/dev") << "188:1\n"; }, -1,
          "el adaptador de ese número es el 188:1"},
@@ -216,6 +219,7 @@ TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
     for (const auto &row : rows) {
         row.before();
         const auto reads = ports.looks();
+        const auto opened = port.openings();
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, silent);
         for (int pty = 0; pty < 2; ++pty)
             EXPECT_EQ(drained(ptys[static_cast<std::size_t>(pty)]).empty(), pty != row.reaches)
@@ -225,7 +229,17 @@ TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
         EXPECT_EQ(ports.looks().listings, reads.listings + 1) << row.step;
         EXPECT_EQ(ports.looks().tableReads, reads.tableReads + (row.step[0] == 's' ? 1 : 0))
             << row.step;
+        EXPECT_EQ(port.openings(), opened + (row.step[0] == 'f' || row.step[0] == 's' ? 1 : 0))
+            << row.step << ": a new line is told by the port";
     }
+    // Resolved once for a banner before the first exchange: that exchange
+    // uses the same line although the table changed in between.
+    TermiosPort banner;
+    banner.setPortMap(ports);
+    ASSERT_TRUE(banner.resolveFirstLine());
+    const std::string named = banner.describe();
+    ASSERT_TRUE(otherProgram.swap(1, 2));
+    EXPECT_EQ(runExchange(banner, sleeper, setup, silent).record.port, named);
 }
 
 }  // namespace

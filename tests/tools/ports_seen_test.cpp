@@ -175,6 +175,9 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
          },
          ask(1), 0, "silence"},
         {"a serial server listed", server, {"--list-ports"}, -1, "servidor socket"},
+        {"a damaged server address refused at its line",
+         [&](Bench &b) { b.file("[com3]\nidentity = socket://bench:0\n"); }, ask(3), -1,
+         "(línea 2: la dirección \"socket://bench:0\" no vale"},
         {"server in JSON", server, {"--list-ports", "--json"}, -1, R"(null,"server":"socket")"},
         // Nothing listens on port 1 of loopback without root.
         {"a number standing for a server that is down", server, ask(3), -1,
