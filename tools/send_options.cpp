@@ -454,8 +454,6 @@ std::optional<std::string> clashOf(const CommandLine &command) {
     if (options.portCommand && (request.protocol || options.listPorts))
         return "un cambio de la tabla de puertos se da solo: sin petición ni --list-ports (la "
                "lista sale después del cambio)";
-    if (options.untilComplete && options.continuous)
-        return "--until-complete y --continuous son dos esperas distintas: elija una";
     if (options.influx && options.json)
         return "--json y --format influx escriben los dos en la salida estándar: elija uno";
     if (options.influx && (options.scan || options.listPorts || options.tap))
