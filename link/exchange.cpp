@@ -37,10 +37,11 @@ class Recording {
     }
 
     ExchangeRecord &record() { return record_; }
-    // What the line said of itself, added to what it said before.
+    // What the line said of itself, added to what it said before, once.
     void note(std::optional<std::string> notice) {
-        if (notice)
-            record_.warning = record_.warning ? *record_.warning + "; " + *notice : *notice;
+        if (!notice || (record_.warning && record_.warning->find(*notice) != std::string::npos))
+            return;
+        record_.warning = record_.warning ? *record_.warning + "; " + *notice : *notice;
     }
     void markSent() { record_.sentUs = clock_.steadyUs(); }
     // False once the reply is full: what came was counted, not kept.
