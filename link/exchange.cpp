@@ -37,6 +37,12 @@ class Recording {
     }
 
     ExchangeRecord &record() { return record_; }
+    // What the line said of itself, added to what it said before, once.
+    void note(std::optional<std::string> notice) {
+        if (!notice || (record_.warning && record_.warning->find(*notice) != std::string::npos))
+            return;
+        record_.warning = record_.warning ? *record_.warning + "; " + *notice : *notice;
+    }
     void markSent() { record_.sentUs = clock_.steadyUs(); }
     // False once the reply is full: what came was counted, not kept.
     bool received(const Bytes &bytes) {
@@ -162,36 +168,14 @@ void waitOutFrameGap(Sleeper &sleeper, const ExchangeSetup &setup) {
     }
 }
 
-}  // namespace
-
-std::optional<std::int64_t> lastByteOnLineUs(const ExchangeRecord &record) {
-    return record.lastByteUs ? record.lastByteUs : record.sentUs;
-}
-
-ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSetup &setup,
-                            std::int32_t &noReplyCount) {
-    Recording recording(port, sleeper, setup);
-    port.setStopQuery(setup.stopRequested);
-    auto request = setup.request ? Result<Bytes, RequestError>(*setup.request)
-                                 : BuildRequest(setup.protocol, setup.inputs);
-    if (!request) {
-        return recording.finish(failed(request.error().message, true));
-    }
-    recording.record().request = request.value();
+// One try at the exchange, from the look-up of the line to the reply;
+// nullopt when `giveUp` let it start again.
+template <typename GiveUp>
+std::optional<ExchangeOutcome> exchangeOnce(SerialPort &port, Sleeper &sleeper,
+                                            const ExchangeSetup &setup, std::int32_t &noReplyCount,
+                                            Recording &recording, const Bytes &request,
+                                            GiveUp &giveUp) {
     const bool rs485 = setup.linkType == static_cast<std::uint8_t>(LinkType::Rs485);
-    // Checked before the port is touched: finding out after the write would
-    // leave RTS up with no hold time to lower it after.
-    if (rs485 && !setup.rs485HoldMs &&
-        (setup.baudSelection < 0 || setup.baudSelection >= static_cast<int>(kBaudCount))) {
-        return recording.finish(
-            failed("No hay ninguna velocidad seleccionada en \"Baud Rate\": RS485 necesita "
-                   "una para saber cuánto mantener RTS. Elija una de la lista.",
-                   true));
-    }
-    auto giveUp = [&](bool rtsRaised, const LinkError &why, bool nothingWritten) {
-        return recording.finish(abandon(port, rtsRaised, why, nothingWritten || why.lineUntouched));
-    };
-
     // The one look-up of this exchange: a number that leads elsewhere now
     // closes the line held from the last exchange before the new one opens.
     auto prepared = port.prepareExchange();
@@ -199,7 +183,7 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     if (!prepared)
         return giveUp(false, prepared.error(), true);
     auto cleared = port.discardInput();
-    recording.record().warning = port.takeNotice();
+    recording.note(port.takeNotice());
     if (!cleared)
         return giveUp(false, cleared.error(), true);
     // Whoever stopped us may already have let the unit go on with someone
@@ -226,7 +210,7 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
     }
     if (auto stopped = stopNow(timedRts))
         return *stopped;
-    if (auto written = port.write(request.value()); !written) {
+    if (auto written = port.write(request); !written) {
         return giveUp(timedRts, written.error(), false);
     }
     if (rs485) {
@@ -277,6 +261,54 @@ ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSe
         port.close();
     }
     return recording.finish(std::move(outcome));
+}
+
+}  // namespace
+
+std::optional<std::int64_t> lastByteOnLineUs(const ExchangeRecord &record) {
+    return record.lastByteUs ? record.lastByteUs : record.sentUs;
+}
+
+ExchangeOutcome runExchange(SerialPort &port, Sleeper &sleeper, const ExchangeSetup &setup,
+                            std::int32_t &noReplyCount) {
+    Recording recording(port, sleeper, setup);
+    port.setStopQuery(setup.stopRequested);
+    auto request = setup.request ? Result<Bytes, RequestError>(*setup.request)
+                                 : BuildRequest(setup.protocol, setup.inputs);
+    if (!request) {
+        return recording.finish(failed(request.error().message, true));
+    }
+    recording.record().request = request.value();
+    const bool rs485 = setup.linkType == static_cast<std::uint8_t>(LinkType::Rs485);
+    // Checked before the port is touched: finding out after the write would
+    // leave RTS up with no hold time to lower it after.
+    if (rs485 && !setup.rs485HoldMs &&
+        (setup.baudSelection < 0 || setup.baudSelection >= static_cast<int>(kBaudCount))) {
+        return recording.finish(
+            failed("No hay ninguna velocidad seleccionada en \"Baud Rate\": RS485 necesita "
+                   "una para saber cuánto mantener RTS. Elija una de la lista.",
+                   true));
+    }
+    // A server that turned away a connection that seemed ours never gave
+    // the request to the line: the exchange starts again, as often as the
+    // port allows (it bounds the asking), while no reply byte came.
+    constexpr int kMostRounds = 8;
+    int round = 0;
+    auto giveUp = [&](bool rtsRaised, const LinkError &why,
+                      bool nothingWritten) -> std::optional<ExchangeOutcome> {
+        if (why.askAgain && round < kMostRounds && recording.record().reply.empty()) {
+            if (port.portOpen())
+                port.close();
+            recording.note(port.takeNotice());
+            return std::nullopt;
+        }
+        return recording.finish(abandon(port, rtsRaised, why, nothingWritten || why.lineUntouched));
+    };
+    for (;; ++round) {
+        if (auto done = exchangeOnce(port, sleeper, setup, noReplyCount, recording, request.value(),
+                                     giveUp))
+            return std::move(*done);
+    }
 }
 
 }  // namespace marvalo

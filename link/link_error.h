@@ -30,6 +30,10 @@ struct LinkError {
     // A server turned the connection away: whatever was written never
     // reached the line.
     bool lineUntouched = false;
+    // Turned away once the connection seemed ours, by a line still being
+    // handed back: the exchange may start again at once on a new
+    // connection (the pause before it is waited already).
+    bool askAgain = false;
 
     std::string message() const;
 };

@@ -159,11 +159,21 @@ LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,
     return error(kind, operation, what);
 }
 
-std::string NetworkPort::heardText() const {
-    std::string said(heard_.begin(), heard_.end());
+// A server's words as a message quotes them: without the line end, made
+// safe, "…" where only the first `most` bytes were kept.
+std::string wordsOf(const Bytes &heard, std::size_t most) {
+    std::string said(heard.begin(), heard.end());
     while (!said.empty() && (said.back() == '\r' || said.back() == '\n'))
         said.pop_back();
-    return safeText(said) + (heard_.size() >= kMostHeardKept ? "…" : "");
+    return safeText(said) + (heard.size() >= most ? "…" : "");
+}
+
+std::string NetworkPort::heardText() const {
+    return wordsOf(heard_, kMostHeardKept);
+}
+
+std::string NetworkPort::idleWords() const {
+    return idleHeard_.empty() ? std::string() : wordsOf(idleHeard_, 2 * kMostHeardKept);
 }
 
 LinkError NetworkPort::turnedAway(const std::string &operation, const std::string &words,
@@ -171,6 +181,7 @@ LinkError NetworkPort::turnedAway(const std::string &operation, const std::strin
     refused_ = true;
     // The server never gave us the line, so nothing of ours reached it,
     // even when the refusal is read only after the request was written.
+    const bool handedOver = std::exchange(handedOver_, false);
     LinkError why =
         fault(lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort,
               requested_ ? operation : "abrir",
@@ -178,11 +189,52 @@ LinkError NetworkPort::turnedAway(const std::string &operation, const std::strin
                   (requested_ ? "; la petición escrita no llegó a la línea"
                               : "; no se envió nada a la línea"));
     why.lineUntouched = true;
+    // Behind a relay, or slow to hand a line back, a server may refuse
+    // after our settle, even after the request went: a connection that
+    // never carried an exchange is asked for again as one refused at once.
+    if (!lineInUse || !handedOver || proven_ || !asking_)
+        return why;
+    if (auto gaveUp = pauseBeforeAskingAgain(std::move(why)))
+        return *gaveUp;
+    resumeAsking_ = true;
+    notice_ = "el servidor rechazó con \"" + words +
+              "\" una conexión que ya se daba por abierta; nada llegó a la línea y el "
+              "intercambio se hizo de nuevo por otra conexión";
+    LinkError again = error(LinkError::Kind::Busy, "abrir", "el servidor rechazó la conexión");
+    again.lineUntouched = true;
+    again.askAgain = true;
+    return again;
+}
+
+LinkError NetworkPort::speaksTelnet(const std::string &operation) {
+    const std::size_t shown = std::min<std::size_t>(held_.size(), 12);
+    LinkError why =
+        fault(LinkError::Kind::NotASerialPort, requested_ ? operation : "abrir",
+              "el servidor habla telnet (envió " +
+                  toHex(Bytes(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(shown))) +
+                  (held_.size() > shown ? " …" : "") +
+                  " antes de la petición): es un servidor RFC 2217; use rfc2217://" +
+                  address_.hostPort() + (requested_ ? "" : "; no se envió nada a la línea"));
+    why.lineUntouched = !requested_;
     return why;
+}
+
+void NetworkPort::hearWhatIsLeft() {
+    // Bounded by what the kernel keeps for us: a few buffers' worth.
+    constexpr int kMostReads = 16;
+    Bytes chunk(kMostPerRead);
+    for (int read = 0; read < kMostReads && socket_.valid(); ++read) {
+        const ssize_t n = ::recv(socket_.get(), chunk.data(), chunk.size(), MSG_DONTWAIT);
+        if (n <= 0)
+            return;
+        const Bytes received(chunk.begin(), chunk.begin() + n);
+        hear(telnet() ? reader_.feed(received).data : received);
+    }
 }
 
 LinkError NetworkPort::lost(const std::string &operation, int err) {
     closedByServer_ = true;
+    hearWhatIsLeft();
     // ser2net turns a client away by saying why and closing, before or
     // after our request: what it said is its reason, never a reply.
     const bool spokeFirst = !proven_ && !heard_.empty();
@@ -204,10 +256,14 @@ LinkError NetworkPort::lost(const std::string &operation, int err) {
     return fault(LinkError::Kind::Vanished, operation, what);
 }
 
-int NetworkPort::waitFor(struct pollfd &ready, Clock::time_point deadline) const {
+int NetworkPort::waitFor(struct pollfd &ready, Clock::time_point deadline, bool heedStop) const {
     // In short looks: a signal may land between two of them (or be taken by
-    // another thread), and a stop must not wait out the whole timeout.
+    // another thread), and a stop must not wait out the whole timeout. It
+    // is asked before every look that may wait, however busy the server
+    // keeps the socket.
     while (true) {
+        if (heedStop && Clock::now() < deadline && stopAsked())
+            return kStoppedWait;
         const auto look = std::min(deadline, Clock::now() + std::chrono::milliseconds(kStopLookMs));
         const struct timespec left = timespecUntil(look);
         const int polled = ::ppoll(&ready, 1, &left, nullptr);
@@ -215,8 +271,6 @@ int NetworkPort::waitFor(struct pollfd &ready, Clock::time_point deadline) const
             return polled;
         if (Clock::now() >= deadline)
             return 0;
-        if (stopAsked())
-            return kStoppedWait;
     }
 }
 
@@ -320,7 +374,7 @@ LinkStatus NetworkPort::connectSocket() {
             struct pollfd ready {
                 fd.get(), POLLOUT, 0
             };
-            const int polled = waitFor(ready, deadline);
+            const int polled = waitFor(ready, deadline, true);
             if (polled == kStoppedWait)
                 return stopped("abrir");
             if (polled <= 0) {
@@ -331,7 +385,9 @@ LinkStatus NetworkPort::connectSocket() {
             socklen_t size = sizeof err;
             if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &size) != 0)
                 err = errno;
-            if (err != 0) {
+            // Reset once connected: what the server said first is still
+            // ours to read, and says why.
+            if (err != 0 && err != ECONNRESET) {
                 lastError = err;
                 continue;
             }
@@ -346,8 +402,8 @@ LinkStatus NetworkPort::connectSocket() {
     switch (lastError) {
         case ECONNREFUSED:
             return error(LinkError::Kind::NoSuchPort, "abrir",
-                         "el equipo rechazó la conexión: ¿está en marcha el servidor serie y "
-                         "escucha en ese puerto?");
+                         "el equipo rechazó la conexión (" + errnoName(ECONNREFUSED) +
+                             "): ¿está en marcha el servidor serie y escucha en ese puerto?");
         case ETIMEDOUT:
             return error(LinkError::Kind::NoSuchPort, "abrir",
                          "el servidor no respondió en " + std::to_string(timeoutMs_) +
@@ -376,37 +432,50 @@ LinkStatus NetworkPort::open() {
 }
 
 LinkStatus NetworkPort::connectAskingAgain() {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-    const bool afterOurRelease = releasedLately(address_.host);
-    auto pause = kFirstHandBackPause;
-    for (int retries = 0;; ++retries) {
-        auto opened = connectAndNegotiate(afterOurRelease);
-        if (opened || opened.error().kind != LinkError::Kind::Busy)
-            return opened;
-        // "In use" right after we let a line go is most likely ourselves,
-        // a moment ago: asked again until the server has handed it back.
-        // Anyone else's leaving (another marvalo-send a moment before) we
-        // cannot know of: asked again a few times, so a line truly held is
-        // reported within a fraction of a second.
-        const auto wait = afterOurRelease ? kRetryPause : pause;
-        if ((!afterOurRelease && retries == kMostHandBackRetries) ||
-            Clock::now() + wait >= deadline) {
-            LinkError why = opened.error();
-            if (afterOurRelease) {
-                why.reason +=
-                    "; esta conexión se soltó hace un momento y el servidor no "
-                    "devolvió la línea en " +
-                    std::to_string(timeoutMs_) + " ms";
-            } else if (retries > 0) {
-                why.reason += "; se pidió de nuevo " + std::to_string(retries) +
-                              (retries == 1 ? " vez" : " veces") + " sin que la soltara";
-            }
-            return why;
-        }
-        if (stoppedDuring(wait))
-            return stopped("abrir");
-        pause *= 2;
+    if (!std::exchange(resumeAsking_, false) || !asking_) {
+        asking_ = Asking{Clock::now() + std::chrono::milliseconds(timeoutMs_),
+                         releasedLately(address_.host), 0, kFirstHandBackPause};
     }
+    while (true) {
+        auto opened = connectAndNegotiate(asking_->afterOurRelease);
+        if (opened) {
+            handedOver_ = true;
+            return opened;
+        }
+        if (opened.error().kind != LinkError::Kind::Busy)
+            return opened;
+        if (auto gaveUp = pauseBeforeAskingAgain(opened.error()))
+            return *gaveUp;
+    }
+}
+
+std::optional<LinkError> NetworkPort::pauseBeforeAskingAgain(LinkError why) {
+    // "In use" right after we let a line go is most likely ourselves, a
+    // moment ago: asked again until the server has handed it back. Anyone
+    // else's leaving (another marvalo-send a moment before) we cannot know
+    // of: asked again a few times, so a line truly held is reported within
+    // a fraction of a second.
+    Asking &asking = *asking_;
+    const auto wait = asking.afterOurRelease ? kRetryPause : asking.pause;
+    if ((!asking.afterOurRelease && asking.retries == kMostHandBackRetries) ||
+        Clock::now() + wait >= asking.deadline) {
+        if (asking.afterOurRelease) {
+            why.reason +=
+                "; esta conexión se soltó hace un momento y el servidor no "
+                "devolvió la línea en " +
+                std::to_string(timeoutMs_) + " ms";
+        } else if (asking.retries > 0) {
+            why.reason += "; se pidió de nuevo " + std::to_string(asking.retries) +
+                          (asking.retries == 1 ? " vez" : " veces") + " sin que la soltara";
+        }
+        asking_.reset();
+        return why;
+    }
+    if (stoppedDuring(wait))
+        return stopped("abrir");
+    ++asking.retries;
+    asking.pause *= 2;
+    return std::nullopt;
 }
 
 LinkStatus NetworkPort::reopenIfDropped(const LinkError &why, bool nothingWritten) {
@@ -416,17 +485,21 @@ LinkStatus NetworkPort::reopenIfDropped(const LinkError &why, bool nothingWritte
     // is news, and it cannot be told from the others, so each is said.
     if (why.kind != LinkError::Kind::Vanished || !nothingWritten)
         return why;
+    const std::string said = idleWords();
     if (auto reopened = connectAskingAgain(); !reopened)
         return reopened;
     notice_ =
         "la conexión que se mantenía con el servidor serie estaba cerrada y se abrió de nuevo "
         "antes de enviar (el servidor se reinició, la cerró por inactividad o dio la línea a otro "
-        "cliente, que la acaba de perder si usa kickolduser)";
+        "cliente, que la acaba de perder si usa kickolduser)" +
+        (said.empty() ? std::string() : "; antes de cerrarla dijo \"" + said + "\"");
     return Done{};
 }
 
 LinkStatus NetworkPort::connectAndNegotiate(bool afterOurRelease) {
     release();
+    handedOver_ = false;
+    idleHeard_.clear();
     reader_ = net::TelnetReader{};
     requested_ = false;
     proven_ = false;
@@ -562,6 +635,8 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const std::string &operation
         return std::nullopt;
     }
     held_.insert(held_.end(), data.begin(), data.end());
+    if (!telnet() && net::opensNegotiation(held_))
+        return speaksTelnet(operation);
     const net::ServerRefusal said = net::readRefusal(held_);
     switch (said.verdict) {
         case net::ServerRefusal::Verdict::Unsure:
@@ -579,8 +654,8 @@ std::optional<LinkError> NetworkPort::takeLineBytes(const std::string &operation
     return std::nullopt;
 }
 
-Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
-                                          Clock::time_point deadline) {
+Result<bool, LinkError> NetworkPort::pump(const std::string &operation, Clock::time_point deadline,
+                                          bool heedStop) {
     if (!junkAfterData_.empty()) {
         return fault(
             LinkError::Kind::Io, operation,
@@ -589,7 +664,7 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
     struct pollfd ready {
         socket_.get(), POLLIN, 0
     };
-    const int polled = waitFor(ready, deadline);
+    const int polled = waitFor(ready, deadline, heedStop);
     if (polled == kStoppedWait)
         return stopped(operation);
     if (polled < 0)
@@ -653,7 +728,7 @@ Result<bool, LinkError> NetworkPort::pump(const std::string &operation,
 Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
                                                   const std::string &setting,
                                                   ComPortCommand command,
-                                                  Clock::time_point deadline) {
+                                                  Clock::time_point deadline, bool heedStop) {
     while (true) {
         const auto found = std::find_if(answers_.begin(), answers_.end(),
                                         [command](const auto &a) { return a.command == command; });
@@ -667,7 +742,7 @@ Result<Bytes, LinkError> NetworkPort::awaitAnswer(const std::string &operation,
                          "el servidor no respondió a " + setting + " en " +
                              std::to_string(timeoutMs_) + " ms");
         }
-        if (auto looked = pump(operation, deadline); !looked)
+        if (auto looked = pump(operation, deadline, heedStop); !looked)
             return looked.error();
     }
 }
@@ -718,7 +793,7 @@ LinkStatus NetworkPort::applyLine(const LineSettings &line) {
         return sent;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
     for (const SettingAsked &setting : asked) {
-        auto answer = awaitAnswer("configurar", setting.name, setting.command, deadline);
+        auto answer = awaitAnswer("configurar", setting.name, setting.command, deadline, true);
         if (!answer)
             return answer.error();
         if (answer.value() != setting.value) {
@@ -748,7 +823,9 @@ LinkStatus NetworkPort::setRts(bool raised) {
     if (auto sent = sendRaw(operation, net::setControl(control)); !sent)
         return sent;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-    auto answer = awaitAnswer(operation, "RTS", ComPortCommand::SetControl, deadline);
+    // RTS comes down whatever stopped the exchange: a raised one would hold
+    // the bus for every other device.
+    auto answer = awaitAnswer(operation, "RTS", ComPortCommand::SetControl, deadline, raised);
     if (!answer) {
         if (answer.error().kind != LinkError::Kind::BadSettings)
             return answer.error();
@@ -773,6 +850,11 @@ LinkStatus NetworkPort::dropWhatArrived(const std::string &operation) {
     constexpr int kMostReads = 16;
     for (int read = 0; read < kMostReads; ++read) {
         auto looked = pump(operation, Clock::now());
+        const std::size_t room =
+            2 * kMostHeardKept - std::min(2 * kMostHeardKept, idleHeard_.size());
+        idleHeard_.insert(
+            idleHeard_.end(), pending_.begin(),
+            pending_.begin() + static_cast<std::ptrdiff_t>(std::min(room, pending_.size())));
         pending_.clear();
         heldStale_ = held_.size();
         if (!looked)
@@ -792,6 +874,18 @@ LinkStatus NetworkPort::discardInput() {
         if (auto reopened = reopenIfDropped(dropped.error(), exchangeStarts); !reopened)
             return reopened;
     }
+    // A server's words to a held connection are no stale bytes of the line:
+    // the exchange ends on them before writing.
+    if (const net::ServerRefusal said = net::readRefusal(idleHeard_);
+        exchangeStarts && said.verdict == net::ServerRefusal::Verdict::Refusal) {
+        LinkError why =
+            fault(said.lineInUse ? LinkError::Kind::Busy : LinkError::Kind::NoSuchPort, "abrir",
+                  "el servidor envió \"" + said.words +
+                      "\" a la conexión que se mantenía, antes de la petición: " + said.meaning +
+                      "; no se envió nada a la línea");
+        why.lineUntouched = true;
+        return why;
+    }
     // What the server still holds from the line is the server's to drop.
     if (telnet())
         return sendRaw("vaciar la entrada de", net::purgeData(net::kPurgeReceive));
@@ -807,6 +901,7 @@ LinkStatus NetworkPort::write(const Bytes &request) {
         proven_ = true;
     requested_ = true;
     wroteSinceLook_ = true;
+    idleHeard_.clear();
     if (auto sent = sendRaw("escribir en", telnet() ? net::escapeData(request) : request); !sent)
         return sent;
     if (!rtsRaised_)
@@ -845,8 +940,10 @@ Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
     const auto deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
     // Telnet alone (an answer, a line state) wakes the socket but brings
     // nothing for the reply: keep waiting until data or the deadline.
+    // Each pass ends at the deadline, or at a stop, which the caller tells
+    // apart and takes as its own: however much telnet the server sends.
     while (pending_.empty()) {
-        auto looked = pump("esperar datos de", deadline);
+        auto looked = pump("esperar datos de", deadline, false);
         if (!looked)
             return looked.error();
         if (subnegotiationSince_ &&
@@ -856,7 +953,7 @@ Result<bool, LinkError> NetworkPort::waitForInput(std::int64_t timeoutUs) {
                              std::to_string(kMostSubnegotiationTime.count()) +
                              " ms: los datos que siguen no se pueden leer");
         }
-        if (!looked.value())
+        if (pending_.empty() && (!looked.value() || Clock::now() >= deadline || stopAsked()))
             return false;
     }
     return true;

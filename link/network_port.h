@@ -77,6 +77,9 @@ class NetworkPort final : public LineIo {
     bool telnet() const { return address_.kind == net::ServerAddress::Kind::Rfc2217; }
     LinkError fault(LinkError::Kind kind, const std::string &operation, const std::string &what);
     LinkError lost(const std::string &operation, int err);
+    // A server that spoke and then reset the connection: its words are in
+    // our receive queue still, and they are its reason.
+    void hearWhatIsLeft();
     LinkError turnedAway(const std::string &operation, const std::string &words, bool lineInUse,
                          const std::string &meaning);
     LinkStatus connectSocket();
@@ -85,6 +88,13 @@ class NetworkPort final : public LineIo {
     // Connected and negotiated, an "in use" asked again as far as it may be
     // the server still handing the line back.
     LinkStatus connectAskingAgain();
+    // Waits out the pause before the next try at an "in use" line, or says
+    // why there is none: too many tries, the connect timeout, a stop.
+    std::optional<LinkError> pauseBeforeAskingAgain(LinkError why);
+    // A raw server that speaks telnet: refused before the request goes.
+    LinkError speaksTelnet(const std::string &operation);
+    // What the server's words said before a held connection ended, quoted.
+    std::string idleWords() const;
     // A held connection found closed by the server, with nothing written
     // since it was last used: connected again, and said.
     LinkStatus reopenIfDropped(const LinkError &why, bool nothingWritten);
@@ -98,7 +108,7 @@ class NetworkPort final : public LineIo {
     // ppoll until `ready` or `deadline` (0), a failure (-1, errno set) or a
     // stop request (kStoppedWait).
     static constexpr int kStoppedWait = -2;
-    int waitFor(struct pollfd &ready, Clock::time_point deadline) const;
+    int waitFor(struct pollfd &ready, Clock::time_point deadline, bool heedStop) const;
     LinkError stopped(const std::string &operation);
     // A server that took binary mode back: refused before a byte of ours
     // goes to the line.
@@ -110,9 +120,13 @@ class NetworkPort final : public LineIo {
     // One look at the socket, waiting at most until `deadline`: what came
     // is taken apart; the line's bytes go to pending_, answers to answers_.
     // False when nothing came in time.
-    Result<bool, LinkError> pump(const std::string &operation, Clock::time_point deadline);
+    // A stop ends a look that would wait, unless `heedStop` leaves it to the
+    // caller.
+    Result<bool, LinkError> pump(const std::string &operation, Clock::time_point deadline,
+                                 bool heedStop = true);
     Result<Bytes, LinkError> awaitAnswer(const std::string &operation, const std::string &setting,
-                                         net::ComPortCommand command, Clock::time_point deadline);
+                                         net::ComPortCommand command, Clock::time_point deadline,
+                                         bool heedStop);
 
     net::ServerAddress address_;
     std::string label_;
@@ -138,6 +152,21 @@ class NetworkPort final : public LineIo {
     bool rtsRaised_ = false;
     bool wroteSinceLook_ = false;        // a request went and nothing was read since
     std::optional<std::string> notice_;  // a reopened connection, until taken
+    // The line's bytes dropped since the last request: a server's words
+    // to a held connection are read before anything is written to it.
+    Bytes idleHeard_;
+    // An "in use" being asked again: one connect timeout and a few pauses
+    // from the first refusal, whether it came at the connect or only once
+    // the connection was handed over.
+    struct Asking {
+        Clock::time_point deadline;
+        bool afterOurRelease = false;
+        int retries = 0;
+        std::chrono::milliseconds pause{};
+    };
+    std::optional<Asking> asking_;
+    bool handedOver_ = false;    // open, and the exchange may write
+    bool resumeAsking_ = false;  // the next connect goes on with asking_
     std::optional<Clock::time_point> subnegotiationSince_;
     std::string junkAfterData_;           // reported once the line's bytes before it are read
     NameLookup nameLookup_ = nullptr;     // null: getaddrinfo

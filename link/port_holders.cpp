@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <limits>
 #include <optional>
 
 #include "os/file_descriptor.h"
@@ -53,6 +56,29 @@ bool holdsControllerOf(const fs::path &process, const std::string &fd, unsigned 
     return text.find(key) != std::string::npos;
 }
 
+// Whether `device` is a terminal by the kernel's own list of tty drivers
+// ("serial /dev/ttyS 4 64-111 serial"): anything else (/dev/null, a disk)
+// is no serial line and is refused when opened, and whoever else holds it
+// is no news. Unknown when the list cannot be read: then it is looked at.
+bool isTerminalDevice(dev_t device, const fs::path &proc) {
+    std::ifstream drivers(proc / "tty" / "drivers");
+    if (!drivers)
+        return true;
+    std::string name, node, minors;
+    unsigned major = 0;
+    while (drivers >> name >> node >> major >> minors) {
+        drivers.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        unsigned first = 0, last = 0;
+        const int read = std::sscanf(minors.c_str(), "%u-%u", &first, &last);
+        if (read < 2)
+            last = first;
+        if (read >= 1 && ::major(device) == major && ::minor(device) >= first &&
+            ::minor(device) <= last)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<PortHolder> otherHolders(const std::string &device, const fs::path &proc,
@@ -60,7 +86,8 @@ std::vector<PortHolder> otherHolders(const std::string &device, const fs::path &
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(budgetUs);
     std::vector<PortHolder> holders;
     struct stat wanted {};
-    if (::stat(device.c_str(), &wanted) != 0 || !S_ISCHR(wanted.st_mode))
+    if (::stat(device.c_str(), &wanted) != 0 || !S_ISCHR(wanted.st_mode) ||
+        !isTerminalDevice(wanted.st_rdev, proc))
         return holders;
     const std::string self = std::to_string(::getpid());
     const std::optional<unsigned> index = ptsIndex(wanted.st_rdev);

@@ -142,6 +142,8 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                                       ? settings.lastAwakeSinceUs(outcome.record.startUs)
                                       : outcome.record.startUs;
                 check = judgeStep(step, outcome.record, stoppedAtUs, earlierParts);
+                if (outcome.record.warning)
+                    result.warnings.push_back(*outcome.record.warning);
                 result.tries = attempt;
                 result.details = detailsOf(outcome.record) +
                                  (timingUnknown ? "\ntiempos desconocidos: el proceso estuvo "

@@ -118,6 +118,8 @@ void printCaseLine(const CaseResult &result, std::ostream &out) {
     if (result.outcome == Outcome::Failed || result.outcome == Outcome::Error)
         out << "  -- " << safeText(result.failureMessage);
     out << std::endl;
+    for (const std::string &warning : result.warnings)
+        std::cerr << "    aviso: " << safeText(warning) << "\n";
 }
 
 void printPlanSummary(const SuiteReport &report) {

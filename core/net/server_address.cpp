@@ -107,7 +107,20 @@ Result<ServerAddress, std::string> parseServerAddress(std::string_view text) {
         address.host = std::string(rest.substr(1, close - 1));
         if (address.host.empty() || address.host.find(':') == std::string::npos)
             return refusal(text, "entre corchetes solo va una dirección IPv6");
-        for (const char c : address.host) {
+        // A link-local address names its interface after "%" (RFC 6874
+        // writes it "%25" in a URL): kept as the system reads it.
+        const std::size_t zone = address.host.find('%');
+        if (zone != std::string::npos) {
+            const std::size_t from =
+                address.host.compare(zone, 3, "%25") == 0 && address.host.size() > zone + 3
+                    ? zone + 3
+                    : zone + 1;
+            const std::string name = address.host.substr(from);
+            if (name.empty() || !std::ranges::all_of(name, isNameChar))
+                return refusal(text, "falta la interfaz tras \"%\", o no es un nombre de interfaz");
+            address.host = address.host.substr(0, zone) + "%" + name;
+        }
+        for (const char c : address.host.substr(0, address.host.find('%'))) {
             if (!isIpv6Char(c))
                 return refusal(text, "\"" + address.host + "\" no es una dirección IPv6");
         }

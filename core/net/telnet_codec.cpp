@@ -222,4 +222,9 @@ TelnetInput TelnetReader::feed(const Bytes &received) {
     return out;
 }
 
+bool opensNegotiation(const Bytes &first) {
+    return first.size() >= 2 && first[0] == telnet::kIac && first[1] >= telnet::kSb &&
+           first[1] != telnet::kIac;
+}
+
 }  // namespace marvalo::net

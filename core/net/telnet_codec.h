@@ -133,6 +133,10 @@ class TelnetReader {
     bool binaryRefusedHim_ = false;
 };
 
+// Whether a connection's first bytes open a telnet negotiation (IAC and a
+// verb, or IAC SB): a server that speaks telnet, however it was reached.
+bool opensNegotiation(const Bytes &first);
+
 // The longest subnegotiation a serial server sends (a signature is the
 // longest, and we never ask for one): beyond this it is junk.
 inline constexpr std::size_t kMaxSubnegotiation = 256;

@@ -74,6 +74,8 @@ std::string systemOut(const CaseResult &result) {
         text += (text.empty() ? "" : "\n") + std::string("intento ") + std::to_string(n + 1) +
                 " de " + std::to_string(result.tries) + ": " + result.earlierTries[n];
     }
+    for (const std::string &warning : result.warnings)
+        text += (text.empty() ? "" : "\n") + std::string("aviso: ") + warning;
     return text;
 }
 
@@ -163,6 +165,8 @@ std::string tapCase(std::size_t number, const CaseResult &result) {
     else if (result.outcome == Outcome::Interrupted)
         tap += " # SKIP interrumpido";
     tap += "\n";
+    for (const std::string &warning : result.warnings)
+        tap += "# aviso: " + reportText(warning) + "\n";
     const bool failed = result.outcome == Outcome::Failed || result.outcome == Outcome::Error;
     if (!failed && result.earlierTries.empty())
         return tap;

@@ -25,6 +25,9 @@ struct CaseResult {
     std::optional<double> firstByteMs;
     std::string details;         // request and reply in hex, the named text, the timing
     bool timingUnknown = false;  // the process was stopped during the try
+    // What the line said of itself during the tries (a server connection
+    // opened again), beside the verdict.
+    std::vector<std::string> warnings{};
 };
 
 // A plan's run, as CI servers read it.

@@ -74,6 +74,8 @@ std::string influxLine(const ExchangeRecord &record, const RequestInputs &inputs
     addField(fields, "reply_bytes", std::to_string(record.reply.size()) + "i");
     if (record.failure)
         addField(fields, "failure", influxString(safeText(*record.failure)));
+    if (record.warning)
+        addField(fields, "warning", influxString(safeText(*record.warning)));
     for (const RegisterValue &value : registers.value_or(std::vector<RegisterValue>{})) {
         const std::string key = "reg_" + std::to_string(value.number);
         if (const std::int64_t *integer = value.integer())

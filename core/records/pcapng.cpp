@@ -168,9 +168,10 @@ std::string functionComment(const ExchangeRecord &record) {
 }
 
 std::string verdictComment(const ExchangeRecord &record) {
+    const std::string warning = record.warning ? "; aviso: " + safeText(*record.warning) : "";
     if (!record.verdict)
         return "#" + std::to_string(record.sequence) +
-               " fallo: " + safeText(record.failure.value_or(""));
+               " fallo: " + safeText(record.failure.value_or("")) + warning;
     std::string comment = "#" + std::to_string(record.sequence) + " " +
                           verdictKey(record.verdict->kind) + ": " + safeText(record.verdict->text);
     if (auto ms = record.firstByteMs()) {
@@ -178,7 +179,7 @@ std::string verdictComment(const ExchangeRecord &record) {
         std::snprintf(delay, sizeof delay, "; 1er byte a los %.3f ms", *ms);
         comment += delay;
     }
-    return comment;
+    return comment + warning;
 }
 
 }  // namespace

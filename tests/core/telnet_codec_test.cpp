@@ -88,6 +88,9 @@ TEST(ServerAddress, FormsAcceptedAndRefused) {
         {"rfc2217://127.0.0.1:4001", "127.0.0.1:4001", ""},
         {"socket://bench-3.lab:23", "bench-3.lab:23", ""},
         {"rfc2217://[::1]:65535", "[::1]:65535", ""},
+        {"rfc2217://[fe80::1%lo]:4001", "[fe80::1%lo]:4001", ""},  // a zone, as the system
+        {"rfc2217://[fe80::1%25eth0]:1", "[fe80::1%eth0]:1", ""},  // writes it, or as a URL
+        {"socket://[fe80::1%]:1", "", "falta la interfaz"},
         {"RFC2217://127.0.0.1:4001", "127.0.0.1:4001", ""},  // schemes are case-insensitive
         {"Socket://bench-3.lab:23", "bench-3.lab:23", ""},
         {"telnet://127.0.0.1:23", "", "\"telnet://\" no es un tipo"},

@@ -5,6 +5,8 @@
 #include "core/frames/check_codes.h"
 #include "core/plans/plan_judge.h"
 #include "core/plans/plan_report.h"
+#include "core/records/influx_line.h"
+#include "core/records/pcapng.h"
 
 namespace marvalo {
 namespace {
@@ -192,6 +194,7 @@ TEST(TestPlan, ReportsCarryEveryCaseAndNoRawBytes) {
     using Outcome = CaseResult::Outcome;
     report.cases.push_back(
         {"read \xEF\xBF\xBE", Outcome::Passed, 1, {}, "", "", 0.1, "ok", 5.2, "x"});
+    report.cases.back().warnings = {"se abrió de nuevo"};
     report.cases.push_back({"write # 2 \\",
                             Outcome::Failed,
                             3,
@@ -212,17 +215,25 @@ TEST(TestPlan, ReportsCarryEveryCaseAndNoRawBytes) {
           "name=\"read &lt;FFFE&gt;\"", "intento 2 de 3: bad-check: mal", "<error type=\"port\"",
           "<skipped message=\"interrumpido\"/>", "<property name=\"serial\" value=\"A&amp;B\"/>",
           "<failure type=\"bad-check\" message=\"llegó &lt;1B&gt;[2J &quot;mal&quot;\">",
-          "<skipped message="}) {
+          "<skipped message=", "x\naviso: se abrió de nuevo</system-out>"}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
     }
     const std::string tap = tapText(report);
     for (const char *part :
-         {"TAP version 14\n1..5\n", "ok 1 - read <FFFE>\n", "not ok 2 - write \\# 2 \\\\\n",
-          "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n", "    - \"silence\"\n",
-          "ok 3 - later # SKIP", "not ok 4 - port\n  ---\n",
+         {"TAP version 14\n1..5\n", "ok 1 - read <FFFE>\n# aviso: se abrió de nuevo\n",
+          "not ok 2 - write \\# 2 \\\\\n", "  message: \"llegó <1B>[2J \\\"mal\\\"\"\n",
+          "    - \"silence\"\n", "ok 3 - later # SKIP", "not ok 4 - port\n  ---\n",
           "not ok 5 - cut # SKIP interrumpido"}) {
         EXPECT_NE(tap.find(part), std::string::npos) << part << "\n" << tap;
     }
+    // The same notice on every record's own output.
+    ExchangeRecord record;
+    record.warning = "se abrió de nuevo";
+    EXPECT_NE(influxLine(record, {}, {}).find("warning=\"se abrió de nuevo\""), std::string::npos);
+    record.failure = "se fue";
+    record.request = {0x2A};
+    record.lineSawRequest = true;
+    EXPECT_NE(pcapngExchange(record).find("aviso: se abrió de nuevo"), std::string::npos);
 }
 
 TEST(TestPlan, HexValuesAreTheNumberOrItsDigits) {

@@ -42,8 +42,18 @@ struct FakeServer {
     std::map<std::string, std::chrono::steady_clock::time_point> firedAt;
     std::vector<std::string> refusals;
     std::atomic<bool> stop{false};
-    std::atomic<bool> dropNow{false};  // hang up on the connection being served
-    std::atomic<int> fired{0};         // rules that have fired
+    std::atomic<bool> dropNow{false};           // hang up on the connection being served
+    std::atomic<const char *> sayNow{nullptr};  // said (hex) to the connection being served
+    std::atomic<int> refusalDelayMs{0};         // a refusal waits this long
+    std::atomic<bool> resetRefusals{false};     // and ends with a reset, not a close
+    std::atomic<bool> flood{false};             // IAC NOP without a pause, once greeted
+    const Bytes nops = [] {
+        Bytes pairs;
+        for (int n = 0; n < 32'768; ++n)
+            pairs.insert(pairs.end(), {0xFF, 0xF1});
+        return pairs;
+    }();
+    std::atomic<int> fired{0};  // rules that have fired
     std::atomic<int> accepted{0};
     std::thread thread;
 
@@ -80,19 +90,29 @@ struct FakeServer {
             FileDescriptor client(::accept(listener.get(), nullptr, nullptr));
             ++accepted;
             if (served < refusals.size()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(refusalDelayMs));
                 say(client.get(), fromHex(refusals[served].c_str()));
-                continue;
+            } else {
+                say(client.get(), greeting);
+                converse(client.get());
             }
-            say(client.get(), greeting);
-            converse(client.get());
+            const linger reset{1, 0};
+            if (resetRefusals)
+                ::setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         }
     }
     void converse(int client) {
         dropNow = false;
+        const auto floodUntil = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         while (!stop && !hangUp && !dropNow) {
+            if (const char *words = sayNow.exchange(nullptr))
+                say(client, fromHex(words));
+            if (flood && std::chrono::steady_clock::now() < floodUntil)
+                say(client, nops);
             pollfd ready{client, POLLIN, 0};
             std::uint8_t chunk[4096];
-            const ssize_t n = ::poll(&ready, 1, 20) > 0 ? ::read(client, chunk, sizeof chunk) : -1;
+            const ssize_t n =
+                ::poll(&ready, 1, flood ? 0 : 20) > 0 ? ::read(client, chunk, sizeof chunk) : -1;
             if (n == 0)
                 return;
             if (n > 0)
@@ -133,6 +153,12 @@ int hangingLookup(const char *, const char *, const struct addrinfo *, struct ad
 TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
     const std::string endless = "FF FD 2C FF FA 2C 65 " + hexOf(std::string(300, '\0'));
     const std::string openFailure = hexOf("Device open failure: No such file\r\n");
+    // ser2net's greeting, a long one, its words and a reset: what we answer
+    // to the greeting finds the connection reset before the words are read.
+    std::string resetAfterWords = "FF FB 03 FF FD 03";
+    for (int n = 0; n < 35'000; ++n)
+        resetAfterWords += " FF F1";
+    resetAfterWords += " " + hexOf("Port's device already in use\r\n");
     const struct {
         const char *name, *greeting;
         std::vector<std::pair<std::string, std::string>> rules;
@@ -140,6 +166,7 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
         int stopAfterMs = 0;  // then the wait must end well before the timeout
         bool hangUp = false;
         bool hangingNameServer = false;
+        bool flood = false, reset = false;
     } rows[] = {
         {"silent accepter", "", {}, "no negoció RFC 2217 en 300 ms"},
         {"refuses the option", "FF FE 2C", {}, "no admite RFC 2217"},
@@ -165,6 +192,16 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
          0,
          true},
         {"device open failure", openFailure.c_str(), {}, "no pudo abrir su dispositivo", 0, true},
+        {"in use, then a reset",
+         resetAfterWords.c_str(),
+         {},
+         "device already in use\": la",
+         0,
+         true,
+         false,
+         false,
+         true},
+        {"stop while the server floods telnet", "", {}, ": detenido", 50, false, false, true},
         {"a subnegotiation that never ends", endless.c_str(), {}, "más de 256 bytes sin cerrar"},
         {"stop while negotiating", "", {}, ": detenido", 50},
         {"stop while configuring", "FF FD 2C", {}, ": detenido", 50},
@@ -175,6 +212,8 @@ TEST(NetworkPort, EachServerFaultIsOneMessageNamingIt) {
     for (const auto &row : rows) {
         const bool backlogFull = std::string(row.name).starts_with("full");
         FakeServer server(row.greeting, row.rules, backlogFull ? 0 : 4, row.hangUp);
+        server.flood = row.flood;
+        server.resetRefusals = row.reset;
         // Linux drops a SYN while the accept queue is full: a connect that
         // hangs, as one to a host that is off does.
         FileDescriptor filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -270,7 +309,7 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         return Rules{{"FF FA 2C 04", kAgreed}, {kRequest, answer}};
     };
     const std::string inUse = hexOf("Port already in use\r\n");
-    const Rules refuse = {{kRequest, inUse}, {kRequest, "-"}}, raw = {{kRequest, kReply}};
+    const Rules raw = {{kRequest, kReply}};
     const Rules junk = agreedThen(kReply + std::string(" FF 05")), plain = agreedThen(kReply);
     const Rules leftOpen = agreedThen(std::string("FF FA 2C 06 ") + kReply);
     const std::vector<std::string> taken = {hexOf("Port's device already in use\r\n")};
@@ -283,13 +322,23 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         std::vector<std::string> refuseFirst = {};
         bool afterOurRelease = false, wholeWait = false;  // as the panel waits
         const char *host = "127.0.0.1";  // "localhost": none of ours released lately
+        int refusalDelayMs = 0;          // past our settle: after the request
+        bool flood = false;
     } rows[] = {
         // First, while none of ours was let go: a line held for good, or one
         // another marvalo-send left a moment ago, is asked again a few times.
         {"raw: held for good by another client", "socket", "", raw, "se pidió de nuevo 4 veces",
          std::vector(100, taken[0]), false, false, "localhost"},
         {"raw: in use, none of ours left", "socket", "", raw, "", taken, false, false, "localhost"},
-        {"refusal after the request", "socket", "", refuse, "use\": la línea probablemente"},
+        {"refusal after the request, again and again", "socket", "", raw, "no llegó a la línea; ",
+         std::vector(100, inUse), false, false, "localhost", 70},
+        {"refusal after the request, once", "socket", "", raw, "", std::vector(1, inUse), false,
+         false, "localhost", 70},
+        {"raw: a telnet server", "socket", "FF FB 03 FF FD 03 FF FB 00 FF FD 2C", raw,
+         "habla telnet (envió FF FB 03 FF FD 03 FF FB 00 FF FD 2C antes de la petición): es un "
+         "servidor RFC 2217; use rfc2217://"},
+        {"telnet: NOP all through the wait", "rfc2217", "FF FD 2C", plain, "",
+         std::vector<std::string>(), false, true, "127.0.0.1", 0, true},
         {"refusal before the request, not closed", "socket", inUse, {}, "Port already in use"},
         {"junk after a whole reply", "rfc2217", "FF FD 2C", junk, "no válido", {}, false, true},
         {"a subnegotiation left open", "rfc2217", "FF FD 2C", leftOpen, "no la cerró en 200 ms"},
@@ -307,6 +356,8 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
             ASSERT_TRUE(otherAccepter.client("socket")->open()) << row.name;
         }
         FakeServer server(row.greeting.c_str(), row.rules, 4, false, row.refuseFirst);
+        server.refusalDelayMs = row.refusalDelayMs;
+        server.flood = row.flood;
         ServerMap map;
         map.address = server.url(row.scheme, row.host);
         TermiosPort port;
@@ -325,6 +376,7 @@ TEST(NetworkPort, WhatTheServerSaysIsAReplyOnlyWhenItIsOne) {
         EXPECT_EQ(toHex(outcome.record.reply), replied ? kReply : "") << row.name;
         EXPECT_EQ(outcome.record.port, "COM 1 (" + map.address + ")");
         EXPECT_LE(server.accepted, 14) << row.name;  // asked again at a pace, not flooded
+        EXPECT_LT(outcome.record.durationMs(), 500) << row.name;
         // The rows named "refusal…": what was written never reached the line.
         EXPECT_EQ(outcome.record.lineSawRequest, *row.fails && *row.name != 'r') << row.name;
     }
@@ -341,6 +393,8 @@ TEST(NetworkPort, AHeldConnectionDroppedBeforeAWriteIsOpenedAgainAndSaid) {
         std::int32_t noReplies = 0;
         ASSERT_EQ(runExchange(*port, sleeper, testing::korvelReading(250, true), noReplies).failure,
                   "");
+        server.sayNow = "6B 69 63 6B 65 64 0D 0A";  // "kicked" CR LF, as kickolduser says
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
         server.dropNow = true;  // a server restarted, its idle timeout, or kickolduser
         std::this_thread::sleep_for(std::chrono::milliseconds(idleMs));
         const ExchangeOutcome again =
@@ -349,7 +403,24 @@ TEST(NetworkPort, AHeldConnectionDroppedBeforeAWriteIsOpenedAgainAndSaid) {
         EXPECT_NE(again.record.warning.value_or("").find("estaba cerrada y se abrió de nuevo"),
                   std::string::npos)
             << idleMs;
+        EXPECT_NE(again.record.warning.value_or("").find("dijo \"kicked\""), std::string::npos);
     }
+    // Words of the server's to a held connection it keeps open are no stale
+    // bytes of the line: the next exchange ends on them before writing.
+    FakeServer server("", {{kRequest, kReply}, {std::string(kRequest) + " " + kRequest, kReply}});
+    auto port = server.client("socket");
+    ThreadSleeper sleeper;
+    std::int32_t noReplies = 0;
+    ASSERT_EQ(runExchange(*port, sleeper, testing::korvelReading(250, true), noReplies).failure,
+              "");
+    const std::string inUse = hexOf("Port already in use\r\n");
+    server.sayNow = inUse.c_str();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const ExchangeOutcome next =
+        runExchange(*port, sleeper, testing::korvelReading(250, true), noReplies);
+    EXPECT_NE(next.failure.find("\"Port already in use\" a la conexión"), std::string::npos)
+        << next.failure;
+    EXPECT_FALSE(next.record.lineSawRequest);
 }
 
 }  // namespace
