@@ -110,6 +110,15 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
                  file.replace(file.find("[com4]\n"), 7, "[com4]\nkernel_rs485 = yes\n"));
     press("cmdActualizar");
     EXPECT_EQ(text(3, 3), "no se usa");
+    // While in doubt nothing is numbered by itself: an adapter whose serial
+    // is not UTF-8 waits, and is found again as it was drawn.
+    tree.plugUsb("ttyUSB2", {"0403", "6001", "FTDI", "FT232R", "7\xff", "1-1.7"});
+    press("cmdActualizar");
+    unnumbered->selectRow(unnumbered->findItems("FT232R,", Qt::MatchContains).at(0)->row());
+    window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(1);
+    press("cmdAsignar");
+    const auto second = adapterFor(ports.table(), 2, ports.present());
+    EXPECT_EQ(second ? second.value()->kernelName : second.error(), "ttyUSB2");
     rig.form->close();
     EXPECT_FALSE(window->isVisible());
 }
