@@ -203,8 +203,7 @@ TEST(TermiosPort, MissingDeviceAndNonSerialFilesAreNamed) {
             << absent.error().message();
     }
 
-    // The held line, kept under the number chosen since, has gone: the
-    // advice names the number chosen now.
+    // A held line kept under the number chosen since: advice names that number.
     auto gone = std::make_unique<testing::PtyPair>();
     ::setenv("MARVALO_COM1", gone->devicePath().c_str(), 1);
     ::setenv("MARVALO_COM2", gone->devicePath().c_str(), 1);

@@ -110,8 +110,7 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
                  file.replace(file.find("[com4]\n"), 7, "[com4]\nkernel_rs485 = yes\n"));
     press("cmdActualizar");
     EXPECT_EQ(text(3, 3), "no se usa");
-    // While in doubt nothing is numbered by itself: an adapter whose serial
-    // is not UTF-8 waits, and is found again as it was drawn.
+    // Left unnumbered (a doubt), a serial that is not UTF-8 is found as drawn.
     tree.plugUsb("ttyUSB2", {"0403", "6001", "FTDI", "FT232R", "7\xff", "1-1.7"});
     press("cmdActualizar");
     unnumbered->selectRow(unnumbered->findItems("FT232R,", Qt::MatchContains).at(0)->row());
