@@ -11,6 +11,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "core/text/byte_text.h"
