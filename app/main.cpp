@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +22,12 @@
 #include "app/preset_controls.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
+#include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/text/option_table.h"
+#include "core/text/system_error_text.h"
 #include "files/monitor_state.h"
+#include "files/output_file.h"
 #include "files/ports_file.h"
 #include "files/settings_file.h"
 #include "link/port_line.h"
@@ -221,6 +225,17 @@ int main(int argc, char **argv) {
         i += taken.value();
     }
     const QString &screenshot = options.screenshot;
+    // Checked before the first Enviar: requests sent to a unit for a
+    // picture that cannot be saved were sent for nothing.
+    if (!screenshot.isEmpty()) {
+        if (auto output = marvalo::checkOutputFile(QFile::encodeName(screenshot).toStdString());
+            !output) {
+            std::fprintf(stderr, "marvalo: --screenshot: no se puede escribir en \"%s\": %s\n",
+                         marvalo::safeText(QFile::encodeName(screenshot).toStdString()).c_str(),
+                         output.error().c_str());
+            return 64;
+        }
+    }
     const bool reportShown = options.reportShown;
     const bool openMonitor = options.openMonitor;
     if (!hasDisplay()) {
@@ -239,7 +254,8 @@ int main(int argc, char **argv) {
     // The settings file is looked for beside the program, as it always was.
     const std::filesystem::path programFolder = programFolderBytes();
     if (::chdir(programFolder.c_str()) != 0) {
-        std::perror("marvalo: no se pudo entrar en la carpeta del programa");
+        std::fprintf(stderr, "marvalo: no se pudo entrar en la carpeta del programa: %s\n",
+                     marvalo::systemErrorText(errno).c_str());
     }
     const marvalo::SettingsPlace place = marvalo::chooseSettingsPlace(programFolder);
     marvalo::removeStaleTemporaries(marvalo::resolvedSettingsFile(place.saveFolder).parent_path());

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "core/text/system_error_text.h"
 #include "os/stop_signals.h"
 
 namespace marvalo {
@@ -36,7 +37,8 @@ bool terminationRequested() {
 
 void closeOnTerminationSignals(QWidget &window) {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("marvalo: los ajustes no se guardarán con SIGTERM");
+        std::fprintf(stderr, "marvalo: los ajustes no se guardarán con SIGTERM: %s\n",
+                     systemErrorText(errno).c_str());
         return;
     }
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);

@@ -1,7 +1,9 @@
 // What resolving the line costs continuous sending to a silent unit: the
 // period of marvalo-send --continuous against a pty that never answers,
 // over a fabricated sysfs with two adapters, and how often each exchange
-// opens the ports table and sysfs (counted with strace when it is there).
+// opens the ports table and sysfs (counted with strace when it is there);
+// then the same against a unit that answers, whose stats in /proc tell
+// whether each exchange scans every process's descriptors.
 // Give one or more marvalo-send programs to compare builds:
 //   line_resolve build/tools/marvalo-send /work/main/build/tools/marvalo-send
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,7 @@
 #include "tests/fake_sysfs.h"
 #include "tests/pty_pair.h"
 #include "tests/run_program.h"
+#include "tests/sim_process.h"
 
 namespace {
 
@@ -29,13 +33,19 @@ using namespace marvalo;
 constexpr int kExchanges = 30;
 constexpr int kWaitMs = 100;
 
-void measure(const std::string &program) {
+// COM 1 is a silent pty, or the simulator when `answering`: a reply closes
+// the line after each exchange and the next opens it again, which must not
+// count as a new line (nor cost a look at every descriptor on the machine).
+void measure(const std::string &program, bool answering) {
     testing::FakeSysfs tree;
     testing::TempFolder folder;
     testing::PtyPair silentA;
     testing::PtyPair silentB;
+    std::optional<testing::SimProcess> sim;
+    if (answering)
+        sim.emplace();
     tree.plugUsb("ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2"});
-    tree.deviceNode("ttyUSB0", silentA.devicePath());
+    tree.deviceNode("ttyUSB0", sim ? sim->devicePath() : silentA.devicePath());
     tree.plugUsb("ttyUSB1", {"0403", "6001", "FTDI", "FT232R USB UART", "FTB00002", "1-1.3"});
     tree.deviceNode("ttyUSB1", silentB.devicePath());
     silentA.releaseDevice();
@@ -63,8 +73,9 @@ void measure(const std::string &program) {
     (void)testing::runProgram(send);
     const double elapsedMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s\n  continuous period against a silent pty: %.1f ms (wait %d ms, +%.2f ms)\n",
-                program.c_str(), elapsedMs / kExchanges, kWaitMs, elapsedMs / kExchanges - kWaitMs);
+    std::printf("%s\n  continuous period against %s: %.1f ms (wait %d ms, +%.2f ms)\n",
+                program.c_str(), answering ? "the simulator answering" : "a silent pty",
+                elapsedMs / kExchanges, kWaitMs, elapsedMs / kExchanges - kWaitMs);
     if (fs::exists("/usr/bin/strace")) {
         const fs::path trace = folder.path() / "trace";
         std::vector<std::string> traced{
@@ -115,14 +126,14 @@ void measurePanelPath() {
     std::int32_t noReply = 0;
     constexpr int kTicks = 10;
     const auto before = ports.looks();
-    std::uint64_t opened = port.openings();
+    std::uint64_t changesSeen = port.lineChanges();
     // The first tick opens the line and looks for other holders once; the
     // period is what every tick after it costs.
     std::vector<double> tickMs;
     for (int tick = 0; tick < kTicks; ++tick) {
         const auto start = std::chrono::steady_clock::now();
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, noReply);
-        const bool newLine = std::exchange(opened, port.openings()) != port.openings();
+        const bool newLine = std::exchange(changesSeen, port.lineChanges()) != port.lineChanges();
         (void)holders.after(port.devicePath(), newLine, outcome.record.reply.empty(),
                             sleeper.steadyUs());
         tickMs.push_back(
@@ -159,7 +170,9 @@ int main(int argc, char **argv) {
     if (programs.empty())
         programs.push_back(MARVALO_SEND_PATH);
     measurePanelPath();
-    for (const std::string &program : programs)
-        measure(program);
+    for (const std::string &program : programs) {
+        measure(program, false);
+        measure(program, true);
+    }
     return 0;
 }

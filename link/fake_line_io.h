@@ -60,7 +60,7 @@ class FakeLineIo final : public LineIo {
 
     std::string kind() const override { return "local"; }
     std::string describe() const override { return script_.label; }
-    void setLabel(std::string label) override { script_.label = std::move(label); }
+    void retarget(const LineTarget &target) override { script_.label = target.label; }
     std::string recordedSettings(const std::string &asked) const override { return asked; }
     bool kernelSwitchesRs485() const override { return script_.kernelRs485 && script_.open; }
     LinkStatus applySettings(const LineSettings &line) override;

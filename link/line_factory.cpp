@@ -16,8 +16,7 @@ Result<std::unique_ptr<LineIo>, LinkError> makeLineIo(const LineTarget &target,
     auto network = std::make_unique<NetworkPort>(*target.address);
     network->setConnectTimeoutMs(options.connectTimeoutMs);
     network->setStopQuery(options.stopQuery);
-    if (target.commPort)
-        network->setLabel(target.label);
+    network->retarget(target);
     if (auto set = network->applySettings(line); !set)
         return set.error();
     return std::unique_ptr<LineIo>(std::move(network));

@@ -6,6 +6,7 @@
 
 #include "core/frames/bytes.h"
 #include "link/line_settings.h"
+#include "link/line_target.h"
 #include "link/link_error.h"
 
 namespace marvalo {
@@ -51,9 +52,10 @@ class LineIo : public LineTransfer {
     virtual std::string kind() const = 0;
     // How messages and records name the line.
     virtual std::string describe() const = 0;
-    // Named so from now on: the port above renames a line it keeps when the
-    // same line's name changes (its adapter's latency timer, its name).
-    virtual void setLabel(std::string label) = 0;
+    // The value this exchange resolved for the same line (sameLine): the
+    // port above hands it over whole to a line it keeps, so its name, its
+    // number and the advice built from them are this exchange's.
+    virtual void retarget(const LineTarget &target) = 0;
     // The settings as records show them when `asked` was asked for: a raw
     // TCP server runs its own.
     virtual std::string recordedSettings(const std::string &asked) const = 0;

@@ -148,7 +148,7 @@ std::string NetworkPort::describe() const {
 }
 
 std::string NetworkPort::recordedSettings(const std::string &asked) const {
-    return telnet() ? asked : kServerSettings;
+    return recordedSettingsOf(kind(), asked);
 }
 
 LinkError NetworkPort::fault(LinkError::Kind kind, const std::string &operation,

@@ -4,6 +4,8 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 struct pollfd;
@@ -19,6 +21,11 @@ namespace marvalo {
 inline constexpr int kDefaultConnectTimeoutMs = 3000;
 // What records show for the line settings of a raw TCP server.
 inline constexpr const char *kServerSettings = "ajustes del servidor";
+// The settings a record shows for a line of `kind` when `asked` was asked
+// for: a raw TCP server ("socket") runs its own.
+inline std::string recordedSettingsOf(std::string_view kind, const std::string &asked) {
+    return kind == "socket" ? kServerSettings : asked;
+}
 
 // A serial line behind a TCP serial server: RFC 2217 (telnet with
 // COM-PORT-OPTION, the line settings and RTS ours) or raw TCP (the server's
@@ -38,7 +45,11 @@ class NetworkPort final : public LineIo {
                                struct addrinfo **found);
     void setNameLookup(NameLookup lookup) { nameLookup_ = lookup; }
     // How messages name the port when it came through a COM number.
-    void setLabel(std::string label) override { label_ = std::move(label); }
+    // A server reached through a COM number is named by it; one given by its
+    // address alone, by the address.
+    void retarget(const LineTarget &target) override {
+        label_ = target.commPort ? target.label : std::string();
+    }
     std::string describe() const override;
     std::string kind() const override { return address_.kindName(); }
     std::string recordedSettings(const std::string &asked) const override;

@@ -25,10 +25,15 @@ Result<LineTarget, LinkError> withAddress(LineTarget target) {
 
 }  // namespace
 
+bool PortLine::aheadStillChosen() const {
+    return ahead_ && ahead_->givenPath == givenPath_ &&
+           (givenPath_ || ahead_->commPort == commPort());
+}
+
 const LineTarget *PortLine::target() const {
-    const LineTarget *line = ahead_ && ahead_->ok() ? &ahead_->value()
-                             : target_              ? &*target_
-                                                    : nullptr;
+    const LineTarget *line = aheadStillChosen() && ahead_->line.ok() ? &ahead_->line.value()
+                             : target_                               ? &*target_
+                                                                     : nullptr;
     if (!line)
         return nullptr;
     const bool current =
@@ -51,16 +56,17 @@ Result<LineTarget, LinkError> PortLine::resolve() const {
 }
 
 LinkStatus PortLine::resolveFirstLine() {
-    ahead_ = resolve();
-    if (!*ahead_)
-        return ahead_->error();
+    if (backend_)
+        return Done{};
+    ahead_ = Ahead{resolve(), givenPath_, commPort()};
+    if (!ahead_->line)
+        return ahead_->line.error();
     return Done{};
 }
 
 LinkStatus PortLine::prepareExchange() {
     // Resolved ahead for this number or device, not one chosen since.
-    const bool ahead = ahead_ && (!ahead_->ok() || target() == &ahead_->value());
-    auto resolved = ahead ? std::move(*ahead_) : resolve();
+    auto resolved = aheadStillChosen() ? std::move(ahead_->line) : resolve();
     ahead_.reset();
     if (!resolved) {
         // The number leads nowhere now: the line held from before is let go
@@ -73,7 +79,7 @@ LinkStatus PortLine::prepareExchange() {
         // The same line, named as it is now: the latency timer or the
         // adapter's name may have changed since it was opened.
         target_ = std::move(resolved.value());
-        backend_->setLabel(target_->label);
+        backend_->retarget(*target_);
         if (backend_->portOpen())
             return Done{};
         if (auto set = backend_->applySettings(line()); !set)
@@ -81,8 +87,6 @@ LinkStatus PortLine::prepareExchange() {
         auto reopened = backend_->open();
         if (!reopened)
             backend_.reset();
-        else
-            ++openings_;
         return reopened;
     }
     backend_.reset();  // closed before the new line opens: nothing more goes to it
@@ -97,7 +101,7 @@ LinkStatus PortLine::prepareExchange() {
     if (!opened)
         backend_.reset();
     else
-        ++openings_;
+        ++lineChanges_;
     return opened;
 }
 
@@ -127,7 +131,7 @@ std::string PortLine::kind() const {
 std::string PortLine::recordedSettings() const {
     if (backend_ && target())
         return backend_->recordedSettings(settings());
-    return kind() == "socket" ? kServerSettings : settings();
+    return recordedSettingsOf(kind(), settings());
 }
 
 std::string PortLine::devicePath() const {

@@ -36,13 +36,17 @@ class PortLine final : public SerialPort {
     // Resolves now the line the first exchange is to use, and hands that
     // same resolution to it: what is said and checked before it (a banner,
     // the outputs against the device) names the line it writes to. A
-    // failure is the first exchange's failure too.
+    // failure is the first exchange's failure too, while the number (or
+    // device) is still the one it was resolved for. Once a line is held,
+    // nothing is resolved ahead: the next exchange looks it up itself, and
+    // until then everything names the held line.
     LinkStatus resolveFirstLine();
 
-    // How many times a line was opened (a new backend, or the held one
-    // opened again): a change tells the exchange after it that the line is
-    // new to it, as a check that looks once per line needs to know.
-    std::uint64_t openings() const { return openings_; }
+    // How many times the exchange found a line other than the one held (a
+    // new backend): a change tells the exchange after it that the line is
+    // new to it, as a check that looks once per line needs to know. The
+    // held line opened again after a reply closed it is no change.
+    std::uint64_t lineChanges() const override { return lineChanges_; }
 
     std::string describe() const override;
     std::string kind() const override;
@@ -77,9 +81,16 @@ class PortLine final : public SerialPort {
     std::optional<std::string> givenPath_;
     LineOptions options_;
     std::optional<LineTarget> target_;
-    // Resolved before the first exchange, for it: taken by prepareExchange.
-    std::optional<Result<LineTarget, LinkError>> ahead_;
-    std::uint64_t openings_ = 0;
+    // Resolved before the first exchange, for it and for the number or
+    // device it was resolved from: taken by prepareExchange.
+    struct Ahead {
+        Result<LineTarget, LinkError> line;
+        std::optional<std::string> givenPath;
+        int commPort;
+    };
+    std::optional<Ahead> ahead_;
+    bool aheadStillChosen() const;
+    std::uint64_t lineChanges_ = 0;
     std::unique_ptr<LineIo> backend_;  // open, closed for reuse (a server kept), or none
 };
 

@@ -50,6 +50,9 @@ class SerialPort : public LineTransfer {
     // True when the driver switches the RS485 transceiver itself, so the
     // exchange must not time RTS around the write.
     virtual bool kernelSwitchesRs485() const { return false; }
+    // Grows each time an exchange opens a line other than the one it held:
+    // a port that never looks a number up keeps its one line.
+    virtual std::uint64_t lineChanges() const { return 0; }
 
     // Asked while a port waits on something other than the line (a server
     // connecting or answering), so a stop is not held up by that wait.

@@ -40,7 +40,7 @@ class TermiosLine final : public LineIo {
 
     std::string kind() const override { return "local"; }
     std::string describe() const override { return target_.label; }
-    void setLabel(std::string label) override { target_.label = std::move(label); }
+    void retarget(const LineTarget &target) override { target_ = target; }
     std::string recordedSettings(const std::string &asked) const override { return asked; }
     bool kernelSwitchesRs485() const override;
 

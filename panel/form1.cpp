@@ -11,6 +11,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "core/text/byte_text.h"
@@ -284,8 +285,11 @@ void Form1::updatePortTooltip(bool lookAgain) {
 
 std::optional<std::string> Form1::checkHolders(ExchangeMode mode, const ExchangeRecord &record) {
     const bool silent = !record.failure && record.reply.empty();
-    const bool first = mode == ExchangeMode::Single || !holdersLooked_;
-    holdersLooked_ = mode == ExchangeMode::Continuous;
+    // A reply closes the line and the next exchange opens it again: that
+    // is no new line, and must not cost a scan of every descriptor.
+    const bool lineChanged =
+        std::exchange(lineChangesSeen_, port_.lineChanges()) != port_.lineChanges();
+    const bool first = mode == ExchangeMode::Single || lineChanged;
     auto found = holderWatch_.after(port_.devicePath(), first, silent, sleeper_.steadyUs());
     if (!found)
         return std::nullopt;
@@ -302,7 +306,6 @@ void Form1::onPortSelected() {
     if (port_.portOpen())
         port_.close();
     holders_.clear();
-    holdersLooked_ = false;
     if (auto chosen = port_.setCommPort(index + 1); !chosen) {
         warn(QString::fromStdString(chosen.error().message()));
     }
@@ -448,7 +451,6 @@ void Form1::onContinuousPressed() {
     if (timer1_->isActive()) {
         timer1_->stop();
     } else {
-        holdersLooked_ = false;
         timer1_->start();
     }
 }

@@ -100,8 +100,8 @@ class Form1 : public QWidget {
     std::uint64_t exchangeCount_ = 0;  // numbers the records from 1
     WarningSink warn_;
     std::function<bool()> stopCheck_;
-    std::string holders_;         // the last look for other programs on the port
-    bool holdersLooked_ = false;  // continuous sending looks once at its first exchange
+    std::string holders_;                // the last look for other programs on the port
+    std::uint64_t lineChangesSeen_ = 0;  // continuous sending looks once per line
     HolderWatch holderWatch_;
 
     QLabel *image1_ = nullptr;

@@ -55,6 +55,12 @@ class StatisticsLine : public QLabel {
     QSize minimumSizeHint() const override { return sizeHint(); }
 
   protected:
+    // Another font or style gives the line another height.
+    void changeEvent(QEvent *event) override {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            lineHeight_.reset();
+        QLabel::changeEvent(event);
+    }
     void paintEvent(QPaintEvent *event) override {
         if (hasSelectedText()) {
             QLabel::paintEvent(event);

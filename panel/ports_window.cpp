@@ -25,9 +25,6 @@ enum OtherColumn { OtherAdapter, OtherDevice, OtherDriver, OtherColumns };
 constexpr int kWidth = 980;
 constexpr int kHeight = 500;
 constexpr const char *kConsoleMark = " (consola del sistema)";
-constexpr int kIdentityRole = Qt::UserRole;  // what a row stood for when drawn
-constexpr int kDeviceRole = Qt::UserRole + 1;
-constexpr int kNameRole = Qt::UserRole + 2;  // what a number's row named when drawn
 
 std::string comText(int number) {
     return "COM " + std::to_string(number);
@@ -56,13 +53,6 @@ QTableWidgetItem *cell(const std::string &text, const std::string &tip = {}) {
 // that every column fits.
 QTableWidgetItem *deviceCell(const SerialAdapter &adapter) {
     return cell(adapter.device + (adapter.console ? kConsoleMark : ""), adapter.byId);
-}
-
-// A number that stands for a serial server, not an adapter: nothing to
-// find plugged in, and whether it answers is known only on connecting.
-const net::ServerAddress *serverOf(const std::optional<ComSlot> &slot) {
-    const auto *server = slot ? slot->identity.as<ServerId>() : nullptr;
-    return server ? &server->address : nullptr;
 }
 
 }  // namespace
@@ -150,8 +140,10 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
                                  "consola.")));
         if (adapter.console && !console)
             return;
-        // The question may have stayed open while another program numbered it.
-        auto assigned = ports_.assign(chosenNumber(), adapter, console, AsSeen{{}, adapter});
+        // The question may have stayed open while another program numbered
+        // the adapter or gave the number to another.
+        auto assigned = ports_.assign(chosenNumber(), adapter, console,
+                                      AsSeen{{shownNumber(chosenNumber())}, adapter});
         done(assigned ? "" : assigned.error(), assigned ? assigned.value().text : "");
     });
     connect(swap, &QPushButton::clicked, this, [this] {
@@ -182,7 +174,7 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
             return;
         if (!ports_.table().at(selected))
             return done("Elija primero un número con adaptador.");
-        if (serverOf(ports_.table().at(selected)))
+        if (serverFor(ports_.table(), selected))
             return done("El COM " + std::to_string(selected) +
                         " es un servidor serie: no tiene adaptador ni conector USB que enlazar.");
         const bool byPort = ports_.table().at(selected)->binding() == Binding::UsbPort;
@@ -201,7 +193,8 @@ PortsWindow::PortsWindow(BenchPorts &ports, QWidget *parent)
         auto parsed = net::parseServerAddress(address->toStdString());
         if (!parsed)
             return done(parsed.error());
-        auto assigned = ports_.assignServer(number, parsed.value());
+        auto assigned =
+            ports_.assignServer(number, parsed.value(), AsSeen{{shownNumber(number)}, {}});
         done(assigned ? "" : assigned.error(), assigned ? assigned.value().text : "");
     });
     connect(update, &QPushButton::clicked, this, &PortsWindow::refresh);
@@ -234,9 +227,7 @@ SeenNumber PortsWindow::seenNumber(int number) const {
 }
 
 SeenNumber PortsWindow::shownNumber(int number) const {
-    const QTableWidgetItem *row = numbers_->item(number - 1, Number);
-    return {number, row->data(kIdentityRole).toString().toStdString(),
-            row->data(kNameRole).toString().toStdString()};
+    return shownNumbers_.at(static_cast<std::size_t>(number - 1));
 }
 
 void PortsWindow::changeEvent(QEvent *event) {
@@ -258,11 +249,10 @@ int PortsWindow::stillChosenNumber() {
         done("Elija primero un número en la lista.");
         return 0;
     }
-    const QString shown = numbers_->item(selected - 1, Number)->data(kIdentityRole).toString();
+    const PortIdentity shown = shownNumber(selected).identity;
     ports_.refresh();
     const auto &slot = ports_.table().at(selected);
-    const std::string now = slot ? slot->identity.text() : std::string();
-    if (shown.toStdString() == now)
+    if (shown == (slot ? slot->identity : PortIdentity()))
         return selected;
     done("La tabla de puertos cambió mientras estaba abierta: el " + comText(selected) +
          " es ahora " + numberName(ports_.table(), selected, ports_.present()) +
@@ -276,15 +266,13 @@ std::optional<SerialAdapter> PortsWindow::stillChosenAdapter() {
         done("Elija primero un adaptador sin número.");
         return std::nullopt;
     }
-    const QTableWidgetItem *item = unnumbered_->item(row, OtherAdapter);
-    const std::string identity = item->data(kIdentityRole).toString().toStdString();
-    const std::string device = item->data(kDeviceRole).toString().toStdString();
+    const SerialAdapter shown = shownUnnumbered_.at(static_cast<std::size_t>(row));
     ports_.refresh();
     for (const SerialAdapter &adapter : ports_.unnumbered()) {
-        if (adapterIdentity(adapter).text() == identity && adapter.device == device)
+        if (adapterIdentity(adapter) == adapterIdentity(shown) && adapter.device == shown.device)
             return adapter;
     }
-    done(safeText(item->text().toStdString()) +
+    done(safeText(unnumbered_->item(row, OtherAdapter)->text().toStdString()) +
          " ya no está entre los adaptadores sin número (se desconectó o se le dio un número "
          "mientras la ventana estaba abierta). No se hizo nada; vuelva a elegir.");
     return std::nullopt;
@@ -310,14 +298,14 @@ void PortsWindow::fill() {
         const auto &slot = table.at(number);
         auto adapter = adapterFor(table, number, ports_.present());
         const auto mapped = BenchPorts::overrideFor(number);
-        const auto server = serverOf(slot);
+        // A number that stands for a serial server, not an adapter: nothing to
+        // find plugged in, and whether it answers is known only on connecting.
+        const auto server = serverFor(table, number);
         const std::string refusal = adapter || server ? std::string() : adapter.error();
-        auto *numberCell = cell(comText(number));
-        numberCell->setData(kIdentityRole,
-                            QString::fromStdString(slot ? slot->identity.text() : std::string()));
-        numberCell->setData(kNameRole,
-                            QString::fromStdString(numberName(table, number, ports_.present())));
-        numbers_->setItem(row, Number, numberCell);
+        shownNumbers_.at(static_cast<std::size_t>(row)) =
+            SeenNumber{number, slot ? slot->identity : PortIdentity(),
+                       numberName(table, number, ports_.present())};
+        numbers_->setItem(row, Number, cell(comText(number)));
         // The adapter the number reaches now, not the name it was given.
         numbers_->setItem(row, Adapter,
                           cell(adapter                      ? adapterName(*adapter.value())
@@ -355,13 +343,13 @@ void PortsWindow::fill() {
     unnumbered_->setRowCount(static_cast<int>(without.size()));
     for (std::size_t i = 0; i < without.size(); ++i) {
         const int row = static_cast<int>(i);
-        auto *named = cell(adapterName(without[i]) + (without[i].console ? kConsoleMark : ""));
-        named->setData(kIdentityRole, QString::fromStdString(adapterIdentity(without[i]).text()));
-        named->setData(kDeviceRole, QString::fromStdString(without[i].device));
-        unnumbered_->setItem(row, OtherAdapter, named);
+        unnumbered_->setItem(
+            row, OtherAdapter,
+            cell(adapterName(without[i]) + (without[i].console ? kConsoleMark : "")));
         unnumbered_->setItem(row, OtherDevice, deviceCell(without[i]));
         unnumbered_->setItem(row, OtherDriver, cell(without[i].driver));
     }
+    shownUnnumbered_ = without;
     tableFile_->setText(QString::fromStdString("Tabla: " + safeText(ports_.tableFile().string())));
     if (!sized_) {
         numbers_->resizeColumnsToContents();

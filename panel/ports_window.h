@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "core/ports/ports_table.h"
 
@@ -70,6 +71,10 @@ class PortsWindow : public QWidget {
     QLabel *tableFile_ = nullptr;
     Confirm confirm_;
     AskAddress askAddress_;
+    // What fill() drew, as values: an action checks the table against
+    // these, not against text that went through the widgets.
+    std::vector<SeenNumber> shownNumbers_ = std::vector<SeenNumber>(kComNumbers);
+    std::vector<SerialAdapter> shownUnnumbered_;
     bool sized_ = false;  // columns fitted once; later the operator's widths stay
 };
 

@@ -107,6 +107,19 @@ QString viewName(RegisterView view) {
     return name;
 }
 
+// Each of `count` points in the middle of its share of `width` columns,
+// and back: the marks drawn column by column land where xOf puts them.
+struct PointColumns {
+    long long count;
+    long long width;
+    long long columnOf(long long index) const { return (2 * index + 1) * width / (2 * count); }
+    // The first point whose column is past `column`.
+    long long firstPast(long long column) const {
+        const long long past = 2 * count * (column + 1) - width;
+        return past <= 0 ? 0 : std::min(count, (past + 2 * width - 1) / (2 * width));
+    }
+};
+
 }  // namespace
 
 ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
@@ -244,11 +257,8 @@ ResponseChart::Layout ResponseChart::layout() const {
 }
 
 int ResponseChart::xOf(std::size_t index, const QRect &area) const {
-    // Each point in the middle of its share of the width.
-    const auto count = static_cast<long long>(points_.size());
-    const long long width = area.width();
-    return area.left() +
-           static_cast<int>((2 * static_cast<long long>(index) + 1) * width / (2 * count));
+    const PointColumns columns{std::ssize(points_), area.width()};
+    return area.left() + static_cast<int>(columns.columnOf(static_cast<long long>(index)));
 }
 
 int ResponseChart::yOf(double value, const Layout &layout) {
@@ -464,14 +474,10 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     std::array<std::vector<QPoint>, kVerdictMarks> marks;
     // Column by column, each over the points xOf puts in it: those of whole
     // blocks by their blocks' reach, the others one by one.
-    const long long count = std::ssize(points_);
-    const long long width = layout.area.width();
+    const PointColumns columns{std::ssize(points_), layout.area.width()};
     long long from = 0;
-    for (int column = 0; column < width && from < count; ++column) {
-        // The first point whose x, (2i + 1) * width / (2 * count), is past
-        // this column.
-        const long long past = 2 * count * (column + 1) - width;
-        const long long to = past <= 0 ? 0 : std::min(count, (past + 2 * width - 1) / (2 * width));
+    for (int column = 0; column < columns.width && from < columns.count; ++column) {
+        const long long to = columns.firstPast(column);
         constexpr auto kSpan = static_cast<long long>(kBlock);
         Reach reach;
         long long i = from;

@@ -121,11 +121,9 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
                "MARVALO_COMn)";
     // A serial server is no adapter in sysfs: the number leads to its
     // address, which the port checks before the first byte goes out.
-    if (const auto &slot = table_.at(commPort); slot && !table_.doubts.count(commPort))
-        if (const auto *server = slot->identity.as<ServerId>())
-            return MappedDevice{
-                server->address.written, slot->name, false, std::nullopt, std::nullopt,
-                server->address};
+    if (const auto *server = serverFor(table_, commPort))
+        return MappedDevice{
+            server->written, table_.at(commPort)->name, false, std::nullopt, std::nullopt, *server};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
@@ -177,18 +175,20 @@ Result<Said, std::string> BenchPorts::assign(int commPort, const SerialAdapter &
     return Said{said};
 }
 
-Result<Said, std::string> BenchPorts::assignServer(int commPort,
-                                                   const net::ServerAddress &address) {
+Result<Said, std::string> BenchPorts::assignServer(int commPort, const net::ServerAddress &address,
+                                                   const AsSeen &seen) {
     const auto present = present_;
     std::string said;
-    auto assigned = change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
-        const PortsTable before = table;
-        if (auto done = marvalo::assignServer(table, commPort, address); !done)
-            return done;
-        said = assignmentText(before, table, commPort, "el servidor serie " + address.written,
-                              nullptr, present);
-        return Done{};
-    }));
+    auto assigned =
+        change(operatorChange([&](PortsTable &table) -> Result<Done, std::string> {
+                   const PortsTable before = table;
+                   if (auto done = marvalo::assignServer(table, commPort, address); !done)
+                       return done;
+                   said = assignmentText(before, table, commPort,
+                                         "el servidor serie " + address.written, nullptr, present);
+                   return Done{};
+               }),
+               seen);
     if (!assigned)
         return assigned.error();
     return Said{said};

@@ -59,7 +59,8 @@ class BenchPorts final : public PortMap {
     // under its lock and in force at the next open, and refused when that
     // table is no longer what the operator was shown (`seen`). On refusal,
     // why; an assignment says what it did (assignmentText).
-    Result<Said, std::string> assignServer(int commPort, const net::ServerAddress &address);
+    Result<Said, std::string> assignServer(int commPort, const net::ServerAddress &address,
+                                           const AsSeen &seen = {});
     Result<Said, std::string> assign(int commPort, const SerialAdapter &adapter,
                                      bool consoleConfirmed = false, const AsSeen &seen = {});
     Result<Done, std::string> swap(int first, int second, const AsSeen &seen = {});

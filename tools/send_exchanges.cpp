@@ -114,7 +114,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
                   << ": " << safeText(port.describe()) << "\n";
     std::set<int> holdersTold;
     HolderWatch holderWatch;
-    std::uint64_t openingsSeen = port.openings();
+    std::uint64_t changesSeen = port.lineChanges();
 
     ThreadSleeper sleeper;
     ExchangeStats stats;
@@ -133,7 +133,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         stats.add(outcome.record);
         // On the line this exchange used: a COM number may lead elsewhere now.
         const bool silent = !outcome.record.failure && outcome.record.reply.empty();
-        const bool newLine = std::exchange(openingsSeen, port.openings()) != port.openings();
+        const bool newLine = std::exchange(changesSeen, port.lineChanges()) != port.lineChanges();
         if (auto found = holderWatch.after(port.devicePath(), newLine, silent, sleeper.steadyUs()))
             warnOfHolders(*found, holdersTold);
         if (options.json)

@@ -33,7 +33,13 @@ std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
 // hold anything a file name can.
 void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView> &view) {
     const ExchangeRecord &record = outcome.record;
+    auto sayWarning = [&] {
+        if (record.warning)
+            std::cerr << "#" << record.sequence << "  aviso: " << safeText(*record.warning) << "\n";
+    };
     if (record.failure) {
+        // A notice (a reconnect) came before the failure, and may explain it.
+        sayWarning();
         // On stderr too, where a script's operator looks for what went wrong.
         std::cout << "#" << record.sequence << "  fallo: " << safeText(*record.failure)
                   << std::endl;
@@ -44,8 +50,7 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
               << toHex(record.reply) << "]  " << millisecondsText(record.firstByteMs()) << "  "
               << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
               << std::endl;
-    if (record.warning)
-        std::cerr << "#" << record.sequence << "  aviso: " << safeText(*record.warning) << "\n";
+    sayWarning();
     const bool modbus = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
     if (const auto bits = modbus ? readBits(record.request, record.reply) : std::nullopt) {
         std::cout << "    bits desde " << ((record.request[2] << 8) | record.request[3]) << ":";

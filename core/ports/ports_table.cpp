@@ -225,6 +225,13 @@ Result<const SerialAdapter *, PortRefusal> findAdapter(const PortsTable &table, 
     return refusal;
 }
 
+const net::ServerAddress *serverFor(const PortsTable &table, int number) {
+    const auto &slot = table.at(number);
+    const auto *server =
+        slot && !table.doubts.count(number) ? slot->identity.as<ServerId>() : nullptr;
+    return server ? &server->address : nullptr;
+}
+
 Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
                                                       const std::vector<SerialAdapter> &present) {
     auto found = findAdapter(table, number, present);

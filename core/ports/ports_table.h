@@ -97,6 +97,10 @@ Result<const SerialAdapter *, PortRefusal> findAdapter(const PortsTable &table, 
 Result<const SerialAdapter *, std::string> adapterFor(const PortsTable &table, int number,
                                                       const std::vector<SerialAdapter> &present);
 
+// The serial server COM `number` stands for, none while its entry is in
+// doubt: a number that cannot be sent on is never shown as usable.
+const net::ServerAddress *serverFor(const PortsTable &table, int number);
+
 // Why COM `number` cannot be opened, naming what is there instead:
 // "no tiene adaptador. Conectados: COM 1 (FTDI …), COM 2 (CH340 …)".
 std::string comUnavailableReason(const PortsTable &table, int number,

@@ -214,16 +214,21 @@ TEST(Program, ComOneIsTheUsbAdapterNeverTheConsoleNorAPhantom) {
     const std::filesystem::path copy = headlessPanelIn(folder);
     ::setenv("MARVALO_SYSFS_ROOT", tree.sysfs().c_str(), 1);
     ::setenv("MARVALO_DEV_ROOT", tree.dev().c_str(), 1);
-    const auto run = testing::runProgram(
-        {copy.string(), "--send-first", "1", "--screenshot", (folder.path() / "p.png").string()});
-    ::unsetenv("MARVALO_SYSFS_ROOT");
-    ::unsetenv("MARVALO_DEV_ROOT");
-    EXPECT_EQ(run.status, 0) << run.err;
     auto heard = [](const testing::PtyPair &pty) {
         char bytes[256];
         const ssize_t n = ::read(pty.controller(), bytes, sizeof bytes);
         return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
     };
+    const auto refused = testing::runProgram(
+        {copy.string(), "--send-first", "5", "--screenshot", "/no/such/dir/x.png"});
+    EXPECT_EQ(refused.status, 64) << refused.err;
+    EXPECT_NE(refused.err.find("\"/no/such/dir/x.png\""), std::string::npos) << refused.err;
+    EXPECT_EQ(heard(adapter), "") << "nothing sent for a picture that cannot be saved";
+    const auto run = testing::runProgram(
+        {copy.string(), "--send-first", "1", "--screenshot", (folder.path() / "p.png").string()});
+    ::unsetenv("MARVALO_SYSFS_ROOT");
+    ::unsetenv("MARVALO_DEV_ROOT");
+    EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(heard(adapter).rfind("*01", 0), 0U) << "Enviar on COM 1 reached the adapter";
     EXPECT_EQ(heard(console), "");
     EXPECT_EQ(heard(phantom), "");

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -201,6 +202,22 @@ TEST(TermiosPort, MissingDeviceAndNonSerialFilesAreNamed) {
         EXPECT_EQ(absent.error().message().find(row.hasNot), std::string::npos)
             << absent.error().message();
     }
+
+    // A held line kept under the number chosen since: advice names that number.
+    auto gone = std::make_unique<testing::PtyPair>();
+    ::setenv("MARVALO_COM1", gone->devicePath().c_str(), 1);
+    ::setenv("MARVALO_COM2", gone->devicePath().c_str(), 1);
+    TermiosPort held;
+    ASSERT_TRUE(held.prepareExchange().ok());
+    held.close();
+    ASSERT_TRUE(held.setCommPort(2).ok());
+    gone.reset();
+    const auto reopened = held.prepareExchange();
+    ::unsetenv("MARVALO_COM1");
+    ::unsetenv("MARVALO_COM2");
+    ASSERT_FALSE(reopened.ok());
+    EXPECT_NE(reopened.error().message().find("asigne MARVALO_COM2"), std::string::npos)
+        << reopened.error().message();
 
     // A pty, like a USB adapter, has no RS485 switching in its driver.
     testing::PtyPair pty;

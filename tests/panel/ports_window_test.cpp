@@ -104,6 +104,20 @@ TEST(PortsWindow, NamesTheAdaptersAndChangesTheNumbers) {
     numbers->selectRow(1);
     press("cmdLiberar");
     EXPECT_EQ(text(1, 1) + text(2, 1), "——");
+    // A server's entry in doubt is refused on sending, so not shown as usable.
+    std::string file = config.read("marvalo-ports.ini");
+    config.write("marvalo-ports.ini",
+                 file.replace(file.find("[com4]\n"), 7, "[com4]\nkernel_rs485 = yes\n"));
+    press("cmdActualizar");
+    EXPECT_EQ(text(3, 3), "no se usa");
+    // Left unnumbered (a doubt), a serial that is not UTF-8 is found as drawn.
+    tree.plugUsb("ttyUSB2", {"0403", "6001", "FTDI", "FT232R", "7\xff", "1-1.7"});
+    press("cmdActualizar");
+    unnumbered->selectRow(unnumbered->findItems("FT232R,", Qt::MatchContains).at(0)->row());
+    window->findChild<QComboBox *>("cmbNumero")->setCurrentIndex(1);
+    press("cmdAsignar");
+    const auto second = adapterFor(ports.table(), 2, ports.present());
+    EXPECT_EQ(second ? second.value()->kernelName : second.error(), "ttyUSB2");
     rig.form->close();
     EXPECT_FALSE(window->isVisible());
 }
@@ -188,6 +202,11 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
          "nº A1 tiene ya el COM 3", "- B2 A1", true},
         {"cmdIntercambiar", [](BenchPorts &p) { ASSERT_TRUE(p.release(2)); },
          "el COM 2 ya no es FTDI FT232R, nº B2 sino nada", "A1 - -"},
+        // The number chosen for an adapter or a server changed too.
+        {"cmdAsignar", [](BenchPorts &p) { ASSERT_TRUE(p.release(2)); },
+         "el COM 2 ya no es FTDI FT232R, nº B2 sino nada", "- - -"},
+        {"cmdPuertoRed", [](BenchPorts &p) { ASSERT_TRUE(p.swap(1, 2)); },
+         "el COM 2 ya no es FTDI FT232R, nº B2 sino FTDI FT232R, nº A1", "B2 A1 -"},
     };
     for (const auto &row : rows) {
         testing::FakeSysfs tree;
@@ -213,6 +232,8 @@ TEST(PortsWindow, FollowsTheTableAndActsOnTheAdapterItShowed) {
                 row.script(script);
             return true;
         });
+        window.setAskAddress(
+            [](const QString &) { return std::optional<QString>("socket://[::1]:4002"); });
         auto *numbers = window.findChild<QTableWidget *>("tblPuertos");
         EXPECT_TRUE(numbers->item(1, 1)->text().contains("nº B2")) << row.button;
         EXPECT_TRUE(window.findChild<QLabel *>("lblTabla")->text().contains(file.c_str()));

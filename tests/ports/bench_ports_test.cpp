@@ -209,6 +209,10 @@ TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
         {"swapped by another program", [&] { ASSERT_TRUE(otherProgram.swap(1, 2)); }, 1,
          "FTB00002"},
         {"nothing changed", [] {}, 1, "FTB00002"},
+        {"one send alone, which closes the line after it",
+         [&] { setup.mode = ExchangeMode::Single; }, 1, "FTB00002"},
+        {"continuous again on the same line opened anew",
+         [&] { setup.mode = ExchangeMode::Continuous; }, 1, "FTB00002"},
         {"its latency timer set to 1 on the held line",
          [&] { std::ofstream(tree.sysfs() / "class/tty/ttyUSB1/device/latency_timer") << "1\n"; },
          1, "latencia 1 ms"},
@@ -219,7 +223,7 @@ TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
     for (const auto &row : rows) {
         row.before();
         const auto reads = ports.looks();
-        const auto opened = port.openings();
+        const auto changes = port.lineChanges();
         const ExchangeOutcome outcome = runExchange(port, sleeper, setup, silent);
         for (int pty = 0; pty < 2; ++pty)
             EXPECT_EQ(drained(ptys[static_cast<std::size_t>(pty)]).empty(), pty != row.reaches)
@@ -229,7 +233,7 @@ TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
         EXPECT_EQ(ports.looks().listings, reads.listings + 1) << row.step;
         EXPECT_EQ(ports.looks().tableReads, reads.tableReads + (row.step[0] == 's' ? 1 : 0))
             << row.step;
-        EXPECT_EQ(port.openings(), opened + (row.step[0] == 'f' || row.step[0] == 's' ? 1 : 0))
+        EXPECT_EQ(port.lineChanges(), changes + (row.step[0] == 'f' || row.step[0] == 's' ? 1 : 0))
             << row.step << ": a new line is told by the port";
     }
     // Resolved once for a banner before the first exchange: that exchange
@@ -240,6 +244,18 @@ TEST(BenchPorts, EachExchangeUsesTheLineItsNumberMeansAtItsStart) {
     const std::string named = banner.describe();
     ASSERT_TRUE(otherProgram.swap(1, 2));
     EXPECT_EQ(runExchange(banner, sleeper, setup, silent).record.port, named);
+    // A failure resolved ahead for COM 3 is not COM 1's, chosen after it.
+    TermiosPort chosenAgain;
+    chosenAgain.setPortMap(ports);
+    ASSERT_TRUE(chosenAgain.setCommPort(3));
+    EXPECT_FALSE(chosenAgain.resolveFirstLine());
+    ASSERT_TRUE(chosenAgain.setCommPort(1));
+    EXPECT_EQ(runExchange(chosenAgain, sleeper, setup, silent).failure, "");
+    // With a line held, nothing is resolved ahead: all names the held line.
+    const std::string held = chosenAgain.describe();
+    ASSERT_TRUE(otherProgram.swap(1, 2));
+    ASSERT_TRUE(chosenAgain.resolveFirstLine());
+    EXPECT_EQ(chosenAgain.describe(), held);
 }
 
 }  // namespace
