@@ -125,13 +125,14 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
             if (wrong)
                 break;
             if (!args.value) {
-                wrong = refused(info.code == 5 ? "Falta --value: on u off."
+                wrong = refused(info.code == 5 ? "Falta --value: on u off (1 o 0)."
                                                : "Falta --value: el número a escribir.");
             } else if (info.code == 5) {
-                if (*args.value != "on" && *args.value != "off")
+                const auto coil = coilValue(*args.value);
+                if (!coil)
                     wrong = refused("--value \"" + *args.value +
-                                    "\" no es válido para una bobina: on u off.");
-                call.value = *args.value == "on" ? 0xFF00 : 0;
+                                    "\" no es válido para una bobina: on u off (1 o 0).");
+                call.value = coil.value_or(false) ? 0xFF00 : 0;
             } else if (isWideFormat(view.format)) {
                 wrong = refused(
                     "La función 6 escribe un solo registro: --registers u16, s16 o "

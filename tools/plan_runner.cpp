@@ -7,6 +7,7 @@
 
 #include "core/frames/reply.h"
 #include "core/modbus/modbus_request.h"
+#include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
 
@@ -20,6 +21,20 @@ std::string hostname() {
     return safeText(name);
 }
 
+// 43/14's objects, by name: a part's share of the identity.
+std::string identityOf(const ExchangeRecord &record) {
+    const auto objects = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
+                             ? deviceObjects(record.reply)
+                             : std::nullopt;
+    if (!objects)
+        return {};
+    std::string text = "\nidentidad:";
+    for (const DeviceObject &object : *objects)
+        text += " " + (object.name.empty() ? "objeto " + std::to_string(object.id) : object.name) +
+                " = \"" + object.text + "\";";
+    return text;
+}
+
 std::string detailsOf(const ExchangeRecord &record) {
     const std::string timing = "1er byte: " + millisecondsText(record.firstByteMs()) +
                                "; último byte: " + millisecondsText(record.lastByteMs()) +
@@ -29,7 +44,7 @@ std::string detailsOf(const ExchangeRecord &record) {
            (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
                 ? "\nmostrada: " + renderModbusReply(record.reply)
                 : "\ntexto: " + namedText(record.reply)) +
-           "\n" + timing;
+           identityOf(record) + "\n" + timing;
 }
 
 }  // namespace
@@ -110,6 +125,7 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 // 43/14 in parts, fetched as marvalo-send fetches them: the
                 // step is judged on the last, with every part's objects.
                 std::vector<Bytes> earlierParts;
+                std::vector<ExchangeOutcome> earlierOutcomes;
                 markStuckIdentification(outcome.record, 1);
                 for (ExchangeSetup part = setup;
                      !outcome.interrupted && outcome.kind != ExchangeOutcome::Kind::Failed;) {
@@ -118,6 +134,7 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                     if (!next || earlierParts.size() + 1 >= kMostIdentificationParts)
                         break;
                     earlierParts.push_back(outcome.record.reply);
+                    earlierOutcomes.push_back(outcome);
                     part.request = *next;
                     part.sequence = ++sequence;
                     part.lineLastByteUs = lastByteUs;
@@ -145,10 +162,14 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 if (outcome.record.warning)
                     result.warnings.push_back(*outcome.record.warning);
                 result.tries = attempt;
-                result.details = detailsOf(outcome.record) +
-                                 (timingUnknown ? "\ntiempos desconocidos: el proceso estuvo "
-                                                  "detenido durante el intento"
-                                                : "");
+                // Every part's exchange, as marvalo-send shows them.
+                result.details.clear();
+                for (const ExchangeOutcome &part : earlierOutcomes)
+                    result.details += detailsOf(part.record) + "\n";
+                result.details += detailsOf(outcome.record) +
+                                  (timingUnknown ? "\ntiempos desconocidos: el proceso estuvo "
+                                                   "detenido durante el intento"
+                                                 : "");
                 // A try a stop cut short, or one the line failed, has no
                 // verdict of the unit's.
                 result.verdict = cutShort                 ? "interrumpido"
@@ -157,8 +178,8 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 result.timingUnknown = timingUnknown;
                 result.firstByteMs = timingUnknown ? std::nullopt : outcome.record.firstByteMs();
                 if (settings.onTry)
-                    settings.onTry(
-                        StepTry{step, repetition, attempt, outcome, check, timingUnknown});
+                    settings.onTry(StepTry{step, repetition, attempt, outcome, check, timingUnknown,
+                                           earlierOutcomes});
                 if (check.passed || check.portFailed || cutShort)
                     break;
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,8 @@ struct StepTry {
     // The process was stopped during the try (Ctrl-Z, SIGSTOP): its times
     // are ours, not the unit's.
     bool timingUnknown = false;
+    // 43/14 fetched in parts: the parts before `outcome`, the last.
+    std::span<const ExchangeOutcome> earlierParts{};
 };
 
 struct PlanRunSettings {

@@ -224,10 +224,11 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         }
         // The panel counts up to 127 words; one frame carries 123.
         const auto words = code == 16 ? parseDecimal(args.words.value_or("")) : std::nullopt;
+        // Nor is a write of no register a request a unit can carry out.
         if (const ModbusFunctionInfo *info = findModbusFunction(16);
-            words && info && *words > info->maxQuantity)
+            words && info && (*words < 1 || *words > info->maxQuantity))
             return refused("--words " + std::to_string(*words) +
-                           " no es válido en la función 16: una trama lleva de 0 a " +
+                           " no es válido en la función 16: una trama lleva de 1 a " +
                            std::to_string(info->maxQuantity) + " registros.");
         inputs.functionIndex =
             panelFunctionIndex(static_cast<std::uint8_t>(code.value_or(0))).value_or(-1);

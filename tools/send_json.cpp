@@ -94,7 +94,8 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
                     {{"id", object.id}, {"name", object.name}, {"text", object.text}});
         } else if (const auto server = serverId(record.reply)) {
             line["server_id"] = {
-                {"id", server->id},
+                {"id", toHex(server->id)},
+                {"id_text", server->idText},
                 {"running", server->running ? nlohmann::ordered_json(*server->running)
                                             : nlohmann::ordered_json(nullptr)},
                 {"run_indicator", server->run},
@@ -137,10 +138,23 @@ void printJsonLine(const nlohmann::ordered_json &object) {
 }
 
 void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &view) {
+    // A 43/14 step's earlier parts, each its own exchange as marvalo-send
+    // prints them; the step is judged on the last, with all their objects.
+    std::size_t partNumber = 0;
+    for (const ExchangeOutcome &part : done.earlierParts) {
+        nlohmann::ordered_json object = exchangeJson(part, view, done.step.writtenView);
+        object["step"] = safeText(done.step.name);
+        object["repetition"] = done.repetition;
+        object["try"] = done.tryNumber;
+        object["part"] = ++partNumber;
+        printJsonLine(object);
+    }
     nlohmann::ordered_json object = exchangeJson(done.outcome, view, done.step.writtenView);
     object["step"] = safeText(done.step.name);
     object["repetition"] = done.repetition;
     object["try"] = done.tryNumber;
+    if (!done.earlierParts.empty())
+        object["part"] = done.earlierParts.size() + 1;
     // Times across a process stop are ours, not the unit's.
     if (done.timingUnknown) {
         for (const char *time : {"first_byte_ms", "last_byte_ms", "duration_ms"})

@@ -111,7 +111,14 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
     settings.onTry = [&](const StepTry &done) {
         if (options.json && !outputLost())
             printPlanTryJson(done, options.registers);
-        else if (options.influx && !outputLost())
+        const bool influx = options.influx && !options.json;
+        for (const ExchangeOutcome &part : done.earlierParts) {
+            if (influx && !outputLost())
+                printInfluxLine(part.record, done.step.inputs, options.registers);
+            if (capture && !captureLost)
+                captureLost = captureFailed(*capture, capture->append(part.record));
+        }
+        if (influx && !outputLost())
             printInfluxLine(done.outcome.record, done.step.inputs, options.registers);
         if (capture && !captureLost)
             captureLost = captureFailed(*capture, capture->append(done.outcome.record));

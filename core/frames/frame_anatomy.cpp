@@ -260,18 +260,25 @@ void replyFields(Fields &fields, const Bytes &frame, const Bytes &request, Regis
                 const std::size_t count = frame[2];
                 fields.add("Nº de bytes", 1, std::to_string(count), count < kLeastServerIdCount);
                 if (count >= kLeastServerIdCount && fields.has(count)) {
-                    fields.add("Id del servidor", 1, hexOf(frame, 3, 1));
-                    const bool known = frame[4] == 0xFF || frame[4] == 0x00;
+                    const std::size_t idLength =
+                        serverIdLength(std::span<const std::uint8_t>(frame).subspan(3, count));
+                    const std::size_t runAt = 3 + idLength;
+                    fields.add("Id del servidor", idLength,
+                               idLength == 1 ? hexOf(frame, 3, 1)
+                                             : "\"" + textOf(frame, 3, idLength) + "\" (" +
+                                                   hexOf(frame, 3, idLength) + ")");
+                    const std::uint8_t run = frame[runAt];
+                    const bool known = run == 0xFF || run == 0x00;
                     fields.add("En marcha", 1,
-                               (frame[4] == 0xFF ? "sí ("
-                                : known          ? "no ("
-                                                 : "ni sí ni no (") +
-                                   hexOf(frame, 4, 1) + ")",
+                               (run == 0xFF ? "sí ("
+                                : known     ? "no ("
+                                            : "ni sí ni no (") +
+                                   hexOf(frame, runAt, 1) + ")",
                                !known);
-                    if (count > 2)
-                        fields.add("Resto", count - 2,
-                                   "\"" + textOf(frame, 5, count - 2) + "\" (" +
-                                       hexOf(frame, 5, count - 2) + ")");
+                    if (const std::size_t rest = count - idLength - 1; rest > 0)
+                        fields.add("Resto", rest,
+                                   "\"" + textOf(frame, runAt + 1, rest) + "\" (" +
+                                       hexOf(frame, runAt + 1, rest) + ")");
                 }
             }
             return;

@@ -45,13 +45,14 @@ constexpr std::array<ModbusFunctionInfo, 14> kFunctions{{
      ReplyShape::MeiObjects, CountRule::Announced, 0, 0, false},
 }};
 
-constexpr std::array<ModbusExceptionInfo, 9> kExceptions{{
+constexpr std::array<ModbusExceptionInfo, 10> kExceptions{{
     {0x01, "illegal-function", "función no permitida"},
     {0x02, "illegal-data-address", "dirección de datos no permitida"},
     {0x03, "illegal-data-value", "valor de datos no permitido"},
     {0x04, "server-device-failure", "fallo del dispositivo"},
     {0x05, "acknowledge", "petición aceptada, en proceso"},
     {0x06, "server-device-busy", "dispositivo ocupado"},
+    {0x07, "negative-acknowledge", "confirmación negativa: no puede hacer lo pedido"},
     {0x08, "memory-parity-error", "error de paridad en la memoria"},
     {0x0A, "gateway-path-unavailable", "ruta de pasarela no disponible"},
     {0x0B, "gateway-target-failed", "el destino de la pasarela no respondió"},
@@ -139,6 +140,13 @@ std::string_view quantityKey(const ModbusFunctionInfo &info) {
 
 bool readsBits(const ModbusFunctionInfo &info) {
     return info.reply == ReplyShape::ByteCount && info.count == CountRule::Bits;
+}
+
+std::size_t serverIdLength(std::span<const std::uint8_t> data) {
+    const auto indicator = [](std::uint8_t byte) { return byte == 0x00 || byte == 0xFF; };
+    if (data.size() > kLeastServerIdCount && !indicator(data[1]) && indicator(data.back()))
+        return data.size() - 1;
+    return 1;
 }
 
 std::optional<MeiAnswer> meiAnswer(std::span<const std::uint8_t> reply) {

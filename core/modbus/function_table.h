@@ -76,11 +76,20 @@ std::string_view quantityKey(const ModbusFunctionInfo &info);
 // A read whose answer brings bits (1, 2): a byte count of ceil(bits / 8).
 bool readsBits(const ModbusFunctionInfo &info);
 
+// The longest RTU frame the serial line guide allows: address, a PDU of
+// 253 bytes and the CRC. An answer announcing more is no one frame.
+inline constexpr std::size_t kMaxRtuFrame = 256;
+
 // Limits that rows share with other code: 23's write half, 43's MEI type.
 inline constexpr int kMaxReadWriteWrites = 121;
 inline constexpr std::uint8_t kMeiDeviceIdentification = 0x0E;
 // 17's answer: at least the server's id and its run indicator (00 or FF).
 inline constexpr std::size_t kLeastServerIdCount = 2;
+// How many of 17's data bytes (those after its count) are the server's id;
+// the run indicator follows. The id's length is the unit's own: one byte
+// unless the byte after it is no indicator and the last byte is one, so
+// "Acme-PX1-1.2" FF reads as that text running, not as id 41.
+std::size_t serverIdLength(std::span<const std::uint8_t> data);
 
 // The exception codes 01..0B and their names.
 struct ModbusExceptionInfo {

@@ -228,6 +228,17 @@ std::optional<std::uint8_t> moreFollows(const Bytes &request, const Bytes &reply
     return answer->nextObject;
 }
 
+// The last object of the category a read code asks (basic 0..2, regular
+// up to 7F, extended up to FF): a unit naming one past it would lead us
+// through objects nobody asked for.
+std::uint8_t lastObjectOf(std::uint8_t readCode) {
+    constexpr std::uint8_t kLastBasic = 0x02;
+    constexpr std::uint8_t kLastRegular = 0x7F;
+    return readCode == 1 ? kLastBasic : readCode == 2 ? kLastRegular : 0xFF;
+}
+
+constexpr std::size_t kReadCodeAt = 3;
+
 }  // namespace
 
 std::optional<std::string> identificationStuck(const Bytes &request, const Bytes &reply,
@@ -235,6 +246,9 @@ std::optional<std::string> identificationStuck(const Bytes &request, const Bytes
     const auto next = moreFollows(request, reply);
     if (!next)
         return std::nullopt;
+    if (const std::uint8_t last = lastObjectOf(request[kReadCodeAt]); *next > last)
+        return "la identificación sigue en el objeto " + std::to_string(*next) +
+               ", fuera de la categoría pedida (objetos hasta el " + std::to_string(last) + ")";
     if (*next <= request[kObjectAt])
         return "la identificación sigue en el objeto " + std::to_string(*next) + " tras pedir el " +
                std::to_string(request[kObjectAt]) + ": no avanza y no terminaría";
@@ -248,7 +262,7 @@ std::optional<Bytes> nextIdentificationRequest(const Bytes &request, const Bytes
     // A unit that names the object just asked, or an earlier one, would be
     // asked forever.
     const auto next = moreFollows(request, reply);
-    if (!next || *next <= request[kObjectAt])
+    if (!next || *next <= request[kObjectAt] || *next > lastObjectOf(request[kReadCodeAt]))
         return std::nullopt;
     Bytes following(request.begin(), request.end() - 2);
     following[kObjectAt] = *next;

@@ -45,12 +45,22 @@ std::optional<std::vector<DeviceObject>> deviceObjects(const Bytes &reply) {
 }
 
 std::optional<ServerId> serverId(const Bytes &reply) {
-    constexpr std::size_t kRestAt = 5;  // address, function, count, id, run
-    if (reply.size() < kRestAt + 2 || reply[1] != kReportServerId ||
+    constexpr std::size_t kIdAt = 3;  // address, function, count
+    if (reply.size() < kIdAt + kLeastServerIdCount + 2 || reply[1] != kReportServerId ||
         reply.size() != std::size_t{reply[2]} + 5 || reply[2] < kLeastServerIdCount ||
         !crcHolds(reply))
         return std::nullopt;
-    ServerId server{reply[3], reply[4], std::nullopt, bytesAt(reply, kRestAt, reply[2] - 2), {}};
+    const std::size_t count = reply[2];
+    const std::size_t idLength =
+        serverIdLength(std::span<const std::uint8_t>(reply).subspan(kIdAt, count));
+    const std::size_t restAt = kIdAt + idLength + 1;
+    ServerId server{bytesAt(reply, kIdAt, idLength),
+                    {},
+                    reply[kIdAt + idLength],
+                    std::nullopt,
+                    bytesAt(reply, restAt, kIdAt + count - restAt),
+                    {}};
+    server.idText = namedText(server.id);
     if (server.run == 0xFF || server.run == 0x00)
         server.running = server.run == 0xFF;
     server.text = namedText(server.rest);
@@ -58,10 +68,14 @@ std::optional<ServerId> serverId(const Bytes &reply) {
 }
 
 std::string serverIdText(const ServerId &server) {
-    std::string text = "id " + toHex(Bytes{server.id}) + ", " +
-                       (!server.running   ? "marcha " + toHex(Bytes{server.run}) + " (ni 00 ni FF)"
-                        : *server.running ? std::string("en marcha")
-                                          : std::string("parado"));
+    std::string text =
+        "id " +
+        (server.id.size() == 1 ? toHex(server.id)
+                               : "\"" + server.idText + "\" (" + toHex(server.id) + ")") +
+        ", " +
+        (!server.running   ? "marcha " + toHex(Bytes{server.run}) + " (ni 00 ni FF)"
+         : *server.running ? std::string("en marcha")
+                           : std::string("parado"));
     if (!server.rest.empty())
         text += ", \"" + server.text + "\"";
     return text;

@@ -29,10 +29,12 @@ struct DeviceObject {
 // is no whole, checked such answer.
 std::optional<std::vector<DeviceObject>> deviceObjects(const Bytes &reply);
 
-// 17's answer: the server's id, its run indicator (00 off, FF on, any
-// other byte neither) and what the unit adds after them, as bytes and text.
+// 17's answer: the server's id (one byte or the unit's own longer text,
+// see serverIdLength), its run indicator (00 off, FF on, any other byte
+// neither) and what the unit adds after them, as bytes and text.
 struct ServerId {
-    std::uint8_t id = 0;
+    Bytes id;
+    std::string idText;  // the id as namedText shows it
     std::uint8_t run = 0;
     std::optional<bool> running;  // none for a run byte other than 00 or FF
     Bytes rest;
@@ -40,7 +42,8 @@ struct ServerId {
 };
 // None when `reply` is no whole, checked 17 answer with an id and a run byte.
 std::optional<ServerId> serverId(const Bytes &reply);
-// "id 01, en marcha, \"PLC-7\"", for a line or a scan's table.
+// "id 01, en marcha, \"PLC-7\"", for a line or a scan's table; a longer
+// id as its text and bytes.
 std::string serverIdText(const ServerId &server);
 
 // 7's one status byte; none when `reply` is no whole, checked such answer.

@@ -399,7 +399,7 @@ void readExpectation(Reader &reader, const toml::table &table, PlanStep &step) {
     readModbusExpectation(reader, table, step);
     // A broadcast is answered by nobody: no first byte, no reply to compare.
     const bool broadcast = modbus && step.inputs.addressNumber == 0;
-    for (const char *key : {"max_first_byte_ms", "reply_hex"}) {
+    for (const char *key : {"max_first_byte_ms", "reply_hex", "exception"}) {
         if (const toml::node *node = table.get(key); node && broadcast)
             reader.error(*node, std::string(key) +
                                     " no puede cumplirse en una difusión (address 0), a la "
@@ -460,7 +460,9 @@ std::optional<std::string> valuesList(Reader &reader, const toml::node &node, bo
     std::string list;
     const toml::array *items = node.as_array();
     if (!items || items->empty()) {
-        reader.error(node, "values es " + typeName(node) + "; se admite una lista de números");
+        reader.error(node, "values es " +
+                               (items ? std::string("una lista vacía") : typeName(node)) +
+                               "; se admite una lista de al menos un número");
         return std::nullopt;
     }
     for (const toml::node &item : *items) {
@@ -525,8 +527,8 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
     ModbusCall call;
     call.address = address;
     call.function = info.code;
-    auto word = [&](const char *key, int &into, bool needed) {
-        if (auto value = reader.integer(table, key, 0, 65535))
+    auto word = [&](const char *key, int &into, bool needed, int least = 0, int most = 65535) {
+        if (auto value = reader.integer(table, key, least, most))
             into = static_cast<int>(*value);
         else if (needed && !table.get(key) && missing.empty())
             missing = key;
@@ -537,13 +539,16 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
     if (layoutReads(info, "read_start"))
         word("read_start", call.readStart, true);
     if (layoutReads(info, "words") || (startCount && layoutReads(info, "bits")))
-        word(layoutReads(info, "bits") ? "bits" : "words", call.quantity, true);
+        word(layoutReads(info, "bits") ? "bits" : "words", call.quantity, true, 1,
+             info.maxQuantity);
     if (layoutReads(info, "and_mask"))
         word("and_mask", call.andMask, true);
     if (layoutReads(info, "or_mask"))
         word("or_mask", call.orMask, true);
-    // What a read brings, for the register checks that name one.
-    if (startCount || info.request == RequestLayout::ReadWrite) {
+    // What a read brings, for the register checks that name one; none
+    // when its quantity is refused (one fault, one message).
+    if ((startCount || info.request == RequestLayout::ReadWrite) &&
+        reader.errorCount() == errorsBefore) {
         step.inputs.instructionText =
             std::to_string(info.request == RequestLayout::ReadWrite ? call.readStart : call.start);
         step.inputs.wordCountText = std::to_string(call.quantity);
@@ -562,10 +567,19 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
         if (!node) {
             missing = missing.empty() ? "value" : missing;
         } else if (info.code == 5) {
+            // One parser of a coil's value, as marvalo-send and 15's values.
+            std::optional<std::string> text;
+            std::optional<bool> coil;
             if (node->is_boolean())
-                call.value = node->as_boolean()->get() ? 0xFF00 : 0;
-            else if (auto text = reader.choice(table, "value", {"off", "on"}))
-                call.value = *text == 1 ? 0xFF00 : 0;
+                coil = node->as_boolean()->get();
+            else if ((text = node->is_integer() ? numberText(*node, false)
+                                                : reader.text(table, "value")))
+                coil = coilValue(*text);
+            if (coil)
+                call.value = *coil ? 0xFF00 : 0;
+            else if (text)
+                reader.error(*node, "value es \"" + *text +
+                                        "\"; una bobina es on u off (1 o 0, true o false)");
         } else if (auto text = numberText(*node, hex); text && view) {
             auto words = wordsFromValues(*text, view.value());
             if (!words)
@@ -597,6 +611,16 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
                 else
                     reader.error(*node, "values: " + words.error());
             }
+            // Said at the key: a count past one frame is the list's fault.
+            const bool bits = quantityKey(info) == "bits";
+            const std::size_t count = bits ? call.bits.size() : call.words.size();
+            const int most =
+                info.request == RequestLayout::ReadWrite ? kMaxReadWriteWrites : info.maxQuantity;
+            if (count > static_cast<std::size_t>(most))
+                reader.error(*node, "values da " + std::to_string(count) +
+                                        (bits ? " bits" : " registros") + "; la función " +
+                                        std::to_string(info.code) + " escribe de 1 a " +
+                                        std::to_string(most) + " en una trama");
         }
     }
     if (auto hex = reader.text(table, "data_hex")) {
@@ -733,8 +757,9 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             if (auto start = reader.integer(table, "start", 0, kMaxStartAddress))
                 inputs.instructionText = std::to_string(*start);
             // What one frame carries, below the panel's own limit of 127.
+            // A write of no register is no request a unit can carry out.
             if (auto words =
-                    reader.integer(table, "words", 0,
+                    reader.integer(table, "words", writing ? 1 : 0,
                                    writing ? findModbusFunction(16)->maxQuantity : kMaxWordCount))
                 inputs.wordCountText = std::to_string(*words);
             inputs.dataText = reader.text(table, "data").value_or("");

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -286,10 +287,17 @@ std::string quotedItem(std::string_view item) {
     return "\"" + std::string(item.substr(0, 24)) + (item.size() > 24 ? "…" : "") + "\"";
 }
 
+// "+12" as the panel's boxes take it: from_chars knows no plus sign.
+std::string_view withoutPlus(std::string_view item) {
+    if (item.size() > 1 && item[0] == '+' && item[1] != '-' && item[1] != '+')
+        item.remove_prefix(1);
+    return item;
+}
+
 Result<std::int64_t, std::string> integerItem(std::string_view item, RegisterView view,
                                               std::int64_t min, std::int64_t max) {
     std::int64_t value = 0;
-    std::string_view digits = item;
+    std::string_view digits = withoutPlus(item);
     int base = 10;
     if (view.format == RegisterFormat::Hex) {
         if (digits.starts_with("0x") || digits.starts_with("0X"))
@@ -367,10 +375,11 @@ Result<std::vector<std::uint16_t>, std::string> wordsFromValues(std::string_view
             }
             case RegisterFormat::F32: {
                 float value = 0;
+                const std::string_view digits = withoutPlus(item);
                 const auto [end, error] =
-                    std::from_chars(item.data(), item.data() + item.size(), value);
-                if (item.empty() || end != item.data() + item.size() || error != std::errc{} ||
-                    !std::isfinite(value))
+                    std::from_chars(digits.data(), digits.data() + digits.size(), value);
+                if (digits.empty() || end != digits.data() + digits.size() ||
+                    error != std::errc{} || !std::isfinite(value))
                     return "El valor " + quotedItem(item) +
                            " no es un número f32: se admite un número finito de hasta "
                            "±3.4028235e+38.";
@@ -384,13 +393,22 @@ Result<std::vector<std::uint16_t>, std::string> wordsFromValues(std::string_view
     return words;
 }
 
+std::optional<bool> coilValue(std::string_view text) {
+    std::string lower(text);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "1" || lower == "on")
+        return true;
+    if (lower == "0" || lower == "off")
+        return false;
+    return std::nullopt;
+}
+
 Result<std::vector<bool>, std::string> bitsFromValues(std::string_view list) {
     std::vector<bool> bits;
     for (const std::string_view item : listItems(list)) {
-        if (item == "1" || item == "on")
-            bits.push_back(true);
-        else if (item == "0" || item == "off")
-            bits.push_back(false);
+        if (const auto bit = coilValue(item))
+            bits.push_back(*bit);
         else
             return "El valor " + quotedItem(item) + " no es un bit: se admite 0 o 1 (off u on).";
     }

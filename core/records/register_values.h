@@ -99,6 +99,8 @@ std::optional<std::string> writeConfirmation(const Bytes &request, const Bytes &
 Result<std::vector<std::uint16_t>, std::string> wordsFromValues(std::string_view list,
                                                                 RegisterView view);
 
+// One coil's value, for 5 and each of 15's: 1 or 0, on or off in any case.
+std::optional<bool> coilValue(std::string_view text);
 // "1,0,1": coils to write. Each 0 or 1 (also on/off).
 Result<std::vector<bool>, std::string> bitsFromValues(std::string_view list);
 

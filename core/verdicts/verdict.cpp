@@ -108,11 +108,14 @@ std::optional<Verdict> otherCount(const ReplyForm &ask, const Bytes &reply) {
                                                     std::to_string(*ask.bits) + " bits (" +
                                                     bytesCount(*ask.byteCount) + ")");
     }
+    // Both sides in one unit: an odd count is no whole number of registers.
     const std::size_t asked = *ask.byteCount / 2;
-    return verdict(VerdictKind::WrongCount, "la respuesta trae " +
-                                                (count % 2 == 0 ? registersCount(count / 2)
-                                                                : bytesCount(count) + " de datos") +
-                                                "; se pidieron " + std::to_string(asked));
+    return verdict(
+        VerdictKind::WrongCount,
+        "la respuesta trae " +
+            (count % 2 == 0 ? registersCount(count / 2) + "; se pidieron " + std::to_string(asked)
+                            : bytesCount(count) + " de datos; se pidieron " +
+                                  bytesCount(*ask.byteCount) + " (" + registersCount(asked) + ")"));
 }
 
 // What a whole, checked right answer may still get wrong, by its shape.
@@ -129,6 +132,12 @@ std::optional<Verdict> shapeFault(const ReplyForm &ask, const Bytes &request, co
                        "la respuesta trae " + bytesCount(reply[2]) + " de datos; la función " +
                            std::to_string(ask.function) +
                            " trae al menos el id y el indicador de marcha");
+    constexpr std::size_t kMoreFollowsAt = 5;
+    if (ask.shape == ReplyShape::MeiObjects && reply[kMoreFollowsAt] != 0x00 &&
+        reply[kMoreFollowsAt] != 0xFF)
+        return verdict(VerdictKind::Unrecognised, "\"siguen más\" vale " +
+                                                      hexByte(reply[kMoreFollowsAt]) +
+                                                      "; una respuesta dice 00 (no) o FF (sí)");
     if (ask.bits && *ask.bits % 8 != 0 && *ask.byteCount > 0) {
         const std::uint8_t last = reply[length - 3];
         if ((last >> (*ask.bits % 8)) != 0)
@@ -195,6 +204,11 @@ Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes
     if (exception) {
         return verdict(VerdictKind::Exception,
                        "excepción " + hexByte(reply[2]) + ": " + modbusExceptionName(reply[2]));
+    }
+    if (*expected > kMaxRtuFrame) {
+        return verdict(VerdictKind::ExtraBytes, "la respuesta ocupa " + bytesCount(*expected) +
+                                                    "; una trama RTU tiene como mucho " +
+                                                    bytesCount(kMaxRtuFrame));
     }
     if (auto fault = shapeFault(ask, request, reply, *expected))
         return *fault;

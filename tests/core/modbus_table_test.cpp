@@ -140,7 +140,8 @@ TEST(ModbusTable, BitsAndExceptionsByName) {
               VerdictKind::Unrecognised);
     for (const auto &[code, name] : {std::pair{0x01, "función no permitida"},
                                      {0x0B, "el destino de la pasarela no respondió"},
-                                     {0x07, "código de excepción desconocido"}}) {
+                                     {0x07, "confirmación negativa"},
+                                     {0x0C, "código de excepción desconocido"}}) {
         const Verdict verdict =
             judgeReply(kModbus, read, withCrc(Bytes{17, 0x81, static_cast<std::uint8_t>(code)}));
         EXPECT_NE(verdict.text.find(name), std::string::npos) << verdict.text;
@@ -151,6 +152,18 @@ TEST(ModbusTable, BitsAndExceptionsByName) {
     EXPECT_EQ(exceptionCode(withCrc(fromHex("11 83 02"))), 2);
     EXPECT_EQ(serverIdText(serverId(withCrc(fromHex("11 11 04 4D 7F 41 0D"))).value()),
               "id 4D, marcha 7F (ni 00 ni FF), \"A<CR>\"");
+    // pymodbus 3.0.0: a text id, its run indicator last.
+    const Bytes acme = withCrc(fromHex("01 11 0D 41 63 6D 65 2D 50 58 31 2D 31 2E 32 FF"));
+    EXPECT_EQ(serverIdText(serverId(acme).value()),
+              "id \"Acme-PX1-1.2\" (41 63 6D 65 2D 50 58 31 2D 31 2E 32), en marcha");
+    EXPECT_EQ(replyAnatomy(kModbus, withCrc(fromHex("01 11")), acme, RegisterView{}).at(4).value,
+              "sí (FF)");
+    EXPECT_EQ(findModbusException("negative-acknowledge")->code, 0x07);
+    // Beyond 256 bytes no answer is one RTU frame, however its count reads.
+    Bytes huge{0x01, 0x11, 0xFF, 0x01, 0xFF};
+    huge.resize(258, 0x41);
+    EXPECT_EQ(judgeReply(kModbus, withCrc(fromHex("01 11")), withCrc(huge)).kind,
+              VerdictKind::ExtraBytes);
     EXPECT_EQ(deviceObjects(withCrc(fromHex("11 2B 0E 01 83 00 00 01 00 02 41 B0")))->at(0).text,
               "A°");
 }
@@ -168,6 +181,13 @@ TEST(ModbusTable, MoreFollowsAsksFromTheNextObject) {
     EXPECT_TRUE(identificationStuck(second, back, 2));
     EXPECT_FALSE(identificationStuck(basic, more, 1));
     EXPECT_TRUE(identificationStuck(basic, more, kMostIdentificationParts));
+    // Past the category asked (basic ends at 2), or a flag neither 00 nor FF.
+    const Bytes beyond = withCrc(fromHex("11 2B 0E 01 83 FF 03 01 00 02 41 42"));
+    EXPECT_FALSE(nextIdentificationRequest(basic, beyond));
+    EXPECT_TRUE(identificationStuck(basic, beyond, 1));
+    EXPECT_EQ(
+        judgeReply(kModbus, basic, withCrc(fromHex("11 2B 0E 01 83 01 00 01 00 02 41 42"))).kind,
+        VerdictKind::Unrecognised);
 }
 
 }  // namespace

@@ -14,11 +14,14 @@ namespace {
 constexpr const char *kStep = "[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 3\n";
 
 TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
+    std::string u32s = "1";  // 62 values, 124 registers
+    for (int i = 1; i < 62; ++i)
+        u32s += ",1";
     const std::pair<std::string, const char *> rows[] = {
         {"[[step]\nprotocol = \"korvel\"",
          "bad.toml:1:8: el plan no es TOML válido: línea 1, columna 8 ("},
-        {std::string(kStep) + "start = 10\nwords = 0\nexpect = { registers = [ { number = 10, "
-                              "equals = 1 } ] }",
+        {std::string(kStep) + "start = 10\nwords = 1\nexpect = { registers = [ { number = 10, "
+                              "format = \"f32\", equals = 1 } ] }",
          "que la lectura no trae; la lectura no trae registros bastantes"},
         {std::string(kStep) +
              "words = 1\nexpect = { registers = [ { number = 0, equals = 1.5 } ] }",
@@ -172,7 +175,23 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {std::string(kStep) + "words = 1\ncrc = \"keep\"", "bad.toml:6:7: crc solo se aplica a"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = "
          "125\ndata = \"0;1\"",
-         "bad.toml:6:9: words es el entero 125; se admite un entero de 0 a 123"},
+         "bad.toml:6:9: words es el entero 125; se admite un entero de 1 a 123"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = "
+         "0\ndata = \"\"",
+         "bad.toml:6:9: words es el entero 0; se admite un entero de 1 a 123"},
+        // A broadcast is answered by nobody, an exception neither.
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 0\nfunction = 5\ndata = \"1\"\n"
+         "expect = { exception = \"illegal-function\" }",
+         "bad.toml:6:24: exception no puede cumplirse en una difusión"},
+        // A count past one frame, at its key.
+        {std::string(kStep) + "start = 0\nwords = 126",
+         "bad.toml:6:9: words es el entero 126; se admite un entero de 1 a 125"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\n"
+         "format = \"u32\"\nvalues = [" +
+             u32s + "]",
+         "bad.toml:7:10: values da 124 registros; la función 16 escribe de 1 a 123"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nvalues = []",
+         "bad.toml:6:10: values es una lista vacía; se admite una lista de al menos un número"},
         // The panel's own refusal, in its words.
         {"[[step]]\nprotocol = \"iso1745\"\naddress = 1\ninstruction = \"é\"",
          "bad.toml:1:1: el paso \"paso 1\": "},

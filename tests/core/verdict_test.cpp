@@ -53,7 +53,8 @@ TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
             // The reply's own count gives a frame whose CRC holds.
             {"01 03 02 00 07 F9 86", VerdictKind::WrongCount, "trae 1 registro; se pidieron 2"},
             {"01 03 06 00 01 00 02 00 03 FD 74", VerdictKind::WrongCount, "trae 3 registros"},
-            {"01 03 03 00 01 02 C5 DF", VerdictKind::WrongCount, "trae 3 bytes de datos"},
+            {"01 03 03 00 01 02 C5 DF", VerdictKind::WrongCount,
+             "3 bytes de datos; se pidieron 4 bytes"},
             {"33 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "1 byte sobrante "},
             {"55 AA", VerdictKind::Unrecognised, "55 AA"},
         });

@@ -39,10 +39,10 @@ TEST(FrameTool, PrintsEveryWorkedFrame) {
         // The table's forms of the panel's two writes give the panel's bytes.
         {{"modbus", "--address", "1", "--function", "16", "--start", "10", "--values", "100,300"},
          "01 10 00 0A 00 02 04 00 64 01 2C 32 42\n"},
-        {{"modbus", "--address", "1", "--function", "5", "--start", "7", "--value", "on"},
+        {{"modbus", "--address", "1", "--function", "5", "--start", "7", "--value", "ON"},
          "01 05 00 07 FF 00 3D FB\n"},
         // The application protocol's own examples (its CRC from the serial line guide).
-        {{"modbus", "--address", "17", "--function", "6", "--start", "1", "--value", "3"},
+        {{"modbus", "--address", "17", "--function", "6", "--start", "1", "--value", "+3"},
          "11 06 00 01 00 03 9A 9B\n"},
         {{"modbus", "--address", "17", "--function", "15", "--start", "19", "--values",
           "1,0,1,1,0,0,1,1,1,0"},

@@ -102,5 +102,28 @@ TEST(PlanRunner, NothingReachesTheLineAfterAStop) {
     }
 }
 
+// A 43/14 step answered in two parts: every report carries both exchanges
+// and the objects of each, not the last part's alone.
+TEST(PlanRunner, IdentificationInPartsIsReportedWhole) {
+    const auto plan = parseTestPlan("[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 43\n",
+                                    "parts.toml");
+    OperationLog log;
+    FakePort port(log);
+    FakeSleeper sleeper(log);
+    for (Bytes part : {Bytes{1, 43, 14, 1, 0x81, 0xFF, 1, 1, 0, 1, 'A', 0x87, 0xA0},
+                       Bytes{1, 43, 14, 1, 0x81, 0x00, 0, 1, 1, 1, 'B', 0xBF, 0xAE}})
+        port.queueReply(part);
+    PlanRunSettings settings;
+    settings.line.waitMs = 200;
+    std::size_t parts = 0;
+    settings.onTry = [&](const StepTry &done) { parts = done.earlierParts.size() + 1; };
+    const PlanRun run = runPlan(plan.value(), port, sleeper, settings);
+    const std::string &details = run.report.cases.at(0).details;
+    EXPECT_EQ(parts, 2U);
+    for (const char *seen :
+         {"01 2B 0E 01 00", "01 2B 0E 01 01", "VendorName = \"A\"", "ProductCode = \"B\""})
+        EXPECT_NE(details.find(seen), std::string::npos) << seen << " in " << details;
+}
+
 }  // namespace
 }  // namespace marvalo
