@@ -19,6 +19,9 @@
 namespace marvalo {
 namespace {
 
+constexpr std::string_view kObjectChoices = "basic regular extended";
+static_assert(sameChoices(kObjectChoices, kDeviceObjectKeys));
+
 struct Option {
     OptionText text;
     std::optional<std::string> RequestArgs::*field;
@@ -57,8 +60,7 @@ constexpr std::array<Option, 16> kOptions{{
      &RequestArgs::readStart,
      true},
     {{"--data-hex", "HEX", "los datos de la función 8, en hex\n"}, &RequestArgs::dataHex, true},
-    {{"--object", "basic|regular|extended|N", "lo que pide la función 43\n",
-      "basic regular extended"},
+    {{"--object", "basic|regular|extended|N", "lo que pide la función 43\n", kObjectChoices},
      &RequestArgs::object,
      true},
     {{"--raw", "HEX", "cualquier trama, en hex (\"01 03 00 00 00 0A\")\n"},
