@@ -45,6 +45,9 @@ constexpr const char *kUsage =
 
 constexpr int kExitRefusedFile = 2;
 
+// What is kept of a line that never falls quiet, which is no request.
+constexpr std::size_t kMaxRequestBytes = 4096;
+
 struct Options {
     std::optional<std::string> device;
     std::optional<std::string> settings;
@@ -93,35 +96,32 @@ Problem takeNumber(Options &options, std::string_view name, OptionValues values)
     return std::nullopt;
 }
 
-// What a path or an address option names, as given.
+// What a path or an address option names, as given: the member it sets.
+template <std::optional<std::string> Options::*member>
 Problem takeText(Options &options, std::string_view name, OptionValues values) {
     const char *text = values[0];
     if (text == nullptr)
         return std::string(name) + " necesita un valor (véase --help)";
     // The simulator plays the instrument at the end of a line; a serial
     // server is the other end, where the panel sits.
-    if (name == "--device" && net::looksLikeServerAddress(text))
+    if (member == &Options::device && net::looksLikeServerAddress(text))
         return std::string("--device \"") + safeText(text) +
                "\" es la dirección de un servidor serie, y el simulador solo "
                "sirve un puerto serie local: dé el dispositivo del que el "
                "servidor lee (su connector, /dev/tty... o un pty), o ningún "
                "--device para que abra un pty propio; para servir en la red, "
                "--listen o --listen-rfc2217";
-    if (name == "--device")
-        options.device = text;
-    else if (name == "--instrument")
-        options.instrumentFile = text;
-    else if (name == "--judge")
-        options.judgeXml = text;
-    else if (name == "--judge-json")
-        options.judgeJson = text;
-    else if (name == "--settings")
-        options.settings = text;
-    else {
-        options.listen = text;
-        options.rfc2217 = name == "--listen-rfc2217";
-    }
+    options.*member = text;
     return std::nullopt;
+}
+
+// --listen and --listen-rfc2217: one address, served raw or as RFC 2217.
+template <bool rfc2217>
+Problem takeListen(Options &options, std::string_view name, OptionValues values) {
+    if (options.listen)
+        return std::string(name) + ": --listen y --listen-rfc2217 no van juntos; dé uno";
+    options.rfc2217 = rfc2217;
+    return takeText<&Options::listen>(options, name, values);
 }
 
 Problem takeStray(Options &options, std::string_view, OptionValues values) {
@@ -159,13 +159,17 @@ std::string setSlow(Options &o, long v, bool say) {
     return say ? "milisegundos de 0 a 10000" : (o.slowMs = static_cast<int>(v), "");
 }
 
-constexpr OptionRow<Options> paragraph(const char *text) {
+constexpr OptionRow<Options> paragraph(std::string_view text) {
     return {{"", "", text}, nullptr};
 }
 
+const std::string kLongLineHelp =
+    "Una línea que envía más de " + std::to_string(kMaxRequestBytes) +
+    " bytes sin pausa no se contesta.\n\nLa línea y los instrumentos:\n";
+
 // Every option of marvalo-sim, one row each, which the parser, --help and
 // the completion all read.
-constexpr OptionRow<Options> kOptions[] = {
+const OptionRow<Options> kOptions[] = {
     paragraph("Hace de instrumentos compatibles con Marvalo. Sin --device abre un par\n"
               "de pseudoterminales y escribe, como primera línea de su salida, la\n"
               "ruta que debe usar el panel (MARVALO_COM1=esa-ruta marvalo). Con\n"
@@ -194,14 +198,14 @@ constexpr OptionRow<Options> kOptions[] = {
               "17, 22, 23 y 43/14; las demás reciben la excepción 01, una cantidad o\n"
               "un nº de bytes mal la 03, direcciones fuera de los bloques la 02. Una\n"
               "trama demasiado corta para su función no se contesta. Una trama acaba\n"
-              "tras 3,5 caracteres de silencio (1,75 ms por encima de 19200 baudios).\n"
-              "Una línea que envía más de 4096 bytes sin pausa no se contesta.\n"
-              "\n"
-              "La línea y los instrumentos:\n"),
-    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n"}, takeText},
-    {{"--settings", "S", "sus ajustes, una cadena como \" 9600,n,8,1\"\n"}, takeText},
-    {{"--listen", "HOST:PUERTO", "sirve por TCP en crudo\n"}, takeText},
-    {{"--listen-rfc2217", "HOST:PUERTO", "sirve como servidor serie RFC 2217\n"}, takeText},
+              "tras 3,5 caracteres de silencio (1,75 ms por encima de 19200 baudios).\n"),
+    paragraph(kLongLineHelp),
+    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n"},
+     takeText<&Options::device>},
+    {{"--settings", "S", "sus ajustes, una cadena como \" 9600,n,8,1\"\n"},
+     takeText<&Options::settings>},
+    {{"--listen", "HOST:PUERTO", "sirve por TCP en crudo\n"}, takeListen<false>},
+    {{"--listen-rfc2217", "HOST:PUERTO", "sirve como servidor serie RFC 2217\n"}, takeListen<true>},
     {{"--listen-any", "", "admite una dirección que no es la local\n"},
      takeSwitch<&Options::listenAny>},
     {{"--address", "NN", "la dirección del instrumento propio (01 por omisión)\n"},
@@ -213,7 +217,7 @@ constexpr OptionRow<Options> kOptions[] = {
       "respuestas elegidas, diálogos Korvel e ISO 1745); véase el README,\n"
       "\"Simulating instruments\". Un archivo con un error se rechaza, cada\n"
       "error en archivo:línea:columna, antes de servir nada\n"},
-     takeText},
+     takeText<&Options::instrumentFile>},
     {{"--watch", "",
       "vuelve a leer el archivo cuando cambia; un cambio malo se rechaza\n"
       "igual y los instrumentos siguen como estaban\n"},
@@ -254,9 +258,9 @@ constexpr OptionRow<Options> kOptions[] = {
       "3,5 caracteres de nuestra respuesta, una función, cantidad o\n"
       "rango que el instrumento rechazó, una escritura en un bloque de\n"
       "solo lectura; una dirección que nadie tiene se nombra, no falla\n"},
-     takeText},
+     takeText<&Options::judgeXml>},
     {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n"},
-     takeText},
+     takeText<&Options::judgeJson>},
     paragraph("Los dos acaban con una línea de resumen en stderr.\n\nLa salida:\n"),
     {{"--log", "", "escribe cada petición y respuesta en hex con la hora\n"},
      takeSwitch<&Options::log>},
@@ -475,7 +479,6 @@ int Server::run() {
         // A frame ends after 3.5 quiet characters. A line that never falls
         // quiet is no request: what is kept of it is bounded (the longest
         // Modbus frame is 256 bytes) and the rest is read and dropped.
-        constexpr std::size_t kMaxRequestBytes = 4096;
         const struct timespec gap { 0, static_cast<long>(timing_.t35Us * 1000) };
         Bytes request;
         bool overflowed = false;

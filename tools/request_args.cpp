@@ -1,5 +1,6 @@
 #include "tools/request_args.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -17,6 +18,9 @@
 
 namespace marvalo {
 namespace {
+
+constexpr std::string_view kObjectChoices = "basic regular extended";
+static_assert(sameChoices(kObjectChoices, kDeviceObjectKeys));
 
 struct Option {
     OptionText text;
@@ -56,8 +60,7 @@ constexpr std::array<Option, 16> kOptions{{
      &RequestArgs::readStart,
      true},
     {{"--data-hex", "HEX", "los datos de la función 8, en hex\n"}, &RequestArgs::dataHex, true},
-    {{"--object", "basic|regular|extended|N", "lo que pide la función 43\n",
-      "basic regular extended"},
+    {{"--object", "basic|regular|extended|N", "lo que pide la función 43\n", kObjectChoices},
      &RequestArgs::object,
      true},
     {{"--raw", "HEX", "cualquier trama, en hex (\"01 03 00 00 00 0A\")\n"},
@@ -85,44 +88,52 @@ std::optional<std::string> takeAnyAddress(RequestArgs &args, std::string_view, O
     return std::nullopt;
 }
 
-constexpr const char *kRequestFormsHelp =
-    "Las funciones Modbus, con lo que lleva cada una:\n"
-    "  1, 2   --start N --bits N (1..2000)   leer bobinas, entradas\n"
-    "  3, 4   --start N --words N (1..125)   leer registros\n"
-    "  5      --start N --value on|off       escribir una bobina\n"
-    "  6      --start N --value V            escribir un registro\n"
-    "  15     --start N --values 1,0,1,...   escribir bobinas (1..1968)\n"
-    "  16     --start N --values V,...       escribir registros (1..123)\n"
-    "  22     --start N --and-mask M --or-mask M\n"
-    "  23     --read-start N --words N --start N --values V,...\n"
-    "  7      leer el estado de excepción;  17  el id del servidor\n"
-    "  8      diagnóstico 0 (devolver los datos) --data-hex \"12 34\"\n"
-    "  43     identificación del dispositivo --object basic|regular|\n"
-    "         extended|N, pedida hasta que la unidad dice que no hay más\n"
-    "--value(s) son números en --registers FORMATO:ORDEN (u16 por omisión;\n"
-    "s16, hex, u32, s32, f32 de dos palabras cada uno).\n"
-    "Las formas del panel siguen: 16 con --words N y los bytes de --data\n"
-    "separados por ';' (el nº de bytes, el doble de --words), y 5, que fuerza\n"
-    "la bobina cuyo número es --data (solo 0..99).\n"
-    "--raw \"01 03 00 00 00 0A\" envía cualquier trama, con su CRC añadida\n"
-    "(--crc add, lo predeterminado) o tal como se dio (--crc keep).\n"
-    "\n"
-    "Los textos se toman como los tendrían las casillas del panel: los números\n"
-    "pueden llevar signo y blancos alrededor, los caracteres deben tener un\n"
-    "código de 8 bits (Latin-1), y de 7 bits (0..127) en ISO 1745, cuya línea\n"
-    "lleva 7 bits de datos.\n";
+// The forms' help, each limit the function table's own.
+std::string formsHelp() {
+    const auto most = [](std::uint8_t code) {
+        return std::to_string(findModbusFunction(code)->maxQuantity);
+    };
+    return "Las funciones Modbus, con lo que lleva cada una:\n"
+           "  1, 2   --start N --bits N (1.." +
+           most(1) + ")   leer bobinas, entradas\n  3, 4   --start N --words N (1.." + most(3) +
+           ")   leer registros\n"
+           "  5      --start N --value on|off       escribir una bobina\n"
+           "  6      --start N --value V            escribir un registro\n"
+           "  15     --start N --values 1,0,1,...   escribir bobinas (1.." +
+           most(15) + ")\n  16     --start N --values V,...       escribir registros (1.." +
+           most(16) +
+           ")\n"
+           "  22     --start N --and-mask M --or-mask M\n"
+           "  23     --read-start N --words N --start N --values V,...\n"
+           "  7      leer el estado de excepción;  17  el id del servidor\n"
+           "  8      diagnóstico 0 (devolver los datos) --data-hex \"12 34\"\n"
+           "  43     identificación del dispositivo --object basic|regular|\n"
+           "         extended|N, pedida hasta que la unidad dice que no hay más\n"
+           "--value(s) son números en --registers FORMATO:ORDEN (u16 por omisión;\n"
+           "s16, hex, u32, s32, f32 de dos palabras cada uno).\n"
+           "Las formas del panel siguen: 16 con --words N y los bytes de --data\n"
+           "separados por ';' (el nº de bytes, el doble de --words), y 5, que fuerza\n"
+           "la bobina cuyo número es --data (solo 0..99).\n"
+           "--raw \"01 03 00 00 00 0A\" envía cualquier trama, con su CRC añadida\n"
+           "(--crc add, lo predeterminado) o tal como se dio (--crc keep).\n"
+           "\n"
+           "Los textos se toman como los tendrían las casillas del panel: los números\n"
+           "pueden llevar signo y blancos alrededor, los caracteres deben tener un\n"
+           "código de 8 bits (Latin-1), y de 7 bits (0..127) en ISO 1745, cuya línea\n"
+           "lleva 7 bits de datos.\n";
+}
 
 template <std::size_t... I>
-constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index_sequence<I...>) {
+constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index_sequence<I...>,
+                                                                      std::string_view forms) {
     return {
         {{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
           nullptr},
          {kOptions[I].text, takeField<I>}...,
          {{"--any-address", "", "Modbus: admite las direcciones 248..255, que la norma reserva\n"},
           takeAnyAddress},
-         {{"", "", kRequestFormsHelp}, nullptr}}};
+         {{"", "", forms}, nullptr}}};
 }
-constexpr auto kRows = rowsOf(std::make_index_sequence<kOptions.size()>());
 
 RequestArgsProblem usage(std::string message) {
     return {true, std::move(message)};
@@ -134,7 +145,15 @@ RequestArgsProblem refused(std::string message) {
 }  // namespace
 
 std::span<const OptionRow<RequestArgs>> requestArgOptions() {
-    return kRows;
+    static const std::string forms = formsHelp();
+    static const auto rows = rowsOf(std::make_index_sequence<kOptions.size()>(), forms);
+    return rows;
+}
+
+bool anyRequestField(const RequestArgs &args) {
+    return args.protocol || args.anyAddress ||
+           std::any_of(kOptions.begin(), kOptions.end(),
+                       [&](const Option &option) { return args.*option.field; });
 }
 
 std::string protocolName(Protocol protocol) {

@@ -70,6 +70,10 @@ std::string protocolName(Protocol protocol);
 // "korvel iso1745 modbus": the words a shell completes before the options.
 std::string protocolWords();
 
+// Whether the command line gave any part of a request: a protocol or any
+// request option, each read from the options' own rows.
+bool anyRequestField(const RequestArgs &args);
+
 // The request's options, for parsing and --help alike.
 std::span<const OptionRow<RequestArgs>> requestArgOptions();
 

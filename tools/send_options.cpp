@@ -145,11 +145,11 @@ Problem takeBaud(SendOptions &options, std::string_view name, OptionValues value
     return std::nullopt;
 }
 
-Problem takeParity(SendOptions &options, std::string_view name, OptionValues values) {
-    auto parities = values[0] ? parseParityList(values[0]) : std::nullopt;
-    if (!parities)
-        return needs(name, "none, even u odd; con --scan, una lista: none,even");
-    options.parities = *parities;
+// Its words are the row's choices, checked before it is called.
+constexpr std::string_view kParityChoices = "none even odd";
+static_assert(sameChoices(kParityChoices, kParityKeys));
+Problem takeParity(SendOptions &options, std::string_view, OptionValues values) {
+    options.parities = parseParityList(values[0]).value_or(std::vector<Parity>{});
     return std::nullopt;
 }
 
@@ -164,33 +164,41 @@ Problem takeScan(SendOptions &options, std::string_view name, OptionValues value
     return std::nullopt;
 }
 
-Problem takeProbe(SendOptions &options, std::string_view name, OptionValues values) {
-    const auto function = values[0] ? parseDecimal(values[0]) : std::nullopt;
-    if (!function || !scanProbe(static_cast<int>(*function)))
-        return needs(name,
-                     "la función con que se sondea: 3 (leer el registro 0), 17 (el id del "
-                     "servidor) o 43 (la identificación básica)");
-    options.probe = static_cast<int>(*function);
+Problem takeProbe(SendOptions &options, std::string_view, OptionValues values) {
+    options.probe = static_cast<int>(parseDecimal(values[0]).value_or(0));
     return std::nullopt;
 }
 
-Problem takeFormat(SendOptions &options, std::string_view name, OptionValues values) {
-    const std::string format = values[0] ? values[0] : "";
-    if (format != "text" && format != "json" && format != "influx")
-        return needs(name, "text, json o influx");
+// --json is --format json: the two set one output, so a second that
+// disagrees is refused, whichever came first.
+Problem outputClash(std::string_view format) {
+    if (format == "json")
+        return std::nullopt;
+    return "--json y --format " + std::string(format) +
+           " piden dos salidas distintas en la salida estándar: elija una";
+}
+
+Problem takeJson(SendOptions &options, std::string_view, OptionValues) {
+    if (auto clash = outputClash(options.format.value_or("json")))
+        return clash;
+    options.json = true;
+    return std::nullopt;
+}
+
+Problem takeFormat(SendOptions &options, std::string_view, OptionValues values) {
+    const std::string format = values[0];
+    if (auto clash = options.json ? outputClash(format) : std::nullopt)
+        return clash;
+    options.format = format;
     options.json = format == "json";
     options.influx = format == "influx";
     return std::nullopt;
 }
 
 // --data-bits 7|8, --stop-bits 1|2.
-template <std::optional<int> SendOptions::*member, int low>
-Problem takeBits(SendOptions &options, std::string_view name, OptionValues values) {
-    const auto bits = values[0] ? parseDecimalIn(values[0], low, low + 1) : std::nullopt;
-    if (!bits)
-        return needs(name,
-                     std::to_string(low) + (low == 7 ? " u " : " o ") + std::to_string(low + 1));
-    options.*member = static_cast<int>(*bits);
+template <std::optional<int> SendOptions::*member>
+Problem takeBits(SendOptions &options, std::string_view, OptionValues values) {
+    options.*member = static_cast<int>(parseDecimal(values[0]).value_or(0));
     return std::nullopt;
 }
 
@@ -216,9 +224,17 @@ constexpr OptionRow<SendOptions> paragraph(const char *text) {
     return {{"", "", text}, nullptr};
 }
 
+// Its limits are the parser's own.
+const std::string kBaudHelp =
+    "cualquier velocidad de " + std::to_string(kMinBaud) + " a " + std::to_string(kMaxBaud) +
+    " (9600 por omisión): de 300 a 921600 como las tiene termios, otra a medida (termios2), "
+    "rechazada nombrando el adaptador cuando su driver no puede; la espera de la respuesta, la "
+    "retención RS485 y el silencio Modbus la siguen (por encima de 19200 baudios, 1,75 ms "
+    "fijos)\n";
+
 // Every option of marvalo-send but the request's and the ports table's:
 // one row each, which the parser, --help and the completion all read.
-constexpr OptionRow<SendOptions> kLineOptions[] = {
+const OptionRow<SendOptions> kLineOptions[] = {
     paragraph("Ejecuta el intercambio del panel Marvalo desde la línea de órdenes:\n"
               "construye la petición, la escribe, espera como el panel, lee la\n"
               "respuesta y la juzga.\n"
@@ -246,13 +262,7 @@ constexpr OptionRow<SendOptions> kLineOptions[] = {
       "de puertos, sus números COM y cómo está ligado cada uno (con\n"
       "--json, un objeto por puerto), y termina\n"},
      takeSwitch<&SendOptions::listPorts>},
-    {{"--baud", "BAUDIOS",
-      "cualquier velocidad de 50 a 12000000 (9600 por omisión): de 300 a\n"
-      "921600 como las tiene termios, otra a medida (termios2), rechazada\n"
-      "nombrando el adaptador cuando su driver no puede; la espera de la\n"
-      "respuesta, la retención RS485 y el silencio Modbus la siguen (por\n"
-      "encima de 19200 baudios, 1,75 ms fijos)\n"},
-     takeBaud},
+    {{"--baud", "BAUDIOS", kBaudHelp}, takeBaud},
     {{"--rs485", "",
       "el enlace RS485: sube RTS 50 ms antes de cada escritura y lo baja\n"
       "el tiempo de retención del panel después\n"},
@@ -265,15 +275,15 @@ constexpr OptionRow<SendOptions> kLineOptions[] = {
       "deja que el driver conmute el transceptor RS485 (TIOCSRS485) en\n"
       "lugar de temporizar RTS; la mayoría de adaptadores USB lo rechaza\n"},
      takeSwitch<&SendOptions::kernelRs485>},
-    {{"--parity", "none|even|odd",
+    {{"--parity", "none|even|odd[,...]",
       "la paridad, en lugar de la del protocolo (7E1 en ISO 1745, si no\n"
       "8N1); muchos equipos Modbus van a 8E1\n",
-      "none even odd"},
+      kParityChoices},
      takeParity},
     {{"--data-bits", "7|8", "los bits de datos, en lugar de los del protocolo\n", "7 8"},
-     takeBits<&SendOptions::dataBits, 7>},
+     takeBits<&SendOptions::dataBits>},
     {{"--stop-bits", "1|2", "los bits de parada, en lugar de los del protocolo\n", "1 2"},
-     takeBits<&SendOptions::stopBits, 1>},
+     takeBits<&SendOptions::stopBits>},
     {{"--settings", "ARCHIVO",
       "toma el enlace, el puerto, la dirección, la velocidad y el\n"
       "protocolo del Comini.sdx de un panel; las opciones dadas aquí\n"
@@ -310,7 +320,7 @@ constexpr OptionRow<SendOptions> kLineOptions[] = {
     {{"--interval", "MS", "la pausa entre intercambios\n"}, takeMs<&SendOptions::intervalMs, 0>},
     paragraph("La salida:\n"),
     {{"--json", "", "un objeto JSON por intercambio y un resumen final, todo en stdout\n"},
-     takeSwitch<&SendOptions::json>},
+     takeJson},
     {{"--format", "text|json|influx",
       "text, lo predeterminado; json, lo mismo que --json; influx, una\n"
       "línea del protocolo de InfluxDB por intercambio (también los de un\n"
@@ -451,17 +461,14 @@ std::optional<std::string> clashOf(const CommandLine &command) {
     if (options.tap && options.json)
         return "--tap y --json escriben los dos en la salida estándar y ningún lector entendería "
                "la mezcla: elija uno";
-    if (options.portCommand && (request.protocol || options.listPorts))
+    if (options.portCommand && (anyRequestField(request) || options.listPorts))
         return "un cambio de la tabla de puertos se da solo: sin petición ni --list-ports (la "
                "lista sale después del cambio)";
-    if (options.influx && options.json)
-        return "--json y --format influx escriben los dos en la salida estándar: elija uno";
     if (options.influx && (options.scan || options.listPorts || options.tap))
         return "--format influx escribe una línea por intercambio: no va con --scan, "
                "--list-ports ni --tap";
     if (options.scan) {
-        if (request.protocol || request.address || request.instruction || request.function ||
-            request.start || request.words || request.data)
+        if (anyRequestField(request))
             return "--scan envía sus propias lecturas: no va con una petición";
         if (options.plan || options.repeatGiven || options.settingsFile || options.listPorts ||
             options.portCommand || options.pcap || options.continuous)
@@ -486,8 +493,7 @@ std::optional<std::string> clashOf(const CommandLine &command) {
     if (options.repeatGiven)
         return "--count e --interval repiten una petición; un plan dice sus propias repeticiones "
                "(repeat, delay_ms): no van con --plan";
-    if (request.protocol || request.address || request.instruction || request.function ||
-        request.start || request.words || request.data)
+    if (anyRequestField(request))
         return "un plan trae sus propias peticiones: con --plan no se da ninguna en la línea de "
                "órdenes";
     if (options.settingsFile)

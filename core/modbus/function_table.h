@@ -98,6 +98,8 @@ struct ModbusExceptionInfo {
     std::string_view name;  // "dirección de datos no permitida"
 };
 std::span<const ModbusExceptionInfo> modbusExceptions();
+// An exception answer: address, function | 80, its code, CRC.
+inline constexpr std::size_t kModbusExceptionLength = 5;
 const ModbusExceptionInfo *findModbusException(std::uint8_t code);
 const ModbusExceptionInfo *findModbusException(std::string_view key);
 

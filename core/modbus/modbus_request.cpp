@@ -200,12 +200,10 @@ Result<Bytes, std::string> rawModbusFrame(std::string_view hexText, bool addCrc)
 }
 
 Result<std::pair<std::uint8_t, std::uint8_t>, std::string> deviceObjectsOf(std::string_view text) {
-    if (text == "basic")
-        return std::pair<std::uint8_t, std::uint8_t>{1, 0};
-    if (text == "regular")
-        return std::pair<std::uint8_t, std::uint8_t>{2, 0};
-    if (text == "extended")
-        return std::pair<std::uint8_t, std::uint8_t>{3, 0};
+    for (std::size_t code = 0; code < kDeviceObjectKeys.size(); ++code) {
+        if (text == kDeviceObjectKeys[code])
+            return std::pair<std::uint8_t, std::uint8_t>{static_cast<std::uint8_t>(code + 1), 0};
+    }
     if (const auto id = parseDecimalIn(text, 0, 255))
         return std::pair<std::uint8_t, std::uint8_t>{4, static_cast<std::uint8_t>(*id)};
     return "El objeto \"" + std::string(text) +

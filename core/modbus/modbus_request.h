@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,8 +46,10 @@ Result<Bytes, std::string> buildModbusCall(const ModbusCall &call, bool anyAddre
 // or sent as given. Refused: no bytes, a token that is no byte.
 Result<Bytes, std::string> rawModbusFrame(std::string_view hexText, bool addCrc);
 
-// "basic", "regular", "extended" or a number 0..255 (one object): the read
-// code and first object of a 43/14 request.
+// The read codes 1..3 by name; a number 0..255 asks for one object (4).
+inline constexpr std::array<std::string_view, 3> kDeviceObjectKeys{"basic", "regular", "extended"};
+// One of kDeviceObjectKeys or a number 0..255 (one object): the read code
+// and first object of a 43/14 request.
 Result<std::pair<std::uint8_t, std::uint8_t>, std::string> deviceObjectsOf(std::string_view text);
 
 // The request that fetches what a 43/14 answer says is still to come

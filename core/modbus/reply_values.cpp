@@ -90,9 +90,10 @@ std::optional<std::uint8_t> exceptionStatus(const Bytes &reply) {
 }
 
 std::optional<std::uint8_t> exceptionCode(const Bytes &reply) {
-    constexpr std::size_t kExceptionLength = 5;  // address, function | 80, code, CRC
-    if (reply.size() != kExceptionLength || (reply[1] & kModbusExceptionBit) == 0 ||
-        !crcHolds(reply))
+    // Its first bytes as the verdict judges them: bytes after it are the
+    // verdict's to name, never a reason to lose the code it found.
+    if (reply.size() < kModbusExceptionLength || (reply[1] & kModbusExceptionBit) == 0 ||
+        !crcHolds(std::span(reply).first(kModbusExceptionLength)))
         return std::nullopt;
     return reply[2];
 }

@@ -49,7 +49,8 @@ std::string serverIdText(const ServerId &server);
 // 7's one status byte; none when `reply` is no whole, checked such answer.
 std::optional<std::uint8_t> exceptionStatus(const Bytes &reply);
 
-// The exception code of a whole, checked exception answer (function | 80).
+// The exception code of a checked exception answer (function | 80), the
+// one reading of it: the verdict's, JSON's, a plan's and a scan's.
 std::optional<std::uint8_t> exceptionCode(const Bytes &reply);
 
 }  // namespace marvalo

@@ -72,11 +72,11 @@ std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeR
 std::optional<std::string> modbusProblem(const StepExpectation &expect, const Bytes &request,
                                          const Bytes &reply,
                                          const std::vector<Bytes> &earlierParts) {
-    if (expect.exception && reply.size() > 2 && reply[2] != *expect.exception) {
+    if (const auto code = exceptionCode(reply); expect.exception && code != expect.exception) {
         const ModbusExceptionInfo *wanted = findModbusException(*expect.exception);
-        return "llegó la excepción " + toHex(Bytes{reply[2]}) + " (" +
-               modbusExceptionName(reply[2]) + "); se esperaba " +
-               std::string(wanted ? wanted->key : "");
+        return "llegó " +
+               (code ? exceptionText(*code) : std::string("una respuesta sin excepción")) +
+               "; se esperaba " + std::string(wanted ? wanted->key : "");
     }
     if (expect.bits) {
         const auto bits = readBits(request, reply);

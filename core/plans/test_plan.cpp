@@ -19,6 +19,7 @@
 #include "core/net/server_address.h"
 #include "core/plans/reply_pattern.h"
 #include "core/records/exchange_record.h"
+#include "core/records/register_series.h"
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/toml/toml_reader.h"
@@ -103,20 +104,6 @@ std::optional<std::vector<std::optional<std::uint8_t>>> replyPattern(std::string
         at += 2;
     }
     return bytes;
-}
-
-// The first and last register a read brings, for the checks that name one.
-struct ReadRange {
-    long first = 0;
-    long last = -1;  // first - 1: no register at all
-};
-
-std::optional<ReadRange> rangeOf(const RequestInputs &inputs) {
-    const auto start = parseDecimal(inputs.instructionText);
-    const auto words = parseDecimal(inputs.wordCountText);
-    if (!start || !words)
-        return std::nullopt;
-    return ReadRange{*start, *start + *words - 1};
 }
 
 // An integer format's values, and its name for messages.
@@ -237,19 +224,22 @@ void readRegister(Reader &reader, const toml::node &entry, PlanStep &step) {
                              "; dos valores distintos no pueden cumplirse a la vez");
     }
     const int width = isWideFormat(check.view.format) ? 2 : 1;
-    if (const auto range = rangeOf(step.inputs);
-        range && (check.number < range->first || check.number + width - 1 > range->last)) {
+    // Held to the request as built, whichever form gave it: the run numbers
+    // the reply's registers by it.
+    const auto span = step.request ? askedSpan(*step.request) : std::nullopt;
+    const long last = span ? span->start + span->registers - 1 : 0;
+    if (span && (check.number < span->start || check.number + width - 1 > last)) {
         reader.error(*fields.get("number"),
                      "number es " + std::to_string(check.number) +
                          (width == 2 ? " (y el siguiente, "
                                        "por ser de 32 bits)"
                                      : "") +
                          ", que la lectura no trae; " +
-                         (range->last - (width - 1) < range->first
+                         (last - (width - 1) < span->start
                               ? std::string("la lectura no trae registros "
                                             "bastantes para él")
-                              : "se admite de " + std::to_string(range->first) + " a " +
-                                    std::to_string(range->last - (width - 1))));
+                              : "se admite de " + std::to_string(span->start) + " a " +
+                                    std::to_string(last - (width - 1))));
     }
     step.expect.registers.push_back(check);
 }
@@ -278,8 +268,10 @@ void readModbusExpectation(Reader &reader, const toml::table &table, PlanStep &s
                 }
                 bits.push_back(bit->get() == 1);
             }
-            const auto asked = parseDecimal(step.inputs.wordCountText);
-            if (asked && static_cast<long>(bits.size()) != *asked)
+            // As the run counts them: from the request as built.
+            const auto form = step.request ? replyFormOf(*step.request) : std::nullopt;
+            const auto asked = form ? form->bits : std::nullopt;
+            if (asked && bits.size() != *asked)
                 reader.error(*node, "bits trae " + std::to_string(bits.size()) +
                                         " valores y el paso lee " + std::to_string(*asked) +
                                         "; se admite uno por bit leído");
@@ -545,21 +537,15 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
         word("and_mask", call.andMask, true);
     if (layoutReads(info, "or_mask"))
         word("or_mask", call.orMask, true);
-    // What a read brings, for the register checks that name one; none
-    // when its quantity is refused (one fault, one message).
-    if ((startCount || info.request == RequestLayout::ReadWrite) &&
-        reader.errorCount() == errorsBefore) {
-        step.inputs.instructionText =
-            std::to_string(info.request == RequestLayout::ReadWrite ? call.readStart : call.start);
-        step.inputs.wordCountText = std::to_string(call.quantity);
-    }
     std::string viewText = reader.text(table, "format").value_or("u16");
     if (auto order = reader.text(table, "order"))
         viewText += ":" + *order;
     const auto view = parseRegisterView(viewText);
-    if (!view && table.get("format"))
-        reader.error(*table.get("format"), "format/order: " + view.error());
-    else if (view && (table.get("format") || table.get("order")))
+    // An order alone is wrong at its own key (u16 has none), not later as
+    // values that could not be read; a key the layout refused is said once.
+    if (const char *key = table.get("format") ? "format" : "order"; !view && layoutReads(info, key))
+        reader.error(*table.get(key), "format/order: " + view.error());
+    else if (view)
         step.writtenView = view.value();
     const bool hex = view && view.value().format == RegisterFormat::Hex;
     if (info.request == RequestLayout::StartValue) {
@@ -650,10 +636,14 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
 // `raw = "01 07"`: any frame, its CRC added (or `crc = "keep"`: sent as
 // given); judged as far as its function code allows.
 void readRawStep(Reader &reader, const toml::table &table, PlanStep &step) {
-    for (const char *key : {"address", "function", "start", "words", "data"}) {
+    auto refuse = [&](const char *key) {
         if (const toml::node *node = table.get(key))
             reader.error(*node, std::string(key) + " no va con raw: la trama ya trae lo suyo");
-    }
+    };
+    for (const char *key : {"address", "function", "data"})
+        refuse(key);
+    for (const char *key : kModbusKeys)
+        refuse(key);
     const auto hex = reader.text(table, "raw");
     const auto crc = reader.choice(table, "crc", {"add", "keep"});
     if (!hex)
@@ -806,6 +796,15 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
     step.delayMs = static_cast<int>(reader.integer(table, "delay_ms", 0, kMostMs).value_or(0));
     step.repeat = static_cast<int>(reader.integer(table, "repeat", 1, kMostRepeats).value_or(1));
     step.stopOnFailure = reader.boolean(table, "stop_on_failure");
+    // Built before the expectations, which are held to what it asks; its
+    // refusal is said below, for a step without other faults.
+    std::optional<std::string> unbuilt;
+    if (pending && pending->missing.empty()) {
+        if (auto frame = buildModbusCall(pending->call, pending->anyAddress); frame)
+            step.request = std::move(frame).value();
+        else
+            unbuilt = frame.error();
+    }
     if (const toml::node *expect = table.get("expect")) {
         if (expect->is_table())
             readExpectation(reader, *expect->as_table(), step);
@@ -819,10 +818,8 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             reader.error(step.place, "el paso \"" + step.name + "\" no tiene " + pending->missing +
                                          ", que la función " + std::to_string(step.function) +
                                          " necesita");
-        else if (auto frame = buildModbusCall(pending->call, pending->anyAddress); frame)
-            step.request = std::move(frame).value();
-        else
-            reader.error(step.place, "el paso \"" + step.name + "\": " + frame.error());
+        else if (unbuilt)
+            reader.error(step.place, "el paso \"" + step.name + "\": " + *unbuilt);
     } else if (reader.errorCount() == errorsBefore && !step.request) {
         if (auto built = BuildRequest(step.protocol, inputs); !built)
             reader.error(step.place,

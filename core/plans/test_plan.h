@@ -58,8 +58,9 @@ struct PlanStep {
     // panel's own), sent instead of what `inputs` would build.
     std::optional<Bytes> request;
     // The format and order its value or values were given in, for a
-    // report of what was written; none: u16.
-    std::optional<RegisterView> writtenView;
+    // report of what was written: the step's own, never the command line's
+    // view of reads, which the request was not built in.
+    RegisterView writtenView;
     StepExpectation expect;
     int retries = 0;
     int delayMs = 0;

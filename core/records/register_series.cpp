@@ -20,22 +20,28 @@ std::uint32_t byteAt(const Bytes &bytes, std::size_t at) {
 
 }  // namespace
 
-std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply) {
+std::optional<ReadSpan> askedSpan(const Bytes &request) {
     // 3, 4 and 23 read registers from the start their request names first.
     const auto form = replyFormOf(request);
     if (!form || !form->info || form->shape != ReplyShape::ByteCount ||
-        form->info->count != CountRule::Words || form->bits ||
-        reply.size() < kReadHeading + kCrcLength || reply[0] != request[0] ||
-        reply[1] != request[1])
-        return std::nullopt;
-    const std::size_t count = reply[2];
-    // Values only for the registers asked: a reply of another count cannot
-    // say which registers it holds.
-    const std::size_t asked = (byteAt(request, 4) << 8) | byteAt(request, 5);
-    if (count != 2 * asked || reply.size() != kReadHeading + count + kCrcLength || !crcHolds(reply))
+        form->info->count != CountRule::Words || !form->byteCount)
         return std::nullopt;
     return ReadSpan{static_cast<int>((byteAt(request, 2) << 8) | byteAt(request, 3)),
-                    static_cast<int>(count / 2)};
+                    static_cast<int>(*form->byteCount / 2)};
+}
+
+std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply) {
+    const auto asked = askedSpan(request);
+    if (!asked || reply.size() < kReadHeading + kCrcLength || reply[0] != request[0] ||
+        reply[1] != request[1])
+        return std::nullopt;
+    // Values only for the registers asked: a reply of another count cannot
+    // say which registers it holds.
+    const std::size_t count = reply[2];
+    if (count != 2 * static_cast<std::size_t>(asked->registers) ||
+        reply.size() != kReadHeading + count + kCrcLength || !crcHolds(reply))
+        return std::nullopt;
+    return asked;
 }
 
 std::optional<double> registerValueIn(const Bytes &reply, ReadSpan span, RegisterView view,

@@ -23,6 +23,10 @@ struct ReadSpan {
     bool operator==(const ReadSpan &) const = default;
 };
 
+// The registers the read `request` asks for, as its right reply numbers
+// them: what a plan's register checks are held to before anything is sent.
+std::optional<ReadSpan> askedSpan(const Bytes &request);
+
 // None when `reply` is no good reply to the read `request` asks (the same
 // replies whose values "Valores" shows).
 std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply);

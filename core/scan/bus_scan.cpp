@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "core/frames/check_codes.h"
+#include "core/frames/frame_chars.h"
+#include "core/modbus/function_table.h"
 #include "core/modbus/modbus_request.h"
 #include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
@@ -17,8 +19,6 @@ constexpr std::uint8_t kReportServerId = 17;
 constexpr std::uint8_t kDeviceIdentification = 43;
 // The longest RTU frame there is: what 17 and 43 may answer with.
 constexpr int kLongestFrame = 256;
-constexpr std::uint8_t kExceptionBit = 0x80;
-constexpr std::size_t kExceptionLength = 5;  // address, function, code, CRC
 
 std::string quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
@@ -76,10 +76,11 @@ Bytes probeRequest(const ScanProbe &probe, int address) {
 }
 
 std::optional<std::string> whatAnswered(const ScanProbe &probe, int address, const Bytes &reply) {
-    if (reply.size() < kExceptionLength || reply[0] != address || !crcHolds(reply))
+    if (reply.size() < kModbusExceptionLength || reply[0] != address || !crcHolds(reply))
         return std::nullopt;
-    if (reply[1] == (probe.function | kExceptionBit) && reply.size() == kExceptionLength)
-        return "excepción " + std::to_string(reply[2]) + " (" + modbusExceptionName(reply[2]) + ")";
+    if (const auto code = reply[1] == (probe.function | kModbusExceptionBit) ? exceptionCode(reply)
+                                                                             : std::nullopt)
+        return exceptionText(*code);
     if (reply[1] != probe.function)
         return std::nullopt;
     if (probe.function == kReadHolding && reply.size() == 7 && reply[2] == 2)

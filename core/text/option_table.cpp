@@ -51,6 +51,31 @@ std::string joined(const std::vector<std::string> &words) {
 
 }  // namespace
 
+std::optional<std::string> choiceProblem(const OptionText &row, const char *value) {
+    std::vector<std::string> choices;
+    std::string allowed;
+    for (const std::string_view choice : words(row.choices)) {
+        allowed += (allowed.empty() ? "" : ", ") + std::string(choice);
+        choices.emplace_back(choice);
+    }
+    const bool number = row.value.ends_with("|N");
+    const bool list = row.value.ends_with("[,...]");
+    allowed += number ? " o un número" : list ? " (o una lista con comas)" : "";
+    if (value == nullptr)
+        return std::string(row.name) + " necesita un valor: " + allowed;
+    std::string_view rest = value;
+    while (true) {
+        const std::string_view item = list ? rest.substr(0, rest.find(',')) : rest;
+        const bool whole = !item.empty() && item.find_first_not_of("0123456789") == item.npos;
+        if (std::find(choices.begin(), choices.end(), item) == choices.end() && !(number && whole))
+            return std::string(row.name) + " no admite \"" + safeText(item) + "\": se admite " +
+                   allowed + suggestion(item, choices);
+        if (item.size() == rest.size())
+            return std::nullopt;
+        rest.remove_prefix(item.size() + 1);
+    }
+}
+
 std::span<const OptionText> commonOptions() {
     return kCommon;
 }

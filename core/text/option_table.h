@@ -60,6 +60,25 @@ std::optional<std::string> commonOptionOutput(std::string_view word, std::string
 // "opción desconocida '--colour'; ¿quiso decir --color?"
 std::string unknownOption(std::string_view word, std::span<const OptionText> rows);
 
+// What is wrong with a value of a row that offers choices: it must be one
+// of them (each item of a list where the row's value ends in "[,...]"), or
+// a whole number where it ends in "|N". So what the shell completes and
+// what the parser takes are one list, the row's.
+std::optional<std::string> choiceProblem(const OptionText &row, const char *value);
+
+// Whether `choices` are `keys`, in order: a row's choices tied, when it is
+// built, to the list its parser maps them by.
+constexpr bool sameChoices(std::string_view choices, std::span<const std::string_view> keys) {
+    for (const std::string_view key : keys) {
+        if (!choices.starts_with(key))
+            return false;
+        choices.remove_prefix(key.size());
+        if (choices.starts_with(' '))
+            choices.remove_prefix(1);
+    }
+    return choices.empty();
+}
+
 // Takes argv[i] and its values when a row names it: how many words it
 // used, 0 when no row does, or what is wrong.
 template <typename Target>
@@ -76,6 +95,9 @@ Result<int, std::string> takeOption(std::span<const OptionRow<Target>> rows, Tar
             values.push_back(index < argc ? argv[index] : nullptr);
             at = blank == std::string_view::npos ? row.text.value.size() : blank + 1;
         }
+        if (auto problem =
+                row.text.choices.empty() ? std::nullopt : choiceProblem(row.text, values[0]))
+            return std::move(*problem);
         if (auto problem = row.take(target, word, values))
             return std::move(*problem);
         return 1 + static_cast<int>(values.size());

@@ -14,8 +14,7 @@
 namespace marvalo {
 namespace {
 
-constexpr std::size_t kModbusExceptionLength = 5;  // address, function, code, CRC
-constexpr std::size_t kModbusReadOverhead = 5;     // address, function, count, CRC
+constexpr std::size_t kModbusReadOverhead = 5;  // address, function, count, CRC
 // Leftovers of an earlier answer are a frame at most; looking further for
 // an answer behind them would let a flood of bytes cost a square of its size.
 constexpr std::size_t kMaxStrayBytes = 256;
@@ -202,8 +201,7 @@ Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes
                            std::to_string(ask.address));
     }
     if (exception) {
-        return verdict(VerdictKind::Exception,
-                       "excepción " + hexByte(reply[2]) + ": " + modbusExceptionName(reply[2]));
+        return verdict(VerdictKind::Exception, exceptionText(reply[2]));
     }
     if (*expected > kMaxRtuFrame) {
         return verdict(VerdictKind::ExtraBytes, "la respuesta ocupa " + bytesCount(*expected) +
@@ -426,6 +424,10 @@ const char *verdictName(VerdictKind kind) {
 std::string modbusExceptionName(std::uint8_t code) {
     const ModbusExceptionInfo *known = findModbusException(code);
     return known ? std::string(known->name) : "código de excepción desconocido";
+}
+
+std::string exceptionText(std::uint8_t code) {
+    return "excepción " + hexByte(code) + ": " + modbusExceptionName(code);
 }
 
 Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {

@@ -53,5 +53,7 @@ Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &rep
 
 // The Modbus application protocol's exception names, in Spanish.
 std::string modbusExceptionName(std::uint8_t code);
+// "excepción 02: dirección de datos no permitida", wherever one is named.
+std::string exceptionText(std::uint8_t code);
 
 }  // namespace marvalo

@@ -45,7 +45,7 @@ TEST(ScanProbe, AsksRegisterZeroAndNamesTheAnswer) {
     EXPECT_FALSE(scanProbe(16)) << "a scan never writes";
     const std::pair<Bytes, std::optional<std::string>> rows[] = {
         {hexBytes({0x11, 0x03, 0x02, 0x00, 0x2A, 0xF8, 0x58}), "registro 0 = 42"},
-        {hexBytes({0x11, 0x83, 0x02, 0xC1, 0x34}), "excepción 2 (dirección de datos no permitida)"},
+        {hexBytes({0x11, 0x83, 0x02, 0xC1, 0x34}), "excepción 02: dirección de datos no permitida"},
         {hexBytes({0x11, 0x03, 0x02, 0x00, 0x2A, 0xF8, 0x59}), std::nullopt},  // its CRC
         {hexBytes({0x12, 0x03, 0x02, 0x00, 0x2A, 0xBC, 0x58}), std::nullopt},  // a late other
     };

@@ -150,6 +150,7 @@ TEST(ModbusTable, BitsAndExceptionsByName) {
     // What 7, 17 and an exception carry; a unit's text by the one rule.
     EXPECT_EQ(exceptionStatus(withCrc(fromHex("11 07 6D"))), 0x6D);
     EXPECT_EQ(exceptionCode(withCrc(fromHex("11 83 02"))), 2);
+    EXPECT_EQ(exceptionCode(fromHex("01 83 02 C0 F1 FF")), 2) << "as the verdict: one byte more";
     EXPECT_EQ(serverIdText(serverId(withCrc(fromHex("11 11 04 4D 7F 41 0D"))).value()),
               "id 4D, marcha 7F (ni 00 ni FF), \"A<CR>\"");
     // pymodbus 3.0.0: a text id, its run indicator last.

@@ -173,6 +173,17 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {"[[step]]\nprotocol = \"modbus\"\nraw = \"11 07\"\nany_address = true",
          "bad.toml:4:15: any_address no se aplica a raw"},
         {std::string(kStep) + "words = 1\ncrc = \"keep\"", "bad.toml:6:7: crc solo se aplica a"},
+        {"[[step]]\nprotocol = \"modbus\"\nraw = \"01 07\"\nvalues = [7]",
+         "bad.toml:4:10: values no va con raw"},
+        // Held to the request as sent, whichever form built it.
+        {"[[step]]\nprotocol = \"modbus\"\nraw = \"01 01 00 00 00 08\"\nexpect = { bits = [1, 0] }",
+         "bad.toml:4:19: bits trae 2 valores y el paso lee 8"},
+        {"[[step]]\nprotocol = \"modbus\"\nraw = \"01 03 00 00 00 01\"\nexpect = { registers = "
+         "[ { number = 50, equals = 1 } ] }",
+         "number es 50, que la lectura no trae; se admite de 0 a 0"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nvalues = "
+         "[1]\norder = \"CDAB\"",
+         "bad.toml:7:9: format/order: u16 no lleva orden"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = "
          "125\ndata = \"0;1\"",
          "bad.toml:6:9: words es el entero 125; se admite un entero de 1 a 123"},

@@ -138,6 +138,24 @@ TEST(ToolOptions, EachProgramParsesShowsAndCompletesTheSameOptions) {
         for (std::string word; words >> word;)
             completed.insert(word);
         EXPECT_EQ(shown, completed) << program;
+        // Each word completed after an option is one it takes; any other is
+        // refused, naming what it takes.
+        std::istringstream cases(script);
+        for (std::string line; std::getline(cases, line);) {
+            const std::size_t from = line.find("--"), to = line.find(") COMPREPLY");
+            if (to == std::string::npos || from > to)
+                continue;
+            const std::string option = line.substr(from, to - from);
+            const std::size_t at = line.find('"', to) + 1;
+            std::istringstream choices(line.substr(at, line.find('"', at) - at));
+            for (std::string choice; choices >> choice;)
+                EXPECT_NE(runProgram({program, option, choice, "--zz"}).err.find("'--zz'"),
+                          std::string::npos)
+                    << option << " " << choice;
+            EXPECT_NE(runProgram({program, option, "zz"}).err.find(option + " no admite \"zz\""),
+                      std::string::npos)
+                << option;
+        }
         for (const std::string &option : completed) {
             // What follows it makes the line wrong, so nothing runs.
             const auto run = runProgram({program, option, "1", "2", "--zz"});

@@ -137,6 +137,9 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
     const std::string latin1Folder = (folder.path() / "dir\xf3n").string();
     std::filesystem::create_directory(latin1Folder);
     folder.write("damaged.sdx", "01x732\r\n");
+    folder.write("write.toml",
+                 "[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\n"
+                 "start = 0\nvalues = [1, 2]\n");
     const std::vector<std::string> korvel = {"korvel", "--address", "01", "--instruction", "D"};
     const std::vector<std::string> modbus = {"--baud", "19200",      "modbus", "--address",
                                              "1",      "--function", "3",      "--start",
@@ -239,6 +242,16 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
          [](const testing::ProgramRun &run) {
              EXPECT_NE(run.err.find("aviso: la función 16 anuncia 4 bytes"), std::string::npos);
              EXPECT_NE(run.out.find("#1 "), std::string::npos) << "sent";
+         }},
+        {"a plan's write is shown in its own format, not the reads' view",
+         Peer::Simulator,
+         {},
+         {"--plan", (folder.path() / "write.toml").string(), "--json", "--registers", "f32"},
+         {},
+         [](const testing::ProgramRun &run) {
+             EXPECT_NE(run.out.find(R"("written":[{"number":0,"format":"u16","value":1,)"),
+                       std::string::npos)
+                 << run.out;
          }},
         {"a damaged settings file is never promised a rewrite",
          Peer::None,
@@ -549,6 +562,9 @@ TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
         {"", "--plan DIR/plan.toml --junit DIR/r\n.xml", 64,
          "--junit tiene el carácter de control"},
         {"", "--plan DIR/plan.toml --junit DIR/a.xml --junit DIR/b.xml", 64, "se dio dos veces"},
+        {"", "--plan DIR/plan.toml --check --values 1,2 --bits 4 --any-address", 64,
+         "un plan trae sus propias peticiones"},
+        {"", "--json --format text korvel --address 01", 64, "--json y --format text"},
     };
     auto placed = [&](std::string text) {
         for (const auto &[from, to] :
