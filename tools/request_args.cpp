@@ -114,13 +114,15 @@ constexpr const char *kRequestFormsHelp =
 
 template <std::size_t... I>
 constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index_sequence<I...>) {
-    return {
-        {{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
-          nullptr},
-         {kOptions[I].text, takeField<I>}...,
-         {{"--any-address", "", "Modbus: admite las direcciones 248..255, que la norma reserva\n"},
-          takeAnyAddress},
-         {{"", "", kRequestFormsHelp}, nullptr}}};
+    return {{{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
+              nullptr},
+             {kOptions[I].text, takeField<I>}...,
+             {{"--any-address", "",
+               "Modbus: admite las direcciones 248..255, que la norma reserva\n"
+               "(también en --scan)\n"},
+              takeAnyAddress,
+              kScanReads},
+             {{"", "", kRequestFormsHelp}, nullptr}}};
 }
 constexpr auto kRows = rowsOf(std::make_index_sequence<kOptions.size()>());
 
