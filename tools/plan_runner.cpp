@@ -110,8 +110,7 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
             const std::int64_t caseStart = sleeper.steadyUs();
             const auto protocol = static_cast<Protocol>(step.protocol);
             (void)port.setSettings(settingsTextFor(settings.line, protocol));
-            ExchangeSetup setup = setupFor(settings.line, protocol, step.inputs);
-            setup.request = step.request;
+            ExchangeSetup setup = setupFor(settings.line, protocol, step.inputs, step.request);
             setup.stopRequested = settings.stopRequested;
             StepCheck check;
             bool cutShort = false;

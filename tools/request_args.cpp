@@ -130,8 +130,10 @@ constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index
         {{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
           nullptr},
          {kOptions[I].text, takeField<I>}...,
-         {{"--any-address", "", "Modbus: admite las direcciones 248..255, que la norma reserva\n"},
-          takeAnyAddress},
+         {{"--any-address", "", "Modbus: admite las direcciones 248..255, que la norma reserva\n"
+           "(también en --scan)\n"},
+          takeAnyAddress,
+          kScanReads},
          {{"", "", forms}, nullptr}}};
 }
 

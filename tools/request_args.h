@@ -39,6 +39,9 @@ struct RequestArgs {
     bool anyAddress = false;  // Modbus addresses 248..255, which the standard reserves
 };
 
+// OptionRow::modes of marvalo-send's options: a bus scan reads it.
+inline constexpr unsigned kScanReads = 1;
+
 // Takes argv[i] (and its value) when it is a protocol name or a request
 // option: how many arguments it used, 0 when argv[i] is not one of them, or
 // what is wrong with the command line.

@@ -102,8 +102,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         std::cerr << set.error().message() << "\n";
         return kExitRejected;
     }
-    ExchangeSetup setup = setupFor(line, choice.value().protocol, choice.value().inputs);
-    setup.request = choice.value().frame;
+    ExchangeSetup setup =
+        setupFor(line, choice.value().protocol, choice.value().inputs, choice.value().frame);
 
     catchStopSignals();
     setup.stopRequested = stopRequested;

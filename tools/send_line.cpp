@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "core/frames/line_timing.h"
+#include "core/frames/request.h"
+#include "core/modbus/function_table.h"
 
 namespace marvalo {
 
@@ -54,7 +56,8 @@ void configurePort(PortLine &port, const SendLine &line) {
         (void)port.setCommPort(line.port);
 }
 
-ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInputs &inputs) {
+ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInputs &inputs,
+                       const std::optional<Bytes> &request) {
     ExchangeSetup setup;
     setup.mode = line.mode;
     setup.protocol = static_cast<std::uint8_t>(protocol);
@@ -66,7 +69,15 @@ ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInp
     // Any protocol: a Modbus unit on the same line hears every request.
     setup.frameGapUs = frameGapUs(line.baud, bitsPerChar);
     setup.inputs = inputs;
-    setup.waitMs = line.waitMs.value_or(replyWaitMsAt(line.baud, line.mode));
+    setup.request = request;
+    // Only a Modbus request says how long its answer can be; a refused
+    // one never reaches the line, so its wait does not matter.
+    const auto built =
+        request ? Result<Bytes, RequestError>(*request) : BuildRequest(setup.protocol, inputs);
+    const Bytes frame = built ? built.value() : Bytes{};
+    const auto form = protocol == Protocol::Modbus ? replyFormOf(frame) : std::nullopt;
+    setup.waitMs = line.waitMs.value_or(replyWaitMsFor(
+        line.baud, bitsPerChar, line.mode, frame.size() + (form ? longestReplyLength(*form) : 0)));
     setup.endWhenComplete = line.untilComplete;
     return setup;
 }

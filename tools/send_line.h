@@ -39,7 +39,10 @@ std::string settingsTextFor(const SendLine &line, Protocol protocol);
 // adapter's low latency.
 void configurePort(PortLine &port, const SendLine &line);
 
-// One exchange's setup as the panel would gather it.
-ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInputs &inputs);
+// One exchange's setup as the panel would gather it, sending `request`
+// when given (else the one the inputs build). The default reply wait
+// leaves room for the longest answer the request can get.
+ExchangeSetup setupFor(const SendLine &line, Protocol protocol, const RequestInputs &inputs,
+                       const std::optional<Bytes> &request);
 
 }  // namespace marvalo

@@ -153,13 +153,22 @@ Problem takeParity(SendOptions &options, std::string_view, OptionValues values) 
     return std::nullopt;
 }
 
+// Read once every option is in (see scanAddresses): --any-address may
+// come after it.
 Problem takeScan(SendOptions &options, std::string_view name, OptionValues values) {
-    auto addresses = values[0]
-                         ? parseNumberList(values[0], kFirstScanAddress, kLastScanAddress, true)
-                         : Result<std::vector<int>, std::string>(std::string("falta"));
+    if (!values[0])
+        return needs(name, "las direcciones a explorar (como 1-247 o 1,5,10-20)");
+    options.scanList = values[0];
+    return std::nullopt;
+}
+
+Problem scanAddresses(SendOptions &options, bool anyAddress) {
+    auto addresses = parseNumberList(*options.scanList, kFirstScanAddress,
+                                     anyAddress ? kLastAnyScanAddress : kLastScanAddress, true);
     if (!addresses)
-        return needs(name, "las direcciones a explorar (como 1-247 o 1,5,10-20): " +
-                               safeText(addresses.error()));
+        return needs("--scan", "las direcciones a explorar (como 1-247 o 1,5,10-20): " +
+                                   safeText(addresses.error()) +
+                                   (anyAddress ? "" : "; 248 a 255 con --any-address"));
     options.scan = addresses.value();
     return std::nullopt;
 }
@@ -245,45 +254,54 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "la tabla de puertos (marvalo-ports.ini, junto a los archivos del\n"
       "panel) da ese número. Sin --port ni --device, el puerto de\n"
       "--settings, si no COM 1, y se dice cuál\n"},
-     takePort},
+     takePort,
+     kScanReads},
     {{"--device", "RUTA",
       "el dispositivo serie mismo (/dev/ttyUSB0, una ruta by-id), o un\n"
       "servidor serie: rfc2217://HOST:PUERTO (RFC 2217, los ajustes de\n"
       "línea puestos en el servidor) o socket://HOST:PUERTO (TCP en\n"
       "crudo, los ajustes del servidor); HOST un nombre, IPv4 o [IPv6]\n"},
-     takeDevice},
+     takeDevice,
+     kScanReads},
     {{"--connect-timeout", "MS",
       "lo más que puede tardar un servidor serie en encontrarse y\n"
       "conectar, y luego en contestar cada ajuste de línea (1..60000,\n"
       "3000 por omisión)\n"},
-     takeMs<&SendOptions::connectTimeoutMs, 1>},
+     takeMs<&SendOptions::connectTimeoutMs, 1>,
+     kScanReads},
     {{"--list-ports", "",
       "los adaptadores serie presentes, los servidores serie de la tabla\n"
       "de puertos, sus números COM y cómo está ligado cada uno (con\n"
       "--json, un objeto por puerto), y termina\n"},
      takeSwitch<&SendOptions::listPorts>},
-    {{"--baud", "BAUDIOS", kBaudHelp}, takeBaud},
+    {{"--baud", "BAUDIOS", kBaudHelp}, takeBaud, kScanReads},
     {{"--rs485", "",
       "el enlace RS485: sube RTS 50 ms antes de cada escritura y lo baja\n"
       "el tiempo de retención del panel después\n"},
-     takeLink},
+     takeLink,
+     kScanReads},
     {{"--rs232", "",
       "el enlace RS232; apaga también el modo RS485 de un driver que dejó\n"
       "puesto una ejecución matada\n"},
-     takeLink},
+     takeLink,
+     kScanReads},
     {{"--rs485-kernel", "",
       "deja que el driver conmute el transceptor RS485 (TIOCSRS485) en\n"
       "lugar de temporizar RTS; la mayoría de adaptadores USB lo rechaza\n"},
-     takeSwitch<&SendOptions::kernelRs485>},
+     takeSwitch<&SendOptions::kernelRs485>,
+     kScanReads},
     {{"--parity", "none|even|odd[,...]",
       "la paridad, en lugar de la del protocolo (7E1 en ISO 1745, si no\n"
       "8N1); muchos equipos Modbus van a 8E1\n",
       kParityChoices},
-     takeParity},
+     takeParity,
+     kScanReads},
     {{"--data-bits", "7|8", "los bits de datos, en lugar de los del protocolo\n", "7 8"},
-     takeBits<&SendOptions::dataBits>},
+     takeBits<&SendOptions::dataBits>,
+     kScanReads},
     {{"--stop-bits", "1|2", "los bits de parada, en lugar de los del protocolo\n", "1 2"},
-     takeBits<&SendOptions::stopBits>},
+     takeBits<&SendOptions::stopBits>,
+     kScanReads},
     {{"--settings", "ARCHIVO",
       "toma el enlace, el puerto, la dirección, la velocidad y el\n"
       "protocolo del Comini.sdx de un panel; las opciones dadas aquí\n"
@@ -291,26 +309,36 @@ const OptionRow<SendOptions> kLineOptions[] = {
      takeText<&SendOptions::settingsFile>},
     paragraph("Un barrido del bus:\n"),
     {{"--scan", "DIRECCIONES",
-      "pregunta a cada dirección (1-247, 1,5,10-20), a cada velocidad de\n"
-      "--baud LISTA (9600,19200,115200) y paridad de --parity LISTA\n"
-      "(none,even), qué unidad contesta, esperando solo lo que puede\n"
-      "tardar una respuesta a esa velocidad (--wait para otra espera);\n"
-      "vale cualquier respuesta, también una excepción. Luego una tabla\n"
-      "(con --json un objeto por hallazgo y un resumen); sale 0 si algo\n"
-      "contestó, 1 si nada. Solo salen lecturas\n"},
-     takeScan},
+      "pregunta a cada dirección (1-247, 1,5,10-20; hasta 255 con\n"
+      "--any-address), a cada velocidad de --baud LISTA\n"
+      "(9600,19200,115200) y paridad de --parity LISTA (none,even), qué\n"
+      "unidad contesta, esperando lo que tardan la petición y la respuesta\n"
+      "a esa velocidad, el silencio Modbus y 20 ms para que la unidad\n"
+      "conteste (--wait para otra espera); vale cualquier respuesta,\n"
+      "también una excepción, y no el eco de la propia petición. Luego una\n"
+      "tabla (con --json un objeto por hallazgo y un resumen); sale 0 si\n"
+      "algo contestó, 1 si nada. Solo salen lecturas; solo valen las\n"
+      "opciones de la línea, --probe, --wait, --json y --any-address\n"},
+     takeScan,
+     kScanReads},
     {{"--probe", "FC",
       "la función que se pregunta: 3, el registro 0 (por omisión); 17, el\n"
       "id del servidor; 43, la identificación básica del dispositivo\n",
       "3 17 43"},
-     takeProbe},
+     takeProbe,
+     kScanReads},
     paragraph("Los tiempos:\n"),
     {{"--continuous", "",
       "la espera del envío continuo (1000 ms más corta), con el puerto\n"
       "abierto mientras no llega respuesta, como el envío continuo del\n"
       "panel\n"},
      takeSwitch<&SendOptions::continuous>},
-    {{"--wait", "MS", "otra espera de la respuesta\n"}, takeMs<&SendOptions::waitMs, 0>},
+    {{"--wait", "MS",
+      "otra espera de la respuesta; sin ella, la del panel, alargada a lo\n"
+      "que tardan en la línea la petición y la respuesta Modbus más larga\n"
+      "que puede tener (125 registros a 1200 baudios: 3342 ms)\n"},
+     takeMs<&SendOptions::waitMs, 0>,
+     kScanReads},
     {{"--until-complete", "",
       "acaba cada intercambio en cuanto la respuesta es una trama\n"
       "completa (si no, al final de la espera); pide baja latencia a los\n"
@@ -320,7 +348,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
     {{"--interval", "MS", "la pausa entre intercambios\n"}, takeMs<&SendOptions::intervalMs, 0>},
     paragraph("La salida:\n"),
     {{"--json", "", "un objeto JSON por intercambio y un resumen final, todo en stdout\n"},
-     takeJson},
+     takeJson,
+     kScanReads},
     {{"--format", "text|json|influx",
       "text, lo predeterminado; json, lo mismo que --json; influx, una\n"
       "línea del protocolo de InfluxDB por intercambio (también los de un\n"
@@ -330,7 +359,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "registro un campo por su número (u16 salvo con --registers), para\n"
       "la entrada execd de Telegraf\n",
       "text json influx"},
-     takeFormat},
+     takeFormat,
+     kScanReads},
     {{"--pcap", "ARCHIVO",
       "escribe cada intercambio en una captura pcapng que leen Wireshark\n"
       "y tshark (Modbus: tshark -o mbrtu.tcp.port:502\n"
@@ -453,6 +483,24 @@ const std::vector<OptionText> &helpRows() {
     return rows;
 }
 
+// A scan sends its own probes: an option it does not read would be
+// dropped without a word, so it is refused by name.
+Problem scanProblem(const std::vector<std::string> &optionsGiven, const RequestArgs &request) {
+    if (request.protocol)
+        return "--scan envía sus propias lecturas: no va con una petición (" +
+               protocolName(*request.protocol) + ")";
+    for (const std::string &word : optionsGiven) {
+        const unsigned modes = modesOf<SendOptions>(kLineOptions, word) |
+                               modesOf(requestArgOptions(), word) |
+                               modesOf(portCommandOptions(), word);
+        if ((modes & kScanReads) == 0)
+            return safeText(word) +
+                   " no va con --scan: un barrido envía sus propias lecturas y solo toma las "
+                   "opciones de la línea, --probe, --wait, --json y --any-address";
+    }
+    return std::nullopt;
+}
+
 // Options that cannot go together, or that only a plan reads: refused,
 // never silently dropped.
 std::optional<std::string> clashOf(const CommandLine &command) {
@@ -467,16 +515,8 @@ std::optional<std::string> clashOf(const CommandLine &command) {
     if (options.influx && (options.scan || options.listPorts || options.tap))
         return "--format influx escribe una línea por intercambio: no va con --scan, "
                "--list-ports ni --tap";
-    if (options.scan) {
-        if (anyRequestField(request))
-            return "--scan envía sus propias lecturas: no va con una petición";
-        if (options.plan || options.repeatGiven || options.settingsFile || options.listPorts ||
-            options.portCommand || options.pcap || options.continuous)
-            return "--scan no va con --plan, --count, --interval, --settings, --list-ports, "
-                   "--pcap, --continuous ni un cambio de la tabla de puertos";
-    } else if (options.bauds.size() > 1 || options.parities.size() > 1 || options.probe) {
+    if (!options.scan && (options.bauds.size() > 1 || options.parities.size() > 1 || options.probe))
         return "una lista en --baud o --parity, y --probe, solo valen con --scan";
-    }
     if (!options.plan) {
         for (const auto &[given, name] : {std::pair{options.tap, "--tap"},
                                           {options.junit.has_value(), "--junit"},
@@ -518,6 +558,7 @@ Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
     CommandLine command;
     SendOptions &options = command.options;
     std::set<std::string> given;
+    std::vector<std::string> optionsGiven;  // in their order, each once
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
         // A second value would silently win over the first.
@@ -541,7 +582,15 @@ Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
             return CommandLineEnd{usage(taken.error())};
         if (taken.value() == 0)
             return CommandLineEnd{usage(unknownOption(word, helpRows()))};
+        if (word.starts_with("--"))
+            optionsGiven.push_back(word);
         i += taken.value();
+    }
+    if (options.scanList) {
+        if (auto problem = scanProblem(optionsGiven, command.request))
+            return CommandLineEnd{usage(*problem)};
+        if (auto problem = scanAddresses(options, command.request.anyAddress))
+            return CommandLineEnd{usage(*problem)};
     }
     if (options.port && options.device)
         return CommandLineEnd{usage("--port y --device nombran lo mismo: dé solo uno")};

@@ -48,7 +48,8 @@ struct SendOptions {
     std::optional<RegisterView> registers;
     std::optional<std::string> pcap;
     // A bus scan
-    std::optional<std::vector<int>> scan;  // the addresses
+    std::optional<std::string> scanList;   // as given
+    std::optional<std::vector<int>> scan;  // the addresses, read from it
     std::optional<int> probe;              // the function asked
     // Test plans
     std::optional<std::string> plan;

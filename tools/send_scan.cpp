@@ -2,6 +2,7 @@
 // framing. Only reads and identification go out, so a scan changes no unit.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <iostream>
 
 #include "core/frames/line_timing.h"
+#include "core/modbus/function_table.h"
 #include "core/scan/bus_scan.h"
 #include "core/text/byte_text.h"
 #include "link/port_line.h"
@@ -61,24 +63,35 @@ class Progress {
     bool shown_;
 };
 
+// Through std::cout, the one writer of stdout, so a stdout that takes no
+// more is told as in every other mode.
 void printTable(const std::vector<Find> &finds) {
     if (finds.empty()) {
         std::cout << "ninguna dirección respondió\n";
         return;
     }
-    std::printf("%-9s  %8s  %-5s  %-40s  %s\n", "dirección", "baudios", "trama", "respuesta",
-                "primer byte");
+    char row[512];
+    std::snprintf(row, sizeof row, "%-9s  %8s  %-5s  %-40s  %s\n", "dirección", "baudios", "trama",
+                  "respuesta", "primer byte");
+    std::cout << row;
     for (const Find &find : finds) {
-        std::printf("%9d  %8d  %-5s  %-40s  %s\n", find.address, find.baud, find.framing.c_str(),
-                    safeText(find.answered).c_str(), millisecondsText(find.firstByteMs).c_str());
+        std::snprintf(row, sizeof row, "%9d  %8d  %-5s  ", find.address, find.baud,
+                      find.framing.c_str());
+        // A unit's own text, of any length: padded, never cut.
+        std::string answered = safeText(find.answered);
+        answered.resize(std::max<std::size_t>(answered.size(), 40), ' ');
+        std::cout << row << answered << "  " << millisecondsText(find.firstByteMs) << "\n";
     }
-    std::fflush(stdout);
+    std::cout.flush();
 }
 
 }  // namespace
 
 int runScan(const SendOptions &options, BenchPorts &benchPorts) {
     const ScanProbe probe = *scanProbe(options.probe.value_or(3));
+    // Every probe of a scan has the length of the first and its answer's.
+    const Bytes firstProbe = probeRequest(probe, options.scan->front());
+    const std::size_t longestReply = longestReplyLength(*replyFormOf(firstProbe));
     SendLine line = lineFrom(options, std::nullopt);
     // A reply ends the wait as soon as it is whole, and a silent address
     // leaves the port open for the next.
@@ -121,18 +134,22 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
                 portFailed = true;
                 break;
             }
-            ExchangeSetup setup = setupFor(line, Protocol::Modbus, RequestInputs{});
+            ExchangeSetup setup = setupFor(line, Protocol::Modbus, RequestInputs{}, firstProbe);
             const int bitsPerChar = bitsPerCharacter(
                 line.dataBits.value_or(8), parities[p] != Parity::None, line.stopBits.value_or(1));
             const std::int64_t withinUs =
-                replyWithinUs(line.baud, bitsPerChar, probe.longestReplyBytes);
+                replyWithinUs(line.baud, bitsPerChar, firstProbe.size(), longestReply);
             setup.waitMs = options.waitMs.value_or(static_cast<int>((withinUs + 999) / 1000));
             setup.stopRequested = stopRequested;
             progress.clear();
             std::cerr << "marvalo-send: explorando " << options.scan->size() << " direcciones en "
                       << safeText(port.describe()) << " a " << line.baud << " baudios "
                       << framingText(line) << " con la función " << probe.function << ": hasta "
-                      << *setup.waitMs << " ms por dirección\n";
+                      << *setup.waitMs << " ms por dirección"
+                      << (options.waitMs ? " (--wait)"
+                                         : " (" + std::to_string(kScanTurnaroundMs) +
+                                               " ms de ellos para que la unidad conteste)")
+                      << "\n";
             for (int address : *options.scan) {
                 if (stopRequested())
                     break;
@@ -150,7 +167,7 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
                     break;
                 }
                 const ExchangeRecord &record = outcome.record;
-                if (auto answered = whatAnswered(probe, address, record.reply)) {
+                if (auto answered = whatAnswered(probe, record.request, record.reply)) {
                     finds.push_back({address, line.baud, parities[p], framingText(line), *answered,
                                      record.firstByteMs().value_or(0.0)});
                     if (options.json) {
@@ -193,6 +210,9 @@ int runScan(const SendOptions &options, BenchPorts &benchPorts) {
     std::cerr << "marvalo-send: " << rate << ", " << finds.size()
               << (finds.size() == 1 ? " respuesta" : " respuestas")
               << (stopRequested() ? "; interrumpido" : "") << "\n";
+    if (finds.empty() && probes > 0 && !stopRequested() && !portFailed)
+        std::cerr << "marvalo-send: una unidad más lenta puede necesitar --wait MS, más que la "
+                     "espera de cada sondeo dicha arriba\n";
     return status;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/frames/reply.h"
@@ -21,6 +22,12 @@ int bitsPerCharacter(int dataBits, bool parity, int stopBits);
 // the panel's rates the same milliseconds it waits.
 int replyWaitMsAt(int baud, ExchangeMode mode);
 
+// marvalo-send's and a plan's reply wait: the panel's rule, stretched to
+// what `frameBytes` (the request and the longest answer it can get) take on
+// the wire at this rate and framing, since a write returns before the UART
+// has sent the request. The panel keeps its own.
+int replyWaitMsFor(int baud, int bitsPerChar, ExchangeMode mode, std::size_t frameBytes);
+
 // How long RTS stays up after an RS485 write returns: the panel's own
 // hold at its rates, else the Modbus silent interval (3.5 characters),
 // rounded up to whole milliseconds; the drain after it waits out the rest.
@@ -31,9 +38,15 @@ int rs485HoldMsAt(int baud, int bitsPerChar);
 // lines are not held to microseconds no UART timer keeps).
 std::int64_t frameGapUs(int baud, int bitsPerChar);
 
-// How long a reply of `replyBytes` can take to come back once the request
-// has left: the silent interval, the reply on the wire and a margin for the
-// unit to think (4 ms and 4 characters). What a bus scan waits per address.
-std::int64_t replyWithinUs(int baud, int bitsPerChar, int replyBytes);
+// What a bus scan leaves a unit to turn a request round: most answer
+// within 5 to 20 ms; a slower one is found with --wait.
+inline constexpr int kScanTurnaroundMs = 20;
+
+// How long a reply of `replyBytes` can take to come back once a request of
+// `requestBytes` is written: the request and the reply on the wire, the
+// silent interval and the unit's turnaround. What a bus scan waits per
+// address.
+std::int64_t replyWithinUs(int baud, int bitsPerChar, std::size_t requestBytes,
+                           std::size_t replyBytes);
 
 }  // namespace marvalo

@@ -220,6 +220,10 @@ std::optional<ReplyForm> replyFormOf(const Bytes &request) {
     return form;
 }
 
+std::size_t longestReplyLength(const ReplyForm &form) {
+    return form.length.value_or(kLongestRtuFrame);
+}
+
 std::optional<std::size_t> rightReplyLength(const ReplyForm &form,
                                             std::span<const std::uint8_t> reply) {
     if (form.length)

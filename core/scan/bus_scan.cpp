@@ -5,6 +5,7 @@
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
 #include "core/modbus/function_table.h"
+#include "core/line/line_types.h"
 #include "core/modbus/modbus_request.h"
 #include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
@@ -58,11 +59,9 @@ Result<std::vector<int>, std::string> parseNumberList(std::string_view text, int
 }
 
 std::optional<ScanProbe> scanProbe(int function) {
-    // One holding register: address, function, byte count, two bytes, CRC.
-    if (function == kReadHolding)
-        return ScanProbe{kReadHolding, 7};
-    if (function == kReportServerId || function == kDeviceIdentification)
-        return ScanProbe{function, kLongestFrame};
+    if (function == kReadHolding || function == kReportServerId ||
+        function == kDeviceIdentification)
+        return ScanProbe{function};
     return std::nullopt;
 }
 
@@ -71,12 +70,19 @@ Bytes probeRequest(const ScanProbe &probe, int address) {
     call.address = static_cast<std::uint8_t>(address);
     call.function = static_cast<std::uint8_t>(probe.function);
     call.quantity = 1;  // 3: register 0, one word; 43/14: the basic objects from 0
-    // Every probe at a scan's addresses is one the function table builds.
-    return buildModbusCall(call).value();
+    // Every probe at a scan's addresses is one the function table builds;
+    // the reserved addresses are in the list only with --any-address.
+    return buildModbusCall(call, true).value();
 }
 
-std::optional<std::string> whatAnswered(const ScanProbe &probe, int address, const Bytes &reply) {
-    if (reply.size() < kModbusExceptionLength || reply[0] != address || !crcHolds(reply))
+std::optional<std::string> whatAnswered(const ScanProbe &probe, const Bytes &request,
+                                        const Bytes &heard) {
+    // Our own probe heard back is nobody's answer; what follows it may be.
+    const std::size_t echo =
+        echoedRequestLength(static_cast<std::uint8_t>(Protocol::Modbus), request, heard);
+    const Bytes reply(heard.begin() + static_cast<std::ptrdiff_t>(echo), heard.end());
+    if (request.empty() || reply.size() < kModbusExceptionLength || reply[0] != request[0] ||
+        !crcHolds(reply))
         return std::nullopt;
     if (const auto code = reply[1] == (probe.function | kModbusExceptionBit) ? exceptionCode(reply)
                                                                              : std::nullopt)

@@ -20,19 +20,21 @@ Result<std::vector<int>, std::string> parseNumberList(std::string_view text, int
 // never changes a unit.
 inline constexpr int kFirstScanAddress = 1;
 inline constexpr int kLastScanAddress = 247;
+inline constexpr int kLastAnyScanAddress = 255;  // with --any-address, the reserved ones too
 
 struct ScanProbe {
     int function;
-    int longestReplyBytes;  // the longest frame a unit can answer with
 };
 // The probe for `function`, or nullopt when a scan cannot ask it.
 std::optional<ScanProbe> scanProbe(int function);
-// The probe's request to `address`, CRC included.
+// The probe's request to `address` (1..255), CRC included.
 Bytes probeRequest(const ScanProbe &probe, int address);
 
-// What answered, from a reply that is a whole frame from `address` with
-// its CRC right (a normal answer or an exception); nullopt for anything
-// else: silence, noise, a late answer of another address.
-std::optional<std::string> whatAnswered(const ScanProbe &probe, int address, const Bytes &reply);
+// What answered `request`, from a reply that is a whole frame from its
+// address with its CRC right (a normal answer or an exception), after our
+// own request heard back, if it was; nullopt for anything else: silence,
+// noise, the echo alone, a late answer of another address.
+std::optional<std::string> whatAnswered(const ScanProbe &probe, const Bytes &request,
+                                        const Bytes &reply);
 
 }  // namespace marvalo

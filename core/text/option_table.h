@@ -32,7 +32,20 @@ template <typename Target>
 struct OptionRow {
     OptionText text;
     std::optional<std::string> (*take)(Target &target, std::string_view name, OptionValues values);
+    // Which of its program's modes read it, as bits the program names, so
+    // a mode can refuse what it would drop; 0 for a program without modes.
+    unsigned modes = 0;
 };
+
+// The modes of the row named `name`, 0 when no row names it.
+template <typename Target>
+unsigned modesOf(std::span<const OptionRow<Target>> rows, std::string_view name) {
+    for (const OptionRow<Target> &row : rows) {
+        if (!row.text.name.empty() && row.text.name == name)
+            return row.modes;
+    }
+    return 0;
+}
 
 // --help, --version and --bash-completion, which every program has.
 std::span<const OptionText> commonOptions();

@@ -430,22 +430,29 @@ std::string exceptionText(std::uint8_t code) {
     return "excepción " + hexByte(code) + ": " + modbusExceptionName(code);
 }
 
+std::size_t echoedRequestLength(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
+    const bool modbus = protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    const bool broadcast = modbus && request.size() > 1 && request[0] == kModbusBroadcast;
+    // Some functions' right answer is their request, byte for byte.
+    const auto form = modbus && !broadcast ? replyFormOf(request) : std::nullopt;
+    const bool answerEchoesRequest = form && form->shape == ReplyShape::Echo;
+    if (!startsWith(reply, request) || (answerEchoesRequest && reply.size() == request.size()))
+        return 0;
+    return request.size();
+}
+
 Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
     const bool modbus = protocol == static_cast<std::uint8_t>(Protocol::Modbus);
     const bool broadcast = modbus && request.size() > 1 && request[0] == kModbusBroadcast;
     if (reply.empty() && !broadcast) {
         return verdict(VerdictKind::Silence, "sin respuesta");
     }
-    // Some functions' right answer is their request, byte for byte.
-    const auto form = modbus && !broadcast ? replyFormOf(request) : std::nullopt;
-    const bool answerEchoesRequest = form && form->shape == ReplyShape::Echo;
-    if (startsWith(reply, request) && !(answerEchoesRequest && reply.size() == request.size())) {
-        return Verdict{
-            VerdictKind::Echo,
-            reply.size() == request.size()
-                ? "eco: se recibió la propia petición"
-                : "eco: la propia petición seguida de " + bytesCount(reply.size() - request.size()),
-            request.size()};
+    if (const std::size_t echo = echoedRequestLength(protocol, request, reply)) {
+        return Verdict{VerdictKind::Echo,
+                       reply.size() == echo ? "eco: se recibió la propia petición"
+                                            : "eco: la propia petición seguida de " +
+                                                  bytesCount(reply.size() - echo),
+                       echo};
     }
     switch (static_cast<Protocol>(protocol)) {
         case Protocol::Korvel:

@@ -47,6 +47,12 @@ inline bool replyIsComplete(VerdictKind kind) {
            kind != VerdictKind::OtherFunction;
 }
 
+// How many bytes at the start of `reply` are our own request heard back (a
+// two-wire RS485 adapter hears itself): the request's length, or 0 when the
+// reply does not start with it or when it is the right answer itself (a
+// Modbus function that answers with its request, as 6 does).
+std::size_t echoedRequestLength(std::uint8_t protocol, const Bytes &request, const Bytes &reply);
+
 // `protocol` as in the panel (0 Korvel, 1 ISO 1745, 2 Modbus RTU). A Modbus
 // broadcast (address 0) that stays silent is judged Ok: nobody may answer.
 Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply);

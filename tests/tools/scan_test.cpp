@@ -25,8 +25,11 @@ using testing::runProgram;
 // parity, so that one they cannot tell).
 class UnitsAtOneRate {
   public:
-    UnitsAtOneRate(std::set<int> addresses, int baud)
-        : addresses_(std::move(addresses)), baud_(baud), thread_([this] { serve(); }) {}
+    UnitsAtOneRate(std::set<int> addresses, int baud, int turnaroundMs = 0)
+        : addresses_(std::move(addresses)),
+          baud_(baud),
+          turnaroundMs_(turnaroundMs),
+          thread_([this] { serve(); }) {}
     ~UnitsAtOneRate() {
         stop_ = true;
         thread_.join();
@@ -56,13 +59,16 @@ class UnitsAtOneRate {
         Bytes reply{address, 3, 2, 0, address};
         const Bytes crc = CalcCRC(reply);
         reply.insert(reply.end(), crc.begin(), crc.end());
-        if (baud == baud_ && addresses_.count(address))
-            (void)!::write(pty_.controller(), reply.data(), reply.size());
+        if (baud != baud_ || !addresses_.count(address))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(turnaroundMs_));
+        (void)!::write(pty_.controller(), reply.data(), reply.size());
     }
 
     testing::PtyPair pty_;
     std::set<int> addresses_;
     int baud_;
+    int turnaroundMs_;
     std::atomic<bool> stop_{false};
     std::atomic<int> lastRate_{0};
     std::thread thread_;
@@ -90,9 +96,9 @@ TEST(Baud, EveryRateReachesTheLine) {
 }
 
 // Three units at 19200 among three rates: found once each, at their rate,
-// in the JSON and in the table.
+// in the JSON and in the table, though each thinks 12 ms before it answers.
 TEST(Scan, FindsEveryUnitAtItsRate) {
-    UnitsAtOneRate units({17, 120, 247}, 19200);
+    UnitsAtOneRate units({17, 120, 247}, 19200, 12);
     const auto json = runProgram({MARVALO_SEND_PATH, "--device", units.devicePath(), "--scan",
                                   "1-247", "--baud", "9600,19200,115200", "--json"});
     EXPECT_EQ(json.status, 0) << json.err;
@@ -113,15 +119,15 @@ TEST(Scan, FindsEveryUnitAtItsRate) {
         << table.out;
     EXPECT_NE(table.out.find("       17     19200  8N1    registro 0 = 17"), std::string::npos);
     // The parity bit makes each character longer, and so the wait.
-    EXPECT_NE(table.err.find("19200 baudios 8E1 con la función 3: hasta 13 ms por dirección"),
+    EXPECT_NE(table.err.find("19200 baudios 8E1 con la función 3: hasta 31 ms por dirección"),
               std::string::npos)
         << table.err;
 }
 
 // Ctrl-C ends a scan at once with what it found; what it cannot do is
-// refused before anything is sent.
+// refused before anything is sent, and stdout that fails is said.
 TEST(Scan, StopsAtOnceAndRefusesWhatItCannotDo) {
-    UnitsAtOneRate unit({1}, 9600);
+    UnitsAtOneRate unit({1, 250}, 9600);
     const auto run =
         runProgram({MARVALO_SEND_PATH, "--device", unit.devicePath(), "--scan", "1-247", "--json"},
                    {false, 600, SIGINT});
@@ -131,16 +137,23 @@ TEST(Scan, StopsAtOnceAndRefusesWhatItCannotDo) {
     ASSERT_EQ(lines.size(), 2u) << run.out;
     EXPECT_EQ(lines[0]["address"], 1);
     EXPECT_EQ(lines[1]["summary"]["interrupted"], true);
-    const std::pair<std::vector<std::string>, const char *> refusals[] = {
-        {{"--scan", "0-10"}, "no vale en \"0-10\": cada elemento es un número de 1 a 247"},
-        {{"--baud", "12000001", "modbus"}, "--baud necesita un número de baudios de 50 a 12000000"},
+    const std::tuple<const char *, int, const char *> rows[] = {
+        {"--scan 0-10", 64, "no vale en \"0-10\": cada elemento es un número de 1 a 247"},
+        {"--baud 12000001 modbus", 64, "--baud necesita un número de baudios de 50 a 12000000"},
+        {"--scan 248-255 --any-address --json", 0, "{\"address\":250,"},
+        {"--scan 1 --raw '01 03'", 64, "--raw no va con --scan"},
+        {"--scan 1 --crc keep", 64, "--crc no va con --scan"},
+        {"--scan 1 --value 1", 64, "--value no va con --scan"},
+        {"--scan 1 --registers u16", 64, "--registers no va con --scan"},
+        {"--scan 1-2 > /dev/full", 4, "la salida estándar no admite más"},
+        {"--scan 2-3", 1, "una unidad más lenta puede necesitar --wait MS"},
     };
-    for (const auto &[options, mention] : refusals) {
-        std::vector<std::string> argv{MARVALO_SEND_PATH};
-        argv.insert(argv.end(), options.begin(), options.end());
-        const auto refused = runProgram(argv);
-        EXPECT_EQ(refused.status, 64) << options[1];
-        EXPECT_NE(refused.err.find(mention), std::string::npos) << refused.err;
+    for (const auto &[options, status, says] : rows) {
+        const auto done = runProgram({"/bin/sh", "-c",
+                                      std::string("exec ") + MARVALO_SEND_PATH + " --device " +
+                                          unit.devicePath() + " " + options});
+        EXPECT_EQ(done.status, status) << options << "\n" << done.err;
+        EXPECT_NE((done.out + done.err).find(says), std::string::npos) << done.out << done.err;
     }
 }
 
