@@ -659,10 +659,12 @@ TEST(SendTool, StopsAndSignalsAsARigUsesThem) {
          {.signalAfterMs = 250, .signal = SIGSTOP, .thenSignals = {{2500, SIGCONT}}},
          4,
          "tiempo desconocido: el proceso se detuvo a los"},
-        {{"--delay", "500"},
+        // Stopped well past the deadline and before the reply, so a slow
+        // start on a busy machine still has the request out before the stop.
+        {{"--delay", "1000"},
          korvel + "expect = { max_first_byte_ms = 100 }\n",
          "",
-         {.signalAfterMs = 350, .signal = SIGSTOP, .thenSignals = {{450, SIGCONT}}},
+         {.signalAfterMs = 700, .signal = SIGSTOP, .thenSignals = {{450, SIGCONT}}},
          3,
          "el primer byte no había llegado a los"},
         {{}, paced, "", {.signalAfterMs = 300, .signal = SIGHUP}, 0, "10 pasaron"},
