@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/text/byte_text.h"
+#include "core/text/number_text.h"
 
 namespace marvalo {
 namespace {
@@ -52,9 +53,7 @@ std::string attribute(const char *name, const std::string &value) {
 }
 
 std::string seconds(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", value);
-    return text;
+    return fixedDecimal(value, 3);
 }
 
 std::string yamlQuoted(const std::string &text) {

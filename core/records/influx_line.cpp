@@ -5,6 +5,7 @@
 
 #include "core/settings/panel_state.h"
 #include "core/text/byte_text.h"
+#include "core/text/number_text.h"
 
 namespace marvalo {
 namespace {
@@ -13,9 +14,7 @@ constexpr std::size_t kModbusFunctionOffset = 1;
 
 // Microsecond digits: what the clock measured, no float noise.
 std::string milliseconds(double ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", ms);
-    return text;
+    return fixedDecimal(ms, 3);
 }
 
 void addField(std::string &fields, const std::string &key, const std::string &value) {

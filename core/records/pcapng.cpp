@@ -6,6 +6,7 @@
 #include "core/modbus/function_table.h"
 #include "core/settings/panel_state.h"
 #include "core/text/byte_text.h"
+#include "core/text/number_text.h"
 #include "core/version.h"
 
 namespace marvalo {
@@ -174,11 +175,8 @@ std::string verdictComment(const ExchangeRecord &record) {
                " fallo: " + safeText(record.failure.value_or("")) + warning;
     std::string comment = "#" + std::to_string(record.sequence) + " " +
                           verdictKey(record.verdict->kind) + ": " + safeText(record.verdict->text);
-    if (auto ms = record.firstByteMs()) {
-        char delay[48];
-        std::snprintf(delay, sizeof delay, "; 1er byte a los %.3f ms", *ms);
-        comment += delay;
-    }
+    if (auto ms = record.firstByteMs())
+        comment += "; 1er byte a los " + fixedDecimal(*ms, 3) + " ms";
     return comment + warning;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/settings/panel_state.h"
 #include "core/text/byte_text.h"
+#include "core/text/number_text.h"
 #include "core/text/time_text.h"
 
 namespace marvalo {
@@ -14,9 +15,7 @@ namespace {
 std::string milliseconds(std::optional<double> ms, CsvStyle style) {
     if (!ms)
         return "";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", *ms);
-    std::string digits = text;
+    std::string digits = fixedDecimal(*ms, 3);
     if (style == CsvStyle::DecimalComma)
         std::replace(digits.begin(), digits.end(), '.', ',');
     return digits;

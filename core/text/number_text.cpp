@@ -1,5 +1,7 @@
 #include "core/text/number_text.h"
 
+#include <charconv>
+
 namespace marvalo {
 namespace {
 
@@ -39,6 +41,13 @@ std::optional<long> parseDecimal(std::string_view text) {
         value = kClamp;
     }
     return negative ? -value : value;
+}
+
+std::string fixedDecimal(double value, int decimals) {
+    char text[64];
+    const auto written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("-");
 }
 
 }  // namespace marvalo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace marvalo {
@@ -18,5 +19,11 @@ inline std::optional<long> parseDecimalIn(std::string_view text, long min, long 
         return std::nullopt;
     return value;
 }
+
+// A measured value with a fixed count of decimals and always a point: the
+// C library's printf follows the process's LC_NUMERIC, which the panel's
+// toolkit sets from the desktop, and a Spanish desktop would write commas
+// into files whose readers expect points.
+std::string fixedDecimal(double value, int decimals);
 
 }  // namespace marvalo

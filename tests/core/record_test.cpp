@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "core/records/record_csv.h"
@@ -43,6 +44,12 @@ TEST(RecordCsv, FieldsAreQuotedOnlyWhenTheyMustBe) {
               std::string::npos);
     EXPECT_EQ(csvStyleFor(","), CsvStyle::DecimalComma);
     EXPECT_EQ(csvStyleFor("."), CsvStyle::Plain);
+    // The panel's toolkit sets LC_NUMERIC from a Spanish desktop: the plain
+    // style keeps its points all the same.
+    if (std::setlocale(LC_NUMERIC, "es_ES.UTF-8") != nullptr) {
+        EXPECT_NE(recordCsvLine(record).find(",0.000,failure,"), std::string::npos);
+        std::setlocale(LC_NUMERIC, "C");
+    }
 
     // What a spreadsheet would run is neutralised; a path that is not UTF-8
     // and a reply's control characters arrive named, never raw.
