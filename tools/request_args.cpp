@@ -126,15 +126,15 @@ std::string formsHelp() {
 template <std::size_t... I>
 constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index_sequence<I...>,
                                                                       std::string_view forms) {
-    return {
-        {{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
-          nullptr},
-         {kOptions[I].text, takeField<I>}...,
-         {{"--any-address", "", "Modbus: admite las direcciones 248..255, que la norma reserva\n"
-           "(también en --scan)\n"},
-          takeAnyAddress,
-          kScanReads},
-         {{"", "", forms}, nullptr}}};
+    return {{{{"", "", "La petición: su protocolo (korvel, iso1745 o modbus) y sus opciones:\n"},
+              nullptr},
+             {kOptions[I].text, takeField<I>}...,
+             {{"--any-address", "",
+               "Modbus: admite las direcciones 248..255, que la norma reserva\n"
+               "(también en --scan)\n"},
+              takeAnyAddress,
+              kScanReads},
+             {{"", "", forms}, nullptr}}};
 }
 
 RequestArgsProblem usage(std::string message) {

@@ -4,8 +4,8 @@
 
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
-#include "core/modbus/function_table.h"
 #include "core/line/line_types.h"
+#include "core/modbus/function_table.h"
 #include "core/modbus/modbus_request.h"
 #include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
