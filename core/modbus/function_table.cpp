@@ -221,7 +221,7 @@ std::optional<ReplyForm> replyFormOf(const Bytes &request) {
 }
 
 std::size_t longestReplyLength(const ReplyForm &form) {
-    return form.length.value_or(kLongestRtuFrame);
+    return form.length.value_or(kMaxRtuFrame);
 }
 
 std::optional<std::size_t> rightReplyLength(const ReplyForm &form,

@@ -147,8 +147,6 @@ struct ReplyForm {
 // judged as a function this table does not know.
 std::optional<ReplyForm> replyFormOf(const Bytes &request);
 
-// The longest RTU frame there is: address, 253 bytes of PDU, CRC.
-inline constexpr std::size_t kLongestRtuFrame = 256;
 // The longest answer `form` can get, CRC included: the right answer's
 // length where the request fixes it, else a whole frame (17, 43/14, a
 // function this table does not hold). What a wait must leave room for.

@@ -18,8 +18,6 @@ namespace {
 constexpr std::uint8_t kReadHolding = 3;
 constexpr std::uint8_t kReportServerId = 17;
 constexpr std::uint8_t kDeviceIdentification = 43;
-// The longest RTU frame there is: what 17 and 43 may answer with.
-constexpr int kLongestFrame = 256;
 
 std::string quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
