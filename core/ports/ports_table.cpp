@@ -307,6 +307,13 @@ Result<Done, std::string> swapNumbers(PortsTable &table, int first, int second) 
         return valid;
     if (first == second)
         return comText(first) + " no se intercambia consigo mismo: dé dos números distintos";
+    const auto unused = [&](int number) {
+        return !table.at(number) && !table.doubts.count(number) && !table.freed.count(number);
+    };
+    // Saying "swapped" when nothing moved would hide a mistyped number.
+    if (unused(first) && unused(second))
+        return comText(first) + " y " + comText(second) +
+               " están libres los dos: no hay nada que intercambiar";
     std::swap(table.at(first), table.at(second));
     auto moved = [](auto &container, int from, int to) {
         auto nodeFrom = container.extract(from);

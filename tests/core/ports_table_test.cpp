@@ -157,6 +157,12 @@ TEST(PortsTable, EachNumberLeadsToItsOwnAdapterOrIsRefused) {
          },
          1,
          "ttyACM1"},
+        {"a swap of two free numbers, refused",
+         ab,
+         {usb("ttyUSB0", "A", "1-2"), usb("ttyUSB1", "B", "1-3")},
+         [](PortsTable &t, auto &) { EXPECT_FALSE(swapNumbers(t, 4, 5).ok()); },
+         1,
+         "ttyUSB1"},
     };
     for (const auto &row : rows) {
         PortsTable table = parsePortsTable(row.file);
