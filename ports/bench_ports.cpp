@@ -120,10 +120,11 @@ Result<MappedDevice, std::string> BenchPorts::lastSeen(int commPort) {
                "\" no se pudo leer entera; no se usa ningún número hasta arreglarla (o dé "
                "MARVALO_COMn)";
     // A serial server is no adapter in sysfs: the number leads to its
-    // address, which the port checks before the first byte goes out.
+    // address, which the port checks before the first byte goes out. The
+    // address is its name; a name saved beside it (copied by hand, or of
+    // another case) would name a second server in every message.
     if (const auto *server = serverFor(table_, commPort))
-        return MappedDevice{
-            server->written, table_.at(commPort)->name, false, std::nullopt, std::nullopt, *server};
+        return MappedDevice{server->written, "", false, std::nullopt, std::nullopt, *server};
     auto adapter = adapterFor(table_, commPort, present_);
     if (!adapter) {
         const std::string where = table_.doubts.count(commPort)
