@@ -449,12 +449,15 @@ std::vector<FrameField> replyAnatomy(std::uint8_t protocol, const Bytes &request
     const std::size_t start = std::min(judged.frameStart, reply.size());
     if (start == 0)
         return replyFrame(protocol, request, reply, view, judged.kind);
-    const bool echo = judged.kind == VerdictKind::Echo;
-    std::vector<FrameField> fields{
-        {echo ? "Eco" : "Bytes sobrantes", 0, start,
-         hexOf(reply, 0, start) +
-             (echo ? " (la propia petición)" : " (" + bytesText(start) + " antes de la respuesta)"),
-         true}};
+    const std::size_t echo = std::min(judged.echoLength, start);
+    std::vector<FrameField> fields;
+    if (echo > 0)
+        fields.push_back({"Eco", 0, echo, hexOf(reply, 0, echo) + " (la propia petición)", true});
+    if (start > echo)
+        fields.push_back({"Bytes sobrantes", echo, start - echo,
+                          hexOf(reply, echo, start - echo) + " (" + bytesText(start - echo) +
+                              " antes de la respuesta)",
+                          true});
     const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(start), reply.end());
     // The frame's own findings, as the verdict would give them for it alone.
     const VerdictKind kind = judgeReply(protocol, request, frame).kind;

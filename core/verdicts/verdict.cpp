@@ -441,19 +441,11 @@ std::size_t echoedRequestLength(std::uint8_t protocol, const Bytes &request, con
     return request.size();
 }
 
-Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
-    const bool modbus = protocol == static_cast<std::uint8_t>(Protocol::Modbus);
-    const bool broadcast = modbus && request.size() > 1 && request[0] == kModbusBroadcast;
-    if (reply.empty() && !broadcast) {
-        return verdict(VerdictKind::Silence, "sin respuesta");
-    }
-    if (const std::size_t echo = echoedRequestLength(protocol, request, reply)) {
-        return Verdict{VerdictKind::Echo,
-                       reply.size() == echo ? "eco: se recibió la propia petición"
-                                            : "eco: la propia petición seguida de " +
-                                                  bytesCount(reply.size() - echo),
-                       echo};
-    }
+namespace {
+
+// The reply's own frame, stray bytes in front found the one way each
+// protocol finds them, whatever came before it.
+Verdict judgeFrame(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
     switch (static_cast<Protocol>(protocol)) {
         case Protocol::Korvel:
             return judgeKorvel(request, reply);
@@ -463,6 +455,28 @@ Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &rep
             return judgeModbus(request, reply);
     }
     return verdict(VerdictKind::Unrecognised, "protocolo desconocido");
+}
+
+}  // namespace
+
+Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &reply) {
+    const bool modbus = protocol == static_cast<std::uint8_t>(Protocol::Modbus);
+    const bool broadcast = modbus && request.size() > 1 && request[0] == kModbusBroadcast;
+    if (reply.empty() && !broadcast) {
+        return verdict(VerdictKind::Silence, "sin respuesta");
+    }
+    const std::size_t echo = echoedRequestLength(protocol, request, reply);
+    if (echo == 0)
+        return judgeFrame(protocol, request, reply);
+    if (reply.size() == echo)
+        return Verdict{VerdictKind::Echo, "eco: se recibió la propia petición", echo, echo};
+    // Stray bytes may stand between the echo and the answer.
+    const Verdict behind = judgeFrame(
+        protocol, request, Bytes(reply.begin() + static_cast<std::ptrdiff_t>(echo), reply.end()));
+    return Verdict{VerdictKind::Echo,
+                   "eco: la propia petición seguida de " + bytesCount(reply.size() - echo) +
+                       "; después: " + behind.text,
+                   echo + behind.frameStart, echo};
 }
 
 }  // namespace marvalo

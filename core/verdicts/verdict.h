@@ -28,8 +28,10 @@ struct Verdict {
     VerdictKind kind = VerdictKind::Unrecognised;
     std::string text;  // Spanish, for the operator: what is wrong, with the numbers
     // Where the frame judged begins in the reply: bytes before it are stray
-    // (StrayPrefix) or our own request heard back (Echo); 0 for the others.
+    // (StrayPrefix) or our own request heard back (Echo), possibly followed
+    // by stray bytes; 0 for the others.
     std::size_t frameStart = 0;
+    std::size_t echoLength = 0;  // how many of those bytes are the echo
 };
 
 // Stable English keys for scripts and files: "ok", "silence", "bad-check"...

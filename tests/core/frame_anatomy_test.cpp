@@ -50,6 +50,15 @@ TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
          "Eco=01 03 00 0A 00 02 E4 09 (la propia petición) ! | Dirección=1 | Función=3 | "
          "Nº de bytes=4 | Registro 10=reg 10 = 10 | Registro 11=reg 11 = 11 | "
          "CRC=CRC 9B F6 correcto"},
+        {modbus, read, "01 03 00 0A 00 02 E4 09 33 01 03 04 00 0A 00 0B 9B F6",
+         "Eco=01 03 00 0A 00 02 E4 09 (la propia petición) ! | "
+         "Bytes sobrantes=33 (1 byte antes de la respuesta) ! | Dirección=1 | Función=3 | "
+         "Nº de bytes=4 | Registro 10=reg 10 = 10 | Registro 11=reg 11 = 11 | "
+         "CRC=CRC 9B F6 correcto"},
+        {iso, fromHex("01 30 31 02 30 44 03 77"), "01 30 31 02 30 44 03 77 FF 02 41 03 42",
+         "Eco=01 30 31 02 30 44 03 77 (la propia petición) ! | "
+         "Bytes sobrantes=FF (1 byte antes de la respuesta) ! | STX=<STX> | Texto=A | "
+         "ETX=<ETX> | BCC=BCC 42 correcto"},
         {modbus, read, "02 03 04 00 0A 00 0B A8 F6",
          "Dirección=2 ! | Función=3 | Nº de bytes=4 | Registro 10=00 0A | Registro 11=00 0B | "
          "CRC=CRC A8 F6 correcto"},

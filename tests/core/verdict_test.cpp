@@ -56,6 +56,8 @@ TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
             {"01 03 03 00 01 02 C5 DF", VerdictKind::WrongCount,
              "3 bytes de datos; se pidieron 4 bytes"},
             {"33 01 03 04 00 0A 00 14 DA 3E", VerdictKind::StrayPrefix, "1 byte sobrante "},
+            {"01 03 00 00 00 02 C4 0B 00 01 03 04 00 0A 00 14 DA 3E", VerdictKind::Echo,
+             "1 byte sobrante antes de la respuesta (00); después: respuesta correcta"},
             {"55 AA", VerdictKind::Unrecognised, "55 AA"},
         });
     // 200 registers: more than a byte count can announce, so no answer is right.
@@ -114,6 +116,8 @@ TEST(Verdict, KorvelLinesAreCompleteWhenTheyEndInCr) {
                  {"30 31 44 2B 30 0A", VerdictKind::Incomplete, "CR"},
                  {"", VerdictKind::Silence, "sin respuesta"},
                  {"2A 30 31 44 0D 30 0D", VerdictKind::Echo, "seguida de 2 bytes"},
+                 {"2A 30 31 44 0D 00 30 31 44 2B 30 0D", VerdictKind::Echo,
+                  "1 byte sobrante antes de la respuesta (00); después: línea completa"},
                  {"14 DA 3E 30 31 44 2B 30 0D", VerdictKind::StrayPrefix,
                   "3 bytes sobrantes antes de la respuesta (14 DA 3E)"},
                  {"30 0D 30 31 44 2B 30 0D", VerdictKind::StrayPrefix, "2 bytes sobrantes"},
