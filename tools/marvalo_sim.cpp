@@ -393,7 +393,8 @@ void Server::watchFile() {
     if (auto file = readInstruments(*options_.instrumentFile)) {
         engine_ = sim::LineEngine(*file);
         std::cerr << "marvalo-sim: " << *options_.instrumentFile
-                  << " leído de nuevo: " << file->instruments.size() << " instrumentos\n";
+                  << " leído de nuevo: " << file->instruments.size()
+                  << (file->instruments.size() == 1 ? " instrumento\n" : " instrumentos\n");
     } else {
         std::cerr << "marvalo-sim: el cambio no se aplica; siguen los instrumentos de antes\n";
     }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/frames/bytes.h"
+#include "core/frames/request.h"
 #include "core/modbus/function_table.h"
 #include "core/modbus/modbus_request.h"
 #include "core/text/number_text.h"
@@ -17,8 +18,8 @@ using Field = std::optional<std::string> RequestArgs::*;
 RequestArgsProblem usage(std::string message) {
     return {true, std::move(message)};
 }
-RequestArgsProblem refused(std::string message) {
-    return {false, std::move(message)};
+RequestArgsProblem refused(std::string message, std::string_view option = {}) {
+    return {false, option.empty() ? std::move(message) : namedMessage(std::move(message), option)};
 }
 
 // Which options each request layout reads: every other one is refused.
@@ -142,7 +143,8 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
                        !words || words.value().size() != 1) {
                 wrong = refused(words ? "--value lleva un solo número; varios, con la 16 y "
                                         "--values."
-                                      : words.error());
+                                      : words.error(),
+                                "--value");
             } else {
                 call.value = words.value()[0];
             }
@@ -167,13 +169,13 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
                 if (bits)
                     call.bits = std::move(bits).value();
                 else
-                    wrong = refused(bits.error());
+                    wrong = refused(bits.error(), "--values");
             } else {
                 auto words = wordsFromValues(*args.values, view);
                 if (words)
                     call.words = std::move(words).value();
                 else
-                    wrong = refused(words.error());
+                    wrong = refused(words.error(), "--values");
             }
             break;
         case RequestLayout::MaskWrite:
@@ -195,7 +197,7 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
         case RequestLayout::Mei: {
             auto objects = deviceObjectsOf(args.object.value_or("basic"));
             if (!objects)
-                wrong = refused(objects.error());
+                wrong = refused(objects.error(), "--object");
             else
                 std::tie(call.readCode, call.objectId) = objects.value();
             break;
@@ -247,8 +249,9 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
         const auto given = parseDecimal(*args.address);
         if (!given || *given < 0 || *given > 255)
             return refused("La dirección \"" + *args.address +
-                           "\" no es válida: se admite de 1 a 247, 0 para una difusión de "
-                           "escritura, o con --any-address hasta 255.");
+                               "\" no es válida: se admite de 1 a 247, 0 para una difusión de "
+                               "escritura, o con --any-address hasta 255.",
+                           "--address");
         address = static_cast<int>(*given);
     }
     if (!args.function)
@@ -262,7 +265,8 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
         for (const ModbusFunctionInfo &row : modbusFunctions())
             known += (known.empty() ? "" : ", ") + std::to_string(row.code);
         return refused("La función Modbus \"" + *args.function + "\" no está en la tabla: use " +
-                       known + ", o --raw para cualquier otra trama.");
+                           known + ", o --raw para cualquier otra trama.",
+                       "--function");
     }
     return fromTable(args, *info, address, view);
 }

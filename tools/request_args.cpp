@@ -140,8 +140,8 @@ constexpr std::array<OptionRow<RequestArgs>, sizeof...(I) + 3> rowsOf(std::index
 RequestArgsProblem usage(std::string message) {
     return {true, std::move(message)};
 }
-RequestArgsProblem refused(std::string message) {
-    return {false, std::move(message)};
+RequestArgsProblem refused(std::string message, std::string_view option = {}) {
+    return {false, option.empty() ? std::move(message) : namedMessage(std::move(message), option)};
 }
 
 }  // namespace
@@ -223,7 +223,8 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
             const auto address = parseDecimal(*args.address);
             if (!address) {
                 return refused("La dirección \"" + *args.address +
-                               "\" no es un número entero: debe estar entre 0 y 99.");
+                                   "\" no es un número entero: debe estar entre 0 y 99.",
+                               "--address");
             }
             inputs.addressNumber = static_cast<int>(*address);
         } else {
@@ -263,9 +264,10 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         if (const auto bad =
                 framingCharIn(static_cast<std::uint8_t>(*protocol), inputs.instructionText))
             return refused("La instrucción tiene " + bad->name + " en la posición " +
-                           std::to_string(bad->offset + 1) +
-                           ", que en la línea cierra o abre una trama y haría de ella dos: "
-                           "quítelo.");
+                               std::to_string(bad->offset + 1) +
+                               ", que en la línea cierra o abre una trama y haría de ella dos: "
+                               "quítelo.",
+                           "--instruction");
     }
     auto frame = BuildRequest(static_cast<std::uint8_t>(*protocol), inputs);
     if (!frame)

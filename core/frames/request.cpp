@@ -321,14 +321,24 @@ std::string keyedMessage(const RequestError &error, std::string_view prefix) {
     std::string message = error.message;
     const std::size_t open = message.find("(\"");
     const std::size_t close = open == std::string::npos ? open : message.find("\")", open + 2);
-    if (close == std::string::npos)
-        return message;
     for (const auto &[field, key] : kKeys) {
-        if (field == error.field)
-            return message.replace(open, close + 2 - open,
-                                   "(" + std::string(prefix) + std::string(key) + ")");
+        if (field != error.field)
+            continue;
+        const std::string name = std::string(prefix) + std::string(key);
+        if (close != std::string::npos)
+            return message.replace(open, close + 2 - open, "(" + name + ")");
+        return prefix.empty() ? message : namedMessage(message, name);
     }
     return message;
+}
+
+std::string namedMessage(std::string message, std::string_view name) {
+    if (message.find(name) != std::string::npos)
+        return message;
+    const std::size_t quote = message.find(" \"");
+    if (quote == std::string::npos)
+        return std::string(name) + ": " + message;
+    return message.insert(quote, " (" + std::string(name) + ")");
 }
 
 }  // namespace marvalo

@@ -45,7 +45,14 @@ Result<Bytes, RequestError> BuildRequest(std::uint8_t protocol, const RequestInp
 // The message naming the input as the companion programs name it, by its
 // key ("words" in a plan, "--words" with `prefix` "--") where the panel's
 // message names its caption ("N Palabras").
+// A message with no caption is named only with a prefix: a plan's messages
+// already stand at their key.
 std::string keyedMessage(const RequestError &error, std::string_view prefix);
+
+// `message` naming `name` ("--address") beside its subject, before the value
+// it quotes ("La dirección (--address) \"300\" …"), or in front when it
+// quotes none; unchanged when it names it already.
+std::string namedMessage(std::string message, std::string_view name);
 
 // A function 16 request whose data is shorter than the byte count it
 // announces (the count follows the word count, as the panel builds it), in

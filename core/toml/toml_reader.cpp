@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace marvalo {
 
@@ -32,16 +33,50 @@ std::string typeName(const toml::node &node) {
     }
 }
 
+namespace {
+
+// The parser speaks English; the operator reads its common faults in
+// Spanish, the most particular first.
+std::string_view spanishParseFault(std::string_view english) {
+    static constexpr std::pair<std::string_view, std::string_view> kFaults[] = {
+        {"Encountered invalid utf-8", "hay bytes que no son UTF-8: guarde el archivo en UTF-8"},
+        {"Encountered overlong utf-8", "hay bytes que no son UTF-8: guarde el archivo en UTF-8"},
+        {"Encountered EOF during incomplete utf-8", "el archivo acaba a mitad de un carácter"},
+        {"Error while parsing key-value pair: expected value",
+         "a la clave le falta su valor: clave = valor"},
+        {"Error while parsing key-value pair: cannot redefine", "esa clave ya tiene valor"},
+        {"Error while parsing key-value pair", "se espera clave = valor"},
+        {"Error while parsing table header: expected ']'", "a la cabecera le falta su ']'"},
+        {"Error while parsing table header", "la cabecera no es [nombre] ni [[nombre]]"},
+        {"Error while parsing key",
+         "la clave no es válida: letras, cifras, _ y -, o entre comillas"},
+        {"Error while parsing string", "el texto entre comillas no es válido o no se cierra"},
+        {"Error while parsing literal string",
+         "el texto entre comillas no es válido o no se cierra"},
+        {"Error while parsing array", "la lista [ ... ] no es válida"},
+        {"Error while parsing inline table", "la tabla { ... } no es válida"},
+        {"Error while parsing value",
+         "el valor no es un texto entre comillas, un número, true, false, una lista ni una tabla"},
+    };
+    for (const auto &[prefix, spanish] : kFaults) {
+        if (english.starts_with(prefix))
+            return spanish;
+    }
+    return "el TOML no es válido aquí";
+}
+
+}  // namespace
+
 Result<toml::table, std::string> parseToml(std::string_view text, const std::string &fileName,
                                            const char *what) {
     try {
         return toml::parse(text, fileName);
     } catch (const toml::parse_error &wrong) {
-        // The parser speaks English: its words come last, in parentheses.
         const auto &at = wrong.source().begin;
         return TextPlace{fileName, at.line, at.column}.text() + ": " + what +
                " no es TOML válido: línea " + std::to_string(at.line) + ", columna " +
-               std::to_string(at.column) + " (" + std::string(wrong.description()) + ")";
+               std::to_string(at.column) + " (" +
+               std::string(spanishParseFault(wrong.description())) + ")";
     }
 }
 

@@ -19,7 +19,12 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         u32s += ",1";
     const std::pair<std::string, const char *> rows[] = {
         {"[[step]\nprotocol = \"korvel\"",
-         "bad.toml:1:8: el plan no es TOML válido: línea 1, columna 8 ("},
+         "bad.toml:1:8: el plan no es TOML válido: línea 1, columna 8 (a la cabecera le falta su "
+         "']')"},
+        {"[[step]]\nprotocol =\n", "columna 11 (a la clave le falta su valor: clave = valor)"},
+        {"[[step]]\nprotocol = \"\xff\"",
+         "(hay bytes que no son UTF-8: guarde el archivo en UTF-8)"},
+        {"[[step]]\naddress = 1__0", "(el TOML no es válido aquí)"},
         {std::string(kStep) + "start = 10\nwords = 1\nexpect = { registers = [ { number = 10, "
                               "format = \"f32\", equals = 1 } ] }",
          "que la lectura no trae; la lectura no trae registros bastantes"},

@@ -87,9 +87,26 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         EXPECT_FALSE(run.err.empty());
     }
     // A range is named by the option typed, not by the panel's caption.
-    const auto start = runProgram(
-        {kTool, "modbus", "--address", "1", "--function", "3", "--start", "70000", "--words", "1"});
-    EXPECT_NE(start.err.find("--start \"70000\" no es válido"), std::string::npos) << start.err;
+    const std::pair<std::vector<std::string>, const char *> named[] = {
+        {{"modbus", "--address", "1", "--function", "3", "--start", "70000", "--words", "1"},
+         "--start \"70000\" no es válido"},
+        {{"modbus", "--address", "300", "--function", "3"}, "La dirección (--address) \"300\""},
+        {{"korvel", "--address", "300"}, "La dirección (--address) \"300\""},
+        {{"iso1745", "--address", "300"}, "La dirección (--address) \"300\""},
+        {{"modbus", "--address", "1", "--function", "99"}, "La función Modbus (--function) \"99\""},
+        {{"modbus", "--address", "1", "--function", "6", "--start", "0", "--value", "70000"},
+         "(--value) \"70000\""},
+        {{"modbus", "--address", "1", "--function", "15", "--start", "0", "--values", "2"},
+         "(--values) \"2\""},
+        {{"modbus", "--address", "1", "--function", "43", "--object", "300"}, "(--object) \"300\""},
+        {{"korvel", "--address", "01", "--instruction", "A\rB"}, "--instruction: La instrucción"},
+    };
+    for (const auto &[args, says] : named) {
+        std::vector<std::string> argv{kTool};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto run = runProgram(argv);
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    }
 }
 
 TEST(FrameTool, UsageErrorsExit64) {
