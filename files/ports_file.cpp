@@ -6,12 +6,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "core/text/byte_text.h"
 #include "core/text/system_error_text.h"
@@ -57,14 +59,24 @@ Result<Done, std::string> keepAside(const fs::path &file, const std::string &byt
     return Done{};
 }
 
-// Who holds the flock on this descriptor's file, from /proc/locks:
-// "proceso 1234 (marvalo)", or empty when the kernel does not say.
+std::string programOf(const std::string &pid) {
+    std::string program;
+    std::getline(std::ifstream("/proc/" + pid + "/comm"), program);
+    return "proceso " + pid + (program.empty() ? "" : " (" + safeText(program) + ")");
+}
+
+// Who holds the flock on this descriptor's file: "proceso 1234 (marvalo)",
+// or empty when the kernel does not say. /proc/locks names the process that
+// took the lock, which may have exited and left it to a child that
+// inherited the descriptor; so the holders are the live processes that have
+// the lock file open, as fuser finds them, the taker first when among them.
 std::string lockHolder(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         return {};
+    std::string taker;
     std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
+    for (std::string line; taker.empty() && std::getline(locks, line);) {
         std::istringstream words(line);
         std::string number, kind, mode, access, pid, file;
         words >> number >> kind;
@@ -73,16 +85,38 @@ std::string lockHolder(int fd) {
         words >> mode >> access >> pid >> file;
         unsigned major = 0, minor = 0;
         unsigned long long inode = 0;
-        if (kind != "FLOCK" ||
-            std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3 ||
-            inode != info.st_ino || major != ::major(info.st_dev) ||
-            minor != ::minor(info.st_dev) || pid == std::to_string(::getpid()))
-            continue;
-        std::string program;
-        std::getline(std::ifstream("/proc/" + pid + "/comm"), program);
-        return "proceso " + pid + (program.empty() ? "" : " (" + safeText(program) + ")");
+        if (kind == "FLOCK" &&
+            std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 &&
+            inode == info.st_ino && major == ::major(info.st_dev) &&
+            minor == ::minor(info.st_dev) && pid != std::to_string(::getpid()))
+            taker = pid;
     }
-    return {};
+    if (taker.empty())
+        return {};
+    std::vector<std::string> openers;
+    std::error_code failed;
+    for (const auto &process : fs::directory_iterator("/proc", failed)) {
+        const std::string pid = process.path().filename().string();
+        if (pid.empty() || !std::ranges::all_of(pid, ::isdigit) ||
+            pid == std::to_string(::getpid()))
+            continue;
+        std::error_code denied;
+        for (const auto &held : fs::directory_iterator(process.path() / "fd", denied)) {
+            struct stat same {};
+            if (::stat(held.path().c_str(), &same) == 0 && same.st_ino == info.st_ino &&
+                same.st_dev == info.st_dev) {
+                openers.insert(pid == taker ? openers.begin() : openers.end(), pid);
+                break;
+            }
+        }
+    }
+    if (!openers.empty() && openers.front() == taker)
+        return programOf(taker);
+    std::string names;
+    for (const std::string &pid : openers)
+        names += (names.empty() ? "" : " o ") + programOf(pid);
+    return (names.empty() ? std::string("un proceso que no se deja ver") : names) +
+           ", que heredó el cerrojo del proceso " + taker + " (que ya no lo tiene),";
 }
 
 // The lock beside the file the table's name leads to, so that two links to
@@ -127,6 +161,19 @@ ReadTable readTable(const fs::path &file) {
     ReadTable read;
     LoadedPortsTable &loaded = read.loaded;
     auto content = readBoundedFile(file, kMaxPortsBytes);
+    std::error_code failed;
+    if (!content && content.error().kind == ReadProblem::Kind::Missing &&
+        fs::is_symlink(file, failed)) {
+        // An unmounted share or a moved file: another table in its place
+        // would number the adapters anew and send to another one.
+        loaded.usable = false;
+        loaded.problem = named(file) + " es un enlace a \"" +
+                         safeText(fs::read_symlink(file, failed).string()) +
+                         "\", que no existe (¿una unidad sin montar?). Ningún número COM vale "
+                         "hasta que el enlace lleve a la tabla o se quite (MARVALO_COMn sí), y no "
+                         "se usa otra tabla en su lugar.";
+        return read;
+    }
     if (!content) {
         if (content.error().kind != ReadProblem::Kind::Missing) {
             loaded.usable = false;
@@ -158,7 +205,11 @@ ReadTable readTable(const fs::path &file) {
 
 fs::path PortsTablePlace::inUse() const {
     std::error_code failed;
-    return fs::symlink_status(own, failed).type() != fs::file_type::not_found ? own : beside;
+    // A link beside the program that leads nowhere is never passed over.
+    const bool besideDangles = fs::is_symlink(beside, failed) && !fs::exists(beside, failed);
+    return !besideDangles && fs::symlink_status(own, failed).type() != fs::file_type::not_found
+               ? own
+               : beside;
 }
 
 PortsTablePlace portsTablePlace(const fs::path &programFolder) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -305,6 +306,29 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
              EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
          },
          ask(1), 0, "(sleep) tiene tomada la tabla"},
+        {"a lock an exited program left to its child names the child",
+         [&](Bench &b) {
+             b.plug("ttyUSB2", {"0403", "6015", "FTDI", "FT231X", "C3", "1-1.5"}, 2);
+             const std::string lock = b.table().string() + ".lock";
+             if (const pid_t parent = ::fork(); parent == 0) {
+                 ::flock(::open(lock.c_str(), O_RDWR | O_CREAT, 0644), LOCK_EX);
+                 if (::fork() == 0)
+                     ::execl("/bin/sleep", "sleep", "3", nullptr);
+                 ::_exit(0);
+             } else {
+                 ::waitpid(parent, nullptr, 0);
+             }
+         },
+         ask(1), 0, "(sleep), que heredó el cerrojo del proceso"},
+        {"a table beside the program that links nowhere is refused, never replaced",
+         [&](Bench &b) {
+             fs::create_directories(b.folder.path() / "home/marvalo");
+             std::ofstream(b.folder.path() / "home/marvalo" / kPortsFileName) << swapped;
+             fs::remove(b.table());
+             fs::create_symlink("/mnt/nfs-not-mounted/marvalo-ports.ini", b.table());
+             ::setenv("XDG_CONFIG_HOME", (b.folder.path() / "home").c_str(), 1);
+         },
+         ask(1), -1, "es un enlace a \"/mnt/nfs-not-mounted/marvalo-ports.ini\""},
         {"a clone numbered alone keeps its connector once its twin is seen",
          [&](Bench &b) {
              b.tree.unplug("ttyUSB1");
@@ -347,6 +371,7 @@ TEST(PortsAsSeen, NoByteReachesAPtyOtherThanTheOperatorsAdapter) {
         const auto run = bench.send(row.args);
         ::unsetenv("MARVALO_SYSFS_ROOT");
         ::unsetenv("MARVALO_DEV_ROOT");
+        ::unsetenv("XDG_CONFIG_HOME");
         for (int pty = 0; pty < 3; ++pty)
             EXPECT_EQ(!received(bench.ptys[static_cast<std::size_t>(pty)]).empty(),
                       pty == row.reaches)
