@@ -198,8 +198,7 @@ constexpr const char *kExitHelp =
 std::vector<marvalo::OptionText> helpRows() {
     std::vector<marvalo::OptionText> texts;
     marvalo::appendTexts<Options>(texts, kOptions);
-    texts.insert(texts.end(), marvalo::commonOptions().begin(), marvalo::commonOptions().end());
-    texts.push_back({"", "", kExitHelp});
+    marvalo::closeHelp(texts, kExitHelp);
     return texts;
 }
 

@@ -87,8 +87,7 @@ const std::vector<OptionText> &helpRows() {
         appendTexts<FrameOptions>(texts, kOptions);
         appendTexts(texts, requestArgOptions());
         texts.push_back({"", "", "\nY:\n"});
-        texts.insert(texts.end(), commonOptions().begin(), commonOptions().end());
-        texts.push_back({"", "", kExitHelp});
+        closeHelp(texts, kExitHelp);
         return texts;
     }();
     return rows;

@@ -278,8 +278,7 @@ const std::vector<OptionText> &helpRows() {
     static const std::vector<OptionText> rows = [] {
         std::vector<OptionText> texts;
         appendTexts<Options>(texts, kOptions);
-        texts.insert(texts.end(), commonOptions().begin(), commonOptions().end());
-        texts.push_back({"", "", kExitHelp});
+        closeHelp(texts, kExitHelp);
         return texts;
     }();
     return rows;

@@ -476,8 +476,7 @@ const std::vector<OptionText> &helpRows() {
         texts.push_back({"", "", kPortsTableNote});
         appendTexts(texts, requestArgOptions());
         texts.push_back({"", "", "\nY:\n"});
-        texts.insert(texts.end(), commonOptions().begin(), commonOptions().end());
-        texts.push_back({"", "", kExitHelp});
+        closeHelp(texts, kExitHelp);
         return texts;
     }();
     return rows;

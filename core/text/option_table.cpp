@@ -76,8 +76,9 @@ std::optional<std::string> choiceProblem(const OptionText &row, const char *valu
     }
 }
 
-std::span<const OptionText> commonOptions() {
-    return kCommon;
+void closeHelp(std::vector<OptionText> &texts, std::string_view exitHelp) {
+    texts.insert(texts.end(), kCommon.begin(), kCommon.end());
+    texts.push_back({"", "", exitHelp});
 }
 
 std::string helpText(std::span<const OptionText> rows) {

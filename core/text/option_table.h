@@ -47,8 +47,9 @@ unsigned modesOf(std::span<const OptionRow<Target>> rows, std::string_view name)
     return 0;
 }
 
-// --help, --version and --bash-completion, which every program has.
-std::span<const OptionText> commonOptions();
+// Ends a program's help rows as every program's ends: --help, --version
+// and --bash-completion, then its exit statuses.
+void closeHelp(std::vector<OptionText> &texts, std::string_view exitHelp);
 
 // The help: every option "  --name VALUE" with its text filled from
 // column 20 to 79 (on the next line when the tag is longer), every
