@@ -71,9 +71,12 @@ VerdictColours verdictColours(VerdictMark mark) {
 std::string valuesText(const ExchangeRecord &record, RegisterView view) {
     if (record.protocol != static_cast<std::uint8_t>(Protocol::Modbus))
         return {};
-    if (auto values = decodeRegisters(record.request, record.reply, view))
+    // The frame the verdict judged: an echo or stray bytes in front are no registers.
+    const std::span<const std::uint8_t> judged = record.judgedReply();
+    const Bytes frame(judged.begin(), judged.end());
+    if (auto values = decodeRegisters(record.request, frame, view))
         return registersLine(*values);
-    return writeConfirmation(record.request, record.reply).value_or("");
+    return writeConfirmation(record.request, frame).value_or("");
 }
 
 MonitorModel::MonitorModel(std::size_t capacity, QObject *parent)
@@ -83,6 +86,7 @@ MonitorModel::MonitorModel(std::size_t capacity, QObject *parent)
 }
 
 void MonitorModel::add(ExchangeRecord record) {
+    record.sequence = ++numbered_;
     pending_.push_back(std::move(record));
     if (batchTimer_.isActive())
         return;
@@ -135,6 +139,8 @@ void MonitorModel::clear() {
     rows_.clear();
     stats_ = {};
     dropped_ = 0;
+    numberedBefore_ += numbered_;
+    numbered_ = 0;
     endResetModel();
 }
 
@@ -184,16 +190,19 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const {
     if (role == kProblemRole)
         return isProblem(r);
     if (role == kTextKeyRole) {
-        // Sequence numbers are unique within a run; the display mode
-        // changes the two byte columns, the register view "Valores".
+        // Row numbers start again after a clear, the count before it keeps
+        // the key unique; the display mode changes the two byte columns,
+        // the register view "Valores".
         constexpr qulonglong kModes = 64;
         qulonglong mode = 0;
         if (index.column() == Request || index.column() == Reply)
             mode = textOnly_ ? 1 : 0;
         else if (index.column() == Values)
             mode = static_cast<qulonglong>(view_.format) * 4 + static_cast<qulonglong>(view_.order);
-        return QVariant::fromValue<qulonglong>(
-            (r.sequence * ColumnCount + static_cast<qulonglong>(index.column())) * kModes + mode);
+        return QVariant::fromValue<qulonglong>(((numberedBefore_ + r.sequence) * ColumnCount +
+                                                static_cast<qulonglong>(index.column())) *
+                                                   kModes +
+                                               mode);
     }
     if (role == Qt::ToolTipRole) {
         // Lines short enough for any screen: a tooltip is one window and

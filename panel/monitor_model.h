@@ -55,7 +55,9 @@ class MonitorModel : public QAbstractTableModel {
 
     explicit MonitorModel(std::size_t capacity = kCapacity, QObject *parent = nullptr);
 
-    // Shown and counted with the next batch.
+    // Shown and counted with the next batch, numbered from 1 after each
+    // clear: the table, the pane, the chart, the CSV and the capture all
+    // read that number, so they agree after "Borrar".
     void add(ExchangeRecord record);
     // Hands the records still waiting to the views now.
     void flushPending();
@@ -86,6 +88,10 @@ class MonitorModel : public QAbstractTableModel {
     QElapsedTimer sinceBatch_;
     ExchangeStats stats_;
     std::uint64_t dropped_ = 0;
+    std::uint64_t numbered_ = 0;  // since the last clear
+    // Numbers given before the last clear: added to a row's number, it names
+    // the row for the model's whole life, as a cached text's key must.
+    std::uint64_t numberedBefore_ = 0;
     bool textOnly_ = false;
     RegisterView view_;
 };

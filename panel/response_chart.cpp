@@ -89,6 +89,14 @@ const char *markName(VerdictMark mark) {
     return "fallo";
 }
 
+// An infinity's open triangle around (0, 0), pointing up for +Infinity
+// and down for -Infinity.
+QPolygonF infinityMark(bool above) {
+    constexpr qreal r = kMarkRadius;
+    const qreal tip = above ? -r : r;
+    return QPolygonF({{0, tip}, {r, -tip}, {-r, -tip}, {0, tip}});
+}
+
 struct Percentile {
     const char *name;
     double share;
@@ -139,6 +147,7 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
         reads_.clear();
         readKinds_.clear();
         ys_.clear();
+        findRange();  // none: the values before a clear say nothing of the ones after
         append(0, model_.rowCount() - 1);
         emit registersChanged();
     });
@@ -174,7 +183,7 @@ double ResponseChart::valueOf(int row) const {
     const auto &read = reads_[static_cast<std::size_t>(row)];
     if (!read)
         return kNothing;
-    return registerValueIn(record.reply, *read, model_.registerView(), register_)
+    return registerValueIn(record.judgedReply(), *read, model_.registerView(), register_)
         .value_or(kNothing);
 }
 
@@ -182,7 +191,7 @@ void ResponseChart::append(int first, int last) {
     bool newRead = false;
     for (int row = first; row <= last; ++row) {
         const ExchangeRecord &record = model_.record(row);
-        reads_.push_back(readSpan(record.request, record.reply));
+        reads_.push_back(readSpan(record.request, record.judgedReply()));
         if (reads_.back() &&
             std::find(readKinds_.begin(), readKinds_.end(), *reads_.back()) == readKinds_.end()) {
             readKinds_.push_back(*reads_.back());
@@ -277,7 +286,9 @@ QString ResponseChart::tickLabel(double tick, double step) const {
 QString ResponseChart::axisTitle() const {
     if (series_ == Series::FirstByte)
         return QString::fromUtf8("1er byte (ms)");
-    if (register_ < 0)
+    // A register chosen before "Borrar" is not charted until read again.
+    const std::vector<int> offered = registers();
+    if (std::find(offered.begin(), offered.end(), register_) == offered.end())
         return QString::fromUtf8("ningún registro leído");
     return QString("reg %1 (%2)").arg(register_).arg(viewName(model_.registerView()));
 }
@@ -376,6 +387,7 @@ void ResponseChart::paintEvent(QPaintEvent *) {
         drawLegend(onFrame, shape);
     }
     drawPoints(painter, shape);
+    drawInfinities(painter, shape);
     drawRowNumbers(painter, shape);
     drawPercentiles(painter, shape);
 }
@@ -465,7 +477,7 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     if (ys_.empty())
         blocks_.clear();
     for (std::size_t i = ys_.size(); i < points_.size(); ++i) {
-        ys_.push_back(pointY(points_[i].value, layout));
+        ys_.push_back(std::isinf(points_[i].value) ? kNoMark : pointY(points_[i].value, layout));
         if (i % kBlock == 0)
             blocks_.emplace_back();
         blocks_.back().take(points_[i].mark, ys_.back());
@@ -524,6 +536,31 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     painter.drawPixmap(0, 0, pointsLayer_);
 }
 
+void ResponseChart::drawInfinities(QPainter &painter, const Layout &layout) {
+    // Beyond every value, so not a value at the edge: an open triangle
+    // pointing out of the plot, one per verdict, sign and pixel column.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    std::array<std::array<int, 2>, kVerdictMarks> lastX;
+    for (auto &signs : lastX)
+        signs.fill(std::numeric_limits<int>::min());
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        const Point &point = points_[i];
+        if (!std::isinf(point.value))
+            continue;
+        const bool above = point.value > 0;
+        const int x = xOf(i, layout.area);
+        int &last = lastX[static_cast<std::size_t>(point.mark)][above ? 0 : 1];
+        if (x == last)
+            continue;
+        last = x;
+        painter.setPen(QPen(verdictColours(point.mark).point, 1.5));
+        painter.drawPolygon(infinityMark(above).translated(x, pointY(point.value, layout)));
+    }
+    painter.restore();
+}
+
 void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {
     const QRect &area = layout.area;
     const LatencyHistogram &latency = model_.stats().firstByte;
@@ -565,9 +602,27 @@ void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
         x += metrics.horizontalAdvance(name) + 2 * kGap;
     }
     if (series_ == Series::Register) {
-        painter.setPen(palette().text().color());
-        painter.drawText(x, layout.legendTop + metrics.ascent(),
-                         QString::fromUtf8("±Infinito en el borde; sin valor bajo el eje"));
+        const auto name = [&](const char *text) {
+            painter.setPen(palette().text().color());
+            const QString said = QString::fromUtf8(text);
+            painter.drawText(x, layout.legendTop + metrics.ascent(), said);
+            x += metrics.horizontalAdvance(said) + 2 * kGap;
+        };
+        painter.setBrush(Qt::NoBrush);
+        for (const bool above : {true, false}) {
+            painter.setPen(QPen(palette().text().color(), 1.5));
+            painter.drawPolygon(infinityMark(above).translated(x + kMarkRadius, y));
+            x += kLegendMark + kGap / 2;
+            name(above ? "+Infinito" : "-Infinito");
+        }
+        // A stretch of the axis with a mark under it.
+        painter.setPen(palette().mid().color());
+        painter.drawLine(x, y - kMarkRadius, x + kLegendMark, y - kMarkRadius);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(palette().text());
+        painter.drawEllipse(QPointF(x + kLegendMark / 2.0, y + 1), 2.5, 2.5);
+        x += kLegendMark + kGap / 2;
+        name("NaN o sin valor: bajo el eje");
     }
     if (series_ == Series::FirstByte) {
         for (const Percentile &line : kPercentiles) {

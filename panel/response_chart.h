@@ -19,7 +19,8 @@ namespace marvalo {
 // or one register's value for Modbus reads, oldest on the left. The y axis
 // runs over the values shown, negatives included, with round ticks and a
 // title with the unit; a legend names the marks. A verdict is told by its
-// mark's shape as well as its colour; no-replies are marked under the axis;
+// mark's shape as well as its colour; no-replies, NaN and damaged replies
+// are marked under the axis, the infinities by open triangles at the edge;
 // the median and the 95th percentile of the delay are dashed lines labelled
 // in the right margin, off the data. Points keep their size however many
 // there are. A click picks the row of the point under it.
@@ -88,6 +89,7 @@ class ResponseChart : public QWidget {
     QRect underAxis(const Layout &layout) const;
     void drawRowNumbers(QPainter &painter, const Layout &layout);
     void drawPoints(QPainter &painter, const Layout &layout);
+    void drawInfinities(QPainter &painter, const Layout &layout);
     void drawPercentiles(QPainter &painter, const Layout &layout);
     void drawLegend(QPainter &painter, const Layout &layout);
 
@@ -113,6 +115,8 @@ class ResponseChart : public QWidget {
             high.fill(std::numeric_limits<int>::max());
         }
         void take(VerdictMark mark, int y) {
+            if (y == kNoMark)
+                return;
             const auto m = static_cast<std::size_t>(mark);
             low[m] = std::max(low[m], y);
             high[m] = std::min(high[m], y);
@@ -125,6 +129,8 @@ class ResponseChart : public QWidget {
         }
     };
     static constexpr std::size_t kBlock = 16;
+    // The y of a point drawn apart from the others (an infinity).
+    static constexpr int kNoMark = std::numeric_limits<int>::min();
     // Each point's y as drawn, for the plot and the axis it was laid out on,
     // and the reach of each kBlock of them from the first.
     std::vector<int> ys_;

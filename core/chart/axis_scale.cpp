@@ -7,9 +7,13 @@
 #include <tuple>
 #include <utility>
 
+#include "core/text/number_text.h"
+
 namespace marvalo {
 
 namespace {
+
+constexpr double kHexTop = 0xFFFF;
 
 // What the axis spans: a value alone gets a flat line in the middle of an
 // axis one unit (or a tenth of the value) either side.
@@ -60,22 +64,32 @@ AxisScale roundAxis(double lowest, double highest, int mostTicks) {
 AxisScale roundHexAxis(double lowest, double highest, int mostTicks) {
     mostTicks = std::max(mostTicks, 2);
     std::tie(lowest, highest) = span(lowest, highest);
+    // A hex register is 16 bits: the axis stays inside them, whatever room
+    // a lone value or a round step would give it.
+    lowest = std::clamp(lowest, 0.0, kHexTop);
+    highest = std::clamp(highest, lowest, kHexTop);
     double step = 1;
     while (intervals(lowest, highest, step) + 1 > mostTicks)
         step *= 2;
-    return ticked(lowest, highest, step);
+    AxisScale scale = ticked(lowest, highest, step);
+    if (scale.high > kHexTop) {
+        scale.high = kHexTop;
+        scale.ticks.back() = kHexTop;
+        if (scale.ticks.size() > 2 && scale.ticks[scale.ticks.size() - 2] == kHexTop)
+            scale.ticks.pop_back();
+    }
+    return scale;
 }
 
 std::string hexTickText(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, value < 0 ? "-0x%04llX" : "0x%04llX",
-                  static_cast<unsigned long long>(std::llround(std::abs(value))));
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04llX",
+                  static_cast<unsigned long long>(std::llround(std::clamp(value, 0.0, kHexTop))));
     return text;
 }
 
 std::string tickText(double value, double step) {
     const double stepPower = std::floor(std::log10(step) + 1e-9);
-    char text[64];
     // Past these, fixed digits run long (a f32 near its ends is 39 digits,
     // a denormal 44 zeros): the mantissa the step needs and an exponent.
     // Whole numbers of a 32-bit register stay below them and read exactly.
@@ -84,12 +98,11 @@ std::string tickText(double value, double step) {
             return "0";
         const double valuePower = std::floor(std::log10(std::abs(value)) + 1e-9);
         const int digits = static_cast<int>(std::clamp(valuePower - stepPower + 1, 1.0, 17.0));
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        return text;
+        return generalDecimal(value, digits);
     }
-    const int decimals = stepPower >= 0 ? 0 : static_cast<int>(-stepPower);
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
+    // Never printf's "%f": it follows LC_NUMERIC, and a Spanish desktop
+    // would label the axis "17,5" beside a table that says 17.5.
+    return fixedDecimal(value, stepPower >= 0 ? 0 : static_cast<int>(-stepPower));
 }
 
 }  // namespace marvalo

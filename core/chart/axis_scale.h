@@ -21,14 +21,15 @@ struct AxisScale {
 // axis (callers leave such points out).
 AxisScale roundAxis(double lowest, double highest, int mostTicks);
 // The same at steps of a power of two, for registers shown in hex, whose
-// ticks then read round: 0x0000, 0x4000, 0x8000.
+// ticks then read round: 0x0000, 0x4000, 0x8000; never beyond 0..0xFFFF,
+// the top tick 0xFFFF when a step would pass it.
 AxisScale roundHexAxis(double lowest, double highest, int mostTicks);
 
 // A tick's label with as many decimals as the step needs: "-0.5", "20",
 // "1.25"; with an exponent where plain digits would run long: "-4e+38",
-// "2e-44".
+// "2e-44". Always a point, whatever the process's locale.
 std::string tickText(double value, double step);
-// A hex axis's tick: "0x4000".
+// A hex axis's tick, four digits: "0x4000".
 std::string hexTickText(double value);
 
 }  // namespace marvalo

@@ -458,7 +458,8 @@ std::vector<FrameField> replyAnatomy(std::uint8_t protocol, const Bytes &request
                           hexOf(reply, echo, start - echo) + " (" + bytesText(start - echo) +
                               " antes de la respuesta)",
                           true});
-    const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(start), reply.end());
+    const std::span<const std::uint8_t> judgedBytes = judgedFrame(judged, reply);
+    const Bytes frame(judgedBytes.begin(), judgedBytes.end());
     // The frame's own findings, as the verdict would give them for it alone.
     const VerdictKind kind = judgeReply(protocol, request, frame).kind;
     for (FrameField field : replyFrame(protocol, request, frame, view, kind)) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "core/frames/bytes.h"
@@ -57,6 +58,10 @@ struct ExchangeRecord {
         if (!sentUs || !lastByteUs)
             return std::nullopt;
         return static_cast<double>(*lastByteUs - *sentUs) / 1000.0;
+    }
+    // The frame the verdict judged; all of the reply when there is none.
+    std::span<const std::uint8_t> judgedReply() const {
+        return verdict ? judgedFrame(*verdict, reply) : std::span<const std::uint8_t>(reply);
     }
     double durationMs() const { return static_cast<double>(endUs - startUs) / 1000.0; }
 };

@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kReadHeading = 3;  // address, function, byte count
 constexpr std::size_t kCrcLength = 2;
 
-std::uint32_t byteAt(const Bytes &bytes, std::size_t at) {
+std::uint32_t byteAt(std::span<const std::uint8_t> bytes, std::size_t at) {
     return bytes[at];
 }
 
@@ -30,7 +30,7 @@ std::optional<ReadSpan> askedSpan(const Bytes &request) {
                     static_cast<int>(*form->byteCount / 2)};
 }
 
-std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply) {
+std::optional<ReadSpan> readSpan(const Bytes &request, std::span<const std::uint8_t> reply) {
     const auto asked = askedSpan(request);
     if (!asked || reply.size() < kReadHeading + kCrcLength || reply[0] != request[0] ||
         reply[1] != request[1])
@@ -44,8 +44,8 @@ std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply) {
     return asked;
 }
 
-std::optional<double> registerValueIn(const Bytes &reply, ReadSpan span, RegisterView view,
-                                      int number) {
+std::optional<double> registerValueIn(std::span<const std::uint8_t> reply, ReadSpan span,
+                                      RegisterView view, int number) {
     const int offset = number - span.start;
     if (offset < 0 || offset >= span.registers || view.format == RegisterFormat::Text)
         return std::nullopt;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/frames/bytes.h"
@@ -29,14 +31,14 @@ std::optional<ReadSpan> askedSpan(const Bytes &request);
 
 // None when `reply` is no good reply to the read `request` asks (the same
 // replies whose values "Valores" shows).
-std::optional<ReadSpan> readSpan(const Bytes &request, const Bytes &reply);
+std::optional<ReadSpan> readSpan(const Bytes &request, std::span<const std::uint8_t> reply);
 
 // Register `number` of a reply `readSpan` accepted, as `view` reads it: a
 // 32-bit view from the pair numbered by its first register, and a last
 // register left without its pair as the u16 it is. None for text, for a
 // register not read and for the second register of a pair.
-std::optional<double> registerValueIn(const Bytes &reply, ReadSpan span, RegisterView view,
-                                      int number);
+std::optional<double> registerValueIn(std::span<const std::uint8_t> reply, ReadSpan span,
+                                      RegisterView view, int number);
 
 // The registers worth offering for a chart over reads of `spans` in `view`:
 // every register read, or the first of each pair (and an odd last one).

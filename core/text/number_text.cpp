@@ -50,4 +50,11 @@ std::string fixedDecimal(double value, int decimals) {
     return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("-");
 }
 
+std::string generalDecimal(double value, int digits) {
+    char text[64];
+    const auto written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("-");
+}
+
 }  // namespace marvalo

@@ -25,5 +25,8 @@ inline std::optional<long> parseDecimalIn(std::string_view text, long min, long 
 // toolkit sets from the desktop, and a Spanish desktop would write commas
 // into files whose readers expect points.
 std::string fixedDecimal(double value, int decimals);
+// The same with `digits` significant digits, as "%g" writes them ("2e-44",
+// "-4e+38", "17.5"), and always a point.
+std::string generalDecimal(double value, int digits);
 
 }  // namespace marvalo

@@ -394,6 +394,10 @@ Verdict judgeKorvel(const Bytes &request, const Bytes &reply) {
 
 }  // namespace
 
+std::span<const std::uint8_t> judgedFrame(const Verdict &verdict, const Bytes &reply) {
+    return std::span<const std::uint8_t>(reply).subspan(std::min(verdict.frameStart, reply.size()));
+}
+
 const char *verdictKey(VerdictKind kind) {
     static constexpr std::array<const char *, kVerdictKindCount> kKeys = {
         "ok",          "silence",      "echo",          "incomplete",

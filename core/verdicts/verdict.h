@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "core/frames/bytes.h"
@@ -33,6 +34,12 @@ struct Verdict {
     std::size_t frameStart = 0;
     std::size_t echoLength = 0;  // how many of those bytes are the echo
 };
+
+// The bytes of the frame `verdict` judged in `reply`: after an echo and
+// stray bytes in front, none when only the echo came. Whatever reads a
+// reply's contents (its fields, its registers) reads these, so that it
+// decodes the frame the verdict speaks of and not the bytes before it.
+std::span<const std::uint8_t> judgedFrame(const Verdict &verdict, const Bytes &reply);
 
 // Stable English keys for scripts and files: "ok", "silence", "bad-check"...
 const char *verdictKey(VerdictKind kind);

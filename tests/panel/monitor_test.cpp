@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -53,10 +54,18 @@ TEST(MonitorModel, KeepsTheNewestAndCountsEverything) {
     EXPECT_EQ(model.dropped(), 2U);
     EXPECT_EQ(model.stats().exchanges, 5U) << "statistics cover the dropped rows too";
     EXPECT_EQ(problems.rowCount(), 1) << "only the bad check is a problem among the kept";
+    const QVariant keyBefore =
+        model.index(2, MonitorModel::Verdict).data(MonitorModel::kTextKeyRole);
     model.clear();
     EXPECT_EQ(model.rowCount(), 0);
     EXPECT_EQ(model.stats().exchanges, 0U);
     EXPECT_EQ(model.dropped(), 0U);
+    for (std::uint64_t n = 6; n <= 10; ++n)
+        model.add(judged(n, VerdictKind::Ok));
+    model.flushPending();
+    EXPECT_EQ(model.record(0).sequence, 3U) << "numbered again from 1, the two oldest dropped";
+    EXPECT_NE(model.index(2, MonitorModel::Verdict).data(MonitorModel::kTextKeyRole), keyBefore)
+        << "a text cached before the clear is not taken for row 5's";
 }
 
 TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
@@ -441,6 +450,24 @@ TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
     // +Infinity above every value, -Infinity below, NaN and the damaged
     // reply under the axis.
     EXPECT_TRUE(y[2] < y[0] && y[0] < y[3] && y[3] < y[1] && y[1] == y[4]);
+    // An infinity is no value at the edge: its triangle is open, in its
+    // verdict's colour.
+    const QImage drawn = chart.grab().toImage();
+    const QPoint plusInfinity = chart.pointPosition(2).value();
+    const QColor good = verdictColours(VerdictMark::Good).point;
+    const auto near = [&](QPoint at) {
+        const QColor c = drawn.pixelColor(at);
+        return std::abs(c.red() - good.red()) + std::abs(c.green() - good.green()) +
+                   std::abs(c.blue() - good.blue()) <
+               90;
+    };
+    EXPECT_FALSE(near(plusInfinity + QPoint(0, 1))) << "open";
+    bool outlined = false;
+    for (int dx = -ResponseChart::kMarkRadius; dx <= ResponseChart::kMarkRadius; ++dx)
+        outlined = outlined || near(plusInfinity + QPoint(dx, ResponseChart::kMarkRadius));
+    EXPECT_TRUE(outlined);
+    model.clear();
+    EXPECT_FALSE(chart.axisTitle().contains("reg ")) << chart.axisTitle().toStdString();
 }
 
 TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
@@ -448,6 +475,8 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         const char *name;
         const char *format;
         std::vector<double> values;
+        std::vector<double> cleared = {};  // read before "Borrar"
+        const char *numbers = "C";         // LC_NUMERIC, as a desktop sets it
     } rows[] = {
         {"a signed sine", "s16",
          [] {
@@ -465,12 +494,25 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         {"f32 at its ends", "f32", {-0x1.fffffep127, 0x1.fffffep127}},
         {"f32 denormals", "f32", {7 * 0x1p-149, 21 * 0x1p-149}},
         {"hex over its whole range", "hex", {0, 0x9000, 0xFFFF}},
+        {"hex zero alone", "hex", {0}},
+        {"hex top alone", "hex", {0xFFFF}},
+        {"after Borrar, only what came since", "u16", {40, 50}, {9000, 7}},
+        {"decimals on a Spanish desktop", "f32", {15, 17.5, 20}, {}, "es_ES.UTF-8"},
     };
     for (const auto &row : rows) {
+        if (std::setlocale(LC_NUMERIC, row.numbers) == nullptr)
+            continue;
         MonitorModel model;
+        ResponseChart chart(model);
+        chart.resize(900, 220);
+        chart.setSeries(ResponseChart::Series::Register, 10);
         const RegisterView view = parseRegisterView(row.format).value();
         model.setRegisterView(view);
         std::uint64_t sequence = 0;
+        for (const double value : row.cleared)
+            model.add(readOf(++sequence, {static_cast<std::uint16_t>(value)}));
+        model.flushPending();
+        model.clear();
         for (const double value : row.values) {
             std::vector<std::uint16_t> words;
             std::uint32_t wide = view.format == RegisterFormat::F32
@@ -482,9 +524,6 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
             model.add(readOf(++sequence, words));
         }
         model.flushPending();
-        ResponseChart chart(model);
-        chart.resize(900, 220);
-        chart.setSeries(ResponseChart::Series::Register, 10);
         const auto [lowest, highest] = std::minmax_element(row.values.begin(), row.values.end());
         const AxisScale axis = chart.axis();
         EXPECT_LE(axis.low, *lowest) << row.name;
@@ -504,7 +543,8 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
             const double read =
                 hex ? static_cast<double>(std::stoul(label, nullptr, 16)) : std::stod(label);
             EXPECT_TRUE(label.size() <= 11 && (row.format[0] == 'f' || read == tick) &&
-                        (label.rfind("0x", 0) == 0) == hex)
+                        (label.rfind("0x", 0) == 0) == hex && (!hex || label.size() == 6) &&
+                        label.find(',') == std::string::npos)
                 << row.name << ": " << label;
         }
         EXPECT_EQ(labels.size(), axis.ticks.size()) << row.name;
@@ -528,6 +568,7 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         EXPECT_TRUE(missed.isEmpty())
             << row.name << ": " << missed.mid(0, 5).join("; ").toStdString();
     }
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 }  // namespace
