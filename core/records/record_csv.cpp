@@ -67,9 +67,12 @@ std::string spreadsheetSafe(std::string text) {
 
 std::string recordCsvHeader(CsvStyle style) {
     constexpr const char *kByteOrderMark = "\xEF\xBB\xBF";
-    return kByteOrderMark + joined({"time", "sequence", "mode", "protocol", "port", "port_kind",
-                                    "settings", "request", "reply", "first_byte_ms", "last_byte_ms",
-                                    "duration_ms", "verdict", "verdict_text"},
+    // Spanish, as the operator reads them; the values of "modo" and
+    // "veredicto" stay the stable keys scripts compare against.
+    return kByteOrderMark + joined({"hora", "número", "modo", "protocolo", "puerto",
+                                    "tipo_de_puerto", "ajustes", "petición", "respuesta",
+                                    "primer_byte_ms", "último_byte_ms", "duración_ms", "veredicto",
+                                    "texto_del_veredicto"},
                                    style);
 }
 

@@ -95,7 +95,7 @@ TEST(MonitorWindow, OpensWithF2ShowsEachExchangeSavesCsvAndRemembersItsPlace) {
         const QString csv = QString::fromStdString((rig.folder.path() / "x.csv").string());
         ASSERT_FALSE(monitor.saveCsv(csv).has_value());
         const std::string saved = rig.folder.read("x.csv");
-        EXPECT_EQ(saved.rfind("\xEF\xBB\xBFtime,sequence,mode,protocol", 0), 0U) << saved;
+        EXPECT_EQ(saved.rfind("\xEF\xBB\xBFhora,número,modo,protocolo", 0), 0U) << saved;
         EXPECT_NE(saved.find(",1,single,korvel,"), std::string::npos) << saved;
         EXPECT_NE(saved.find(",silence,sin respuesta\r\n"), std::string::npos) << saved;
         EXPECT_FALSE(monitor.saveCsv("/nonexistent-folder/x.csv").value_or("").isEmpty());
