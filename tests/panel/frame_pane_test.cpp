@@ -27,9 +27,6 @@ TEST(FramePane, ShowsTheLineAsItCame) {
         // The values are those of the frame judged, not of the bytes before it.
         {Protocol::Modbus, "COM 1", "01 03 00 0A 00 02 E4 09", "00 01 03 04 FF FF 00 0B BB D0",
          "Bytes sobrantes", "01 03 00 0A 00 02 E4 09", "reg 10 = 65535, reg 11 = 11"},
-        {Protocol::Modbus, "COM 1", "01 03 00 0A 00 02 E4 09",
-         "01 03 00 0A 00 02 E4 09 01 03 04 FF FF 00 0B BB D0", "Eco", "01 03 00 0A 00 02 E4 09",
-         "reg 10 = 65535, reg 11 = 11"},
     };
     MonitorModel model(10);
     for (const auto &row : rows) {
