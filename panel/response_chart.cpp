@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "core/records/register_values.h"
 
@@ -387,7 +388,7 @@ void ResponseChart::paintEvent(QPaintEvent *) {
         drawLegend(onFrame, shape);
     }
     drawPoints(painter, shape);
-    drawInfinities(painter, shape);
+    drawOffScale(painter, shape);
     drawRowNumbers(painter, shape);
     drawPercentiles(painter, shape);
 }
@@ -477,7 +478,7 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     if (ys_.empty())
         blocks_.clear();
     for (std::size_t i = ys_.size(); i < points_.size(); ++i) {
-        ys_.push_back(std::isinf(points_[i].value) ? kNoMark : pointY(points_[i].value, layout));
+        ys_.push_back(std::isfinite(points_[i].value) ? pointY(points_[i].value, layout) : kNoMark);
         if (i % kBlock == 0)
             blocks_.emplace_back();
         blocks_.back().take(points_[i].mark, ys_.back());
@@ -536,27 +537,35 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     painter.drawPixmap(0, 0, pointsLayer_);
 }
 
-void ResponseChart::drawInfinities(QPainter &painter, const Layout &layout) {
-    // Beyond every value, so not a value at the edge: an open triangle
-    // pointing out of the plot, one per verdict, sign and pixel column.
+void ResponseChart::drawOffScale(QPainter &painter, const Layout &layout) {
+    // Apart from the values, never joined to them by a column's bar: an
+    // infinity is beyond every value, so an open triangle pointing out of
+    // the plot; what has no value its verdict's mark under the axis. One
+    // per verdict, kind and pixel column.
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(Qt::NoBrush);
-    std::array<std::array<int, 2>, kVerdictMarks> lastX;
-    for (auto &signs : lastX)
-        signs.fill(std::numeric_limits<int>::min());
+    enum Kind { Above, Below, NoValue, kKinds };
+    std::array<std::array<int, kKinds>, kVerdictMarks> lastX;
+    for (auto &kinds : lastX)
+        kinds.fill(std::numeric_limits<int>::min());
     for (std::size_t i = 0; i < points_.size(); ++i) {
         const Point &point = points_[i];
-        if (!std::isinf(point.value))
+        if (std::isfinite(point.value))
             continue;
-        const bool above = point.value > 0;
+        const Kind kind = std::isnan(point.value) ? NoValue : point.value > 0 ? Above : Below;
         const int x = xOf(i, layout.area);
-        int &last = lastX[static_cast<std::size_t>(point.mark)][above ? 0 : 1];
-        if (x == last)
+        const int y = pointY(point.value, layout);
+        const auto mark = static_cast<std::size_t>(point.mark);
+        if (std::exchange(lastX[mark][kind], x) == x)
             continue;
-        last = x;
+        if (kind == NoValue) {
+            const int half = static_cast<int>(sprites_[mark].deviceIndependentSize().width()) / 2;
+            painter.drawPixmap(x - half, y - half, sprites_[mark]);
+            continue;
+        }
         painter.setPen(QPen(verdictColours(point.mark).point, 1.5));
-        painter.drawPolygon(infinityMark(above).translated(x, pointY(point.value, layout)));
+        painter.drawPolygon(infinityMark(kind == Above).translated(x, y));
     }
     painter.restore();
 }

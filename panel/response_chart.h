@@ -89,7 +89,7 @@ class ResponseChart : public QWidget {
     QRect underAxis(const Layout &layout) const;
     void drawRowNumbers(QPainter &painter, const Layout &layout);
     void drawPoints(QPainter &painter, const Layout &layout);
-    void drawInfinities(QPainter &painter, const Layout &layout);
+    void drawOffScale(QPainter &painter, const Layout &layout);
     void drawPercentiles(QPainter &painter, const Layout &layout);
     void drawLegend(QPainter &painter, const Layout &layout);
 
@@ -129,7 +129,7 @@ class ResponseChart : public QWidget {
         }
     };
     static constexpr std::size_t kBlock = 16;
-    // The y of a point drawn apart from the others (an infinity).
+    // The y of a point drawn apart from the values (an infinity, no value).
     static constexpr int kNoMark = std::numeric_limits<int>::min();
     // Each point's y as drawn, for the plot and the axis it was laid out on,
     // and the reach of each kBlock of them from the first.
