@@ -69,11 +69,11 @@ std::string recordCsvHeader(CsvStyle style) {
     constexpr const char *kByteOrderMark = "\xEF\xBB\xBF";
     // Spanish, as the operator reads them; the values of "modo" and
     // "veredicto" stay the stable keys scripts compare against.
-    return kByteOrderMark + joined({"hora", "número", "modo", "protocolo", "puerto",
-                                    "tipo_de_puerto", "ajustes", "petición", "respuesta",
-                                    "primer_byte_ms", "último_byte_ms", "duración_ms", "veredicto",
-                                    "texto_del_veredicto"},
-                                   style);
+    return kByteOrderMark +
+           joined({"hora", "número", "modo", "protocolo", "puerto", "tipo_de_puerto", "ajustes",
+                   "petición", "respuesta", "primer_byte_ms", "último_byte_ms", "duración_ms",
+                   "veredicto", "texto_del_veredicto"},
+                  style);
 }
 
 std::string recordCsvLine(const ExchangeRecord &record, CsvStyle style) {
