@@ -1,12 +1,60 @@
 #include "panel/following_table_view.h"
 
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
+#include <tuple>
 
 namespace marvalo {
+namespace {
+
+// Every appended row moves the bar's range and value, yet with a hundred
+// thousand rows its handle stays on the same pixels for hundreds of rows:
+// repainting it at each one cost a fifth of a batch. It is repainted when
+// what it draws changes: the handle, an end reached or left, its state.
+class QuietScrollBar : public QScrollBar {
+  public:
+    using QScrollBar::QScrollBar;
+
+  protected:
+    void sliderChange(SliderChange change) override {
+        if (change != SliderValueChange && change != SliderRangeChange) {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        const Look now = look();
+        if (now == drawn_)
+            return;
+        drawn_ = now;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent *event) override {
+        drawn_ = look();
+        QScrollBar::paintEvent(event);
+    }
+
+  private:
+    using Look = std::tuple<QRect, QRect, bool, bool, int, int>;
+    Look look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {option.rect,
+                style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                option.sliderPosition == option.minimum,
+                option.sliderPosition == option.maximum,
+                static_cast<int>(option.state),
+                static_cast<int>(option.activeSubControls)};
+    }
+    Look drawn_;
+};
+
+}  // namespace
 
 FollowingTableView::FollowingTableView(QWidget *parent) : QTableView(parent) {
+    setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
             [this](int value) { followNewest_ = value == verticalScrollBar()->maximum(); });
     // New rows raise the maximum without moving the value: a view at the
