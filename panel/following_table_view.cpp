@@ -8,15 +8,22 @@
 #include <tuple>
 
 namespace marvalo {
-namespace {
 
 // Every appended row moves the bar's range and value, yet with a hundred
 // thousand rows its handle stays on the same pixels for hundreds of rows:
 // repainting it at each one cost a fifth of a batch. It is repainted when
 // what it draws changes: the handle, an end reached or left, its state.
+// While the table lays out an append, the range grows a step before the
+// value follows it: only where the two leave the handle counts.
 class QuietScrollBar : public QScrollBar {
   public:
     using QScrollBar::QScrollBar;
+
+    void hold() { held_ = true; }
+    void release() {
+        held_ = false;
+        repaintIfChanged(SliderValueChange);
+    }
 
   protected:
     void sliderChange(SliderChange change) override {
@@ -24,11 +31,8 @@ class QuietScrollBar : public QScrollBar {
             QScrollBar::sliderChange(change);
             return;
         }
-        const Look now = look();
-        if (now == drawn_)
-            return;
-        drawn_ = now;
-        QScrollBar::sliderChange(change);
+        if (!held_)
+            repaintIfChanged(change);
     }
     void paintEvent(QPaintEvent *event) override {
         drawn_ = look();
@@ -48,13 +52,20 @@ class QuietScrollBar : public QScrollBar {
                 static_cast<int>(option.state),
                 static_cast<int>(option.activeSubControls)};
     }
+    void repaintIfChanged(SliderChange change) {
+        const Look now = look();
+        if (now == drawn_)
+            return;
+        drawn_ = now;  // what the repaint about to come draws
+        QScrollBar::sliderChange(change);
+    }
     Look drawn_;
+    bool held_ = false;
 };
 
-}  // namespace
-
 FollowingTableView::FollowingTableView(QWidget *parent) : QTableView(parent) {
-    setVerticalScrollBar(new QuietScrollBar(Qt::Vertical, this));
+    bar_ = new QuietScrollBar(Qt::Vertical, this);
+    setVerticalScrollBar(bar_);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
             [this](int value) { followNewest_ = value == verticalScrollBar()->maximum(); });
     // New rows raise the maximum without moving the value: a view at the
@@ -111,7 +122,9 @@ void FollowingTableView::doItemsLayout() {
     const int first = appendedFrom_;
     appendedFrom_ = -1;
     // Following, the new range scrolls the rows in sight up by a copy.
+    bar_->hold();
     updateGeometries();
+    bar_->release();
     const int top = std::max(0, rowViewportPosition(first));
     if (top < viewport()->height())
         viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
