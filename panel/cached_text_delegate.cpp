@@ -13,6 +13,21 @@ constexpr int kTextMargin = 3;
 
 }  // namespace
 
+QString elidedLine(const QFontMetrics &metrics, const QString &text, int width) {
+    // Shaping is paid per character, and a reply's cell holds hundreds of
+    // which thirty show. A head twice as wide as the cell at the font's
+    // average width is elided where the whole text would be, far from its
+    // own end; one that fits after all says nothing of the rest.
+    const qsizetype head = 2 * qsizetype{width} / std::max(1, metrics.averageCharWidth()) + 8;
+    if (text.size() > head) {
+        const QString start = text.left(head);
+        QString elided = metrics.elidedText(start, Qt::ElideRight, width);
+        if (elided != start)
+            return elided;
+    }
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
+
 CachedTextDelegate::CachedTextDelegate(int keyRole, QObject *parent)
     : QStyledItemDelegate(parent), keyRole_(keyRole), texts_(kCachedTexts) {}
 
@@ -29,9 +44,8 @@ void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const std::pair<qulonglong, int> key{index.data(keyRole_).toULongLong(), width};
     QStaticText *laidOut = texts_.object(key);
     if (laidOut == nullptr) {
-        const QString text = QFontMetrics(option.font)
-                                 .elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
-                                             std::max(width, 0));
+        const QString text = elidedLine(QFontMetrics(option.font),
+                                        index.data(Qt::DisplayRole).toString(), std::max(width, 0));
         if (text.isEmpty())
             return;
         laidOut = new QStaticText(text);

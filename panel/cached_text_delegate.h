@@ -5,7 +5,13 @@
 #include <QStyledItemDelegate>
 #include <utility>
 
+class QFontMetrics;
+
 namespace marvalo {
+
+// `text` as one line elided ("…") to `width` pixels: what
+// QFontMetrics::elidedText gives, shaping no more of a long text than fits.
+QString elidedLine(const QFontMetrics &metrics, const QString &text, int width);
 
 // Draws a row's background and its text, one line, elided ("…") to the
 // cell's width, from a cache of laid-out texts keyed by the model's

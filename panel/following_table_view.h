@@ -4,6 +4,8 @@
 
 namespace marvalo {
 
+class QuietScrollBar;
+
 // A table that keeps its newest row in sight unless the operator has
 // scrolled away from the bottom to read an older one. Rows appended at the
 // bottom are laid out at once, in the batch that brings them, so the next
@@ -25,6 +27,7 @@ class FollowingTableView : public QTableView {
     void doItemsLayout() override;
 
   private:
+    QuietScrollBar *bar_ = nullptr;
     bool followNewest_ = true;
     // Rows dropped above the top one in sight: the view moves up as many,
     // so the row being read stays where it was.

@@ -135,6 +135,9 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
     : QWidget(parent), model_(model) {
     setObjectName("chrRespuesta");
     setMinimumHeight(150);
+    // Every paint covers the whole chart: the window need not fill the
+    // background under it first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     connect(&model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { append(first, last); });
     connect(&model_, &QAbstractItemModel::rowsRemoved, this,

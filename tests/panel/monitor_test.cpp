@@ -23,6 +23,7 @@
 #include <set>
 
 #include "core/frames/check_codes.h"
+#include "panel/cached_text_delegate.h"
 #include "panel/following_table_view.h"
 #include "panel/monitor_access.h"
 #include "panel/monitor_window.h"
@@ -198,6 +199,28 @@ TEST(MonitorWindow, PaintsEveryVisibleRowAsAFullRepaintWould) {
     EXPECT_TRUE(table->followsNewest());
 }
 
+TEST(CachedTextDelegate, ElidesAsQtDoesWhateverPartOfTheTextItShapes) {
+    const QFontMetrics metrics(QApplication::font());
+    const QString reply = QString("02 30 44 2B 30 30 32 33 2E 34 03 47 ").repeated(8) +
+                          "   <STX>0D+0023.4<ETX>G (96 bytes)";
+    const struct {
+        const char *name;
+        QString text;
+    } texts[] = {
+        {"a short cell", "bloque correcto"},
+        {"a long reply", reply},
+        {"zero-width spaces before it", QString(120, QChar(0x200B)) + reply},
+        {"combining accents", QString::fromUtf8("e\u0301").repeated(150)},
+        {"wide characters", QString::fromUtf8("漢字").repeated(100)},
+    };
+    for (const auto &row : texts) {
+        for (const int width : {0, 12, 45, 230, 2000})
+            EXPECT_EQ(elidedLine(metrics, row.text, width).toStdString(),
+                      metrics.elidedText(row.text, Qt::ElideRight, width).toStdString())
+                << row.name << " in " << width << " px";
+    }
+}
+
 TEST(MonitorWindow, TheTableTheChartAndTheStatisticsShowTheSameNewestExchange) {
     testing::TempFolder folder;
     MonitorModel model;
@@ -227,7 +250,10 @@ TEST(MonitorWindow, TheTableTheChartAndTheStatisticsShowTheSameNewestExchange) {
         EXPECT_EQ(chart->pointCount(), static_cast<std::size_t>(exchanges)) << step.name;
         EXPECT_TRUE(statistics->text().startsWith(QString("Intercambios: %1 ").arg(exchanges)))
             << step.name << ": " << statistics->text().toStdString();
-        for (QWidget *shown : {static_cast<QWidget *>(chart), static_cast<QWidget *>(statistics)}) {
+        for (QWidget *shown : {static_cast<QWidget *>(chart), static_cast<QWidget *>(statistics),
+                               static_cast<QWidget *>(table->verticalScrollBar())}) {
+            if (!shown->isVisible())
+                continue;  // the bar shows once the rows outgrow the table
             const auto [painted, now] = shownAndRepainted(shown);
             EXPECT_TRUE(painted == now) << step.name << ": " << shown->objectName().toStdString();
         }
