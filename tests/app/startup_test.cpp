@@ -179,7 +179,8 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
         const auto run = testing::runProgram(argv);
         EXPECT_EQ(run.status, row.status) << row.said;
         EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        if (row.status == 1)  // before Qt starts, or Qt's own words held back
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
     EXPECT_EQ(folder.read("icon.xyz"), "kept");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
