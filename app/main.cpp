@@ -232,7 +232,8 @@ int writeIcon(const QString &file, int size) {
     buffer.open(QIODevice::WriteOnly);
     marvalo::drawIcon(size).save(&buffer, format.constData());
     if (const auto written = marvalo::writeOutputFile(
-            output.value(), std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+            output.value(),
+            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         !written)
         return refuse(written.error());
     return 0;

@@ -164,14 +164,18 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
     const Refusal rows[] = {
         {nullptr, nullptr, {}, 1, "no hay pantalla"},
         {":99", "xcb", {}, 1, "no se puede abrir la pantalla \":99\" (DISPLAY"},
-        {nullptr, "offscreen", {"--write-icon", "/no/such/i.png"}, 64,
+        {nullptr,
+         "offscreen",
+         {"--write-icon", "/no/such/i.png"},
+         64,
          "\"/no/such/i.png\": su carpeta: no existe"},
         {nullptr, "offscreen", {"--write-icon", icon}, 64, icon + "\": su extensión no es"},
     };
     const char *display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";
     for (const Refusal &row : rows) {
-        for (auto [name, value] : {std::pair{"DISPLAY", row.display}, {"QT_QPA_PLATFORM", row.platform}})
+        for (auto [name, value] :
+             {std::pair{"DISPLAY", row.display}, {"QT_QPA_PLATFORM", row.platform}})
             value ? ::setenv(name, value, 1) : ::unsetenv(name);
         ::unsetenv("WAYLAND_DISPLAY");
         std::vector<std::string> argv{MARVALO_PATH};
