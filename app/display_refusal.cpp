@@ -27,7 +27,9 @@ std::string displayNamed() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     const char *variable = platform.contains("wayland") ? "WAYLAND_DISPLAY" : "DISPLAY";
     const QByteArray display = qgetenv(variable);
-    return "\"" + display.toStdString() + "\" (" + variable + ", plataforma " +
+    const std::string named = display.isEmpty() ? std::string("(") + variable + " no está puesta"
+                                                : "\"" + display.toStdString() + "\" (" + variable;
+    return named + ", plataforma " +
            (platform.isEmpty() ? std::string("por omisión") : platform.toStdString()) + ")";
 }
 
