@@ -1,10 +1,13 @@
 // marvalo: the bench panel.
 #include <unistd.h>
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
 #include <QLibraryInfo>
 #include <QPushButton>
 #include <QTimer>
@@ -19,6 +22,7 @@
 #include <string>
 #include <utility>
 
+#include "app/display_refusal.h"
 #include "app/preset_controls.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
@@ -183,16 +187,18 @@ constexpr OptionRow<Options> kOptions[] = {
     {{"--icon-size", "N", "el lado del icono, de 1 a 512 píxeles\n"},
      takeNumber<&Options::iconSize, 1, 512>},
     {{"--report-shown", "",
-      "escribe el tiempo de arranque y la memoria cuando la ventana se\n"
-      "muestra, y termina (lo usa bench/startup)\n"},
+      "escribe el tiempo de arranque y la memoria cuando la ventana se ha\n"
+      "mostrado y está lista para usarse, y termina (lo usa bench/startup)\n"},
      takeSwitch<&Options::reportShown>},
 };
 
 constexpr const char *kExitHelp =
     "\n"
     "Estado de salida: 0 se cerró el panel (también con SIGTERM, SIGHUP o\n"
-    "Ctrl-C, que antes guardan las elecciones); 1 no hay pantalla; 64 la línea\n"
-    "de órdenes está mal.\n";
+    "Ctrl-C, que antes guardan las elecciones); 1 no hay pantalla, o la de\n"
+    "DISPLAY (WAYLAND_DISPLAY) no pudo abrirse (el mensaje la nombra); 64 la\n"
+    "línea de órdenes está mal, o el archivo de --screenshot o --write-icon no\n"
+    "puede escribirse (el mensaje dice por qué).\n";
 
 // Every row of --help, in its order: what the completion offers too.
 std::vector<marvalo::OptionText> helpRows() {
@@ -200,6 +206,37 @@ std::vector<marvalo::OptionText> helpRows() {
     marvalo::appendTexts<Options>(texts, kOptions);
     marvalo::closeHelp(texts, kExitHelp);
     return texts;
+}
+
+// The icon, written whole or not at all: a failed write never leaves a
+// cut file where a good one was.
+int writeIcon(const QString &file, int size) {
+    const std::string path = QFile::encodeName(file).toStdString();
+    auto refuse = [&path](const std::string &why) {
+        std::fprintf(stderr, "marvalo: --write-icon: no se puede escribir en \"%s\": %s\n",
+                     marvalo::safeText(path).c_str(), why.c_str());
+        return 64;
+    };
+    // Qt opens, and so empties, the file before it learns it cannot write
+    // the format its name asks for.
+    const QByteArray format = QFileInfo(file).suffix().toLower().toLatin1();
+    const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
+    if (!formats.contains(format))
+        return refuse("su extensión no es un formato de imagen conocido (" +
+                      QByteArrayList(formats).join(", ").toStdString() + ")");
+    const auto output = marvalo::checkOutputFile(path);
+    if (!output)
+        return refuse(output.error());
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    marvalo::drawIcon(size).save(&buffer, format.constData());
+    if (const auto written = marvalo::writeOutputFile(
+            output.value(),
+            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        !written)
+        return refuse(written.error());
+    return 0;
 }
 
 }  // namespace
@@ -243,12 +280,14 @@ int main(int argc, char **argv) {
             "ejecútelo en un escritorio, p. ej. MARVALO_COM1=/dev/ttyUSB0 marvalo, por ssh -X, "
             "o sin pantalla con xvfb-run -a marvalo.\n",
             stderr);
-        return 1;
+        return marvalo::kDisplayRefused;
     }
 
+    marvalo::refuseUnopenedDisplay();
     QApplication app(argc, argv);
+    marvalo::displayOpened();
     if (!options.iconFile.isEmpty())
-        return marvalo::drawIcon(options.iconSize).save(options.iconFile) ? 0 : 1;
+        return writeIcon(options.iconFile, options.iconSize);
 
     // The settings file is looked for beside the program, as it always was.
     const std::filesystem::path programFolder = programFolderBytes();
@@ -286,6 +325,14 @@ int main(int argc, char **argv) {
         marvalo::addPortsWindow(form, benchPorts);
         if (tell)
             tell();
+        // Shown means painted and ready for the operator: what waited for
+        // the first paint has run too.
+        if (reportShown) {
+            std::printf("shown after %lld ms, resident %ld kB\n",
+                        static_cast<long long>(sinceStart.elapsed()), residentKb());
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        }
     }));
     form.show();
     if (openMonitor)
@@ -333,15 +380,7 @@ int main(int argc, char **argv) {
                         qPrintable(screenshot));
             QCoreApplication::exit(saved ? 0 : 1);
         });
-    } else if (reportShown) {
-        // Shown means painted: report at the end of the window's first paint.
-        form.installEventFilter(new AfterFirstPaint(&form, [&sinceStart] {
-            std::printf("shown after %lld ms, resident %ld kB\n",
-                        static_cast<long long>(sinceStart.elapsed()), residentKb());
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        }));
-    } else if (settingsProblem || place.notice || portsProblem) {
+    } else if (!reportShown && (settingsProblem || place.notice || portsProblem)) {
         // Told once, after the window is up and speaks Spanish, so the
         // operator sees what it is about.
         tell = [&] {

@@ -1,5 +1,7 @@
-// Time from process start until the panel's window has been shown, and the
-// resident memory then: marvalo --report-shown under the offscreen platform,
+// Time from process start until the panel's window has been shown and is
+// ready for the operator (what waits for the first paint, Qt's translations
+// and the F3 window's set-up, has run), and the resident memory then:
+// marvalo --report-shown under the offscreen platform,
 // held against Qt's cheapest window that shows text (text_floor, built
 // beside it). The two are run by turns, so a machine whose load changes
 // during the run weighs on both alike, and the figure that counts is their

@@ -1,6 +1,7 @@
 // The floor the panel's start-up is held against: Qt's cheapest window that
-// shows text, one label, reporting its first paint as marvalo
-// --report-shown does, so that the two differ only in what the panel does.
+// shows text, one label, reporting in the event loop's turn after its first
+// paint as marvalo --report-shown does (there, once the work that waits for
+// that paint has run), so that the two differ only in what the panel does.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>

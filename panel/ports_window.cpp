@@ -384,14 +384,19 @@ void addPortsWindow(Form1 &form, BenchPorts &ports) {
     open->setObjectName("actPuertos");
     open->setShortcut(Qt::Key_F3);
     open->setShortcutContext(Qt::WindowShortcut);
-    auto *window = new PortsWindow(ports, &form);
-    QObject::connect(open, &QAction::triggered, window, [window] {
+    // Made at the first F3: its tables cost the panel's start-up otherwise,
+    // for a window most sessions never open.
+    QObject::connect(open, &QAction::triggered, &form, [&form, &ports] {
+        auto *window = form.findChild<PortsWindow *>("frmPuertos", Qt::FindDirectChildrenOnly);
+        if (window == nullptr) {
+            window = new PortsWindow(ports, &form);
+            QObject::connect(&form, &Form1::unloading, window, &QWidget::close);
+        }
         window->refresh();
         window->show();
         window->raise();
         window->activateWindow();
     });
-    QObject::connect(&form, &Form1::unloading, window, &QWidget::close);
     form.addAction(open);
     form.setContextMenuPolicy(Qt::ActionsContextMenu);
 }
