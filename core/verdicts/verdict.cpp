@@ -26,7 +26,7 @@ Verdict verdict(VerdictKind kind, std::string text) {
 // One sentence for every protocol: the address that answered and the one
 // asked, each as its protocol writes it; the asked one left out only when
 // the request is too short to name it.
-Verdict otherAddress(const std::string &answered, const std::string &asked) {
+Verdict otherAddressVerdict(const std::string &answered, const std::string &asked) {
     return verdict(VerdictKind::OtherAddress,
                    "responde la dirección " + answered +
                        (asked.empty() ? std::string() : " en lugar de la " + asked));
@@ -211,7 +211,7 @@ Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes
                        "el CRC no corresponde a los " + bytesCount(*expected) + " de la respuesta");
     }
     if (reply[0] != ask.address) {
-        return otherAddress(std::to_string(reply[0]), std::to_string(ask.address));
+        return otherAddressVerdict(std::to_string(reply[0]), std::to_string(ask.address));
     }
     if (exception) {
         return verdict(VerdictKind::Exception, exceptionText(reply[2]));
@@ -279,7 +279,7 @@ Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
         return verdict(VerdictKind::Incomplete, "falta el BCC después del ETX");
     }
     if (otherAddress) {
-        return otherAddress(quotedAddress(reply.begin() + 1, kHeadingLength - 1),
+        return otherAddressVerdict(quotedAddress(reply.begin() + 1, kHeadingLength - 1),
                             request.size() < kHeadingLength
                                 ? std::string()
                                 : quotedAddress(request.begin() + 1, kHeadingLength - 1));
@@ -368,7 +368,7 @@ Verdict judgeKorvelLine(const Bytes &request, const Bytes &reply, std::size_t st
     if (asked && reply.size() >= start + kKorvelAddressLength && isDigit(line[0]) &&
         isDigit(line[1]) &&
         !std::equal(line, line + kKorvelAddressLength, request.begin() + kKorvelAddressAt)) {
-        return otherAddress(
+        return otherAddressVerdict(
             quotedAddress(line, kKorvelAddressLength),
             quotedAddress(request.begin() + kKorvelAddressAt, kKorvelAddressLength));
     }
