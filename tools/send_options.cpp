@@ -418,8 +418,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
      takeSwitch<&SendOptions::tap>},
     {{"--name", "NOMBRE", "la unidad bajo prueba, como nombre de la suite del informe\n"},
      takeText<&SendOptions::suiteName>},
-    {{"--property", "CLAVE=VALOR", "una propiedad del informe (puede repetirse)\n",
-      ValueKind::Word, Repeat::Many},
+    {{"--property", "CLAVE=VALOR", "una propiedad del informe (puede repetirse)\n", ValueKind::Word,
+      Repeat::Many},
      takeProperty},
     paragraph("\n"
               "--junit y --pcap se revisan antes de enviar el primer byte: una carpeta\n"

@@ -32,9 +32,9 @@ struct RegisterView {
 // optional ":ORDER" ("f32:CDAB"). On failure, what is allowed.
 Result<RegisterView, std::string> parseRegisterView(std::string_view text);
 bool isWideFormat(RegisterFormat format);            // two registers a value
+std::string_view formatName(RegisterFormat format);  // "u16", "f32", ...
 // Every text parseRegisterView takes, blank-separated: an option's choices.
 std::string_view registerViewChoices();
-std::string_view formatName(RegisterFormat format);  // "u16", "f32", ...
 
 // One register's value, or one pair's under a 32-bit format, exactly as it
 // came. Which alternative `value` holds says what it is:

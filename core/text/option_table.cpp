@@ -138,8 +138,7 @@ std::string completionScript(std::string_view program, std::span<const OptionTex
     // Names read by the shell as compgen's, so a file with a blank in its
     // name stays one word and a folder gets its slash.
     constexpr std::array<std::string_view, 3> kReplies{
-        "return",
-        "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return",
+        "return", "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return",
         "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -d -- \"$cur\"); return"};
     std::array<std::string, kReplies.size()> byKind;
     std::string script = "# bash completion for " + std::string(program) +

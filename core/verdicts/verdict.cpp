@@ -280,9 +280,9 @@ Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
     }
     if (otherAddress) {
         return otherAddressVerdict(quotedAddress(reply.begin() + 1, kHeadingLength - 1),
-                            request.size() < kHeadingLength
-                                ? std::string()
-                                : quotedAddress(request.begin() + 1, kHeadingLength - 1));
+                                   request.size() < kHeadingLength
+                                       ? std::string()
+                                       : quotedAddress(request.begin() + 1, kHeadingLength - 1));
     }
     const std::uint8_t expected =
         bccOfCheckedPart(std::span<const std::uint8_t>(textStart, etxAt + 1));
