@@ -173,16 +173,19 @@ constexpr OptionRow<Options> kOptions[] = {
      takeSwitch<&Options::openMonitor>},
     {{"--screenshot", "ARCHIVO",
       "arranca como siempre, guarda una imagen de la ventana (del\n"
-      "monitor con --monitor) y termina\n"},
+      "monitor con --monitor) y termina\n",
+      marvalo::ValueKind::File},
      takeFile<&Options::screenshot>},
     {{"--set", "NOMBRE=VALOR",
       "antes de la imagen, pone la casilla o la lista de ese objectName\n"
-      "(txtCadena=508, cmbFormato=s16)\n"},
+      "(txtCadena=508, cmbFormato=s16); puede repetirse\n",
+      marvalo::ValueKind::Word, marvalo::Repeat::Many},
      takePreset},
     {{"--send-first", "N", "pulsa Enviar N veces antes de la imagen\n"},
      takeNumber<&Options::sendFirst, 0, 100000>},
     {{"--write-icon", "ARCHIVO",
-      "guarda el icono de la ventana (48x48, o --icon-size N) y termina\n"},
+      "guarda el icono de la ventana (48x48, o --icon-size N) y termina\n",
+      marvalo::ValueKind::File},
      takeFile<&Options::iconFile>},
     {{"--icon-size", "N", "el lado del icono, de 1 a 512 píxeles\n"},
      takeNumber<&Options::iconSize, 1, 512>},
@@ -245,12 +248,15 @@ int main(int argc, char **argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     Options options;
+    marvalo::OptionsGiven given;
     for (int i = 1; i < argc;) {
         if (const auto said = marvalo::commonOptionOutput(argv[i], "marvalo", kUsage, helpRows())) {
             std::fputs(said->c_str(), stdout);
             return 0;
         }
-        auto taken = marvalo::takeOption<Options>(kOptions, options, argc, argv, i);
+        auto twice = given.add(argv[i], helpRows());
+        auto taken = twice ? marvalo::Result<int, std::string>(std::move(*twice))
+                           : marvalo::takeOption<Options>(kOptions, options, argc, argv, i);
         if (taken && taken.value() == 0)
             taken = marvalo::unknownOption(argv[i], helpRows());
         if (!taken) {

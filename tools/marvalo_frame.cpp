@@ -36,7 +36,7 @@ struct FrameOptions {
 };
 using Problem = std::optional<std::string>;
 
-constexpr OptionRow<FrameOptions> kOptions[] = {
+const OptionRow<FrameOptions> kOptions[] = {
     {{"", "",
       "Escribe la trama de petición que enviaría el panel Marvalo, en bytes hex\n"
       "en mayúsculas separados por un espacio, código de control incluido.\n"
@@ -62,7 +62,8 @@ constexpr OptionRow<FrameOptions> kOptions[] = {
      }},
     {{"--registers", "FORMATO[:ORDEN]",
       "cómo se leen los registros de la respuesta: u16, s16, hex, u32,\n"
-      "s32, f32 o text; ORDEN ABCD, CDAB, BADC o DCBA\n"},
+      "s32, f32 o text; ORDEN ABCD, CDAB, BADC o DCBA\n",
+      registerViewChoices()},
      [](FrameOptions &options, std::string_view name, OptionValues values) -> Problem {
          auto parsed = values[0] ? parseRegisterView(values[0])
                                  : Result<RegisterView, std::string>("falta FORMATO[:ORDEN]");
@@ -115,6 +116,7 @@ int rejected(const std::string &message) {
 int main(int argc, char **argv) {
     FrameOptions options;
     const RegisterView &view = options.view;
+    OptionsGiven given;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
         if (const auto said =
@@ -122,6 +124,8 @@ int main(int argc, char **argv) {
             std::cout << *said;
             return 0;
         }
+        if (auto twice = given.add(word, helpRows()))
+            return usage(*twice);
         auto taken = takeOption<FrameOptions>(kOptions, options, argc, argv, i);
         if (taken && taken.value() == 0)
             taken = takeRequestArg(options.request, argc, argv, i);

@@ -24,10 +24,12 @@
 #include "core/text/byte_text.h"
 #include "core/text/number_text.h"
 #include "core/text/option_table.h"
+#include "core/text/time_text.h"
 #include "files/bounded_read.h"
 #include "files/output_check.h"
 #include "files/output_file.h"
 #include "link/line_settings.h"
+#include "os/host_name.h"
 #include "tools/sim_line.h"
 #include "tools/stop_signal.h"
 
@@ -200,7 +202,7 @@ const OptionRow<Options> kOptions[] = {
               "trama demasiado corta para su función no se contesta. Una trama acaba\n"
               "tras 3,5 caracteres de silencio (1,75 ms por encima de 19200 baudios).\n"),
     paragraph(kLongLineHelp),
-    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n"},
+    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n", ValueKind::File},
      takeText<&Options::device>},
     {{"--settings", "S", "sus ajustes, una cadena como \" 9600,n,8,1\"\n"},
      takeText<&Options::settings>},
@@ -216,7 +218,8 @@ const OptionRow<Options> kOptions[] = {
       "con tipo que cuentan, suben, ondulan o vagan, reglas que estropean\n"
       "respuestas elegidas, diálogos Korvel e ISO 1745); véase el README,\n"
       "\"Simulating instruments\". Un archivo con un error se rechaza, cada\n"
-      "error en archivo:línea:columna, antes de servir nada\n"},
+      "error en archivo:línea:columna, antes de servir nada\n",
+      ValueKind::File},
      takeText<&Options::instrumentFile>},
     {{"--watch", "",
       "vuelve a leer el archivo cuando cambia; un cambio malo se rechaza\n"
@@ -257,9 +260,11 @@ const OptionRow<Options> kOptions[] = {
       "de una petición de más de 1,5 caracteres, una petición a menos de\n"
       "3,5 caracteres de nuestra respuesta, una función, cantidad o\n"
       "rango que el instrumento rechazó, una escritura en un bloque de\n"
-      "solo lectura; una dirección que nadie tiene se nombra, no falla\n"},
+      "solo lectura; una dirección que nadie tiene se nombra, no falla\n",
+      ValueKind::File},
      takeText<&Options::judgeXml>},
-    {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n"},
+    {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n",
+      ValueKind::File},
      takeText<&Options::judgeJson>},
     paragraph("Los dos acaban con una línea de resumen en stderr.\n\nLa salida:\n"),
     {{"--log", "", "escribe cada petición y respuesta en hex con la hora\n"},
@@ -403,11 +408,14 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
     ++requests_;
     if (options_.log)
         std::cout << timestamp() << " <- " << toHex(request) << std::endl;
-    if (options_.echo && !line_.write(request))
+    // The echo is one of the faults: --fault-every schedules it with the
+    // rest, decided once for the answer this request earns.
+    const bool faultDue = (answers_ + 1) % options_.faultEvery == 0;
+    if (options_.echo && faultDue && !line_.write(request))
         return false;
     sim::LineAnswer answer = engine_.answer(request, nowUs() / 1e6);
     seen.answer = answer;
-    if (answer.echo && !options_.echo && !line_.write(request))
+    if (answer.echo && !(options_.echo && faultDue) && !line_.write(request))
         return false;
     std::optional<Bytes> &reply = answer.reply;
     const bool dropped = options_.dropEvery > 0 && requests_ % options_.dropEvery == 0;
@@ -427,7 +435,7 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
         return true;
     }
     ++answers_;
-    if (answers_ % options_.faultEvery == 0)
+    if (faultDue)
         *reply = options_.faults.apply(answer.protocol, request, std::move(*reply));
     seen.answer.reply = reply;
     const int slowMs = std::max(options_.slowMs, answer.slowMs);
@@ -536,12 +544,15 @@ int Server::run() {
 
 int main(int argc, char **argv) {
     Options options;
+    OptionsGiven given;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
         if (const auto said = commonOptionOutput(word, "marvalo-sim", kUsage, helpRows())) {
             std::cout << *said;
             return 0;
         }
+        if (auto twice = given.add(word, helpRows()))
+            return usage(*twice);
         auto taken = takeOption<Options>(kOptions, options, argc, argv, i);
         if (!taken)
             return usage(taken.error());
@@ -618,13 +629,18 @@ int main(int argc, char **argv) {
     catchStopSignals();
     std::cout << line.value()->where() << std::endl;
     Server server(*line.value(), options, sim::LineEngine(*file), settings.value());
+    const std::int64_t startedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count();
     const int status = server.run();
     if (outputs.junit || outputs.json)
         std::cerr << "marvalo-sim: " << server.judge().summary() << "\n";
     int written = status;
     if (outputs.junit) {
-        if (auto done = writeOutputFile(
-                *outputs.junit, junitXml(server.judge().report("marvalo-sim")), stopWriteTimeIsUp);
+        SuiteReport report = server.judge().report("marvalo-sim");
+        report.timestamp = iso8601(startedUs);
+        report.hostname = safeText(os::hostName());
+        if (auto done = writeOutputFile(*outputs.junit, junitXml(report), stopWriteTimeIsUp);
             !done) {
             std::cerr << "marvalo-sim: " << *options.judgeXml << ": " << done.error() << "\n";
             written = 1;

@@ -1,7 +1,5 @@
 #include "tools/plan_runner.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -10,16 +8,10 @@
 #include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
+#include "os/host_name.h"
 
 namespace marvalo {
 namespace {
-
-std::string hostname() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0)
-        return "localhost";
-    return safeText(name);
-}
 
 // 43/14's objects, by name: a part's share of the identity.
 std::string identityOf(const ExchangeRecord &record) {
@@ -79,7 +71,7 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
     SuiteReport &report = run.report;
     report.name = settings.suiteName.empty() ? plan.name : settings.suiteName;
     report.classname = plan.name;
-    report.hostname = hostname();
+    report.hostname = safeText(os::hostName());
     report.properties = settings.properties;
     const std::int64_t startedUs = std::chrono::duration_cast<std::chrono::microseconds>(
                                        std::chrono::system_clock::now().time_since_epoch())

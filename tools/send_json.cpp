@@ -165,7 +165,7 @@ void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &vi
     if (done.outcome.interrupted) {
         object["verdict"] = nullptr;
         object.erase("verdict_text");
-        object["reason"] = "interrumpido: una señal de parada cortó la espera";
+        object["reason"] = kInterruptedText;
         object["passed"] = nullptr;
         object["interrupted"] = true;
         printJsonLine(object);

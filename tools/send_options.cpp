@@ -97,6 +97,8 @@ Problem takeMs(SendOptions &options, std::string_view name, OptionValues values)
 }
 
 Problem takeLink(SendOptions &options, std::string_view name, OptionValues) {
+    if (options.linkType)
+        return "--rs232 y --rs485 nombran dos enlaces: dé uno";
     options.linkType =
         static_cast<std::uint8_t>(name == "--rs485" ? LinkType::Rs485 : LinkType::Rs232);
     return std::nullopt;
@@ -260,7 +262,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "el dispositivo serie mismo (/dev/ttyUSB0, una ruta by-id), o un\n"
       "servidor serie: rfc2217://HOST:PUERTO (RFC 2217, los ajustes de\n"
       "línea puestos en el servidor) o socket://HOST:PUERTO (TCP en\n"
-      "crudo, los ajustes del servidor); HOST un nombre, IPv4 o [IPv6]\n"},
+      "crudo, los ajustes del servidor); HOST un nombre, IPv4 o [IPv6]\n",
+      ValueKind::File},
      takeDevice,
      kScanReads},
     {{"--connect-timeout", "MS",
@@ -305,7 +308,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
     {{"--settings", "ARCHIVO",
       "toma el enlace, el puerto, la dirección, la velocidad y el\n"
       "protocolo del Comini.sdx de un panel; las opciones dadas aquí\n"
-      "mandan\n"},
+      "mandan\n",
+      ValueKind::File},
      takeText<&SendOptions::settingsFile>},
     paragraph("Un barrido del bus:\n"),
     {{"--scan", "DIRECCIONES",
@@ -364,7 +368,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
     {{"--pcap", "ARCHIVO",
       "escribe cada intercambio en una captura pcapng que leen Wireshark\n"
       "y tshark (Modbus: tshark -o mbrtu.tcp.port:502\n"
-      "-o mbrtu.crc_verification:TRUE -V -r ARCHIVO)\n"},
+      "-o mbrtu.crc_verification:TRUE -V -r ARCHIVO)\n",
+      ValueKind::File},
      takeText<&SendOptions::pcap>},
     {{"--registers", "FORMATO[:ORDEN]",
       "tras cada lectura Modbus, sus registros numerados desde --start\n"
@@ -375,7 +380,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "\"Infinity\", \"-Infinity\" como cadenas), un último registro impar\n"
       "va solo en u16 (JSON: \"lone\": true); la respuesta de una\n"
       "escritura dice lo que confirma; también el formato en que se\n"
-      "escriben --value y --values\n"},
+      "escriben --value y --values\n",
+      registerViewChoices()},
      takeRegisters},
     paragraph("\n"
               "Sin --json, una línea por intercambio: la respuesta como la muestra el\n"
@@ -394,7 +400,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "SKIP, el nombre, el veredicto, el tiempo de respuesta y, en un\n"
       "fallo, lo esperado y lo llegado; con --json un objeto por\n"
       "intercambio, uno por paso saltado o interrumpido y un resumen; con\n"
-      "--pcap cada intento en la captura\n"},
+      "--pcap cada intento en la captura\n",
+      ValueKind::File},
      takeText<&SendOptions::plan>},
     {{"--check", "",
       "lee el plan, construye cada petición y revisa cada salida como lo\n"
@@ -402,7 +409,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
      takeSwitch<&SendOptions::check>},
     {{"--junit", "ARCHIVO",
       "escribe un informe JUnit XML: en un archivo de forma atómica; en un\n"
-      "dispositivo, un FIFO o /dev/stdout en su sitio (nunca reemplazado)\n"},
+      "dispositivo, un FIFO o /dev/stdout en su sitio (nunca reemplazado)\n",
+      ValueKind::File},
      takeText<&SendOptions::junit>},
     {{"--tap", "",
       "escribe TAP versión 14 en lugar de las líneas, cada caso al acabar\n"
@@ -410,7 +418,9 @@ const OptionRow<SendOptions> kLineOptions[] = {
      takeSwitch<&SendOptions::tap>},
     {{"--name", "NOMBRE", "la unidad bajo prueba, como nombre de la suite del informe\n"},
      takeText<&SendOptions::suiteName>},
-    {{"--property", "CLAVE=VALOR", "una propiedad del informe (puede repetirse)\n"}, takeProperty},
+    {{"--property", "CLAVE=VALOR", "una propiedad del informe (puede repetirse)\n", ValueKind::Word,
+      Repeat::Many},
+     takeProperty},
     paragraph("\n"
               "--junit y --pcap se revisan antes de enviar el primer byte: una carpeta\n"
               "que falta o no admite archivos, un directorio, el plan, el archivo de\n"
@@ -435,9 +445,12 @@ const OptionRow<SendOptions> kLineOptions[] = {
               "Las señales ignoradas al empezar (nohup) siguen ignoradas. Una parada\n"
               "del proceso (Ctrl-Z, SIGSTOP) durante un intento de un plan deja su\n"
               "tiempo por desconocido, nunca juzgado contra max_first_byte_ms. Una\n"
-              "salida cerrada (| head -n 1) acaba igual una serie de intercambios,\n"
-              "sin resumen y con la salida de lo que vio; acaba un plan antes de su\n"
-              "siguiente petición, salida 4. Un stdout que falla de otro modo\n"
+              "salida cerrada (| head -n 1) se ve al escribir la línea siguiente:\n"
+              "una serie de intercambios acaba tras el intercambio de esa línea, que\n"
+              "ya pasó por la línea serie, sin resumen y con la salida de lo que vio;\n"
+              "un plan mira su salida antes de cada petición y acaba sin enviar la\n"
+              "siguiente, salida 4; un barrido, que escribe su tabla al final,\n"
+              "explora todas sus direcciones. Un stdout que falla de otro modo\n"
               "(> /dev/full) da salida 4 y una frase en todos los modos.\n"
               "Se rechaza una ruta con un carácter de control, una instrucción Korvel\n"
               "con CR, o una ISO 1745 con SOH, STX o ETX (una segunda trama en la\n"
@@ -556,16 +569,12 @@ int usage(const std::string &problem) {
 Result<CommandLine, CommandLineEnd> parseCommandLine(int argc, char **argv) {
     CommandLine command;
     SendOptions &options = command.options;
-    std::set<std::string> given;
+    OptionsGiven given;
     std::vector<std::string> optionsGiven;  // in their order, each once
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
-        // A second value would silently win over the first.
-        if (word.starts_with("--") && word != "--property" &&
-            !given.insert(word == "--rs232" ? "--rs485" : word).second)
-            return CommandLineEnd{usage(safeText(word) +
-                                        " se dio dos veces (o con su contrario): dé cada "
-                                        "opción una vez")};
+        if (auto twice = given.add(word, helpRows()))
+            return CommandLineEnd{usage(*twice)};
         if (const auto said =
                 commonOptionOutput(word, "marvalo-send", kUsage, helpRows(), protocolWords())) {
             std::cout << *said;

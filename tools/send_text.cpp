@@ -48,7 +48,9 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
     }
     std::cout << "#" << record.sequence << "  " << shownReply(outcome) << "  ["
               << toHex(record.reply) << "]  " << millisecondsText(record.firstByteMs()) << "  "
-              << verdictKey(record.verdict->kind) << ": " << safeText(record.verdict->text)
+              << (outcome.interrupted ? kInterruptedText
+                                      : verdictKey(record.verdict->kind) + std::string(": ") +
+                                            safeText(record.verdict->text))
               << std::endl;
     sayWarning();
     const bool modbus = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus);

@@ -11,6 +11,10 @@
 
 namespace marvalo {
 
+// An exchange whose reply wait a stop cut short: the unit was not let
+// finish, so it has no verdict.
+inline constexpr const char *kInterruptedText = "interrumpido: una señal de parada cortó la espera";
+
 // The reply as the panel shows it: Modbus decoded, other protocols' bytes
 // with control characters named.
 std::string shownReply(const ExchangeOutcome &outcome);

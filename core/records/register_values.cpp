@@ -158,6 +158,22 @@ std::string_view formatName(RegisterFormat format) {
     return {};
 }
 
+std::string_view registerViewChoices() {
+    static const std::string choices = [] {
+        std::string all;
+        for (const Named &named : kFormats)
+            all += (all.empty() ? "" : " ") + std::string(named.name);
+        for (const Named &named : kFormats) {
+            for (const auto &order : kOrders) {
+                if (isWideFormat(named.format))
+                    all += " " + std::string(named.name) + ":" + std::string(order.first);
+            }
+        }
+        return all;
+    }();
+    return choices;
+}
+
 bool isWideFormat(RegisterFormat format) {
     return format == RegisterFormat::U32 || format == RegisterFormat::S32 ||
            format == RegisterFormat::F32;

@@ -33,6 +33,8 @@ struct RegisterView {
 Result<RegisterView, std::string> parseRegisterView(std::string_view text);
 bool isWideFormat(RegisterFormat format);            // two registers a value
 std::string_view formatName(RegisterFormat format);  // "u16", "f32", ...
+// Every text parseRegisterView takes, blank-separated: an option's choices.
+std::string_view registerViewChoices();
 
 // One register's value, or one pair's under a 32-bit format, exactly as it
 // came. Which alternative `value` holds says what it is:

@@ -135,16 +135,31 @@ std::string completionScript(std::string_view program, std::span<const OptionTex
     std::string function = "_";
     for (const char c : program)
         function += (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c : '_';
+    // Names read by the shell as compgen's, so a file with a blank in its
+    // name stays one word and a folder gets its slash.
+    constexpr std::array<std::string_view, 3> kReplies{
+        "return", "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return",
+        "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -d -- \"$cur\"); return"};
+    std::array<std::string, kReplies.size()> byKind;
     std::string script = "# bash completion for " + std::string(program) +
                          ", from the table its --help is written from\n" + function +
                          "() {\n"
                          "    local cur=${COMP_WORDS[COMP_CWORD]}\n"
                          "    local prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+                         "    COMPREPLY=()\n"
                          "    case $prev in\n";
     for (const OptionText &row : rows) {
         if (!row.choices.empty())
             script += "        " + std::string(row.name) + ") COMPREPLY=($(compgen -W \"" +
                       std::string(row.choices) + "\" -- \"$cur\")); return ;;\n";
+        else if (!row.name.empty() && !row.value.empty()) {
+            std::string &names = byKind.at(static_cast<std::size_t>(row.kind));
+            names += (names.empty() ? "" : "|") + std::string(row.name);
+        }
+    }
+    for (std::size_t kind = 0; kind < kReplies.size(); ++kind) {
+        if (!byKind[kind].empty())
+            script += "        " + byKind[kind] + ") " + std::string(kReplies[kind]) + " ;;\n";
     }
     script +=
         "    esac\n"
@@ -157,7 +172,7 @@ std::string completionScript(std::string_view program, std::span<const OptionTex
         "\" -- \"$cur\")) ;;\n"
         "    esac\n"
         "}\n"
-        "complete -o default -o bashdefault -F " +
+        "complete -F " +
         function + " " + std::string(program) + "\n";
     return script;
 }
@@ -172,6 +187,19 @@ std::optional<std::string> commonOptionOutput(std::string_view word, std::string
         return std::string(program) + " " + kVersion + "\n";
     if (word == "--bash-completion")
         return completionScript(program, rows, words);
+    return std::nullopt;
+}
+
+std::optional<std::string> OptionsGiven::add(std::string_view word,
+                                             std::span<const OptionText> rows) {
+    for (const OptionText &row : rows) {
+        if (row.name.empty() || row.name != word || row.repeat == Repeat::Many)
+            continue;
+        if (std::find(names_.begin(), names_.end(), row.name) != names_.end())
+            return std::string(row.name) + " se dio dos veces: dé cada opción una vez";
+        names_.push_back(row.name);
+        return std::nullopt;
+    }
     return std::nullopt;
 }
 

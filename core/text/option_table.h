@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,6 +11,15 @@
 
 namespace marvalo {
 
+// What the shell completes an option's value to, when the row has no
+// choices: nothing for a number or a text, else the names of files or of
+// folders.
+enum class ValueKind : std::uint8_t { Word, File, Directory };
+
+// Whether a second use of an option adds to a list (--property) or would
+// silently win over the first, and is refused.
+enum class Repeat : std::uint8_t { Once, Many };
+
 // One command-line option as every reader of it sees it: the parser takes
 // its words, --help shows it (and help2man makes the manual page from
 // that), and the shell completes it, all from this one row.
@@ -18,10 +28,15 @@ struct OptionText {
     std::string_view value;    // "N", "N M"; one word taken per placeholder, none for a switch
     std::string_view help;     // one paragraph, filled to the terminal's width by helpText
     std::string_view choices;  // what its value completes to: "none even odd"
+    ValueKind kind = ValueKind::Word;
+    Repeat repeat = Repeat::Once;
 
     constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
                          std::string_view choices = {})
         : name(name), value(value), help(help), choices(choices) {}
+    constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
+                         ValueKind kind, Repeat repeat = Repeat::Once)
+        : name(name), value(value), help(help), kind(kind), repeat(repeat) {}
 };
 
 // A row and what taking it does to the options of one program, given its
@@ -56,8 +71,9 @@ void closeHelp(std::vector<OptionText> &texts, std::string_view exitHelp);
 // paragraph as written.
 std::string helpText(std::span<const OptionText> rows);
 
-// A bash completion function for `program`: every option, the choices of
-// the option before the cursor, else `words` (its protocols), else files.
+// A bash completion function for `program`: every option; after an option
+// that takes a value, its choices, files, folders or nothing, by its row;
+// else `words` (its protocols).
 std::string completionScript(std::string_view program, std::span<const OptionText> rows,
                              std::string_view words = {});
 
@@ -70,6 +86,18 @@ std::optional<std::string> commonOptionOutput(std::string_view word, std::string
                                               std::string_view usage,
                                               std::span<const OptionText> rows,
                                               std::string_view words = {});
+
+// The options a command line gave so far, whichever of a program's tables
+// took them, so that one given twice is refused by its name.
+class OptionsGiven {
+  public:
+    // The problem, in Spanish, when `word` names a row of `rows` given
+    // before that may not repeat; nothing for any other word.
+    std::optional<std::string> add(std::string_view word, std::span<const OptionText> rows);
+
+  private:
+    std::vector<std::string_view> names_;
+};
 
 // "opción desconocida '--colour'; ¿quiso decir --color?"
 std::string unknownOption(std::string_view word, std::span<const OptionText> rows);

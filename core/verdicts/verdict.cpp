@@ -23,6 +23,21 @@ Verdict verdict(VerdictKind kind, std::string text) {
     return Verdict{kind, std::move(text)};
 }
 
+// One sentence for every protocol: the address that answered and the one
+// asked, each as its protocol writes it; the asked one left out only when
+// the request is too short to name it.
+Verdict otherAddressVerdict(const std::string &answered, const std::string &asked) {
+    return verdict(VerdictKind::OtherAddress,
+                   "responde la dirección " + answered +
+                       (asked.empty() ? std::string() : " en lugar de la " + asked));
+}
+
+// A text protocol's address digits, as they came from the line: named,
+// never raw.
+std::string quotedAddress(Bytes::const_iterator from, std::size_t length) {
+    return "\"" + namedText(Bytes(from, from + static_cast<std::ptrdiff_t>(length))) + "\"";
+}
+
 std::string hexByte(std::uint8_t byte) {
     return toHex(Bytes{byte});
 }
@@ -196,9 +211,7 @@ Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes
                        "el CRC no corresponde a los " + bytesCount(*expected) + " de la respuesta");
     }
     if (reply[0] != ask.address) {
-        return verdict(VerdictKind::OtherAddress,
-                       "responde la dirección " + std::to_string(reply[0]) + " en lugar de la " +
-                           std::to_string(ask.address));
+        return otherAddressVerdict(std::to_string(reply[0]), std::to_string(ask.address));
     }
     if (exception) {
         return verdict(VerdictKind::Exception, exceptionText(reply[2]));
@@ -266,11 +279,10 @@ Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
         return verdict(VerdictKind::Incomplete, "falta el BCC después del ETX");
     }
     if (otherAddress) {
-        // The heading's bytes come from the line: named, never raw.
-        return verdict(VerdictKind::OtherAddress,
-                       "responde la dirección \"" +
-                           namedText(Bytes(reply.begin() + 1, reply.begin() + kHeadingLength)) +
-                           "\"");
+        return otherAddressVerdict(quotedAddress(reply.begin() + 1, kHeadingLength - 1),
+                                   request.size() < kHeadingLength
+                                       ? std::string()
+                                       : quotedAddress(request.begin() + 1, kHeadingLength - 1));
     }
     const std::uint8_t expected =
         bccOfCheckedPart(std::span<const std::uint8_t>(textStart, etxAt + 1));
@@ -356,13 +368,9 @@ Verdict judgeKorvelLine(const Bytes &request, const Bytes &reply, std::size_t st
     if (asked && reply.size() >= start + kKorvelAddressLength && isDigit(line[0]) &&
         isDigit(line[1]) &&
         !std::equal(line, line + kKorvelAddressLength, request.begin() + kKorvelAddressAt)) {
-        return verdict(
-            VerdictKind::OtherAddress,
-            "responde la dirección \"" + namedText(Bytes(line, line + kKorvelAddressLength)) +
-                "\" en lugar de la \"" +
-                namedText(Bytes(request.begin() + kKorvelAddressAt,
-                                request.begin() + kKorvelAddressAt + kKorvelAddressLength)) +
-                "\"");
+        return otherAddressVerdict(
+            quotedAddress(line, kKorvelAddressLength),
+            quotedAddress(request.begin() + kKorvelAddressAt, kKorvelAddressLength));
     }
     auto end = std::find(line, reply.end(), kCr) + 1;
     if (end != reply.end() && *end == kLf)

@@ -96,7 +96,8 @@ TEST(Verdict, Iso1745Blocks) {
                  {"02 41 03", VerdictKind::Incomplete, "BCC"},
                  {"01 30", VerdictKind::Incomplete, "cabecera"},
                  {"02 41 03 43", VerdictKind::BadCheck, "se esperaba 42"},
-                 {"01 30 32 02 41 03 42", VerdictKind::OtherAddress, "\"02\""},
+                 {"01 30 32 02 41 03 42", VerdictKind::OtherAddress,
+                  "responde la dirección \"02\" en lugar de la \"01\""},
                  // A terminal reset (ESC c) in the heading is named, not sent.
                  {"01 1B 63 02 30 44 03 77", VerdictKind::OtherAddress, "\"<1B>c\""},
                  {"01 C3 28 02 30 44 03 77", VerdictKind::OtherAddress, "\"Ã(\""},

@@ -185,6 +185,53 @@ TEST(ToolOptions, EachProgramParsesShowsAndCompletesTheSameOptions) {
     }
 }
 
+// A value completes by its kind: its choices, file names, or nothing after
+// a number.
+TEST(ToolOptions, EachProgramRefusesAnOptionGivenTwice) {
+    // A second value would silently win over the first: refused by name, as
+    // marvalo-send refuses it.
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{MARVALO_FRAME_PATH, "korvel", "--address", "01", "--address", "02"}, "--address"},
+        {{MARVALO_SIM_PATH, "--address", "1", "--address", "2", "--print-instrument"}, "--address"},
+        {{MARVALO_PANEL_PATH, "--icon-size", "8", "--icon-size", "9", "--write-icon", "/dev/null"},
+         "--icon-size"},
+    };
+    for (const auto &[argv, option] : rows) {
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.status, 64) << argv[0];
+        EXPECT_NE(run.err.find(option + " se dio dos veces"), std::string::npos) << run.err;
+    }
+}
+
+TEST(ToolOptions, EachValueCompletesByItsKind) {
+    const std::string examples = MARVALO_SOURCE_DIR "/examples/";
+    const struct {
+        std::string program;
+        std::vector<std::string> words;
+        std::string offered;  // empty: nothing
+    } rows[] = {
+        {MARVALO_SEND_PATH, {"--pcap", examples + "modbus-unit.to"}, examples + "modbus-unit.toml"},
+        {MARVALO_SEND_PATH, {"--registers", "f32:C"}, "f32:CDAB"},
+        {MARVALO_SEND_PATH, {"--count", ""}, ""},
+        {MARVALO_FRAME_PATH, {"--registers", "s1"}, "s16"},
+        {MARVALO_SIM_PATH, {"--judge", examples + "modbus-unit.to"}, examples + "modbus-unit.toml"},
+        {MARVALO_PANEL_PATH,
+         {"--screenshot", examples + "modbus-unit.to"},
+         examples + "modbus-unit.toml"},
+    };
+    for (const auto &row : rows) {
+        std::vector<std::string> argv{"/bin/bash", "-c",
+                                      R"(source <("$1" --bash-completion); p=${1##*/}
+COMP_WORDS=("$p" "${@:2}"); COMP_CWORD=$(($# - 1)); "_${p//-/_}" 2>/dev/null
+printf '%s\n' "${COMPREPLY[@]}")",
+                                      "bash", row.program};
+        argv.insert(argv.end(), row.words.begin(), row.words.end());
+        const auto run = runProgram(argv);
+        EXPECT_EQ(run.out, row.offered.empty() ? "\n" : row.offered + "\n")
+            << row.program << " " << row.words[0] << run.err;
+    }
+}
+
 TEST(FrameTool, FieldsAndAReplyAreTakenApartAndJudged) {
     const struct {
         std::vector<std::string> args;

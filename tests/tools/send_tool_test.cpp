@@ -49,6 +49,7 @@ TEST(SendTool, OneExitStatusPerOutcomeAgainstTheSimulator) {
         {"all good", {}, korvel, 0, "ok: línea completa"},
         {"no reply", {"--silent"}, korvel, 1, "silence"},
         {"bad reply", {"--bad-check"}, modbus, 3, "bad-check"},
+        {"an echo keeps to the fault schedule", {"--echo", "--fault-every", "9"}, korvel, 0, "ok"},
         {"exception counts as bad", {"--exception", "2"}, modbus, 3, "no permitida"},
         {"exception by name in JSON",
          {"--exception", "2"},
@@ -196,6 +197,7 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
              EXPECT_LT(run.msFromSignalToExit, 1000);
              EXPECT_EQ(run.status, 130) << run.err;
              EXPECT_NE(run.err.find("1 intercambio: silence 1"), std::string::npos) << run.err;
+             EXPECT_NE(run.out.find("  interrumpido: "), std::string::npos) << run.out;
          }},
         {"a peer that never stops: bounded memory, SIGTERM heard",
          Peer::Streaming,

@@ -172,6 +172,7 @@ TEST(SimFile, TheJudgesOutputsAreRefusedByMarvaloSendsRule) {
         {{"--judge", file}, "es el archivo de instrumentos"},
         {{"--device", dev, "--judge-json", dev}, "es el dispositivo que se prueba"},
         {{"--judge", xml, "--judge-json", xml}, "llevan al mismo archivo"},
+        {{"--judge", xml, "--judge", xml + "2"}, "--judge se dio dos veces"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> argv{MARVALO_SIM_PATH, "--instrument", file};
@@ -239,6 +240,11 @@ TEST(SimFile, TheJudgePassesOurOwnExamplePlanRequestAfterRequest) {
     }
     const std::string xml = readFile(report);
     EXPECT_NE(xml.find("failures=\"0\""), std::string::npos) << xml;
+    // Where and when, as a CI server files the report.
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    EXPECT_NE(xml.find("hostname=\"" + std::string(host) + "\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("timestamp=\"20"), std::string::npos) << xml;
 }
 
 TEST(SimFile, TheJudgeNamesABadCrcAndARequestBrokenByAPause) {
