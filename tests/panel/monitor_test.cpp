@@ -510,7 +510,7 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         {"hex zero alone", "hex", {0}},
         {"hex top alone", "hex", {0xFFFF}},
         {"after Borrar, only what came since", "u16", {40, 50}, {9000, 7}},
-        {"decimals on a Spanish desktop", "f32", {15, 17.5, 20}, {}, "es_ES.UTF-8"},
+        {"decimals on a Spanish desktop", "f32", {0.25, 0.5, 0.75}, {}, "es_ES.UTF-8"},
     };
     for (const auto &row : rows) {
         if (std::setlocale(LC_NUMERIC, row.numbers) == nullptr)
