@@ -391,7 +391,6 @@ void ResponseChart::paintEvent(QPaintEvent *) {
         drawLegend(onFrame, shape);
     }
     drawPoints(painter, shape);
-    drawOffScale(painter, shape);
     drawRowNumbers(painter, shape);
     drawPercentiles(painter, shape);
 }
@@ -478,10 +477,19 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
         ysLow_ = layout.axis.low;
         ysHigh_ = layout.axis.high;
     }
-    if (ys_.empty())
+    if (ys_.empty()) {
         blocks_.clear();
+        for (auto &kinds : offScale_)
+            for (auto &indices : kinds)
+                indices.clear();
+    }
     for (std::size_t i = ys_.size(); i < points_.size(); ++i) {
-        ys_.push_back(std::isfinite(points_[i].value) ? pointY(points_[i].value, layout) : kNoMark);
+        const double value = points_[i].value;
+        ys_.push_back(std::isfinite(value) ? pointY(value, layout) : kNoMark);
+        if (!std::isfinite(value)) {
+            const OffScale kind = std::isnan(value) ? NoValue : value > 0 ? Above : Below;
+            offScale_[static_cast<std::size_t>(points_[i].mark)][kind].push_back(i);
+        }
         if (i % kBlock == 0)
             blocks_.emplace_back();
         blocks_.back().take(points_[i].mark, ys_.back());
@@ -521,9 +529,12 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     }
     // Most batches move no mark by a pixel: the frame with the marks on it
     // is kept and copied again until one moves or the frame changes.
-    if (bars != drawnBars_ || marks != drawnMarks_ || layerFrame_ != framesDrawn_) {
+    std::vector<OffScaleMark> offScale = offScaleMarks(layout);
+    if (bars != drawnBars_ || marks != drawnMarks_ || offScale != drawnOffScale_ ||
+        layerFrame_ != framesDrawn_) {
         drawnBars_ = std::move(bars);
         drawnMarks_ = std::move(marks);
+        drawnOffScale_ = std::move(offScale);
         layerFrame_ = framesDrawn_;
         pointsLayer_ = frame_;
         QPainter onLayer(&pointsLayer_);
@@ -536,39 +547,57 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
             for (const QPoint &at : drawnMarks_[m])
                 onLayer.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites_[m]);
         }
+        drawOffScale(onLayer, drawnOffScale_);
     }
     painter.drawPixmap(0, 0, pointsLayer_);
 }
 
-void ResponseChart::drawOffScale(QPainter &painter, const Layout &layout) {
-    // Apart from the values, never joined to them by a column's bar: an
-    // infinity is beyond every value, so an open triangle pointing out of
-    // the plot; what has no value its verdict's mark under the axis. One
-    // per verdict, kind and pixel column.
+std::vector<ResponseChart::OffScaleMark> ResponseChart::offScaleMarks(const Layout &layout) const {
+    // One per verdict, kind and pixel column: the first such point of the
+    // column, the next found past it by a search, so a long stretch with
+    // no answer costs the columns it spans, not its points. Drawn in the
+    // order of those first points, as a walk over every point would.
+    const PointColumns columns{std::ssize(points_), layout.area.width()};
+    std::vector<std::pair<std::size_t, OffScaleMark>> found;
+    for (std::size_t mark = 0; mark < kVerdictMarks; ++mark) {
+        for (int kind = 0; kind < kOffScaleKinds; ++kind) {
+            const std::vector<std::size_t> &indices =
+                offScale_[mark][static_cast<std::size_t>(kind)];
+            for (auto at = indices.begin(); at != indices.end();) {
+                const long long column = columns.columnOf(static_cast<long long>(*at));
+                found.push_back({*at,
+                                 {layout.area.left() + static_cast<int>(column),
+                                  pointY(points_[*at].value, layout),
+                                  static_cast<VerdictMark>(mark), static_cast<OffScale>(kind)}});
+                at = std::lower_bound(at, indices.end(),
+                                      static_cast<std::size_t>(columns.firstPast(column)));
+            }
+        }
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<OffScaleMark> marks;
+    marks.reserve(found.size());
+    for (const auto &[index, mark] : found)
+        marks.push_back(mark);
+    return marks;
+}
+
+void ResponseChart::drawOffScale(QPainter &painter, const std::vector<OffScaleMark> &marks) const {
+    // An infinity is beyond every value, so an open triangle pointing out
+    // of the plot; what has no value its verdict's mark under the axis.
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(Qt::NoBrush);
-    enum Kind { Above, Below, NoValue, kKinds };
-    std::array<std::array<int, kKinds>, kVerdictMarks> lastX;
-    for (auto &kinds : lastX)
-        kinds.fill(std::numeric_limits<int>::min());
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-        const Point &point = points_[i];
-        if (std::isfinite(point.value))
-            continue;
-        const Kind kind = std::isnan(point.value) ? NoValue : point.value > 0 ? Above : Below;
-        const int x = xOf(i, layout.area);
-        const int y = pointY(point.value, layout);
-        const auto mark = static_cast<std::size_t>(point.mark);
-        if (std::exchange(lastX[mark][kind], x) == x)
-            continue;
-        if (kind == NoValue) {
+    for (const OffScaleMark &at : marks) {
+        const auto mark = static_cast<std::size_t>(at.mark);
+        if (at.kind == NoValue) {
             const int half = static_cast<int>(sprites_[mark].deviceIndependentSize().width()) / 2;
-            painter.drawPixmap(x - half, y - half, sprites_[mark]);
+            painter.drawPixmap(at.x - half, at.y - half, sprites_[mark]);
             continue;
         }
-        painter.setPen(QPen(verdictColours(point.mark).point, 1.5));
-        painter.drawPolygon(infinityMark(kind == Above).translated(x, y));
+        painter.setPen(QPen(verdictColours(at.mark).point, 1.5));
+        painter.drawPolygon(infinityMark(at.kind == Above).translated(at.x, at.y));
     }
     painter.restore();
 }

@@ -89,7 +89,18 @@ class ResponseChart : public QWidget {
     QRect underAxis(const Layout &layout) const;
     void drawRowNumbers(QPainter &painter, const Layout &layout);
     void drawPoints(QPainter &painter, const Layout &layout);
-    void drawOffScale(QPainter &painter, const Layout &layout);
+    // What is drawn apart from the values, never joined to them by a
+    // column's bar: an infinity, or no value under the axis.
+    enum OffScale { Above, Below, NoValue, kOffScaleKinds };
+    struct OffScaleMark {
+        int x;
+        int y;
+        VerdictMark mark;
+        OffScale kind;
+        bool operator==(const OffScaleMark &) const = default;
+    };
+    std::vector<OffScaleMark> offScaleMarks(const Layout &layout) const;
+    void drawOffScale(QPainter &painter, const std::vector<OffScaleMark> &marks) const;
     void drawPercentiles(QPainter &painter, const Layout &layout);
     void drawLegend(QPainter &painter, const Layout &layout);
 
@@ -135,6 +146,8 @@ class ResponseChart : public QWidget {
     // and the reach of each kBlock of them from the first.
     std::vector<int> ys_;
     std::vector<Reach> blocks_;
+    // The points drawn apart, by verdict and kind, in order; found as ys_ grows.
+    std::array<std::array<std::vector<std::size_t>, kOffScaleKinds>, kVerdictMarks> offScale_;
     QRect ysArea_;
     double ysLow_ = 0;
     double ysHigh_ = 0;
@@ -145,6 +158,7 @@ class ResponseChart : public QWidget {
     // The marks as last drawn, and the frame with them on it.
     std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;
     std::array<std::vector<QPoint>, kVerdictMarks> drawnMarks_;
+    std::vector<OffScaleMark> drawnOffScale_;
     std::uint64_t layerFrame_ = 0;  // the frame under the marks, by framesDrawn_
     QPixmap pointsLayer_;
 };
