@@ -406,8 +406,8 @@ void Form1::stopContinuous() {
 }
 
 void Form1::runAndShow(ExchangeMode mode) {
+    // Unnumbered: the monitor numbers what it holds, from 1 after each clear.
     ExchangeSetup setup = gatherSetup(mode);
-    setup.sequence = ++exchangeCount_;
     ExchangeOutcome outcome = runExchange(port_, sleeper_, setup, noReplyCount_);
     // Another program on the port (ModemManager, a forgotten terminal) may
     // eat the reply: looked for on the line the exchange used, at its first

@@ -97,7 +97,6 @@ class Form1 : public QWidget {
     Sleeper &sleeper_;
     PanelState state_;
     std::int32_t noReplyCount_ = 0;
-    std::uint64_t exchangeCount_ = 0;  // numbers the records from 1
     WarningSink warn_;
     std::function<bool()> stopCheck_;
     std::string holders_;                // the last look for other programs on the port

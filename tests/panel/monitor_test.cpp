@@ -455,7 +455,7 @@ ExchangeRecord readOf(std::uint64_t sequence, const std::vector<std::uint16_t> &
 }
 
 TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
-    MonitorModel model;
+    MonitorModel model(8);
     model.setRegisterView(parseRegisterView("f32").value());
     constexpr float kInfinity = std::numeric_limits<float>::infinity();
     std::uint64_t sequence = 0;
@@ -479,6 +479,22 @@ TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
     // An infinity is no value at the edge: its triangle is open.
     EXPECT_NE(chart.grab().toImage().pixelColor(chart.pointPosition(2).value() + QPoint(0, 1)),
               verdictColours(VerdictMark::Good).point);
+    // The marks kept from paint to paint are those a new chart draws, after
+    // the ring drops rows and after the series changes and comes back.
+    const auto afresh = [&] {
+        ResponseChart fresh(model);
+        fresh.resize(chart.size());
+        fresh.setSeries(ResponseChart::Series::Register, 10);
+        return fresh.grab().toImage();
+    };
+    for (std::uint64_t row = 6; row <= 11; ++row)
+        model.add(readOf(row, {0x7F80, 0}));  // +Infinity again, past the ring's end
+    model.flushPending();
+    EXPECT_EQ(chart.grab().toImage(), afresh()) << "after the ring dropped rows";
+    chart.setSeries(ResponseChart::Series::FirstByte, 10);
+    chart.grab();
+    chart.setSeries(ResponseChart::Series::Register, 10);
+    EXPECT_EQ(chart.grab().toImage(), afresh()) << "after the series came back";
     model.clear();
     EXPECT_FALSE(chart.axisTitle().contains("reg ")) << chart.axisTitle().toStdString();
 }
