@@ -8,18 +8,23 @@ namespace {
 
 constexpr std::size_t kLongest = 64;
 
-// Levenshtein distance, one row at a time.
+// Edits between two words, two neighbours swapped counting as one: "wiat"
+// is one slip from "wait", not two. Three rows are kept: the one before the
+// last is where a swap is measured from.
 std::size_t distance(std::string_view a, std::string_view b) {
+    std::array<std::size_t, kLongest + 1> twoBack{};
+    std::array<std::size_t, kLongest + 1> back{};
     std::array<std::size_t, kLongest + 1> row{};
     for (std::size_t j = 0; j <= b.size(); ++j)
         row[j] = j;
     for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
+        twoBack = back;
+        back = row;
         row[0] = i;
         for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
+            row[j] = std::min({back[j] + 1, row[j - 1] + 1, back[j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                row[j] = std::min(row[j], twoBack[j - 2] + 1);
         }
     }
     return row[b.size()];

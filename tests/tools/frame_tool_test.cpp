@@ -129,6 +129,7 @@ TEST(FrameTool, UsageErrorsExit64) {
     }
     // A close misspelling gets the word meant; an unknown word the choices.
     for (const auto &[word, says] : {std::pair{"--adress", "'; ¿quiso decir --address?"},
+                                     {"--dtaa", "'; ¿quiso decir --data?"},
                                      {"korvl", "o modbus; ¿quiso decir korvel?"},
                                      {"dnp3", "'dnp3': se admite korvel, iso1745 o modbus\n"}})
         EXPECT_NE(runProgram({kTool, word, "1"}).err.find(says), std::string::npos) << word;
