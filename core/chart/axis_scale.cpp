@@ -16,13 +16,15 @@ namespace {
 constexpr double kHexTop = 0xFFFF;
 
 // What the axis spans: a value alone gets a flat line in the middle of an
-// axis one unit (or a tenth of the value) either side.
+// axis one unit (or a tenth of the value) either side, but never one that
+// goes below zero for a value that does not: a u16 or a delay of 0 read on
+// an axis from -1 would suggest values no reading can have.
 std::pair<double, double> span(double lowest, double highest) {
     if (!std::isfinite(lowest) || !std::isfinite(highest) || lowest > highest)
         return {0, 1};
     if (lowest == highest) {
         const double half = std::max(1.0, std::abs(lowest) / 10);
-        return {lowest - half, highest + half};
+        return {lowest >= 0 ? std::max(0.0, lowest - half) : lowest - half, highest + half};
     }
     return {lowest, highest};
 }

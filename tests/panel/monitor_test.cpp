@@ -518,6 +518,7 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         {"all negative", "s16", {-200, -180, -190, -205}},
         {"u16 near its top", "u16", {65500, 65535, 65520}},
         {"one value", "u16", {42}},
+        {"zero alone", "u16", {0}},
         {"a f32 of 20 plus or minus 5", "f32", {15, 17.5, 20, 22.5, 25}},
         {"s32 at its ends", "s32", {-2147483648.0, 2147483647.0}},
         {"f32 at its ends", "f32", {-0x1.fffffep127, 0x1.fffffep127}},
@@ -556,6 +557,7 @@ TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
         const auto [lowest, highest] = std::minmax_element(row.values.begin(), row.values.end());
         const AxisScale axis = chart.axis();
         EXPECT_LE(axis.low, *lowest) << row.name;
+        EXPECT_TRUE(*lowest < 0 || axis.low >= 0) << row.name << ": nothing read below zero";
         EXPECT_GE(axis.high, *highest) << row.name;
         if (*lowest != *highest) {
             EXPECT_GT(axis.low, *lowest - axis.step) << row.name << ": from the lowest value";
