@@ -361,28 +361,26 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
     if (atStart.kind != VerdictKind::Unrecognised)
         return atStart;
     // A right block anywhere first; else one whose BCC is wrong, when that
-    // BCC ends the reply: its address was checked, and nothing else of
-    // another block can follow it.
-    std::optional<std::pair<std::size_t, Verdict>> damaged;
+    // BCC ends the reply: a heading's address was checked, and no bytes of
+    // some other block follow it.
+    std::optional<std::pair<std::size_t, Verdict>> found;
     for (std::size_t offset = 1; offset < reply.size() && offset <= kMaxStrayBytes; ++offset) {
         if (reply[offset] != kSoh && reply[offset] != kStx)
             continue;
         const Bytes rest(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
         Verdict inner = judgeIsoBlock(request, rest);
-        if (inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes) {
-            damaged.reset();
-            damaged.emplace(offset, std::move(inner));
+        const bool right = inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes;
+        if (right ||
+            (!found && inner.kind == VerdictKind::BadCheck && isoBlockEnd(rest) == rest.size()))
+            found.emplace(offset, std::move(inner));
+        if (right)
             break;
-        }
-        if (!damaged && inner.kind == VerdictKind::BadCheck && isoBlockEnd(rest) == rest.size())
-            damaged.emplace(offset, std::move(inner));
     }
-    if (!damaged)
+    if (!found)
         return atStart;
-    return Verdict{
-        VerdictKind::StrayPrefix,
-        strayBytes(damaged->first) + " antes del bloque; después: " + damaged->second.text,
-        damaged->first};
+    return Verdict{VerdictKind::StrayPrefix,
+                   strayBytes(found->first) + " antes del bloque; después: " + found->second.text,
+                   found->first};
 }
 
 // ---- Korvel: the line's content is the instrument's business ----

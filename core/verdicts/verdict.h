@@ -36,7 +36,7 @@ struct Verdict {
     std::size_t echoLength = 0;  // how many of those bytes are the echo
     // The kind of the frame found behind the echo, when it is not `kind`
     // itself: the one fact that says whether an echoed reply is whole.
-    std::optional<VerdictKind> frameKind;
+    std::optional<VerdictKind> frameKind = std::nullopt;
 };
 
 // The bytes of the frame `verdict` judged in `reply`: after an echo and
