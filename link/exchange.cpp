@@ -146,7 +146,7 @@ std::optional<LinkError> watchReply(SerialPort &port, const Sleeper &clock,
             return arrived.error();
         const bool kept = recording.received(arrived.value());
         if (setup.endWhenComplete && kept &&
-            replyIsComplete(judgeReply(record.protocol, record.request, record.reply).kind))
+            replyIsComplete(judgeReply(record.protocol, record.request, record.reply)))
             return std::nullopt;
     }
     auto last = port.readAvailable();

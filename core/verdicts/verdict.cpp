@@ -86,24 +86,54 @@ std::optional<std::size_t> frameAt(const ReplyForm &ask, const Bytes &reply, std
     return std::nullopt;
 }
 
+// Is there an answer to `ask` at `offset` that ends the reply, its CRC
+// good or not? Without a CRC to vouch for it, every byte its shape fixes
+// must be the request's: the address and function (or an exception's, with
+// a code the protocol names), the byte count it was asked for, the fields
+// it repeats. Bytes that answer something else are never taken for it.
+bool damagedFrameAt(const ReplyForm &ask, const Bytes &request, const Bytes &reply,
+                    std::size_t offset) {
+    if (offset + 2 > reply.size() || reply[offset] != ask.address)
+        return false;
+    const std::uint8_t function = reply[offset + 1];
+    if (function == (ask.function | kModbusExceptionBit))
+        return offset + kModbusExceptionLength == reply.size() &&
+               findModbusException(reply[offset + 2]) != nullptr;
+    const auto length =
+        function == ask.function ? rightReplyLength(ask, from(reply, offset)) : std::nullopt;
+    if (!length || offset + *length != reply.size() || *length < ask.echoed ||
+        request.size() < ask.echoed ||
+        !std::equal(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(ask.echoed),
+                    reply.begin() + static_cast<std::ptrdiff_t>(offset)))
+        return false;
+    constexpr std::size_t kCountAt = 2;
+    return !ask.byteCount || reply[offset + kCountAt] == *ask.byteCount;
+}
+
 Verdict judgeModbusFrame(const ReplyForm &ask, const Bytes &request, const Bytes &reply);
 
 // The tail of an earlier answer followed by a whole one: common in
 // continuous sending at low rates, where the last reply outlives its wait.
+// A checked answer anywhere first; else a damaged one that ends the reply.
 std::optional<Verdict> strayPrefix(const ReplyForm &ask, const Bytes &request, const Bytes &reply) {
-    for (std::size_t offset = 1; offset + 2 <= reply.size() && offset <= kMaxStrayBytes; ++offset) {
-        if (auto length = frameAt(ask, reply, offset)) {
-            const Bytes frame(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
-            const Verdict inner = judgeModbusFrame(ask, request, frame);
-            return Verdict{VerdictKind::StrayPrefix,
-                           strayBytes(offset) + " antes de la respuesta (" +
-                               toHex(Bytes(reply.begin(),
-                                           reply.begin() + static_cast<std::ptrdiff_t>(offset))) +
-                               "); después: " + inner.text,
-                           offset};
-        }
+    const std::size_t last = std::min(reply.size(), kMaxStrayBytes + 1);
+    std::optional<std::size_t> found;
+    for (std::size_t offset = 1; offset < last && !found; ++offset) {
+        if (frameAt(ask, reply, offset))
+            found = offset;
     }
-    return std::nullopt;
+    for (std::size_t offset = 1; offset < last && !found; ++offset) {
+        if (damagedFrameAt(ask, request, reply, offset))
+            found = offset;
+    }
+    if (!found)
+        return std::nullopt;
+    const auto start = reply.begin() + static_cast<std::ptrdiff_t>(*found);
+    const Verdict inner = judgeModbusFrame(ask, request, Bytes(start, reply.end()));
+    return Verdict{VerdictKind::StrayPrefix,
+                   strayBytes(*found) + " antes de la respuesta (" +
+                       toHex(Bytes(reply.begin(), start)) + "); después: " + inner.text,
+                   *found};
 }
 
 // A read answered with its own byte count, whose CRC holds over the length
@@ -253,6 +283,20 @@ Verdict judgeModbus(const Bytes &request, const Bytes &reply) {
 
 // ---- ISO 1745 ----
 
+// Where a block at the start of `block` ends, its BCC included: after the
+// first ETX behind its STX, as its judge reads it.
+std::optional<std::size_t> isoBlockEnd(const Bytes &block) {
+    constexpr std::size_t kHeadingLength = 3;
+    const std::size_t stx = !block.empty() && block[0] == kSoh ? kHeadingLength : 0;
+    if (block.size() <= stx)
+        return std::nullopt;
+    const auto etxAt =
+        std::find(block.begin() + static_cast<std::ptrdiff_t>(stx) + 1, block.end(), kEtx);
+    if (etxAt == block.end() || etxAt + 1 == block.end())
+        return std::nullopt;
+    return static_cast<std::size_t>(etxAt - block.begin()) + 2;
+}
+
 // A block at the start of `reply`: [SOH aa] STX text ETX BCC.
 Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
     constexpr std::size_t kHeadingLength = 3;  // SOH and two address digits
@@ -316,18 +360,27 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
     Verdict atStart = judgeIsoBlock(request, reply);
     if (atStart.kind != VerdictKind::Unrecognised)
         return atStart;
+    // A right block anywhere first; else one whose BCC is wrong, when that
+    // BCC ends the reply: a heading's address was checked, and no bytes of
+    // some other block follow it.
+    std::optional<std::pair<std::size_t, Verdict>> found;
     for (std::size_t offset = 1; offset < reply.size() && offset <= kMaxStrayBytes; ++offset) {
         if (reply[offset] != kSoh && reply[offset] != kStx)
             continue;
         const Bytes rest(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
-        const Verdict inner = judgeIsoBlock(request, rest);
-        if (inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes) {
-            return Verdict{VerdictKind::StrayPrefix,
-                           strayBytes(offset) + " antes del bloque; después: " + inner.text,
-                           offset};
-        }
+        Verdict inner = judgeIsoBlock(request, rest);
+        const bool right = inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes;
+        if (right ||
+            (!found && inner.kind == VerdictKind::BadCheck && isoBlockEnd(rest) == rest.size()))
+            found.emplace(offset, std::move(inner));
+        if (right)
+            break;
     }
-    return atStart;
+    if (!found)
+        return atStart;
+    return Verdict{VerdictKind::StrayPrefix,
+                   strayBytes(found->first) + " antes del bloque; después: " + found->second.text,
+                   found->first};
 }
 
 // ---- Korvel: the line's content is the instrument's business ----
@@ -488,7 +541,7 @@ Verdict judgeReply(std::uint8_t protocol, const Bytes &request, const Bytes &rep
     return Verdict{VerdictKind::Echo,
                    "eco: la propia petición seguida de " + bytesCount(reply.size() - echo) +
                        "; después: " + behind.text,
-                   echo + behind.frameStart, echo};
+                   echo + behind.frameStart, echo, behind.kind};
 }
 
 }  // namespace marvalo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -33,6 +34,9 @@ struct Verdict {
     // by stray bytes; 0 for the others.
     std::size_t frameStart = 0;
     std::size_t echoLength = 0;  // how many of those bytes are the echo
+    // The kind of the frame found behind the echo, when it is not `kind`
+    // itself: the one fact that says whether an echoed reply is whole.
+    std::optional<VerdictKind> frameKind = std::nullopt;
 };
 
 // The bytes of the frame `verdict` judged in `reply`: after an echo and
@@ -47,10 +51,12 @@ const char *verdictKey(VerdictKind kind);
 const char *verdictName(VerdictKind kind);
 
 // True once the reply holds a whole frame, good or damaged, so an exchange
-// may end before its wait. False while more bytes could still make one:
-// nothing yet, part of a frame, our own request heard back, or bytes that
-// are no frame (yet): stray bytes may come before the answer.
-inline bool replyIsComplete(VerdictKind kind) {
+// may end before its wait: the frame the verdict found, behind an echo and
+// stray bytes alike. False while more bytes could still make one: nothing
+// yet, part of a frame, our own request heard back alone, or bytes that are
+// no frame (yet): stray bytes may come before the answer.
+inline bool replyIsComplete(const Verdict &verdict) {
+    const VerdictKind kind = verdict.frameKind.value_or(verdict.kind);
     return kind != VerdictKind::Silence && kind != VerdictKind::Incomplete &&
            kind != VerdictKind::Echo && kind != VerdictKind::Unrecognised &&
            kind != VerdictKind::OtherFunction;

@@ -59,6 +59,17 @@ TEST(Verdict, ModbusRepliesToAReadOfTwoWords) {
             {"01 03 00 00 00 02 C4 0B 00 01 03 04 00 0A 00 14 DA 3E", VerdictKind::Echo,
              "1 byte sobrante antes de la respuesta (00); después: respuesta correcta"},
             {"55 AA", VerdictKind::Unrecognised, "55 AA"},
+            // A damaged answer behind stray bytes is found by its shape.
+            {"00 01 03 04 00 0A 00 14 DA 3F", VerdictKind::StrayPrefix,
+             "1 byte sobrante antes de la respuesta (00); después: el CRC no corresponde a los 9"},
+            {"14 DA 3E 01 03 04 00 0A 00 14 DA 3F", VerdictKind::StrayPrefix,
+             "(14 DA 3E); después: el CRC"},
+            {"00 00 01 83 02 C0 F0", VerdictKind::StrayPrefix,
+             "(00 00); después: el CRC no corresponde a los 5"},
+            {"01 03 00 00 00 02 C4 0B 00 01 03 04 00 0A 00 14 DA 3F", VerdictKind::Echo,
+             "(00); después: el CRC"},
+            // ...and never by bytes of another shape: here the count of one register.
+            {"00 01 03 02 00 0A 38 42", VerdictKind::Unrecognised, "empieza por 00 01"},
         });
     // 200 registers: more than a byte count can announce, so no answer is right.
     judgeAll(Protocol::Modbus, fromHex("01 03 00 00 00 C8 44 5C"),
@@ -105,6 +116,8 @@ TEST(Verdict, Iso1745Blocks) {
                  {"02 41 03 42 0D", VerdictKind::ExtraBytes, "1 byte de más"},
                  {"33 03 23 02 41 03 42", VerdictKind::StrayPrefix, "3 bytes sobrantes"},
                  {"41 42", VerdictKind::Unrecognised, "STX"},
+                 {"33 02 41 03 43", VerdictKind::StrayPrefix,
+                  "sobrante antes del bloque; después: BCC 43"},
              });
 }
 
@@ -147,6 +160,10 @@ TEST(Verdict, AnExchangeMayEndOnlyOnAWholeFrame) {
         {Protocol::Modbus, read, "14 DA 3E 01 03 04 00 0A 00 14 DA 3E", true},
         {Protocol::Modbus, read, "01 03 04 00 0A 00 14 DA 3F", true},
         {Protocol::Modbus, read, "01 03 02 00 07 F9 86", true},
+        {Protocol::Modbus, read, "00 01 03 04 00 0A 00 14 DA 3F", true},
+        {Protocol::Modbus, read, "01 03 00 00 00 02 C4 0B 01 03 04 00 0A 00 14 DA 3E", true},
+        {Protocol::Modbus, read, "01 03 00 00 00 02 C4 0B 01 03 04 00 0A", false},
+        {Protocol::Iso1745, iso, "14 02 41 03 43", true},
         {Protocol::Iso1745, iso, "14", false},
         {Protocol::Iso1745, iso, "01 30 32 02 41", false},
         {Protocol::Iso1745, iso, "14 02 41 03 42", true},
@@ -155,7 +172,7 @@ TEST(Verdict, AnExchangeMayEndOnlyOnAWholeFrame) {
     for (const auto &row : rows) {
         const Verdict verdict =
             judgeReply(static_cast<std::uint8_t>(row.protocol), row.request, fromHex(row.reply));
-        EXPECT_EQ(replyIsComplete(verdict.kind), row.complete)
+        EXPECT_EQ(replyIsComplete(verdict), row.complete)
             << row.reply << " -> " << verdictKey(verdict.kind);
     }
 }
