@@ -16,7 +16,7 @@ namespace {
 // 43/14's objects, by name: a part's share of the identity.
 std::string identityOf(const ExchangeRecord &record) {
     const auto objects = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
-                             ? deviceObjects(record.reply)
+                             ? deviceObjects(record.judgedBytes())
                              : std::nullopt;
     if (!objects)
         return {};
@@ -121,10 +121,10 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 for (ExchangeSetup part = setup;
                      !outcome.interrupted && outcome.kind != ExchangeOutcome::Kind::Failed;) {
                     auto next =
-                        nextIdentificationRequest(outcome.record.request, outcome.record.reply);
+                        nextIdentificationRequest(outcome.record.request, outcome.record.judgedBytes());
                     if (!next || earlierParts.size() + 1 >= kMostIdentificationParts)
                         break;
-                    earlierParts.push_back(outcome.record.reply);
+                    earlierParts.push_back(outcome.record.judgedBytes());
                     earlierOutcomes.push_back(outcome);
                     part.request = *next;
                     part.sequence = ++sequence;
