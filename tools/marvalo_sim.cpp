@@ -29,7 +29,7 @@
 #include "files/output_check.h"
 #include "files/output_file.h"
 #include "link/line_settings.h"
-#include "os/host_name.h"
+#include "tools/report_stamp.h"
 #include "tools/sim_line.h"
 #include "tools/stop_signal.h"
 
@@ -622,17 +622,13 @@ int main(int argc, char **argv) {
     catchStopSignals();
     std::cout << line.value()->where() << std::endl;
     Server server(*line.value(), options, sim::LineEngine(*file), settings.value());
-    const std::int64_t startedUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                                       std::chrono::system_clock::now().time_since_epoch())
-                                       .count();
+    const ReportStamp stamp = stampNow();
     const int status = server.run();
     if (outputs.junit || outputs.json)
         std::cerr << "marvalo-sim: " << server.judge().summary() << "\n";
     int written = status;
     if (outputs.junit) {
-        SuiteReport report = server.judge().report("marvalo-sim");
-        report.timestamp = iso8601(startedUs);
-        report.hostname = safeText(os::hostName());
+        SuiteReport report = server.judge().report("marvalo-sim", stamp);
         if (auto done = writeOutputFile(*outputs.junit, junitXml(report), stopWriteTimeIsUp);
             !done) {
             std::cerr << "marvalo-sim: " << *options.judgeXml << ": " << done.error() << "\n";
@@ -640,7 +636,8 @@ int main(int argc, char **argv) {
         }
     }
     if (outputs.json) {
-        if (auto done = writeOutputFile(*outputs.json, server.judge().json(), stopWriteTimeIsUp);
+        if (auto done =
+                writeOutputFile(*outputs.json, server.judge().json(stamp), stopWriteTimeIsUp);
             !done) {
             std::cerr << "marvalo-sim: " << *options.judgeJson << ": " << done.error() << "\n";
             written = 1;

@@ -154,9 +154,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
             break;
         // 43/14: objects the unit says are still to come are fetched, each
         // part an exchange of its own, before the next repetition.
-        if (auto next =
-                nextIdentificationRequest(current.request.value_or(Bytes{}),
-                                          outcome.record.judgedBytes());
+        if (auto next = nextIdentificationRequest(current.request.value_or(Bytes{}),
+                                                  outcome.record.judgedBytes());
             next && ++parts < kMostIdentificationParts) {
             current.request = *next;
             current.lineLastByteUs = lastByteUs;

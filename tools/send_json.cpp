@@ -125,8 +125,8 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
         line["verdict_text"] = safeText(record.verdict->text);
         if (auto values = valuesOf(record, view)) {
             line["registers"] = registersJson(*values);
-        } else if (auto confirmed = view ? writeConfirmation(record.request, frame, *view)
-                                         : std::nullopt) {
+        } else if (auto confirmed =
+                       view ? writeConfirmation(record.request, frame, *view) : std::nullopt) {
             line["confirms"] = *confirmed;
         }
     } else {

@@ -40,7 +40,8 @@ bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uin
 std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeRecord &record) {
     for (const RegisterExpectation &check : step.expect.registers) {
         const std::string name = "reg " + std::to_string(check.number);
-        const auto found = decodeRegisterAt(record.request, record.judgedBytes(), check.view, check.number);
+        const auto found =
+            decodeRegisterAt(record.request, record.judgedBytes(), check.view, check.number);
         if (!found || (!found->integer() && !found->real()))
             return "la respuesta no trae " + name;
         const float *real = found->real();

@@ -65,7 +65,9 @@ std::string influxLine(const ExchangeRecord &record, const RequestInputs &inputs
     if (modbus && record.request.size() > kModbusFunctionOffset)
         line += ",function=" + std::to_string(record.request[kModbusFunctionOffset]);
     line += ",verdict=";
-    line += !record.verdict ? "failed" : interrupted ? "interrupted" : verdictKey(record.verdict->kind);
+    line += !record.verdict ? "failed"
+            : interrupted   ? "interrupted"
+                            : verdictKey(record.verdict->kind);
 
     std::string fields;
     if (auto ms = record.firstByteMs())

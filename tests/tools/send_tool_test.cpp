@@ -196,7 +196,8 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
          [](const testing::ProgramRun &run) {
              EXPECT_LT(run.msFromSignalToExit, 1000);
              EXPECT_EQ(run.status, 130) << run.err;
-             EXPECT_NE(run.err.find("1 intercambio: interrumpidos 1"), std::string::npos) << run.err;
+             EXPECT_NE(run.err.find("1 intercambio: interrumpidos 1"), std::string::npos)
+                 << run.err;
              EXPECT_NE(run.out.find("  interrumpido: "), std::string::npos) << run.out;
          }},
         {"a peer that never stops: bounded memory, SIGTERM heard",
