@@ -72,8 +72,7 @@ std::string valuesText(const ExchangeRecord &record, RegisterView view) {
     if (record.protocol != static_cast<std::uint8_t>(Protocol::Modbus))
         return {};
     // The frame the verdict judged: an echo or stray bytes in front are no registers.
-    const std::span<const std::uint8_t> judged = record.judgedReply();
-    const Bytes frame(judged.begin(), judged.end());
+    const Bytes frame = record.judgedBytes();
     if (auto values = decodeRegisters(record.request, frame, view))
         return registersLine(*values);
     return writeConfirmation(record.request, frame).value_or("");

@@ -29,7 +29,7 @@
 #include "files/output_check.h"
 #include "files/output_file.h"
 #include "link/line_settings.h"
-#include "os/host_name.h"
+#include "tools/report_stamp.h"
 #include "tools/sim_line.h"
 #include "tools/stop_signal.h"
 
@@ -65,10 +65,8 @@ struct Options {
     bool silent = false;
     int delayMs = 0;
     int dropEvery = 0;
-    bool echo = false;
     bool log = false;
     int slowMs = 0;
-    int faultEvery = 1;
     Faults faults;
 };
 
@@ -154,8 +152,7 @@ std::string setShort(Options &o, long v, bool say) {
                : (o.faults.shortTo = static_cast<std::size_t>(v), "");
 }
 std::string setFaultEvery(Options &o, long v, bool say) {
-    return say ? "un número de respuestas, de 1 en adelante"
-               : (o.faultEvery = static_cast<int>(v), "");
+    return say ? "un número de peticiones, de 1 en adelante" : (o.faults.every = v, "");
 }
 std::string setSlow(Options &o, long v, bool say) {
     return say ? "milisegundos de 0 a 10000" : (o.slowMs = static_cast<int>(v), "");
@@ -237,7 +234,7 @@ const OptionRow<Options> kOptions[] = {
     {{"--echo", "",
       "devuelve la petición antes de la respuesta, como hacen los\n"
       "adaptadores RS485 de 2 hilos\n"},
-     takeSwitch<&Options::echo>},
+     takeFault<&Faults::echo>},
     {{"--exception", "CÓDIGO",
       "Modbus: contesta con la excepción CÓDIGO (1..255); ISO 1745:\n"
       "contesta NAK\n"},
@@ -251,7 +248,9 @@ const OptionRow<Options> kOptions[] = {
     {{"--stray", "HEX", "envía estos bytes (\"14DA3E\") antes de cada respuesta\n"}, takeStray},
     {{"--slow", "MS", "hace una pausa de MS milisegundos entre los bytes de la respuesta\n"},
      takeNumber<setSlow, 0, 10000>},
-    {{"--fault-every", "N", "aplica los fallos de arriba solo a una de cada N respuestas\n"},
+    {{"--fault-every", "N",
+      "aplica --echo, --exception, --bad-check, --short, --wrong-address\n"
+      "y --stray solo a una de cada N peticiones, contestadas o no\n"},
      takeNumber<setFaultEvery, 1, 1000000>},
     paragraph("\nEl juicio del maestro:\n"),
     {{"--judge", "ARCHIVO.xml",
@@ -383,7 +382,6 @@ class Server {
     LineSettings settings_;
     sim::CharTiming timing_;
     long requests_ = 0;
-    long answers_ = 0;
     double lastFrameEndUs_ = -1;
     bool lastFrameOurs_ = false;
     std::optional<std::filesystem::file_time_type> fileTime_;
@@ -408,14 +406,11 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
     ++requests_;
     if (options_.log)
         std::cout << timestamp() << " <- " << toHex(request) << std::endl;
-    // The echo is one of the faults: --fault-every schedules it with the
-    // rest, decided once for the answer this request earns.
-    const bool faultDue = (answers_ + 1) % options_.faultEvery == 0;
-    if (options_.echo && faultDue && !line_.write(request))
-        return false;
+    // Decided once for this request: the echo with the rest.
+    const Faults faults = options_.faults.dueFor(requests_);
     sim::LineAnswer answer = engine_.answer(request, nowUs() / 1e6);
     seen.answer = answer;
-    if (answer.echo && !(options_.echo && faultDue) && !line_.write(request))
+    if ((faults.echo || answer.echo) && !line_.write(request))
         return false;
     std::optional<Bytes> &reply = answer.reply;
     const bool dropped = options_.dropEvery > 0 && requests_ % options_.dropEvery == 0;
@@ -434,9 +429,7 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
         seen.answer.reply.reset();
         return true;
     }
-    ++answers_;
-    if (faultDue)
-        *reply = options_.faults.apply(answer.protocol, request, std::move(*reply));
+    *reply = faults.apply(answer.protocol, request, std::move(*reply));
     seen.answer.reply = reply;
     const int slowMs = std::max(options_.slowMs, answer.slowMs);
     if (slowMs > 0) {
@@ -629,17 +622,13 @@ int main(int argc, char **argv) {
     catchStopSignals();
     std::cout << line.value()->where() << std::endl;
     Server server(*line.value(), options, sim::LineEngine(*file), settings.value());
-    const std::int64_t startedUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                                       std::chrono::system_clock::now().time_since_epoch())
-                                       .count();
+    const ReportStamp stamp = stampNow();
     const int status = server.run();
     if (outputs.junit || outputs.json)
         std::cerr << "marvalo-sim: " << server.judge().summary() << "\n";
     int written = status;
     if (outputs.junit) {
-        SuiteReport report = server.judge().report("marvalo-sim");
-        report.timestamp = iso8601(startedUs);
-        report.hostname = safeText(os::hostName());
+        SuiteReport report = server.judge().report("marvalo-sim", stamp);
         if (auto done = writeOutputFile(*outputs.junit, junitXml(report), stopWriteTimeIsUp);
             !done) {
             std::cerr << "marvalo-sim: " << *options.judgeXml << ": " << done.error() << "\n";
@@ -647,7 +636,8 @@ int main(int argc, char **argv) {
         }
     }
     if (outputs.json) {
-        if (auto done = writeOutputFile(*outputs.json, server.judge().json(), stopWriteTimeIsUp);
+        if (auto done =
+                writeOutputFile(*outputs.json, server.judge().json(stamp), stopWriteTimeIsUp);
             !done) {
             std::cerr << "marvalo-sim: " << *options.judgeJson << ": " << done.error() << "\n";
             written = 1;

@@ -8,7 +8,7 @@
 #include "core/modbus/reply_values.h"
 #include "core/text/byte_text.h"
 #include "core/text/time_text.h"
-#include "os/host_name.h"
+#include "tools/report_stamp.h"
 
 namespace marvalo {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 // 43/14's objects, by name: a part's share of the identity.
 std::string identityOf(const ExchangeRecord &record) {
     const auto objects = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)
-                             ? deviceObjects(record.reply)
+                             ? deviceObjects(record.judgedBytes())
                              : std::nullopt;
     if (!objects)
         return {};
@@ -71,12 +71,8 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
     SuiteReport &report = run.report;
     report.name = settings.suiteName.empty() ? plan.name : settings.suiteName;
     report.classname = plan.name;
-    report.hostname = safeText(os::hostName());
+    report.stamp = stampNow();
     report.properties = settings.properties;
-    const std::int64_t startedUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                                       std::chrono::system_clock::now().time_since_epoch())
-                                       .count();
-    report.timestamp = iso8601(startedUs);
     const std::int64_t runStart = sleeper.steadyUs();
 
     bool stopped = false;
@@ -120,11 +116,11 @@ PlanRun runPlan(const TestPlan &plan, SerialPort &port, Sleeper &sleeper,
                 markStuckIdentification(outcome.record, 1);
                 for (ExchangeSetup part = setup;
                      !outcome.interrupted && outcome.kind != ExchangeOutcome::Kind::Failed;) {
-                    auto next =
-                        nextIdentificationRequest(outcome.record.request, outcome.record.reply);
+                    auto next = nextIdentificationRequest(outcome.record.request,
+                                                          outcome.record.judgedBytes());
                     if (!next || earlierParts.size() + 1 >= kMostIdentificationParts)
                         break;
-                    earlierParts.push_back(outcome.record.reply);
+                    earlierParts.push_back(outcome.record.judgedBytes());
                     earlierOutcomes.push_back(outcome);
                     part.request = *next;
                     part.sequence = ++sequence;

@@ -130,7 +130,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         if (auto last = lastByteOnLineUs(outcome.record))
             lastByteUs = last;
         markStuckIdentification(outcome.record, parts + 1);
-        stats.add(outcome.record);
+        stats.add(outcome.record, outcome.interrupted);
         // On the line this exchange used: a COM number may lead elsewhere now.
         const bool silent = !outcome.record.failure && outcome.record.reply.empty();
         const bool newLine = std::exchange(changesSeen, port.lineChanges()) != port.lineChanges();
@@ -139,7 +139,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         if (options.json)
             printJsonLine(exchangeJson(outcome, options.registers));
         else if (options.influx)
-            printInfluxLine(outcome.record, setup.inputs, options.registers);
+            printInfluxLine(outcome, setup.inputs, options.registers);
         else
             printText(outcome, options.registers);
         if (capture && captureFailed(*capture, capture->append(outcome.record))) {
@@ -154,8 +154,8 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
             break;
         // 43/14: objects the unit says are still to come are fetched, each
         // part an exchange of its own, before the next repetition.
-        if (auto next =
-                nextIdentificationRequest(current.request.value_or(Bytes{}), outcome.record.reply);
+        if (auto next = nextIdentificationRequest(current.request.value_or(Bytes{}),
+                                                  outcome.record.judgedBytes());
             next && ++parts < kMostIdentificationParts) {
             current.request = *next;
             current.lineLastByteUs = lastByteUs;

@@ -82,17 +82,18 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
                 writtenJson(record.request, written.value_or(view.value_or(RegisterView{}))))
             line["written"] = *values;
     }
+    const Bytes frame = record.judgedBytes();
     if (record.protocol == static_cast<std::uint8_t>(Protocol::Modbus)) {
-        if (const auto bits = readBits(record.request, record.reply)) {
+        if (const auto bits = readBits(record.request, frame)) {
             line["bits"] = nlohmann::ordered_json::array();
             for (const bool bit : *bits)
                 line["bits"].push_back(bit ? 1 : 0);
-        } else if (const auto objects = deviceObjects(record.reply)) {
+        } else if (const auto objects = deviceObjects(frame)) {
             line["identity"] = nlohmann::ordered_json::array();
             for (const DeviceObject &object : *objects)
                 line["identity"].push_back(
                     {{"id", object.id}, {"name", object.name}, {"text", object.text}});
-        } else if (const auto server = serverId(record.reply)) {
+        } else if (const auto server = serverId(frame)) {
             line["server_id"] = {
                 {"id", toHex(server->id)},
                 {"id_text", server->idText},
@@ -101,12 +102,12 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
                 {"run_indicator", server->run},
                 {"text", server->text},
                 {"data", toHex(server->rest)}};
-        } else if (const auto status = exceptionStatus(record.reply)) {
+        } else if (const auto status = exceptionStatus(frame)) {
             line["exception_status"] = *status;
         }
         // Named as a plan's `exception =` names it.
         if (const auto code = record.verdict && record.verdict->kind == VerdictKind::Exception
-                                  ? exceptionCode(record.reply)
+                                  ? exceptionCode(frame)
                                   : std::nullopt) {
             const ModbusExceptionInfo *known = findModbusException(*code);
             line["exception"] = {{"code", *code},
@@ -114,13 +115,18 @@ nlohmann::ordered_json exchangeJson(const ExchangeOutcome &outcome,
                                                 : nlohmann::ordered_json(nullptr)}};
         }
     }
-    if (record.verdict) {
+    if (outcome.interrupted && record.verdict) {
+        // Cut short by a stop: the unit was not let finish, so no verdict.
+        line["verdict"] = nullptr;
+        line["reason"] = kInterruptedText;
+        line["interrupted"] = true;
+    } else if (record.verdict) {
         line["verdict"] = verdictKey(record.verdict->kind);
         line["verdict_text"] = safeText(record.verdict->text);
         if (auto values = valuesOf(record, view)) {
             line["registers"] = registersJson(*values);
-        } else if (auto confirmed = view ? writeConfirmation(record.request, record.reply, *view)
-                                         : std::nullopt) {
+        } else if (auto confirmed =
+                       view ? writeConfirmation(record.request, frame, *view) : std::nullopt) {
             line["confirms"] = *confirmed;
         }
     } else {
@@ -161,13 +167,9 @@ void printPlanTryJson(const StepTry &done, const std::optional<RegisterView> &vi
             object[time] = nullptr;
         object["timing_unknown"] = true;
     }
-    // Cut short by a stop: the unit was not let finish, so neither.
+    // Cut short by a stop (exchangeJson says so): neither is the step judged.
     if (done.outcome.interrupted) {
-        object["verdict"] = nullptr;
-        object.erase("verdict_text");
-        object["reason"] = kInterruptedText;
         object["passed"] = nullptr;
-        object["interrupted"] = true;
         printJsonLine(object);
         return;
     }
@@ -210,6 +212,7 @@ void printJsonSummary(const ExchangeStats &stats, int exitStatus) {
                                              {{"exchanges", stats.exchanges},
                                               {"failures", stats.failures},
                                               {"verdicts", verdicts},
+                                              {"interrupted", stats.interrupted},
                                               {"first_byte_ms",
                                                {{"min", milliseconds(latency.min())},
                                                 {"median", milliseconds(latency.percentile(0.5))},

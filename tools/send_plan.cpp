@@ -114,12 +114,12 @@ int runPlanFile(const SendOptions &options, BenchPorts &benchPorts, StdoutWriter
         const bool influx = options.influx && !options.json;
         for (const ExchangeOutcome &part : done.earlierParts) {
             if (influx && !outputLost())
-                printInfluxLine(part.record, done.step.inputs, options.registers);
+                printInfluxLine(part, done.step.inputs, options.registers);
             if (capture && !captureLost)
                 captureLost = captureFailed(*capture, capture->append(part.record));
         }
         if (influx && !outputLost())
-            printInfluxLine(done.outcome.record, done.step.inputs, options.registers);
+            printInfluxLine(done.outcome, done.step.inputs, options.registers);
         if (capture && !captureLost)
             captureLost = captureFailed(*capture, capture->append(done.outcome.record));
     };

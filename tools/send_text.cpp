@@ -25,7 +25,7 @@ std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
                                                    const std::optional<RegisterView> &view) {
     if (!view || record.protocol != static_cast<std::uint8_t>(Protocol::Modbus))
         return std::nullopt;
-    return decodeRegisters(record.request, record.reply, *view);
+    return decodeRegisters(record.request, record.judgedBytes(), *view);
 }
 
 // Every text that reaches the terminal or a JSON reader passes the one rule
@@ -54,34 +54,37 @@ void printText(const ExchangeOutcome &outcome, const std::optional<RegisterView>
               << std::endl;
     sayWarning();
     const bool modbus = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
-    if (const auto bits = modbus ? readBits(record.request, record.reply) : std::nullopt) {
+    const Bytes frame = record.judgedBytes();
+    if (const auto bits = modbus ? readBits(record.request, frame) : std::nullopt) {
         std::cout << "    bits desde " << ((record.request[2] << 8) | record.request[3]) << ":";
         for (const bool bit : *bits)
             std::cout << (bit ? " 1" : " 0");
         std::cout << std::endl;
-    } else if (const auto objects = modbus ? deviceObjects(record.reply) : std::nullopt) {
+    } else if (const auto objects = modbus ? deviceObjects(frame) : std::nullopt) {
         for (const DeviceObject &object : *objects)
             std::cout << "    "
                       << (object.name.empty() ? "objeto " + std::to_string(object.id) : object.name)
                       << " = \"" << object.text << "\"" << std::endl;
-    } else if (const auto server = modbus ? serverId(record.reply) : std::nullopt) {
+    } else if (const auto server = modbus ? serverId(frame) : std::nullopt) {
         std::cout << "    servidor: " << serverIdText(*server)
                   << (server->rest.empty() ? "" : " [" + toHex(server->rest) + "]") << std::endl;
-    } else if (const auto status = modbus ? exceptionStatus(record.reply) : std::nullopt) {
+    } else if (const auto status = modbus ? exceptionStatus(frame) : std::nullopt) {
         std::cout << "    estado de excepción: " << toHex(Bytes{*status})
                   << " (bits 7..0: " << std::bitset<8>(*status) << ")" << std::endl;
     }
     if (auto values = valuesOf(record, view)) {
         std::cout << "    " << registersLine(*values) << std::endl;
     } else if (auto confirmed =
-                   view ? writeConfirmation(record.request, record.reply, *view) : std::nullopt) {
+                   view ? writeConfirmation(record.request, frame, *view) : std::nullopt) {
         std::cout << "    " << *confirmed << std::endl;
     }
 }
 
-void printInfluxLine(const ExchangeRecord &record, const RequestInputs &inputs,
+void printInfluxLine(const ExchangeOutcome &outcome, const RequestInputs &inputs,
                      const std::optional<RegisterView> &view) {
-    std::cout << influxLine(record, inputs, valuesOf(record, view.value_or(RegisterView{})))
+    const ExchangeRecord &record = outcome.record;
+    std::cout << influxLine(record, inputs, valuesOf(record, view.value_or(RegisterView{})),
+                            outcome.interrupted)
               << std::endl;  // Telegraf reads each as it comes
 }
 
@@ -96,6 +99,8 @@ void printTextSummary(const ExchangeStats &stats) {
     }
     if (stats.failures > 0)
         std::cerr << " fallidos " << stats.failures;
+    if (stats.interrupted > 0)
+        std::cerr << " interrumpidos " << stats.interrupted;
     if (latency.count() > 0) {
         char figures[160];
         std::snprintf(figures, sizeof figures,

@@ -25,7 +25,7 @@ std::optional<std::vector<RegisterValue>> valuesOf(const ExchangeRecord &record,
 
 // --format influx: the exchange's line, every register a field (u16
 // unless the view says otherwise).
-void printInfluxLine(const ExchangeRecord &record, const RequestInputs &inputs,
+void printInfluxLine(const ExchangeOutcome &outcome, const RequestInputs &inputs,
                      const std::optional<RegisterView> &view);
 
 // One line per exchange on stdout (a failure on stderr too).

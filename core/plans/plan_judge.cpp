@@ -40,7 +40,8 @@ bool matchesPattern(const Bytes &reply, const std::vector<std::optional<std::uin
 std::optional<std::string> registerProblem(const PlanStep &step, const ExchangeRecord &record) {
     for (const RegisterExpectation &check : step.expect.registers) {
         const std::string name = "reg " + std::to_string(check.number);
-        const auto found = decodeRegisterAt(record.request, record.reply, check.view, check.number);
+        const auto found =
+            decodeRegisterAt(record.request, record.judgedBytes(), check.view, check.number);
         if (!found || (!found->integer() && !found->real()))
             return "la respuesta no trae " + name;
         const float *real = found->real();
@@ -159,7 +160,7 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record,
     }
     if (auto problem = registerProblem(step, record))
         return failed("expectation", *problem);
-    if (auto problem = modbusProblem(expect, record.request, record.reply, earlierParts))
+    if (auto problem = modbusProblem(expect, record.request, record.judgedBytes(), earlierParts))
         return failed("expectation", *problem);
     const bool byteBeforeStop =
         !stoppedAtUs || (record.firstByteUs && *record.firstByteUs <= *stoppedAtUs);
@@ -200,7 +201,7 @@ StepCheck judgeStep(const PlanStep &step, const ExchangeRecord &record,
 void markStuckIdentification(ExchangeRecord &record, std::size_t part) {
     if (!record.verdict || record.verdict->kind != VerdictKind::Ok)
         return;
-    if (auto stuck = identificationStuck(record.request, record.reply, part))
+    if (auto stuck = identificationStuck(record.request, record.judgedBytes(), part))
         record.verdict = Verdict{VerdictKind::Unrecognised, *stuck};
 }
 

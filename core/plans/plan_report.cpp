@@ -115,15 +115,16 @@ const char *outcomeKey(CaseResult::Outcome outcome) {
 
 std::string junitXml(const SuiteReport &report) {
     using Outcome = CaseResult::Outcome;
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite" + attribute("name", report.name) +
-        attribute("tests", std::to_string(report.cases.size())) +
-        attribute("failures", std::to_string(countOf(report, Outcome::Failed))) +
-        attribute("errors", std::to_string(countOf(report, Outcome::Error))) +
-        attribute("skipped", std::to_string(countOf(report, Outcome::Skipped) +
-                                            countOf(report, Outcome::Interrupted))) +
-        attribute("time", seconds(report.seconds)) + attribute("timestamp", report.timestamp) +
-        attribute("hostname", report.hostname) + ">\n";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite" +
+                      attribute("name", report.name) +
+                      attribute("tests", std::to_string(report.cases.size())) +
+                      attribute("failures", std::to_string(countOf(report, Outcome::Failed))) +
+                      attribute("errors", std::to_string(countOf(report, Outcome::Error))) +
+                      attribute("skipped", std::to_string(countOf(report, Outcome::Skipped) +
+                                                          countOf(report, Outcome::Interrupted))) +
+                      attribute("time", seconds(report.seconds)) +
+                      attribute("timestamp", report.stamp.timestamp) +
+                      attribute("hostname", report.stamp.hostname) + ">\n";
     xml += "  <properties>\n";
     for (const auto &[name, value] : report.properties)
         xml += "    <property" + attribute("name", name) + attribute("value", value) + "/>\n";

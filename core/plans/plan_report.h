@@ -30,12 +30,17 @@ struct CaseResult {
     std::vector<std::string> warnings{};
 };
 
+// When a run started (ISO 8601) and on which host.
+struct ReportStamp {
+    std::string timestamp;
+    std::string hostname;
+};
+
 // A plan's run, as CI servers read it.
 struct SuiteReport {
     std::string name;       // the plan's, or --name
     std::string classname;  // the plan's
-    std::string timestamp;  // ISO 8601, when it started
-    std::string hostname;
+    ReportStamp stamp;
     double seconds = 0;
     std::vector<std::pair<std::string, std::string>> properties;
     std::vector<CaseResult> cases;

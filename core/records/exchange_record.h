@@ -60,8 +60,17 @@ struct ExchangeRecord {
         return static_cast<double>(*lastByteUs - *sentUs) / 1000.0;
     }
     // The frame the verdict judged; all of the reply when there is none.
+    // Every reader of values (registers, bits, objects, a server id, an
+    // exception code, a write's confirmation) takes them from here and only
+    // here, so that an echo or stray bytes in front are never read as values
+    // and the monitor, the command line, JSON and a plan read the same frame.
     std::span<const std::uint8_t> judgedReply() const {
         return verdict ? judgedFrame(*verdict, reply) : std::span<const std::uint8_t>(reply);
+    }
+    // The same frame, for the decoders that take whole bytes.
+    Bytes judgedBytes() const {
+        const std::span<const std::uint8_t> judged = judgedReply();
+        return Bytes(judged.begin(), judged.end());
     }
     double durationMs() const { return static_cast<double>(endUs - startUs) / 1000.0; }
 };

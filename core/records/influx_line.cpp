@@ -53,7 +53,8 @@ std::string influxString(const std::string &text) {
 }
 
 std::string influxLine(const ExchangeRecord &record, const RequestInputs &inputs,
-                       const std::optional<std::vector<RegisterValue>> &registers) {
+                       const std::optional<std::vector<RegisterValue>> &registers,
+                       bool interrupted) {
     const bool modbus = record.protocol == static_cast<std::uint8_t>(Protocol::Modbus);
     // As the unit is known: Modbus by number, the text protocols by their
     // address characters ("07").
@@ -64,7 +65,9 @@ std::string influxLine(const ExchangeRecord &record, const RequestInputs &inputs
     if (modbus && record.request.size() > kModbusFunctionOffset)
         line += ",function=" + std::to_string(record.request[kModbusFunctionOffset]);
     line += ",verdict=";
-    line += record.verdict ? verdictKey(record.verdict->kind) : "failed";
+    line += !record.verdict ? "failed"
+            : interrupted   ? "interrupted"
+                            : verdictKey(record.verdict->kind);
 
     std::string fields;
     if (auto ms = record.firstByteMs())

@@ -50,6 +50,10 @@ Bytes wrongAddress(Protocol protocol, const Bytes &request, Bytes answer, std::o
 
 }  // namespace
 
+Faults Faults::dueFor(long request) const {
+    return request % every == 0 ? *this : Faults{};
+}
+
 Bytes Faults::apply(const Bytes &request, Bytes answer) const {
     return apply(sim::protocolOf(request), request, std::move(answer));
 }

@@ -155,9 +155,10 @@ void MasterJudge::add(SeenRequest seen) {
     verdicts_.push_back(std::move(verdict));
 }
 
-SuiteReport MasterJudge::report(const std::string &name) const {
+SuiteReport MasterJudge::report(const std::string &name, const ReportStamp &stamp) const {
     SuiteReport report;
     report.name = name;
+    report.stamp = stamp;
     report.classname = "marvalo-sim";
     for (const MasterVerdict &verdict : verdicts_) {
         CaseResult result;
@@ -193,8 +194,10 @@ SuiteReport MasterJudge::report(const std::string &name) const {
     return report;
 }
 
-std::string MasterJudge::json() const {
+std::string MasterJudge::json(const ReportStamp &stamp) const {
     nlohmann::ordered_json out;
+    out["timestamp"] = stamp.timestamp;
+    out["hostname"] = stamp.hostname;
     out["requests"] = requests_;
     nlohmann::ordered_json counts = nlohmann::ordered_json::object();
     for (std::size_t i = 0; i < std::size(kFaultNames); ++i) {

@@ -66,8 +66,9 @@ class MasterJudge {
     const std::deque<MasterVerdict> &verdicts() const { return verdicts_; }
     std::size_t requests() const { return requests_; }
     // JUnit: a testcase a request, a master's fault as its failure.
-    SuiteReport report(const std::string &name) const;
-    std::string json() const;
+    SuiteReport report(const std::string &name, const ReportStamp &stamp = {}) const;
+    // The same, in JSON: when and where first, as the JUnit report says them.
+    std::string json(const ReportStamp &stamp = {}) const;
     // One line: requests, faults by kind, the master's turnaround.
     std::string summary() const;
 

@@ -66,10 +66,14 @@ std::optional<double> LatencyHistogram::percentile(double share) const {
     return max_;
 }
 
-void ExchangeStats::add(const ExchangeRecord &record) {
+void ExchangeStats::add(const ExchangeRecord &record, bool cutShort) {
     ++exchanges;
     if (!record.verdict) {
         ++failures;
+        return;
+    }
+    if (cutShort) {
+        ++interrupted;
         return;
     }
     ++byVerdict[static_cast<std::size_t>(record.verdict->kind)];

@@ -40,10 +40,13 @@ class LatencyHistogram {
 struct ExchangeStats {
     std::uint64_t exchanges = 0;
     std::uint64_t failures = 0;
+    // Cut short by a stop: the unit was not let finish, so no verdict is
+    // counted for them (a silence here is only the wait that was cut).
+    std::uint64_t interrupted = 0;
     std::array<std::uint64_t, kVerdictKindCount> byVerdict{};
     LatencyHistogram firstByte;
 
-    void add(const ExchangeRecord &record);
+    void add(const ExchangeRecord &record, bool cutShort = false);
     std::uint64_t count(VerdictKind kind) const {
         return byVerdict[static_cast<std::size_t>(kind)];
     }

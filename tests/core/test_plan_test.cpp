@@ -373,6 +373,20 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
             "format = \"f32\", order = \"CDAB\", equals = 21.5 } ] }",
         checked({1, 3, 0, 33, 0, 5}), checked({1, 3, 10, 0, 0, 0, 0, 0x41, 0xAC, 0, 0, 0, 0}));
     EXPECT_TRUE(odd.passed) << odd.message;
+    // A stray byte in front: the registers are read from the frame judged.
+    ExchangeRecord stray;
+    stray.request = checked({1, 3, 0, 10, 0, 2});
+    stray.reply = checked({1, 3, 4, 0, 10, 0, 11});
+    stray.reply.insert(stray.reply.begin(), 0);
+    stray.verdict = Verdict{VerdictKind::StrayPrefix, "", 1};
+    const auto strayPlan =
+        parseTestPlan(std::string(kStep) +
+                          "start = 10\nwords = 2\nexpect = { verdict = \"stray-prefix\", "
+                          "registers = [ { number = 11, equals = 11 } ] }",
+                      "t.toml");
+    ASSERT_TRUE(strayPlan);
+    const StepCheck strayCheck = judgeStep(strayPlan.value().steps[0], stray);
+    EXPECT_TRUE(strayCheck.passed) << strayCheck.message;
 }
 
 TEST(TestPlan, TextPatternsMeetTheShownTextInLinearTime) {

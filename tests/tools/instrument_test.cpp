@@ -116,6 +116,10 @@ TEST(SimulatorFaults, DropEveryNthRequest) {
 TEST(SimulatorFaults, EchoComesBeforeTheAnswer) {
     SimLine line({"--echo"});
     EXPECT_EQ(line.send().display, "*01D\r01D+0023.4\r");
+    // Scheduled with the other faults, on the requests: a silent unit's line echoes too.
+    SimLine every({"--silent", "--echo", "--fault-every", "2"});
+    EXPECT_EQ(every.send().record.reply, Bytes{});
+    EXPECT_EQ(every.send().record.reply, bytesOf("*01D\r"));
 }
 
 TEST(SimulatorFaults, ALateAnswerMissesTheWaitAndIsDiscardedNextTime) {

@@ -196,7 +196,8 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
          [](const testing::ProgramRun &run) {
              EXPECT_LT(run.msFromSignalToExit, 1000);
              EXPECT_EQ(run.status, 130) << run.err;
-             EXPECT_NE(run.err.find("1 intercambio: silence 1"), std::string::npos) << run.err;
+             EXPECT_NE(run.err.find("1 intercambio: interrumpidos 1"), std::string::npos)
+                 << run.err;
              EXPECT_NE(run.out.find("  interrumpido: "), std::string::npos) << run.out;
          }},
         {"a peer that never stops: bounded memory, SIGTERM heard",
@@ -226,6 +227,16 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
          plus({"--until-complete", "--count", "3", "--json"}, iso),
          {},
          everyVerdictStrayPrefix},
+        {"a stray byte in front: the values are the judged frame's",
+         Peer::Simulator,
+         {"--stray", "00"},
+         plus({"--json", "--registers", "u16"}, modbus),
+         {},
+         [](const testing::ProgramRun &run) {
+             const auto lines = jsonLines(run.out);
+             ASSERT_FALSE(lines.empty()) << run.out;
+             EXPECT_EQ(lines[0]["registers"].size(), 2U) << run.out;
+         }},
         {"a device path that is not UTF-8 still makes valid JSON",
          Peer::Simulator,
          {},

@@ -279,6 +279,7 @@ TEST(SimFile, TheJudgeNamesABadCrcAndARequestBrokenByAPause) {
     EXPECT_NE(xml.find("type=\"bad-check\""), std::string::npos) << xml;
     EXPECT_NE(xml.find("type=\"gap-inside\""), std::string::npos) << xml;
     EXPECT_NE(readFile(json).find("\"verdict\": \"gap-inside\""), std::string::npos);
+    EXPECT_NE(readFile(json).find("\"timestamp\": \"20"), std::string::npos) << readFile(json);
     if (!std::filesystem::exists(schema))
         GTEST_SKIP() << "no JUnit schema at " << schema;
     const auto valid =
