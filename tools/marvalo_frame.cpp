@@ -36,6 +36,11 @@ struct FrameOptions {
 };
 using Problem = std::optional<std::string>;
 
+// The formats and orders are the parser's own.
+const std::string kRegistersHelp =
+    "cómo se leen los registros de la respuesta: " + std::string(registerFormatNames()) +
+    "; ORDEN " + std::string(wordOrderNames()) + "\n";
+
 const OptionRow<FrameOptions> kOptions[] = {
     {{"", "",
       "Escribe la trama de petición que enviaría el panel Marvalo, en bytes hex\n"
@@ -60,10 +65,7 @@ const OptionRow<FrameOptions> kOptions[] = {
          options.reply = *bytes;
          return std::nullopt;
      }},
-    {{"--registers", "FORMATO[:ORDEN]",
-      "cómo se leen los registros de la respuesta: u16, s16, hex, u32,\n"
-      "s32, f32 o text; ORDEN ABCD, CDAB, BADC o DCBA\n",
-      registerViewChoices()},
+    {{"--registers", "FORMATO[:ORDEN]", kRegistersHelp, registerViewChoices(), Choices::Offered},
      [](FrameOptions &options, std::string_view name, OptionValues values) -> Problem {
          auto parsed = values[0] ? parseRegisterView(values[0])
                                  : Result<RegisterView, std::string>("falta FORMATO[:ORDEN]");

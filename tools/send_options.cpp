@@ -243,6 +243,17 @@ const std::string kBaudHelp =
     "retención RS485 y el silencio Modbus la siguen (por encima de 19200 baudios, 1,75 ms "
     "fijos)\n";
 
+// The formats and orders are the parser's own.
+const std::string kRegistersHelp =
+    "tras cada lectura Modbus, sus registros numerados desde --start (\"reg 10 = 42, reg 11 = "
+    "300\"; JSON: \"registers\": [{number, format, value, raw}]); FORMATO " +
+    std::string(registerFormatNames()) + ", ORDEN para los de 32 bits " +
+    std::string(wordOrderNames()) +
+    " (el primero por omisión); los enteros exactos, f32 con sus cifras más cortas (JSON: "
+    "\"NaN\", \"Infinity\", \"-Infinity\" como cadenas), un último registro impar va solo en "
+    "u16 (JSON: \"lone\": true); la respuesta de una escritura dice lo que confirma; también el "
+    "formato en que se escriben --value y --values\n";
+
 // Every option of marvalo-send but the request's and the ports table's:
 // one row each, which the parser, --help and the completion all read.
 const OptionRow<SendOptions> kLineOptions[] = {
@@ -371,17 +382,7 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "-o mbrtu.crc_verification:TRUE -V -r ARCHIVO)\n",
       ValueKind::File},
      takeText<&SendOptions::pcap>},
-    {{"--registers", "FORMATO[:ORDEN]",
-      "tras cada lectura Modbus, sus registros numerados desde --start\n"
-      "(\"reg 10 = 42, reg 11 = 300\"; JSON: \"registers\": [{number,\n"
-      "format, value, raw}]); FORMATO u16, s16, hex, u32, s32, f32 o text,\n"
-      "ORDEN para los de 32 bits ABCD (por omisión), CDAB, BADC o DCBA;\n"
-      "los enteros exactos, f32 con sus cifras más cortas (JSON: \"NaN\",\n"
-      "\"Infinity\", \"-Infinity\" como cadenas), un último registro impar\n"
-      "va solo en u16 (JSON: \"lone\": true); la respuesta de una\n"
-      "escritura dice lo que confirma; también el formato en que se\n"
-      "escriben --value y --values\n",
-      registerViewChoices()},
+    {{"--registers", "FORMATO[:ORDEN]", kRegistersHelp, registerViewChoices(), Choices::Offered},
      takeRegisters},
     paragraph("\n"
               "Sin --json, una línea por intercambio: la respuesta como la muestra el\n"

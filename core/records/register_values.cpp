@@ -37,6 +37,25 @@ constexpr std::array<std::pair<std::string_view, WordOrder>, 4> kOrders{
      {"BADC", WordOrder::BADC},
      {"DCBA", WordOrder::DCBA}}};
 
+// "u32, s32 y f32": names as a sentence lists them, the last after `last`.
+std::string listed(const std::vector<std::string_view> &names, std::string_view last) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == names.size() ? last : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
+std::string formatList(std::string_view last, bool wideOnly = false) {
+    std::vector<std::string_view> names;
+    for (const Named &named : kFormats) {
+        if (!wideOnly || isWideFormat(named.format))
+            names.push_back(named.name);
+    }
+    return listed(names, last);
+}
+
 std::uint16_t wordAt(const Bytes &bytes, std::size_t at) {
     return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
 }
@@ -158,6 +177,26 @@ std::string_view formatName(RegisterFormat format) {
     return {};
 }
 
+bool isWideFormat(RegisterFormat format) {
+    return format == RegisterFormat::U32 || format == RegisterFormat::S32 ||
+           format == RegisterFormat::F32;
+}
+
+std::string_view registerFormatNames() {
+    static const std::string names = formatList(" o ");
+    return names;
+}
+
+std::string_view wordOrderNames() {
+    static const std::string names = [] {
+        std::vector<std::string_view> orders;
+        for (const auto &order : kOrders)
+            orders.push_back(order.first);
+        return listed(orders, " o ");
+    }();
+    return names;
+}
+
 std::string_view registerViewChoices() {
     static const std::string choices = [] {
         std::string all;
@@ -174,11 +213,6 @@ std::string_view registerViewChoices() {
     return choices;
 }
 
-bool isWideFormat(RegisterFormat format) {
-    return format == RegisterFormat::U32 || format == RegisterFormat::S32 ||
-           format == RegisterFormat::F32;
-}
-
 Result<RegisterView, std::string> parseRegisterView(std::string_view text) {
     const auto colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
@@ -192,17 +226,19 @@ Result<RegisterView, std::string> parseRegisterView(std::string_view text) {
     }
     if (!known)
         return "\"" + std::string(name) +
-               "\" no es un formato: u16, s16, hex, u32, s32, f32 o text";
+               "\" no es un formato: " + std::string(registerFormatNames());
     if (colon == std::string_view::npos)
         return view;
     const std::string_view order = text.substr(colon + 1);
     if (!isWideFormat(view.format))
-        return std::string(name) + " no lleva orden de palabras; u32, s32 y f32 sí";
+        return std::string(name) + " no lleva orden de palabras; " + formatList(" y ", true) +
+               " sí";
     for (const auto &[orderName, value] : kOrders) {
         if (orderName == order)
             return RegisterView{view.format, value};
     }
-    return "\"" + std::string(order) + "\" no es un orden de palabras: ABCD, CDAB, BADC o DCBA";
+    return "\"" + std::string(order) +
+           "\" no es un orden de palabras: " + std::string(wordOrderNames());
 }
 
 std::optional<std::vector<RegisterValue>> decodeRegisters(const Bytes &request, const Bytes &reply,

@@ -35,6 +35,10 @@ bool isWideFormat(RegisterFormat format);            // two registers a value
 std::string_view formatName(RegisterFormat format);  // "u16", "f32", ...
 // Every text parseRegisterView takes, blank-separated: an option's choices.
 std::string_view registerViewChoices();
+// "u16, s16, hex, u32, s32, f32 o text" and "ABCD, CDAB, BADC o DCBA", for
+// a help or a message to name what is taken.
+std::string_view registerFormatNames();
+std::string_view wordOrderNames();
 
 // One register's value, or one pair's under a 32-bit format, exactly as it
 // came. Which alternative `value` holds says what it is:

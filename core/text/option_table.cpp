@@ -136,22 +136,33 @@ std::string completionScript(std::string_view program, std::span<const OptionTex
     for (const char c : program)
         function += (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ? c : '_';
     // Names read by the shell as compgen's, so a file with a blank in its
-    // name stays one word and a folder gets its slash.
-    constexpr std::array<std::string_view, 3> kReplies{
-        "return", "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\"); return",
-        "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -d -- \"$cur\"); return"};
+    // name stays one word.
+    constexpr std::array<std::string_view, 2> kReplies{
+        "", "compopt -o filenames; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")"};
     std::array<std::string, kReplies.size()> byKind;
+    // bash splits words at ':' as well (COMP_WORDBREAKS), so "f32:C" would
+    // come as "f32" ":" "C" and the option before it be lost: the words are
+    // taken as typed, by bash-completion where it is loaded, else from the
+    // line up to the cursor.
     std::string script = "# bash completion for " + std::string(program) +
                          ", from the table its --help is written from\n" + function +
                          "() {\n"
-                         "    local cur=${COMP_WORDS[COMP_CWORD]}\n"
-                         "    local prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+                         "    local cur prev\n"
+                         "    if declare -F _get_comp_words_by_ref >/dev/null; then\n"
+                         "        _get_comp_words_by_ref -n : cur prev\n"
+                         "    else\n"
+                         "        local line=${COMP_LINE:0:COMP_POINT} typed\n"
+                         "        read -ra typed <<<\"$line\"\n"
+                         "        [[ -z $line || $line == *[[:blank:]] ]] && typed+=(\"\")\n"
+                         "        cur=${typed[${#typed[@]}-1]}\n"
+                         "        (( ${#typed[@]} > 1 )) && prev=${typed[${#typed[@]}-2]}\n"
+                         "    fi\n"
                          "    COMPREPLY=()\n"
                          "    case $prev in\n";
     for (const OptionText &row : rows) {
         if (!row.choices.empty())
             script += "        " + std::string(row.name) + ") COMPREPLY=($(compgen -W \"" +
-                      std::string(row.choices) + "\" -- \"$cur\")); return ;;\n";
+                      std::string(row.choices) + "\" -- \"$cur\")) ;;\n";
         else if (!row.name.empty() && !row.value.empty()) {
             std::string &names = byKind.at(static_cast<std::size_t>(row.kind));
             names += (names.empty() ? "" : "|") + std::string(row.name);
@@ -162,15 +173,20 @@ std::string completionScript(std::string_view program, std::span<const OptionTex
             script += "        " + byKind[kind] + ") " + std::string(kReplies[kind]) + " ;;\n";
     }
     script +=
-        "    esac\n"
-        "    case $cur in\n"
-        "        -*) COMPREPLY=($(compgen -W \"" +
+        "        *) case $cur in\n"
+        "            -*) COMPREPLY=($(compgen -W \"" +
         joined(optionNames(rows)) +
         "\" -- \"$cur\")) ;;\n"
-        "        *) COMPREPLY=($(compgen -W \"" +
+        "            *) COMPREPLY=($(compgen -W \"" +
         std::string(words) +
         "\" -- \"$cur\")) ;;\n"
+        "        esac ;;\n"
         "    esac\n"
+        // bash replaces only what follows the last ':' of the word.
+        "    if [[ $cur == *:* && $COMP_WORDBREAKS == *:* ]]; then\n"
+        "        local colon=${cur%\"${cur##*:}\"} i\n"
+        "        for i in \"${!COMPREPLY[@]}\"; do COMPREPLY[i]=${COMPREPLY[i]#\"$colon\"}; done\n"
+        "    fi\n"
         "}\n"
         "complete -F " +
         function + " " + std::string(program) + "\n";

@@ -12,9 +12,13 @@
 namespace marvalo {
 
 // What the shell completes an option's value to, when the row has no
-// choices: nothing for a number or a text, else the names of files or of
-// folders.
-enum class ValueKind : std::uint8_t { Word, File, Directory };
+// choices: nothing for a number or a text, else the names of files.
+enum class ValueKind : std::uint8_t { Word, File };
+
+// Whether a row's choices are all its value may be, checked before its
+// parser sees it, or only what the shell offers, its own parser saying
+// better what is wrong ("u16 no lleva orden de palabras").
+enum class Choices : std::uint8_t { Checked, Offered };
 
 // Whether a second use of an option adds to a list (--property) or would
 // silently win over the first, and is refused.
@@ -30,10 +34,11 @@ struct OptionText {
     std::string_view choices;  // what its value completes to: "none even odd"
     ValueKind kind = ValueKind::Word;
     Repeat repeat = Repeat::Once;
+    Choices check = Choices::Checked;
 
     constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
-                         std::string_view choices = {})
-        : name(name), value(value), help(help), choices(choices) {}
+                         std::string_view choices = {}, Choices check = Choices::Checked)
+        : name(name), value(value), help(help), choices(choices), check(check) {}
     constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
                          ValueKind kind, Repeat repeat = Repeat::Once)
         : name(name), value(value), help(help), kind(kind), repeat(repeat) {}
@@ -72,7 +77,7 @@ void closeHelp(std::vector<OptionText> &texts, std::string_view exitHelp);
 std::string helpText(std::span<const OptionText> rows);
 
 // A bash completion function for `program`: every option; after an option
-// that takes a value, its choices, files, folders or nothing, by its row;
+// that takes a value, its choices, files or nothing, by its row;
 // else `words` (its protocols).
 std::string completionScript(std::string_view program, std::span<const OptionText> rows,
                              std::string_view words = {});
@@ -137,8 +142,9 @@ Result<int, std::string> takeOption(std::span<const OptionRow<Target>> rows, Tar
             values.push_back(index < argc ? argv[index] : nullptr);
             at = blank == std::string_view::npos ? row.text.value.size() : blank + 1;
         }
-        if (auto problem =
-                row.text.choices.empty() ? std::nullopt : choiceProblem(row.text, values[0]))
+        if (auto problem = row.text.choices.empty() || row.text.check == Choices::Offered
+                               ? std::nullopt
+                               : choiceProblem(row.text, values[0]))
             return std::move(*problem);
         if (auto problem = row.take(target, word, values))
             return std::move(*problem);
