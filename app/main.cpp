@@ -282,9 +282,8 @@ int main(int argc, char **argv) {
     const bool openMonitor = options.openMonitor;
     if (!hasDisplay()) {
         std::fputs(
-            "marvalo: no hay pantalla (DISPLAY y WAYLAND_DISPLAY no están puestas): "
-            "ejecútelo en un escritorio, p. ej. MARVALO_COM1=/dev/ttyUSB0 marvalo, por ssh -X, "
-            "o sin pantalla con xvfb-run -a marvalo.\n",
+            marvalo::noDisplayMessage("no hay pantalla (DISPLAY y WAYLAND_DISPLAY no están puestas)")
+                .c_str(),
             stderr);
         return marvalo::kDisplayRefused;
     }
