@@ -62,10 +62,9 @@ void holdOrRefuse(QtMsgType type, const QMessageLogContext &context, const QStri
                "; Qt dijo:\n";
         held.push_back({type, context.category ? context.category : "", text});
         for (const Held &message : held) {
-            const std::string category =
-                message.category.empty() || message.category == "default"
-                    ? std::string()
-                    : message.category + ": ";
+            const std::string category = message.category.empty() || message.category == "default"
+                                             ? std::string()
+                                             : message.category + ": ";
             said += "  «" + category + message.text.trimmed().toStdString() + "»\n";
         }
     }
