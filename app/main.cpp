@@ -13,14 +13,17 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "app/display_refusal.h"
 #include "app/preset_controls.h"
@@ -150,6 +153,10 @@ Problem takePreset(Options &options, std::string_view name, OptionValues values)
     return std::nullopt;
 }
 
+// The runs the usage lines show, as bits of each row: what an option does
+// not belong to would be dropped without a word, so it is refused by name.
+constexpr unsigned kPanel = 1, kShot = 2, kIcon = 4;
+
 constexpr OptionRow<Options> kOptions[] = {
     {{"", "",
       "El panel de banco Marvalo. COM n es el dispositivo de $MARVALO_COMn si\n"
@@ -170,38 +177,47 @@ constexpr OptionRow<Options> kOptions[] = {
       "\n"},
      nullptr},
     {{"--monitor", "", "abre también el monitor de línea (F2 en el panel lo abre)\n"},
-     takeSwitch<&Options::openMonitor>},
+     takeSwitch<&Options::openMonitor>,
+     kPanel | kShot},
     {{"--screenshot", "ARCHIVO",
       "arranca como siempre, guarda una imagen de la ventana (del\n"
       "monitor con --monitor) y termina\n",
       marvalo::ValueKind::File},
-     takeFile<&Options::screenshot>},
+     takeFile<&Options::screenshot>,
+     kShot},
     {{"--set", "NOMBRE=VALOR",
       "antes de la imagen, pone la casilla o la lista de ese objectName\n"
       "(txtCadena=508, cmbFormato=s16); puede repetirse\n",
       marvalo::ValueKind::Word, marvalo::Repeat::Many},
-     takePreset},
+     takePreset,
+     kShot},
     {{"--send-first", "N", "pulsa Enviar N veces antes de la imagen\n"},
-     takeNumber<&Options::sendFirst, 0, 100000>},
+     takeNumber<&Options::sendFirst, 0, 100000>,
+     kShot},
     {{"--write-icon", "ARCHIVO",
       "guarda el icono de la ventana (48x48, o --icon-size N) y termina\n",
       marvalo::ValueKind::File},
-     takeFile<&Options::iconFile>},
+     takeFile<&Options::iconFile>,
+     kIcon},
     {{"--icon-size", "N", "el lado del icono, de 1 a 512 píxeles\n"},
-     takeNumber<&Options::iconSize, 1, 512>},
+     takeNumber<&Options::iconSize, 1, 512>,
+     kIcon},
     {{"--report-shown", "",
       "escribe el tiempo de arranque y la memoria cuando la ventana se ha\n"
       "mostrado y está lista para usarse, y termina (lo usa bench/startup)\n"},
-     takeSwitch<&Options::reportShown>},
+     takeSwitch<&Options::reportShown>,
+     kPanel},
 };
 
 constexpr const char *kExitHelp =
     "\n"
     "Estado de salida: 0 se cerró el panel (también con SIGTERM, SIGHUP o\n"
-    "Ctrl-C, que antes guardan las elecciones); 1 no hay pantalla, o la de\n"
-    "DISPLAY (WAYLAND_DISPLAY) no pudo abrirse (el mensaje la nombra); 64 la\n"
-    "línea de órdenes está mal, o el archivo de --screenshot o --write-icon no\n"
-    "puede escribirse (el mensaje dice por qué).\n";
+    "Ctrl-C, que antes guardan las elecciones); 1 no hay pantalla, la de\n"
+    "DISPLAY (WAYLAND_DISPLAY) no pudo abrirse o la plataforma gráfica de\n"
+    "QT_QPA_PLATFORM no pudo iniciarse (el mensaje lo nombra); 64 la línea de\n"
+    "órdenes está mal (también opciones de dos líneas de empleo distintas), o\n"
+    "el archivo de --screenshot o --write-icon no puede escribirse en ese\n"
+    "formato (el mensaje dice por qué).\n";
 
 // Every row of --help, in its order: what the completion offers too.
 std::vector<marvalo::OptionText> helpRows() {
@@ -211,34 +227,75 @@ std::vector<marvalo::OptionText> helpRows() {
     return texts;
 }
 
-// The icon, written whole or not at all: a failed write never leaves a
-// cut file where a good one was.
-int writeIcon(const QString &file, int size) {
-    const std::string path = QFile::encodeName(file).toStdString();
-    auto refuse = [&path](const std::string &why) {
-        std::fprintf(stderr, "marvalo: --write-icon: no se puede escribir en \"%s\": %s\n",
-                     marvalo::safeText(path).c_str(), why.c_str());
-        return 64;
+// The option that names this run's mode, and the problem when an option
+// given belongs to another usage line.
+Problem modeClash(const std::vector<std::string_view> &given) {
+    const auto has = [&given](std::string_view name) {
+        return std::find(given.begin(), given.end(), name) != given.end();
     };
-    // Qt opens, and so empties, the file before it learns it cannot write
-    // the format its name asks for.
+    const char *modeOption = has("--write-icon")   ? "--write-icon"
+                             : has("--screenshot") ? "--screenshot"
+                                                   : nullptr;
+    const unsigned mode = modeOption == nullptr                            ? kPanel
+                          : modeOption == std::string_view("--write-icon") ? kIcon
+                                                                           : kShot;
+    for (const std::string_view word : given) {
+        const unsigned modes = marvalo::modesOf<Options>(kOptions, word);
+        if ((modes & mode) != 0)
+            continue;
+        if (modeOption != nullptr)
+            return std::string(word) + " no va con " + modeOption +
+                   ": cada modo toma solo las opciones de su línea de empleo";
+        return std::string(word) + " solo vale con " +
+               ((modes & kIcon) != 0 ? "--write-icon" : "--screenshot");
+    }
+    return std::nullopt;
+}
+
+// An image to write, whole or not at all: its format and its place checked
+// when the line is read, before anything is sent for it, since Qt opens,
+// and so empties, a file before it learns it cannot write the format.
+struct ImageOutput {
+    const char *option;
+    std::string path;
+    QByteArray format;
+    marvalo::OutputFile output;
+};
+
+int refuseImage(const char *option, const std::string &path, const std::string &why) {
+    std::fprintf(stderr, "marvalo: %s: no se puede escribir en \"%s\": %s\n", option,
+                 marvalo::safeText(path).c_str(), why.c_str());
+    return 64;
+}
+
+std::variant<ImageOutput, int> checkImageOutput(const char *option, const QString &file) {
+    const std::string path = QFile::encodeName(file).toStdString();
     const QByteArray format = QFileInfo(file).suffix().toLower().toLatin1();
     const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
     if (!formats.contains(format))
-        return refuse("su extensión no es un formato de imagen conocido (" +
-                      QByteArrayList(formats).join(", ").toStdString() + ")");
-    const auto output = marvalo::checkOutputFile(path);
+        return refuseImage(option, path,
+                           "su extensión no es un formato de imagen conocido (" +
+                               QByteArrayList(formats).join(", ").toStdString() + ")");
+    auto output = marvalo::checkOutputFile(path);
     if (!output)
-        return refuse(output.error());
+        return refuseImage(option, path, output.error());
+    return ImageOutput{option, path, format, std::move(output.value())};
+}
+
+// Encoded whole in memory first: a failed encoding never replaces a good
+// file with an empty one.
+int saveImage(const ImageOutput &image, const QPixmap &picture) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    marvalo::drawIcon(size).save(&buffer, format.constData());
+    if (!picture.save(&buffer, image.format.constData()) || bytes.isEmpty())
+        return refuseImage(image.option, image.path,
+                           "Qt no pudo codificar la imagen en " + image.format.toStdString());
     if (const auto written = marvalo::writeOutputFile(
-            output.value(),
+            image.output,
             std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
         !written)
-        return refuse(written.error());
+        return refuseImage(image.option, image.path, written.error());
     return 0;
 }
 
@@ -249,6 +306,7 @@ int main(int argc, char **argv) {
     sinceStart.start();
     Options options;
     marvalo::OptionsGiven given;
+    std::vector<std::string_view> optionsGiven;  // to refuse one its mode does not read
     for (int i = 1; i < argc;) {
         if (const auto said = marvalo::commonOptionOutput(argv[i], "marvalo", kUsage, helpRows())) {
             std::fputs(said->c_str(), stdout);
@@ -264,28 +322,33 @@ int main(int argc, char **argv) {
                          taken.error().c_str(), kUsage);
             return 64;
         }
+        if (std::string_view(argv[i]).starts_with("--"))
+            optionsGiven.push_back(argv[i]);
         i += taken.value();
+    }
+    if (auto clash = modeClash(optionsGiven)) {
+        std::fprintf(stderr, "marvalo: %s\n%sLas opciones: marvalo --help\n", clash->c_str(),
+                     kUsage);
+        return 64;
     }
     const QString &screenshot = options.screenshot;
     // Checked before the first Enviar: requests sent to a unit for a
     // picture that cannot be saved were sent for nothing.
-    if (!screenshot.isEmpty()) {
-        if (auto output = marvalo::checkOutputFile(QFile::encodeName(screenshot).toStdString());
-            !output) {
-            std::fprintf(stderr, "marvalo: --screenshot: no se puede escribir en \"%s\": %s\n",
-                         marvalo::safeText(QFile::encodeName(screenshot).toStdString()).c_str(),
-                         output.error().c_str());
-            return 64;
-        }
+    std::optional<ImageOutput> image;
+    if (!screenshot.isEmpty() || !options.iconFile.isEmpty()) {
+        auto checked = screenshot.isEmpty() ? checkImageOutput("--write-icon", options.iconFile)
+                                            : checkImageOutput("--screenshot", screenshot);
+        if (const int *refused = std::get_if<int>(&checked))
+            return *refused;
+        image = std::get<ImageOutput>(std::move(checked));
     }
     const bool reportShown = options.reportShown;
     const bool openMonitor = options.openMonitor;
     if (!hasDisplay()) {
-        std::fputs(
-            "marvalo: no hay pantalla (DISPLAY y WAYLAND_DISPLAY no están puestas): "
-            "ejecútelo en un escritorio, p. ej. MARVALO_COM1=/dev/ttyUSB0 marvalo, por ssh -X, "
-            "o sin pantalla con xvfb-run -a marvalo.\n",
-            stderr);
+        std::fputs(marvalo::noDisplayMessage(
+                       "no hay pantalla (DISPLAY y WAYLAND_DISPLAY no están puestas)")
+                       .c_str(),
+                   stderr);
         return marvalo::kDisplayRefused;
     }
 
@@ -293,7 +356,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     marvalo::displayOpened();
     if (!options.iconFile.isEmpty())
-        return writeIcon(options.iconFile, options.iconSize);
+        return saveImage(*image, marvalo::drawIcon(options.iconSize));
 
     // The settings file is looked for beside the program, as it always was.
     const std::filesystem::path programFolder = programFolderBytes();
@@ -381,10 +444,10 @@ int main(int argc, char **argv) {
                     window.selectRow(shown);
             }
             QWidget &pictured = openMonitor ? static_cast<QWidget &>(monitor->window()) : form;
-            const bool saved = pictured.grab().save(screenshot);
-            std::printf("%s %s\n", saved ? "imagen guardada en" : "no se pudo guardar la imagen en",
-                        qPrintable(screenshot));
-            QCoreApplication::exit(saved ? 0 : 1);
+            const int status = saveImage(*image, pictured.grab());
+            if (status == 0)
+                std::printf("imagen guardada en %s\n", qPrintable(screenshot));
+            QCoreApplication::exit(status);
         });
     } else if (!reportShown && (settingsProblem || place.notice || portsProblem)) {
         // Told once, after the window is up and speaks Spanish, so the

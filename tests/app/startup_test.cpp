@@ -161,6 +161,7 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
         int status;
         std::string said;
     };
+    constexpr auto npos = std::string::npos;
     const Refusal rows[] = {
         {nullptr, nullptr, {}, 1, "no hay pantalla"},
         {":99", "xcb", {}, 1, "no se puede abrir la pantalla \":99\" (DISPLAY"},
@@ -170,6 +171,23 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
          64,
          "\"/no/such/i.png\": su carpeta: no existe"},
         {nullptr, "offscreen", {"--write-icon", icon}, 64, icon + "\": su extensión no es"},
+        {nullptr, "offscreen", {"--send-first", "1", "--screenshot", icon}, 64, "extensión no es"},
+        {nullptr, "nosuch", {}, 1, "no se pudo iniciar la plataforma gráfica \"nosuch\""},
+        {nullptr,
+         "offscreen",
+         {"--write-icon", picture, "--screenshot", icon},
+         64,
+         "--screenshot no va con --write-icon"},
+        {nullptr,
+         "offscreen",
+         {"--report-shown", "--send-first", "2"},
+         64,
+         "--send-first solo vale con --screenshot"},
+        {nullptr,
+         "offscreen",
+         {"--report-shown", "--icon-size", "9"},
+         64,
+         "--icon-size solo vale con --write-icon"},
     };
     const char *display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";
@@ -183,8 +201,13 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
         const auto run = testing::runProgram(argv);
         EXPECT_EQ(run.status, row.status) << row.said;
         EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
-        if (row.status == 1)  // before Qt starts, or Qt's own words held back
+        const bool noDisplay = row.status == 1 && row.said.find("plataforma") == std::string::npos;
+        if (noDisplay)  // before Qt starts, or Qt's own words held back
             EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        if (noDisplay)
+            EXPECT_NE(run.err.find("QT_QPA_PLATFORM=offscreen marvalo o con xvfb-run"), npos);
+        else if (row.status == 1)  // Qt's own words, which name the plugins there are
+            EXPECT_NE(run.err.find("Available platform plugins"), std::string::npos) << run.err;
     }
     EXPECT_EQ(folder.read("icon.xyz"), "kept");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
