@@ -379,12 +379,13 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
     stray.reply = checked({1, 3, 4, 0, 10, 0, 11});
     stray.reply.insert(stray.reply.begin(), 0);
     stray.verdict = Verdict{VerdictKind::StrayPrefix, "", 1};
-    const auto strayPlan =
-        parseTestPlan(std::string(kStep) +
-                          "start = 10\nwords = 2\nexpect = { verdict = \"stray-prefix\", "
-                          "registers = [ { number = 11, equals = 11 } ] }",
-                      "t.toml");
+    // A plan holds registers to a good reply; a judge may be asked more.
+    auto strayPlan = parseTestPlan(std::string(kStep) +
+                                       "start = 10\nwords = 2\nexpect = { registers = [ { "
+                                       "number = 11, equals = 11 } ] }",
+                                   "t.toml");
     ASSERT_TRUE(strayPlan);
+    strayPlan.value().steps[0].expect.verdict = VerdictKind::StrayPrefix;
     const StepCheck strayCheck = judgeStep(strayPlan.value().steps[0], stray);
     EXPECT_TRUE(strayCheck.passed) << strayCheck.message;
 }
