@@ -379,14 +379,14 @@ TEST(TestPlan, RegistersCompareExactlyAndNaNMeetsNothing) {
     stray.reply = checked({1, 3, 4, 0, 10, 0, 11});
     stray.reply.insert(stray.reply.begin(), 0);
     stray.verdict = Verdict{VerdictKind::StrayPrefix, "", 1};
-    // A plan holds registers to a good reply; a judge may be asked more.
-    auto strayPlan = parseTestPlan(std::string(kStep) +
-                                       "start = 10\nwords = 2\nexpect = { registers = [ { "
-                                       "number = 11, equals = 11 } ] }",
-                                   "t.toml");
+    const auto strayPlan = parseTestPlan(
+        std::string(kStep) +
+            "start = 10\nwords = 2\nexpect = { registers = [ { number = 11, equals = 11 } ] }",
+        "t.toml");
     ASSERT_TRUE(strayPlan);
-    strayPlan.value().steps[0].expect.verdict = VerdictKind::StrayPrefix;
-    const StepCheck strayCheck = judgeStep(strayPlan.value().steps[0], stray);
+    PlanStep strayStep = strayPlan.value().steps[0];
+    strayStep.expect.verdict = VerdictKind::StrayPrefix;
+    const StepCheck strayCheck = judgeStep(strayStep, stray);
     EXPECT_TRUE(strayCheck.passed) << strayCheck.message;
 }
 

@@ -212,8 +212,8 @@ TEST(SendTool, OnATerminalAndAHostileLine) {
              ASSERT_FALSE(lines.empty());
              EXPECT_EQ(lines[0]["reply"].get<std::string>().size(), 65536U * 3 - 1);
              EXPECT_GT(lines[0]["dropped_bytes"].get<long>(), 0);
-             EXPECT_NE(lines[0]["verdict_text"].get<std::string>().find("se descartaron"),
-                       std::string::npos);
+             // Cut short by the signal: no verdict, only the bytes it dropped.
+             EXPECT_EQ(lines[0]["interrupted"], true) << lines[0].dump();
          }},
         {"stray bytes trickling in do not end a Modbus exchange early",
          Peer::Simulator,
