@@ -23,9 +23,10 @@ for program in marvalo marvalo-send marvalo-frame marvalo-sim; do
   done
   said=$("$work/root/usr/bin/$program" --version)
   [ "$said" = "$program $version" ] || { echo "$program --version said '$said'"; missing=1; }
-  # Completion from the same options as --help: the first one, from its start.
+  # Completion from the same options as --help: the first one, from its start,
+  # with the line bash hands a completion function.
   option=$("$work/root/usr/bin/$program" --help | grep -oE ' --[a-z0-9-]+' | sed -n '1s/ //p')
-  completed=$(bash -c 'source "$1"; COMP_WORDS=("$2" "${3:0:4}"); COMP_CWORD=1; "_${2//-/_}"; printf "%s\n" "${COMPREPLY[@]}"' _ "$work/root/usr/share/bash-completion/completions/$program" "$program" "$option")
+  completed=$(bash -c 'source "$1"; COMP_WORDS=("$2" "${3:0:4}"); COMP_CWORD=1; COMP_LINE="$2 ${3:0:4}"; COMP_POINT=${#COMP_LINE}; "_${2//-/_}"; printf "%s\n" "${COMPREPLY[@]}"' _ "$work/root/usr/share/bash-completion/completions/$program" "$program" "$option")
   grep -qx -- "$option" <<<"$completed" || { echo "$program: completing ${option:0:4} does not offer $option"; missing=1; }
   page="$work/root/usr/share/man/man1/$program.1.gz"
   zcat "$page" | grep -q '^\.SH EJEMPLOS' ||
