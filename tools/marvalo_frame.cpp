@@ -147,6 +147,9 @@ int main(int argc, char **argv) {
     }
     const Bytes &frame = choice.value().frame;
     const auto protocol = static_cast<std::uint8_t>(choice.value().protocol);
+    // Built as the panel builds it, and said, as marvalo-send says it.
+    if (auto mismatchedData = mismatchedWriteData(frame))
+        std::cerr << "marvalo-frame: aviso: " << *mismatchedData << "\n";
     std::cout << toHex(frame) << "\n";
     if (options.fields || options.reply)
         printFields(requestAnatomy(protocol, frame));

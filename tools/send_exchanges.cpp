@@ -73,9 +73,9 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
         std::cerr << choice.error().message << "\n";
         return kExitRejected;
     }
-    if (auto shortData = shortWriteData(choice.value().frame)) {
+    if (auto mismatchedData = mismatchedWriteData(choice.value().frame)) {
         // Sent as the panel sends it: an instrument may be tested so.
-        std::cerr << "marvalo-send: aviso: " << *shortData << "; se envía tal cual.\n";
+        std::cerr << "marvalo-send: aviso: " << *mismatchedData << "; se envía tal cual.\n";
     }
 
     SendLine line = lineFrom(options, bench);

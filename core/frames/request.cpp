@@ -292,7 +292,7 @@ Result<Bytes, RequestError> BuildRequest(std::uint8_t protocol, const RequestInp
     return Bytes{};
 }
 
-std::optional<std::string> shortWriteData(const Bytes &request) {
+std::optional<std::string> mismatchedWriteData(const Bytes &request) {
     // Address, function, start, word count, byte count; the CRC after the data.
     constexpr std::size_t kDataAt = 7;
     constexpr std::size_t kCrcLength = 2;
@@ -301,7 +301,7 @@ std::optional<std::string> shortWriteData(const Bytes &request) {
         return std::nullopt;
     const std::size_t announced = request[kDataAt - 1];
     const std::size_t carried = request.size() - kDataAt - kCrcLength;
-    if (carried >= announced)
+    if (carried == announced)
         return std::nullopt;
     return "la función 16 anuncia " + std::to_string(announced) +
            " bytes de datos y los datos traen " + std::to_string(carried);

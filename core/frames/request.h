@@ -54,11 +54,11 @@ std::string keyedMessage(const RequestError &error, std::string_view prefix);
 // quotes none; unchanged when it names it already.
 std::string namedMessage(std::string message, std::string_view name);
 
-// A function 16 request whose data is shorter than the byte count it
-// announces (the count follows the word count, as the panel builds it), in
-// Spanish: "la función 16 anuncia 4 bytes de datos y los datos traen 2".
+// A function 16 request whose data is shorter or longer than the byte count
+// it announces (the count follows the word count, as the panel builds it),
+// in Spanish: "la función 16 anuncia 4 bytes de datos y los datos traen 2".
 // None for any other request. The panel sends it as it always did.
-std::optional<std::string> shortWriteData(const Bytes &request);
+std::optional<std::string> mismatchedWriteData(const Bytes &request);
 
 // "0;100;1;44" -> 00 64 01 2C. Empty tokens add nothing; every other token
 // must be a whole number 0..255.

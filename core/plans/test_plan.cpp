@@ -824,8 +824,8 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
         if (auto built = BuildRequest(step.protocol, inputs); !built)
             reader.error(step.place,
                          "el paso \"" + step.name + "\": " + keyedMessage(built.error(), ""));
-        else if (auto shortData = shortWriteData(built.value()))
-            reader.error(step.place, "el paso \"" + step.name + "\": " + *shortData +
+        else if (auto mismatchedData = mismatchedWriteData(built.value()))
+            reader.error(step.place, "el paso \"" + step.name + "\": " + *mismatchedData +
                                          "; dé en data dos bytes por palabra");
     }
 }

@@ -44,6 +44,9 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = 2\ndata "
          "= \"1;2\"",
          "la función 16 anuncia 4 bytes de datos y los datos traen 2"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = 1\ndata "
+         "= \"1;2;3\"",
+         "la función 16 anuncia 2 bytes de datos y los datos traen 3"},
         {std::string(kStep) + "expect = { verdict = \"fine\" }",
          "verdict es \"fine\", que no es ningún veredicto"},
         {std::string(kStep) + "expect = { reply_hex = \"01 03 0\" }", "reply_hex es \"01 03 0\""},
