@@ -2,8 +2,12 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
 
 namespace marvalo {
 namespace {
@@ -28,6 +32,55 @@ QString elidedLine(const QFontMetrics &metrics, const QString &text, int width) 
     return metrics.elidedText(text, Qt::ElideRight, width);
 }
 
+namespace {
+
+// Lines as QStaticText makes them: leading included, as wide as they come.
+// `singleLine`: the natural width of the text's one line; none for more lines.
+ShapedText laidOut(const QFont &font, const QString &text,
+                   std::optional<qreal> *singleLine = nullptr) {
+    constexpr qreal kUnbounded = std::numeric_limits<int>::max() / 256;  // as wide as Qt lays out
+    QTextLayout layout(text, font);
+    layout.setCacheEnabled(true);
+    qreal height = 0;
+    int lines = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLeadingIncluded(true);
+        line.setLineWidth(kUnbounded);
+        line.setPosition(QPointF(0, height));
+        height += line.height();
+        if (line.leading() < 0)
+            height += std::ceil(line.leading());
+        if (singleLine)
+            *singleLine = ++lines == 1 ? std::optional(line.naturalTextWidth()) : std::nullopt;
+    }
+    layout.endLayout();
+    return {layout.glyphRuns(), layout.boundingRect().size()};
+}
+
+// Whether a text's natural width is what elision measures: one line, no
+// control character, nothing a line's width leaves out at its end.
+bool measuredAsElisionMeasures(const QString &text) {
+    if (text.isEmpty() || text.back().isSpace())
+        return false;
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c.unicode() < 0x20 || c == QChar::LineSeparator || c == QChar::ParagraphSeparator ||
+               c.unicode() == 0x9C;
+    });
+}
+
+}  // namespace
+
+ShapedText shapedLine(const QFont &font, const QString &text, int width) {
+    if (measuredAsElisionMeasures(text)) {
+        std::optional<qreal> natural;
+        ShapedText whole = laidOut(font, text, &natural);
+        if (natural && *natural <= width)
+            return whole;
+    }
+    return laidOut(font, elidedLine(QFontMetrics(font), text, width));
+}
+
 CachedTextDelegate::CachedTextDelegate(int keyRole, QObject *parent)
     : QStyledItemDelegate(parent), keyRole_(keyRole), texts_(kCachedTexts) {}
 
@@ -42,25 +95,25 @@ void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     }
     const int width = option.rect.width() - 2 * kTextMargin;
     const std::pair<qulonglong, int> key{index.data(keyRole_).toULongLong(), width};
-    QStaticText *laidOut = texts_.object(key);
-    if (laidOut == nullptr) {
-        const QString text = elidedLine(QFontMetrics(option.font),
-                                        index.data(Qt::DisplayRole).toString(), std::max(width, 0));
-        if (text.isEmpty())
+    const ShapedText *shaped = texts_.object(key);
+    if (shaped == nullptr) {
+        auto *text = new ShapedText(
+            shapedLine(option.font, index.data(Qt::DisplayRole).toString(), std::max(width, 0)));
+        if (text->runs.isEmpty()) {
+            delete text;
             return;
-        laidOut = new QStaticText(text);
-        laidOut->setTextFormat(Qt::PlainText);
-        laidOut->setPerformanceHint(QStaticText::AggressiveCaching);
-        laidOut->prepare(QTransform(), option.font);
-        texts_.insert(key, laidOut);
+        }
+        texts_.insert(key, text);
+        shaped = text;
     }
     painter->save();
     painter->setClipRect(option.rect.adjusted(0, 0, -kTextMargin, 0));
-    painter->setFont(option.font);
     painter->setPen(selected ? option.palette.highlightedText().color()
                              : option.palette.text().color());
-    const qreal top = option.rect.top() + (option.rect.height() - laidOut->size().height()) / 2;
-    painter->drawStaticText(QPointF(option.rect.left() + kTextMargin, top), *laidOut);
+    const QPointF topLeft(option.rect.left() + kTextMargin,
+                          option.rect.top() + (option.rect.height() - shaped->size.height()) / 2);
+    for (const QGlyphRun &run : shaped->runs)
+        painter->drawGlyphRun(topLeft, run);
     painter->restore();
 }
 

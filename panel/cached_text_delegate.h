@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QCache>
-#include <QStaticText>
+#include <QGlyphRun>
+#include <QList>
 #include <QStyledItemDelegate>
 #include <utility>
 
@@ -12,6 +13,16 @@ namespace marvalo {
 // `text` as one line elided ("…") to `width` pixels: what
 // QFontMetrics::elidedText gives, shaping no more of a long text than fits.
 QString elidedLine(const QFontMetrics &metrics, const QString &text, int width);
+
+// A text laid out as QStaticText lays it out, as the glyphs to draw.
+struct ShapedText {
+    QList<QGlyphRun> runs;
+    QSizeF size;
+};
+// `text` elided to `width` as elidedLine elides it, laid out. A text that
+// fits is shaped once: measured by its own layout rather than measured,
+// then laid out.
+ShapedText shapedLine(const QFont &font, const QString &text, int width);
 
 // Draws a row's background and its text, one line, elided ("…") to the
 // cell's width, from a cache of laid-out texts keyed by the model's
@@ -28,7 +39,7 @@ class CachedTextDelegate : public QStyledItemDelegate {
 
   private:
     int keyRole_;
-    mutable QCache<std::pair<qulonglong, int>, QStaticText> texts_;
+    mutable QCache<std::pair<qulonglong, int>, ShapedText> texts_;
 };
 
 }  // namespace marvalo

@@ -118,6 +118,8 @@ QString viewName(RegisterView view) {
 
 // Each of `count` points in the middle of its share of `width` columns,
 // and back: the marks drawn column by column land where xOf puts them.
+static_assert(kVerdictMarks <= static_cast<int>(MarkSpread::kKinds));
+
 struct PointColumns {
     long long count;
     long long width;
@@ -452,8 +454,7 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     // as the lowest and the highest of them joined by a bar, as wide as a
     // mark for good replies and thin for the others, whose marks keep
     // their shape. Finding those is the chart's cost at each batch: each
-    // point's y is found once, and whole blocks of points are taken by
-    // their reach.
+    // point's y is found once, and each column's spread is looked up.
     const qreal ratio = devicePixelRatioF();
     constexpr int kSide = 2 * kMarkRadius + 3;
     if (spritesRatio_ != ratio) {
@@ -477,47 +478,36 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
         ysLow_ = layout.axis.low;
         ysHigh_ = layout.axis.high;
     }
-    if (ys_.empty()) {
-        blocks_.clear();
+    if (ys_.size() == 0) {
         for (auto &kinds : offScale_)
             for (auto &indices : kinds)
                 indices.clear();
     }
     for (std::size_t i = ys_.size(); i < points_.size(); ++i) {
         const double value = points_[i].value;
-        ys_.push_back(std::isfinite(value) ? pointY(value, layout) : kNoMark);
+        const auto mark = static_cast<std::size_t>(points_[i].mark);
+        ys_.push(mark, std::isfinite(value) ? pointY(value, layout) : kNoMark);
         if (!std::isfinite(value)) {
             const OffScale kind = std::isnan(value) ? NoValue : value > 0 ? Above : Below;
-            offScale_[static_cast<std::size_t>(points_[i].mark)][kind].push_back(i);
+            offScale_[mark][kind].push_back(i);
         }
-        if (i % kBlock == 0)
-            blocks_.emplace_back();
-        blocks_.back().take(points_[i].mark, ys_.back());
     }
     std::array<std::vector<QRect>, kVerdictMarks> bars;
     std::array<std::vector<QPoint>, kVerdictMarks> marks;
-    // Column by column, each over the points xOf puts in it: those of whole
-    // blocks by their blocks' reach, the others one by one.
+    // Column by column, each over the points xOf puts in it.
     const PointColumns columns{std::ssize(points_), layout.area.width()};
     long long from = 0;
     for (int column = 0; column < columns.width && from < columns.count; ++column) {
         const long long to = columns.firstPast(column);
-        constexpr auto kSpan = static_cast<long long>(kBlock);
-        Reach reach;
-        long long i = from;
-        for (; i < to && i % kSpan != 0; ++i)
-            reach.take(points_[static_cast<std::size_t>(i)].mark, ys_[static_cast<std::size_t>(i)]);
-        for (; i + kSpan <= to; i += kSpan)
-            reach.take(blocks_[static_cast<std::size_t>(i / kSpan)]);
-        for (; i < to; ++i)
-            reach.take(points_[static_cast<std::size_t>(i)].mark, ys_[static_cast<std::size_t>(i)]);
+        const MarkSpread reach =
+            ys_.over(static_cast<std::size_t>(from), static_cast<std::size_t>(to));
         from = std::max(from, to);
         const int x = layout.area.left() + column;
         for (std::size_t mark = 0; mark < kVerdictMarks; ++mark) {
+            if (!reach.has(mark))
+                continue;  // none of this verdict
             const int low = reach.low[mark];
             const int high = reach.high[mark];
-            if (low < high)
-                continue;  // none of this verdict
             if (low != high) {
                 const int half =
                     mark == static_cast<std::size_t>(VerdictMark::Good) ? kMarkRadius - 1 : 1;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/chart/axis_scale.h"
+#include "core/chart/mark_reach.h"
 #include "core/records/register_series.h"
 #include "panel/monitor_model.h"
 
@@ -116,36 +117,11 @@ class ResponseChart : public QWidget {
     // Drawn once, copied for every mark.
     std::array<QPixmap, kVerdictMarks> sprites_;
     qreal spritesRatio_ = 0;
-    // The lowest and the highest y of each verdict's marks among some
-    // points; a verdict with none has its low above its high.
-    struct Reach {
-        std::array<int, kVerdictMarks> low;
-        std::array<int, kVerdictMarks> high;
-        Reach() {
-            low.fill(std::numeric_limits<int>::min());
-            high.fill(std::numeric_limits<int>::max());
-        }
-        void take(VerdictMark mark, int y) {
-            if (y == kNoMark)
-                return;
-            const auto m = static_cast<std::size_t>(mark);
-            low[m] = std::max(low[m], y);
-            high[m] = std::min(high[m], y);
-        }
-        void take(const Reach &other) {
-            for (std::size_t m = 0; m < kVerdictMarks; ++m) {
-                low[m] = std::max(low[m], other.low[m]);
-                high[m] = std::min(high[m], other.high[m]);
-            }
-        }
-    };
-    static constexpr std::size_t kBlock = 16;
     // The y of a point drawn apart from the values (an infinity, no value).
-    static constexpr int kNoMark = std::numeric_limits<int>::min();
+    static constexpr int kNoMark = MarkSpread::kNone;
     // Each point's y as drawn, for the plot and the axis it was laid out on,
-    // and the reach of each kBlock of them from the first.
-    std::vector<int> ys_;
-    std::vector<Reach> blocks_;
+    // ready to give the spread of any pixel column's points.
+    MarkReach ys_;
     // The points drawn apart, by verdict and kind, in order; found as ys_ grows.
     std::array<std::array<std::vector<std::size_t>, kOffScaleKinds>, kVerdictMarks> offScale_;
     QRect ysArea_;

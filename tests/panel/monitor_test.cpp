@@ -4,13 +4,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGlyphRun>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QTableView>
 #include <QTest>
 #include <QWheelEvent>
@@ -212,12 +216,37 @@ TEST(CachedTextDelegate, ElidesAsQtDoesWhateverPartOfTheTextItShapes) {
         {"zero-width spaces before it", QString(120, QChar(0x200B)) + reply},
         {"combining accents", QString::fromUtf8("e\u0301").repeated(150)},
         {"wide characters", QString::fromUtf8("漢字").repeated(100)},
+        {"spaces at its end", "bloque correcto    "},
+        {"a line break", "01D+0023.4\n02D+0023.4"},
     };
+    // Drawn from the glyphs shaped once, as QStaticText draws the elided text.
+    auto drawn = [](auto draw) {
+        QImage image(2100, 40, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        draw(painter);
+        return image;
+    };
+    const QFont font = QApplication::font();
     for (const auto &row : texts) {
-        for (const int width : {0, 12, 45, 230, 2000})
-            EXPECT_EQ(elidedLine(metrics, row.text, width).toStdString(),
-                      metrics.elidedText(row.text, Qt::ElideRight, width).toStdString())
+        // Just wide enough, a pixel short, and widths far from the text's own.
+        const int own = metrics.horizontalAdvance(row.text);
+        for (const int width : {0, 12, 45, 230, 2000, own, own - 1}) {
+            const QString elided = metrics.elidedText(row.text, Qt::ElideRight, width);
+            EXPECT_EQ(elidedLine(metrics, row.text, width).toStdString(), elided.toStdString())
                 << row.name << " in " << width << " px";
+            const QImage plain = drawn([&](QPainter &painter) {
+                QStaticText text(elided);
+                text.setTextFormat(Qt::PlainText);
+                painter.setFont(font);
+                painter.drawStaticText(QPointF(3, 5), text);
+            });
+            const QImage shaped = drawn([&](QPainter &painter) {
+                for (const QGlyphRun &run : shapedLine(font, row.text, width).runs)
+                    painter.drawGlyphRun(QPointF(3, 5), run);
+            });
+            EXPECT_TRUE(plain == shaped) << row.name << " drawn in " << width << " px";
+        }
     }
 }
 
