@@ -82,7 +82,10 @@ ShapedText shapedLine(const QFont &font, const QString &text, int width) {
 }
 
 CachedTextDelegate::CachedTextDelegate(int keyRole, QObject *parent)
-    : QStyledItemDelegate(parent), keyRole_(keyRole), texts_(kCachedTexts) {}
+    : QStyledItemDelegate(parent),
+      keyRole_(keyRole),
+      byCell_(kCachedTexts),
+      byText_(kCachedTexts) {}
 
 void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                                const QModelIndex &index) const {
@@ -94,25 +97,31 @@ void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         painter->fillRect(option.rect, background.value<QBrush>());
     }
     const int width = option.rect.width() - 2 * kTextMargin;
-    const std::pair<qulonglong, int> key{index.data(keyRole_).toULongLong(), width};
-    const ShapedText *shaped = texts_.object(key);
-    if (shaped == nullptr) {
-        auto *text = new ShapedText(
-            shapedLine(option.font, index.data(Qt::DisplayRole).toString(), std::max(width, 0)));
-        if (text->runs.isEmpty()) {
-            delete text;
-            return;
-        }
-        texts_.insert(key, text);
-        shaped = text;
+    const std::pair<qulonglong, int> cell{index.data(keyRole_).toULongLong(), width};
+    std::shared_ptr<const ShapedText> *found = byCell_.object(cell);
+    if (found == nullptr) {
+        // Most of a new row was seen in the row before it: its mode, the
+        // request sent again, the usual reply and verdict.
+        std::pair<QString, int> text{index.data(Qt::DisplayRole).toString(), width};
+        std::shared_ptr<const ShapedText> *same = byText_.object(text);
+        auto shape = same ? *same
+                          : std::make_shared<const ShapedText>(
+                                shapedLine(option.font, text.first, std::max(width, 0)));
+        if (!same)
+            byText_.insert(std::move(text), new std::shared_ptr<const ShapedText>(shape));
+        found = new std::shared_ptr<const ShapedText>(std::move(shape));
+        byCell_.insert(cell, found);
     }
+    const ShapedText &shaped = **found;
+    if (shaped.runs.isEmpty())
+        return;
     painter->save();
     painter->setClipRect(option.rect.adjusted(0, 0, -kTextMargin, 0));
     painter->setPen(selected ? option.palette.highlightedText().color()
                              : option.palette.text().color());
     const QPointF topLeft(option.rect.left() + kTextMargin,
-                          option.rect.top() + (option.rect.height() - shaped->size.height()) / 2);
-    for (const QGlyphRun &run : shaped->runs)
+                          option.rect.top() + (option.rect.height() - shaped.size.height()) / 2);
+    for (const QGlyphRun &run : shaped.runs)
         painter->drawGlyphRun(topLeft, run);
     painter->restore();
 }

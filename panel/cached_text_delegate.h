@@ -4,6 +4,7 @@
 #include <QGlyphRun>
 #include <QList>
 #include <QStyledItemDelegate>
+#include <memory>
 #include <utility>
 
 class QFontMetrics;
@@ -26,10 +27,10 @@ ShapedText shapedLine(const QFont &font, const QString &text, int width);
 
 // Draws a row's background and its text, one line, elided ("…") to the
 // cell's width, from a cache of laid-out texts keyed by the model's
-// `keyRole` and the width. A table repainted whole (scrolled by the
-// operator, filtered, its oldest rows dropped) built and laid out every
-// visible cell's text anew, milliseconds each time; with the cache a
-// repaint is mostly copies.
+// `keyRole` and the width, and behind it one keyed by the text itself. A
+// table repainted whole (scrolled by the operator, filtered, its oldest
+// rows dropped) built and laid out every visible cell's text anew,
+// milliseconds each time; with the cache a repaint is mostly copies.
 class CachedTextDelegate : public QStyledItemDelegate {
   public:
     CachedTextDelegate(int keyRole, QObject *parent = nullptr);
@@ -39,7 +40,8 @@ class CachedTextDelegate : public QStyledItemDelegate {
 
   private:
     int keyRole_;
-    mutable QCache<std::pair<qulonglong, int>, ShapedText> texts_;
+    mutable QCache<std::pair<qulonglong, int>, std::shared_ptr<const ShapedText>> byCell_;
+    mutable QCache<std::pair<QString, int>, std::shared_ptr<const ShapedText>> byText_;
 };
 
 }  // namespace marvalo

@@ -248,6 +248,15 @@ void ResponseChart::takeRange(double value) {
 }
 
 ResponseChart::Layout ResponseChart::layout() const {
+    // Asked at every paint and every click; its tick labels are measured
+    // text, so it is worked out again only when what it rests on changes.
+    LayoutKey key{size(), lowest_, highest_, anyValue_, series_, hexAxis()};
+    if (!layoutKept_ || layoutKept_->first != key)
+        layoutKept_.emplace(std::move(key), freshLayout());
+    return layoutKept_->second;
+}
+
+ResponseChart::Layout ResponseChart::freshLayout() const {
     const QFontMetrics metrics = fontMetrics();
     const int line = metrics.height();
     // Delays start at zero: the axis shows how far from instant they are.
@@ -373,17 +382,10 @@ void ResponseChart::paintEvent(QPaintEvent *) {
     // The axes and the legend change with the axis, the series and the
     // size, seldom with a batch: drawn once into a picture kept until then.
     const qreal ratio = devicePixelRatioF();
-    const QString frameKey = QString("%1 %2 %3 %4 %5 %6 %7 %8")
-                                 .arg(width())
-                                 .arg(height())
-                                 .arg(ratio)
-                                 .arg(shape.axis.low, 0, 'g', 17)
-                                 .arg(shape.axis.high, 0, 'g', 17)
-                                 .arg(shape.axis.step, 0, 'g', 17)
-                                 .arg(static_cast<int>(series_))
-                                 .arg(axisTitle() + (hexAxis() ? " hex" : ""));
+    FrameKey frameKey{size(),          ratio,   shape.axis.low, shape.axis.high,
+                      shape.axis.step, series_, axisTitle(),    hexAxis()};
     if (frameKey != frameKey_) {
-        frameKey_ = frameKey;
+        frameKey_ = std::move(frameKey);
         ++framesDrawn_;
         frame_ = QPixmap(size() * ratio);
         frame_.setDevicePixelRatio(ratio);
@@ -399,7 +401,9 @@ void ResponseChart::paintEvent(QPaintEvent *) {
 
 void ResponseChart::changeEvent(QEvent *event) {
     QWidget::changeEvent(event);
-    frameKey_.clear();  // another font, palette or style: the frame is drawn anew
+    // Another font, palette or style: the layout is measured and the frame drawn anew.
+    layoutKept_.reset();
+    frameKey_.reset();
 }
 
 void ResponseChart::drawAxes(QPainter &painter, const Layout &layout) {

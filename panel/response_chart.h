@@ -81,6 +81,7 @@ class ResponseChart : public QWidget {
     void findRange();
     void takeRange(double value);
     Layout layout() const;
+    Layout freshLayout() const;
     int xOf(std::size_t index, const QRect &area) const;
     static int yOf(double value, const Layout &layout);
     // Where a value is drawn, the infinities and nothing included.
@@ -129,7 +130,28 @@ class ResponseChart : public QWidget {
     double ysHigh_ = 0;
     // The background, the axes and the legend as last drawn, and what they showed.
     QPixmap frame_;
-    QString frameKey_;
+    struct FrameKey {
+        QSize size;
+        qreal ratio;
+        double low;
+        double high;
+        double step;
+        Series series;
+        QString title;
+        bool hex;
+        bool operator==(const FrameKey &) const = default;
+    };
+    std::optional<FrameKey> frameKey_;
+    struct LayoutKey {
+        QSize size;
+        double lowest;
+        double highest;
+        bool anyValue;
+        Series series;
+        bool hex;
+        bool operator==(const LayoutKey &) const = default;
+    };
+    mutable std::optional<std::pair<LayoutKey, Layout>> layoutKept_;
     std::uint64_t framesDrawn_ = 0;
     // The marks as last drawn, and the frame with them on it.
     std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;

@@ -520,6 +520,11 @@ TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
         model.add(readOf(row, {0x7F80, 0}));  // +Infinity again, past the ring's end
     model.flushPending();
     EXPECT_EQ(chart.grab().toImage(), afresh()) << "after the ring dropped rows";
+    for (const std::uint16_t high : {0x447A, 0x453B}) {  // 1000, then 3000: past the axis
+        model.add(readOf(++sequence + 6, {high, 0}));
+        model.flushPending();
+        EXPECT_EQ(chart.grab().toImage(), afresh()) << "after a value past the axis";
+    }
     chart.setSeries(ResponseChart::Series::FirstByte, 10);
     chart.grab();
     chart.setSeries(ResponseChart::Series::Register, 10);
