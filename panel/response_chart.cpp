@@ -207,7 +207,8 @@ void ResponseChart::append(int first, int last) {
         takeRange(points_.back().value);
     }
     // Drawn with the table's new rows and the statistics, in the same batch.
-    update();
+    ++pointsChanged_;
+    refreshSoon();
     if (newRead)
         emit registersChanged();
 }
@@ -216,6 +217,7 @@ void ResponseChart::dropFront(int count) {
     points_.erase(points_.begin(), points_.begin() + count);
     reads_.erase(reads_.begin(), reads_.begin() + count);
     ys_.clear();  // the blocks start at the first point
+    ++pointsChanged_;
     findRange();
     update();
 }
@@ -225,6 +227,7 @@ void ResponseChart::revalue() {
     for (std::size_t row = 0; row < points_.size(); ++row)
         points_[row].value = valueOf(static_cast<int>(row));
     ys_.clear();
+    ++pointsChanged_;
     findRange();
     update();
 }
@@ -372,13 +375,28 @@ void ResponseChart::resizeEvent(QResizeEvent *event) {
     update();
 }
 
-void ResponseChart::paintEvent(QPaintEvent *) {
-    QPainter painter(this);
+void ResponseChart::refreshSoon() {
+    // Most batches move no mark by a pixel: then only what changes with
+    // every batch is painted again, the newest row's number and the
+    // percentile lines, and the rest of the picture stays as it is.
     const Layout shape = layout();
-    if (shape.area.width() <= 0 || shape.area.height() <= 0) {
-        painter.fillRect(rect(), palette().base());
+    if (!isVisible() || shape.area.width() <= 0 || shape.area.height() <= 0 ||
+        refreshLayer(shape)) {
+        update();
         return;
     }
+    const QRect numbers = underAxis(shape);
+    QRegion due(0, numbers.top(), width(), numbers.height());
+    for (const QRect &drawn : drawnPercentiles_)
+        due += drawn;
+    for (const PercentileLine &line : percentileLines(shape)) {
+        due += QRect(line.line.p1(), line.line.p2()).adjusted(0, -1, 0, 1);
+        due += line.label;
+    }
+    update(due);
+}
+
+bool ResponseChart::refreshLayer(const Layout &shape) {
     // The axes and the legend change with the axis, the series and the
     // size, seldom with a batch: drawn once into a picture kept until then.
     const qreal ratio = devicePixelRatioF();
@@ -394,7 +412,26 @@ void ResponseChart::paintEvent(QPaintEvent *) {
         drawAxes(onFrame, shape);
         drawLegend(onFrame, shape);
     }
-    drawPoints(painter, shape);
+    const LayerKey layerKey{pointsChanged_, framesDrawn_, shape.area};
+    if (layerKey == layerKey_)
+        return false;
+    layerKey_ = layerKey;
+    return refreshMarks(shape);
+}
+
+void ResponseChart::paintEvent(QPaintEvent *event) {
+    QPainter painter(this);
+    const Layout shape = layout();
+    if (shape.area.width() <= 0 || shape.area.height() <= 0) {
+        painter.fillRect(rect(), palette().base());
+        return;
+    }
+    refreshLayer(shape);
+    const qreal ratio = devicePixelRatioF();
+    for (const QRect &due : event->region()) {
+        painter.drawPixmap(due, pointsLayer_,
+                           QRectF(due.topLeft() * ratio, QSizeF(due.size()) * ratio));
+    }
     drawRowNumbers(painter, shape);
     drawPercentiles(painter, shape);
 }
@@ -451,7 +488,7 @@ void ResponseChart::drawRowNumbers(QPainter &painter, const Layout &layout) {
                      QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
 }
 
-void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
+bool ResponseChart::refreshMarks(const Layout &layout) {
     // Each mark drawn once into a small picture, then copied wherever it
     // goes: one path of a hundred thousand shapes takes the rasteriser
     // seconds. Points of one verdict that share a pixel column are drawn
@@ -524,26 +561,26 @@ void ResponseChart::drawPoints(QPainter &painter, const Layout &layout) {
     // Most batches move no mark by a pixel: the frame with the marks on it
     // is kept and copied again until one moves or the frame changes.
     std::vector<OffScaleMark> offScale = offScaleMarks(layout);
-    if (bars != drawnBars_ || marks != drawnMarks_ || offScale != drawnOffScale_ ||
-        layerFrame_ != framesDrawn_) {
-        drawnBars_ = std::move(bars);
-        drawnMarks_ = std::move(marks);
-        drawnOffScale_ = std::move(offScale);
-        layerFrame_ = framesDrawn_;
-        pointsLayer_ = frame_;
-        QPainter onLayer(&pointsLayer_);
-        // Good replies first, so a bad one among them stays in sight.
-        for (int mark = 0; mark < kVerdictMarks; ++mark) {
-            const auto m = static_cast<std::size_t>(mark);
-            const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
-            for (const QRect &bar : drawnBars_[m])
-                onLayer.fillRect(bar, colour);
-            for (const QPoint &at : drawnMarks_[m])
-                onLayer.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites_[m]);
-        }
-        drawOffScale(onLayer, drawnOffScale_);
+    if (bars == drawnBars_ && marks == drawnMarks_ && offScale == drawnOffScale_ &&
+        layerFrame_ == framesDrawn_)
+        return false;
+    drawnBars_ = std::move(bars);
+    drawnMarks_ = std::move(marks);
+    drawnOffScale_ = std::move(offScale);
+    layerFrame_ = framesDrawn_;
+    pointsLayer_ = frame_;
+    QPainter onLayer(&pointsLayer_);
+    // Good replies first, so a bad one among them stays in sight.
+    for (int mark = 0; mark < kVerdictMarks; ++mark) {
+        const auto m = static_cast<std::size_t>(mark);
+        const QColor colour = verdictColours(static_cast<VerdictMark>(mark)).point;
+        for (const QRect &bar : drawnBars_[m])
+            onLayer.fillRect(bar, colour);
+        for (const QPoint &at : drawnMarks_[m])
+            onLayer.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites_[m]);
     }
-    painter.drawPixmap(0, 0, pointsLayer_);
+    drawOffScale(onLayer, drawnOffScale_);
+    return true;
 }
 
 std::vector<ResponseChart::OffScaleMark> ResponseChart::offScaleMarks(const Layout &layout) const {
@@ -596,27 +633,39 @@ void ResponseChart::drawOffScale(QPainter &painter, const std::vector<OffScaleMa
     painter.restore();
 }
 
-void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {
+std::vector<ResponseChart::PercentileLine> ResponseChart::percentileLines(
+    const Layout &layout) const {
     const QRect &area = layout.area;
     const LatencyHistogram &latency = model_.stats().firstByte;
     if (series_ != Series::FirstByte || latency.count() == 0)
-        return;
-    const QFontMetrics metrics = fontMetrics();
+        return {};
+    const int line = fontMetrics().height();
+    std::vector<PercentileLine> lines;
     int previousLabel = std::numeric_limits<int>::max();
-    for (const Percentile &line : kPercentiles) {
-        const double value = *latency.percentile(line.share);
+    for (const Percentile &percentile : kPercentiles) {
+        const double value = *latency.percentile(percentile.share);
         const int y = yOf(value, layout);
-        painter.setPen(QPen(line.colour, 1, Qt::DashLine));
-        painter.drawLine(area.left(), y, area.right(), y);
         // In the right margin, beside its line; the p95 is drawn after the
         // median and goes above it when the two are close.
-        const int labelY = std::min(y, previousLabel - metrics.height());
+        const int labelY = std::min(y, previousLabel - line);
         previousLabel = labelY;
+        lines.push_back({percentile.colour, QLine(area.left(), y, area.right(), y),
+                         QRect(area.right() + kGap + kMarkRadius, labelY - line / 2,
+                               width() - area.right(), line),
+                         QString("%1 %2 ms").arg(percentile.name).arg(value, 0, 'f', 1)});
+    }
+    return lines;
+}
+
+void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {
+    drawnPercentiles_.clear();
+    for (const PercentileLine &line : percentileLines(layout)) {
+        painter.setPen(QPen(line.colour, 1, Qt::DashLine));
+        painter.drawLine(line.line);
         painter.setPen(line.colour);
-        painter.drawText(QRect(area.right() + kGap + kMarkRadius, labelY - metrics.height() / 2,
-                               width() - area.right(), metrics.height()),
-                         Qt::AlignLeft | Qt::AlignVCenter,
-                         QString("%1 %2 ms").arg(line.name).arg(value, 0, 'f', 1));
+        painter.drawText(line.label, Qt::AlignLeft | Qt::AlignVCenter, line.text);
+        drawnPercentiles_.push_back(QRect(line.line.p1(), line.line.p2()).adjusted(0, -1, 0, 1));
+        drawnPercentiles_.push_back(line.label);
     }
 }
 

@@ -90,7 +90,12 @@ class ResponseChart : public QWidget {
     void drawAxes(QPainter &painter, const Layout &layout);
     QRect underAxis(const Layout &layout) const;
     void drawRowNumbers(QPainter &painter, const Layout &layout);
-    void drawPoints(QPainter &painter, const Layout &layout);
+    // Asks for the paint a batch needs: all of the chart when a mark moved.
+    void refreshSoon();
+    // The axes, the legend and the marks brought up to the points, in
+    // pointsLayer_; true when that picture changed.
+    bool refreshLayer(const Layout &layout);
+    bool refreshMarks(const Layout &layout);
     // What is drawn apart from the values, never joined to them by a
     // column's bar: an infinity, or no value under the axis.
     enum OffScale { Above, Below, NoValue, kOffScaleKinds };
@@ -103,6 +108,13 @@ class ResponseChart : public QWidget {
     };
     std::vector<OffScaleMark> offScaleMarks(const Layout &layout) const;
     void drawOffScale(QPainter &painter, const std::vector<OffScaleMark> &marks) const;
+    struct PercentileLine {
+        QColor colour;
+        QLine line;
+        QRect label;
+        QString text;
+    };
+    std::vector<PercentileLine> percentileLines(const Layout &layout) const;
     void drawPercentiles(QPainter &painter, const Layout &layout);
     void drawLegend(QPainter &painter, const Layout &layout);
 
@@ -159,6 +171,16 @@ class ResponseChart : public QWidget {
     std::vector<OffScaleMark> drawnOffScale_;
     std::uint64_t layerFrame_ = 0;  // the frame under the marks, by framesDrawn_
     QPixmap pointsLayer_;
+    // What the marks were last found for: the points, the frame, the plot.
+    std::uint64_t pointsChanged_ = 0;
+    struct LayerKey {
+        std::uint64_t points = 0;
+        std::uint64_t frame = 0;
+        QRect area;
+        bool operator==(const LayerKey &) const = default;
+    };
+    std::optional<LayerKey> layerKey_;
+    std::vector<QRect> drawnPercentiles_;  // where the lines and labels were last painted
 };
 
 }  // namespace marvalo

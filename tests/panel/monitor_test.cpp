@@ -44,6 +44,14 @@ ExchangeRecord judged(std::uint64_t sequence, VerdictKind kind) {
     return record;
 }
 
+// With a first-byte delay, 5.0 to 5.6 ms: a mark in the chart's plot.
+ExchangeRecord timed(std::uint64_t sequence, VerdictKind kind) {
+    ExchangeRecord record = judged(sequence, kind);
+    record.sentUs = 0;
+    record.firstByteUs = 5'000 + static_cast<std::int64_t>(sequence % 7) * 100;
+    return record;
+}
+
 TEST(MonitorModel, KeepsTheNewestAndCountsEverything) {
     MonitorModel model(3);
     ProblemsOnly problems;
@@ -167,6 +175,7 @@ TEST(MonitorWindow, PaintsEveryVisibleRowAsAFullRepaintWould) {
     monitor.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
     auto *table = monitor.findChild<FollowingTableView *>("tblIntercambios");
+    auto *chart = monitor.findChild<ResponseChart *>("chrRespuesta");
     auto *problemsOnly = monitor.findChild<QCheckBox *>("chkSoloProblemas");
     const auto wheel = [&](int notches) {
         QWheelEvent event(QPointF(10, 10), table->viewport()->mapToGlobal(QPointF(10, 10)),
@@ -180,6 +189,7 @@ TEST(MonitorWindow, PaintsEveryVisibleRowAsAFullRepaintWould) {
         std::function<void()> before;
         int adds;
         int gapMs;  // between records: under kBatchMs they share a batch
+        bool allGood = false;
     } steps[] = {
         {"rows that fit without scrolling", [] {}, 3, 20},
         {"one row per batch, following", [] {}, 60, MonitorModel::kBatchMs + 2},
@@ -189,16 +199,28 @@ TEST(MonitorWindow, PaintsEveryVisibleRowAsAFullRepaintWould) {
         {"wheeled back to the bottom", [&] { wheel(-3); }, 40, 7},
         {"\"Solo problemas\" on", [&] { problemsOnly->setChecked(true); }, 120, 4},
         {"\"Solo problemas\" off", [&] { problemsOnly->setChecked(false); }, 40, 9},
+        // Far more points than the chart has columns: most batches move no mark.
+        {"a long history, one row per batch",
+         [&] {
+             model.clear();
+             for (int i = 0; i < 10'000; ++i)
+                 model.add(timed(++sequence, VerdictKind::Ok));
+             model.flushPending();
+         },
+         30, MonitorModel::kBatchMs + 2, true},
     };
     for (const auto &step : steps) {
         step.before();
         for (int i = 0; i < step.adds; ++i) {
             ++sequence;
-            model.add(judged(sequence, sequence % 3 ? VerdictKind::Ok : VerdictKind::BadCheck));
+            model.add(timed(
+                sequence, step.allGood || sequence % 3 ? VerdictKind::Ok : VerdictKind::BadCheck));
             QTest::qWait(step.gapMs);
         }
         QTest::qWait(3 * MonitorModel::kBatchMs);
         EXPECT_EQ(rowsPaintedWrong(table).join(", ").toStdString(), "") << step.name;
+        const auto [chartShown, chartFull] = shownAndRepainted(chart);
+        EXPECT_TRUE(chartShown == chartFull) << step.name << ": the chart";
     }
     EXPECT_TRUE(table->followsNewest());
 }
