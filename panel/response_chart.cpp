@@ -537,12 +537,12 @@ bool ResponseChart::refreshMarks(const Layout &layout) {
     std::array<std::vector<QPoint>, kVerdictMarks> marks;
     // Column by column, each over the points xOf puts in it.
     const PointColumns columns{std::ssize(points_), layout.area.width()};
-    long long from = 0;
-    for (int column = 0; column < columns.width && from < columns.count; ++column) {
-        const long long to = columns.firstPast(column);
-        const MarkSpread reach =
-            ys_.over(static_cast<std::size_t>(from), static_cast<std::size_t>(to));
-        from = std::max(from, to);
+    std::vector<std::size_t> ends;
+    for (int column = 0; column < columns.width; ++column)
+        ends.push_back(static_cast<std::size_t>(columns.firstPast(column)));
+    const std::vector<MarkSpread> &spreads = ys_.columns(ends);
+    for (int column = 0; column < columns.width; ++column) {
+        const MarkSpread &reach = spreads[static_cast<std::size_t>(column)];
         const int x = layout.area.left() + column;
         for (std::size_t mark = 0; mark < kVerdictMarks; ++mark) {
             if (!reach.has(mark))

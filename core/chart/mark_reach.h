@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace marvalo {
@@ -52,16 +54,32 @@ class MarkReach {
     std::size_t size() const { return kinds_.size(); }
     // The spread of points [from, to).
     MarkSpread over(std::size_t from, std::size_t to) const;
+    // The spread of each column's points, column c holding those from
+    // ends[c - 1] (0 for the first) up to ends[c]. Asked again after a few
+    // points came, most columns have moved by a point or two; one that
+    // lost none of its extremes is brought up to date from its last
+    // spread, near in memory, rather than looked up anew, far away.
+    const std::vector<MarkSpread> &columns(const std::vector<std::size_t> &ends);
 
   private:
     static constexpr std::size_t kBlock = 16;
     void closeBlock(std::size_t block);
+    std::optional<MarkSpread> moved(std::size_t column, std::size_t from, std::size_t to) const;
     std::vector<std::uint8_t> kinds_;
     std::vector<std::int16_t> ys_;
-    std::vector<MarkSpread> fromBlockStart_;  // every point
-    std::vector<MarkSpread> toBlockEnd_;      // the points of whole blocks
+    // A column's run starts where the one before it ended: the two spreads
+    // of a point share a cache line, and the run's two ends are next door.
+    struct alignas(64) Ends {
+        MarkSpread fromBlockStart;
+        MarkSpread toBlockEnd;  // in whole blocks only
+    };
+    std::vector<Ends> ends_;  // every point
+    std::size_t wholeBlocks_ = 0;
     // runs_[k][b]: blocks b to b + 2^k - 1, all whole.
     std::vector<std::vector<MarkSpread>> runs_;
+    // What columns() last gave, and for which points; none after a clear.
+    std::vector<std::pair<std::size_t, std::size_t>> columnPoints_;
+    std::vector<MarkSpread> columnSpreads_;
 };
 
 }  // namespace marvalo

@@ -18,6 +18,14 @@ TEST(MarkReach, EveryRunAsAWalkOverItsPointsGivesIt) {
         const int y = random() % 9 == 0 ? MarkSpread::kNone : static_cast<int>(random() % 400);
         points.emplace_back(kind, y);
         reach.push(kind, y);
+        // Columns brought up to date point by point, as a chart's are.
+        std::vector<std::size_t> ends;
+        for (std::size_t column = 1; column <= 23; ++column)
+            ends.push_back(column * points.size() / 23);
+        const std::vector<MarkSpread> columns = reach.columns(ends);
+        for (std::size_t column = 0; column < ends.size(); ++column)
+            ASSERT_EQ(columns[column], reach.over(column ? ends[column - 1] : 0, ends[column]))
+                << "column " << column << " of " << n + 1;
         for (std::size_t from = 0; from <= points.size(); from += 1 + random() % 7) {
             for (std::size_t to = from; to <= points.size(); to += 1 + random() % 11) {
                 MarkSpread walked;
