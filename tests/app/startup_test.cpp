@@ -188,6 +188,11 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
          {"--report-shown", "--icon-size", "9"},
          64,
          "--icon-size solo vale con --write-icon"},
+        {nullptr,
+         "offscreen",
+         {"--monitor", "--screenshot", picture, "--set", "cmbFormato=f32"},
+         64,
+         "no tiene \"f32\": se admite u16, s16, hex"},
     };
     const char *display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";
