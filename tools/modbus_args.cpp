@@ -129,7 +129,7 @@ std::optional<RequestArgsProblem> unreadOption(const RequestArgs &args,
             if (row.layout == info.request && row.countFrom && !panelForm &&
                 std::string_view(named.name).substr(2) == quantityKey(info))
                 return usage(std::string(named.name) + " no se da en " + function +
-                             ": la cuenta sale de " + row.countFrom + ", uno por valor");
+                             ": la cuenta sale de " + row.countFrom);
         }
         return usage(std::string(named.name) + " no vale para " + function + ": " + formsOf(info));
     }
