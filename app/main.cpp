@@ -27,6 +27,7 @@
 
 #include "app/display_refusal.h"
 #include "app/preset_controls.h"
+#include "app/quiet_qt_messages.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
 #include "core/text/byte_text.h"
@@ -352,6 +353,7 @@ int main(int argc, char **argv) {
         return marvalo::kDisplayRefused;
     }
 
+    marvalo::dropHarmlessQtMessages();  // also what is held back until the display opens
     marvalo::refuseUnopenedDisplay();
     QApplication app(argc, argv);
     marvalo::displayOpened();

@@ -18,8 +18,15 @@ std::optional<QString> presetControl(const QList<QWidget *> &windows, const QStr
         }
         if (auto *list = window->findChild<QComboBox *>(name)) {
             const int entry = list->findText(value);
-            if (entry < 0)
-                return QString::fromUtf8("la lista \"%1\" no tiene \"%2\"").arg(name, value);
+            if (entry < 0) {
+                // The entries as the list holds them, so the refusal never
+                // lags behind what fills it.
+                QStringList entries;
+                for (int i = 0; i < list->count(); ++i)
+                    entries << list->itemText(i);
+                return QString::fromUtf8("la lista \"%1\" no tiene \"%2\": se admite %3")
+                    .arg(name, value, entries.join(", "));
+            }
             list->setCurrentIndex(entry);
             emit list->activated(entry);  // the panel's lists act on the pick
             return std::nullopt;

@@ -1,8 +1,10 @@
 #include "tools/modbus_args.h"
 
+#include <algorithm>
 #include <array>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "core/frames/bytes.h"
 #include "core/frames/request.h"
@@ -22,15 +24,18 @@ RequestArgsProblem refused(std::string message, std::string_view option = {}) {
     return {false, option.empty() ? std::move(message) : namedMessage(std::move(message), option)};
 }
 
-// Which options each request layout reads: every other one is refused.
+// Which options each request layout reads: every other one is refused. A
+// layout that counts what --values brings (15, 16) says so, for whoever
+// gives the count as well.
 struct LayoutOptions {
     RequestLayout layout;
     std::array<const char *, 4> options;
+    const char *countFrom = nullptr;
 };
 constexpr std::array<LayoutOptions, 8> kLayoutOptions{{
     {RequestLayout::StartCount, {"--start", "--words", "--bits"}},
     {RequestLayout::StartValue, {"--start", "--value"}},
-    {RequestLayout::StartCountBytes, {"--start", "--values"}},
+    {RequestLayout::StartCountBytes, {"--start", "--values"}, "--values"},
     {RequestLayout::MaskWrite, {"--start", "--and-mask", "--or-mask"}},
     {RequestLayout::ReadWrite, {"--read-start", "--words", "--start", "--values"}},
     {RequestLayout::SubFunction, {"--data-hex"}},
@@ -56,7 +61,27 @@ constexpr std::array<Named, 11> kFields{{
     {"--data", &RequestArgs::data},
 }};
 
-bool reads(const ModbusFunctionInfo &info, std::string_view option) {
+// The panel's own forms read theirs alone: what the panel has no box for
+// would be dropped without a word.
+struct PanelForm {
+    std::uint8_t code;
+    std::array<const char *, 3> options;
+};
+constexpr std::array<PanelForm, 2> kPanelForms{{
+    {16, {"--start", "--words", "--data"}},
+    {5, {"--data"}},
+}};
+
+const PanelForm *panelFormOf(const ModbusFunctionInfo &info) {
+    const auto form = std::find_if(kPanelForms.begin(), kPanelForms.end(),
+                                   [&](const PanelForm &form) { return form.code == info.code; });
+    return form == kPanelForms.end() ? nullptr : &*form;
+}
+
+bool reads(const ModbusFunctionInfo &info, std::string_view option, bool panelForm = false) {
+    if (const PanelForm *form = panelForm ? panelFormOf(info) : nullptr)
+        return std::any_of(form->options.begin(), form->options.end(),
+                           [option](const char *name) { return name && option == name; });
     for (const LayoutOptions &row : kLayoutOptions) {
         if (row.layout != info.request)
             continue;
@@ -70,6 +95,45 @@ bool reads(const ModbusFunctionInfo &info, std::string_view option) {
         }
     }
     return false;
+}
+
+// "lleva --start y --values, o la forma del panel: --start, --words y --data".
+std::string formsOf(const ModbusFunctionInfo &info) {
+    const auto listed = [&info](bool panelForm) {
+        std::vector<std::string_view> taken;
+        for (const Named &named : kFields) {
+            if (reads(info, named.name, panelForm))
+                taken.push_back(named.name);
+        }
+        std::string list;
+        for (std::size_t i = 0; i < taken.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == taken.size() ? " y " : ", ") + std::string(taken[i]);
+        return list;
+    };
+    const std::string own = listed(false);
+    if (own.empty())
+        return "no lleva más opciones";
+    return "lleva " + own + (panelFormOf(info) ? ", o la forma del panel: " + listed(true) : "");
+}
+
+// An option the form does not read, by its name, with what the function
+// takes instead; a count its values already give, with where it comes from.
+std::optional<RequestArgsProblem> unreadOption(const RequestArgs &args,
+                                               const ModbusFunctionInfo &info, bool panelForm) {
+    for (const Named &named : kFields) {
+        if (!(args.*named.field) || reads(info, named.name, panelForm))
+            continue;
+        const std::string function =
+            "la función " + std::to_string(info.code) + " (" + std::string(info.name) + ")";
+        for (const LayoutOptions &row : kLayoutOptions) {
+            if (row.layout == info.request && row.countFrom && !panelForm &&
+                std::string_view(named.name).substr(2) == quantityKey(info))
+                return usage(std::string(named.name) + " no se da en " + function +
+                             ": la cuenta sale de " + row.countFrom);
+        }
+        return usage(std::string(named.name) + " no vale para " + function + ": " + formsOf(info));
+    }
+    return std::nullopt;
 }
 
 Result<int, RequestArgsProblem> number(const std::optional<std::string> &text, const char *option,
@@ -98,11 +162,8 @@ Result<int, RequestArgsProblem> mask(const std::optional<std::string> &text, con
 
 Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const ModbusFunctionInfo &info,
                                             int address, RegisterView view) {
-    for (const Named &named : kFields) {
-        if (args.*named.field && !reads(info, named.name))
-            return usage(std::string(named.name) + " no vale para la función " +
-                         std::to_string(info.code) + " (" + std::string(info.name) + ")");
-    }
+    if (auto unread = unreadOption(args, info, false))
+        return *unread;
     ModbusCall call;
     call.address = static_cast<std::uint8_t>(address);
     call.function = info.code;
@@ -222,6 +283,13 @@ bool isPanelModbusForm(const RequestArgs &args) {
     if (*code == 5)
         return args.data.has_value() && !args.value;
     return *code == 16 && !args.values;
+}
+
+std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args) {
+    const auto code = parseDecimal(args.function.value_or(""));
+    const ModbusFunctionInfo *info =
+        code ? findModbusFunction(static_cast<std::uint8_t>(*code)) : nullptr;
+    return info ? unreadOption(args, *info, true) : std::nullopt;
 }
 
 Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,

@@ -12,6 +12,10 @@ namespace marvalo {
 // builds them, byte for byte.
 bool isPanelModbusForm(const RequestArgs &args);
 
+// An option the panel's form does not read, refused by name with what the
+// function takes instead (a usage problem); nothing when all are read.
+std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args);
+
 // Any other Modbus request: --raw as given, or the function table's layout
 // filled from the options that apply to it. A missing or wrong value is
 // refused naming the option and what is allowed; an option the function

@@ -244,6 +244,8 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                "\" no es válido en la función 5: es la bobina, de 0 a 99; para "
                                "otra, --start N --value on u off.");
         }
+        if (auto unread = panelFormUnread(args))
+            return *unread;
         // The panel counts up to 127 words; one frame carries 123.
         const auto words = code == 16 ? parseDecimal(args.words.value_or("")) : std::nullopt;
         // Nor is a write of no register a request a unit can carry out.

@@ -180,27 +180,8 @@ Problem takeProbe(SendOptions &options, std::string_view, OptionValues values) {
     return std::nullopt;
 }
 
-// --json is --format json: the two set one output, so a second that
-// disagrees is refused, whichever came first.
-Problem outputClash(std::string_view format) {
-    if (format == "json")
-        return std::nullopt;
-    return "--json y --format " + std::string(format) +
-           " piden dos salidas distintas en la salida estándar: elija una";
-}
-
-Problem takeJson(SendOptions &options, std::string_view, OptionValues) {
-    if (auto clash = outputClash(options.format.value_or("json")))
-        return clash;
-    options.json = true;
-    return std::nullopt;
-}
-
 Problem takeFormat(SendOptions &options, std::string_view, OptionValues values) {
-    const std::string format = values[0];
-    if (auto clash = options.json ? outputClash(format) : std::nullopt)
-        return clash;
-    options.format = format;
+    const std::string_view format = values[0];
     options.json = format == "json";
     options.influx = format == "influx";
     return std::nullopt;
@@ -362,9 +343,9 @@ const OptionRow<SendOptions> kLineOptions[] = {
     {{"--count", "N", "cuántos intercambios (1 por omisión)\n"}, takeCount},
     {{"--interval", "MS", "la pausa entre intercambios\n"}, takeMs<&SendOptions::intervalMs, 0>},
     paragraph("La salida:\n"),
-    {{"--json", "", "un objeto JSON por intercambio y un resumen final, todo en stdout\n"},
-     takeJson,
-     kScanReads},
+    {OptionText("--json", "", "un objeto JSON por intercambio y un resumen final, todo en stdout\n")
+         .shorthandFor("--format json"),
+     takeSwitch<&SendOptions::json>, kScanReads},
     {{"--format", "text|json|influx",
       "text, lo predeterminado; json, lo mismo que --json; influx, una\n"
       "línea del protocolo de InfluxDB por intercambio (también los de un\n"
@@ -432,8 +413,8 @@ const OptionRow<SendOptions> kLineOptions[] = {
               "un intercambio llegó a la línea. --count, --interval, --settings y una\n"
               "petición no van con --plan; --tap, --junit, --check, --name y\n"
               "--property lo necesitan (salida 64).\n"
-              "Cada opción se da una vez (--property puede repetirse): una segunda, o\n"
-              "--rs232 con --rs485, se rechaza (salida 64).\n"
+              "Cada opción se da una vez (--property puede repetirse): una segunda,\n"
+              "--rs232 con --rs485, o --json con --format, se rechaza (salida 64).\n"
               "\n"
               "Ctrl-C (o SIGTERM, SIGHUP) para la ejecución: desde entonces no se\n"
               "escribe nada más en la línea (se mira justo antes de RTS y de cada\n"

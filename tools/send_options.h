@@ -39,8 +39,7 @@ struct SendOptions {
     bool repeatGiven = false;  // --count or --interval
     int intervalMs = 0;
     bool json = false;
-    bool influx = false;                // --format influx: InfluxDB's line protocol
-    std::optional<std::string> format;  // as --format named it
+    bool influx = false;  // --format influx: InfluxDB's line protocol
     bool listPorts = false;
     std::optional<PortCommand> portCommand;  // a change of the ports table, then exit
     bool kernelRs485 = false;

@@ -213,6 +213,22 @@ std::optional<std::string> OptionsGiven::add(std::string_view word,
             continue;
         if (std::find(names_.begin(), names_.end(), row.name) != names_.end())
             return std::string(row.name) + " se dio dos veces: dé cada opción una vez";
+        // A shorthand and its long form, whichever came first.
+        const auto longName = [](const OptionText &text) {
+            return text.shorthandOf.substr(0, text.shorthandOf.find(' '));
+        };
+        for (const OptionText &other : rows) {
+            if (other.name.empty() ||
+                std::find(names_.begin(), names_.end(), other.name) == names_.end())
+                continue;
+            const OptionText *shorthand = longName(row) == other.name   ? &row
+                                          : longName(other) == row.name ? &other
+                                                                        : nullptr;
+            if (shorthand)
+                return std::string(other.name) + " y " + std::string(row.name) +
+                       " no se dan juntos: " + std::string(shorthand->name) + " es " +
+                       std::string(shorthand->shorthandOf) + "; dé solo uno";
+        }
         names_.push_back(row.name);
         return std::nullopt;
     }

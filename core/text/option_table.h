@@ -35,6 +35,9 @@ struct OptionText {
     ValueKind kind = ValueKind::Word;
     Repeat repeat = Repeat::Once;
     Choices check = Choices::Checked;
+    // The option and value this one is short for ("--format json"): the two
+    // given together would have one silently win, so they are refused.
+    std::string_view shorthandOf;
 
     constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
                          std::string_view choices = {}, Choices check = Choices::Checked)
@@ -42,6 +45,11 @@ struct OptionText {
     constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
                          ValueKind kind, Repeat repeat = Repeat::Once)
         : name(name), value(value), help(help), kind(kind), repeat(repeat) {}
+    constexpr OptionText shorthandFor(std::string_view longForm) const {
+        OptionText row = *this;
+        row.shorthandOf = longForm;
+        return row;
+    }
 };
 
 // A row and what taking it does to the options of one program, given its
@@ -97,7 +105,8 @@ std::optional<std::string> commonOptionOutput(std::string_view word, std::string
 class OptionsGiven {
   public:
     // The problem, in Spanish, when `word` names a row of `rows` given
-    // before that may not repeat; nothing for any other word.
+    // before that may not repeat, or the long form of a shorthand given
+    // before, or the other way round; nothing for any other word.
     std::optional<std::string> add(std::string_view word, std::span<const OptionText> rows);
 
   private:

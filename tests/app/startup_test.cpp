@@ -152,6 +152,11 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
     const auto shot = testing::runProgram({MARVALO_PATH, "--screenshot", picture});
     EXPECT_EQ(shot.status, 0) << shot.err;
     EXPECT_TRUE(std::filesystem::file_size(picture) > 1000);
+    // Qt's harmless English on a headless start never reaches the operator.
+    EXPECT_EQ(testing::runProgram({"/usr/bin/env", "-u", "XDG_RUNTIME_DIR", MARVALO_PATH,
+                                   "--monitor", "--screenshot", picture})
+                  .err,
+              "");
 
     folder.write("icon.xyz", "kept");
     const std::string icon = (folder.path() / "icon.xyz").string();
@@ -188,6 +193,11 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
          {"--report-shown", "--icon-size", "9"},
          64,
          "--icon-size solo vale con --write-icon"},
+        {nullptr,
+         "offscreen",
+         {"--monitor", "--screenshot", picture, "--set", "cmbFormato=f32"},
+         64,
+         "no tiene \"f32\": se admite u16, s16, hex"},
     };
     const char *display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";

@@ -104,6 +104,9 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         {{"modbus", "--registers", "u16:ABCD"},
          "u16 no lleva orden de palabras; u32, s32 y f32 sí"},
         {{"modbus", "--registers"}, "--registers: falta FORMATO[:ORDEN]"},
+        {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "2",
+          "--values", "1,2"},
+         "la cuenta sale de --values"},
     };
     for (const auto &[args, says] : named) {
         std::vector<std::string> argv{kTool};
@@ -122,6 +125,8 @@ TEST(FrameTool, UsageErrorsExit64) {
         {"korvel", "--address", "01", "--words", "2"},
         {"modbus", "--address", "1"},
         {"modbus", "--address", "1", "--colour", "red"},
+        {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "1", "--data",
+         "1;2", "--data-hex", "12"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> argv{kTool};

@@ -588,7 +588,8 @@ TEST(SendTool, NothingReachesAnInputOrAnotherLine) {
         {"", "--plan DIR/plan.toml --junit DIR/a.xml --junit DIR/b.xml", 64, "se dio dos veces"},
         {"", "--plan DIR/plan.toml --check --values 1,2 --bits 4 --any-address", 64,
          "un plan trae sus propias peticiones"},
-        {"", "--json --format text korvel --address 01", 64, "--json y --format text"},
+        {"", "--json --format text korvel --address 01", 64, "--json y --format"},
+        {"", "--format json --json korvel --address 01", 64, "--json es --format json"},
     };
     auto placed = [&](std::string text) {
         for (const auto &[from, to] :

@@ -1,0 +1,40 @@
+#include "app/quiet_qt_messages.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <array>
+
+namespace marvalo {
+namespace {
+
+// The warnings known to say nothing the operator can act on; a line that
+// only starts the same way ends with a path Qt chose.
+struct Harmless {
+    const char *text;
+    bool wholeLine;
+};
+constexpr std::array<Harmless, 3> kHarmless{{
+    {"QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to ", false},
+    {"This plugin does not support propagateSizeHints()", true},
+    {"This plugin does not support raise()", true},
+}};
+
+QtMessageHandler passedOn = nullptr;
+
+void dropHarmless(QtMsgType type, const QMessageLogContext &context, const QString &text) {
+    for (const Harmless &harmless : kHarmless) {
+        const QString known = QString::fromLatin1(harmless.text);
+        if (type == QtWarningMsg && (harmless.wholeLine ? text == known : text.startsWith(known)))
+            return;
+    }
+    passedOn(type, context, text);
+}
+
+}  // namespace
+
+void dropHarmlessQtMessages() {
+    // Qt hands back its default handler when none was installed.
+    passedOn = qInstallMessageHandler(dropHarmless);
+}
+
+}  // namespace marvalo

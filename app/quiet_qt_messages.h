@@ -1,0 +1,12 @@
+#pragma once
+
+namespace marvalo {
+
+// Qt says a few harmless things in English on every headless start (no
+// XDG_RUNTIME_DIR, what the offscreen plugin cannot do with a window); the
+// operator reads Spanish and could only take them for a fault. From this
+// call on those known lines are dropped and every other message reaches
+// the handler there was before, unchanged. Called once, before Qt starts.
+void dropHarmlessQtMessages();
+
+}  // namespace marvalo
