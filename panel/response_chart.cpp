@@ -376,9 +376,9 @@ void ResponseChart::resizeEvent(QResizeEvent *event) {
 }
 
 void ResponseChart::refreshSoon() {
-    // Most batches move no mark by a pixel: then only what changes with
-    // every batch is painted again, the newest row's number and the
-    // percentile lines, and the rest of the picture stays as it is.
+    // Most batches move no mark by a pixel nor a percentile line: then only
+    // the newest row's number is painted again, and the rest of the
+    // picture stays as it is.
     const Layout shape = layout();
     if (!isVisible() || shape.area.width() <= 0 || shape.area.height() <= 0 ||
         refreshLayer(shape)) {
@@ -386,14 +386,7 @@ void ResponseChart::refreshSoon() {
         return;
     }
     const QRect numbers = underAxis(shape);
-    QRegion due(0, numbers.top(), width(), numbers.height());
-    for (const QRect &drawn : drawnPercentiles_)
-        due += drawn;
-    for (const PercentileLine &line : percentileLines(shape)) {
-        due += QRect(line.line.p1(), line.line.p2()).adjusted(0, -1, 0, 1);
-        due += line.label;
-    }
-    update(due);
+    update(0, numbers.top(), width(), numbers.height());
 }
 
 bool ResponseChart::refreshLayer(const Layout &shape) {
@@ -432,8 +425,7 @@ void ResponseChart::paintEvent(QPaintEvent *event) {
         painter.drawPixmap(due, pointsLayer_,
                            QRectF(due.topLeft() * ratio, QSizeF(due.size()) * ratio));
     }
-    drawRowNumbers(painter, shape);
-    drawPercentiles(painter, shape);
+    drawNewestNumber(painter, shape);
 }
 
 void ResponseChart::changeEvent(QEvent *event) {
@@ -477,15 +469,17 @@ QRect ResponseChart::underAxis(const Layout &layout) const {
             fontMetrics().height()};
 }
 
-void ResponseChart::drawRowNumbers(QPainter &painter, const Layout &layout) {
-    // Under the axis: the oldest and newest rows' numbers at the ends.
+QString ResponseChart::rowNumber(int row) const {
+    return QString::fromUtf8("Nº %1").arg(model_.record(row).sequence);
+}
+
+void ResponseChart::drawNewestNumber(QPainter &painter, const Layout &layout) {
+    // Under the axis at the right end; the oldest row's number is at the
+    // left end, in the picture with the marks.
     if (points_.empty())
         return;
     painter.setPen(palette().text().color());
-    painter.drawText(underAxis(layout), Qt::AlignLeft,
-                     QString::fromUtf8("Nº %1").arg(model_.record(0).sequence));
-    painter.drawText(underAxis(layout), Qt::AlignRight,
-                     QString::fromUtf8("Nº %1").arg(model_.record(model_.rowCount() - 1).sequence));
+    painter.drawText(underAxis(layout), Qt::AlignRight, rowNumber(model_.rowCount() - 1));
 }
 
 bool ResponseChart::refreshMarks(const Layout &layout) {
@@ -558,15 +552,20 @@ bool ResponseChart::refreshMarks(const Layout &layout) {
             marks[mark].emplace_back(x, low);
         }
     }
-    // Most batches move no mark by a pixel: the frame with the marks on it
-    // is kept and copied again until one moves or the frame changes.
+    // Most batches move no mark by a pixel: the frame with the marks, the
+    // percentile lines and the oldest row's number on it is kept and copied
+    // again until one of them moves or the frame changes.
     std::vector<OffScaleMark> offScale = offScaleMarks(layout);
+    std::vector<PercentileLine> percentiles = percentileLines(layout);
+    const QString oldest = points_.empty() ? QString() : rowNumber(0);
     if (bars == drawnBars_ && marks == drawnMarks_ && offScale == drawnOffScale_ &&
-        layerFrame_ == framesDrawn_)
+        percentiles == drawnPercentiles_ && oldest == drawnOldest_ && layerFrame_ == framesDrawn_)
         return false;
     drawnBars_ = std::move(bars);
     drawnMarks_ = std::move(marks);
     drawnOffScale_ = std::move(offScale);
+    drawnPercentiles_ = std::move(percentiles);
+    drawnOldest_ = oldest;
     layerFrame_ = framesDrawn_;
     pointsLayer_ = frame_;
     QPainter onLayer(&pointsLayer_);
@@ -580,6 +579,9 @@ bool ResponseChart::refreshMarks(const Layout &layout) {
             onLayer.drawPixmap(at - QPoint(kSide / 2, kSide / 2), sprites_[m]);
     }
     drawOffScale(onLayer, drawnOffScale_);
+    drawPercentiles(onLayer, drawnPercentiles_);
+    onLayer.setPen(palette().text().color());
+    onLayer.drawText(underAxis(layout), Qt::AlignLeft, drawnOldest_);
     return true;
 }
 
@@ -657,15 +659,12 @@ std::vector<ResponseChart::PercentileLine> ResponseChart::percentileLines(
     return lines;
 }
 
-void ResponseChart::drawPercentiles(QPainter &painter, const Layout &layout) {
-    drawnPercentiles_.clear();
-    for (const PercentileLine &line : percentileLines(layout)) {
+void ResponseChart::drawPercentiles(QPainter &painter, const std::vector<PercentileLine> &lines) {
+    for (const PercentileLine &line : lines) {
         painter.setPen(QPen(line.colour, 1, Qt::DashLine));
         painter.drawLine(line.line);
         painter.setPen(line.colour);
         painter.drawText(line.label, Qt::AlignLeft | Qt::AlignVCenter, line.text);
-        drawnPercentiles_.push_back(QRect(line.line.p1(), line.line.p2()).adjusted(0, -1, 0, 1));
-        drawnPercentiles_.push_back(line.label);
     }
 }
 

@@ -89,7 +89,8 @@ class ResponseChart : public QWidget {
     std::optional<QPoint> pointAt(std::size_t index, const Layout &layout) const;
     void drawAxes(QPainter &painter, const Layout &layout);
     QRect underAxis(const Layout &layout) const;
-    void drawRowNumbers(QPainter &painter, const Layout &layout);
+    QString rowNumber(int row) const;
+    void drawNewestNumber(QPainter &painter, const Layout &layout);
     // Asks for the paint a batch needs: all of the chart when a mark moved.
     void refreshSoon();
     // The axes, the legend and the marks brought up to the points, in
@@ -113,9 +114,10 @@ class ResponseChart : public QWidget {
         QLine line;
         QRect label;
         QString text;
+        bool operator==(const PercentileLine &) const = default;
     };
     std::vector<PercentileLine> percentileLines(const Layout &layout) const;
-    void drawPercentiles(QPainter &painter, const Layout &layout);
+    static void drawPercentiles(QPainter &painter, const std::vector<PercentileLine> &lines);
     void drawLegend(QPainter &painter, const Layout &layout);
 
     MonitorModel &model_;
@@ -180,7 +182,8 @@ class ResponseChart : public QWidget {
         bool operator==(const LayerKey &) const = default;
     };
     std::optional<LayerKey> layerKey_;
-    std::vector<QRect> drawnPercentiles_;  // where the lines and labels were last painted
+    std::vector<PercentileLine> drawnPercentiles_;
+    QString drawnOldest_;  // the oldest row's number, under the axis
 };
 
 }  // namespace marvalo
