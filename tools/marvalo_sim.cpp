@@ -199,7 +199,7 @@ const OptionRow<Options> kOptions[] = {
               "trama demasiado corta para su función no se contesta. Una trama acaba\n"
               "tras 3,5 caracteres de silencio (1,75 ms por encima de 19200 baudios).\n"),
     paragraph(kLongLineHelp),
-    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n", ValueKind::File},
+    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n"},
      takeText<&Options::device>},
     {{"--settings", "S", "sus ajustes, una cadena como \" 9600,n,8,1\"\n"},
      takeText<&Options::settings>},
@@ -215,8 +215,7 @@ const OptionRow<Options> kOptions[] = {
       "con tipo que cuentan, suben, ondulan o vagan, reglas que estropean\n"
       "respuestas elegidas, diálogos Korvel e ISO 1745); véase el README,\n"
       "\"Simulating instruments\". Un archivo con un error se rechaza, cada\n"
-      "error en archivo:línea:columna, antes de servir nada\n",
-      ValueKind::File},
+      "error en archivo:línea:columna, antes de servir nada\n"},
      takeText<&Options::instrumentFile>},
     {{"--watch", "",
       "vuelve a leer el archivo cuando cambia; un cambio malo se rechaza\n"
@@ -259,11 +258,9 @@ const OptionRow<Options> kOptions[] = {
       "de una petición de más de 1,5 caracteres, una petición a menos de\n"
       "3,5 caracteres de nuestra respuesta, una función, cantidad o\n"
       "rango que el instrumento rechazó, una escritura en un bloque de\n"
-      "solo lectura; una dirección que nadie tiene se nombra, no falla\n",
-      ValueKind::File},
+      "solo lectura; una dirección que nadie tiene se nombra, no falla\n"},
      takeText<&Options::judgeXml>},
-    {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n",
-      ValueKind::File},
+    {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n"},
      takeText<&Options::judgeJson>},
     paragraph("Los dos acaban con una línea de resumen en stderr.\n\nLa salida:\n"),
     {{"--log", "", "escribe cada petición y respuesta en hex con la hora\n"},
