@@ -428,23 +428,30 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
     }
     *reply = faults.apply(answer.protocol, request, std::move(*reply));
     seen.answer.reply = reply;
+    // The time is taken before each write, not after: the master may read
+    // the bytes and answer before a busy machine lets the write return
+    // here, and its pause after our reply would look shorter than it was.
     const int slowMs = std::max(options_.slowMs, answer.slowMs);
+    double lastWriteUs = nowUs();
+    std::size_t lastWritten = reply->size();
     if (slowMs > 0) {
         for (std::size_t i = 0; i < reply->size(); ++i) {
             if (i > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
             if (stopRequested())
                 break;
+            lastWriteUs = nowUs();
+            lastWritten = 1;
             if (!line_.write(Bytes{(*reply)[i]}))
                 return false;
         }
     } else if (!line_.write(*reply)) {
         return false;
     }
-    // On a real line the reply's last character leaves a while after the
-    // write returns; on a pty or a socket it is gone at once.
+    // On a real line the last write's characters leave one after another
+    // from then on; on a pty or a socket they are there at once.
     lastFrameEndUs_ =
-        nowUs() + (line_.timed() ? timing_.charUs * static_cast<double>(reply->size()) : 0);
+        lastWriteUs + (line_.timed() ? timing_.charUs * static_cast<double>(lastWritten) : 0);
     lastFrameOurs_ = true;
     if (options_.log)
         std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;
