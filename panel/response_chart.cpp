@@ -106,6 +106,59 @@ struct Percentile {
 const std::array<Percentile, 2> kPercentiles{
     {{"mediana", 0.5, QColor(0x30, 0x60, 0xC0)}, {"p95", 0.95, QColor(0xA0, 0x30, 0xA0)}}};
 
+// One entry of the legend: a mark, then the words for it.
+struct LegendEntry {
+    enum Mark { Verdict, Infinity, NoValue, Percentile } mark;
+    std::size_t which;  // the verdict mark; +Infinity (0) or -Infinity; the percentile
+    const char *words;
+    bool startsGroup;
+    int markWidth() const { return mark == Percentile ? 2 * kLegendMark : kLegendMark; }
+};
+
+std::vector<LegendEntry> legendEntries(ResponseChart::Series series) {
+    std::vector<LegendEntry> entries;
+    for (int mark = 0; mark < kVerdictMarks; ++mark)
+        entries.push_back({LegendEntry::Verdict, static_cast<std::size_t>(mark),
+                           markName(static_cast<VerdictMark>(mark)), mark == 0});
+    if (series == ResponseChart::Series::Register) {
+        entries.push_back({LegendEntry::Infinity, 0, "+Infinito", true});
+        entries.push_back({LegendEntry::Infinity, 1, "-Infinito", false});
+        entries.push_back({LegendEntry::NoValue, 0, "NaN o sin valor: bajo el eje", false});
+    } else {
+        for (std::size_t line = 0; line < kPercentiles.size(); ++line)
+            entries.push_back(
+                {LegendEntry::Percentile, line, kPercentiles.at(line).name, line == 0});
+    }
+    return entries;
+}
+
+// Where each entry goes, from `left` on the line at `top`, wrapped before
+// `right`. A group (the verdicts, the marks off the scale, the
+// percentiles) starts a line of its own rather than break where a line
+// would hold it whole.
+std::vector<QRect> placeLegend(const std::vector<LegendEntry> &entries, const QFontMetrics &metrics,
+                               int left, int right, int top) {
+    const auto wideOf = [&](const LegendEntry &entry) {
+        return entry.markWidth() + kGap / 2 +
+               metrics.horizontalAdvance(QString::fromUtf8(entry.words));
+    };
+    std::vector<QRect> placed;
+    int x = left;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        int needed = wideOf(entries[i]);
+        for (std::size_t j = i + 1;
+             entries[i].startsGroup && j < entries.size() && !entries[j].startsGroup; ++j)
+            needed += 2 * kGap + wideOf(entries[j]);
+        if (x > left && x + needed > right) {
+            x = left;
+            top += metrics.height();
+        }
+        placed.emplace_back(x, top, wideOf(entries[i]), metrics.height());
+        x += placed.back().width() + 2 * kGap;
+    }
+    return placed;
+}
+
 QString viewName(RegisterView view) {
     static constexpr std::array<const char *, 7> kNames{"u16", "s16", "hex", "u32",
                                                         "s32", "f32", "text"};
@@ -264,23 +317,43 @@ ResponseChart::Layout ResponseChart::freshLayout() const {
     const int line = metrics.height();
     // Delays start at zero: the axis shows how far from instant they are.
     const double low = series_ == Series::FirstByte ? std::min(0.0, lowest_) : lowest_;
-    const int usableHeight = height() - 3 * line - 4 * kGap;
     Layout layout;
-    const int mostTicks = std::max(2, usableHeight / (2 * line));
-    layout.axis = hexAxis() ? roundHexAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks)
-                            : roundAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks);
-    int labels = 0;
-    for (const double tick : layout.axis.ticks)
-        labels = std::max(labels, metrics.horizontalAdvance(tickLabel(tick, layout.axis.step)));
-    const int left = line + kGap + labels + kGap;
+    layout.legendTop = kGap / 2;
+    const std::vector<LegendEntry> entries = legendEntries(series_);
+    // The legend starts over the plot, whose left edge the tick labels
+    // set, and each line it wraps onto is taken from the ticks' height:
+    // placed again until the lines it takes are those it was given.
+    int left = 0;
+    for (int legendLines = 1;;) {
+        const int usableHeight = height() - (2 + legendLines) * line - 4 * kGap;
+        const int mostTicks = std::max(2, usableHeight / (2 * line));
+        layout.axis = hexAxis()
+                          ? roundHexAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks)
+                          : roundAxis(anyValue_ ? low : 0, anyValue_ ? highest_ : 1, mostTicks);
+        int labels = 0;
+        for (const double tick : layout.axis.ticks)
+            labels = std::max(labels, metrics.horizontalAdvance(tickLabel(tick, layout.axis.step)));
+        left = line + kGap + labels + kGap;
+        layout.legend = placeLegend(entries, metrics, left, width() - kGap, layout.legendTop);
+        const int placedLines = (layout.legend.back().top() - layout.legendTop) / line + 1;
+        if (placedLines <= legendLines)
+            break;
+        legendLines = placedLines;
+    }
     int right = kGap + kMarkRadius;
     if (series_ == Series::FirstByte)
         right += metrics.horizontalAdvance("mediana 9999.9 ms") + kGap;
-    layout.legendTop = kGap / 2;
-    const int top = layout.legendTop + line + kGap + kMarkRadius;
+    const int top = layout.legend.back().bottom() + 1 + kGap + kMarkRadius;
     const int bottom = kMarkRadius * 3 + kGap + line + kGap;
     layout.area = rect().adjusted(left, top, -right, -bottom);
     return layout;
+}
+
+QRect ResponseChart::legendBounds() const {
+    QRect bounds;
+    for (const QRect &entry : layout().legend)
+        bounds |= entry;
+    return bounds;
 }
 
 int ResponseChart::xOf(std::size_t index, const QRect &area) const {
@@ -670,52 +743,41 @@ void ResponseChart::drawPercentiles(QPainter &painter, const std::vector<Percent
 
 void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
     const QFontMetrics metrics = fontMetrics();
-    const int y = layout.legendTop + metrics.height() / 2;
-    int x = layout.area.left();
     painter.setRenderHint(QPainter::Antialiasing);
-    for (int mark = 0; mark < kVerdictMarks; ++mark) {
-        const auto verdict = static_cast<VerdictMark>(mark);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(verdictColours(verdict).point);
-        painter.drawPath(markShape(verdict).translated(x + kMarkRadius, y));
-        x += kLegendMark + kGap / 2;
-        const QString name = QString::fromUtf8(markName(verdict));
+    const std::vector<LegendEntry> entries = legendEntries(series_);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const LegendEntry &entry = entries[i];
+        const int x = layout.legend[i].left();
+        const int y = layout.legend[i].top() + metrics.height() / 2;
+        switch (entry.mark) {
+            case LegendEntry::Verdict: {
+                const auto verdict = static_cast<VerdictMark>(entry.which);
+                painter.setPen(Qt::NoPen);
+                painter.setBrush(verdictColours(verdict).point);
+                painter.drawPath(markShape(verdict).translated(x + kMarkRadius, y));
+                break;
+            }
+            case LegendEntry::Infinity:
+                painter.setBrush(Qt::NoBrush);
+                painter.setPen(QPen(palette().text().color(), 1.5));
+                painter.drawPolygon(infinityMark(entry.which == 0).translated(x + kMarkRadius, y));
+                break;
+            case LegendEntry::NoValue:
+                // A stretch of the axis with a mark under it.
+                painter.setPen(palette().mid().color());
+                painter.drawLine(x, y - kMarkRadius, x + kLegendMark, y - kMarkRadius);
+                painter.setPen(Qt::NoPen);
+                painter.setBrush(palette().text());
+                painter.drawEllipse(QPointF(x + kLegendMark / 2.0, y + 1), 2.5, 2.5);
+                break;
+            case LegendEntry::Percentile:
+                painter.setPen(QPen(kPercentiles.at(entry.which).colour, 1, Qt::DashLine));
+                painter.drawLine(x, y, x + 2 * kLegendMark, y);
+                break;
+        }
         painter.setPen(palette().text().color());
-        painter.drawText(x, layout.legendTop + metrics.ascent(), name);
-        x += metrics.horizontalAdvance(name) + 2 * kGap;
-    }
-    if (series_ == Series::Register) {
-        const auto name = [&](const char *text) {
-            painter.setPen(palette().text().color());
-            const QString said = QString::fromUtf8(text);
-            painter.drawText(x, layout.legendTop + metrics.ascent(), said);
-            x += metrics.horizontalAdvance(said) + 2 * kGap;
-        };
-        painter.setBrush(Qt::NoBrush);
-        for (const bool above : {true, false}) {
-            painter.setPen(QPen(palette().text().color(), 1.5));
-            painter.drawPolygon(infinityMark(above).translated(x + kMarkRadius, y));
-            x += kLegendMark + kGap / 2;
-            name(above ? "+Infinito" : "-Infinito");
-        }
-        // A stretch of the axis with a mark under it.
-        painter.setPen(palette().mid().color());
-        painter.drawLine(x, y - kMarkRadius, x + kLegendMark, y - kMarkRadius);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(palette().text());
-        painter.drawEllipse(QPointF(x + kLegendMark / 2.0, y + 1), 2.5, 2.5);
-        x += kLegendMark + kGap / 2;
-        name("NaN o sin valor: bajo el eje");
-    }
-    if (series_ == Series::FirstByte) {
-        for (const Percentile &line : kPercentiles) {
-            painter.setPen(QPen(line.colour, 1, Qt::DashLine));
-            painter.drawLine(x, y, x + 2 * kLegendMark, y);
-            x += 2 * kLegendMark + kGap / 2;
-            painter.setPen(palette().text().color());
-            painter.drawText(x, layout.legendTop + metrics.ascent(), line.name);
-            x += metrics.horizontalAdvance(line.name) + 2 * kGap;
-        }
+        painter.drawText(x + entry.markWidth() + kGap / 2,
+                         layout.legend[i].top() + metrics.ascent(), QString::fromUtf8(entry.words));
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
 }

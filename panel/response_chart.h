@@ -47,6 +47,8 @@ class ResponseChart : public QWidget {
     std::optional<QPoint> pointPosition(int row) const;
     std::size_t pointCount() const { return points_.size(); }
     AxisScale axis() const { return layout().axis; }
+    // Where the legend is drawn: on a narrow chart it takes more lines.
+    QRect legendBounds() const;
     // The value axis's title, as drawn: "reg 10 (u16)".
     QString axisTitle() const;
     // Ticks at powers of two, labelled in hex, while registers show in hex.
@@ -73,6 +75,7 @@ class ResponseChart : public QWidget {
         QRect area;  // the plot, inside the axes
         AxisScale axis;
         int legendTop = 0;
+        std::vector<QRect> legend;  // each entry's place, in the order of legendEntries
     };
     double valueOf(int row) const;
     void append(int first, int last);

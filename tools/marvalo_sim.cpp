@@ -199,7 +199,7 @@ const OptionRow<Options> kOptions[] = {
               "trama demasiado corta para su función no se contesta. Una trama acaba\n"
               "tras 3,5 caracteres de silencio (1,75 ms por encima de 19200 baudios).\n"),
     paragraph(kLongLineHelp),
-    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n", ValueKind::File},
+    {{"--device", "RUTA", "sirve este puerto serie en lugar de un pty propio\n"},
      takeText<&Options::device>},
     {{"--settings", "S", "sus ajustes, una cadena como \" 9600,n,8,1\"\n"},
      takeText<&Options::settings>},
@@ -215,8 +215,7 @@ const OptionRow<Options> kOptions[] = {
       "con tipo que cuentan, suben, ondulan o vagan, reglas que estropean\n"
       "respuestas elegidas, diálogos Korvel e ISO 1745); véase el README,\n"
       "\"Simulating instruments\". Un archivo con un error se rechaza, cada\n"
-      "error en archivo:línea:columna, antes de servir nada\n",
-      ValueKind::File},
+      "error en archivo:línea:columna, antes de servir nada\n"},
      takeText<&Options::instrumentFile>},
     {{"--watch", "",
       "vuelve a leer el archivo cuando cambia; un cambio malo se rechaza\n"
@@ -259,11 +258,9 @@ const OptionRow<Options> kOptions[] = {
       "de una petición de más de 1,5 caracteres, una petición a menos de\n"
       "3,5 caracteres de nuestra respuesta, una función, cantidad o\n"
       "rango que el instrumento rechazó, una escritura en un bloque de\n"
-      "solo lectura; una dirección que nadie tiene se nombra, no falla\n",
-      ValueKind::File},
+      "solo lectura; una dirección que nadie tiene se nombra, no falla\n"},
      takeText<&Options::judgeXml>},
-    {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n",
-      ValueKind::File},
+    {{"--judge-json", "ARCHIVO", "lo mismo en JSON, con el tiempo de vuelta del maestro\n"},
      takeText<&Options::judgeJson>},
     paragraph("Los dos acaban con una línea de resumen en stderr.\n\nLa salida:\n"),
     {{"--log", "", "escribe cada petición y respuesta en hex con la hora\n"},
@@ -431,23 +428,30 @@ bool Server::answer(const Bytes &request, sim::SeenRequest &seen) {
     }
     *reply = faults.apply(answer.protocol, request, std::move(*reply));
     seen.answer.reply = reply;
+    // The time is taken before each write, not after: the master may read
+    // the bytes and answer before a busy machine lets the write return
+    // here, and its pause after our reply would look shorter than it was.
     const int slowMs = std::max(options_.slowMs, answer.slowMs);
+    double lastWriteUs = nowUs();
+    std::size_t lastWritten = reply->size();
     if (slowMs > 0) {
         for (std::size_t i = 0; i < reply->size(); ++i) {
             if (i > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
             if (stopRequested())
                 break;
+            lastWriteUs = nowUs();
+            lastWritten = 1;
             if (!line_.write(Bytes{(*reply)[i]}))
                 return false;
         }
     } else if (!line_.write(*reply)) {
         return false;
     }
-    // On a real line the reply's last character leaves a while after the
-    // write returns; on a pty or a socket it is gone at once.
+    // On a real line the last write's characters leave one after another
+    // from then on; on a pty or a socket they are there at once.
     lastFrameEndUs_ =
-        nowUs() + (line_.timed() ? timing_.charUs * static_cast<double>(reply->size()) : 0);
+        lastWriteUs + (line_.timed() ? timing_.charUs * static_cast<double>(lastWritten) : 0);
     lastFrameOurs_ = true;
     if (options_.log)
         std::cout << timestamp() << " -> " << toHex(*reply) << std::endl;

@@ -254,8 +254,7 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "el dispositivo serie mismo (/dev/ttyUSB0, una ruta by-id), o un\n"
       "servidor serie: rfc2217://HOST:PUERTO (RFC 2217, los ajustes de\n"
       "línea puestos en el servidor) o socket://HOST:PUERTO (TCP en\n"
-      "crudo, los ajustes del servidor); HOST un nombre, IPv4 o [IPv6]\n",
-      ValueKind::File},
+      "crudo, los ajustes del servidor); HOST un nombre, IPv4 o [IPv6]\n"},
      takeDevice,
      kScanReads},
     {{"--connect-timeout", "MS",
@@ -300,8 +299,7 @@ const OptionRow<SendOptions> kLineOptions[] = {
     {{"--settings", "ARCHIVO",
       "toma el enlace, el puerto, la dirección, la velocidad y el\n"
       "protocolo del Comini.sdx de un panel; las opciones dadas aquí\n"
-      "mandan\n",
-      ValueKind::File},
+      "mandan\n"},
      takeText<&SendOptions::settingsFile>},
     paragraph("Un barrido del bus:\n"),
     {{"--scan", "DIRECCIONES",
@@ -360,8 +358,7 @@ const OptionRow<SendOptions> kLineOptions[] = {
     {{"--pcap", "ARCHIVO",
       "escribe cada intercambio en una captura pcapng que leen Wireshark\n"
       "y tshark (Modbus: tshark -o mbrtu.tcp.port:502\n"
-      "-o mbrtu.crc_verification:TRUE -V -r ARCHIVO)\n",
-      ValueKind::File},
+      "-o mbrtu.crc_verification:TRUE -V -r ARCHIVO)\n"},
      takeText<&SendOptions::pcap>},
     {{"--registers", "FORMATO[:ORDEN]", kRegistersHelp, registerViewChoices(), Choices::Offered},
      takeRegisters},
@@ -382,8 +379,7 @@ const OptionRow<SendOptions> kLineOptions[] = {
       "SKIP, el nombre, el veredicto, el tiempo de respuesta y, en un\n"
       "fallo, lo esperado y lo llegado; con --json un objeto por\n"
       "intercambio, uno por paso saltado o interrumpido y un resumen; con\n"
-      "--pcap cada intento en la captura\n",
-      ValueKind::File},
+      "--pcap cada intento en la captura\n"},
      takeText<&SendOptions::plan>},
     {{"--check", "",
       "lee el plan, construye cada petición y revisa cada salida como lo\n"
@@ -391,8 +387,7 @@ const OptionRow<SendOptions> kLineOptions[] = {
      takeSwitch<&SendOptions::check>},
     {{"--junit", "ARCHIVO",
       "escribe un informe JUnit XML: en un archivo de forma atómica; en un\n"
-      "dispositivo, un FIFO o /dev/stdout en su sitio (nunca reemplazado)\n",
-      ValueKind::File},
+      "dispositivo, un FIFO o /dev/stdout en su sitio (nunca reemplazado)\n"},
      takeText<&SendOptions::junit>},
     {{"--tap", "",
       "escribe TAP versión 14 en lugar de las líneas, cada caso al acabar\n"
@@ -400,8 +395,7 @@ const OptionRow<SendOptions> kLineOptions[] = {
      takeSwitch<&SendOptions::tap>},
     {{"--name", "NOMBRE", "la unidad bajo prueba, como nombre de la suite del informe\n"},
      takeText<&SendOptions::suiteName>},
-    {{"--property", "CLAVE=VALOR", "una propiedad del informe (puede repetirse)\n", ValueKind::Word,
-      Repeat::Many},
+    {{"--property", "CLAVE=VALOR", "una propiedad del informe (puede repetirse)\n", Repeat::Many},
      takeProperty},
     paragraph("\n"
               "--junit y --pcap se revisan antes de enviar el primer byte: una carpeta\n"

@@ -164,7 +164,7 @@ std::string completionScript(std::string_view program, std::span<const OptionTex
             script += "        " + std::string(row.name) + ") COMPREPLY=($(compgen -W \"" +
                       std::string(row.choices) + "\" -- \"$cur\")) ;;\n";
         else if (!row.name.empty() && !row.value.empty()) {
-            std::string &names = byKind.at(static_cast<std::size_t>(row.kind));
+            std::string &names = byKind.at(static_cast<std::size_t>(row.kind()));
             names += (names.empty() ? "" : "|") + std::string(row.name);
         }
     }

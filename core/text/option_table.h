@@ -15,6 +15,14 @@ namespace marvalo {
 // choices: nothing for a number or a text, else the names of files.
 enum class ValueKind : std::uint8_t { Word, File };
 
+// The placeholder already says a value is a file ("ARCHIVO", "ARCHIVO.xml",
+// "RUTA"), to whoever reads --help: the shell is told by the same words.
+constexpr ValueKind valueKindOf(std::string_view placeholder) {
+    return placeholder == "RUTA" || placeholder == "ARCHIVO" || placeholder.starts_with("ARCHIVO.")
+               ? ValueKind::File
+               : ValueKind::Word;
+}
+
 // Whether a row's choices are all its value may be, checked before its
 // parser sees it, or only what the shell offers, its own parser saying
 // better what is wrong ("u16 no lleva orden de palabras").
@@ -32,7 +40,6 @@ struct OptionText {
     std::string_view value;    // "N", "N M"; one word taken per placeholder, none for a switch
     std::string_view help;     // one paragraph, filled to the terminal's width by helpText
     std::string_view choices;  // what its value completes to: "none even odd"
-    ValueKind kind = ValueKind::Word;
     Repeat repeat = Repeat::Once;
     Choices check = Choices::Checked;
     // The option and value this one is short for ("--format json"): the two
@@ -43,13 +50,15 @@ struct OptionText {
                          std::string_view choices = {}, Choices check = Choices::Checked)
         : name(name), value(value), help(help), choices(choices), check(check) {}
     constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
-                         ValueKind kind, Repeat repeat = Repeat::Once)
-        : name(name), value(value), help(help), kind(kind), repeat(repeat) {}
+                         Repeat repeat)
+        : name(name), value(value), help(help), repeat(repeat) {}
     constexpr OptionText shorthandFor(std::string_view longForm) const {
         OptionText row = *this;
         row.shorthandOf = longForm;
         return row;
     }
+
+    constexpr ValueKind kind() const { return valueKindOf(value); }
 };
 
 // A row and what taking it does to the options of one program, given its

@@ -283,28 +283,20 @@ Verdict judgeModbus(const Bytes &request, const Bytes &reply) {
 
 // ---- ISO 1745 ----
 
-// Where a block at the start of `block` ends, its BCC included: after the
-// first ETX behind its STX, as its judge reads it.
-std::optional<std::size_t> isoBlockEnd(const Bytes &block) {
-    constexpr std::size_t kHeadingLength = 3;
-    const std::size_t stx = !block.empty() && block[0] == kSoh ? kHeadingLength : 0;
-    if (block.size() <= stx)
-        return std::nullopt;
-    const auto etxAt =
-        std::find(block.begin() + static_cast<std::ptrdiff_t>(stx) + 1, block.end(), kEtx);
-    if (etxAt == block.end() || etxAt + 1 == block.end())
-        return std::nullopt;
-    return static_cast<std::size_t>(etxAt - block.begin()) + 2;
-}
+// A block at the start of `reply`: [SOH aa] STX text ETX BCC. Where it
+// ends, its BCC included, is known once its ETX and BCC have come.
+struct IsoBlock {
+    Verdict verdict;
+    std::optional<std::size_t> end = std::nullopt;
+};
 
-// A block at the start of `reply`: [SOH aa] STX text ETX BCC.
-Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
+IsoBlock judgeIsoBlock(const Bytes &request, const Bytes &reply) {
     constexpr std::size_t kHeadingLength = 3;  // SOH and two address digits
     std::size_t stx = 0;
     bool otherAddress = false;
     if (reply[0] == kSoh) {
         if (reply.size() < kHeadingLength + 1) {
-            return verdict(VerdictKind::Incomplete, "solo la cabecera SOH");
+            return {verdict(VerdictKind::Incomplete, "solo la cabecera SOH")};
         }
         // Judged once the block is whole: the rest of it may still be coming.
         otherAddress =
@@ -312,35 +304,38 @@ Verdict judgeIsoBlock(const Bytes &request, const Bytes &reply) {
         stx = kHeadingLength;
     }
     if (reply[stx] != kStx) {
-        return verdict(VerdictKind::Unrecognised, "no es un bloque STX … ETX BCC");
+        return {verdict(VerdictKind::Unrecognised, "no es un bloque STX … ETX BCC")};
     }
     const auto textStart = reply.begin() + static_cast<std::ptrdiff_t>(stx) + 1;
     const auto etxAt = std::find(textStart, reply.end(), kEtx);
     if (etxAt == reply.end()) {
-        return verdict(VerdictKind::Incomplete, "el bloque no termina en ETX");
+        return {verdict(VerdictKind::Incomplete, "el bloque no termina en ETX")};
     }
     if (etxAt + 1 == reply.end()) {
-        return verdict(VerdictKind::Incomplete, "falta el BCC después del ETX");
+        return {verdict(VerdictKind::Incomplete, "falta el BCC después del ETX")};
     }
+    const auto end = static_cast<std::size_t>(etxAt - reply.begin()) + 2;
     if (otherAddress) {
-        return otherAddressVerdict(quotedAddress(reply.begin() + 1, kHeadingLength - 1),
-                                   request.size() < kHeadingLength
-                                       ? std::string()
-                                       : quotedAddress(request.begin() + 1, kHeadingLength - 1));
+        return {otherAddressVerdict(quotedAddress(reply.begin() + 1, kHeadingLength - 1),
+                                    request.size() < kHeadingLength
+                                        ? std::string()
+                                        : quotedAddress(request.begin() + 1, kHeadingLength - 1)),
+                end};
     }
     const std::uint8_t expected =
         bccOfCheckedPart(std::span<const std::uint8_t>(textStart, etxAt + 1));
     const std::uint8_t received = *(etxAt + 1);
     if (received != expected) {
-        return verdict(VerdictKind::BadCheck,
-                       "BCC " + hexByte(received) + ", se esperaba " + hexByte(expected));
+        return {verdict(VerdictKind::BadCheck,
+                        "BCC " + hexByte(received) + ", se esperaba " + hexByte(expected)),
+                end};
     }
-    const auto extra = static_cast<std::size_t>(reply.end() - (etxAt + 2));
-    if (extra > 0) {
-        return verdict(VerdictKind::ExtraBytes,
-                       "bloque correcto seguido de " + bytesCount(extra) + " de más");
+    if (reply.size() > end) {
+        return {verdict(VerdictKind::ExtraBytes,
+                        "bloque correcto seguido de " + bytesCount(reply.size() - end) + " de más"),
+                end};
     }
-    return verdict(VerdictKind::Ok, "bloque correcto");
+    return {verdict(VerdictKind::Ok, "bloque correcto"), end};
 }
 
 Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
@@ -357,7 +352,7 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
                 break;
         }
     }
-    Verdict atStart = judgeIsoBlock(request, reply);
+    Verdict atStart = judgeIsoBlock(request, reply).verdict;
     if (atStart.kind != VerdictKind::Unrecognised)
         return atStart;
     // A right block anywhere first; else one whose BCC is wrong, when that
@@ -368,11 +363,11 @@ Verdict judgeIso1745(const Bytes &request, const Bytes &reply) {
         if (reply[offset] != kSoh && reply[offset] != kStx)
             continue;
         const Bytes rest(reply.begin() + static_cast<std::ptrdiff_t>(offset), reply.end());
-        Verdict inner = judgeIsoBlock(request, rest);
-        const bool right = inner.kind == VerdictKind::Ok || inner.kind == VerdictKind::ExtraBytes;
-        if (right ||
-            (!found && inner.kind == VerdictKind::BadCheck && isoBlockEnd(rest) == rest.size()))
-            found.emplace(offset, std::move(inner));
+        IsoBlock inner = judgeIsoBlock(request, rest);
+        const VerdictKind kind = inner.verdict.kind;
+        const bool right = kind == VerdictKind::Ok || kind == VerdictKind::ExtraBytes;
+        if (right || (!found && kind == VerdictKind::BadCheck && inner.end == rest.size()))
+            found.emplace(offset, std::move(inner.verdict));
         if (right)
             break;
     }

@@ -24,9 +24,13 @@ TEST(FramePane, ShowsTheLineAsItCame) {
         {Protocol::Modbus, "COM 1", "01 03 00 0A 00 03 25 C9", "01 03 03 00 2A 01 9B 2E",
          "[5+1]       01   ← mal\n  CRC             [6+2]       CRC 9B 2E correcto",
          "01 03 00 0A 00 03 25 C9", ""},
-        // The values are those of the frame judged, not of the bytes before it.
+        // The values are those of the frame judged, not of the bytes before
+        // it: stray bytes, our own request heard back (RS485), or both.
         {Protocol::Modbus, "COM 1", "01 03 00 0A 00 02 E4 09", "00 01 03 04 FF FF 00 0B BB D0",
          "Bytes sobrantes", "01 03 00 0A 00 02 E4 09", "reg 10 = 65535, reg 11 = 11"},
+        {Protocol::Modbus, "COM 1", "01 03 00 0A 00 02 E4 09",
+         "01 03 00 0A 00 02 E4 09 00 01 03 04 FF FF 00 0B BB D0", "Eco", "01 03 00 0A 00 02 E4 09",
+         "reg 10 = 65535, reg 11 = 11"},
     };
     MonitorModel model(10);
     for (const auto &row : rows) {

@@ -527,6 +527,10 @@ TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
     // +Infinity above every value, -Infinity below, NaN and the damaged
     // reply under the axis.
     EXPECT_TRUE(y[2] < y[0] && y[0] < y[3] && y[3] < y[1] && y[1] == y[4]);
+    // At 600 px, as a narrow monitor gives its chart, the legend wraps
+    // within the width and the plot starts below it.
+    EXPECT_LT(chart.legendBounds().right(), chart.width());
+    EXPECT_LT(chart.legendBounds().bottom(), y[2] - ResponseChart::kMarkRadius);
     // An infinity is no value at the edge: its triangle is open.
     EXPECT_NE(chart.grab().toImage().pixelColor(chart.pointPosition(2).value() + QPoint(0, 1)),
               verdictColours(VerdictMark::Good).point);
