@@ -17,12 +17,20 @@ constexpr int kTextMargin = 3;
 
 }  // namespace
 
+namespace {
+
+// Shaping is paid per character, and a reply's cell holds hundreds of which
+// thirty show. A head twice as wide as the cell at the font's average width
+// is elided where the whole text would be, far from its own end; one that
+// fits after all says nothing of the rest.
+qsizetype shapedHead(const QFontMetrics &metrics, int width) {
+    return 2 * qsizetype{width} / std::max(1, metrics.averageCharWidth()) + 8;
+}
+
+}  // namespace
+
 QString elidedLine(const QFontMetrics &metrics, const QString &text, int width) {
-    // Shaping is paid per character, and a reply's cell holds hundreds of
-    // which thirty show. A head twice as wide as the cell at the font's
-    // average width is elided where the whole text would be, far from its
-    // own end; one that fits after all says nothing of the rest.
-    const qsizetype head = 2 * qsizetype{width} / std::max(1, metrics.averageCharWidth()) + 8;
+    const qsizetype head = shapedHead(metrics, width);
     if (text.size() > head) {
         const QString start = text.left(head);
         QString elided = metrics.elidedText(start, Qt::ElideRight, width);
@@ -72,13 +80,15 @@ bool measuredAsElisionMeasures(const QString &text) {
 }  // namespace
 
 ShapedText shapedLine(const QFont &font, const QString &text, int width) {
-    if (measuredAsElisionMeasures(text)) {
+    const QFontMetrics metrics(font);
+    // A text longer than the head elision shapes surely does not fit.
+    if (text.size() <= shapedHead(metrics, width) && measuredAsElisionMeasures(text)) {
         std::optional<qreal> natural;
         ShapedText whole = laidOut(font, text, &natural);
         if (natural && *natural <= width)
             return whole;
     }
-    return laidOut(font, elidedLine(QFontMetrics(font), text, width));
+    return laidOut(font, elidedLine(metrics, text, width));
 }
 
 CachedTextDelegate::CachedTextDelegate(int keyRole, QObject *parent)
@@ -95,6 +105,12 @@ void CachedTextDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         painter->fillRect(option.rect, option.palette.highlight());
     } else if (background.canConvert<QBrush>()) {
         painter->fillRect(option.rect, background.value<QBrush>());
+    }
+    // The texts are laid out in a font: another one makes them all stale.
+    if (option.font != font_) {
+        byCell_.clear();
+        byText_.clear();
+        font_ = option.font;
     }
     const int width = option.rect.width() - 2 * kTextMargin;
     const std::pair<qulonglong, int> cell{index.data(keyRole_).toULongLong(), width};

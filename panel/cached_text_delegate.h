@@ -40,6 +40,7 @@ class CachedTextDelegate : public QStyledItemDelegate {
 
   private:
     int keyRole_;
+    mutable QFont font_;  // the one the cached texts are laid out in
     mutable QCache<std::pair<qulonglong, int>, std::shared_ptr<const ShapedText>> byCell_;
     mutable QCache<std::pair<QString, int>, std::shared_ptr<const ShapedText>> byText_;
 };

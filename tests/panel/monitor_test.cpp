@@ -225,6 +225,31 @@ TEST(MonitorWindow, PaintsEveryVisibleRowAsAFullRepaintWould) {
     EXPECT_TRUE(table->followsNewest());
 }
 
+// Texts laid out in one font are not drawn in the next: a view whose font
+// changed draws what a new view in that font draws.
+TEST(CachedTextDelegate, FollowsAFontChange) {
+    MonitorModel model;
+    model.add(judged(1, VerdictKind::Ok));
+    model.flushPending();
+    const auto view = [&](const QFont &font) {
+        auto table = std::make_unique<QTableView>();
+        table->setItemDelegate(new CachedTextDelegate(MonitorModel::kTextKeyRole, table.get()));
+        table->setModel(&model);
+        table->setFont(font);
+        table->horizontalHeader()->hide();
+        table->verticalHeader()->hide();
+        table->verticalHeader()->setDefaultSectionSize(60);
+        table->resize(900, 120);
+        return table;
+    };
+    QFont larger = QApplication::font();
+    larger.setPointSizeF(larger.pointSizeF() * 2);
+    auto changed = view(QApplication::font());
+    changed->grab();
+    changed->setFont(larger);
+    EXPECT_TRUE(changed->grab().toImage() == view(larger)->grab().toImage());
+}
+
 TEST(CachedTextDelegate, ElidesAsQtDoesWhateverPartOfTheTextItShapes) {
     const QFontMetrics metrics(QApplication::font());
     const QString reply = QString("02 30 44 2B 30 30 32 33 2E 34 03 47 ").repeated(8) +
