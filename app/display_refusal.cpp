@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/quiet_qt_messages.h"
+
 namespace marvalo {
 namespace {
 
@@ -62,6 +64,8 @@ void holdOrRefuse(QtMsgType type, const QMessageLogContext &context, const QStri
                "; Qt dijo:\n";
         held.push_back({type, context.category ? context.category : "", text});
         for (const Held &message : held) {
+            if (harmlessQtMessage(message.type, message.text))
+                continue;
             const std::string category = message.category.empty() || message.category == "default"
                                              ? std::string()
                                              : message.category + ": ";

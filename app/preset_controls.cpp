@@ -24,6 +24,10 @@ std::optional<QString> presetControl(const QList<QWidget *> &windows, const QStr
                 QStringList entries;
                 for (int i = 0; i < list->count(); ++i)
                     entries << list->itemText(i);
+                if (entries.isEmpty())
+                    return QString::fromUtf8(
+                               "la lista \"%1\" no tiene \"%2\": está vacía, no admite nada")
+                        .arg(name, value);
                 return QString::fromUtf8("la lista \"%1\" no tiene \"%2\": se admite %3")
                     .arg(name, value, entries.join(", "));
             }

@@ -22,17 +22,25 @@ constexpr std::array<Harmless, 3> kHarmless{{
 QtMessageHandler passedOn = nullptr;
 
 void dropHarmless(QtMsgType type, const QMessageLogContext &context, const QString &text) {
-    for (const Harmless &harmless : kHarmless) {
-        const QString known = QString::fromLatin1(harmless.text);
-        if (type == QtWarningMsg && (harmless.wholeLine ? text == known : text.startsWith(known)))
-            return;
-    }
-    passedOn(type, context, text);
+    if (!harmlessQtMessage(type, text))
+        passedOn(type, context, text);
 }
 
 }  // namespace
 
+bool harmlessQtMessage(QtMsgType type, const QString &text) {
+    for (const Harmless &harmless : kHarmless) {
+        const QString known = QString::fromLatin1(harmless.text);
+        if (type == QtWarningMsg && (harmless.wholeLine ? text == known : text.startsWith(known)))
+            return true;
+    }
+    return false;
+}
+
 void dropHarmlessQtMessages() {
+    // A second call would pass each message on to this same handler, forever.
+    if (passedOn)
+        return;
     // Qt hands back its default handler when none was installed.
     passedOn = qInstallMessageHandler(dropHarmless);
 }

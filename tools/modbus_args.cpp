@@ -24,18 +24,16 @@ RequestArgsProblem refused(std::string message, std::string_view option = {}) {
     return {false, option.empty() ? std::move(message) : namedMessage(std::move(message), option)};
 }
 
-// Which options each request layout reads: every other one is refused. A
-// layout that counts what --values brings (15, 16) says so, for whoever
-// gives the count as well.
+// Which options each request layout reads: every other one is refused,
+// and a count is told it comes from the --values its layout reads instead.
 struct LayoutOptions {
     RequestLayout layout;
     std::array<const char *, 4> options;
-    const char *countFrom = nullptr;
 };
 constexpr std::array<LayoutOptions, 8> kLayoutOptions{{
     {RequestLayout::StartCount, {"--start", "--words", "--bits"}},
     {RequestLayout::StartValue, {"--start", "--value"}},
-    {RequestLayout::StartCountBytes, {"--start", "--values"}, "--values"},
+    {RequestLayout::StartCountBytes, {"--start", "--values"}},
     {RequestLayout::MaskWrite, {"--start", "--and-mask", "--or-mask"}},
     {RequestLayout::ReadWrite, {"--read-start", "--words", "--start", "--values"}},
     {RequestLayout::SubFunction, {"--data-hex"}},
@@ -61,59 +59,36 @@ constexpr std::array<Named, 11> kFields{{
     {"--data", &RequestArgs::data},
 }};
 
-// The panel's own forms read theirs alone: what the panel has no box for
-// would be dropped without a word.
-struct PanelForm {
-    std::uint8_t code;
-    std::array<const char *, 3> options;
-};
-constexpr std::array<PanelForm, 2> kPanelForms{{
-    {16, {"--start", "--words", "--data"}},
-    {5, {"--data"}},
-}};
-
-const PanelForm *panelFormOf(const ModbusFunctionInfo &info) {
-    const auto form = std::find_if(kPanelForms.begin(), kPanelForms.end(),
-                                   [&](const PanelForm &form) { return form.code == info.code; });
-    return form == kPanelForms.end() ? nullptr : &*form;
+bool layoutLists(const ModbusFunctionInfo &info, std::string_view option) {
+    return std::any_of(kLayoutOptions.begin(), kLayoutOptions.end(), [&](const LayoutOptions &row) {
+        return row.layout == info.request &&
+               std::any_of(row.options.begin(), row.options.end(),
+                           [option](const char *name) { return name && option == name; });
+    });
 }
 
 bool reads(const ModbusFunctionInfo &info, std::string_view option, bool panelForm = false) {
-    if (const PanelForm *form = panelForm ? panelFormOf(info) : nullptr)
-        return std::any_of(form->options.begin(), form->options.end(),
-                           [option](const char *name) { return name && option == name; });
-    for (const LayoutOptions &row : kLayoutOptions) {
-        if (row.layout != info.request)
-            continue;
-        for (const char *name : row.options) {
-            if (name && option == name) {
-                // 1 and 2 count bits, 3 and 4 words.
-                if (info.request == RequestLayout::StartCount)
-                    return option == "--start" || option.substr(2) == quantityKey(info);
-                return true;
-            }
-        }
-    }
-    return false;
+    // The panel's own forms read theirs alone: what the panel has no box
+    // for would be dropped without a word.
+    if (panelForm)
+        return option.starts_with("--") && panelFormReads(info.code, option.substr(2));
+    if (!layoutLists(info, option))
+        return false;
+    // 1 and 2 count bits, 3 and 4 words.
+    if (info.request == RequestLayout::StartCount)
+        return option == "--start" || option.substr(2) == quantityKey(info);
+    return true;
 }
 
 // "lleva --start y --values, o la forma del panel: --start, --words y --data".
 std::string formsOf(const ModbusFunctionInfo &info) {
-    const auto listed = [&info](bool panelForm) {
-        std::vector<std::string_view> taken;
-        for (const Named &named : kFields) {
-            if (reads(info, named.name, panelForm))
-                taken.push_back(named.name);
-        }
-        std::string list;
-        for (std::size_t i = 0; i < taken.size(); ++i)
-            list += (i == 0 ? "" : i + 1 == taken.size() ? " y " : ", ") + std::string(taken[i]);
-        return list;
-    };
-    const std::string own = listed(false);
-    if (own.empty())
+    std::vector<const char *> keys;
+    for (const Named &named : kFields)
+        keys.push_back(named.name + 2);
+    const auto own = [&info](std::string_view key) { return reads(info, "--" + std::string(key)); };
+    if (std::none_of(keys.begin(), keys.end(), own))
         return "no lleva más opciones";
-    return "lleva " + own + (panelFormOf(info) ? ", o la forma del panel: " + listed(true) : "");
+    return functionTakes(info.code, keys, own, "--");
 }
 
 // An option the form does not read, by its name, with what the function
@@ -125,12 +100,11 @@ std::optional<RequestArgsProblem> unreadOption(const RequestArgs &args,
             continue;
         const std::string function =
             "la función " + std::to_string(info.code) + " (" + std::string(info.name) + ")";
-        for (const LayoutOptions &row : kLayoutOptions) {
-            if (row.layout == info.request && row.countFrom && !panelForm &&
-                std::string_view(named.name).substr(2) == quantityKey(info))
-                return usage(std::string(named.name) + " no se da en " + function +
-                             ": la cuenta sale de " + row.countFrom);
-        }
+        // A count the layout does not read comes from the values it does.
+        if (!panelForm && std::string_view(named.name).substr(2) == quantityKey(info) &&
+            layoutLists(info, "--values"))
+            return usage(std::string(named.name) + " no se da en " + function +
+                         ": la cuenta sale de --values");
         return usage(std::string(named.name) + " no vale para " + function + ": " + formsOf(info));
     }
     return std::nullopt;
@@ -280,9 +254,12 @@ bool isPanelModbusForm(const RequestArgs &args) {
     const auto code = args.function ? parseDecimal(*args.function) : std::nullopt;
     if (!code || args.raw)
         return false;
-    if (*code == 5)
-        return args.data.has_value() && !args.value;
-    return *code == 16 && !args.values;
+    return *code >= 0 && *code <= 0xFF &&
+           isPanelForm(static_cast<std::uint8_t>(*code), [&args](std::string_view key) {
+               return std::any_of(kFields.begin(), kFields.end(), [&](const Named &named) {
+                   return named.name + 2 == key && args.*named.field;
+               });
+           });
 }
 
 std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args) {

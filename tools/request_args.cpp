@@ -234,7 +234,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
         if (code == 5) {
             // The panel's form forces the coil its data names; a start
             // beside it would be dropped without a word.
-            if (args.start)
+            if (args.start && !panelFormReads(5, "start"))
                 return refused(
                     "--start no va con --data en la función 5: --data es la bobina "
                     "(0 a 99); para otra, --start N --value on u off");

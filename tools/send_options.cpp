@@ -511,8 +511,13 @@ std::optional<std::string> clashOf(const CommandLine &command) {
                                           {options.check, "--check"},
                                           {options.suiteName.has_value(), "--name"},
                                           {!options.properties.empty(), "--property"}}) {
-            if (given && name == std::string_view("--check"))
-                return "--check revisa un plan sin enviar nada: solo vale con --plan FILE";
+            if (given && name == std::string_view("--check")) {
+                const auto plan = std::find_if(
+                    std::begin(kLineOptions), std::end(kLineOptions),
+                    [](const OptionRow<SendOptions> &row) { return row.text.name == "--plan"; });
+                return "--check revisa un plan sin enviar nada: solo vale con --plan " +
+                       std::string(plan->text.value);
+            }
             if (given)
                 return std::string(name) + " describe el informe de un plan: solo vale con --plan";
         }

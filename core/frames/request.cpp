@@ -1,6 +1,9 @@
 #include "core/frames/request.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
+#include <vector>
 
 #include "core/frames/check_codes.h"
 #include "core/frames/frame_chars.h"
@@ -16,6 +19,37 @@ constexpr std::uint8_t kWriteWords = 16;
 // Function 5 with FF 00 forces the coil on; the panel never forces one off.
 constexpr std::uint8_t kCoilOnHigh = 0xFF;
 constexpr std::uint8_t kCoilOnLow = 0x00;
+
+// Which keys the builder reads for each of the panel's forms; `tableKey`
+// beside the code picks the function table's layout instead, and a form
+// with `needs` is the panel's only when that key is given.
+struct PanelForm {
+    std::uint8_t code;
+    std::array<std::string_view, 3> reads;
+    std::string_view tableKey;
+    std::string_view needs;
+};
+constexpr std::array<PanelForm, 2> kPanelForms{{
+    {kWriteWords, {"start", "words", "data"}, "values", {}},
+    {kForceCoil, {"data"}, "value", "data"},
+}};
+
+const PanelForm *panelFormOf(std::uint8_t code) {
+    const auto form = std::find_if(kPanelForms.begin(), kPanelForms.end(),
+                                   [code](const PanelForm &form) { return form.code == code; });
+    return form == kPanelForms.end() ? nullptr : &*form;
+}
+
+// "a, b y c", each behind `prefix`.
+std::string spokenList(const std::vector<std::string_view> &items, std::string_view prefix) {
+    std::string list;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        list += (i == 0                  ? ""
+                 : i + 1 == items.size() ? " y "
+                                         : ", ") +
+                std::string(prefix) + std::string(items[i]);
+    return list;
+}
 
 // How each numeric input is named to the operator: by what it is and by the
 // caption of the box it was typed into.
@@ -239,6 +273,31 @@ Result<Bytes, RequestError> buildModbus(const RequestInputs &inputs) {
 }
 
 }  // namespace
+
+bool isPanelForm(std::uint8_t code, const std::function<bool(std::string_view key)> &given) {
+    const PanelForm *form = panelFormOf(code);
+    return form && !given(form->tableKey) && (form->needs.empty() || given(form->needs));
+}
+
+bool panelFormReads(std::uint8_t code, std::string_view key) {
+    const PanelForm *form = panelFormOf(code);
+    return form && std::find(form->reads.begin(), form->reads.end(), key) != form->reads.end();
+}
+
+std::string functionTakes(std::uint8_t code, std::span<const char *const> keys,
+                          const std::function<bool(std::string_view key)> &layoutReads,
+                          std::string_view prefix) {
+    std::vector<std::string_view> own;
+    std::copy_if(keys.begin(), keys.end(), std::back_inserter(own), layoutReads);
+    std::string text = "lleva " + spokenList(own, prefix);
+    if (const PanelForm *form = panelFormOf(code)) {
+        std::vector<std::string_view> panel;
+        std::copy_if(form->reads.begin(), form->reads.end(), std::back_inserter(panel),
+                     [](std::string_view key) { return !key.empty(); });
+        text += ", o la forma del panel: " + spokenList(panel, prefix);
+    }
+    return text;
+}
 
 Result<Bytes, RequestError> BytesFromList(std::string_view utf8Text) {
     constexpr std::string_view kSubject = "Los datos a enviar (\"Datos a Enviar\")";

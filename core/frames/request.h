@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -59,6 +61,20 @@ std::string namedMessage(std::string message, std::string_view name);
 // in Spanish: "la función 16 anuncia 4 bytes de datos y los datos traen 2".
 // None for any other request. The panel sends it as it always did.
 std::optional<std::string> mismatchedWriteData(const Bytes &request);
+
+// The panel's own Modbus forms (16 with a data list, 5 forcing the coil its
+// data names), by the keys a plan gives them; the tools put "--" in front.
+// True when `code` with the keys `given` says are there is one of them.
+bool isPanelForm(std::uint8_t code, const std::function<bool(std::string_view key)> &given);
+// Whether the panel's form of `code` reads `key`: the builder drops any
+// other, so whoever gathers a form refuses it.
+bool panelFormReads(std::uint8_t code, std::string_view key);
+// What function `code` takes, for the refusal of a key it does not read:
+// "lleva start y value, o la forma del panel: data", each key behind
+// `prefix`. `keys` are named in their order where `layoutReads` holds.
+std::string functionTakes(std::uint8_t code, std::span<const char *const> keys,
+                          const std::function<bool(std::string_view key)> &layoutReads,
+                          std::string_view prefix);
 
 // "0;100;1;44" -> 00 64 01 2C. Empty tokens add nothing; every other token
 // must be a whole number 0..255.

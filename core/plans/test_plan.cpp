@@ -729,8 +729,9 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
         }
         // The panel's own forms stay as the panel builds them: 16 with a
         // data list, 5 forcing the coil its data names.
-        const bool panelForm = (function == 16 && !table.get("values")) ||
-                               (function == 5 && table.get("data") && !table.get("value"));
+        const bool panelForm = function && isPanelForm(*function, [&table](std::string_view key) {
+                                   return table.get(key) != nullptr;
+                               });
         if (const toml::node *node = table.get("any_address"); node && panelForm)
             reader.error(*node,
                          "any_address no va con data, la forma del panel (direcciones de "
@@ -738,10 +739,24 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
         if (panelForm) {
             inputs.functionIndex = panelFunctionIndex(*function).value_or(-1);
             for (const char *key : kModbusKeys) {
-                const std::string_view name = key;
-                if (const toml::node *node = table.get(key);
-                    node && name != "start" && name != "words")
-                    reader.error(*node, std::string(key) + " no va con data, la forma del panel");
+                const toml::node *node = table.get(key);
+                if (!node || panelFormReads(*function, key))
+                    continue;
+                // 5's data is the coil: a start beside it asks for the other form.
+                if (key == std::string_view("start"))
+                    reader.error(*node,
+                                 "start no va con data en la función 5: data es la bobina (0 "
+                                 "a 99); para otra, start y value");
+                else
+                    reader.error(*node, std::string(key) + " no vale para la función " +
+                                            std::to_string(info->code) + " (" +
+                                            std::string(info->name) + "): " +
+                                            functionTakes(
+                                                info->code, kModbusKeys,
+                                                [info](std::string_view other) {
+                                                    return layoutReads(*info, other);
+                                                },
+                                                ""));
             }
             const bool writing = function == 16;
             if (auto start = reader.integer(table, "start", 0, kMaxStartAddress))
@@ -753,10 +768,6 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                                    writing ? findModbusFunction(16)->maxQuantity : kMaxWordCount))
                 inputs.wordCountText = std::to_string(*words);
             inputs.dataText = reader.text(table, "data").value_or("");
-            if (const toml::node *node = table.get("start"); node && function == 5)
-                reader.error(*node,
-                             "start no va con data en la función 5: data es la bobina (0 "
-                             "a 99); para otra, start y value");
             if (const auto coil = parseDecimal(inputs.dataText);
                 function == 5 && table.get("data") && (!coil || *coil < 0 || *coil > kMaxPanelCoil))
                 reader.error(*table.get("data"),

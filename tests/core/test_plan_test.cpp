@@ -172,6 +172,10 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "reply_hex tiene 65537 bytes; una respuesta guarda 65536"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 5\nstart = 200\ndata = \"1\"",
          "bad.toml:5:9: start no va con data en la función 5"},
+        {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 5\ndata = \"3\"\nwords = 4",
+         "bad.toml:6:9: words no vale para la función 5 (escribir una bobina): lleva start y "
+         "value, "
+         "o la forma del panel: data"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 5\ndata = \"100\"",
          "bad.toml:5:8: data de la función 5 es la bobina, de 0 a 99"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 248\nfunction = 3\nstart = 0\nwords = 1",
