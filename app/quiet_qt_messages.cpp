@@ -13,8 +13,10 @@ struct Harmless {
     const char *text;
     bool wholeLine;
 };
-constexpr std::array<Harmless, 3> kHarmless{{
+constexpr std::array<Harmless, 4> kHarmless{{
     {"QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to ", false},
+    // A script the font has no shaping tables for: its text is drawn anyway.
+    {"OpenType support missing for ", false},
     {"This plugin does not support propagateSizeHints()", true},
     {"This plugin does not support raise()", true},
 }};
@@ -31,7 +33,8 @@ void dropHarmless(QtMsgType type, const QMessageLogContext &context, const QStri
 bool harmlessQtMessage(QtMsgType type, const QString &text) {
     for (const Harmless &harmless : kHarmless) {
         const QString known = QString::fromLatin1(harmless.text);
-        if (type == QtWarningMsg && (harmless.wholeLine ? text == known : text.startsWith(known)))
+        const QString line = text.trimmed();
+        if (type == QtWarningMsg && (harmless.wholeLine ? line == known : line.startsWith(known)))
             return true;
     }
     return false;

@@ -147,7 +147,10 @@ void MonitorWindow::buildControls() {
     table_->horizontalHeader()->setStretchLastSection(true);
     // "Valores" stretches over what is left: at the default size it keeps
     // room for a few registers.
-    const int widths[] = {45, 90, 65, 170, 230, 65, 70, 170};
+    // "Nº" holds the ring's whole count and more: a row numbered 1000000
+    // still reads whole.
+    const int number = table_->fontMetrics().horizontalAdvance(QString(7, QChar('0'))) + 12;
+    const int widths[] = {std::max(45, number), 90, 65, 170, 230, 65, 70, 170};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column)
         table_->setColumnWidth(column, widths[column]);
 

@@ -334,6 +334,10 @@ TEST(MonitorWindow, TheTableTheChartAndTheStatisticsShowTheSameNewestExchange) {
             EXPECT_TRUE(painted == now) << step.name << ": " << shown->objectName().toStdString();
         }
     }
+    // The ring's whole count and more reads whole in "Nº", as the chart and
+    // the statistics write it.
+    EXPECT_EQ(elidedLine(table->fontMetrics(), "1000000", table->columnWidth(0) - 6).toStdString(),
+              "1000000");
 }
 
 TEST(MonitorWindow, FollowsTheNewestRowUnlessScrolledAway) {
