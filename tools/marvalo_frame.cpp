@@ -30,7 +30,7 @@ constexpr const char *kUsage =
 
 struct FrameOptions {
     RequestArgs request;
-    RegisterView view;
+    std::optional<RegisterView> view;  // --registers, when given
     bool fields = false;
     std::optional<Bytes> reply;
 };
@@ -117,7 +117,6 @@ int rejected(const std::string &message) {
 
 int main(int argc, char **argv) {
     FrameOptions options;
-    const RegisterView &view = options.view;
     OptionsGiven given;
     for (int i = 1; i < argc;) {
         const std::string word = argv[i];
@@ -140,7 +139,7 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         return usage("falta el protocolo: korvel, iso1745 o modbus");
     }
-    auto choice = requestFrom(options.request, {}, {}, view);
+    auto choice = requestFrom(options.request, {}, {}, options.view);
     if (!choice) {
         return choice.error().usage ? usage(choice.error().message)
                                     : rejected(choice.error().message);
@@ -155,7 +154,7 @@ int main(int argc, char **argv) {
         printFields(requestAnatomy(protocol, frame));
     if (const auto &reply = options.reply) {
         std::cout << toHex(*reply) << "\n";
-        printFields(replyAnatomy(protocol, frame, *reply, view));
+        printFields(replyAnatomy(protocol, frame, *reply, options.view.value_or(RegisterView{})));
         const Verdict verdict = judgeReply(protocol, frame, *reply);
         std::cout << verdictKey(verdict.kind) << ": " << verdict.text << "\n";
         if (verdict.kind != VerdictKind::Ok)

@@ -80,6 +80,13 @@ bool reads(const ModbusFunctionInfo &info, std::string_view option, bool panelFo
     return true;
 }
 
+// Register values are written from --value(s) (6, 16, 23) or shown from a
+// read's answer (3, 4, 23); a coil, a mask or the panel's byte list has none.
+bool readsRegisters(const ModbusFunctionInfo &info, bool panelForm) {
+    return !panelForm && (quantityKey(info) == "words" ||
+                          (info.request == RequestLayout::StartValue && info.code != 5));
+}
+
 // "lleva --start y --values, o la forma del panel: --start, --words y --data".
 std::string formsOf(const ModbusFunctionInfo &info) {
     std::vector<const char *> keys;
@@ -94,12 +101,15 @@ std::string formsOf(const ModbusFunctionInfo &info) {
 // An option the form does not read, by its name, with what the function
 // takes instead; a count its values already give, with where it comes from.
 std::optional<RequestArgsProblem> unreadOption(const RequestArgs &args,
-                                               const ModbusFunctionInfo &info, bool panelForm) {
+                                               const ModbusFunctionInfo &info, bool panelForm,
+                                               bool registers) {
+    const std::string function =
+        "la función " + std::to_string(info.code) + " (" + std::string(info.name) + ")";
+    if (registers && !readsRegisters(info, panelForm))
+        return usage("--registers no vale para " + function + ": " + formsOf(info));
     for (const Named &named : kFields) {
         if (!(args.*named.field) || reads(info, named.name, panelForm))
             continue;
-        const std::string function =
-            "la función " + std::to_string(info.code) + " (" + std::string(info.name) + ")";
         // A count the layout does not read comes from the values it does.
         if (!panelForm && std::string_view(named.name).substr(2) == quantityKey(info) &&
             layoutLists(info, "--values"))
@@ -135,9 +145,10 @@ Result<int, RequestArgsProblem> mask(const std::optional<std::string> &text, con
 }
 
 Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const ModbusFunctionInfo &info,
-                                            int address, RegisterView view) {
-    if (auto unread = unreadOption(args, info, false))
+                                            int address, std::optional<RegisterView> given) {
+    if (auto unread = unreadOption(args, info, false, given.has_value()))
         return *unread;
+    const RegisterView view = given.value_or(RegisterView{});
     ModbusCall call;
     call.address = static_cast<std::uint8_t>(address);
     call.function = info.code;
@@ -262,16 +273,16 @@ bool isPanelModbusForm(const RequestArgs &args) {
            });
 }
 
-std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args) {
+std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args, bool registers) {
     const auto code = parseDecimal(args.function.value_or(""));
     const ModbusFunctionInfo *info =
         code ? findModbusFunction(static_cast<std::uint8_t>(*code)) : nullptr;
-    return info ? unreadOption(args, *info, true) : std::nullopt;
+    return info ? unreadOption(args, *info, true, registers) : std::nullopt;
 }
 
 Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
                                                   std::optional<int> addressDefault,
-                                                  RegisterView view) {
+                                                  std::optional<RegisterView> view) {
     if (args.raw) {
         for (const Named &named : kFields) {
             if (args.*named.field)

@@ -14,14 +14,15 @@ bool isPanelModbusForm(const RequestArgs &args);
 
 // An option the panel's form does not read, refused by name with what the
 // function takes instead (a usage problem); nothing when all are read.
-std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args);
+// `registers`: --registers was given, which no panel form reads.
+std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args, bool registers);
 
 // Any other Modbus request: --raw as given, or the function table's layout
 // filled from the options that apply to it. A missing or wrong value is
 // refused naming the option and what is allowed; an option the function
-// does not read is a usage problem.
+// does not read is a usage problem, --registers (`view`, when given) too.
 Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
                                                   std::optional<int> addressDefault,
-                                                  RegisterView view);
+                                                  std::optional<RegisterView> view);
 
 }  // namespace marvalo

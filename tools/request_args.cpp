@@ -190,7 +190,7 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<Protocol> protocolDefault,
                                                       std::optional<int> addressDefault,
-                                                      RegisterView view) {
+                                                      std::optional<RegisterView> view) {
     const std::optional<Protocol> protocol = args.protocol ? args.protocol : protocolDefault;
     if (!protocol)
         return usage("falta el protocolo: korvel, iso1745 o modbus");
@@ -203,6 +203,10 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
             return usage(std::string(option.text.name) + " no vale para " +
                          protocolName(*protocol));
     }
+
+    if (view && !isModbus)
+        return usage("--registers no vale para " + protocolName(*protocol) +
+                     ": el protocolo no tiene registros");
 
     RequestChoice choice{*protocol, {}, {}};
     RequestInputs &inputs = choice.inputs;
@@ -244,7 +248,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                "\" no es válido en la función 5: es la bobina, de 0 a 99; para "
                                "otra, --start N --value on u off.");
         }
-        if (auto unread = panelFormUnread(args))
+        if (auto unread = panelFormUnread(args, view.has_value()))
             return *unread;
         // The panel counts up to 127 words; one frame carries 123.
         const auto words = code == 16 ? parseDecimal(args.words.value_or("")) : std::nullopt;

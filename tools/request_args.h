@@ -61,11 +61,12 @@ struct RequestArgsProblem {
 // from a settings file instead (an address as the list's index, 0..99).
 // The panel's own forms (Korvel, ISO 1745, 16 with --data or --words alone,
 // 5 with --data) are built as the panel builds them; every other Modbus
-// request from the function table, its --values read in `view`.
+// request from the function table, its --values read in `view`; a `view`
+// given where nothing reads it is refused.
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<Protocol> protocolDefault = {},
                                                       std::optional<int> addressDefault = {},
-                                                      RegisterView view = {});
+                                                      std::optional<RegisterView> view = {});
 
 // "korvel", "iso1745", "modbus".
 std::string protocolName(Protocol protocol);

@@ -65,8 +65,7 @@ int runExchanges(const SendOptions &options, const RequestArgs &request, BenchPo
     auto choice = requestFrom(
         request,
         bench ? std::optional<Protocol>(static_cast<Protocol>(bench->protocol)) : std::nullopt,
-        bench ? std::optional<int>(bench->addressIndex) : std::nullopt,
-        options.registers.value_or(RegisterView{}));
+        bench ? std::optional<int>(bench->addressIndex) : std::nullopt, options.registers);
     if (!choice) {
         if (choice.error().usage)
             return usage(choice.error().message);

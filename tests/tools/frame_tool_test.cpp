@@ -127,6 +127,10 @@ TEST(FrameTool, UsageErrorsExit64) {
         {"modbus", "--address", "1", "--colour", "red"},
         {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "1", "--data",
          "1;2", "--data-hex", "12"},
+        {"modbus", "--address", "1", "--function", "7", "--registers", "u32"},
+        {"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "1", "--data",
+         "0;5", "--registers", "f32"},
+        {"korvel", "--address", "01", "--instruction", "D", "--registers", "u32"},
     };
     for (const auto &row : rows) {
         std::vector<std::string> argv{kTool};
