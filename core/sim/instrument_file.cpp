@@ -351,6 +351,15 @@ void readAnswer(Reader &reader, const toml::table &table, Instrument &instrument
         reader.error(*table.get("reply"), "reply \"" + answer.reply + "\": " + *problem);
         return;
     }
+    // The line carries one byte per character: a reply that cannot be sent
+    // whole is refused here, not cut short on the line.
+    if (const auto beyond = latin1FromUtf8(answer.reply).failure) {
+        reader.error(*table.get("reply"), "reply \"" + answer.reply + "\" lleva \"" +
+                                              beyond->character +
+                                              "\", que no cabe en un byte; se admiten "
+                                              "caracteres de 8 bits (Latin-1)");
+        return;
+    }
     instrument.answers.push_back(std::move(answer));
 }
 

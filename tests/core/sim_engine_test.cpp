@@ -171,6 +171,9 @@ TEST(SimEngine, AFileIsRefusedAtThePlaceOfEachError) {
         {"[[instrument]]\naddress = 5\nprotocol = \"korvel\"\n[[instrument.answer]]\ninstruction "
          "= \"^D$\"\nreply = \"{2}\"",
          "f.toml:6:9: reply \"{2}\": {2} pide un grupo que instruction no tiene (0)"},
+        {"[[instrument]]\naddress = 5\nprotocol = \"korvel\"\n[[instrument.answer]]\ninstruction "
+         "= \"^D$\"\nreply = \"abc€xyz\"",
+         "f.toml:6:9: reply \"abc€xyz\" lleva \"€\", que no cabe en un byte"},
         {"[[instrument]]\naddress = 5\nprotocol = \"korvel\"\n[[instrument]]\naddress = "
          "5\nprotocol = \"korvel\"",
          "f.toml:4:1: la dirección 5 en korvel ya es del instrumento de f.toml:1:1"},
