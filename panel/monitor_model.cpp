@@ -149,6 +149,7 @@ void MonitorModel::setRegisterView(RegisterView view) {
     view_ = view;
     if (!rows_.empty())
         emit dataChanged(index(0, Values), index(rowCount() - 1, Values));
+    emit registerViewChanged();
 }
 
 void MonitorModel::setTextOnly(bool textOnly) {

@@ -78,6 +78,10 @@ class MonitorModel : public QAbstractTableModel {
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+  signals:
+    // Another register view, rows or none: what charts registers follows it.
+    void registerViewChanged();
+
   private:
     QString bytesText(const Bytes &bytes) const;
 

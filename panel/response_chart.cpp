@@ -210,14 +210,12 @@ ResponseChart::ResponseChart(MonitorModel &model, QWidget *parent)
         append(0, model_.rowCount() - 1);
         emit registersChanged();
     });
-    connect(&model_, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex &topLeft, const QModelIndex &) {
-                if (topLeft.column() != MonitorModel::Values)
-                    return;
-                emit registersChanged();  // another register view: pairs or single words
-                if (series_ == Series::Register)
-                    revalue();
-            });
+    // With rows or none: an empty chart's axis is in hex or decimal too.
+    connect(&model_, &MonitorModel::registerViewChanged, this, [this] {
+        emit registersChanged();  // another register view: pairs or single words
+        if (series_ == Series::Register)
+            revalue();
+    });
     append(0, model_.rowCount() - 1);
 }
 

@@ -340,6 +340,22 @@ TEST(MonitorWindow, TheTableTheChartAndTheStatisticsShowTheSameNewestExchange) {
               "1000000");
 }
 
+// With no rows, after "Borrar": the register chart's axis follows the format.
+TEST(MonitorWindow, AnEmptyRegisterChartFollowsTheFormat) {
+    testing::TempFolder folder;
+    MonitorModel model;
+    MonitorWindow monitor(model, QString::fromStdString((folder.path() / "m.ini").string()));
+    monitor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
+    monitor.findChild<QComboBox *>("cmbGrafica")->setCurrentIndex(1);
+    QTest::qWait(3 * MonitorModel::kBatchMs);
+    monitor.findChild<QComboBox *>("cmbFormato")->setCurrentText("hex");
+    QTest::qWait(3 * MonitorModel::kBatchMs);
+    const auto [shown, full] =
+        shownAndRepainted(monitor.findChild<ResponseChart *>("chrRespuesta"));
+    EXPECT_TRUE(shown == full);
+}
+
 TEST(MonitorWindow, FollowsTheNewestRowUnlessScrolledAway) {
     testing::PanelRig rig;
     LineMonitor access(*rig.form,
