@@ -305,8 +305,12 @@ ResponseChart::Layout ResponseChart::layout() const {
     // Asked at every paint and every click; its tick labels are measured
     // text, so it is worked out again only when what it rests on changes.
     LayoutKey key{size(), lowest_, highest_, anyValue_, series_, hexAxis()};
-    if (!layoutKept_ || layoutKept_->first != key)
-        layoutKept_.emplace(std::move(key), freshLayout());
+    if (!layoutKept_ || layoutKept_->first != key) {
+        Layout fresh = freshLayout();
+        if (!layoutKept_ || fresh != layoutKept_->second)
+            ++layoutsMade_;
+        layoutKept_.emplace(std::move(key), std::move(fresh));
+    }
     return layoutKept_->second;
 }
 
@@ -464,8 +468,9 @@ bool ResponseChart::refreshLayer(const Layout &shape) {
     // The axes and the legend change with the axis, the series and the
     // size, seldom with a batch: drawn once into a picture kept until then.
     const qreal ratio = devicePixelRatioF();
-    FrameKey frameKey{size(),          ratio,   shape.axis.low, shape.axis.high,
-                      shape.axis.step, series_, axisTitle(),    hexAxis()};
+    // The title names the series and the register view; the rest of the
+    // frame is drawn from the layout.
+    FrameKey frameKey{layoutsMade_, ratio, axisTitle()};
     if (frameKey != frameKey_) {
         frameKey_ = std::move(frameKey);
         ++framesDrawn_;

@@ -76,6 +76,7 @@ class ResponseChart : public QWidget {
         AxisScale axis;
         int legendTop = 0;
         std::vector<QRect> legend;  // each entry's place, in the order of legendEntries
+        bool operator==(const Layout &) const = default;
     };
     double valueOf(int row) const;
     void append(int first, int last);
@@ -148,14 +149,9 @@ class ResponseChart : public QWidget {
     // The background, the axes and the legend as last drawn, and what they showed.
     QPixmap frame_;
     struct FrameKey {
-        QSize size;
+        std::uint64_t layout;  // by layoutsMade_
         qreal ratio;
-        double low;
-        double high;
-        double step;
-        Series series;
         QString title;
-        bool hex;
         bool operator==(const FrameKey &) const = default;
     };
     std::optional<FrameKey> frameKey_;
@@ -169,6 +165,7 @@ class ResponseChart : public QWidget {
         bool operator==(const LayoutKey &) const = default;
     };
     mutable std::optional<std::pair<LayoutKey, Layout>> layoutKept_;
+    mutable std::uint64_t layoutsMade_ = 0;  // layouts that differ from the one before
     std::uint64_t framesDrawn_ = 0;
     // The marks as last drawn, and the frame with them on it.
     std::array<std::vector<QRect>, kVerdictMarks> drawnBars_;

@@ -14,6 +14,7 @@ struct AxisScale {
     double high = 1;
     double step = 1;
     std::vector<double> ticks;  // low, low + step, ..., high
+    bool operator==(const AxisScale &) const = default;
 };
 
 // At most `mostTicks` ticks (at least 2) over [lowest, highest]. One value
