@@ -419,6 +419,12 @@ int main(int argc, char **argv) {
                 windows << &monitor->window();
             for (const QString &preset : options.presets) {
                 if (auto refused = marvalo::presetControl(windows, preset)) {
+                    // A control of the monitor, asked for without it: say how.
+                    const QString name = preset.left(preset.indexOf('='));
+                    if (!openMonitor && !name.isEmpty() &&
+                        monitor->window().findChild<QWidget *>(name) != nullptr)
+                        refused = QString::fromUtf8("\"%1\" está en el monitor: añada --monitor")
+                                      .arg(name);
                     std::fprintf(stderr, "marvalo: --set: %s\n", qPrintable(*refused));
                     QCoreApplication::exit(64);
                     return;

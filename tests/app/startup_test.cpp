@@ -198,6 +198,11 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
          {"--monitor", "--screenshot", picture, "--set", "cmbFormato=f32"},
          64,
          "no tiene \"f32\": se admite u16, s16, hex"},
+        {nullptr,
+         "offscreen",
+         {"--screenshot", picture, "--set", "cmbFormato=u16"},
+         64,
+         "\"cmbFormato\" está en el monitor: añada --monitor"},
     };
     const char *display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";
