@@ -481,7 +481,7 @@ bool ResponseChart::refreshLayer(const Layout &shape) {
         drawAxes(onFrame, shape);
         drawLegend(onFrame, shape);
     }
-    const LayerKey layerKey{pointsChanged_, framesDrawn_, shape.area};
+    const LayerKey layerKey{pointsChanged_, framesDrawn_};
     if (layerKey == layerKey_)
         return false;
     layerKey_ = layerKey;

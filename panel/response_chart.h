@@ -173,12 +173,12 @@ class ResponseChart : public QWidget {
     std::vector<OffScaleMark> drawnOffScale_;
     std::uint64_t layerFrame_ = 0;  // the frame under the marks, by framesDrawn_
     QPixmap pointsLayer_;
-    // What the marks were last found for: the points, the frame, the plot.
+    // What the marks were last found for: the points and the frame, which
+    // is drawn anew with every other layout.
     std::uint64_t pointsChanged_ = 0;
     struct LayerKey {
         std::uint64_t points = 0;
         std::uint64_t frame = 0;
-        QRect area;
         bool operator==(const LayerKey &) const = default;
     };
     std::optional<LayerKey> layerKey_;
