@@ -471,6 +471,7 @@ std::vector<FrameField> replyAnatomy(std::uint8_t protocol, const Bytes &request
 
 std::string hexDump(const Bytes &bytes) {
     constexpr std::size_t kPerLine = 16;
+    const std::vector<std::string> texts = namedTextLines(bytes, kPerLine);
     std::string dump;
     for (std::size_t at = 0; at < bytes.size(); at += kPerLine) {
         const std::size_t length = std::min(kPerLine, bytes.size() - at);
@@ -478,7 +479,7 @@ std::string hexDump(const Bytes &bytes) {
         std::snprintf(offset, sizeof offset, "%04zX  ", at);
         std::string hex = hexOf(bytes, at, length);
         hex.resize(kPerLine * 3 - 1, ' ');
-        dump += offset + hex + "  " + textOf(bytes, at, length) + "\n";
+        dump += offset + hex + "  " + texts[at / kPerLine] + "\n";
     }
     return dump;
 }

@@ -124,6 +124,20 @@ std::string namedTextUpTo(const Bytes &bytes, std::size_t limit) {
     return safeText(view.substr(0, cut)) + "… (" + std::to_string(bytes.size()) + " bytes)";
 }
 
+std::vector<std::string> namedTextLines(const Bytes &bytes, std::size_t perLine) {
+    const std::string_view view(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+    perLine = std::max<std::size_t>(perLine, 1);
+    std::vector<std::string> lines;
+    std::size_t at = 0;  // always where a character starts
+    for (std::size_t lineStart = 0; lineStart < bytes.size(); lineStart += perLine) {
+        const std::size_t from = at;
+        while (at < std::min(lineStart + perLine, bytes.size()))
+            at += std::max<std::size_t>(decodeAt(view, at).second, 1);
+        lines.push_back(safeText(view.substr(from, at - from)));
+    }
+    return lines;
+}
+
 std::string wrappedBytes(const Bytes &bytes, std::size_t perLine, std::size_t limit) {
     const std::size_t shown = std::min(bytes.size(), limit);
     auto slice = [&](std::size_t from) {
@@ -131,11 +145,12 @@ std::string wrappedBytes(const Bytes &bytes, std::size_t perLine, std::size_t li
         return Bytes(begin, begin + static_cast<std::ptrdiff_t>(std::min(perLine, shown - from)));
     };
     std::string hexLines;
-    std::string textLines;
-    for (std::size_t from = 0; from < shown; from += perLine) {
+    for (std::size_t from = 0; from < shown; from += perLine)
         hexLines += toHex(slice(from)) + "\n";
-        textLines += namedText(slice(from)) + "\n";
-    }
+    std::string textLines;
+    const std::vector<std::string> lines = namedTextLines(bytes, perLine);
+    for (std::size_t line = 0; line * perLine < shown; ++line)
+        textLines += lines[line] + "\n";
     std::string text = hexLines + textLines;
     if (bytes.size() > shown)
         text += "… (" + std::to_string(bytes.size()) + " bytes)\n";

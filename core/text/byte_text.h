@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/frames/bytes.h"
 
@@ -20,6 +21,11 @@ std::string namedText(const Bytes &bytes);
 // The same for at most `limit` bytes, then "… (N bytes)" for the whole
 // length: a cell or a line that must stay a line.
 std::string namedTextUpTo(const Bytes &bytes, std::size_t limit);
+
+// namedText in lines of `perLine` bytes, for a dump beside the hex: a
+// character is on the line its first byte is on, so a UTF-8 sequence that
+// straddles two lines reads as the whole frame reads it, never as Latin-1.
+std::vector<std::string> namedTextLines(const Bytes &bytes, std::size_t perLine);
 
 // Bytes for a tooltip or a pane that must fit a screen: the hex in lines of
 // `perLine` bytes, then the named text in lines of as many bytes, at most

@@ -127,6 +127,11 @@ TEST(FrameAnatomy, OneFramePerProtocolWithItsCheckCode) {
         EXPECT_EQ(joined(fields), row.fields) << row.reply;
     }
     EXPECT_EQ(hexDump(fromHex("41 0D")), "0000  41 0D" + std::string(42, ' ') + "  A<CR>\n");
+    // "°" (C2 B0) across the end of the first line is read whole there.
+    const std::string straddling =
+        hexDump(fromHex("30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 C2 B0 43"));
+    EXPECT_EQ(straddling.substr(straddling.find('\n') - 17),
+              "0123456789ABCDE°\n0010  B0 43" + std::string(42, ' ') + "  C\n");
 }
 
 }  // namespace
