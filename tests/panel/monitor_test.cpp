@@ -604,6 +604,31 @@ TEST(ResponseChart, NaNInfinitiesAndDamagedRepliesAreMarkedAtTheEdges) {
     EXPECT_FALSE(chart.axisTitle().contains("reg ")) << chart.axisTitle().toStdString();
 }
 
+// A batch that leaves every column's marks where they were can still move
+// the median: the picture kept from paint to paint follows it.
+TEST(ResponseChart, AMedianThatMovesAloneIsRedrawn) {
+    MonitorModel model;
+    ResponseChart chart(model);
+    chart.resize(600, 220);
+    std::uint64_t sequence = 0;
+    const auto add = [&](std::int64_t ms) {
+        ExchangeRecord record = judged(++sequence, VerdictKind::Ok);
+        record.sentUs = 0;
+        record.firstByteUs = ms * 1000;
+        model.add(record);
+    };
+    while (sequence < 1500)  // 3 and 9 ms by turns: every column holds both
+        add(sequence % 2 == 0 ? 3 : 9);
+    model.flushPending();
+    chart.grab();
+    for (const std::int64_t ms : {9, 3, 9})  // 751 of 3 ms, 752 of 9: the median 3 to 9
+        add(ms);
+    model.flushPending();
+    ResponseChart fresh(model);
+    fresh.resize(chart.size());
+    EXPECT_EQ(chart.grab().toImage(), fresh.grab().toImage());
+}
+
 TEST(ResponseChart, AxisOverTheValuesShownAndAClickAnywhereOnADotPicksIt) {
     const struct {
         const char *name;
