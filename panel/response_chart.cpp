@@ -752,6 +752,7 @@ void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
         const LegendEntry &entry = entries[i];
         const int x = layout.legend[i].left();
         const int y = layout.legend[i].top() + metrics.height() / 2;
+        const int markEnd = x + entry.markWidth();
         switch (entry.mark) {
             case LegendEntry::Verdict: {
                 const auto verdict = static_cast<VerdictMark>(entry.which);
@@ -768,19 +769,19 @@ void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
             case LegendEntry::NoValue:
                 // A stretch of the axis with a mark under it.
                 painter.setPen(palette().mid().color());
-                painter.drawLine(x, y - kMarkRadius, x + kLegendMark, y - kMarkRadius);
+                painter.drawLine(x, y - kMarkRadius, markEnd, y - kMarkRadius);
                 painter.setPen(Qt::NoPen);
                 painter.setBrush(palette().text());
-                painter.drawEllipse(QPointF(x + kLegendMark / 2.0, y + 1), 2.5, 2.5);
+                painter.drawEllipse(QPointF((x + markEnd) / 2.0, y + 1), 2.5, 2.5);
                 break;
             case LegendEntry::Percentile:
                 painter.setPen(QPen(kPercentiles.at(entry.which).colour, 1, Qt::DashLine));
-                painter.drawLine(x, y, x + 2 * kLegendMark, y);
+                painter.drawLine(x, y, markEnd, y);
                 break;
         }
         painter.setPen(palette().text().color());
-        painter.drawText(x + entry.markWidth() + kGap / 2,
-                         layout.legend[i].top() + metrics.ascent(), QString::fromUtf8(entry.words));
+        painter.drawText(markEnd + kGap / 2, layout.legend[i].top() + metrics.ascent(),
+                         QString::fromUtf8(entry.words));
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
 }
