@@ -31,6 +31,7 @@
 #include "files/atomic_save.h"
 #include "files/monitor_state.h"
 #include "panel/cached_text_delegate.h"
+#include "panel/wrapping_row.h"
 
 namespace marvalo {
 namespace {
@@ -94,7 +95,6 @@ MonitorWindow::~MonitorWindow() {
 }
 
 void MonitorWindow::buildControls() {
-    auto *buttons = new QHBoxLayout;
     problemsOnly_ = new QCheckBox("Solo problemas", this);
     problemsOnly_->setObjectName("chkSoloProblemas");
     textOnly_ = new QCheckBox("Solo texto", this);
@@ -123,16 +123,18 @@ void MonitorWindow::buildControls() {
     register_->setToolTip(QString::fromUtf8("Registro de la gráfica: solo los que se han leído"));
     register_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     register_->setEnabled(false);
-    buttons->addWidget(problemsOnly_);
-    buttons->addWidget(textOnly_);
-    buttons->addWidget(format_);
-    buttons->addWidget(series_);
-    buttons->addWidget(register_);
-    buttons->addStretch();
-    buttons->addWidget(clear);
-    buttons->addWidget(copy);
-    buttons->addWidget(save);
-    buttons->addWidget(saveCapture);
+    auto *views = new QWidget(this);
+    auto *viewsLine = new QHBoxLayout(views);
+    viewsLine->setContentsMargins(0, 0, 0, 0);
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{problemsOnly_, textOnly_, format_, series_, register_})
+        viewsLine->addWidget(control);
+    auto *actions = new QWidget(this);
+    auto *actionsLine = new QHBoxLayout(actions);
+    actionsLine->setContentsMargins(0, 0, 0, 0);
+    for (QWidget *action : {clear, copy, save, saveCapture})
+        actionsLine->addWidget(action);
+    auto *buttons = new WrappingRow(views, actions, this);
 
     table_ = new FollowingTableView(this);
     table_->setObjectName("tblIntercambios");
@@ -170,7 +172,7 @@ void MonitorWindow::buildControls() {
     split->setStretchFactor(2, 2);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(buttons);
+    layout->addWidget(buttons);
     layout->addWidget(split);
     layout->addWidget(statistics_);
     resize(kDefaultWidth, kDefaultHeight);

@@ -340,6 +340,32 @@ TEST(MonitorWindow, TheTableTheChartAndTheStatisticsShowTheSameNewestExchange) {
               "1000000");
 }
 
+// Narrowed beside the panel, the buttons go under the view controls: every
+// control stays whole, in sight and above the table.
+TEST(MonitorWindow, NarrowedItKeepsEveryControlWholeAndInSight) {
+    testing::TempFolder folder;
+    MonitorModel model;
+    MonitorWindow monitor(model, QString::fromStdString((folder.path() / "m.ini").string()));
+    monitor.show();
+    for (const int width : {1180, 640}) {
+        monitor.resize(width, 700);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(monitor.width(), width);
+        QRegion taken;
+        for (const char *name :
+             {"chkSoloProblemas", "chkSoloTexto", "cmbFormato", "cmbGrafica", "cmbRegistro",
+              "cmdBorrar", "cmdCopiar", "cmdGuardar", "cmdGuardarCaptura"}) {
+            const auto *control = monitor.findChild<QWidget *>(name);
+            const QRect at(control->mapTo(&monitor, QPoint()), control->size());
+            EXPECT_TRUE(monitor.rect().contains(at) && !taken.intersects(at)) << name << width;
+            EXPECT_GE(at.width(), control->minimumSizeHint().width()) << name << width;
+            taken += at;
+        }
+        EXPECT_LT(taken.boundingRect().bottom(),
+                  monitor.findChild<QWidget *>("splMonitor")->geometry().top());
+    }
+}
+
 // With no rows, after "Borrar": the register chart's axis follows the format.
 TEST(MonitorWindow, AnEmptyRegisterChartFollowsTheFormat) {
     testing::TempFolder folder;

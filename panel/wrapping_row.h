@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+
+namespace marvalo {
+
+// Two groups of controls on one line, the second at its right end, while
+// the width holds both; the second on a line of its own under the first
+// when it does not, so a window narrowed beside the panel hides no control.
+class WrappingRow : public QWidget {
+  public:
+    WrappingRow(QWidget *first, QWidget *second, QWidget *parent);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+  protected:
+    bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+  private:
+    bool fitsOneLine(int width) const;
+    void place();
+
+    QWidget *first_;
+    QWidget *second_;
+};
+
+}  // namespace marvalo
