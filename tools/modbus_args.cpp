@@ -251,6 +251,9 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
         case RequestLayout::Bare:
             break;
     }
+    // A list past one frame is the fault of the option that gave it.
+    if (auto tooMany = wrong ? std::nullopt : writtenCountProblem(call))
+        wrong = refused("--values " + *tooMany + ".");
     if (wrong)
         return *wrong;
     auto frame = buildModbusCall(call, args.anyAddress);

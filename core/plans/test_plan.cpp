@@ -598,15 +598,8 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
                     reader.error(*node, "values: " + words.error());
             }
             // Said at the key: a count past one frame is the list's fault.
-            const bool bits = quantityKey(info) == "bits";
-            const std::size_t count = bits ? call.bits.size() : call.words.size();
-            const int most =
-                info.request == RequestLayout::ReadWrite ? kMaxReadWriteWrites : info.maxQuantity;
-            if (count > static_cast<std::size_t>(most))
-                reader.error(*node, "values da " + std::to_string(count) +
-                                        (bits ? " bits" : " registros") + "; la función " +
-                                        std::to_string(info.code) + " escribe de 1 a " +
-                                        std::to_string(most) + " en una trama");
+            if (auto tooMany = writtenCountProblem(call))
+                reader.error(*node, "values " + *tooMany);
         }
     }
     if (auto hex = reader.text(table, "data_hex")) {
