@@ -24,23 +24,6 @@ RequestArgsProblem refused(std::string message, std::string_view option = {}) {
     return {false, option.empty() ? std::move(message) : namedMessage(std::move(message), option)};
 }
 
-// Which options each request layout reads: every other one is refused,
-// and a count is told it comes from the --values its layout reads instead.
-struct LayoutOptions {
-    RequestLayout layout;
-    std::array<const char *, 4> options;
-};
-constexpr std::array<LayoutOptions, 8> kLayoutOptions{{
-    {RequestLayout::StartCount, {"--start", "--words", "--bits"}},
-    {RequestLayout::StartValue, {"--start", "--value"}},
-    {RequestLayout::StartCountBytes, {"--start", "--values"}},
-    {RequestLayout::MaskWrite, {"--start", "--and-mask", "--or-mask"}},
-    {RequestLayout::ReadWrite, {"--read-start", "--words", "--start", "--values"}},
-    {RequestLayout::SubFunction, {"--data-hex"}},
-    {RequestLayout::Bare, {}},
-    {RequestLayout::Mei, {"--object"}},
-}};
-
 struct Named {
     const char *name;
     Field field;
@@ -59,25 +42,13 @@ constexpr std::array<Named, 11> kFields{{
     {"--data", &RequestArgs::data},
 }};
 
-bool layoutLists(const ModbusFunctionInfo &info, std::string_view option) {
-    return std::any_of(kLayoutOptions.begin(), kLayoutOptions.end(), [&](const LayoutOptions &row) {
-        return row.layout == info.request &&
-               std::any_of(row.options.begin(), row.options.end(),
-                           [option](const char *name) { return name && option == name; });
-    });
-}
-
 bool reads(const ModbusFunctionInfo &info, std::string_view option, bool panelForm = false) {
     // The panel's own forms read theirs alone: what the panel has no box
     // for would be dropped without a word.
-    if (panelForm)
-        return option.starts_with("--") && panelFormReads(info.code, option.substr(2));
-    if (!layoutLists(info, option))
+    if (!option.starts_with("--"))
         return false;
-    // 1 and 2 count bits, 3 and 4 words.
-    if (info.request == RequestLayout::StartCount)
-        return option == "--start" || option.substr(2) == quantityKey(info);
-    return true;
+    return panelForm ? panelFormReads(info.code, option.substr(2))
+                     : layoutReads(info, option.substr(2));
 }
 
 // Register values are written from --value(s) (6, 16, 23) or shown from a
@@ -112,7 +83,7 @@ std::optional<RequestArgsProblem> unreadOption(const RequestArgs &args,
             continue;
         // A count the layout does not read comes from the values it does.
         if (!panelForm && std::string_view(named.name).substr(2) == quantityKey(info) &&
-            layoutLists(info, "--values"))
+            layoutReads(info, "values"))
             return usage(std::string(named.name) + " no se da en " + function +
                          ": la cuenta sale de --values");
         return usage(std::string(named.name) + " no vale para " + function + ": " + formsOf(info));
