@@ -110,6 +110,9 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "2",
           "--values", "1,2"},
          "la cuenta sale de --values"},
+        {{"modbus", "--address", "1", "--function", "3", "--start", "0", "--words", "2",
+          "--registers", "f32"},
+         "--registers no vale para la función 3 (leer registros de retención) sin --reply: se lee"},
         {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--values", values124},
          "--values da 124 registros; la función 16 escribe de 1 a 123"},
     };
