@@ -128,11 +128,21 @@ Problem takeSwitch(Options &options, std::string_view, OptionValues) {
     return std::nullopt;
 }
 
-// A file to write, named from where the program was started.
+// The extensions Qt writes, as the refusals name them: "bmp, jpeg, png".
+std::string imageFormats() {
+    return QByteArrayList(QImageWriter::supportedImageFormats()).join(", ").toStdString();
+}
+
+// A file to write, named from where the program was started. An empty name
+// would be the folder itself, refused for its extension, not for what is
+// missing.
 template <QString Options::*member>
 Problem takeFile(Options &options, std::string_view name, OptionValues values) {
     if (!values[0])
         return std::string(name) + " necesita una ruta";
+    if (*values[0] == '\0')
+        return std::string(name) + " necesita un nombre de archivo terminado en .png (o en " +
+               "otra extensión de imagen: " + imageFormats() + ")";
     options.*member = QDir::current().absoluteFilePath(QFile::decodeName(values[0]));
     return std::nullopt;
 }
@@ -270,11 +280,10 @@ int refuseImage(const char *option, const std::string &path, const std::string &
 std::variant<ImageOutput, int> checkImageOutput(const char *option, const QString &file) {
     const std::string path = QFile::encodeName(file).toStdString();
     const QByteArray format = QFileInfo(file).suffix().toLower().toLatin1();
-    const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
-    if (!formats.contains(format))
-        return refuseImage(option, path,
-                           "su extensión no es un formato de imagen conocido (" +
-                               QByteArrayList(formats).join(", ").toStdString() + ")");
+    if (!QImageWriter::supportedImageFormats().contains(format))
+        return refuseImage(
+            option, path,
+            "su extensión no es un formato de imagen conocido (" + imageFormats() + ")");
     auto output = marvalo::checkOutputFile(path);
     if (!output)
         return refuseImage(option, path, output.error());

@@ -3,7 +3,26 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include "core/records/register_values.h"
+
 namespace marvalo {
+namespace {
+
+// The list's entry of `value`: its text, or, in a list of register formats,
+// the entry that means the same, so "f32" finds "f32:ABCD" as --registers
+// reads it, by the one parser of formats.
+int entryOf(const QComboBox &list, const QString &value) {
+    const int entry = list.findText(value);
+    const auto view = parseRegisterView(value.toStdString());
+    for (int i = 0; entry < 0 && view && i < list.count(); ++i) {
+        const auto listed = parseRegisterView(list.itemText(i).toStdString());
+        if (listed && listed.value() == view.value())
+            return i;
+    }
+    return entry;
+}
+
+}  // namespace
 
 std::optional<QString> presetControl(const QList<QWidget *> &windows, const QString &assignment) {
     const qsizetype equals = assignment.indexOf('=');
@@ -17,7 +36,7 @@ std::optional<QString> presetControl(const QList<QWidget *> &windows, const QStr
             return std::nullopt;
         }
         if (auto *list = window->findChild<QComboBox *>(name)) {
-            const int entry = list->findText(value);
+            const int entry = entryOf(*list, value);
             if (entry < 0) {
                 // The entries as the list holds them, so the refusal never
                 // lags behind what fills it.

@@ -24,23 +24,6 @@ RequestArgsProblem refused(std::string message, std::string_view option = {}) {
     return {false, option.empty() ? std::move(message) : namedMessage(std::move(message), option)};
 }
 
-// Which options each request layout reads: every other one is refused,
-// and a count is told it comes from the --values its layout reads instead.
-struct LayoutOptions {
-    RequestLayout layout;
-    std::array<const char *, 4> options;
-};
-constexpr std::array<LayoutOptions, 8> kLayoutOptions{{
-    {RequestLayout::StartCount, {"--start", "--words", "--bits"}},
-    {RequestLayout::StartValue, {"--start", "--value"}},
-    {RequestLayout::StartCountBytes, {"--start", "--values"}},
-    {RequestLayout::MaskWrite, {"--start", "--and-mask", "--or-mask"}},
-    {RequestLayout::ReadWrite, {"--read-start", "--words", "--start", "--values"}},
-    {RequestLayout::SubFunction, {"--data-hex"}},
-    {RequestLayout::Bare, {}},
-    {RequestLayout::Mei, {"--object"}},
-}};
-
 struct Named {
     const char *name;
     Field field;
@@ -59,32 +42,49 @@ constexpr std::array<Named, 11> kFields{{
     {"--data", &RequestArgs::data},
 }};
 
-bool layoutLists(const ModbusFunctionInfo &info, std::string_view option) {
-    return std::any_of(kLayoutOptions.begin(), kLayoutOptions.end(), [&](const LayoutOptions &row) {
-        return row.layout == info.request &&
-               std::any_of(row.options.begin(), row.options.end(),
-                           [option](const char *name) { return name && option == name; });
-    });
-}
+// Which form gave the request: the function table's, the panel's own, or
+// a raw frame.
+enum class Form { Table, Panel, Raw };
 
-bool reads(const ModbusFunctionInfo &info, std::string_view option, bool panelForm = false) {
+bool reads(const ModbusFunctionInfo &info, std::string_view option, Form form = Form::Table) {
     // The panel's own forms read theirs alone: what the panel has no box
     // for would be dropped without a word.
-    if (panelForm)
-        return option.starts_with("--") && panelFormReads(info.code, option.substr(2));
-    if (!layoutLists(info, option))
+    if (!option.starts_with("--"))
         return false;
-    // 1 and 2 count bits, 3 and 4 words.
-    if (info.request == RequestLayout::StartCount)
-        return option == "--start" || option.substr(2) == quantityKey(info);
-    return true;
+    return form == Form::Panel ? panelFormReads(info.code, option.substr(2))
+                               : layoutReads(info, option.substr(2));
 }
 
-// Register values are written from --value(s) (6, 16, 23) or shown from a
-// read's answer (3, 4, 23); a coil, a mask or the panel's byte list has none.
-bool readsRegisters(const ModbusFunctionInfo &info, bool panelForm) {
-    return !panelForm && (quantityKey(info) == "words" ||
-                          (info.request == RequestLayout::StartValue && info.code != 5));
+// --registers reads the numbers a write of registers takes from its options
+// (6, 16, 23), and a register function's reply (3, 4, 6, 16, 23) where the
+// tool shows one; a raw frame's bytes and the panel's byte list are given.
+bool readsRegisters(const ModbusFunctionInfo &info, Form form, bool replyShown) {
+    const bool written = layoutReads(info, "format");
+    return form != Form::Panel && ((written && form == Form::Table) ||
+                                   (replyShown && (written || quantityKey(info) == "words")));
+}
+
+// "--registers no vale para la función 5 (...): se lee en --value o
+// --values de las funciones 6, 16 y 23, y en la respuesta de ...".
+RequestArgsProblem registersUnread(const std::string &subject, bool replyShown) {
+    const auto codes = [](bool (*holds)(const ModbusFunctionInfo &)) {
+        std::vector<std::string> listed;
+        for (const ModbusFunctionInfo &info : modbusFunctions()) {
+            if (holds(info))
+                listed.push_back(std::to_string(info.code));
+        }
+        std::string text;
+        for (std::size_t i = 0; i < listed.size(); ++i)
+            text += (i == 0 ? "" : i + 1 == listed.size() ? " y " : ", ") + listed[i];
+        return text;
+    };
+    return usage("--registers no vale para " + subject +
+                 ": se lee en --value o --values de las funciones " +
+                 codes([](const ModbusFunctionInfo &info) { return layoutReads(info, "format"); }) +
+                 (replyShown ? ", y en la respuesta" : ", y con --reply en la respuesta") +
+                 " de las funciones " + codes([](const ModbusFunctionInfo &info) {
+                     return readsRegisters(info, Form::Raw, true);
+                 }));
 }
 
 // "lleva --start y --values, o la forma del panel: --start, --words y --data".
@@ -101,18 +101,20 @@ std::string formsOf(const ModbusFunctionInfo &info) {
 // An option the form does not read, by its name, with what the function
 // takes instead; a count its values already give, with where it comes from.
 std::optional<RequestArgsProblem> unreadOption(const RequestArgs &args,
-                                               const ModbusFunctionInfo &info, bool panelForm,
-                                               bool registers) {
+                                               const ModbusFunctionInfo &info, Form form,
+                                               std::optional<bool> registersShown) {
     const std::string function =
         "la función " + std::to_string(info.code) + " (" + std::string(info.name) + ")";
-    if (registers && !readsRegisters(info, panelForm))
-        return usage("--registers no vale para " + function + ": " + formsOf(info));
+    if (registersShown && !readsRegisters(info, form, *registersShown))
+        return registersUnread((form == Form::Panel ? "la forma del panel de " : "") + function +
+                                   (*registersShown ? "" : " sin --reply"),
+                               *registersShown);
     for (const Named &named : kFields) {
-        if (!(args.*named.field) || reads(info, named.name, panelForm))
+        if (!(args.*named.field) || reads(info, named.name, form))
             continue;
         // A count the layout does not read comes from the values it does.
-        if (!panelForm && std::string_view(named.name).substr(2) == quantityKey(info) &&
-            layoutLists(info, "--values"))
+        if (form == Form::Table && std::string_view(named.name).substr(2) == quantityKey(info) &&
+            layoutReads(info, "values"))
             return usage(std::string(named.name) + " no se da en " + function +
                          ": la cuenta sale de --values");
         return usage(std::string(named.name) + " no vale para " + function + ": " + formsOf(info));
@@ -145,8 +147,10 @@ Result<int, RequestArgsProblem> mask(const std::optional<std::string> &text, con
 }
 
 Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const ModbusFunctionInfo &info,
-                                            int address, std::optional<RegisterView> given) {
-    if (auto unread = unreadOption(args, info, false, given.has_value()))
+                                            int address, std::optional<RegisterView> given,
+                                            bool replyShown) {
+    if (auto unread = unreadOption(args, info, Form::Table,
+                                   given ? std::optional<bool>(replyShown) : std::nullopt))
         return *unread;
     const RegisterView view = given.value_or(RegisterView{});
     ModbusCall call;
@@ -251,6 +255,9 @@ Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const Modbu
         case RequestLayout::Bare:
             break;
     }
+    // A list past one frame is the fault of the option that gave it.
+    if (auto tooMany = wrong ? std::nullopt : writtenCountProblem(call))
+        wrong = refused("--values " + *tooMany + ".");
     if (wrong)
         return *wrong;
     auto frame = buildModbusCall(call, args.anyAddress);
@@ -273,16 +280,20 @@ bool isPanelModbusForm(const RequestArgs &args) {
            });
 }
 
-std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args, bool registers) {
+std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args, bool registers,
+                                                  bool replyShown) {
     const auto code = parseDecimal(args.function.value_or(""));
     const ModbusFunctionInfo *info =
         code ? findModbusFunction(static_cast<std::uint8_t>(*code)) : nullptr;
-    return info ? unreadOption(args, *info, true, registers) : std::nullopt;
+    return info ? unreadOption(args, *info, Form::Panel,
+                               registers ? std::optional<bool>(replyShown) : std::nullopt)
+                : std::nullopt;
 }
 
 Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
                                                   std::optional<int> addressDefault,
-                                                  std::optional<RegisterView> view) {
+                                                  std::optional<RegisterView> view,
+                                                  bool replyShown) {
     if (args.raw) {
         for (const Named &named : kFields) {
             if (args.*named.field)
@@ -296,6 +307,12 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
         auto frame = rawModbusFrame(*args.raw, args.crc.value_or("add") == "add");
         if (!frame)
             return refused(frame.error());
+        const std::uint8_t code = frame.value().size() > 1 ? frame.value()[1] : 0;
+        const ModbusFunctionInfo *info = findModbusFunction(code);
+        if (view && !(info && readsRegisters(*info, Form::Raw, replyShown)))
+            return registersUnread(
+                "--raw de la función " + std::to_string(code) + (replyShown ? "" : " sin --reply"),
+                replyShown);
         return std::move(frame).value();
     }
     if (args.crc)
@@ -324,7 +341,7 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
                            known + ", o --raw para cualquier otra trama.",
                        "--function");
     }
-    return fromTable(args, *info, address, view);
+    return fromTable(args, *info, address, view, replyShown);
 }
 
 }  // namespace marvalo

@@ -190,7 +190,8 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<Protocol> protocolDefault,
                                                       std::optional<int> addressDefault,
-                                                      std::optional<RegisterView> view) {
+                                                      std::optional<RegisterView> view,
+                                                      bool replyShown) {
     const std::optional<Protocol> protocol = args.protocol ? args.protocol : protocolDefault;
     if (!protocol)
         return usage("falta el protocolo: korvel, iso1745 o modbus");
@@ -211,7 +212,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
     RequestChoice choice{*protocol, {}, {}};
     RequestInputs &inputs = choice.inputs;
     if (isModbus && !isPanelModbusForm(args)) {
-        auto frame = modbusFrameFrom(args, addressDefault, view);
+        auto frame = modbusFrameFrom(args, addressDefault, view, replyShown);
         if (!frame)
             return frame.error();
         choice.frame = std::move(frame).value();
@@ -248,7 +249,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                "\" no es válido en la función 5: es la bobina, de 0 a 99; para "
                                "otra, --start N --value on u off.");
         }
-        if (auto unread = panelFormUnread(args, view.has_value()))
+        if (auto unread = panelFormUnread(args, view.has_value(), replyShown))
             return *unread;
         // The panel counts up to 127 words; one frame carries 123.
         const auto words = code == 16 ? parseDecimal(args.words.value_or("")) : std::nullopt;

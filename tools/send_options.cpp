@@ -341,11 +341,10 @@ const OptionRow<SendOptions> kLineOptions[] = {
     {{"--count", "N", "cuántos intercambios (1 por omisión)\n"}, takeCount},
     {{"--interval", "MS", "la pausa entre intercambios\n"}, takeMs<&SendOptions::intervalMs, 0>},
     paragraph("La salida:\n"),
-    {OptionText("--json", "", "un objeto JSON por intercambio y un resumen final, todo en stdout\n")
-         .shorthandFor("--format json"),
-     takeSwitch<&SendOptions::json>, kScanReads},
+    {OptionText("--json", "", "").shorthandFor("--format json"), nullptr, kScanReads},
     {{"--format", "text|json|influx",
-      "text, lo predeterminado; json, lo mismo que --json; influx, una\n"
+      "text, lo predeterminado; json, un objeto JSON por intercambio y un\n"
+      "resumen final, todo en stdout; influx, una\n"
       "línea del protocolo de InfluxDB por intercambio (también los de un\n"
       "plan, sin sus líneas de caso)\n"
       "(marvalo,port=..,protocol=..,address=..,function=..,\n"

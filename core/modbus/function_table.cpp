@@ -1,6 +1,8 @@
 #include "core/modbus/function_table.h"
 
+#include <algorithm>
 #include <array>
+#include <string>
 
 #include "core/frames/check_codes.h"
 
@@ -136,6 +138,38 @@ std::string_view quantityKey(const ModbusFunctionInfo &info) {
         default:
             return {};
     }
+}
+
+bool layoutReads(const ModbusFunctionInfo &info, std::string_view key) {
+    struct LayoutKeys {
+        RequestLayout layout;
+        std::array<std::string_view, 6> keys;
+    };
+    static constexpr std::array<LayoutKeys, 8> kLayoutKeys{{
+        {RequestLayout::StartCount, {"start", "words", "bits"}},
+        {RequestLayout::StartValue, {"start", "value", "format"}},
+        {RequestLayout::StartCountBytes, {"start", "values", "format", "order"}},
+        {RequestLayout::MaskWrite, {"start", "and_mask", "or_mask"}},
+        {RequestLayout::ReadWrite, {"read_start", "words", "start", "values", "format", "order"}},
+        {RequestLayout::SubFunction, {"data_hex"}},
+        {RequestLayout::Bare, {}},
+        {RequestLayout::Mei, {"object"}},
+    }};
+    std::string spelled(key);
+    std::replace(spelled.begin(), spelled.end(), '-', '_');
+    const auto row =
+        std::find_if(kLayoutKeys.begin(), kLayoutKeys.end(),
+                     [&info](const LayoutKeys &row) { return row.layout == info.request; });
+    if (spelled.empty() || row == kLayoutKeys.end() ||
+        std::find(row->keys.begin(), row->keys.end(), spelled) == row->keys.end())
+        return false;
+    // 1 and 2 count bits, 3 and 4 words, in one layout.
+    if (spelled == "words" || spelled == "bits")
+        return spelled == quantityKey(info);
+    const bool registersWritten = info.code == 6 || quantityKey(info) == "words";
+    if (spelled == "format")
+        return registersWritten;
+    return spelled != "order" || (registersWritten && info.code != 6);
 }
 
 bool readsBits(const ModbusFunctionInfo &info) {

@@ -73,6 +73,12 @@ const ModbusFunctionInfo *findModbusFunction(std::uint8_t code);
 // "bits" (1, 2, 15), "words" (3, 4, 16, 23), empty for the rest. The one
 // place where bits are told from words.
 std::string_view quantityKey(const ModbusFunctionInfo &info);
+// Whether a request of `info` reads `key`, as a plan spells it ("and_mask")
+// or an option without its dashes ("and-mask"): the one list of what each
+// layout takes, which the tools' options and the plans' keys both keep to.
+// Registers written from numbers (6, 16, 23) read them in a "format", and
+// a pair of them in an "order" too.
+bool layoutReads(const ModbusFunctionInfo &info, std::string_view key);
 // A read whose answer brings bits (1, 2): a byte count of ceil(bits / 8).
 bool readsBits(const ModbusFunctionInfo &info);
 

@@ -101,6 +101,20 @@ std::optional<std::string> fieldsProblem(const ModbusCall &call, const ModbusFun
 
 }  // namespace
 
+std::optional<std::string> writtenCountProblem(const ModbusCall &call) {
+    const ModbusFunctionInfo *info = findModbusFunction(call.function);
+    if (!info || !info->writes || quantityKey(*info).empty())
+        return std::nullopt;
+    const bool bits = quantityKey(*info) == "bits";
+    const std::size_t count = bits ? call.bits.size() : call.words.size();
+    const int most =
+        info->request == RequestLayout::ReadWrite ? kMaxReadWriteWrites : info->maxQuantity;
+    if (count <= static_cast<std::size_t>(most))
+        return std::nullopt;
+    return "da " + std::to_string(count) + (bits ? " bits" : " registros") + "; la función " +
+           std::to_string(info->code) + " escribe de 1 a " + std::to_string(most) + " en una trama";
+}
+
 Result<Bytes, std::string> buildModbusCall(const ModbusCall &call, bool anyAddress) {
     const ModbusFunctionInfo *info = findModbusFunction(call.function);
     if (!info) {

@@ -42,6 +42,11 @@ inline constexpr int kMaxPanelCoil = 99;
 // (reserved) only when `anyAddress`.
 Result<Bytes, std::string> buildModbusCall(const ModbusCall &call, bool anyAddress = false);
 
+// A write's list of more items than one frame of `call.function` carries,
+// said of the list: "da 124 registros; la función 16 escribe de 1 a 123
+// en una trama". Whoever took the list puts its name in front.
+std::optional<std::string> writtenCountProblem(const ModbusCall &call);
+
 // "01 03 00 00 00 0A": any frame as hex bytes, its CRC appended (`addCrc`)
 // or sent as given. Refused: no bytes, a token that is no byte.
 Result<Bytes, std::string> rawModbusFrame(std::string_view hexText, bool addCrc);

@@ -468,32 +468,8 @@ std::optional<std::string> valuesList(Reader &reader, const toml::node &node, bo
     return list;
 }
 
-// Which keys each layout reads; any other Modbus key is refused where it
-// stands.
-bool layoutReads(const ModbusFunctionInfo &info, std::string_view key) {
-    switch (info.request) {
-        case RequestLayout::StartCount:
-            return key == "start" || key == quantityKey(info);
-        case RequestLayout::StartValue:
-            return key == "start" || key == "value" || (key == "format" && info.code == 6);
-        case RequestLayout::StartCountBytes:
-            return key == "start" || key == "values" ||
-                   ((key == "format" || key == "order") && info.code == 16);
-        case RequestLayout::MaskWrite:
-            return key == "start" || key == "and_mask" || key == "or_mask";
-        case RequestLayout::ReadWrite:
-            return key == "read_start" || key == "words" || key == "start" || key == "values" ||
-                   key == "format" || key == "order";
-        case RequestLayout::SubFunction:
-            return key == "data_hex";
-        case RequestLayout::Mei:
-            return key == "object";
-        case RequestLayout::Bare:
-            return false;
-    }
-    return false;
-}
-
+// A step's Modbus keys: one its function's layout does not read is
+// refused where it stands.
 constexpr std::array<const char *, 12> kModbusKeys{"start",   "words",      "bits",     "value",
                                                    "values",  "format",     "order",    "and_mask",
                                                    "or_mask", "read_start", "data_hex", "object"};
@@ -598,15 +574,8 @@ std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &tab
                     reader.error(*node, "values: " + words.error());
             }
             // Said at the key: a count past one frame is the list's fault.
-            const bool bits = quantityKey(info) == "bits";
-            const std::size_t count = bits ? call.bits.size() : call.words.size();
-            const int most =
-                info.request == RequestLayout::ReadWrite ? kMaxReadWriteWrites : info.maxQuantity;
-            if (count > static_cast<std::size_t>(most))
-                reader.error(*node, "values da " + std::to_string(count) +
-                                        (bits ? " bits" : " registros") + "; la función " +
-                                        std::to_string(info.code) + " escribe de 1 a " +
-                                        std::to_string(most) + " en una trama");
+            if (auto tooMany = writtenCountProblem(call))
+                reader.error(*node, "values " + *tooMany);
         }
     }
     if (auto hex = reader.text(table, "data_hex")) {

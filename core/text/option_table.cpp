@@ -98,7 +98,10 @@ std::string helpText(std::span<const OptionText> rows) {
             width = 0;
         }
         bool first = true;
-        for (const std::string_view word : words(row.help)) {
+        const std::string help = row.help.empty() && !row.shorthandOf.empty()
+                                     ? "lo mismo que " + std::string(row.shorthandOf)
+                                     : std::string(row.help);
+        for (const std::string_view word : words(help)) {
             if (!first && width + 1 + characters(word) > kTextWidth) {
                 text += line + "\n";
                 line.clear();

@@ -43,7 +43,9 @@ struct OptionText {
     Repeat repeat = Repeat::Once;
     Choices check = Choices::Checked;
     // The option and value this one is short for ("--format json"): the two
-    // given together would have one silently win, so they are refused.
+    // given together would have one silently win, so they are refused. A
+    // row with no help of its own is helped as "lo mismo que --format json",
+    // and one with no take is taken as its long form.
     std::string_view shorthandOf;
 
     constexpr OptionText(std::string_view name, std::string_view value, std::string_view help,
@@ -144,6 +146,22 @@ constexpr bool sameChoices(std::string_view choices, std::span<const std::string
     return choices.empty();
 }
 
+// What a shorthand row without a take of its own does: its long form's
+// take with the value it stands for ("--format" with "json"), so the two
+// cannot come to mean different things.
+template <typename Target>
+std::optional<std::string> takeAsLongForm(std::span<const OptionRow<Target>> rows, Target &target,
+                                          std::string_view longForm) {
+    const std::size_t blank = longForm.find(' ');
+    const std::string value(longForm.substr(blank + 1));
+    const char *const given[] = {value.c_str()};
+    for (const OptionRow<Target> &row : rows) {
+        if (row.take && row.text.name == longForm.substr(0, blank))
+            return row.take(target, row.text.name, OptionValues(given, 1));
+    }
+    return std::nullopt;
+}
+
 // Takes argv[i] and its values when a row names it: how many words it
 // used, 0 when no row does, or what is wrong.
 template <typename Target>
@@ -164,7 +182,8 @@ Result<int, std::string> takeOption(std::span<const OptionRow<Target>> rows, Tar
                                ? std::nullopt
                                : choiceProblem(row.text, values[0]))
             return std::move(*problem);
-        if (auto problem = row.take(target, word, values))
+        if (auto problem = row.take ? row.take(target, word, values)
+                                    : takeAsLongForm(rows, target, row.text.shorthandOf))
             return std::move(*problem);
         return 1 + static_cast<int>(values.size());
     }

@@ -88,6 +88,9 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         EXPECT_FALSE(run.err.empty());
     }
     // A range is named by the option typed, not by the panel's caption.
+    std::string values124 = "0";
+    while (values124.size() < 247)
+        values124 += ",0";
     const std::pair<std::vector<std::string>, const char *> named[] = {
         {{"modbus", "--address", "1", "--function", "3", "--start", "70000", "--words", "1"},
          "--start \"70000\" no es válido"},
@@ -107,6 +110,11 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "2",
           "--values", "1,2"},
          "la cuenta sale de --values"},
+        {{"modbus", "--address", "1", "--function", "3", "--start", "0", "--words", "2",
+          "--registers", "f32"},
+         "--registers no vale para la función 3 (leer registros de retención) sin --reply: se lee"},
+        {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--values", values124},
+         "--values da 124 registros; la función 16 escribe de 1 a 123"},
     };
     for (const auto &[args, says] : named) {
         std::vector<std::string> argv{kTool};
