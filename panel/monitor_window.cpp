@@ -110,10 +110,8 @@ void MonitorWindow::buildControls() {
     format_ = new QComboBox(this);
     format_->setObjectName("cmbFormato");
     format_->setToolTip(QString::fromUtf8("Cómo se muestran los registros de una lectura Modbus"));
-    for (const char *view :
-         {"u16", "s16", "hex", "text", "u32:ABCD", "u32:CDAB", "u32:BADC", "u32:DCBA", "s32:ABCD",
-          "s32:CDAB", "s32:BADC", "s32:DCBA", "f32:ABCD", "f32:CDAB", "f32:BADC", "f32:DCBA"})
-        format_->addItem(view);
+    for (const std::string &view : registerViewNames())
+        format_->addItem(QString::fromStdString(view));
     series_ = new QComboBox(this);
     series_->setObjectName("cmbGrafica");
     series_->addItem(QString::fromUtf8("Gráfica: retardo del 1er byte"));

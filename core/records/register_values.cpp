@@ -213,6 +213,24 @@ std::string_view registerViewChoices() {
     return choices;
 }
 
+const std::vector<std::string> &registerViewNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const Named &named : kFormats) {
+            if (!isWideFormat(named.format))
+                all.emplace_back(named.name);
+        }
+        for (const Named &named : kFormats) {
+            for (const auto &order : kOrders) {
+                if (isWideFormat(named.format))
+                    all.push_back(std::string(named.name) + ":" + std::string(order.first));
+            }
+        }
+        return all;
+    }();
+    return names;
+}
+
 Result<RegisterView, std::string> parseRegisterView(std::string_view text) {
     const auto colon = text.find(':');
     const std::string_view name = text.substr(0, colon);

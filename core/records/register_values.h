@@ -35,6 +35,9 @@ bool isWideFormat(RegisterFormat format);            // two registers a value
 std::string_view formatName(RegisterFormat format);  // "u16", "f32", ...
 // Every text parseRegisterView takes, blank-separated: an option's choices.
 std::string_view registerViewChoices();
+// Each view once, by its whole name: the 16-bit formats and text, then each
+// 32-bit one in each order ("f32:CDAB"): a list to pick one from.
+const std::vector<std::string> &registerViewNames();
 // "u16, s16, hex, u32, s32, f32 o text" and "ABCD, CDAB, BADC o DCBA", for
 // a help or a message to name what is taken.
 std::string_view registerFormatNames();
