@@ -139,8 +139,7 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         return usage("falta el protocolo: korvel, iso1745 o modbus");
     }
-    // --registers reads a reply only where one is given to show.
-    auto choice = requestFrom(options.request, {}, {}, options.view, options.reply.has_value());
+    auto choice = requestFrom(options.request, {}, {}, options.view);
     if (!choice) {
         return choice.error().usage ? usage(choice.error().message)
                                     : rejected(choice.error().message);

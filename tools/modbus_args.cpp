@@ -55,18 +55,26 @@ bool reads(const ModbusFunctionInfo &info, std::string_view option, Form form = 
                                : layoutReads(info, option.substr(2));
 }
 
+// The registers a right answer carries and marvalo-send shows in the
+// format: a read's words (3, 4, 23) and a single write's echo (6). A write
+// of many (16) answers with where and how many, never with values.
+bool replyHoldsRegisters(const ModbusFunctionInfo &info) {
+    return (info.reply == ReplyShape::ByteCount && info.count == CountRule::Words) ||
+           (info.reply == ReplyShape::Echo && layoutReads(info, "format"));
+}
+
 // --registers reads the numbers a write of registers takes from its options
-// (6, 16, 23), and a register function's reply (3, 4, 6, 16, 23) where the
-// tool shows one; a raw frame's bytes and the panel's byte list are given.
-bool readsRegisters(const ModbusFunctionInfo &info, Form form, bool replyShown) {
-    const bool written = layoutReads(info, "format");
-    return form != Form::Panel && ((written && form == Form::Table) ||
-                                   (replyShown && (written || quantityKey(info) == "words")));
+// (6, 16, 23), and the registers of a reply; a raw frame's bytes and the
+// panel's byte list are given. marvalo-frame takes the same arguments as
+// marvalo-send, so the rule is one for both.
+bool readsRegisters(const ModbusFunctionInfo &info, Form form) {
+    return form != Form::Panel &&
+           ((form == Form::Table && layoutReads(info, "format")) || replyHoldsRegisters(info));
 }
 
 // "--registers no vale para la función 5 (...): se lee en --value o
 // --values de las funciones 6, 16 y 23, y en la respuesta de ...".
-RequestArgsProblem registersUnread(const std::string &subject, bool replyShown) {
+RequestArgsProblem registersUnread(const std::string &subject) {
     const auto codes = [](bool (*holds)(const ModbusFunctionInfo &)) {
         std::vector<std::string> listed;
         for (const ModbusFunctionInfo &info : modbusFunctions()) {
@@ -81,10 +89,7 @@ RequestArgsProblem registersUnread(const std::string &subject, bool replyShown) 
     return usage("--registers no vale para " + subject +
                  ": se lee en --value o --values de las funciones " +
                  codes([](const ModbusFunctionInfo &info) { return layoutReads(info, "format"); }) +
-                 (replyShown ? ", y en la respuesta" : ", y con --reply en la respuesta") +
-                 " de las funciones " + codes([](const ModbusFunctionInfo &info) {
-                     return readsRegisters(info, Form::Raw, true);
-                 }));
+                 ", y en la respuesta de las funciones " + codes(replyHoldsRegisters));
 }
 
 // "lleva --start y --values, o la forma del panel: --start, --words y --data".
@@ -102,13 +107,11 @@ std::string formsOf(const ModbusFunctionInfo &info) {
 // takes instead; a count its values already give, with where it comes from.
 std::optional<RequestArgsProblem> unreadOption(const RequestArgs &args,
                                                const ModbusFunctionInfo &info, Form form,
-                                               std::optional<bool> registersShown) {
+                                               bool registers) {
     const std::string function =
         "la función " + std::to_string(info.code) + " (" + std::string(info.name) + ")";
-    if (registersShown && !readsRegisters(info, form, *registersShown))
-        return registersUnread((form == Form::Panel ? "la forma del panel de " : "") + function +
-                                   (*registersShown ? "" : " sin --reply"),
-                               *registersShown);
+    if (registers && !readsRegisters(info, form))
+        return registersUnread((form == Form::Panel ? "la forma del panel de " : "") + function);
     for (const Named &named : kFields) {
         if (!(args.*named.field) || reads(info, named.name, form))
             continue;
@@ -147,10 +150,8 @@ Result<int, RequestArgsProblem> mask(const std::optional<std::string> &text, con
 }
 
 Result<Bytes, RequestArgsProblem> fromTable(const RequestArgs &args, const ModbusFunctionInfo &info,
-                                            int address, std::optional<RegisterView> given,
-                                            bool replyShown) {
-    if (auto unread = unreadOption(args, info, Form::Table,
-                                   given ? std::optional<bool>(replyShown) : std::nullopt))
+                                            int address, std::optional<RegisterView> given) {
+    if (auto unread = unreadOption(args, info, Form::Table, given.has_value()))
         return *unread;
     const RegisterView view = given.value_or(RegisterView{});
     ModbusCall call;
@@ -280,20 +281,16 @@ bool isPanelModbusForm(const RequestArgs &args) {
            });
 }
 
-std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args, bool registers,
-                                                  bool replyShown) {
+std::optional<RequestArgsProblem> panelFormUnread(const RequestArgs &args, bool registers) {
     const auto code = parseDecimal(args.function.value_or(""));
     const ModbusFunctionInfo *info =
         code ? findModbusFunction(static_cast<std::uint8_t>(*code)) : nullptr;
-    return info ? unreadOption(args, *info, Form::Panel,
-                               registers ? std::optional<bool>(replyShown) : std::nullopt)
-                : std::nullopt;
+    return info ? unreadOption(args, *info, Form::Panel, registers) : std::nullopt;
 }
 
 Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
                                                   std::optional<int> addressDefault,
-                                                  std::optional<RegisterView> view,
-                                                  bool replyShown) {
+                                                  std::optional<RegisterView> view) {
     if (args.raw) {
         for (const Named &named : kFields) {
             if (args.*named.field)
@@ -309,10 +306,8 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
             return refused(frame.error());
         const std::uint8_t code = frame.value().size() > 1 ? frame.value()[1] : 0;
         const ModbusFunctionInfo *info = findModbusFunction(code);
-        if (view && !(info && readsRegisters(*info, Form::Raw, replyShown)))
-            return registersUnread(
-                "--raw de la función " + std::to_string(code) + (replyShown ? "" : " sin --reply"),
-                replyShown);
+        if (view && !(info && readsRegisters(*info, Form::Raw)))
+            return registersUnread("--raw de la función " + std::to_string(code));
         return std::move(frame).value();
     }
     if (args.crc)
@@ -341,7 +336,7 @@ Result<Bytes, RequestArgsProblem> modbusFrameFrom(const RequestArgs &args,
                            known + ", o --raw para cualquier otra trama.",
                        "--function");
     }
-    return fromTable(args, *info, address, view, replyShown);
+    return fromTable(args, *info, address, view);
 }
 
 }  // namespace marvalo

@@ -190,8 +190,7 @@ Result<int, std::string> takeRequestArg(RequestArgs &args, int argc, char **argv
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<Protocol> protocolDefault,
                                                       std::optional<int> addressDefault,
-                                                      std::optional<RegisterView> view,
-                                                      bool replyShown) {
+                                                      std::optional<RegisterView> view) {
     const std::optional<Protocol> protocol = args.protocol ? args.protocol : protocolDefault;
     if (!protocol)
         return usage("falta el protocolo: korvel, iso1745 o modbus");
@@ -212,7 +211,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
     RequestChoice choice{*protocol, {}, {}};
     RequestInputs &inputs = choice.inputs;
     if (isModbus && !isPanelModbusForm(args)) {
-        auto frame = modbusFrameFrom(args, addressDefault, view, replyShown);
+        auto frame = modbusFrameFrom(args, addressDefault, view);
         if (!frame)
             return frame.error();
         choice.frame = std::move(frame).value();
@@ -249,7 +248,7 @@ Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                "\" no es válido en la función 5: es la bobina, de 0 a 99; para "
                                "otra, --start N --value on u off.");
         }
-        if (auto unread = panelFormUnread(args, view.has_value(), replyShown))
+        if (auto unread = panelFormUnread(args, view.has_value()))
             return *unread;
         // The panel counts up to 127 words; one frame carries 123.
         const auto words = code == 16 ? parseDecimal(args.words.value_or("")) : std::nullopt;

@@ -62,13 +62,11 @@ struct RequestArgsProblem {
 // The panel's own forms (Korvel, ISO 1745, 16 with --data or --words alone,
 // 5 with --data) are built as the panel builds them; every other Modbus
 // request from the function table, its --values read in `view`; a `view`
-// given where nothing reads it, neither the values nor a reply the tool
-// shows (`replyShown`), is refused.
+// given where nothing reads it, neither the values nor a reply, is refused.
 Result<RequestChoice, RequestArgsProblem> requestFrom(const RequestArgs &args,
                                                       std::optional<Protocol> protocolDefault = {},
                                                       std::optional<int> addressDefault = {},
-                                                      std::optional<RegisterView> view = {},
-                                                      bool replyShown = true);
+                                                      std::optional<RegisterView> view = {});
 
 // "korvel", "iso1745", "modbus".
 std::string protocolName(Protocol protocol);

@@ -110,9 +110,10 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "2",
           "--values", "1,2"},
          "la cuenta sale de --values"},
-        {{"modbus", "--address", "1", "--function", "3", "--start", "0", "--words", "2",
-          "--registers", "f32"},
-         "--registers no vale para la función 3 (leer registros de retención) sin --reply: se lee"},
+        {{"modbus", "--raw", "01 10 00 0A 00 01 02 00 07", "--registers", "f32", "--reply",
+          "01 10 00 0A 00 01 61 CB"},
+         "--registers no vale para --raw de la función 16: se lee en --value o --values de las "
+         "funciones 6, 16 y 23, y en la respuesta de las funciones 3, 4, 6 y 23"},
         {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--values", values124},
          "--values da 124 registros; la función 16 escribe de 1 a 123"},
     };
