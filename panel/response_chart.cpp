@@ -160,13 +160,7 @@ std::vector<QRect> placeLegend(const std::vector<LegendEntry> &entries, const QF
 }
 
 QString viewName(RegisterView view) {
-    static constexpr std::array<const char *, 7> kNames{"u16", "s16", "hex", "u32",
-                                                        "s32", "f32", "text"};
-    static constexpr std::array<const char *, 4> kOrders{"ABCD", "CDAB", "BADC", "DCBA"};
-    QString name = kNames[static_cast<std::size_t>(view.format)];
-    if (isWideFormat(view.format))
-        name += QString(":") + kOrders[static_cast<std::size_t>(view.order)];
-    return name;
+    return QString::fromStdString(registerViewName(view));
 }
 
 // Each of `count` points in the middle of its share of `width` columns,
@@ -758,13 +752,14 @@ void ResponseChart::drawLegend(QPainter &painter, const Layout &layout) {
                 const auto verdict = static_cast<VerdictMark>(entry.which);
                 painter.setPen(Qt::NoPen);
                 painter.setBrush(verdictColours(verdict).point);
-                painter.drawPath(markShape(verdict).translated(x + kMarkRadius, y));
+                painter.drawPath(markShape(verdict).translated((x + markEnd) / 2.0, y));
                 break;
             }
             case LegendEntry::Infinity:
                 painter.setBrush(Qt::NoBrush);
                 painter.setPen(QPen(palette().text().color(), 1.5));
-                painter.drawPolygon(infinityMark(entry.which == 0).translated(x + kMarkRadius, y));
+                painter.drawPolygon(
+                    infinityMark(entry.which == 0).translated((x + markEnd) / 2.0, y));
                 break;
             case LegendEntry::NoValue:
                 // A stretch of the axis with a mark under it.

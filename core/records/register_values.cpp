@@ -213,6 +213,15 @@ std::string_view registerViewChoices() {
     return choices;
 }
 
+std::string registerViewName(RegisterView view) {
+    std::string name(formatName(view.format));
+    for (const auto &[orderName, order] : kOrders) {
+        if (isWideFormat(view.format) && order == view.order)
+            name += ":" + std::string(orderName);
+    }
+    return name;
+}
+
 const std::vector<std::string> &registerViewNames() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> all;

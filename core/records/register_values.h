@@ -33,6 +33,7 @@ struct RegisterView {
 Result<RegisterView, std::string> parseRegisterView(std::string_view text);
 bool isWideFormat(RegisterFormat format);            // two registers a value
 std::string_view formatName(RegisterFormat format);  // "u16", "f32", ...
+std::string registerViewName(RegisterView view);     // "u16", "f32:CDAB": as parsed
 // Every text parseRegisterView takes, blank-separated: an option's choices.
 std::string_view registerViewChoices();
 // Each view once, by its whole name: the 16-bit formats and text, then each
