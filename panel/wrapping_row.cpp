@@ -5,13 +5,6 @@
 #include <algorithm>
 
 namespace marvalo {
-namespace {
-
-int gapOf(const QWidget &row) {
-    return row.style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing, nullptr, &row);
-}
-
-}  // namespace
 
 WrappingRow::WrappingRow(QWidget *first, QWidget *second, QWidget *parent)
     : QWidget(parent), first_(first), second_(second) {
@@ -22,31 +15,31 @@ WrappingRow::WrappingRow(QWidget *first, QWidget *second, QWidget *parent)
     setSizePolicy(policy);
 }
 
-bool WrappingRow::fitsOneLine(int width) const {
-    return first_->sizeHint().width() + gapOf(*this) + second_->sizeHint().width() <= width;
+WrappingRow::Hints WrappingRow::hints() const {
+    return {first_->sizeHint(), second_->sizeHint(),
+            style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing, nullptr, this),
+            style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing, nullptr, this)};
 }
 
 QSize WrappingRow::sizeHint() const {
-    const QSize first = first_->sizeHint();
-    const QSize second = second_->sizeHint();
-    return {first.width() + gapOf(*this) + second.width(),
-            std::max(first.height(), second.height())};
+    const Hints now = hints();
+    return {now.oneLineWidth(), now.lineHeight()};
 }
 
 QSize WrappingRow::minimumSizeHint() const {
     return {std::max(first_->minimumSizeHint().width(), second_->minimumSizeHint().width()),
-            std::max(first_->sizeHint().height(), second_->sizeHint().height())};
+            hints().lineHeight()};
 }
 
 int WrappingRow::heightForWidth(int width) const {
-    const int first = first_->sizeHint().height();
-    const int second = second_->sizeHint().height();
-    return fitsOneLine(width) ? std::max(first, second) : first + gapOf(*this) + second;
+    const Hints now = hints();
+    return now.oneLineWidth() <= width ? now.lineHeight()
+                                       : now.first.height() + now.down + now.second.height();
 }
 
 bool WrappingRow::event(QEvent *event) {
     // A group's hint changed (the register list grew): the line may no
-    // longer hold both.
+    // longer hold both, and the window lays the row out again.
     if (event->type() == QEvent::LayoutRequest) {
         updateGeometry();
         place();
@@ -60,19 +53,19 @@ void WrappingRow::resizeEvent(QResizeEvent *event) {
 }
 
 void WrappingRow::place() {
-    const QSize first = first_->sizeHint();
-    const QSize second = second_->sizeHint();
-    const int secondWidth = std::min(second.width(), width());
+    const Hints now = hints();
+    const int secondWidth = std::min(now.second.width(), width());
     const int secondLeft = width() - secondWidth;
-    if (fitsOneLine(width())) {
-        const int line = std::max(first.height(), second.height());
-        first_->setGeometry(0, (line - first.height()) / 2, first.width(), first.height());
-        second_->setGeometry(secondLeft, (line - second.height()) / 2, secondWidth,
-                             second.height());
+    if (now.oneLineWidth() <= width()) {
+        const int line = now.lineHeight();
+        first_->setGeometry(0, (line - now.first.height()) / 2, now.first.width(),
+                            now.first.height());
+        second_->setGeometry(secondLeft, (line - now.second.height()) / 2, secondWidth,
+                             now.second.height());
     } else {
-        first_->setGeometry(0, 0, std::min(first.width(), width()), first.height());
-        second_->setGeometry(secondLeft, first.height() + gapOf(*this), secondWidth,
-                             second.height());
+        first_->setGeometry(0, 0, std::min(now.first.width(), width()), now.first.height());
+        second_->setGeometry(secondLeft, now.first.height() + now.down, secondWidth,
+                             now.second.height());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <algorithm>
 
 namespace marvalo {
 
@@ -21,7 +22,16 @@ class WrappingRow : public QWidget {
     void resizeEvent(QResizeEvent *event) override;
 
   private:
-    bool fitsOneLine(int width) const;
+    // The two groups' hints, read once for each decision and placement.
+    struct Hints {
+        QSize first;
+        QSize second;
+        int across;  // between the groups on one line
+        int down;    // between the lines
+        int oneLineWidth() const { return first.width() + across + second.width(); }
+        int lineHeight() const { return std::max(first.height(), second.height()); }
+    };
+    Hints hints() const;
     void place();
 
     QWidget *first_;
