@@ -133,16 +133,20 @@ std::string imageFormats() {
     return QByteArrayList(QImageWriter::supportedImageFormats()).join(", ").toStdString();
 }
 
+// What --screenshot and --write-icon want where a name gives no file.
+std::string imageNameWanted() {
+    return "un nombre de archivo terminado en .png (o en otra extensión de imagen: " +
+           imageFormats() + ")";
+}
+
 // A file to write, named from where the program was started. An empty name
-// would be the folder itself, refused for its extension, not for what is
-// missing.
+// would be the folder itself: refused for what is missing.
 template <QString Options::*member>
 Problem takeFile(Options &options, std::string_view name, OptionValues values) {
     if (!values[0])
         return std::string(name) + " necesita una ruta";
     if (*values[0] == '\0')
-        return std::string(name) + " necesita un nombre de archivo terminado en .png (o en " +
-               "otra extensión de imagen: " + imageFormats() + ")";
+        return std::string(name) + " necesita " + imageNameWanted();
     options.*member = QDir::current().absoluteFilePath(QFile::decodeName(values[0]));
     return std::nullopt;
 }
@@ -280,6 +284,8 @@ int refuseImage(const char *option, const std::string &path, const std::string &
 std::variant<ImageOutput, int> checkImageOutput(const char *option, const QString &file) {
     const std::string path = QFile::encodeName(file).toStdString();
     const QByteArray format = QFileInfo(file).suffix().toLower().toLatin1();
+    if (file.endsWith('/') || QFileInfo(file).isDir())
+        return refuseImage(option, path, "es una carpeta: se necesita " + imageNameWanted());
     if (!QImageWriter::supportedImageFormats().contains(format))
         return refuseImage(
             option, path,

@@ -204,6 +204,7 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
          {"--screenshot", ""},
          64,
          "--screenshot necesita un nombre de archivo terminado en .png"},
+        {nullptr, "offscreen", {"--screenshot", "/tmp/"}, 64, "es una carpeta: se necesita un"},
         {nullptr,
          "offscreen",
          {"--screenshot", picture, "--set", "cmbFormato=u16"},
