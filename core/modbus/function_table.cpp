@@ -140,27 +140,44 @@ std::string_view quantityKey(const ModbusFunctionInfo &info) {
     }
 }
 
+namespace {
+
+// Every key a layout reads, in the order messages list them.
+constexpr std::array<const char *, 12> kKeys{"start",   "words",      "bits",     "value",
+                                             "values",  "format",     "order",    "and_mask",
+                                             "or_mask", "read_start", "data_hex", "object"};
+
+struct LayoutKeys {
+    RequestLayout layout;
+    std::array<std::string_view, 6> keys;
+};
+constexpr std::array<LayoutKeys, 8> kLayoutKeys{{
+    {RequestLayout::StartCount, {"start", "words", "bits"}},
+    {RequestLayout::StartValue, {"start", "value", "format"}},
+    {RequestLayout::StartCountBytes, {"start", "values", "format", "order"}},
+    {RequestLayout::MaskWrite, {"start", "and_mask", "or_mask"}},
+    {RequestLayout::ReadWrite, {"read_start", "words", "start", "values", "format", "order"}},
+    {RequestLayout::SubFunction, {"data_hex"}},
+    {RequestLayout::Bare, {}},
+    {RequestLayout::Mei, {"object"}},
+}};
+
+}  // namespace
+
+std::span<const char *const> layoutKeys() {
+    return kKeys;
+}
+
 bool layoutReads(const ModbusFunctionInfo &info, std::string_view key) {
-    struct LayoutKeys {
-        RequestLayout layout;
-        std::array<std::string_view, 6> keys;
-    };
-    static constexpr std::array<LayoutKeys, 8> kLayoutKeys{{
-        {RequestLayout::StartCount, {"start", "words", "bits"}},
-        {RequestLayout::StartValue, {"start", "value", "format"}},
-        {RequestLayout::StartCountBytes, {"start", "values", "format", "order"}},
-        {RequestLayout::MaskWrite, {"start", "and_mask", "or_mask"}},
-        {RequestLayout::ReadWrite, {"read_start", "words", "start", "values", "format", "order"}},
-        {RequestLayout::SubFunction, {"data_hex"}},
-        {RequestLayout::Bare, {}},
-        {RequestLayout::Mei, {"object"}},
-    }};
     std::string spelled(key);
     std::replace(spelled.begin(), spelled.end(), '-', '_');
     const auto row =
         std::find_if(kLayoutKeys.begin(), kLayoutKeys.end(),
                      [&info](const LayoutKeys &row) { return row.layout == info.request; });
+    // A key left out of the list is read by no layout: what plans are
+    // checked for and what layouts read cannot drift apart.
     if (spelled.empty() || row == kLayoutKeys.end() ||
+        std::find(kKeys.begin(), kKeys.end(), spelled) == kKeys.end() ||
         std::find(row->keys.begin(), row->keys.end(), spelled) == row->keys.end())
         return false;
     // 1 and 2 count bits, 3 and 4 words, in one layout.

@@ -79,6 +79,9 @@ std::string_view quantityKey(const ModbusFunctionInfo &info);
 // Registers written from numbers (6, 16, 23) read them in a "format", and
 // a pair of them in an "order" too.
 bool layoutReads(const ModbusFunctionInfo &info, std::string_view key);
+// Every key some layout reads, as a plan spells it, in the order messages
+// list them: the keys a plan step is checked for.
+std::span<const char *const> layoutKeys();
 // A read whose answer brings bits (1, 2): a byte count of ceil(bits / 8).
 bool readsBits(const ModbusFunctionInfo &info);
 

@@ -468,12 +468,6 @@ std::optional<std::string> valuesList(Reader &reader, const toml::node &node, bo
     return list;
 }
 
-// A step's Modbus keys: one its function's layout does not read is
-// refused where it stands.
-constexpr std::array<const char *, 12> kModbusKeys{"start",   "words",      "bits",     "value",
-                                                   "values",  "format",     "order",    "and_mask",
-                                                   "or_mask", "read_start", "data_hex", "object"};
-
 // A step of any function in the table, built as marvalo-send builds it
 // once the step has no other fault (one fault, one message): what it reads,
 // and the first key it lacks.
@@ -485,7 +479,7 @@ struct PendingCall {
 std::optional<PendingCall> readModbusCall(Reader &reader, const toml::table &table, PlanStep &step,
                                           const ModbusFunctionInfo &info, std::uint8_t address) {
     std::string missing;
-    for (const char *key : kModbusKeys) {
+    for (const char *key : layoutKeys()) {
         if (const toml::node *node = table.get(key); node && !layoutReads(info, key))
             reader.error(*node, std::string(key) + " no se aplica a la función " +
                                     std::to_string(info.code) + " (" + std::string(info.name) +
@@ -611,7 +605,7 @@ void readRawStep(Reader &reader, const toml::table &table, PlanStep &step) {
     };
     for (const char *key : {"address", "function", "data"})
         refuse(key);
-    for (const char *key : kModbusKeys)
+    for (const char *key : layoutKeys())
         refuse(key);
     const auto hex = reader.text(table, "raw");
     const auto crc = reader.choice(table, "crc", {"add", "keep"});
@@ -707,7 +701,7 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                          "0 a 99)");
         if (panelForm) {
             inputs.functionIndex = panelFunctionIndex(*function).value_or(-1);
-            for (const char *key : kModbusKeys) {
+            for (const char *key : layoutKeys()) {
                 const toml::node *node = table.get(key);
                 if (!node || panelFormReads(*function, key))
                     continue;
@@ -721,7 +715,7 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
                                             std::to_string(info->code) + " (" +
                                             std::string(info->name) + "): " +
                                             functionTakes(
-                                                info->code, kModbusKeys,
+                                                info->code, layoutKeys(),
                                                 [info](std::string_view other) {
                                                     return layoutReads(*info, other);
                                                 },
@@ -759,7 +753,7 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
     } else {
         for (const char *key : {"function", "data", "raw"})
             notFor(key, "modbus");
-        for (const char *key : kModbusKeys)
+        for (const char *key : layoutKeys())
             notFor(key, "modbus");
         inputs.instructionText = reader.text(table, "instruction").value_or("");
         if (const auto bad = framingCharIn(step.protocol, inputs.instructionText))
