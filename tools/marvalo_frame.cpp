@@ -10,6 +10,7 @@
 #include "core/text/byte_text.h"
 #include "core/text/option_table.h"
 #include "core/verdicts/verdict.h"
+#include "tools/output_end.h"
 #include "tools/request_args.h"
 
 namespace {
@@ -81,7 +82,8 @@ constexpr const char *kExitHelp =
     "\n"
     "Estado de salida: 0 trama escrita (y la respuesta buena); 3 la respuesta\n"
     "es mala; 2 se rechazó una entrada (el motivo en stderr, nada en stdout);\n"
-    "64 la línea de órdenes está mal.\n";
+    "4 la salida estándar no admitió lo escrito (> /dev/full); 64 la línea de\n"
+    "órdenes está mal.\n";
 
 // Every row of --help, in its order: what the completion offers too.
 const std::vector<OptionText> &helpRows() {
@@ -115,7 +117,7 @@ int rejected(const std::string &message) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     FrameOptions options;
     OptionsGiven given;
     for (int i = 1; i < argc;) {
@@ -158,7 +160,12 @@ int main(int argc, char **argv) {
         const Verdict verdict = judgeReply(protocol, frame, *reply);
         std::cout << verdictKey(verdict.kind) << ": " << verdict.text << "\n";
         if (verdict.kind != VerdictKind::Ok)
-            return std::cout.flush() ? kExitBadReply : 1;
+            return kExitBadReply;
     }
-    return std::cout.flush() ? 0 : 1;
+    return 0;
+}
+
+int main(int argc, char **argv) {
+    constexpr int kExitOutputLost = 4;
+    return marvalo::endOfOutput("marvalo-frame", run(argc, argv), kExitOutputLost);
 }

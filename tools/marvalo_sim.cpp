@@ -29,6 +29,7 @@
 #include "files/output_check.h"
 #include "files/output_file.h"
 #include "link/line_settings.h"
+#include "tools/output_end.h"
 #include "tools/report_stamp.h"
 #include "tools/sim_line.h"
 #include "tools/stop_signal.h"
@@ -271,8 +272,9 @@ const OptionRow<Options> kOptions[] = {
 constexpr const char *kExitHelp =
     "\n"
     "Estado de salida: 1 la línea no pudo abrirse o falló; 2 se rechazó el\n"
-    "archivo de instrumentos; 64 la línea de órdenes está mal. Si no, sirve\n"
-    "hasta que se le para (0, con los archivos del juicio escritos).\n";
+    "archivo de instrumentos; 4 la salida estándar no admitió lo escrito\n"
+    "(> /dev/full); 64 la línea de órdenes está mal. Si no, sirve hasta que\n"
+    "se le para (0, con los archivos del juicio escritos).\n";
 
 // Every row of --help, in its order: what the completion offers too.
 const std::vector<OptionText> &helpRows() {
@@ -539,7 +541,7 @@ int Server::run() {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     Options options;
     OptionsGiven given;
     for (int i = 1; i < argc;) {
@@ -648,4 +650,9 @@ int main(int argc, char **argv) {
         }
     }
     return written;
+}
+
+int main(int argc, char **argv) {
+    constexpr int kExitOutputLost = 4;
+    return marvalo::endOfOutput("marvalo-sim", run(argc, argv), kExitOutputLost);
 }

@@ -123,6 +123,13 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         const auto run = runProgram(argv);
         EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
     }
+    // A frame stdout did not take is said, never a quiet success.
+    const auto full = runProgram({"/bin/sh", "-c",
+                                  std::string("exec ") + kTool +
+                                      " modbus --address 1 --function 3 --start 0 --words 2 "
+                                      "> /dev/full"});
+    EXPECT_EQ(full.status, 4);
+    EXPECT_NE(full.err.find("la salida estándar no admite más"), std::string::npos) << full.err;
 }
 
 TEST(FrameTool, UsageErrorsExit64) {
