@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/target.h"
 #include "tests/run_program.h"
 #include "tests/sim_process.h"
 
@@ -30,8 +31,10 @@ void scan(const char *baud, double aimSeconds) {
                                       baud, "--scan", "1-247", "--json"},
                                      run);
     const bool found = run.out.find("\"address\":17") != std::string::npos;
-    std::printf("scan 1-247 at %6s baud: %.2f s (aim <= %.0f s), %.1f ms a probe, unit 17 %s\n",
-                baud, seconds, aimSeconds, seconds * 1000 / 247, found ? "found" : "NOT FOUND");
+    std::printf("scan 1-247 at %s baud: %.1f ms a probe, unit 17 %s\n", baud, seconds * 1000 / 247,
+                found ? "found" : "NOT FOUND");
+    marvalo::bench::figure("the whole scan", seconds, "s", marvalo::bench::Bound::AtMost,
+                           aimSeconds);
 }
 
 }  // namespace
