@@ -38,6 +38,8 @@ for program in marvalo marvalo-send marvalo-frame marvalo-sim; do
   # help2man writes in its locale's encoding: under C, "serie…" and "núcleo"
   # come out "serie???" and "n??cleo".
   LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | grep -E '[[:alnum:]"]\?' && { echo "$program: characters of its manual page came out as ?"; missing=1; }
+  # At a terminal's 80 columns no word is broken at a line's end.
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | grep -E '[[:alnum:]]‐$' && { echo "$program: its manual page breaks words at line ends"; missing=1; }
   usages=$("$work/root/usr/bin/$program" --help | grep -cE '^(Modo de empleo|   o):')
   shown=$(awk '/^SINOPSIS/{s=1;next} /^DESCRIPCI/{exit} s && /^       [^ ]/' <<<"$rendered" | wc -l)
   [ "$usages" = "$shown" ] || { echo "$program: $usages usage lines, $shown under SINOPSIS"; missing=1; }
