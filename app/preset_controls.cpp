@@ -55,7 +55,19 @@ std::optional<QString> presetControl(const QList<QWidget *> &windows, const QStr
             return std::nullopt;
         }
     }
-    return QString::fromUtf8("no hay cuadro de texto ni lista \"%1\"").arg(name);
+    // The names as the windows hold them, as the lists' entries above.
+    QStringList names;
+    for (QWidget *window : windows) {
+        for (const QWidget *control : window->findChildren<QWidget *>()) {
+            const QString named = control->objectName();
+            if ((qobject_cast<const QLineEdit *>(control) ||
+                 qobject_cast<const QComboBox *>(control)) &&
+                !named.isEmpty() && !named.startsWith("qt_"))
+                names << named;
+        }
+    }
+    return QString::fromUtf8("no hay cuadro de texto ni lista \"%1\": los hay %2")
+        .arg(name, names.join(", "));
 }
 
 }  // namespace marvalo

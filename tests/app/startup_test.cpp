@@ -210,6 +210,11 @@ TEST(Program, StartsHeadlessOnTheSimulatorAndRefusesWithoutADisplay) {
          {"--screenshot", picture, "--set", "cmbFormato=u16"},
          64,
          "\"cmbFormato\" está en el monitor: añada --monitor"},
+        {nullptr,
+         "offscreen",
+         {"--screenshot", picture, "--set", "bogus=1"},
+         64,
+         ": los hay cmbCOM"},
     };
     const char *display = std::getenv("DISPLAY");
     const std::string saved = display ? display : "";
