@@ -422,11 +422,13 @@ int main(int argc, char **argv) {
     if (openMonitor)
         monitor->open();
 
+    bool warned = false;
     if (!screenshot.isEmpty()) {
         // Nobody is there to close a box: a warning would hold the picture
         // up for ever.
-        form.setWarningSink([](const QString &message) {
+        form.setWarningSink([&warned](const QString &message) {
             std::fprintf(stderr, "marvalo: %s\n", qPrintable(message));
+            warned = true;
         });
         QTimer::singleShot(0, &form, [&] {
             QList<QWidget *> windows{&form};
@@ -446,7 +448,9 @@ int main(int argc, char **argv) {
                 }
             }
             auto *send = form.findChild<QPushButton *>("cmdEnviar");
-            for (int i = 0; i < options.sendFirst && send != nullptr; ++i)
+            // A warning (no port behind the COM number) would come again at
+            // every press: the picture is taken after the first.
+            for (int i = 0; i < options.sendFirst && send != nullptr && !warned; ++i)
                 send->click();
             if (openMonitor) {
                 // The pane shows the last exchange that went wrong, if any.
