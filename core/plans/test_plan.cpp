@@ -799,8 +799,12 @@ void readStep(Reader &reader, const toml::table &table, PlanStep &step, std::siz
             reader.error(step.place,
                          "el paso \"" + step.name + "\": " + keyedMessage(built.error(), ""));
         else if (auto mismatchedData = mismatchedWriteData(built.value()))
-            reader.error(step.place, "el paso \"" + step.name + "\": " + *mismatchedData +
-                                         "; dé en data dos bytes por palabra");
+            // Where the operator mends it: at data, which only the panel's
+            // form of 16 has, else at the step.
+            reader.error(
+                table.get("data") ? reader.placeOf(table.get("data")->source()) : step.place,
+                "el paso \"" + step.name + "\": " + *mismatchedData +
+                    "; dé en data dos bytes por palabra");
     }
 }
 

@@ -43,7 +43,8 @@ TEST(TestPlan, BadPlansAreRefusedWithTheirPlace) {
          "function es 99; se admite 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 22, 23, 43"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = 2\ndata "
          "= \"1;2\"",
-         "la función 16 anuncia 4 bytes de datos y los datos traen 2"},
+         "bad.toml:7:8: el paso \"paso 1\": la función 16 anuncia 4 bytes de datos y los datos "
+         "traen 2"},
         {"[[step]]\nprotocol = \"modbus\"\naddress = 1\nfunction = 16\nstart = 0\nwords = 1\ndata "
          "= \"1;2;3\"",
          "la función 16 anuncia 2 bytes de datos y los datos traen 3"},
