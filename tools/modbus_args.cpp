@@ -63,17 +63,16 @@ bool replyHoldsRegisters(const ModbusFunctionInfo &info) {
            (info.reply == ReplyShape::Echo && layoutReads(info, "format"));
 }
 
-// --registers reads the numbers a write of registers takes from its options
-// (6, 16, 23), and the registers of a reply; a raw frame's bytes and the
-// panel's byte list are given. marvalo-frame takes the same arguments as
+// --registers reads the registers a write carries (6, 16, 23: taken from
+// --value(s), shown from a raw frame's), and those of a reply; the panel's
+// byte list has none. marvalo-frame takes the same arguments as
 // marvalo-send, so the rule is one for both.
 bool readsRegisters(const ModbusFunctionInfo &info, Form form) {
-    return form != Form::Panel &&
-           ((form == Form::Table && layoutReads(info, "format")) || replyHoldsRegisters(info));
+    return form != Form::Panel && (layoutReads(info, "format") || replyHoldsRegisters(info));
 }
 
-// "--registers no vale para la función 5 (...): se lee en --value o
-// --values de las funciones 6, 16 y 23, y en la respuesta de ...".
+// "--registers no vale para la función 5 (...): se lee en los registros que
+// escriben las funciones 6, 16 y 23, y en los de la respuesta de ...".
 RequestArgsProblem registersUnread(const std::string &subject) {
     const auto codes = [](bool (*holds)(const ModbusFunctionInfo &)) {
         std::vector<std::string> listed;
@@ -87,9 +86,10 @@ RequestArgsProblem registersUnread(const std::string &subject) {
         return text;
     };
     return usage("--registers no vale para " + subject +
-                 ": se lee en --value o --values de las funciones " +
+                 ": se lee en los registros que escriben las funciones " +
                  codes([](const ModbusFunctionInfo &info) { return layoutReads(info, "format"); }) +
-                 ", y en la respuesta de las funciones " + codes(replyHoldsRegisters));
+                 " (--value, --values o --raw), y en los de la respuesta de las funciones " +
+                 codes(replyHoldsRegisters));
 }
 
 // "lleva --start y --values, o la forma del panel: --start, --words y --data".

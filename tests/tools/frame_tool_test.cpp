@@ -110,10 +110,10 @@ TEST(FrameTool, RejectedInputsPrintTheReasonAndNoFrame) {
         {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--words", "2",
           "--values", "1,2"},
          "la cuenta sale de --values"},
-        {{"modbus", "--raw", "01 10 00 0A 00 01 02 00 07", "--registers", "f32", "--reply",
-          "01 10 00 0A 00 01 61 CB"},
-         "--registers no vale para --raw de la función 16: se lee en --value o --values de las "
-         "funciones 6, 16 y 23, y en la respuesta de las funciones 3, 4, 6 y 23"},
+        {{"modbus", "--raw", "01 05 00 00 FF 00", "--registers", "f32"},
+         "--registers no vale para --raw de la función 5: se lee en los registros que escriben "
+         "las funciones 6, 16 y 23 (--value, --values o --raw), y en los de la respuesta de las "
+         "funciones 3, 4, 6 y 23"},
         {{"modbus", "--address", "1", "--function", "16", "--start", "0", "--values", values124},
          "--values da 124 registros; la función 16 escribe de 1 a 123"},
     };
