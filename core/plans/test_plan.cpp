@@ -844,6 +844,7 @@ Result<TestPlan, std::vector<std::string>> parseTestPlan(std::string_view text,
             readStep(reader, *step.as_table(), plan.steps.back(), index++);
         }
     }
+    reader.putInFileOrder();
     if (!errors.empty())
         return errors;
     return plan;

@@ -481,6 +481,7 @@ Result<InstrumentFile, std::vector<std::string>> parseInstrumentFile(std::string
         for (const toml::node &one : *instruments->as_array())
             readInstrument(reader, *one.as_table(), file);
     }
+    reader.putInFileOrder();
     if (!errors.empty())
         return errors;
     return file;

@@ -1,7 +1,9 @@
 #include "core/toml/toml_reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <tuple>
 #include <utility>
 
 namespace marvalo {
@@ -91,9 +93,8 @@ void Reader::onlyKeys(const toml::table &table, const char *what,
             list += (list.empty() ? "" : ", ") + std::string(name);
         }
         if (!known) {
-            errors_.push_back(placeOf(key.source()).text() + ": la clave \"" +
-                              std::string(key.str()) + "\" no existe en " + what +
-                              "; se admiten: " + list);
+            error(placeOf(key.source()), "la clave \"" + std::string(key.str()) +
+                                             "\" no existe en " + what + "; se admiten: " + list);
         }
     }
 }
@@ -161,6 +162,18 @@ std::optional<std::size_t> Reader::choice(const toml::table &table, const char *
     }
     error(*table.get(key), std::string(key) + " es \"" + *value + "\"; se admite " + list);
     return std::nullopt;
+}
+
+void Reader::putInFileOrder() {
+    std::vector<Placed> sorted = placed_;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Placed &a, const Placed &b) {
+        return std::tie(a.line, a.column) < std::tie(b.line, b.column);
+    });
+    std::vector<std::string> texts;
+    for (const Placed &placed : sorted)
+        texts.push_back(errors_[placed.index]);
+    for (std::size_t i = 0; i < placed_.size(); ++i)
+        errors_[placed_[i].index] = std::move(texts[i]);
 }
 
 }  // namespace marvalo

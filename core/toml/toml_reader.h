@@ -36,11 +36,15 @@ class Reader {
         return TextPlace{file_, region.begin.line, region.begin.column};
     }
     void error(const toml::node &node, const std::string &what) {
-        errors_.push_back(placeOf(node.source()).text() + ": " + what);
+        error(placeOf(node.source()), what);
     }
     void error(const TextPlace &place, const std::string &what) {
+        placed_.push_back({place.line, place.column, errors_.size()});
         errors_.push_back(place.text() + ": " + what);
     }
+    // Its errors in the file's order, top to bottom, whatever order the
+    // checks ran in; an error it did not place keeps its own.
+    void putInFileOrder();
     std::size_t errorCount() const { return errors_.size(); }
     const std::string &file() const { return file_; }
 
@@ -57,8 +61,14 @@ class Reader {
                                       std::initializer_list<std::string_view> choices);
 
   private:
+    struct Placed {
+        std::uint32_t line;
+        std::uint32_t column;
+        std::size_t index;  // in errors_
+    };
     std::string file_;
     std::vector<std::string> &errors_;
+    std::vector<Placed> placed_;
 };
 
 }  // namespace marvalo

@@ -159,6 +159,8 @@ TEST(SimEngine, AFileIsRefusedAtThePlaceOfEachError) {
         {"[[instrument]]\naddress = 300\nprotocol = \"modbus\"",
          "f.toml:2:11: address es el entero 300; se admite un entero de 1 a 247"},
         {"[[instrument]]\naddress = 1\nprotocol = \"can\"", "f.toml:3:12: protocol es el texto"},
+        // The file's order, whatever order the checks run in.
+        {"[[instrument]]\naddress = 300\nprotocol = \"modbus\"\nfoo = 1", "f.toml:2:11: address"},
         {"[[instrument]]\naddress = 1\nprotocol = \"modbus\"\n[[instrument.block]]\ntable = "
          "\"holding\"\nstart = 65530\ncount = 10",
          "f.toml:7:9: count es 10, que pasa de la dirección 65535; se admite de 1 a 6"},
