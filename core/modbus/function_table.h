@@ -91,6 +91,11 @@ inline constexpr std::size_t kMaxRtuFrame = 256;
 
 // Limits that rows share with other code: 23's write half, 43's MEI type.
 inline constexpr int kMaxReadWriteWrites = 121;
+// The most items one request of a write carries: 23's write half, else
+// the function's own quantity.
+inline constexpr int mostWritten(const ModbusFunctionInfo &info) {
+    return info.request == RequestLayout::ReadWrite ? kMaxReadWriteWrites : info.maxQuantity;
+}
 inline constexpr std::uint8_t kMeiDeviceIdentification = 0x0E;
 // 17's answer: at least the server's id and its run indicator (00 or FF).
 inline constexpr std::size_t kLeastServerIdCount = 2;

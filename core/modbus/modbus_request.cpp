@@ -69,9 +69,9 @@ std::optional<std::string> fieldsProblem(const ModbusCall &call, const ModbusFun
         case RequestLayout::StartCountBytes:
             return quantityKey(info) == "bits"
                        ? block("bits", call.start, static_cast<int>(call.bits.size()),
-                               info.maxQuantity)
+                               mostWritten(info))
                        : block("registros", call.start, static_cast<int>(call.words.size()),
-                               info.maxQuantity);
+                               mostWritten(info));
         case RequestLayout::MaskWrite:
             if (auto wrong = outside("El registro", call.start, 0, kWordMax))
                 return wrong;
@@ -83,7 +83,7 @@ std::optional<std::string> fieldsProblem(const ModbusCall &call, const ModbusFun
                     block("registros leídos", call.readStart, call.quantity, info.maxQuantity))
                 return wrong;
             return block("registros escritos", call.start, static_cast<int>(call.words.size()),
-                         kMaxReadWriteWrites);
+                         mostWritten(info));
         case RequestLayout::SubFunction: {
             constexpr std::size_t kMostData = 250;  // a PDU of 253 bytes
             if (call.data.size() > kMostData)
@@ -107,8 +107,7 @@ std::optional<std::string> writtenCountProblem(const ModbusCall &call) {
         return std::nullopt;
     const bool bits = quantityKey(*info) == "bits";
     const std::size_t count = bits ? call.bits.size() : call.words.size();
-    const int most =
-        info->request == RequestLayout::ReadWrite ? kMaxReadWriteWrites : info->maxQuantity;
+    const int most = mostWritten(*info);
     if (count <= static_cast<std::size_t>(most))
         return std::nullopt;
     return "da " + std::to_string(count) + (bits ? " bits" : " registros") + "; la función " +

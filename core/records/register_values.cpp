@@ -198,15 +198,14 @@ std::string_view wordOrderNames() {
 }
 
 std::string_view registerViewChoices() {
+    // Each format by its name, then each 32-bit view with its order.
     static const std::string choices = [] {
         std::string all;
         for (const Named &named : kFormats)
             all += (all.empty() ? "" : " ") + std::string(named.name);
-        for (const Named &named : kFormats) {
-            for (const auto &order : kOrders) {
-                if (isWideFormat(named.format))
-                    all += " " + std::string(named.name) + ":" + std::string(order.first);
-            }
+        for (const std::string &name : registerViewNames()) {
+            if (name.find(':') != std::string::npos)
+                all += " " + name;
         }
         return all;
     }();
@@ -227,12 +226,12 @@ const std::vector<std::string> &registerViewNames() {
         std::vector<std::string> all;
         for (const Named &named : kFormats) {
             if (!isWideFormat(named.format))
-                all.emplace_back(named.name);
+                all.push_back(registerViewName({named.format}));
         }
         for (const Named &named : kFormats) {
             for (const auto &order : kOrders) {
                 if (isWideFormat(named.format))
-                    all.push_back(std::string(named.name) + ":" + std::string(order.first));
+                    all.push_back(registerViewName({named.format, order.second}));
             }
         }
         return all;
