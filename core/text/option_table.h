@@ -159,7 +159,8 @@ std::optional<std::string> takeAsLongForm(std::span<const OptionRow<Target>> row
         if (row.take && row.text.name == longForm.substr(0, blank))
             return row.take(target, row.text.name, OptionValues(given, 1));
     }
-    return std::nullopt;
+    // A shorthand of no row would be taken as nothing: said, never silent.
+    return std::string(longForm) + " no es una opción de este programa";
 }
 
 // Takes argv[i] and its values when a row names it: how many words it
